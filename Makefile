@@ -1,0 +1,66 @@
+# Set-up, build and test entry points. Every target installs what is missing first.
+BUILD_DIR ?= build
+TSAN_DIR  ?= build-tsan
+JOBS      ?= $(shell nproc)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+# Debian 12 packages the program, its tests and its demo need.
+PACKAGES = build-essential cmake pkg-config \
+           qt6-base-dev qt6-charts-dev qt6-svg-dev libgl-dev \
+           libudev-dev libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev \
+           fonts-liberation2 xvfb xauth
+
+.PHONY: all deps configure build test demo bench tsan clean format
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" != "0" ]; then \
+	    echo "Missing packages:$$missing"; \
+	    echo "Run 'make deps' as root (or: sudo apt-get install$$missing)."; \
+	    exit 1; \
+	  fi; \
+	  echo "Installing:$$missing"; \
+	  export DEBIAN_FRONTEND=noninteractive; \
+	  apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+$(BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+
+configure: deps $(BUILD_DIR)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+
+demo: build
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "No display: starting the demo under xvfb-run"; \
+	  xvfb-run -a $(BUILD_DIR)/kxlink --demo; \
+	else \
+	  $(BUILD_DIR)/kxlink --demo; \
+	fi
+
+bench: build
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target bench_all
+	@for b in $(BUILD_DIR)/bench_*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b || exit 1; done
+
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DKX_TSAN=ON -DKX_BUILD_BENCH=OFF
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+	cd $(TSAN_DIR) && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -L thread --timeout 600
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD_DIR) $(TSAN_DIR)

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QStringList>
+
+class QJsonObject;
+
+namespace kx::cli {
+
+// Each command takes the arguments after its name and returns the process exit code:
+// 0 success, 1 failure (message on stderr), 2 bad usage (usage line on stderr).
+int runDecode(const QStringList& args);
+int runReplay(const QStringList& args);
+
+// Shared output helpers: one compact JSON object per line on stdout, messages on stderr.
+void printJson(const QJsonObject& o);
+void printError(const QString& message);
+int usageError(const QString& usage);
+
+} // namespace kx::cli

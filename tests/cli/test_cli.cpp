@@ -1,0 +1,100 @@
+#include "cli_runner.h"
+
+#include <QJsonArray>
+#include <QTemporaryFile>
+
+#include <gtest/gtest.h>
+
+namespace {
+const QString kExample = QStringLiteral("FFF700007D7AE07D5B100EE3A7368857D7DFD0EF0D0A");
+
+// The example frame cut into cable reports: seven of three bytes, one of one, then idle.
+QByteArray exampleReports() {
+    const QByteArray frame = QByteArray::fromHex(kExample.toLatin1());
+    QByteArray text = "# the worked example frame\n";
+    for (int i = 0; i < frame.size(); i += 3) {
+        const QByteArray chunk = frame.mid(i, 3);
+        text += "00 F" + QByteArray::number(chunk.size()) + " " + chunk.toHex(' ').toUpper() + "\n";
+    }
+    text += "00 F0 00 00 00 00 00 00 00\n";
+    return text;
+}
+} // namespace
+
+TEST(CliDecode, CarriesStateFromFrameToFrame) {
+    const CliRun r = runCli({"decode", kExample, kExample.left(40) + "0D0B"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    const auto objs = r.jsonLines();
+    ASSERT_EQ(objs.size(), 2);
+
+    const QJsonObject a = objs[0];
+    EXPECT_TRUE(a["accepted"].toBool());
+    EXPECT_TRUE(a["record"].toBool());
+    EXPECT_EQ(a["value"].toString(), "1.234");
+    EXPECT_EQ(a["unit"].toString(), QString::fromUtf8("GΩ"));
+    EXPECT_EQ(a["function"].toString(), QString::fromUtf8("IR:1000V 40GΩ"));
+    EXPECT_EQ(a["mode"].toString(), "Timed");
+    EXPECT_TRUE(a["strip"].toBool());
+    EXPECT_TRUE(a["lit"].toArray().contains("Point1"));
+    EXPECT_FALSE(a["lit"].toArray().contains("stor1"));
+    EXPECT_EQ(a["digits"].toObject().size(), 13);
+    EXPECT_EQ(a["digits"]["M_Time1"]["glyph"].toString(), "3");
+
+    const QJsonObject b = objs[1];
+    EXPECT_FALSE(b["accepted"].toBool());
+    EXPECT_FALSE(b["record"].toBool());
+    EXPECT_EQ(b["value"].toString(), "");
+    EXPECT_EQ(b["mode"].toString(), "Continuous");
+    EXPECT_EQ(b["function"].toString(), QString::fromUtf8("IR:1000V 40GΩ")) << "kept from the frame before";
+}
+
+TEST(CliDecode, BadUsage) {
+    const CliRun r = runCli({"decode"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("usage"));
+    EXPECT_EQ(runCli({}).exitCode, 2);
+    EXPECT_EQ(runCli({"no-such-command"}).exitCode, 2);
+}
+
+TEST(CliReplay, ReportsFromStandardInput) {
+    QByteArray input = "00 F0 00 00 00 00 00 00 00\n\n" + exampleReports();
+    input += "00\n"; // a report without data bytes
+    const CliRun r = runCli({"replay", "-"}, input);
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    const auto objs = r.jsonLines();
+    ASSERT_EQ(objs.size(), 2);
+    EXPECT_EQ(objs[0]["hex"].toString(), kExample);
+    EXPECT_EQ(objs[0]["value"].toString(), "1.234");
+    EXPECT_EQ(objs[1]["reports"].toInt(), 11);
+    EXPECT_EQ(objs[1]["frames"].toInt(), 1);
+    EXPECT_EQ(objs[1]["idle"].toInt(), 1);
+}
+
+TEST(CliReplay, MalformedLinesAreReportedAndSkipped) {
+    QByteArray input = "00 F3 0D 0\n"        // odd digit count
+                       "00 ZZ\n"              // not hex
+                       + QByteArray("00 ") + QByteArray(65, 'A').toHex(' ') + "\n" // too long
+                       + exampleReports();
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    file.write(input);
+    file.close();
+    const CliRun r = runCli({"replay", file.fileName()});
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains("line 1"));
+    EXPECT_TRUE(r.err.contains("line 2"));
+    EXPECT_TRUE(r.err.contains("line 3"));
+    const auto objs = r.jsonLines();
+    ASSERT_EQ(objs.size(), 2);
+    EXPECT_EQ(objs[1]["frames"].toInt(), 1);
+}
+
+TEST(CliReplay, MissingFileAndGarbage) {
+    EXPECT_EQ(runCli({"replay", "/nonexistent/reports.txt"}).exitCode, 1);
+    EXPECT_EQ(runCli({"replay"}).exitCode, 2);
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage.append(static_cast<char>((i * 7919) & 0xFF));
+    const CliRun r = runCli({"replay", "-"}, garbage);
+    EXPECT_EQ(r.exitCode, 0);
+}
