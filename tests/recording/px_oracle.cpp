@@ -164,8 +164,8 @@ bool write(const QString& path, const std::vector<kx::px::FieldDef>& fields,
         pf[i].px_fdc = fields[i].type == kx::px::FieldType::Bcd ? fields[i].size : 0;
         recordSize += pf[i].px_flen;
     }
-    if (PX_create_file(doc, pf, static_cast<int>(fields.size()), QFile::encodeName(path).constData(),
-                       pxfFileTypNonIndexDB) < 0) {
+    if (PX_create_file(doc, pf, static_cast<int>(fields.size()),
+                       QFile::encodeName(path).constData(), pxfFileTypNonIndexDB) < 0) {
         *error = err.empty() ? "create failed" : err;
         PX_delete(doc);
         return false;

@@ -117,12 +117,15 @@ TEST(ParadoxFixtures, OtherTypes) {
 
     rows = rowsOf("bytes.db");
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0][0].rawBytes().left(5), QByteArray("1\0" "2\0" "3", 5));
+    EXPECT_EQ(rows[0][0].rawBytes().left(5), QByteArray("1\0"
+                                                        "2\0"
+                                                        "3",
+                                                        5));
 }
 
 TEST(ParadoxFixtures, AgreeWithPxlib) {
-    for (const char* name : {"time.db", "long.db", "date5.db", "date7.db", "logical.db",
-                             "timestamp.db", "date4.db"}) {
+    for (const char* name :
+         {"time.db", "long.db", "date5.db", "date7.db", "logical.db", "timestamp.db", "date4.db"}) {
         const pxoracle::Table ref = pxoracle::read(fixture(name));
         ASSERT_TRUE(ref.error.empty()) << name << ": " << ref.error;
         const auto rows = rowsOf(name);
@@ -139,19 +142,18 @@ TEST(ParadoxFixtures, TablesWrittenByPxlib) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::vector<FieldDef> fields = {
-        {"Name", FieldType::Alpha, 12},   {"Small", FieldType::Short, 2},
-        {"Big", FieldType::Long, 4},      {"Price", FieldType::Currency, 8},
-        {"Real", FieldType::Number, 8},   {"Flag", FieldType::Logical, 1},
-        {"Day", FieldType::Date, 4},      {"At", FieldType::Time, 4},
+        {"Name", FieldType::Alpha, 12},     {"Small", FieldType::Short, 2},
+        {"Big", FieldType::Long, 4},        {"Price", FieldType::Currency, 8},
+        {"Real", FieldType::Number, 8},     {"Flag", FieldType::Logical, 1},
+        {"Day", FieldType::Date, 4},        {"At", FieldType::Time, 4},
         {"Stamp", FieldType::Timestamp, 8},
     };
     std::vector<std::vector<std::string>> rows;
     for (int i = 0; i < 500; ++i) {
         rows.push_back({"name" + std::to_string(i), std::to_string(i - 250),
                         std::to_string(i * 100003 - 7), std::to_string(i * 0.25),
-                        std::to_string(-i * 1.5), i % 2 ? "1" : "0",
-                        std::to_string(737000 + i), std::to_string(i * 1000 + 5),
-                        std::to_string(63716198401000.0 + i)});
+                        std::to_string(-i * 1.5), i % 2 ? "1" : "0", std::to_string(737000 + i),
+                        std::to_string(i * 1000 + 5), std::to_string(63716198401000.0 + i)});
     }
     rows.push_back(std::vector<std::string>(fields.size(), "<null>"));
     const QString path = dir.filePath("bypxlib.db");
@@ -165,9 +167,9 @@ TEST(ParadoxFixtures, TablesWrittenByPxlib) {
     ASSERT_TRUE(r.value().forEach([&](const Record& rec) {
         for (std::size_t f = 0; f < rec.size(); ++f) {
             std::string want = rows[n][f];
-            if (want != "<null>" && (fields[f].type == FieldType::Currency ||
-                                     fields[f].type == FieldType::Number ||
-                                     fields[f].type == FieldType::Timestamp))
+            if (want != "<null>" &&
+                (fields[f].type == FieldType::Currency || fields[f].type == FieldType::Number ||
+                 fields[f].type == FieldType::Timestamp))
                 want = pxoracle::neutral(Value(std::stod(want)));
             EXPECT_EQ(pxoracle::neutral(rec[f]), want) << "row " << n << " field " << f;
         }

@@ -26,12 +26,12 @@ WriteOptions blocks(int size) {
 }
 
 const std::vector<FieldDef> kAllTypes = {
-    {"Name", FieldType::Alpha, 10},   {"Small", FieldType::Short, 2},
-    {"Big", FieldType::Long, 4},      {"Price", FieldType::Currency, 8},
-    {"Real", FieldType::Number, 8},   {"Flag", FieldType::Logical, 1},
-    {"Day", FieldType::Date, 4},      {"At", FieldType::Time, 4},
+    {"Name", FieldType::Alpha, 10},     {"Small", FieldType::Short, 2},
+    {"Big", FieldType::Long, 4},        {"Price", FieldType::Currency, 8},
+    {"Real", FieldType::Number, 8},     {"Flag", FieldType::Logical, 1},
+    {"Day", FieldType::Date, 4},        {"At", FieldType::Time, 4},
     {"Stamp", FieldType::Timestamp, 8}, {"Serial", FieldType::AutoInc, 4},
-    {"Amount", FieldType::Bcd, 2},    {"Raw", FieldType::Bytes, 6},
+    {"Amount", FieldType::Bcd, 2},      {"Raw", FieldType::Bytes, 6},
 };
 
 std::vector<Record> sampleRows() {
@@ -41,10 +41,11 @@ std::vector<Record> sampleRows() {
                     Value::timeOfDay(23 * 3600000 + 59 * 60000 + 59000 + 999),
                     Value::timestamp(QDate(1999, 12, 31), 1234), Value(std::int32_t{7}),
                     Value::decimal("-123.45"), Value::bytes(QByteArray("\x01\x00\xff", 3))});
-    rows.push_back({Value("0123456789"), Value(std::int32_t{32767}), Value(std::int32_t{2147483647}),
-                    Value(0.0), Value(-0.5), Value(false), Value::date(QDate(1, 1, 1)),
-                    Value::timeOfDay(0), Value::timestamp(QDate(2020, 2, 1), 3601000), Value(),
-                    Value::decimal("0.10"), Value::bytes(QByteArray("\x7f", 1))});
+    rows.push_back({Value("0123456789"), Value(std::int32_t{32767}),
+                    Value(std::int32_t{2147483647}), Value(0.0), Value(-0.5), Value(false),
+                    Value::date(QDate(1, 1, 1)), Value::timeOfDay(0),
+                    Value::timestamp(QDate(2020, 2, 1), 3601000), Value(), Value::decimal("0.10"),
+                    Value::bytes(QByteArray("\x7f", 1))});
     rows.push_back(Record(kAllTypes.size())); // every field NULL
     return rows;
 }
@@ -97,10 +98,10 @@ TEST(ParadoxWrite, ReadByPxlib) {
     std::vector<FieldDef> fields(kAllTypes.begin(), kAllTypes.begin() + 9);
     std::vector<Record> rows;
     for (int i = 0; i < 3000; ++i) {
-        rows.push_back({Value(QByteArray("n") + QByteArray::number(i)), Value(std::int32_t(i - 1500)),
-                        Value(std::int32_t(i * 7919 - 1)), Value(i * 0.01), Value(-i / 3.0),
-                        Value(i % 3 == 0), Value::date(700000 + i), Value::timeOfDay(i * 1001),
-                        Value::timestamp(6.3e13 + i)});
+        rows.push_back(
+            {Value(QByteArray("n") + QByteArray::number(i)), Value(std::int32_t(i - 1500)),
+             Value(std::int32_t(i * 7919 - 1)), Value(i * 0.01), Value(-i / 3.0), Value(i % 3 == 0),
+             Value::date(700000 + i), Value::timeOfDay(i * 1001), Value::timestamp(6.3e13 + i)});
     }
     rows.push_back(Record(fields.size()));
     ASSERT_TRUE(writeTable(path, fields, rows, blocks(4096)).ok());
@@ -122,11 +123,11 @@ TEST(ParadoxWrite, ReadingsTableIn32KBlocks) {
     EXPECT_GE(w.value()->capacity(), 10'000'000);
     const QByteArray ohm("M\xA6\xB8");
     for (int i = 1; i <= 2000; ++i) {
-        ASSERT_TRUE(w.value()
-                        ->append({Value(std::int32_t(i)), Value::timeOfDay(i * 1000),
-                                  Value("1.234"), Value(ohm), Value("IR:5000V 1000G\xA6\xB8"),
-                                  Value("Continuous")})
-                        .ok());
+        ASSERT_TRUE(
+            w.value()
+                ->append({Value(std::int32_t(i)), Value::timeOfDay(i * 1000), Value("1.234"),
+                          Value(ohm), Value("IR:5000V 1000G\xA6\xB8"), Value("Continuous")})
+                .ok());
     }
     ASSERT_TRUE(w.value()->close().ok());
     const pxoracle::Table ref = pxoracle::read(path);
@@ -145,10 +146,10 @@ TEST(ParadoxWrite, TextIsCutAtCharacterBoundaries) {
     const QString path = dir.filePath("cut.db");
     const std::vector<FieldDef> fields = {{"T", FieldType::Alpha, 4}};
     // "a" + Ω + Ω: the second Ω would straddle the end, so only "aΩ" is kept.
-    ASSERT_TRUE(writeTable(path, fields,
-                           {{Value("a\xA6\xB8\xA6\xB8")}, {Value("\xA6\xB8\xA6\xB8x")},
-                            {Value("abcdef")}})
-                    .ok());
+    ASSERT_TRUE(
+        writeTable(path, fields,
+                   {{Value("a\xA6\xB8\xA6\xB8")}, {Value("\xA6\xB8\xA6\xB8x")}, {Value("abcdef")}})
+            .ok());
     Result<std::vector<Record>> back = readTable(path);
     ASSERT_TRUE(back.ok());
     EXPECT_EQ(back.value()[0][0].toText(), "a\xA6\xB8");
@@ -159,9 +160,8 @@ TEST(ParadoxWrite, TextIsCutAtCharacterBoundaries) {
 TEST(ParadoxWrite, ValuesConvertToFieldTypes) {
     QTemporaryDir dir;
     const QString path = dir.filePath("conv.db");
-    const std::vector<FieldDef> fields = {{"No", FieldType::Long, 4},
-                                          {"Time", FieldType::Time, 4},
-                                          {"Text", FieldType::Alpha, 12}};
+    const std::vector<FieldDef> fields = {
+        {"No", FieldType::Long, 4}, {"Time", FieldType::Time, 4}, {"Text", FieldType::Alpha, 12}};
     Result<std::unique_ptr<TableWriter>> w = TableWriter::create(path, fields);
     ASSERT_TRUE(w.ok());
     ASSERT_TRUE(w.value()->append({Value("42"), Value("12:34:56"), Value(std::int32_t{5})}).ok());
@@ -192,8 +192,10 @@ TEST(ParadoxWrite, RefusesBadStructures) {
     EXPECT_FALSE(create({{"A", FieldType::Memo, 20}}));
     EXPECT_FALSE(create({{"A", FieldType::Long, 4}, {"a", FieldType::Long, 4}}));
     EXPECT_FALSE(create({{"", FieldType::Long, 4}}));
-    EXPECT_FALSE(create({{"A", FieldType::Alpha, 255}, {"B", FieldType::Alpha, 255},
-                         {"C", FieldType::Alpha, 255}, {"D", FieldType::Alpha, 255},
+    EXPECT_FALSE(create({{"A", FieldType::Alpha, 255},
+                         {"B", FieldType::Alpha, 255},
+                         {"C", FieldType::Alpha, 255},
+                         {"D", FieldType::Alpha, 255},
                          {"E", FieldType::Alpha, 255}},
                         1024));
     EXPECT_FALSE(create({{"A", FieldType::Long, 4}}, 5000));
@@ -206,10 +208,12 @@ TEST(ParadoxWrite, RefusesRecordsPastTheBlockLimit) {
     QTemporaryDir dir;
     const QString path = dir.filePath("full.db");
     // One record per 1 KB block: the table is full after 65,535 records.
-    Result<std::unique_ptr<TableWriter>> w =
-        TableWriter::create(path, {{"A", FieldType::Alpha, 255}, {"B", FieldType::Alpha, 255},
-                                   {"C", FieldType::Alpha, 255}, {"D", FieldType::Alpha, 200}},
-                            blocks(1024));
+    Result<std::unique_ptr<TableWriter>> w = TableWriter::create(path,
+                                                                 {{"A", FieldType::Alpha, 255},
+                                                                  {"B", FieldType::Alpha, 255},
+                                                                  {"C", FieldType::Alpha, 255},
+                                                                  {"D", FieldType::Alpha, 200}},
+                                                                 blocks(1024));
     ASSERT_TRUE(w.ok());
     ASSERT_EQ(w.value()->recordsPerBlock(), 1);
     const Record rec = {Value("a"), Value("b"), Value("c"), Value("d")};
@@ -227,9 +231,10 @@ TEST(ParadoxWrite, RefusesRecordsPastTheBlockLimit) {
 TEST(ParadoxWrite, FailedWriteKeepsTheOldFile) {
     QTemporaryDir dir;
     const QString path = dir.filePath("keep.db");
-    ASSERT_TRUE(writeTable(path, readingsFields(), {{Value(std::int32_t{1}), Value(), Value("v"),
-                                                     Value(), Value(), Value()}})
-                    .ok());
+    ASSERT_TRUE(
+        writeTable(path, readingsFields(),
+                   {{Value(std::int32_t{1}), Value(), Value("v"), Value(), Value(), Value()}})
+            .ok());
     const QByteArray before = fileBytes(path);
     {
         Result<std::unique_ptr<TableWriter>> w = TableWriter::create(path, readingsFields());
@@ -277,9 +282,8 @@ TEST(ParadoxLock, SecondOpenFromAnotherProcessFails) {
         ASSERT_TRUE(lock.ok()) << lock.error().toStdString();
         Result<std::unique_ptr<TableLock>> again = TableLock::acquire(path);
         ASSERT_FALSE(again.ok());
-        EXPECT_EQ(again.error(),
-                  QStringLiteral("Table file %1 is in use by another program")
-                      .arg(QDir::toNativeSeparators(path)));
+        EXPECT_EQ(again.error(), QStringLiteral("Table file %1 is in use by another program")
+                                     .arg(QDir::toNativeSeparators(path)));
 
         const pid_t child = fork();
         ASSERT_GE(child, 0);
