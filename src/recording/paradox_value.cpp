@@ -49,6 +49,11 @@ QByteArray timeText(qint64 ms) {
     return twoDigits(s / 3600) + ':' + twoDigits(s / 60 % 60) + ':' + twoDigits(s % 60);
 }
 
+// Damaged files can hold any bit pattern; only timestamps within a few million years convert.
+bool timestampInRange(double ms) {
+    return std::isfinite(ms) && std::fabs(ms) < 1e17;
+}
+
 QByteArray dateText(const QDate& d) {
     if (!d.isValid())
         return {};
@@ -146,7 +151,7 @@ Value Value::decimal(const QByteArray& digits) {
 QDate Value::toDate() const {
     if (kind_ == Kind::Date)
         return dateFromDays(static_cast<int>(int_));
-    if (kind_ == Kind::Timestamp)
+    if (kind_ == Kind::Timestamp && timestampInRange(num_))
         return dateFromDays(static_cast<int>(std::floor(num_ / kMsPerDay)));
     return {};
 }
@@ -169,6 +174,8 @@ QByteArray Value::toText() const {
     case Kind::Time:
         return timeText(int_);
     case Kind::Timestamp: {
+        if (!timestampInRange(num_))
+            return {};
         const double dayPart = std::floor(num_ / kMsPerDay);
         const auto ms = static_cast<qint64>(std::llround(num_ - dayPart * kMsPerDay));
         return dateText(dateFromDays(static_cast<int>(dayPart))) + ' ' + timeText(ms);

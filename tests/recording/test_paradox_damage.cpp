@@ -1,5 +1,6 @@
 #include "test_helpers.h"
 
+#include "recording/paradox_codec.h"
 #include "recording/paradox_index.h"
 #include "recording/paradox_reader.h"
 #include "recording/paradox_writer.h"
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 using namespace kx::px;
@@ -176,4 +178,23 @@ TEST_F(ParadoxDamage, MutatedCopiesNeverCrash) {
         }
     }
     EXPECT_GT(accepted, 0);
+}
+
+TEST(ParadoxValues, AnyStoredBytesDecodeToAText) {
+    const std::vector<FieldDef> fields = {
+        {"A", FieldType::Alpha, 20},    {"D", FieldType::Date, 4},     {"S", FieldType::Short, 2},
+        {"L", FieldType::Long, 4},      {"C", FieldType::Currency, 8}, {"N", FieldType::Number, 8},
+        {"B", FieldType::Logical, 1},   {"M", FieldType::Memo, 20},    {"T", FieldType::Time, 4},
+        {"@", FieldType::Timestamp, 8}, {"+", FieldType::AutoInc, 4},  {"#", FieldType::Bcd, 40},
+        {"Y", FieldType::Bytes, 9}};
+    std::mt19937 rng(5);
+    unsigned char buf[32];
+    for (int i = 0; i < 3000; ++i) {
+        for (unsigned char& c : buf)
+            c = static_cast<unsigned char>(rng());
+        if (i % 3 == 0)
+            std::memset(buf, 0xFF, sizeof buf);
+        for (const FieldDef& f : fields)
+            (void)kx::px::codec::decodeField(f, buf).toText();
+    }
 }
