@@ -15,6 +15,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"decode", kx::cli::runDecode, "decode FRAME..."},
     {"replay", kx::cli::runReplay, "replay FILE|-"},
+    {"table", kx::cli::runTable,
+     "table info FILE | table dump [--raw] FILE | table create FILE --readings|--store"},
 };
 
 int usage() {

@@ -1,0 +1,134 @@
+#include "cli/cli_commands.h"
+
+#include "display/decode_json.h"
+#include "recording/paradox_reader.h"
+#include "recording/paradox_schema.h"
+#include "recording/paradox_writer.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <cstdio>
+#include <string_view>
+
+namespace kx::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "table info FILE | table dump [--raw] FILE | table create FILE --readings|--store";
+
+QString text(const QByteArray& cp936) {
+    return fromCp936(std::string_view(cp936.constData(), static_cast<std::size_t>(cp936.size())));
+}
+
+int info(const QString& path) {
+    px::Result<px::TableInfo> r = px::readTableInfo(path);
+    if (!r) {
+        printError(r.error());
+        return 1;
+    }
+    const px::TableInfo& i = r.value();
+    QJsonArray fields;
+    for (const px::FieldDef& f : i.fields) {
+        QJsonObject o;
+        o.insert("name", text(f.name));
+        o.insert("type", px::typeName(f.type));
+        o.insert("size", f.size);
+        fields.append(o);
+    }
+    QJsonObject o;
+    o.insert("file", path);
+    o.insert("version", i.version);
+    o.insert("fileVersionId", i.fileVersionId);
+    o.insert("blockSize", i.blockSize);
+    o.insert("recordSize", i.recordSize);
+    o.insert("recordCount", static_cast<qint64>(i.recordCount));
+    o.insert("keyFields", i.keyFieldCount);
+    o.insert("codePage", i.codePage);
+    o.insert("fields", fields);
+    printJson(o);
+    return 0;
+}
+
+// Tabs and line ends inside values would break the columns.
+QByteArray cell(QByteArray v) {
+    for (char& c : v) {
+        if (c == '\t' || c == '\n' || c == '\r')
+            c = ' ';
+    }
+    return v;
+}
+
+int dump(const QString& path, bool raw) {
+    px::Result<px::TableReader> r = px::TableReader::open(path);
+    if (!r) {
+        printError(r.error());
+        return 1;
+    }
+    auto put = [&](const QByteArray& line) {
+        const QByteArray out = raw ? line : text(line).toUtf8();
+        std::fwrite(out.constData(), 1, static_cast<std::size_t>(out.size()), stdout);
+        std::fputc('\n', stdout);
+    };
+    QByteArray head;
+    const std::vector<px::FieldDef>& fields = r.value().info().fields;
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        head += (i ? "\t" : "") + cell(fields[i].name);
+    put(head);
+    px::Status s = r.value().forEach([&](const px::Record& rec) {
+        QByteArray line;
+        for (std::size_t i = 0; i < rec.size(); ++i) {
+            if (i)
+                line += '\t';
+            line += cell(rec[i].toText());
+        }
+        put(line);
+        return true;
+    });
+    std::fflush(stdout);
+    if (!s) {
+        printError(s.error());
+        return 1;
+    }
+    return 0;
+}
+
+int create(const QString& path, const QString& kind) {
+    std::vector<px::FieldDef> fields;
+    if (kind == QLatin1String("--readings"))
+        fields = px::readingsFields();
+    else if (kind == QLatin1String("--store"))
+        fields = px::storeFields();
+    else
+        return usageError(QLatin1String(kUsage));
+    px::Status s = px::createTable(path, fields);
+    if (!s) {
+        printError(s.error());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int runTable(const QStringList& argsIn) {
+    QStringList args = argsIn;
+    if (args.isEmpty())
+        return usageError(QLatin1String(kUsage));
+    const QString sub = args.takeFirst();
+    if (sub == QLatin1String("info") && args.size() == 1)
+        return info(args[0]);
+    if (sub == QLatin1String("dump")) {
+        const bool raw = args.removeAll(QStringLiteral("--raw")) > 0;
+        if (args.size() == 1)
+            return dump(args[0], raw);
+    }
+    if (sub == QLatin1String("create") && args.size() == 2) {
+        const int k = args[0].startsWith(QLatin1String("--")) ? 0 : 1;
+        return create(args[1 - k], args[k]);
+    }
+    return usageError(QLatin1String(kUsage));
+}
+
+} // namespace kx::cli

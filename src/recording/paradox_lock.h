@@ -1,0 +1,30 @@
+#pragma once
+
+#include "recording/paradox_result.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace kx::px {
+
+// Exclusive use of a table file: holds an operating-system lock (flock) on the file for as
+// long as the object lives. A second lock on the same file, from another process or through
+// another TableLock in this one, is refused with a message naming the file.
+class TableLock {
+public:
+    static Result<std::unique_ptr<TableLock>> acquire(const QString& path);
+    ~TableLock();
+
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+
+    const QString& path() const { return path_; }
+
+private:
+    TableLock(const QString& path, int fd) : path_(path), fd_(fd) {}
+    QString path_;
+    int fd_ = -1;
+};
+
+} // namespace kx::px

@@ -1,0 +1,180 @@
+#include "px_oracle.h"
+#include "test_helpers.h"
+
+#include "recording/paradox_index.h"
+#include "recording/paradox_reader.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace kx::px;
+
+namespace {
+
+std::vector<Record> rowsOf(const char* name) {
+    Result<std::vector<Record>> r = readTable(fixture(name));
+    EXPECT_TRUE(r.ok()) << r.error().toStdString();
+    return r.ok() ? r.value() : std::vector<Record>{};
+}
+
+QByteArray textAt(const std::vector<Record>& rows, std::size_t r, std::size_t f) {
+    return rows.at(r).at(f).toText();
+}
+
+} // namespace
+
+TEST(ParadoxFixtures, TimeWithNull) {
+    Result<TableInfo> info = readTableInfo(fixture("time.db"));
+    ASSERT_TRUE(info.ok()) << info.error().toStdString();
+    EXPECT_EQ(info.value().version, 5);
+    EXPECT_EQ(info.value().blockSize, 2048);
+    ASSERT_EQ(info.value().fields.size(), 1u);
+    EXPECT_EQ(info.value().fields[0], (FieldDef{"Time", FieldType::Time, 4}));
+    const auto rows = rowsOf("time.db");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][0].kind(), Value::Kind::Time);
+    EXPECT_EQ(rows[0][0].msecs(), 3601000);
+    EXPECT_EQ(textAt(rows, 0, 0), "01:00:01");
+    EXPECT_TRUE(rows[1][0].isNull());
+    EXPECT_EQ(textAt(rows, 1, 0), "");
+    EXPECT_EQ(textAt(rows, 2, 0), "03:00:03");
+}
+
+TEST(ParadoxFixtures, KeyedLongWithIndex) {
+    Result<TableInfo> info = readTableInfo(fixture("long.db"));
+    ASSERT_TRUE(info.ok());
+    EXPECT_TRUE(info.value().keyed);
+    EXPECT_EQ(info.value().keyFieldCount, 1);
+    EXPECT_EQ(info.value().fields[0], (FieldDef{"Id", FieldType::AutoInc, 4}));
+    EXPECT_EQ(info.value().fields[1], (FieldDef{"LONG", FieldType::Long, 4}));
+    const auto rows = rowsOf("long.db");
+    ASSERT_EQ(rows.size(), 3u);
+    double sum = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i][0].toInt(), static_cast<int>(i) + 1);
+        sum += static_cast<double>(rows[i][0].toInt());
+    }
+    EXPECT_EQ(sum / 3, 2.0);
+    EXPECT_EQ(rows[0][1].toInt(), 1);
+    EXPECT_EQ(rows[1][1].toInt(), 2);
+
+    Result<PrimaryIndex> px = readPrimaryIndex(fixture("long.px"));
+    ASSERT_TRUE(px.ok()) << px.error().toStdString();
+    EXPECT_EQ(px.value().levelCount, 1);
+    ASSERT_EQ(px.value().levels.size(), 1u);
+    ASSERT_EQ(px.value().levels[0].size(), 1u);
+    EXPECT_EQ(px.value().levels[0][0].block, 1u);
+    EXPECT_EQ(px.value().levels[0][0].count, 3u);
+    EXPECT_EQ(px.value().levels[0][0].key, QByteArray::fromHex("80000001"));
+}
+
+TEST(ParadoxFixtures, MemoReadsAsEmptyText) {
+    const auto rows = rowsOf("memo.db");
+    ASSERT_EQ(rows.size(), 2u);
+    for (const Record& r : rows) {
+        EXPECT_EQ(r[1].kind(), Value::Kind::Text);
+        EXPECT_EQ(r[1].toText(), "");
+    }
+    EXPECT_EQ(textAt(rows, 1, 0), "2");
+}
+
+TEST(ParadoxFixtures, DatesOfEveryVersion) {
+    for (const char* name : {"date4.db", "date5.db", "date7.db"}) {
+        const auto rows = rowsOf(name);
+        ASSERT_GE(rows.size(), 3u) << name;
+        EXPECT_EQ(textAt(rows, 0, 0), "2018-01-01") << name;
+        EXPECT_EQ(textAt(rows, 1, 0), "2018-02-01") << name;
+        EXPECT_EQ(textAt(rows, 2, 0), "2018-01-02") << name;
+        EXPECT_EQ(rows[0][0].toDate(), QDate(2018, 1, 1));
+    }
+    EXPECT_EQ(readTableInfo(fixture("date4.db")).value().version, 4);
+    const auto rows = rowsOf("date7.db");
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_TRUE(rows[3][0].isNull());
+    EXPECT_EQ(textAt(rows, 3, 1), "10:00:00");
+    EXPECT_TRUE(rows[4][1].isNull());
+}
+
+TEST(ParadoxFixtures, OtherTypes) {
+    auto rows = rowsOf("logical.db");
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(textAt(rows, 0, 0), "True");
+    EXPECT_EQ(textAt(rows, 1, 0), "False");
+
+    rows = rowsOf("timestamp.db");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_TRUE(rows[0][0].isNull());
+    EXPECT_EQ(textAt(rows, 1, 0), "2020-02-01 01:00:01");
+
+    rows = rowsOf("bcd.db");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(textAt(rows, 0, 0), "1.23");
+    EXPECT_EQ(textAt(rows, 0, 1), "1");
+    EXPECT_EQ(textAt(rows, 1, 0), "-1.23");
+    EXPECT_EQ(textAt(rows, 1, 1), "-1");
+    EXPECT_TRUE(rows[2][1].isNull());
+
+    rows = rowsOf("bytes.db");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0].rawBytes().left(5), QByteArray("1\0"
+                                                        "2\0"
+                                                        "3",
+                                                        5));
+}
+
+TEST(ParadoxFixtures, AgreeWithPxlib) {
+    for (const char* name :
+         {"time.db", "long.db", "date5.db", "date7.db", "logical.db", "timestamp.db", "date4.db"}) {
+        const pxoracle::Table ref = pxoracle::read(fixture(name));
+        ASSERT_TRUE(ref.error.empty()) << name << ": " << ref.error;
+        const auto rows = rowsOf(name);
+        ASSERT_EQ(rows.size(), ref.rows.size()) << name;
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            for (std::size_t f = 0; f < rows[r].size(); ++f) {
+                EXPECT_EQ(pxoracle::neutral(rows[r][f]), ref.rows[r][f]) << name << " row " << r;
+            }
+        }
+    }
+}
+
+TEST(ParadoxFixtures, TablesWrittenByPxlib) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::vector<FieldDef> fields = {
+        {"Name", FieldType::Alpha, 12},     {"Small", FieldType::Short, 2},
+        {"Big", FieldType::Long, 4},        {"Price", FieldType::Currency, 8},
+        {"Real", FieldType::Number, 8},     {"Flag", FieldType::Logical, 1},
+        {"Day", FieldType::Date, 4},        {"At", FieldType::Time, 4},
+        {"Stamp", FieldType::Timestamp, 8},
+    };
+    std::vector<std::vector<std::string>> rows;
+    for (int i = 0; i < 500; ++i) {
+        rows.push_back({"name" + std::to_string(i), std::to_string(i - 250),
+                        std::to_string(i * 100003 - 7), std::to_string(i * 0.25),
+                        std::to_string(-i * 1.5), i % 2 ? "1" : "0", std::to_string(737000 + i),
+                        std::to_string(i * 1000 + 5), std::to_string(63716198401000.0 + i)});
+    }
+    rows.push_back(std::vector<std::string>(fields.size(), "<null>"));
+    const QString path = dir.filePath("bypxlib.db");
+    std::string err;
+    ASSERT_TRUE(pxoracle::write(path, fields, rows, &err)) << err;
+
+    Result<TableReader> r = TableReader::open(path);
+    ASSERT_TRUE(r.ok()) << r.error().toStdString();
+    EXPECT_EQ(r.value().info().fields, fields);
+    std::size_t n = 0;
+    ASSERT_TRUE(r.value().forEach([&](const Record& rec) {
+        for (std::size_t f = 0; f < rec.size(); ++f) {
+            std::string want = rows[n][f];
+            if (want != "<null>" &&
+                (fields[f].type == FieldType::Currency || fields[f].type == FieldType::Number ||
+                 fields[f].type == FieldType::Timestamp))
+                want = pxoracle::neutral(Value(std::stod(want)));
+            EXPECT_EQ(pxoracle::neutral(rec[f]), want) << "row " << n << " field " << f;
+        }
+        ++n;
+        return true;
+    }));
+    EXPECT_EQ(n, rows.size());
+}
