@@ -14,8 +14,12 @@ DemoFeeder::DemoFeeder(InputReportSource& source, FrameReceiver& receiver, QObje
     clock_ = [this] { return elapsed_.nsecsElapsed() / 1000; };
 }
 
-void DemoFeeder::start() { timer_.start(); }
-void DemoFeeder::stop() { timer_.stop(); }
+void DemoFeeder::start() {
+    timer_.start();
+}
+void DemoFeeder::stop() {
+    timer_.stop();
+}
 
 int DemoFeeder::catchUp() {
     const std::int64_t now = clock_();

@@ -14,8 +14,8 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Insulation tester link"));
     parser.addHelpOption();
-    const QCommandLineOption demo(QStringLiteral("demo"),
-                                  QStringLiteral("Show a simulated meter running its demo script."));
+    const QCommandLineOption demo(
+        QStringLiteral("demo"), QStringLiteral("Show a simulated meter running its demo script."));
     parser.addOption(demo);
     parser.process(app);
 

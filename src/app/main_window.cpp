@@ -38,6 +38,7 @@ QAction* item(QMenu* menu, const char* name, const char* caption) {
 QMenu* submenu(QWidget* parent, const char* name, const char* caption) {
     auto* m = new QMenu(QString::fromLatin1(caption), parent);
     m->setObjectName(QString::fromLatin1(name));
+    m->setFont(arial(12)); // popups do not inherit the window's font
     m->menuAction()->setObjectName(QString::fromLatin1(name) + QStringLiteral("Item"));
     return m;
 }
@@ -208,7 +209,8 @@ void TFrmTest::buildClientArea() {
 
     buildToolStrip(ClientArea);
 
-    DBGrid1 = gridPlaceholder("DBGrid1", QRect(0, 348, 617, 177), QColor(192, 192, 192), ClientArea);
+    DBGrid1 =
+        gridPlaceholder("DBGrid1", QRect(0, 348, 617, 177), QColor(192, 192, 192), ClientArea);
     Chtshow = new QFrame(ClientArea);
     Chtshow->setObjectName(QStringLiteral("Chtshow"));
     Chtshow->setGeometry(18, 612, 361, 209);
@@ -217,11 +219,13 @@ void TFrmTest::buildClientArea() {
     QPalette silver = Chtshow->palette();
     silver.setColor(QPalette::Window, QColor(192, 192, 192));
     Chtshow->setPalette(silver);
-    DBGrid2 = gridPlaceholder("DBGrid2", QRect(340, 714, 341, 49), QColor(166, 202, 240), ClientArea);
+    DBGrid2 =
+        gridPlaceholder("DBGrid2", QRect(340, 714, 341, 49), QColor(166, 202, 240), ClientArea);
 
     // The chart reaches below the stored grid's top; the surface must hold both.
     ClientArea->setFixedSize(std::max(DBGrid2->geometry().right(), Chtshow->geometry().right()) + 1,
-                             std::max(DBGrid2->geometry().bottom(), Chtshow->geometry().bottom()) + 1);
+                             std::max(DBGrid2->geometry().bottom(), Chtshow->geometry().bottom()) +
+                                 1);
     ScrollBox->setWidget(ClientArea);
     setCentralWidget(ScrollBox);
 }
@@ -269,7 +273,8 @@ void TFrmTest::connectSession() {
     s.decoder.setStateObserver([this](const DisplayState& before, const DisplayState& after) {
         VirtualPanel1->applyChange(before, after);
     });
-    s.receiver.setFrameHandler([this](std::string_view hex) { session_->decoder.ShowDataKx30(hex); });
+    s.receiver.setFrameHandler(
+        [this](std::string_view hex) { session_->decoder.ShowDataKx30(hex); });
     // Every report names the link type.
     s.receiver.setReportHandler([this] {
         LinkIndicators link = session_->decoder.state().link();
@@ -289,8 +294,12 @@ void TFrmTest::Panel2Click() {
     // Connecting to the cable comes with the link layer.
 }
 
-void TFrmTest::Panel3Click() { close(); }
+void TFrmTest::Panel3Click() {
+    close();
+}
 
-void TFrmTest::ExitClick() { close(); }
+void TFrmTest::ExitClick() {
+    close();
+}
 
 } // namespace kx

@@ -61,7 +61,8 @@ BarGraphStrip::BarGraphStrip(QWidget* parent) : QWidget(parent) {
         marks_[static_cast<std::size_t>(n)] = m;
     }
     for (const ScaleLabel& sl : kLabels) {
-        QLabel* l = makeTextMark(QString::fromLatin1(sl.name), QString::fromUtf8(sl.caption), 15, this);
+        QLabel* l =
+            makeTextMark(QString::fromLatin1(sl.name), QString::fromUtf8(sl.caption), 15, this);
         l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         const int centre = markX(sl.overMark) + kMarkWidth / 2;
         const int w = l->sizeHint().width();
@@ -76,9 +77,9 @@ void BarGraphStrip::paintEvent(QPaintEvent* e) {
     p.fillRect(kBaseline, Qt::black);
     for (const ScaleLabel& sl : kLabels) {
         const int centre = markX(sl.overMark) + kMarkWidth / 2;
-        p.fillRect(QRect(centre - kTickWidth / 2, kBaseline.top() - kTickHeight, kTickWidth,
-                         kTickHeight),
-                   Qt::black);
+        p.fillRect(
+            QRect(centre - kTickWidth / 2, kBaseline.top() - kTickHeight, kTickWidth, kTickHeight),
+            Qt::black);
     }
 }
 

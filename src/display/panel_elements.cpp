@@ -38,7 +38,9 @@ PictureMark::PictureMark(const QString& name, const QString& resource, QWidget* 
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-void PictureMark::resizeEvent(QResizeEvent*) { cache_ = QPixmap(); }
+void PictureMark::resizeEvent(QResizeEvent*) {
+    cache_ = QPixmap();
+}
 
 void PictureMark::paintEvent(QPaintEvent*) {
     const qreal dpr = devicePixelRatioF();

@@ -19,7 +19,9 @@ constexpr std::uint8_t kSegMinus = 0x40; // g
 
 constexpr qreal kSlant = 0.07; // forward lean, as on the meter's glass
 
-qreal thicknessFor(qreal h) { return std::max<qreal>(1.5, h * 0.11); }
+qreal thicknessFor(qreal h) {
+    return std::max<qreal>(1.5, h * 0.11);
+}
 
 // Leans a point of the cell forwards in proportion to its height above the bottom.
 QPointF lean(const QRectF& cell, qreal x, qreal y) {
@@ -33,14 +35,20 @@ void drawSegments(QPainter& p, const QRectF& cell, std::uint8_t mask) {
     const qreal g = t * 0.18;
     const qreal L = t / 2, R = w - t / 2, T = t / 2, M = h / 2, B = h - t / 2;
     auto horiz = [&](qreal y, qreal x0, qreal x1) {
-        return QPolygonF{lean(cell, x0, y),          lean(cell, x0 + t / 2, y - t / 2),
-                         lean(cell, x1 - t / 2, y - t / 2), lean(cell, x1, y),
-                         lean(cell, x1 - t / 2, y + t / 2), lean(cell, x0 + t / 2, y + t / 2)};
+        return QPolygonF{lean(cell, x0, y),
+                         lean(cell, x0 + t / 2, y - t / 2),
+                         lean(cell, x1 - t / 2, y - t / 2),
+                         lean(cell, x1, y),
+                         lean(cell, x1 - t / 2, y + t / 2),
+                         lean(cell, x0 + t / 2, y + t / 2)};
     };
     auto vert = [&](qreal x, qreal y0, qreal y1) {
-        return QPolygonF{lean(cell, x, y0),          lean(cell, x + t / 2, y0 + t / 2),
-                         lean(cell, x + t / 2, y1 - t / 2), lean(cell, x, y1),
-                         lean(cell, x - t / 2, y1 - t / 2), lean(cell, x - t / 2, y0 + t / 2)};
+        return QPolygonF{lean(cell, x, y0),
+                         lean(cell, x + t / 2, y0 + t / 2),
+                         lean(cell, x + t / 2, y1 - t / 2),
+                         lean(cell, x, y1),
+                         lean(cell, x - t / 2, y1 - t / 2),
+                         lean(cell, x - t / 2, y0 + t / 2)};
     };
     const std::array<QPolygonF, 7> seg = {
         horiz(T, L + g, R - g), vert(R, T + g, M - g), vert(R, M + g, B - g),

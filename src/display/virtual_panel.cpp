@@ -7,7 +7,9 @@
 #include <QLabel>
 
 // Resource registration has to happen outside any namespace.
-static void registerPanelResources() { Q_INIT_RESOURCE(panel); }
+static void registerPanelResources() {
+    Q_INIT_RESOURCE(panel);
+}
 
 namespace kx {
 
@@ -23,8 +25,12 @@ namespace {
 
 using E = Element;
 
-QString nameOf(E e) { return QString::fromLatin1(elementName(e)); }
-QString nameOf(Digit d) { return QString::fromLatin1(digitName(d)); }
+QString nameOf(E e) {
+    return QString::fromLatin1(elementName(e));
+}
+QString nameOf(Digit d) {
+    return QString::fromLatin1(digitName(d));
+}
 
 QGroupBox* makeGroup(const char* name, const QRect& r, QWidget* parent) {
     auto* g = new QGroupBox(parent);
@@ -88,10 +94,12 @@ void VirtualPanel::build() {
     rsUSB_ = makeTextMark(QStringLiteral("rsUSB"), QStringLiteral("USB"), 16, this);
     rsUSB_->move(452, 11);
     picture(E::IMmike, ":/panel/sound.svg", QRect(504, 10, 41, 25));
-    conOk_ = new PictureMark(QStringLiteral("CONok"), QStringLiteral(":/panel/computer_on.svg"), this);
+    conOk_ =
+        new PictureMark(QStringLiteral("CONok"), QStringLiteral(":/panel/computer_on.svg"), this);
     conOk_->setGeometry(549, 5, 32, 32);
     conOk_->hide();
-    conOkN_ = new PictureMark(QStringLiteral("CONokN"), QStringLiteral(":/panel/computer_off.svg"), this);
+    conOkN_ =
+        new PictureMark(QStringLiteral("CONokN"), QStringLiteral(":/panel/computer_off.svg"), this);
     conOkN_->setGeometry(549, 5, 32, 32);
 
     // 2. Bar-graph strip.
@@ -102,7 +110,8 @@ void VirtualPanel::build() {
 
     // 3. Memory number.
     QGroupBox* mem = makeGroup("MemoryBox", QRect(6, 116, 103, 47), this);
-    segment(E::stor1, QStringLiteral("1"), QRect(6, 8, 16, 34), mem, Qt::AlignRight | Qt::AlignVCenter);
+    segment(E::stor1, QStringLiteral("1"), QRect(6, 8, 16, 34), mem,
+            Qt::AlignRight | Qt::AlignVCenter);
     digit(Digit::stor2, QRect(22, 8, 24, 34), mem);
     text(E::LabFUL, QStringLiteral("FUL"), QPoint(54, 6), 14, mem);
     text(E::Labclr, QStringLiteral("CLR"), QPoint(54, 24), 14, mem);
@@ -125,9 +134,11 @@ void VirtualPanel::build() {
     shape(E::Shape2, QRect(124, 156, 9, 5));
     shape(E::Shape3, QRect(138, 156, 9, 5));
     shape(E::Shape4, QRect(150, 156, 9, 5));
-    text(E::labdc, QStringLiteral("DC"), QPoint(126, 158), 13, nullptr)->setContentsMargins(0, 4, 0, 0);
+    text(E::labdc, QStringLiteral("DC"), QPoint(126, 158), 13, nullptr)
+        ->setContentsMargins(0, 4, 0, 0);
     text(E::labt, QStringLiteral("~"), QPoint(172, 130), 24, nullptr);
-    text(E::labac, QStringLiteral("AC"), QPoint(164, 158), 13, nullptr)->setContentsMargins(0, 4, 0, 0);
+    text(E::labac, QStringLiteral("AC"), QPoint(164, 158), 13, nullptr)
+        ->setContentsMargins(0, 4, 0, 0);
     elements_[static_cast<std::size_t>(E::labdc)]->adjustSize();
     elements_[static_cast<std::size_t>(E::labac)]->adjustSize();
 

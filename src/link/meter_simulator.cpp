@@ -66,7 +66,8 @@ MeterFrame encodeFrame(const DisplayState& state) {
         if (!state.isLit(e))
             continue;
         if (const auto nb = annunciatorBit(e))
-            nib[static_cast<std::size_t>(nb->position - 1)] |= static_cast<std::uint8_t>(1 << nb->bit);
+            nib[static_cast<std::size_t>(nb->position - 1)] |=
+                static_cast<std::uint8_t>(1 << nb->bit);
     }
     for (std::size_t i = 0; i < kDigitCount; ++i) {
         const auto d = static_cast<Digit>(i);
@@ -140,8 +141,8 @@ DisplayState displayStateFor(const MeterDisplay& d) {
             places.emplace_back(c == 'L' ? '@' : c, false);
         }
     }
-    static constexpr std::array<Digit, 4> mainDigits = {Digit::LabelA, Digit::LabelB,
-                                                        Digit::LabelC, Digit::LabelD};
+    static constexpr std::array<Digit, 4> mainDigits = {Digit::LabelA, Digit::LabelB, Digit::LabelC,
+                                                        Digit::LabelD};
     const std::size_t lead = 4 - places.size();
     for (std::size_t i = 0; i < places.size(); ++i)
         setDigit(s, mainDigits[lead + i], places[i].first, places[i].second);
@@ -289,14 +290,10 @@ namespace {
 constexpr std::int64_t kSec = 1000000;
 
 const std::vector<DemoScript::Stretch> kStretches = {
-    {0, 16 * kSec, "500 V insulation test"},
-    {16 * kSec, 34 * kSec, "timed 1000 V test"},
-    {34 * kSec, 40 * kSec, "PI result"},
-    {40 * kSec, 46 * kSec, "COMP test passed"},
-    {46 * kSec, 50 * kSec, "COMP test failed"},
-    {50 * kSec, 56 * kSec, "DC voltage"},
-    {56 * kSec, 62 * kSec, "AC voltage"},
-    {62 * kSec, 88 * kSec, "meter silent"},
+    {0, 16 * kSec, "500 V insulation test"},    {16 * kSec, 34 * kSec, "timed 1000 V test"},
+    {34 * kSec, 40 * kSec, "PI result"},        {40 * kSec, 46 * kSec, "COMP test passed"},
+    {46 * kSec, 50 * kSec, "COMP test failed"}, {50 * kSec, 56 * kSec, "DC voltage"},
+    {56 * kSec, 62 * kSec, "AC voltage"},       {62 * kSec, 88 * kSec, "meter silent"},
 };
 
 void showResistance(MeterDisplay& d, double ohms) {
@@ -314,8 +311,12 @@ double wobble(std::int64_t tUs) {
 
 } // namespace
 
-std::int64_t DemoScript::cycleUs() { return kStretches.back().endUs; }
-const std::vector<DemoScript::Stretch>& DemoScript::stretches() { return kStretches; }
+std::int64_t DemoScript::cycleUs() {
+    return kStretches.back().endUs;
+}
+const std::vector<DemoScript::Stretch>& DemoScript::stretches() {
+    return kStretches;
+}
 
 std::optional<MeterDisplay> DemoScript::displayAt(std::int64_t tUs) const {
     std::int64_t t = tUs % cycleUs();

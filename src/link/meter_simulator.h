@@ -58,7 +58,9 @@ int barMarkFor(double ohms);
 std::pair<std::string, MeterUnit> formatResistance(double ohms);
 
 DisplayState displayStateFor(const MeterDisplay& d);
-inline MeterFrame encodeFrame(const MeterDisplay& d) { return encodeFrame(displayStateFor(d)); }
+inline MeterFrame encodeFrame(const MeterDisplay& d) {
+    return encodeFrame(displayStateFor(d));
+}
 
 // The cable: the meter's bytes at 2400 baud (ten bits a byte) cut into the 8-byte input
 // reports its serial-to-HID chip delivers every 12 ms (header 0xF0 | n, n <= 7 bytes; 0xF0 alone

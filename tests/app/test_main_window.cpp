@@ -29,8 +29,7 @@ namespace {
 struct Window : ::testing::Test {
     TFrmTest win;
 
-    template <typename T = QWidget>
-    T* find(const char* name) {
+    template <typename T = QWidget> T* find(const char* name) {
         auto* x = win.findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(x, nullptr) << name;
         return x;
@@ -40,9 +39,10 @@ struct Window : ::testing::Test {
     static std::vector<std::string> entries(const QMenu* m) {
         std::vector<std::string> out;
         for (const QAction* a : m->actions()) {
-            std::string e = a->isSeparator() ? (a->objectName().isEmpty() ? std::string("-")
-                                                                           : a->objectName().toStdString())
-                                             : a->text().toStdString();
+            std::string e =
+                a->isSeparator()
+                    ? (a->objectName().isEmpty() ? std::string("-") : a->objectName().toStdString())
+                    : a->text().toStdString();
             if (!a->isVisible())
                 e += "|hidden";
             out.push_back(e);
@@ -84,8 +84,9 @@ TEST_F(Window, FrameCaptionAndFixedClientArea) {
     EXPECT_EQ(scroll->viewport()->size(), QSize(621, 528));
     EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
     scroll->ensureWidgetVisible(grid2, 0, 0);
-    const QRect visible(QPoint(scroll->horizontalScrollBar()->value(), scroll->verticalScrollBar()->value()),
-                        scroll->viewport()->size());
+    const QRect visible(
+        QPoint(scroll->horizontalScrollBar()->value(), scroll->verticalScrollBar()->value()),
+        scroll->viewport()->size());
     EXPECT_TRUE(visible.contains(grid2->geometry()));
     EXPECT_EQ(win.panel()->geometry(), QRect(2, 30, 615, 289));
 }
@@ -103,7 +104,8 @@ TEST_F(Window, MenuBarHoldsEveryMenuAndItem) {
                                         "-", "   Exit", "FileSep|hidden", "|hidden", "|hidden",
                                         "|hidden", "|hidden", "|hidden"}));
     EXPECT_EQ(entries(find<QMenu>("Comset")), (std::vector<std::string>{" COM", "-", " USB"}));
-    EXPECT_EQ(entries(find<QMenu>("COM")), (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
+    EXPECT_EQ(entries(find<QMenu>("COM")),
+              (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
     EXPECT_EQ(entries(find<QMenu>("Grap")),
               (std::vector<std::string>{" Save Whole", " GoTo", " Fill", " Clear"}));
     EXPECT_EQ(entries(find<QMenu>("GoTo1")),
@@ -223,5 +225,6 @@ TEST_F(Window, DemoFeederFollowsTheScriptInCableTime) {
     EXPECT_EQ(win.session().decoder.readingTexts().FunctionText, texts::Ir500);
     // A long stall is skipped rather than replayed.
     now = 60 * 1000000;
-    EXPECT_LE(feeder.catchUp(), static_cast<int>(DemoFeeder::kMaxCatchUpUs / DemoFeeder::kReportPeriodUs) + 1);
+    EXPECT_LE(feeder.catchUp(),
+              static_cast<int>(DemoFeeder::kMaxCatchUpUs / DemoFeeder::kReportPeriodUs) + 1);
 }

@@ -55,7 +55,8 @@ struct Panel : ::testing::Test {
                 caption = s->text();
             else if (auto* l = qobject_cast<QLabel*>(c))
                 caption = l->text();
-            out[c->objectName()] = (c->isHidden() ? QStringLiteral("hidden ") : QStringLiteral("shown ")) + caption;
+            out[c->objectName()] =
+                (c->isHidden() ? QStringLiteral("hidden ") : QStringLiteral("shown ")) + caption;
         }
         return out;
     }
@@ -99,7 +100,8 @@ TEST_F(Panel, ElementsSitWhereTheMeterHasThem) {
     EXPECT_EQ(w("TimerBox")->geometry(), QRect(4, 182, 187, 71));
     // Main display left to right: minus, digit, point, digit, point, digit, point, digit.
     int x = -1;
-    for (const char* n : {"LabelF", "LabelA", "Point1", "LabelB", "Point2", "LabelC", "Point3", "LabelD"}) {
+    for (const char* n :
+         {"LabelF", "LabelA", "Point1", "LabelB", "Point2", "LabelC", "Point3", "LabelD"}) {
         EXPECT_GT(w(n)->geometry().center().x(), x) << n;
         x = w(n)->geometry().center().x();
         EXPECT_LE(w(n)->geometry().right(), 311) << n;
@@ -112,7 +114,7 @@ TEST_F(Panel, ElementsSitWhereTheMeterHasThem) {
     EXPECT_EQ(w("bar30")->geometry().topLeft(), QPoint(514, 14));
     EXPECT_GT(w("Bar0")->height(), w("BAR1")->height());
     const std::pair<const char*, const char*> labels[] = {
-        {"Label1", "Bar0"}, {"Label2", "BAR1"},   {"Label8", "bar5"},   {"Label11", "bar9"},
+        {"Label1", "Bar0"},   {"Label2", "BAR1"},   {"Label8", "bar5"},   {"Label11", "bar9"},
         {"Label12", "bar13"}, {"Label13", "bar17"}, {"Label14", "bar21"}, {"Label15", "bar25"},
         {"Label16", "bar29"}, {"Label17", "bar30"}};
     const char* captions[] = {"0", "100K", "1M", "10M", "100M", "1G", "10G", "100G", "1T"};
@@ -121,7 +123,8 @@ TEST_F(Panel, ElementsSitWhereTheMeterHasThem) {
         ASSERT_NE(l, nullptr);
         if (i < std::size(captions))
             EXPECT_EQ(l->text(), captions[i]);
-        EXPECT_LE(std::abs(l->geometry().center().x() - w(labels[i].second)->geometry().center().x()), 3)
+        EXPECT_LE(
+            std::abs(l->geometry().center().x() - w(labels[i].second)->geometry().center().x()), 3)
             << labels[i].first;
         EXPECT_TRUE(l->font().bold());
         EXPECT_EQ(l->font().family(), "Arial");

@@ -182,8 +182,8 @@ TEST(MeterDisplayEncoding, ReadingsFunctionsAndModesDecodeBack) {
         {make("52.34", MeterUnit::MOhm, MeterFunction::Ir500, MeterMode::CompNg), "52.34", M,
          std::string(texts::Ir500), "COMP:NG"},
         // The TΩ mark is the fourth digit's flag, which the value text shows as a point.
-        {make("1.500", MeterUnit::TOhm, MeterFunction::Ir5000, MeterMode::Continuous), "1.500.",
-         "", std::string(texts::Ir5000), "Continuous"},
+        {make("1.500", MeterUnit::TOhm, MeterFunction::Ir5000, MeterMode::Continuous), "1.500.", "",
+         std::string(texts::Ir5000), "Continuous"},
     };
     for (const Case& c : cases) {
         FrameDecoder dec;
@@ -347,7 +347,8 @@ TEST(DemoScript, CoversTheTestsAndFallsSilent) {
     std::vector<std::string> modes, functions;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
         FrameDecoder dec;
-        ASSERT_TRUE(dec.ShowDataKx30(frameHex(*script.frameAt(parts[i].startUs + 100000))).accepted);
+        ASSERT_TRUE(
+            dec.ShowDataKx30(frameHex(*script.frameAt(parts[i].startUs + 100000))).accepted);
         modes.push_back(dec.readingTexts().ModeText);
         functions.push_back(dec.readingTexts().FunctionText);
     }
