@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <tuple>
 
 namespace kx {
 
@@ -254,7 +255,11 @@ DisplayState displayStateFor(const MeterDisplay& d) {
 // ---- cable ------------------------------------------------------------------------------
 
 SimulatedCable::SimulatedCable(Script script, std::int64_t framePeriodUs)
-    : script_(std::move(script)), framePeriodUs_(std::max<std::int64_t>(framePeriodUs, 1)) {}
+    : script_(std::move(script)),
+      // The meter cannot start a frame before the last one is on the wire; one report
+      // period more leaves the idle report that ends each frame.
+      framePeriodUs_(std::max(framePeriodUs, byteArrivalUs(0, std::tuple_size_v<MeterFrame> - 1) +
+                                                 kReportPeriodUs)) {}
 
 std::int64_t SimulatedCable::byteArrivalUs(std::int64_t startUs, std::size_t k) {
     // Ten bits at 2400 baud: 25000/6 microseconds a byte.
@@ -262,6 +267,14 @@ std::int64_t SimulatedCable::byteArrivalUs(std::int64_t startUs, std::size_t k) 
 }
 
 InputReportSource::Report SimulatedCable::nextReport(std::int64_t nowUs) {
+    // Nobody polled for a long time: the chip's small buffer would have overflowed, so the
+    // frames of that stretch are simply lost instead of piling up.
+    if (nowUs - nextFrameUs_ > kMaxBacklogUs) {
+        const std::int64_t skip = (nowUs - nextFrameUs_ - kMaxBacklogUs) / framePeriodUs_ + 1;
+        nextFrameUs_ += skip * framePeriodUs_;
+        pending_.clear();
+        lineFreeUs_ = std::min(lineFreeUs_, nextFrameUs_);
+    }
     while (nextFrameUs_ <= nowUs) {
         if (script_) {
             if (const auto frame = script_(nextFrameUs_)) {

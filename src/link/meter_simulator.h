@@ -73,6 +73,7 @@ public:
     static constexpr std::int64_t kReportPeriodUs = 12000;
     static constexpr std::int64_t kFramePeriodUs = 500000;
     static constexpr std::size_t kMaxPayload = 7;
+    static constexpr std::int64_t kMaxBacklogUs = 1000000;
 
     explicit SimulatedCable(Script script, std::int64_t framePeriodUs = kFramePeriodUs);
 

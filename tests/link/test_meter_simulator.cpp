@@ -273,6 +273,32 @@ TEST(SimulatedCable, PacesBytesAt2400BaudInSevenByteReports) {
     EXPECT_GE(lastByteOfFirstFrameAt - firstByteAt, 80000);
 }
 
+TEST(SimulatedCable, LongGapsLoseFramesInsteadOfPilingThemUp) {
+    const MeterFrame frame = encodeFrame(MeterDisplay{});
+    int asked = 0;
+    SimulatedCable cable([&](std::int64_t) {
+        ++asked;
+        return frame;
+    });
+    cable.nextReport(0);
+    const std::int64_t hour = 3600LL * 1000000;
+    const auto r = cable.nextReport(hour);
+    EXPECT_LE(r[0] & 0x0F, 7);
+    EXPECT_LE(asked, 4); // only the last second's frames were started
+    // Afterwards the stream is whole frames again.
+    FrameReceiver rx;
+    int frames = 0;
+    rx.setFrameHandler([&](std::string_view hex) {
+        EXPECT_EQ(hex, frameHex(frame));
+        ++frames;
+    });
+    for (std::int64_t t = hour + 12000; t < hour + 2000000; t += 12000) {
+        const auto rep = cable.nextReport(t);
+        rx.ReadPw60(0, rep.data(), 8);
+    }
+    EXPECT_GE(frames, 3);
+}
+
 TEST(SimulatedCable, SilentMeterGivesIdleReports) {
     SimulatedCable cable([](std::int64_t) { return std::optional<MeterFrame>{}; });
     for (std::int64_t t = 0; t < 1000000; t += SimulatedCable::kReportPeriodUs) {
