@@ -71,7 +71,7 @@ BarGraphStrip::BarGraphStrip(QWidget* parent) : QWidget(parent) {
     }
 }
 
-void BarGraphStrip::paintEvent(QPaintEvent* e) {
+void BarGraphStrip::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     p.fillRect(kBaseline, Qt::black);

@@ -121,8 +121,9 @@ TEST_F(Panel, ElementsSitWhereTheMeterHasThem) {
     for (std::size_t i = 0; i < std::size(labels); ++i) {
         auto* l = qobject_cast<QLabel*>(w(labels[i].first));
         ASSERT_NE(l, nullptr);
-        if (i < std::size(captions))
+        if (i < std::size(captions)) {
             EXPECT_EQ(l->text(), captions[i]);
+        }
         EXPECT_LE(
             std::abs(l->geometry().center().x() - w(labels[i].second)->geometry().center().x()), 3)
             << labels[i].first;

@@ -49,8 +49,9 @@ void expectSameDisplay(const DisplayState& want, const DisplayState& got) {
     for (std::size_t i = 0; i < kDigitCount; ++i) {
         const auto d = static_cast<Digit>(i);
         EXPECT_EQ(want.digit(d).lit, got.digit(d).lit) << kDigitNames[i];
-        if (want.digit(d).lit)
+        if (want.digit(d).lit) {
             EXPECT_EQ(want.digit(d).glyph, got.digit(d).glyph) << kDigitNames[i];
+        }
     }
     EXPECT_EQ(want.stripShown(), got.stripShown());
 }
