@@ -14,8 +14,7 @@ namespace {
 constexpr std::array<std::uint8_t, 10> kDigitSegments = {
     0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F,
 };
-constexpr std::uint8_t kSegL = 0x38;     // d, e, f
-constexpr std::uint8_t kSegMinus = 0x40; // g
+constexpr std::uint8_t kSegL = 0x38; // d, e, f
 
 constexpr qreal kSlant = 0.07; // forward lean, as on the meter's glass
 
@@ -58,6 +57,17 @@ void drawSegments(QPainter& p, const QRectF& cell, std::uint8_t mask) {
     for (std::size_t i = 0; i < seg.size(); ++i)
         if (mask & (1u << i))
             p.drawPolygon(seg[i]);
+}
+
+// The sign has a cell of its own: one middle segment across it.
+void drawMinus(QPainter& p, const QRectF& cell) {
+    const qreal t = thicknessFor(cell.height());
+    const qreal y = cell.top() + cell.height() / 2;
+    const qreal x0 = cell.left() + t * 0.2;
+    const qreal x1 = cell.right() - t * 0.2;
+    p.drawPolygon(QPolygonF{QPointF(x0, y), QPointF(x0 + t / 2, y - t / 2),
+                            QPointF(x1 - t / 2, y - t / 2), QPointF(x1, y),
+                            QPointF(x1 - t / 2, y + t / 2), QPointF(x0 + t / 2, y + t / 2)});
 }
 
 void drawDot(QPainter& p, const QRectF& cell, qreal cy) {
@@ -140,6 +150,8 @@ qreal SevenSegmentPainter::advance(QChar c, qreal height) {
         return height * 0.26;
     case ' ':
         return height * 0.3;
+    case '-':
+        return height * 0.36; // a narrow cell: the sign stands alone in its own box
     case '*':
     case 'M':
         return height * 0.72;
@@ -164,7 +176,7 @@ void SevenSegmentPainter::drawChar(QPainter& p, const QRectF& cell, QChar c) {
     else if (u == '@')
         drawSegments(p, cell, kSegL);
     else if (u == '-')
-        drawSegments(p, cell, kSegMinus);
+        drawMinus(p, cell);
     else if (u == '.')
         drawDot(p, cell, cell.height() - thicknessFor(cell.height()) * 0.6);
     else if (u == ':') {
