@@ -10,6 +10,7 @@ namespace kx::cli {
 // 0 success, 1 failure (message on stderr), 2 bad usage (usage line on stderr).
 int runDecode(const QStringList& args);
 int runReplay(const QStringList& args);
+int runList(const QStringList& args);
 
 // Shared output helpers: one compact JSON object per line on stdout, messages on stderr.
 void printJson(const QJsonObject& o);

@@ -15,6 +15,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"decode", kx::cli::runDecode, "decode FRAME..."},
     {"replay", kx::cli::runReplay, "replay FILE|-"},
+    {"list", kx::cli::runList, "list [--demo]"},
 };
 
 int usage() {
