@@ -1,6 +1,9 @@
 #include "app/main_window.h"
 
 #include "app/caption_panel.h"
+#include "app/message_boxes.h"
+#include "link/connection_control.h"
+#include "link/hid_platforms.h"
 #include "display/virtual_panel.h"
 
 #include <QAction>
@@ -57,8 +60,14 @@ QTableView* gridPlaceholder(const char* name, const QRect& r, const QColor& back
 
 } // namespace
 
-TFrmTest::TFrmTest(QWidget* parent)
-    : QMainWindow(parent), session_(std::make_unique<MeterSession>()) {
+TFrmTest::TFrmTest(std::shared_ptr<HidPlatform> platform, MessageBoxes* boxes, QWidget* parent)
+    : QMainWindow(parent), session_(std::make_unique<MeterSession>()), boxes_(boxes) {
+    if (!boxes_) {
+        ownBoxes_ = std::make_unique<DialogMessageBoxes>();
+        boxes_ = ownBoxes_.get();
+    }
+    link_ = std::make_unique<ConnectionControl>(platform ? std::move(platform) : makeSystemPlatform(),
+                                                session_->receiver, session_->decoder);
     setObjectName(QStringLiteral("FrmTest"));
     setWindowTitle(QStringLiteral("KX20_30 Interface Program ver:1.00"));
     // Fixed single border: system menu and minimise box, no maximise, no resizing.
@@ -70,6 +79,7 @@ TFrmTest::TFrmTest(QWidget* parent)
     buildMenus();
     buildClientArea();
     connectSession();
+    buildLinkControls(ClientArea);
     VirtualPanel1->showState(session_->decoder.state());
 
     const int menuHeight = MainMenu1->sizeHint().height();
@@ -79,9 +89,13 @@ TFrmTest::TFrmTest(QWidget* parent)
         r.moveCenter(screen->availableGeometry().center());
         move(r.topLeft());
     }
+    // The controller's first scan is queued now and runs from the event loop.
+    link_->start();
 }
 
 TFrmTest::~TFrmTest() {
+    // Reading threads end before the devices, the receiver and the panel go away.
+    link_->shutDown();
     // The panel goes with the window; stop the decoder from reaching it.
     session_->decoder.setStateObserver({});
 }
@@ -124,6 +138,7 @@ void TFrmTest::buildMenus() {
     Comset->addMenu(COM);
     Comset->addSeparator();
     USB = item(Comset, "USB", " USB");
+    USB->setCheckable(true);
     MainMenu1->addMenu(Comset)->setVisible(false);
 
     Grap = submenu(MainMenu1, "Grap", "Graph");
@@ -273,8 +288,6 @@ void TFrmTest::connectSession() {
     s.decoder.setStateObserver([this](const DisplayState& before, const DisplayState& after) {
         VirtualPanel1->applyChange(before, after);
     });
-    s.receiver.setFrameHandler(
-        [this](std::string_view hex) { session_->decoder.ShowDataKx30(hex); });
     // Every report names the link type.
     s.receiver.setReportHandler([this] {
         LinkIndicators link = session_->decoder.state().link();
@@ -290,9 +303,6 @@ void TFrmTest::DispInit(int mode) {
     VirtualPanel1->applyChange(before, state);
 }
 
-void TFrmTest::Panel2Click() {
-    // Connecting to the cable comes with the link layer.
-}
 
 void TFrmTest::Panel3Click() {
     close();

@@ -2,6 +2,7 @@
 
 #include "display/frame_decoder.h"
 #include "link/frame_receiver.h"
+#include "link/hid_platform.h"
 
 #include <QMainWindow>
 
@@ -12,6 +13,9 @@ class QActionGroup;
 class QCheckBox;
 class QFrame;
 class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QLabel;
 class QMenu;
 class QMenuBar;
 class QScrollArea;
@@ -21,6 +25,8 @@ class QToolButton;
 namespace kx {
 
 class CaptionPanel;
+class ConnectionControl;
+class MessageBoxes;
 class VirtualPanel;
 
 // The core objects the window drives: the cable's reports in, frames assembled, the display
@@ -38,10 +44,15 @@ public:
     static constexpr int kClientWidth = 621;
     static constexpr int kClientHeight = 528;
 
-    explicit TFrmTest(QWidget* parent = nullptr);
+    // platform: the HID devices to work with (the system's when none is given); boxes: the
+    // message boxes (real dialogs when none are given).
+    explicit TFrmTest(std::shared_ptr<HidPlatform> platform = nullptr,
+                      MessageBoxes* boxes = nullptr, QWidget* parent = nullptr);
     ~TFrmTest() override;
 
     MeterSession& session() { return *session_; }
+    ConnectionControl& link() { return *link_; }
+    MessageBoxes& boxes() { return *boxes_; }
     VirtualPanel* panel() const { return VirtualPanel1; }
 
     // 0 hides every annunciator, 1 shows them all, other values do nothing; digits, the
@@ -58,8 +69,13 @@ private:
     void buildClientArea();
     void buildToolStrip(QWidget* client);
     void connectSession();
+    void buildLinkControls(QWidget* client);
+    void showLinkState();
 
     std::unique_ptr<MeterSession> session_;
+    std::unique_ptr<MessageBoxes> ownBoxes_;
+    MessageBoxes* boxes_ = nullptr;
+    std::unique_ptr<ConnectionControl> link_;
 
     // Menu bar and items (named as the items).
     QMenuBar* MainMenu1 = nullptr;
@@ -125,6 +141,14 @@ private:
     QTableView* DBGrid1 = nullptr;
     QFrame* Chtshow = nullptr;
     QTableView* DBGrid2 = nullptr;
+
+    // Link controls the user does not see: their state is the link's state.
+    QPushButton* USBCon = nullptr;
+    QPushButton* ReadBtn = nullptr;
+    QPushButton* SetFeature = nullptr;
+    QListWidget* DevListBox = nullptr;
+    QListWidget* HistoryListBox = nullptr;
+    QLabel* Panel1 = nullptr;
 };
 
 } // namespace kx

@@ -11,6 +11,9 @@ namespace kx::cli {
 int runDecode(const QStringList& args);
 int runReplay(const QStringList& args);
 int runTable(const QStringList& args);
+int runList(const QStringList& args);
+int runMonitor(const QStringList& args);
+int runRecord(const QStringList& args);
 
 // Shared output helpers: one compact JSON object per line on stdout, messages on stderr.
 void printJson(const QJsonObject& o);

@@ -17,6 +17,10 @@ constexpr Command kCommands[] = {
     {"replay", kx::cli::runReplay, "replay FILE|-"},
     {"table", kx::cli::runTable,
      "table info FILE | table dump [--raw] FILE | table create FILE --readings|--store"},
+    {"list", kx::cli::runList, "list [--demo]"},
+    {"monitor", kx::cli::runMonitor, "monitor [--demo] [--frames N]"},
+    {"record", kx::cli::runRecord,
+     "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] --out FILE.db"},
 };
 
 int usage() {

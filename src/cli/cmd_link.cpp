@@ -1,0 +1,208 @@
+// The live commands: connect to the cable as the window's CONNECT does, and print or record
+// the decoded frames.
+#include "cli/cli_commands.h"
+#include "display/decode_json.h"
+#include "display/frame_decoder.h"
+#include "link/connection_control.h"
+#include "link/frame_receiver.h"
+#include "link/hid_platforms.h"
+#include "recording/readings_table.h"
+#include "recording/recording_control.h"
+#include "recording/table_file_io.h"
+
+#include <QCoreApplication>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace kx::cli {
+namespace {
+
+// Ends the event loop on SIGINT or SIGTERM through a pipe, so the handler does nothing unsafe.
+class StopSignals {
+public:
+    StopSignals() {
+        if (::pipe(fds_) != 0)
+            return;
+        writeFd() = fds_[1];
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+        struct sigaction sa {};
+        sa.sa_handler = [](int) {
+            const char c = 1;
+            [[maybe_unused]] const auto n = ::write(writeFd(), &c, 1);
+        };
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGINT, &sa, &oldInt_);
+        ::sigaction(SIGTERM, &sa, &oldTerm_);
+    }
+    ~StopSignals() {
+        ::sigaction(SIGINT, &oldInt_, nullptr);
+        ::sigaction(SIGTERM, &oldTerm_, nullptr);
+        notifier_.reset();
+        if (fds_[0] >= 0) {
+            ::close(fds_[0]);
+            ::close(fds_[1]);
+        }
+        writeFd() = -1;
+    }
+
+private:
+    // The one descriptor a signal handler may reach; valid only while this object lives.
+    static int& writeFd() {
+        static int fd = -1;
+        return fd;
+    }
+    int fds_[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
+
+struct LinkOptions {
+    bool demo = false;
+    qint64 frames = 0; // 0: until stopped
+    std::optional<qint64> limit;
+    std::optional<QString> interval;
+    bool repeat = true;
+    QString out;
+};
+
+bool parseCount(const QString& text, qint64* out) {
+    bool ok = false;
+    const qint64 v = text.toLongLong(&ok);
+    if (!ok || v < 0)
+        return false;
+    *out = v;
+    return true;
+}
+
+bool parseOptions(QStringList args, bool record, LinkOptions* o) {
+    while (!args.isEmpty()) {
+        const QString a = args.takeFirst();
+        auto value = [&](QString* v) {
+            if (args.isEmpty())
+                return false;
+            *v = args.takeFirst();
+            return true;
+        };
+        QString v;
+        if (a == QLatin1String("--demo"))
+            o->demo = true;
+        else if (a == QLatin1String("--frames")) {
+            if (!value(&v) || !parseCount(v, &o->frames))
+                return false;
+        } else if (record && a == QLatin1String("--limit")) {
+            qint64 n = 0;
+            if (!value(&v) || !parseCount(v, &n) || n > RecordingControl::kLimitless)
+                return false;
+            o->limit = n;
+        } else if (record && a == QLatin1String("--interval")) {
+            if (!value(&v) || !RecordingControl::intervalFromText(v))
+                return false;
+            o->interval = v;
+        } else if (record && a == QLatin1String("--no-repeat"))
+            o->repeat = false;
+        else if (record && a == QLatin1String("--out")) {
+            if (!value(&o->out))
+                return false;
+        } else
+            return false;
+    }
+    return !record || !o->out.isEmpty();
+}
+
+// Runs the link until N frames were decoded, a stop signal arrived or the watchdog dropped it.
+// Returns the exit code.
+int runLink(const LinkOptions& o, const std::function<void(const DecodeResult&, FrameDecoder&)>& onFrame,
+            FrameDecoder& decoder, qint64* framesOut) {
+    FrameReceiver receiver;
+    ConnectionControl link(o.demo ? makeDemoMeterPlatform() : makeSystemPlatform(), receiver, decoder);
+    bool dropped = false;
+    link.setInformationBox([&](const QString& text) {
+        printError(text);
+        if (text == ConnectionControl::meterSilentMessage()) {
+            dropped = true;
+            QCoreApplication::quit();
+        }
+    });
+    qint64 frames = 0;
+    link.onDecoded = [&](const DecodeResult& r) {
+        ++frames;
+        onFrame(r, decoder);
+        if (o.frames > 0 && frames >= o.frames)
+            QCoreApplication::quit();
+    };
+    StopSignals stop;
+    link.start();
+    // The controller's first scan is queued on the event loop; let it run.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+
+    link.Panel2Click();
+    if (!link.usbConDown())
+        return 1; // the message went to stderr
+    QCoreApplication::exec();
+    if (!dropped)
+        link.Panel2Click(); // disconnect: the setup report goes out again
+    *framesOut = frames;
+    return dropped ? 1 : 0;
+}
+
+} // namespace
+
+int runMonitor(const QStringList& args) {
+    LinkOptions o;
+    if (!parseOptions(args, false, &o))
+        return usageError(QStringLiteral("kxlink-cli monitor [--demo] [--frames N]"));
+    FrameDecoder decoder;
+    qint64 frames = 0;
+    return runLink(o, [](const DecodeResult& r, FrameDecoder& d) { printJson(decodeJson(r, d)); },
+                   decoder, &frames);
+}
+
+int runRecord(const QStringList& args) {
+    LinkOptions o;
+    if (!parseOptions(args, true, &o))
+        return usageError(QStringLiteral(
+            "kxlink-cli record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] --out FILE.db"));
+
+    FrameDecoder decoder;
+    ReadingsTable table;
+    table.openScratch(readingsFields());
+    RecordingControl rc(decoder.readingTexts(), table);
+    rc.setRepeat(o.repeat);
+    if (o.limit)
+        rc.setRecordLimit(static_cast<std::int32_t>(*o.limit));
+    if (o.interval) {
+        rc.setIntervalEnabled(true);
+        rc.RecordSITimeChange(*o.interval);
+    }
+    rc.setErrorSink([](const QString& e) { printError(e); });
+    decoder.setRecordHandler([&rc] { rc.INDataToTable(1); });
+    QTimer sampling;
+    sampling.setInterval(1000);
+    QObject::connect(&sampling, &QTimer::timeout, [&rc] { rc.SampInterTimeTimer(); });
+    sampling.start();
+
+    qint64 frames = 0;
+    const int code = runLink(o, [](const DecodeResult&, FrameDecoder&) {}, decoder, &frames);
+    if (code != 0 && frames == 0)
+        return code;
+
+    QString error;
+    if (!saveKeyedCopy(table, o.out, &error)) {
+        printError(error);
+        return 1;
+    }
+    QJsonObject summary;
+    summary.insert("records", table.rowCount());
+    summary.insert("frames", frames);
+    printJson(summary);
+    return 0;
+}
+
+} // namespace kx::cli

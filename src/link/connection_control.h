@@ -1,0 +1,129 @@
+#pragma once
+
+#include "link/HidControllerClass.h"
+#include "link/frame_throttle.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace kx {
+
+class FrameDecoder;
+class FrameReceiver;
+struct DecodeResult;
+
+// The main window's side of the meter link: the device list with the cable picked out by its
+// product string, CONNECT and DISCONNECT, the cable's setup report, the frame receiver as the
+// cable's data handler, and the watchdog that drops a link whose meter fell silent. It holds
+// the state of the window's link controls (most of them hidden); the window shows it.
+class ConnectionControl : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::array<std::uint8_t, 10> CableSetupReport = {
+        0x00, 0x60, 0x09, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00};
+    static constexpr std::int32_t kIdleReportLimit = 1900;
+    static constexpr int kConTimerMs = 100;
+
+    static QString notConnectedMessage() {
+        return QStringLiteral("USB interface cable is not securely connected, please check and re-try.");
+    }
+    static QString meterSilentMessage() {
+        return QStringLiteral("USB interface cable is securely connected, please check if the meter is ready.");
+    }
+
+    // The colours the CONNECT caption takes.
+    enum class CaptionColor { Black, Yellow };
+
+    // A modal information box ("Information", one OK); returns once it was closed.
+    using InformationBox = std::function<void(const QString&)>;
+
+    ConnectionControl(std::shared_ptr<HidPlatform> platform, FrameReceiver& receiver,
+                      FrameDecoder& decoder, QObject* parent = nullptr);
+    ~ConnectionControl() override;
+
+    void setInformationBox(InformationBox box) { information_ = std::move(box); }
+    // Arms the device controller (its first scan runs from the event loop) and the watchdog.
+    void start();
+    THidDeviceController& HidCtl() { return *hidCtl_; }
+    FrameThrottle& throttle() { return throttle_; }
+
+    // User events.
+    void Panel2Click();
+    void USBConClick();
+    void ReadBtnClick();
+    void SetFeatureClick();
+    void Panel1Click();
+    void COMClick(int port); // 1..4
+    void USBClick();
+    void ConTimerTimer();
+
+    // Controller events.
+    bool HidCtlEnumerate(THidDevice* device, std::int32_t index);
+    void HidCtlDeviceChange();
+    void HidCtlArrival(THidDevice* device);
+    void HidCtlRemoval(THidDevice* device);
+    void HidCtlDeviceDataError(THidDevice* device, std::uint32_t error);
+
+    // State of the controls.
+    struct DeviceItem {
+        QString text;
+        std::unique_ptr<THidDevice> device; // none when the claim failed
+    };
+    const std::vector<DeviceItem>& DevListBox() const { return devList_; }
+    int devListSelection() const { return devSelected_; }
+    const QStringList& HistoryListBox() const { return history_; }
+    bool usbConDown() const { return usbConDown_; }
+    const QString& panel2Caption() const { return panel2Caption_; }
+    CaptionColor panel2Color() const { return panel2Color_; }
+    bool comsetEnabled() const { return comsetEnabled_; }
+    const QString& panel1Caption() const { return panel1Caption_; }
+    std::int8_t LinkPort = 5;
+    std::array<bool, 4> comChecked{true, false, false, false};
+    bool usbChecked = false;
+    std::int32_t WatchdogTicks = 0;
+    THidDevice* SelectedDevice = nullptr;
+
+    // Told of every decoded frame (after the throttle).
+    std::function<void(const DecodeResult&)> onDecoded;
+
+    // Stops any reading so that nothing calls back into the window while it goes away.
+    void shutDown();
+
+Q_SIGNALS:
+    void panel2Changed();
+    void historyChanged();
+    void deviceListChanged();
+
+private:
+    void selectDevice();
+    void addHistory(const QString& line);
+    void setPanel2(const QString& caption, CaptionColor color);
+    void dataHandler(THidDevice* dev, std::uint8_t reportId, const std::uint8_t* data,
+                     std::uint16_t size);
+
+    FrameReceiver& receiver_;
+    FrameDecoder& decoder_;
+    std::unique_ptr<THidDeviceController> hidCtl_;
+    THidDataEvent readPw60_;
+    FrameThrottle throttle_;
+    QTimer conTimer_;
+    InformationBox information_;
+
+    std::vector<DeviceItem> devList_;
+    int devSelected_ = -1;
+    QStringList history_;
+    bool usbConDown_ = false;
+    QString panel2Caption_ = QStringLiteral("CONNECT");
+    CaptionColor panel2Color_ = CaptionColor::Black;
+    bool comsetEnabled_ = true;
+    QString panel1Caption_ = QStringLiteral("USB");
+};
+
+} // namespace kx

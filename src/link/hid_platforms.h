@@ -1,0 +1,15 @@
+#pragma once
+
+#include "link/hid_platform.h"
+
+#include <memory>
+
+namespace kx {
+
+// The operating system's HID devices.
+std::shared_ptr<HidPlatform> makeSystemPlatform();
+// A bus with one "USB to Serial" cable on the real clock, fed by the simulated meter's
+// demonstration script.
+std::shared_ptr<HidPlatform> makeDemoMeterPlatform();
+
+} // namespace kx
