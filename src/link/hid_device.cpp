@@ -326,6 +326,7 @@ void THidDeviceReadThread::handOff(std::function<void()> call) {
     h.call = std::move(call);
     const std::uint64_t seq = ++h.posted;
     lock.unlock();
+    h.cv.notify_all(); // a stop may be waiting for it
     if (h.wakeFd >= 0) {
         const std::uint64_t one = 1;
         [[maybe_unused]] auto n = ::write(h.wakeFd, &one, sizeof one);
@@ -359,7 +360,8 @@ void THidDeviceReadThread::Execute() {
             result =
                 handle->read(reportBuffer_.data(), reportBuffer_.size(), device_.ReadSleepTime());
         } while (result.status == HidReadStatus::Timeout && !terminated_.load());
-        if (terminated_.load())
+        // A report already read is delivered even when a stop came meanwhile.
+        if (terminated_.load() && result.status != HidReadStatus::Report)
             break;
         switch (result.status) {
         case HidReadStatus::Report:

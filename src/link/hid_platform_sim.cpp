@@ -157,6 +157,11 @@ int SimHidDevice::abortedReads() const {
     return aborted_;
 }
 
+int SimHidDevice::waitingReads() const {
+    std::lock_guard lock(mutex_);
+    return waiting_;
+}
+
 std::chrono::steady_clock::time_point SimHidDevice::lastDelivery() const {
     std::lock_guard lock(mutex_);
     return lastDelivery_;
@@ -210,7 +215,9 @@ HidReadResult SimHidDevice::read(SimReadHandle& handle, std::uint8_t* buf, std::
         const Clock::time_point now = Clock::now();
         if (now >= deadline)
             return {HidReadStatus::Timeout, 0, 0};
+        ++waiting_;
         cv_.wait_until(lock, next && *next < deadline ? *next : deadline);
+        --waiting_;
     }
 }
 

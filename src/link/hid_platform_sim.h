@@ -56,6 +56,8 @@ public:
     std::vector<std::vector<std::uint8_t>> featureReports() const;
     // Reads that ended because they were interrupted or their handle closed while waiting.
     int abortedReads() const;
+    // Reads waiting for a report right now.
+    int waitingReads() const;
     // Time the last report left the device (steady clock).
     std::chrono::steady_clock::time_point lastDelivery() const;
 
@@ -88,6 +90,7 @@ private:
     int failCount_ = 0;
     std::vector<std::vector<std::uint8_t>> features_;
     int aborted_ = 0;
+    int waiting_ = 0;
     std::chrono::steady_clock::time_point lastDelivery_{};
 };
 
