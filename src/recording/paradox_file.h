@@ -21,7 +21,7 @@ public:
     const QString& target() const { return target_; }
     // Writes n bytes at pos; the message names the target file.
     Status writeAt(qint64 pos, const char* data, qint64 n);
-    // Flushes to disk and renames over the target.
+    // Flushes to disk and renames over the target, unless the target is locked (TableLock).
     Status commit();
     void abandon();
 
