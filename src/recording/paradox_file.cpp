@@ -1,7 +1,5 @@
 #include "recording/paradox_file.h"
 
-#include "recording/paradox_lock.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -57,18 +55,6 @@ Status ReplacingFile::commit() {
         const QString why = file_.errorString();
         abandon();
         return fail(QStringLiteral("Cannot write %1: %2").arg(shown, why));
-    }
-    // A file held open for exclusive use elsewhere is not replaced behind its holder's back.
-    std::unique_ptr<TableLock> guard;
-    if (QFileInfo::exists(target_)) {
-        bool inUse = false;
-        Result<std::unique_ptr<TableLock>> lock = TableLock::acquire(target_, &inUse);
-        if (inUse) {
-            abandon();
-            return fail(lock.error());
-        }
-        if (lock)
-            guard = lock.take();
     }
     if (std::rename(QFile::encodeName(tempName).constData(),
                     QFile::encodeName(target_).constData()) != 0) {
