@@ -1,14 +1,130 @@
 #pragma once
 
+#include "display/frame_decoder.h"
+#include "link/frame_receiver.h"
+
 #include <QMainWindow>
+
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QCheckBox;
+class QFrame;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QScrollArea;
+class QTableView;
+class QToolButton;
 
 namespace kx {
 
-// The program's main window.
+class CaptionPanel;
+class VirtualPanel;
+
+// The core objects the window drives: the cable's reports in, frames assembled, the display
+// state decoded. The window owns one and only calls it.
+struct MeterSession {
+    FrameReceiver receiver;
+    FrameDecoder decoder;
+};
+
+// The program's main window: menu bar, virtual panel, control row, readings grid, and below
+// the visible area the chart and the stored grid, reached by scrolling.
 class TFrmTest : public QMainWindow {
     Q_OBJECT
 public:
+    static constexpr int kClientWidth = 621;
+    static constexpr int kClientHeight = 528;
+
     explicit TFrmTest(QWidget* parent = nullptr);
+    ~TFrmTest() override;
+
+    MeterSession& session() { return *session_; }
+    VirtualPanel* panel() const { return VirtualPanel1; }
+
+    // 0 hides every annunciator, 1 shows them all, other values do nothing; digits, the
+    // strip and the link indicators are left alone.
+    void DispInit(int mode);
+
+public Q_SLOTS:
+    void Panel2Click();
+    void Panel3Click();
+    void ExitClick();
+
+private:
+    void buildMenus();
+    void buildClientArea();
+    void buildToolStrip(QWidget* client);
+    void connectSession();
+
+    std::unique_ptr<MeterSession> session_;
+
+    // Menu bar and items (named as the items).
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* FileSet1 = nullptr;
+    QAction* New = nullptr;
+    QAction* Open = nullptr;
+    QAction* Save_as = nullptr;
+    QAction* print = nullptr;
+    QAction* Exit = nullptr;
+    QAction* FileSep = nullptr;
+    QAction* filename1 = nullptr;
+    QAction* filename2 = nullptr;
+    QAction* filename3 = nullptr;
+    QAction* filename4 = nullptr;
+    QAction* filename5 = nullptr;
+    QMenu* Comset = nullptr;
+    QMenu* COM = nullptr;
+    QAction* COM1 = nullptr;
+    QAction* COM2 = nullptr;
+    QAction* COM3 = nullptr;
+    QAction* COM4 = nullptr;
+    QAction* USB = nullptr;
+    QMenu* Grap = nullptr;
+    QAction* SaveWhole1 = nullptr;
+    QMenu* GoTo1 = nullptr;
+    QAction* First1 = nullptr;
+    QAction* Next1 = nullptr;
+    QAction* Last1 = nullptr;
+    QAction* Privous1 = nullptr;
+    QAction* Fill1 = nullptr;
+    QAction* Clear1 = nullptr;
+    QMenu* Rec = nullptr;
+    QAction* SaveR = nullptr;
+    QMenu* RecSet = nullptr;
+    QActionGroup* RecSetGroup = nullptr;
+    QAction* set1k = nullptr;
+    QAction* set5k = nullptr;
+    QAction* set10k = nullptr;
+    QAction* set50k = nullptr;
+    QAction* set100k = nullptr;
+    QAction* setlimit = nullptr;
+    QAction* ClearR = nullptr;
+    QAction* SearchR = nullptr;
+    QMenu* About1 = nullptr;
+    QAction* HELP1 = nullptr;
+    QAction* About2 = nullptr;
+
+    // Client area.
+    QScrollArea* ScrollBox = nullptr;
+    QWidget* ClientArea = nullptr;
+    VirtualPanel* VirtualPanel1 = nullptr;
+    CaptionPanel* Panel2 = nullptr;
+    CaptionPanel* Panel3 = nullptr;
+    QFrame* Panel7 = nullptr;
+    QCheckBox* RepeatSet = nullptr;
+    QCheckBox* RecordSI = nullptr;
+    QLineEdit* RecordSITime = nullptr;
+    QToolButton* SpeedButton1 = nullptr;
+    QToolButton* SpeedButton2 = nullptr;
+    QToolButton* SpeedButton3 = nullptr;
+    QToolButton* MajPrint = nullptr;
+    QToolButton* SpeedButton5 = nullptr;
+    QTableView* DBGrid1 = nullptr;
+    QFrame* Chtshow = nullptr;
+    QTableView* DBGrid2 = nullptr;
 };
 
 } // namespace kx

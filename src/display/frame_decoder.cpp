@@ -135,6 +135,43 @@ int HexNibble(char c) { return hexValue(c); }
 DigitToken DecodeSegA(std::string_view code) { return lookup(kLookupA, code); }
 DigitToken DecodeSegB(std::string_view code) { return lookup(kLookupB, code); }
 
+namespace {
+std::optional<std::uint8_t> encodeSeg(const std::array<SegEntry, 22>& table, char glyph,
+                                      bool flag) {
+    if (glyph == ' ')
+        return std::uint8_t{0x00};
+    for (const SegEntry& e : table)
+        if (e.glyph == glyph && e.flag == flag)
+            return e.code;
+    return std::nullopt;
+}
+} // namespace
+
+std::optional<std::uint8_t> encodeSegA(char glyph, bool flag) {
+    return encodeSeg(kTableA, glyph, flag);
+}
+std::optional<std::uint8_t> encodeSegB(char glyph, bool flag) {
+    return encodeSeg(kTableB, glyph, flag);
+}
+
+std::optional<NibbleBit> annunciatorBit(Element e) {
+    for (const NibbleMap& nm : kNibbles)
+        for (int bit = 0; bit < 4; ++bit) {
+            const BitElements& be = nm.bits[static_cast<std::size_t>(bit)];
+            for (std::size_t k = 0; k < be.count; ++k)
+                if (be.elements[k] == e)
+                    return NibbleBit{nm.position, bit};
+        }
+    return std::nullopt;
+}
+
+DigitLayout digitLayout(Digit d) {
+    for (const DigitMap& dm : kDigits)
+        if (dm.digit == d)
+            return DigitLayout{dm.first, dm.second, dm.tableA, dm.flag, dm.flag2};
+    return DigitLayout{0, 0, false, Element::Count, Element::Count};
+}
+
 void FrameDecoder::updateLink(const LinkIndicators& link) {
     if (state_.link() == link)
         return;

@@ -3,7 +3,9 @@
 #include "display/display_state.h"
 #include "display/reading_texts.h"
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 namespace kx {
@@ -27,6 +29,29 @@ int HexNibble(char c);
 // (test-voltage digits) or B (all other digits).
 DigitToken DecodeSegA(std::string_view code);
 DigitToken DecodeSegB(std::string_view code);
+
+// The inverse lookups: the code byte that shows glyph ('0'..'9', '@') with or without the
+// digit's flag; 0x00 (blank) for ' '. Empty for glyphs the tables do not hold.
+std::optional<std::uint8_t> encodeSegA(char glyph, bool flag);
+std::optional<std::uint8_t> encodeSegB(char glyph, bool flag);
+
+// Where the frame carries each part of the display (positions are 1-based characters).
+struct NibbleBit {
+    int position;
+    int bit;
+};
+// The nibble bit that lights an annunciator; empty for the flag elements of digits, which
+// ride on their digit's code (Labgo is both, and reports its nibble bit).
+std::optional<NibbleBit> annunciatorBit(Element e);
+
+struct DigitLayout {
+    int first;  // position of the code's first (high) character
+    int second; // position of its second (low) character
+    bool tableA;
+    Element flag;
+    Element flag2; // Element::Count when the flag lights one mark only
+};
+DigitLayout digitLayout(Digit d);
 
 struct DecodeResult {
     bool accepted = false; // the frame passed the terminator and character checks

@@ -274,6 +274,13 @@ Status writeTable(const QString& path, const std::vector<FieldDef>& fields,
 
 Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
                        const std::vector<Record>& rows, const WriteOptions& options) {
+    return writeKeyedTable(
+        path, fields, rows.size(), [&rows](std::size_t i) -> const Record& { return rows[i]; },
+        options);
+}
+
+Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
+                       std::size_t count, const RowSource& rowAt, const WriteOptions& options) {
     Result<std::unique_ptr<TableWriter>> created = TableWriter::create(path, fields, options);
     if (!created)
         return created.status();
@@ -282,15 +289,16 @@ Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
     const int keySize = storageSize(key);
 
     // Keys in stored form compare bytewise in key order for every type.
-    const std::size_t n = rows.size();
+    const std::size_t n = count;
     std::vector<unsigned char> keys(n * static_cast<std::size_t>(keySize));
     QString error;
     for (std::size_t i = 0; i < n; ++i) {
-        if (rows[i].empty())
+        const Record& row = rowAt(i);
+        if (row.empty())
             return fail(QStringLiteral("Table %1 has %2 fields, a record 0")
                             .arg(shownPath(path))
                             .arg(fields.size()));
-        if (!codec::encodeField(key, rows[i][0], keys.data() + i * keySize, &error))
+        if (!codec::encodeField(key, row[0], keys.data() + i * keySize, &error))
             return fail(error);
     }
     auto keyAt = [&](std::size_t i) { return keys.data() + i * keySize; };
@@ -308,8 +316,8 @@ Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
     const QString pxPath = indexPathFor(path);
     if (duplicate) {
         // The copy is kept without a key; an index beside it would describe another table.
-        for (const Record& r : rows) {
-            if (Status s = w->append(r); !s)
+        for (std::size_t i = 0; i < n; ++i) {
+            if (Status s = w->append(rowAt(i)); !s)
                 return s;
         }
         if (Status s = w->close(); !s)
@@ -338,7 +346,7 @@ Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
     if (!px)
         return px.status();
     for (std::size_t i : order) {
-        if (Status s = w->append(rows[i]); !s)
+        if (Status s = w->append(rowAt(i)); !s)
             return s;
     }
     if (Status s = w->close(); !s)

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -87,6 +88,12 @@ Status writeTable(const QString& path, const std::vector<FieldDef>& fields,
 // written (unkeyed) and no index is left beside it.
 Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
                        const std::vector<Record>& rows, const WriteOptions& options = {});
+// The same for rows handed out one at a time by position (0 .. count-1), so a large table
+// need not be copied into records first. The reference returned is used before the next call.
+using RowSource = std::function<const Record&(std::size_t)>;
+Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
+                       std::size_t count, const RowSource& rowAt,
+                       const WriteOptions& options = {});
 // Rewrites a table file with the same structure and no records (its index too, if keyed).
 Status emptyTable(const QString& path);
 

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QColor>
+#include <QTableView>
+
+#include <vector>
+
+namespace kx {
+
+class MessageBoxes;
+class ReadingsTable;
+class ReadingsTableModel;
+
+// How one grid shows its table: column titles, widths and alignment, colours and fonts.
+struct GridLayout {
+    struct Column {
+        const char* field;
+        const char* title;
+        int width;
+        Qt::Alignment alignment;
+    };
+    std::vector<Column> columns;
+    QColor background;
+    QColor titleColor;
+    int cellPixelHeight = 11;
+    int titlePixelHeight = 15;
+    bool cellBold = true;
+    bool titleBold = true;
+};
+
+// The main window's readings grid and the stored grid.
+GridLayout liveGridLayout();
+GridLayout storeGridLayout();
+
+// A read-only data grid over a readings table, with a row indicator. The newest record
+// becomes the current row after each append; Ctrl+Delete deletes the current record after
+// confirmation.
+class ReadingsGrid : public QTableView {
+    Q_OBJECT
+public:
+    ReadingsGrid(ReadingsTable& table, GridLayout layout, MessageBoxes& boxes,
+                 QWidget* parent = nullptr);
+
+    ReadingsTableModel* tableModel() const { return model_; }
+    int currentRecord() const;
+    // Deletes the current record after "Delete record?" was answered with OK.
+    void deleteCurrentRecord();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void applyLayout();
+
+    ReadingsTable& table_;
+    GridLayout layout_;
+    MessageBoxes& boxes_;
+    ReadingsTableModel* model_;
+};
+
+} // namespace kx

@@ -1,0 +1,97 @@
+#include "recording/recording_control.h"
+
+#include "recording/readings_table.h"
+
+#include <QTime>
+
+namespace kx {
+
+RecordingControl::RecordingControl(const ReadingTexts& texts, ReadingsTable& table)
+    : texts_(texts), table_(table) {
+    timeOfDay_ = [] { return QTime::currentTime().msecsSinceStartOfDay(); };
+}
+
+std::optional<std::int32_t> RecordingControl::intervalFromText(const QString& text) {
+    if (text.isEmpty() || text == QLatin1String("-") || text == QLatin1String("+"))
+        return 0;
+    bool ok = false;
+    const int v = text.toInt(&ok, 10);
+    if (!ok)
+        return std::nullopt;
+    return v;
+}
+
+bool RecordingControl::INDataToTable(int target) {
+    if (target != 1)
+        return false;
+    if (RecordLimit < NextRecordNo)
+        return false;
+    if (intervalTicked_ && IntervalCountdown != 0)
+        return false;
+    if (!repeatTicked_ && texts_.ReadingValue == LastRecordedValue)
+        return false;
+
+    // While the box holds text that does not convert nothing is recorded; the message was
+    // shown when the text changed.
+    const std::optional<std::int32_t> countdown = intervalFromText(intervalText_);
+    if (!countdown)
+        return false;
+    IntervalCountdown = *countdown;
+
+    QString error;
+    table_.append();
+    bool ok = table_.setFieldText("Value", texts_.ReadingValue, &error) &&
+              table_.setFieldTime("Time", timeOfDay_(), &error) &&
+              table_.setFieldInt("No", NextRecordNo, &error) &&
+              table_.setFieldText("V_Range", texts_.FunctionText, &error) &&
+              table_.setFieldText("I_Range", texts_.ModeText, &error) &&
+              table_.setFieldText("Unit", texts_.UnitText, &error);
+    if (ok)
+        ok = table_.post(&error);
+    else
+        table_.cancel();
+    if (!ok) {
+        if (!errorReported_ && errorSink_)
+            errorSink_(error);
+        errorReported_ = true;
+        return false;
+    }
+    errorReported_ = false;
+    ++NextRecordNo;
+    LastRecordedValue = texts_.ReadingValue;
+    return true;
+}
+
+void RecordingControl::SampInterTimeTimer() {
+    if (intervalTicked_ && IntervalCountdown > 0)
+        --IntervalCountdown;
+}
+
+std::optional<QString> RecordingControl::RecordSITimeChange(const QString& text) {
+    intervalText_ = text;
+    const std::optional<std::int32_t> v = intervalFromText(text);
+    if (!v)
+        return QStringLiteral("'%1' is not a valid integer value").arg(text);
+    IntervalCountdown = *v;
+    return std::nullopt;
+}
+
+bool RecordingControl::RecordSITimeKeyPress(QChar c) {
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c.unicode() == 8;
+}
+
+std::optional<QString> RecordingControl::clearAll() {
+    QString error;
+    const std::optional<qint64> count = table_.recordCount(&error);
+    if (!count)
+        return error;
+    if (*count > 0) {
+        table_.close();
+        if (!table_.emptyTable(&error) || !table_.open(&error))
+            return error;
+    }
+    NextRecordNo = 1;
+    return std::nullopt;
+}
+
+} // namespace kx

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "display/reading_texts.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace kx {
+
+class ReadingsTable;
+
+// Decides which decoded readings become records of the live table, and numbers them:
+// the record limit, the sampling interval and the repeat rule, in that order.
+class RecordingControl {
+public:
+    // Record-limit choices of the Record menu.
+    static constexpr std::int32_t kLimitless = 10'000'000;
+
+    using TimeOfDay = std::function<std::int32_t()>;       // ms since local midnight
+    using ErrorSink = std::function<void(const QString&)>; // table errors, once per run of errors
+
+    RecordingControl(const ReadingTexts& texts, ReadingsTable& table);
+
+    // Offer the current reading; target 1 is the live table, any other target does nothing.
+    // Returns true when a record was appended.
+    bool INDataToTable(int target);
+
+    // One tick of the one-second sampling timer.
+    void SampInterTimeTimer();
+
+    // The interval box's text changed. Returns the error message when the text cannot be
+    // converted; the countdown then keeps its previous value.
+    std::optional<QString> RecordSITimeChange(const QString& text);
+    // Whether a typed character is kept by the interval box (digits and backspace only).
+    static bool RecordSITimeKeyPress(QChar c);
+
+    void setRecordLimit(std::int32_t limit) { RecordLimit = limit; }
+
+    // Clear All after its warning was acknowledged: empties the table when it holds records
+    // and restarts the numbering. Returns the table's error message when that fails.
+    std::optional<QString> clearAll();
+
+    void setRepeat(bool ticked) { repeatTicked_ = ticked; }
+    bool repeat() const { return repeatTicked_; }
+    void setIntervalEnabled(bool ticked) { intervalTicked_ = ticked; }
+    bool intervalEnabled() const { return intervalTicked_; }
+    const QString& intervalText() const { return intervalText_; }
+
+    void setTimeOfDay(TimeOfDay f) { timeOfDay_ = std::move(f); }
+    void setErrorSink(ErrorSink f) { errorSink_ = std::move(f); }
+
+    // State shared with the rest of the window, under the names the program uses throughout.
+    std::int32_t NextRecordNo = 1;
+    std::int32_t RecordLimit = 10000;
+    std::int32_t IntervalCountdown = 0;
+    std::string LastRecordedValue;
+
+    // The interval rule of the box's text: empty, "-" or "+" count as 0; otherwise a whole
+    // decimal number in the 32-bit signed range, or nothing when it does not convert.
+    static std::optional<std::int32_t> intervalFromText(const QString& text);
+
+private:
+    const ReadingTexts& texts_;
+    ReadingsTable& table_;
+    bool repeatTicked_ = true;
+    bool intervalTicked_ = false;
+    QString intervalText_ = QStringLiteral("10");
+    bool errorReported_ = false;
+    TimeOfDay timeOfDay_;
+    ErrorSink errorSink_;
+};
+
+} // namespace kx

@@ -1,0 +1,230 @@
+#include "app/demo_feeder.h"
+#include "app/main_window.h"
+#include "display/bar_graph_strip.h"
+#include "display/panel_elements.h"
+#include "display/virtual_panel.h"
+#include "link/meter_simulator.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTableView>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace kx;
+
+namespace {
+
+struct Window : ::testing::Test {
+    TFrmTest win;
+
+    template <typename T = QWidget> T* find(const char* name) {
+        auto* x = win.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(x, nullptr) << name;
+        return x;
+    }
+
+    // A menu's entries as "caption|visible", separators as "-" (named ones by their name).
+    static std::vector<std::string> entries(const QMenu* m) {
+        std::vector<std::string> out;
+        for (const QAction* a : m->actions()) {
+            std::string e =
+                a->isSeparator()
+                    ? (a->objectName().isEmpty() ? std::string("-") : a->objectName().toStdString())
+                    : a->text().toStdString();
+            if (!a->isVisible())
+                e += "|hidden";
+            out.push_back(e);
+        }
+        return out;
+    }
+
+    void feed(const std::string& hex) {
+        std::vector<std::uint8_t> bytes;
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+            bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        for (std::size_t i = 0; i < bytes.size(); i += 7) {
+            std::uint8_t r[8] = {};
+            const std::size_t n = std::min<std::size_t>(7, bytes.size() - i);
+            r[0] = static_cast<std::uint8_t>(0xF0 | n);
+            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(i), n, r + 1);
+            win.session().receiver.ReadPw60(0, r, 8);
+        }
+        const std::uint8_t idle[8] = {0xF0};
+        win.session().receiver.ReadPw60(0, idle, 8);
+    }
+};
+
+} // namespace
+
+TEST_F(Window, FrameCaptionAndFixedClientArea) {
+    EXPECT_EQ(win.windowTitle(), "KX20_30 Interface Program ver:1.00");
+    EXPECT_EQ(win.minimumSize(), win.maximumSize());
+    EXPECT_FALSE(win.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(win.windowFlags() & Qt::WindowMinimizeButtonHint);
+    auto* scroll = find<QScrollArea>("ScrollBox");
+    // The chart and the stored grid lie below the visible area and are reached by scrolling.
+    auto* grid2 = find<QTableView>("DBGrid2");
+    EXPECT_EQ(grid2->geometry(), QRect(340, 714, 341, 49));
+    EXPECT_EQ(find("Chtshow")->geometry(), QRect(18, 612, 361, 209));
+    EXPECT_EQ(find("DBGrid1")->geometry(), QRect(0, 348, 617, 177));
+    win.show();
+    QApplication::processEvents();
+    EXPECT_EQ(scroll->viewport()->size(), QSize(621, 528));
+    EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
+    scroll->ensureWidgetVisible(grid2, 0, 0);
+    const QRect visible(
+        QPoint(scroll->horizontalScrollBar()->value(), scroll->verticalScrollBar()->value()),
+        scroll->viewport()->size());
+    EXPECT_TRUE(visible.contains(grid2->geometry()));
+    EXPECT_EQ(win.panel()->geometry(), QRect(2, 30, 615, 289));
+}
+
+TEST_F(Window, MenuBarHoldsEveryMenuAndItem) {
+    auto* bar = find<QMenuBar>("MainMenu1");
+    std::vector<std::string> top;
+    for (const QAction* a : bar->actions())
+        top.push_back(a->text().toStdString() + (a->isVisible() ? "" : "|hidden"));
+    EXPECT_EQ(top, (std::vector<std::string>{"File", "ComSet|hidden", "Graph|hidden", "Record",
+                                             "About|hidden"}));
+
+    EXPECT_EQ(entries(find<QMenu>("FileSet1")),
+              (std::vector<std::string>{"  New", "  Open", "  Save As...", "-", "  Print|hidden",
+                                        "-", "   Exit", "FileSep|hidden", "|hidden", "|hidden",
+                                        "|hidden", "|hidden", "|hidden"}));
+    EXPECT_EQ(entries(find<QMenu>("Comset")), (std::vector<std::string>{" COM", "-", " USB"}));
+    EXPECT_EQ(entries(find<QMenu>("COM")),
+              (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}));
+    EXPECT_EQ(entries(find<QMenu>("Grap")),
+              (std::vector<std::string>{" Save Whole", " GoTo", " Fill", " Clear"}));
+    EXPECT_EQ(entries(find<QMenu>("GoTo1")),
+              (std::vector<std::string>{"First", "Next", "Last", "Privous"}));
+    EXPECT_TRUE(find<QAction>("Fill1")->isChecked());
+    EXPECT_EQ(entries(find<QMenu>("Rec")),
+              (std::vector<std::string>{" Save", " RecordSet", " Clear All", " Search|hidden"}));
+    EXPECT_EQ(entries(find<QMenu>("RecSet")),
+              (std::vector<std::string>{"1000", "5000", "10000", "50000", "100000", "Limitless"}));
+    EXPECT_EQ(entries(find<QMenu>("About1")),
+              (std::vector<std::string>{"  Help     ", "-", "  About...|hidden"}));
+    EXPECT_EQ(find<QAction>("HELP1")->shortcut(), QKeySequence(Qt::Key_F1));
+    EXPECT_TRUE(win.actions().contains(find<QAction>("HELP1"))) << "F1 works with the menu hidden";
+    EXPECT_TRUE(find<QAction>("COM1")->isChecked());
+
+    // The record limit items behave as one radio group.
+    EXPECT_TRUE(find<QAction>("set10k")->isChecked());
+    find<QAction>("set1k")->trigger();
+    EXPECT_TRUE(find<QAction>("set1k")->isChecked());
+    EXPECT_FALSE(find<QAction>("set10k")->isChecked());
+
+    // Items whose commands come later do nothing, and nothing breaks.
+    for (const char* n : {"New", "Open", "Save_as", "SaveR", "ClearR", "USB", "Clear1"})
+        find<QAction>(n)->trigger();
+    EXPECT_FALSE(win.isHidden() && win.isVisible());
+}
+
+TEST_F(Window, ToolStripAndCaptionPanels) {
+    EXPECT_EQ(find("Panel7")->geometry(), QRect(2, 320, 355, 25));
+    auto* repeat = find<QCheckBox>("RepeatSet");
+    EXPECT_EQ(repeat->text(), "Repeat");
+    EXPECT_EQ(repeat->pos(), QPoint(5, 5));
+    auto* si = find<QCheckBox>("RecordSI");
+    EXPECT_EQ(si->text(), "Sampling Interval              'S");
+    EXPECT_EQ(si->geometry(), QRect(60, 4, 167, 19));
+    EXPECT_FALSE(si->isChecked());
+    auto* box = find<QLineEdit>("RecordSITime");
+    EXPECT_EQ(box->text(), "10");
+    EXPECT_EQ(box->geometry(), QRect(166, 0, 29, 22));
+    const std::pair<const char*, const char*> hints[] = {{"SpeedButton1", "Save Data"},
+                                                         {"SpeedButton2", "Delete Data"},
+                                                         {"SpeedButton3", "Open Data"},
+                                                         {"MajPrint", "Print Data"},
+                                                         {"SpeedButton5", "Store Data"}};
+    for (const auto& [name, hint] : hints) {
+        auto* b = find<QToolButton>(name);
+        EXPECT_EQ(b->toolTip(), hint);
+        EXPECT_FALSE(b->icon().isNull()) << name;
+        EXPECT_EQ(b->isHidden(), std::string(name) == "SpeedButton5") << name;
+    }
+    EXPECT_EQ(find("SpeedButton2")->geometry(), QRect(266, 2, 25, 21));
+
+    auto* connect = find<QLabel>("Panel2");
+    EXPECT_EQ(connect->text(), "CONNECT");
+    EXPECT_TRUE(connect->font().bold());
+    EXPECT_EQ(connect->palette().color(QPalette::WindowText), QColor(Qt::black));
+    EXPECT_EQ(find<QLabel>("Panel3")->text(), "EXIT");
+}
+
+TEST_F(Window, ExitPanelClosesTheWindow) {
+    win.show();
+    QApplication::processEvents();
+    ASSERT_TRUE(win.isVisible());
+    auto* exitPanel = find<QLabel>("Panel3");
+    const QPointF at = QPointF(exitPanel->rect().center());
+    QMouseEvent press(QEvent::MouseButtonPress, at, exitPanel->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, exitPanel->mapToGlobal(at), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(exitPanel, &press);
+    QApplication::sendEvent(exitPanel, &release);
+    EXPECT_FALSE(win.isVisible());
+}
+
+TEST_F(Window, FramesFromTheReceiverReachThePanel) {
+    feed("FFF700007D7AE07D5B100EE3A7368857D7DFD0EF0D0A");
+    VirtualPanel* p = win.panel();
+    EXPECT_EQ(p->digit(Digit::LabelA)->text(), "1");
+    EXPECT_EQ(p->digit(Digit::LabelD)->text(), "4");
+    EXPECT_FALSE(p->conOk()->isHidden());
+    EXPECT_TRUE(p->conOkN()->isHidden());
+    EXPECT_TRUE(p->element(Element::bar18)->isHidden());
+    EXPECT_EQ(win.session().decoder.readingTexts().ReadingValue, "1.234");
+}
+
+TEST_F(Window, DispInitSwitchesTheAnnunciatorsOnly) {
+    VirtualPanel* p = win.panel();
+    win.DispInit(0);
+    for (std::size_t i = 0; i < kElementCount; ++i)
+        EXPECT_TRUE(p->element(static_cast<Element>(i))->isHidden()) << kElementNames[i];
+    EXPECT_FALSE(p->digit(Digit::LabelA)->isHidden());
+    EXPECT_FALSE(p->strip()->isHidden());
+    EXPECT_FALSE(p->conOkN()->isHidden());
+    EXPECT_FALSE(p->rsUSB()->isHidden());
+    win.DispInit(2);
+    EXPECT_TRUE(p->element(Element::labp1)->isHidden());
+    win.DispInit(1);
+    for (std::size_t i = 0; i < kElementCount; ++i)
+        EXPECT_FALSE(p->element(static_cast<Element>(i))->isHidden()) << kElementNames[i];
+    EXPECT_TRUE(p->conOk()->isHidden());
+}
+
+TEST_F(Window, DemoFeederFollowsTheScriptInCableTime) {
+    SimulatedCable cable([script = DemoScript()](std::int64_t t) { return script.frameAt(t); });
+    DemoFeeder feeder(cable, win.session().receiver);
+    std::int64_t now = 0;
+    feeder.setClock([&] { return now; });
+    EXPECT_EQ(feeder.catchUp(), 1); // the report at time 0
+    now = 1000000;
+    EXPECT_EQ(feeder.catchUp(), 83);
+    VirtualPanel* p = win.panel();
+    // The 500 V test: hundreds digit 5, MΩ unit, frames arriving.
+    EXPECT_EQ(p->digit(Digit::Label7)->text(), "5");
+    EXPECT_TRUE(p->digit(Digit::Label3)->isHidden());
+    EXPECT_FALSE(p->element(Element::Labmo1)->isHidden());
+    EXPECT_FALSE(p->conOk()->isHidden());
+    EXPECT_EQ(win.session().decoder.readingTexts().FunctionText, texts::Ir500);
+    // A long stall is skipped rather than replayed.
+    now = 60 * 1000000;
+    EXPECT_LE(feeder.catchUp(),
+              static_cast<int>(DemoFeeder::kMaxCatchUpUs / DemoFeeder::kReportPeriodUs) + 1);
+}

@@ -1,0 +1,388 @@
+#include "display/frame_decoder.h"
+#include "link/frame_receiver.h"
+#include "link/meter_simulator.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+using namespace kx;
+
+namespace {
+
+const std::string kGlyphs = "0123456789@";
+
+std::string hexByte(std::uint8_t b) {
+    static const char* h = "0123456789ABCDEF";
+    return {h[b >> 4], h[b & 15]};
+}
+
+// Elements that one bit or one digit flag lights together.
+std::vector<Element> partners(Element e) {
+    using E = Element;
+    const std::vector<std::vector<E>> groups = {
+        {E::labdc, E::Shape1, E::Shape2, E::Shape3, E::Shape4},
+        {E::labt, E::labac},
+        {E::T_dPoint1, E::Labtime},
+    };
+    for (const auto& g : groups)
+        for (E x : g)
+            if (x == e)
+                return g;
+    return {e};
+}
+
+// Every digit lit, so that every digit flag has a carrier.
+DisplayState allDigitsLitNoMarks() {
+    DisplayState s;
+    s.DispInit(0);
+    return s;
+}
+
+void expectSameDisplay(const DisplayState& want, const DisplayState& got) {
+    for (std::size_t i = 0; i < kElementCount; ++i)
+        EXPECT_EQ(want.isLit(static_cast<Element>(i)), got.isLit(static_cast<Element>(i)))
+            << kElementNames[i];
+    for (std::size_t i = 0; i < kDigitCount; ++i) {
+        const auto d = static_cast<Digit>(i);
+        EXPECT_EQ(want.digit(d).lit, got.digit(d).lit) << kDigitNames[i];
+        if (want.digit(d).lit) {
+            EXPECT_EQ(want.digit(d).glyph, got.digit(d).glyph) << kDigitNames[i];
+        }
+    }
+    EXPECT_EQ(want.stripShown(), got.stripShown());
+}
+
+} // namespace
+
+TEST(SegmentEncoding, EveryGlyphAndFlagDecodesBack) {
+    for (char g : kGlyphs) {
+        for (bool flag : {false, true}) {
+            const auto a = encodeSegA(g, flag);
+            const auto b = encodeSegB(g, flag);
+            ASSERT_TRUE(a && b) << g;
+            EXPECT_EQ(DecodeSegA(hexByte(*a)), (DigitToken{g, flag ? 'P' : 'N'})) << g;
+            EXPECT_EQ(DecodeSegB(hexByte(*b)), (DigitToken{g, flag ? 'P' : 'N'})) << g;
+        }
+    }
+    EXPECT_TRUE(DecodeSegA(hexByte(*encodeSegA(' ', false))).isBlank());
+    EXPECT_TRUE(DecodeSegB(hexByte(*encodeSegB(' ', false))).isBlank());
+    EXPECT_FALSE(encodeSegB('X', false));
+    EXPECT_FALSE(encodeSegA('L', false)); // the L pattern is '@' on the glass
+}
+
+TEST(FrameEncoding, EveryMarkAloneRoundTrips) {
+    for (std::size_t i = 0; i < kElementCount; ++i) {
+        const auto e = static_cast<Element>(i);
+        DisplayState want = allDigitsLitNoMarks();
+        for (Element p : partners(e))
+            want.setLit(p, true);
+        want.setStripShown(!want.isLit(Element::labdc) && !want.isLit(Element::labt));
+
+        const MeterFrame f = encodeFrame(want);
+        EXPECT_EQ(f[20], 0x0D);
+        EXPECT_EQ(f[21], 0x0A);
+        FrameDecoder dec;
+        ASSERT_TRUE(dec.ShowDataKx30(frameHex(f)).accepted) << kElementNames[i];
+        expectSameDisplay(want, dec.state());
+    }
+}
+
+TEST(FrameEncoding, EveryDigitShowsEveryGlyphWithAndWithoutFlag) {
+    for (std::size_t i = 0; i < kDigitCount; ++i) {
+        const auto d = static_cast<Digit>(i);
+        const DigitLayout l = digitLayout(d);
+        for (char g : kGlyphs) {
+            for (bool flag : {false, true}) {
+                DisplayState want = allDigitsLitNoMarks();
+                want.digit(d).glyph = g;
+                want.setLit(l.flag, flag);
+                if (l.flag2 != Element::Count)
+                    want.setLit(l.flag2, flag);
+                FrameDecoder dec;
+                dec.ShowDataKx30(frameHex(encodeFrame(want)));
+                expectSameDisplay(want, dec.state());
+            }
+        }
+        // A blank digit goes dark and keeps its glyph.
+        DisplayState blank = allDigitsLitNoMarks();
+        blank.digit(d).lit = false;
+        FrameDecoder dec;
+        const char before = dec.state().digit(d).glyph;
+        dec.ShowDataKx30(frameHex(encodeFrame(blank)));
+        EXPECT_FALSE(dec.state().digit(d).lit) << kDigitNames[i];
+        EXPECT_EQ(dec.state().digit(d).glyph, before);
+    }
+}
+
+TEST(MeterDisplayEncoding, WorkedExampleIsWhatTheMeterShows) {
+    MeterDisplay d;
+    d.reading = "1.234";
+    d.unit = MeterUnit::GOhm;
+    d.function = MeterFunction::Ir1000;
+    d.testing = true;
+    d.mode = MeterMode::Timed;
+    d.timerSeconds = 90;
+    d.memory = 5;
+    d.battery = 3;
+    d.barOhms = 1.234e9;
+    EXPECT_EQ(frameHex(encodeFrame(d)), "FFF700007D7AE07D5B100EE3A7368857D7DFD0EF0D0A");
+    FrameDecoder dec;
+    dec.ShowDataKx30(frameHex(encodeFrame(d)));
+    const auto& t = dec.readingTexts();
+    EXPECT_EQ(t.ReadingValue, "1.234");
+    EXPECT_EQ(t.UnitText, texts::UnitGOhm);
+    EXPECT_EQ(t.FunctionText, texts::Ir1000);
+    EXPECT_EQ(t.ModeText, texts::Timed);
+    const DisplayState& s = dec.state();
+    EXPECT_TRUE(s.isLit(Element::danger));
+    EXPECT_TRUE(s.isLit(Element::bar17));
+    EXPECT_FALSE(s.isLit(Element::bar18));
+    EXPECT_TRUE(s.isLit(Element::powerv3));
+    EXPECT_FALSE(s.isLit(Element::stor1));
+    EXPECT_EQ(s.digit(Digit::stor2).glyph, '5');
+    EXPECT_EQ(s.digit(Digit::M_Time1).glyph, '3');
+    EXPECT_TRUE(s.isLit(Element::T_dPoint1));
+    expectSameDisplay(displayStateFor(d), s);
+}
+
+TEST(MeterDisplayEncoding, ReadingsFunctionsAndModesDecodeBack) {
+    struct Case {
+        MeterDisplay d;
+        std::string value, unit, function, mode;
+    };
+    auto make = [](std::string reading, MeterUnit u, MeterFunction f, MeterMode m) {
+        MeterDisplay d;
+        d.reading = std::move(reading);
+        d.unit = u;
+        d.function = f;
+        d.mode = m;
+        if (m == MeterMode::CompNg || m == MeterMode::CompGood)
+            d.compLimitMOhm = 100;
+        return d;
+    };
+    const std::string G(texts::UnitGOhm), M(texts::UnitMOhm), O(texts::UnitOhm);
+    const std::vector<Case> cases = {
+        {make("480.0", MeterUnit::MOhm, MeterFunction::Ir500, MeterMode::Continuous), "480.0", M,
+         std::string(texts::Ir500), "Continuous"},
+        {make("12.63", MeterUnit::V, MeterFunction::DcV, MeterMode::Continuous), "12.63", "V",
+         std::string(texts::DcV), "Continuous"},
+        {make("230.4", MeterUnit::V, MeterFunction::AcV, MeterMode::Continuous), "230.4", "V",
+         std::string(texts::AcV), "Continuous"},
+        {make("-10", MeterUnit::V, MeterFunction::DcV, MeterMode::Continuous), "-10", "V",
+         std::string(texts::DcV), "Continuous"},
+        {make("L234", MeterUnit::Ohm, MeterFunction::Ir2500, MeterMode::Continuous), "L234", O,
+         std::string(texts::Ir2500), "Continuous"},
+        {make("3.42", MeterUnit::None, MeterFunction::Ir5000, MeterMode::Pi), "3.42", "",
+         std::string(texts::Ir5000), "PI"},
+        {make("250.0", MeterUnit::MOhm, MeterFunction::Ir500, MeterMode::CompGood), "250.0", M,
+         std::string(texts::Ir500), "COMP:GOOD"},
+        {make("52.34", MeterUnit::MOhm, MeterFunction::Ir500, MeterMode::CompNg), "52.34", M,
+         std::string(texts::Ir500), "COMP:NG"},
+        // The TΩ mark is the fourth digit's flag, which the value text shows as a point.
+        {make("1.500", MeterUnit::TOhm, MeterFunction::Ir5000, MeterMode::Continuous), "1.500.", "",
+         std::string(texts::Ir5000), "Continuous"},
+    };
+    for (const Case& c : cases) {
+        FrameDecoder dec;
+        dec.ShowDataKx30(frameHex(encodeFrame(c.d)));
+        const auto& t = dec.readingTexts();
+        EXPECT_EQ(t.ReadingValue, c.value) << c.d.reading;
+        EXPECT_EQ(t.UnitText, c.unit) << c.d.reading;
+        EXPECT_EQ(t.FunctionText, c.function) << c.d.reading;
+        EXPECT_EQ(t.ModeText, c.mode) << c.d.reading;
+        expectSameDisplay(displayStateFor(c.d), dec.state());
+    }
+}
+
+TEST(MeterDisplayEncoding, CompMarksAndMemoryNumber) {
+    MeterDisplay d;
+    d.reading = "250.0";
+    d.mode = MeterMode::CompGood;
+    d.compLimitMOhm = 100;
+    d.memory = 18;
+    d.battery = 1;
+    const DisplayState s = displayStateFor(d);
+    EXPECT_TRUE(s.isLit(Element::labCOMP));
+    EXPECT_TRUE(s.isLit(Element::Labgood));
+    EXPECT_FALSE(s.isLit(Element::Labng));
+    EXPECT_TRUE(s.isLit(Element::labmo));
+    EXPECT_FALSE(s.isLit(Element::T_dPoint1));
+    EXPECT_FALSE(s.digit(Digit::H_Time1).lit); // " 100"
+    EXPECT_EQ(s.digit(Digit::H_Time2).glyph, '1');
+    EXPECT_TRUE(s.isLit(Element::stor1));
+    EXPECT_EQ(s.digit(Digit::stor2).glyph, '8');
+    EXPECT_TRUE(s.isLit(Element::powerV1));
+    EXPECT_FALSE(s.isLit(Element::powerv2));
+    EXPECT_TRUE(s.stripShown());
+}
+
+TEST(BarGraph, FourMarksADecadeFromZeroToInfinity) {
+    EXPECT_EQ(barMarkFor(0), 0);
+    EXPECT_EQ(barMarkFor(99e3), 0);
+    EXPECT_EQ(barMarkFor(1e5), 1);
+    EXPECT_EQ(barMarkFor(1.9e5), 2);
+    EXPECT_EQ(barMarkFor(1e6), 5);
+    EXPECT_EQ(barMarkFor(1e7), 9);
+    EXPECT_EQ(barMarkFor(1.234e9), 17);
+    EXPECT_EQ(barMarkFor(1e12), 29);
+    EXPECT_EQ(barMarkFor(7e13), 29);
+    EXPECT_EQ(barMarkFor(std::numeric_limits<double>::infinity()), 30);
+    EXPECT_EQ(barMarkFor(std::nan("")), 0);
+
+    MeterDisplay d;
+    d.barOhms = 1e6;
+    const DisplayState s = displayStateFor(d);
+    for (int n = 0; n <= 30; ++n)
+        EXPECT_EQ(s.isLit(barElement(n)), n <= 5) << n;
+}
+
+TEST(BarGraph, ResistanceReadingsKeepFourDigits) {
+    EXPECT_EQ(formatResistance(0), std::make_pair(std::string("0.000"), MeterUnit::MOhm));
+    EXPECT_EQ(formatResistance(52.34e6), std::make_pair(std::string("52.34"), MeterUnit::MOhm));
+    EXPECT_EQ(formatResistance(480e6), std::make_pair(std::string("480.0"), MeterUnit::MOhm));
+    EXPECT_EQ(formatResistance(999.99e6), std::make_pair(std::string("1.000"), MeterUnit::GOhm));
+    EXPECT_EQ(formatResistance(2.4e9), std::make_pair(std::string("2.400"), MeterUnit::GOhm));
+    EXPECT_EQ(formatResistance(1.5e12), std::make_pair(std::string("1.500"), MeterUnit::TOhm));
+}
+
+TEST(SimulatedCable, PacesBytesAt2400BaudInSevenByteReports) {
+    const MeterFrame frame = encodeFrame(MeterDisplay{});
+    SimulatedCable cable([&](std::int64_t) { return frame; }, 200000);
+    std::size_t delivered = 0;
+    std::int64_t firstByteAt = -1, lastByteOfFirstFrameAt = -1;
+    for (std::int64_t t = 0; t <= 2000000; t += SimulatedCable::kReportPeriodUs) {
+        const auto r = cable.nextReport(t);
+        ASSERT_EQ(r[0] & 0xF0, 0xF0);
+        const std::size_t n = r[0] & 0x0F;
+        ASSERT_LE(n, SimulatedCable::kMaxPayload);
+        for (std::size_t k = n + 1; k < r.size(); ++k)
+            EXPECT_EQ(r[k], 0) << "bytes past the count";
+        if (n > 0 && firstByteAt < 0)
+            firstByteAt = t;
+        delivered += n;
+        if (delivered >= 22 && lastByteOfFirstFrameAt < 0)
+            lastByteOfFirstFrameAt = t;
+        // Never more than the line can carry: 240 bytes a second.
+        EXPECT_LE(delivered, static_cast<std::size_t>(t * 240 / 1000000 + 1)) << t;
+    }
+    EXPECT_EQ(delivered, 10u * 22u); // one frame every 200 ms, the last still under way
+    // 22 bytes take 22 x 4.17 ms on the wire.
+    EXPECT_GE(lastByteOfFirstFrameAt - firstByteAt, 80000);
+}
+
+TEST(SimulatedCable, LongGapsLoseFramesInsteadOfPilingThemUp) {
+    const MeterFrame frame = encodeFrame(MeterDisplay{});
+    int asked = 0;
+    SimulatedCable cable([&](std::int64_t) {
+        ++asked;
+        return frame;
+    });
+    cable.nextReport(0);
+    const std::int64_t hour = 3600LL * 1000000;
+    const auto r = cable.nextReport(hour);
+    EXPECT_LE(r[0] & 0x0F, 7);
+    EXPECT_LE(asked, 4); // only the last second's frames were started
+    // Afterwards the stream is whole frames again.
+    FrameReceiver rx;
+    int frames = 0;
+    rx.setFrameHandler([&](std::string_view hex) {
+        EXPECT_EQ(hex, frameHex(frame));
+        ++frames;
+    });
+    for (std::int64_t t = hour + 12000; t < hour + 2000000; t += 12000) {
+        const auto rep = cable.nextReport(t);
+        rx.ReadPw60(0, rep.data(), 8);
+    }
+    EXPECT_GE(frames, 3);
+}
+
+TEST(SimulatedCable, SilentMeterGivesIdleReports) {
+    SimulatedCable cable([](std::int64_t) { return std::optional<MeterFrame>{}; });
+    for (std::int64_t t = 0; t < 1000000; t += SimulatedCable::kReportPeriodUs) {
+        const auto r = cable.nextReport(t);
+        EXPECT_EQ(r, (InputReportSource::Report{0xF0}));
+    }
+}
+
+TEST(SimulatedCable, ReceiverAndDecoderGiveBackTheDescriptions) {
+    std::vector<MeterDisplay> shown;
+    for (const char* reading : {"0.123", "45.67", "-10", "L234", "3.42"}) {
+        MeterDisplay d;
+        d.reading = reading;
+        d.unit = MeterUnit::MOhm;
+        d.function = reading[0] == '-' ? MeterFunction::DcV : MeterFunction::Ir1000;
+        d.barOhms = 4.5e7;
+        shown.push_back(d);
+    }
+    std::size_t next = 0;
+    SimulatedCable cable([&](std::int64_t) { return encodeFrame(shown[next++ % shown.size()]); });
+
+    FrameReceiver rx;
+    FrameDecoder dec;
+    std::vector<std::string> values;
+    std::vector<DisplayState> states;
+    rx.setFrameHandler([&](std::string_view hex) {
+        ASSERT_TRUE(dec.ShowDataKx30(hex).accepted);
+        values.push_back(dec.readingTexts().ReadingValue);
+        states.push_back(dec.state());
+    });
+    for (std::int64_t t = 0; t < 5000000; t += SimulatedCable::kReportPeriodUs) {
+        const auto r = cable.nextReport(t);
+        rx.ReadPw60(0, r.data(), static_cast<std::uint16_t>(r.size()));
+    }
+    ASSERT_EQ(values.size(), 10u);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        EXPECT_EQ(values[i], shown[i % shown.size()].reading);
+        expectSameDisplay(displayStateFor(shown[i % shown.size()]), states[i]);
+    }
+}
+
+TEST(DemoScript, CoversTheTestsAndFallsSilent) {
+    const DemoScript script;
+    const auto& parts = DemoScript::stretches();
+    ASSERT_FALSE(parts.empty());
+    EXPECT_EQ(parts.front().startUs, 0);
+    for (std::size_t i = 1; i < parts.size(); ++i)
+        EXPECT_EQ(parts[i].startUs, parts[i - 1].endUs);
+    EXPECT_EQ(parts.back().endUs, DemoScript::cycleUs());
+
+    // The last stretch: at least 25 s without a single frame.
+    const auto& silent = parts.back();
+    EXPECT_GE(silent.endUs - silent.startUs, 25000000);
+    for (std::int64_t t = silent.startUs; t < silent.endUs; t += 500000)
+        EXPECT_FALSE(script.frameAt(t)) << t;
+
+    // The 500 V test climbs from nothing to hundreds of MΩ.
+    const auto first = script.displayAt(0);
+    const auto later = script.displayAt(parts[0].endUs - 500000);
+    ASSERT_TRUE(first && later);
+    EXPECT_EQ(first->reading, "0.000");
+    EXPECT_EQ(later->unit, MeterUnit::MOhm);
+    EXPECT_GE(std::stod(later->reading), 300.0);
+
+    // The timed test's timer counts.
+    const auto t1 = script.displayAt(parts[1].startUs + 2000000);
+    const auto t2 = script.displayAt(parts[1].startUs + 7000000);
+    ASSERT_TRUE(t1 && t2 && t1->timerSeconds && t2->timerSeconds);
+    EXPECT_EQ(*t2->timerSeconds - *t1->timerSeconds, 5);
+
+    // Each stretch decodes to its function and mode; the script repeats.
+    std::vector<std::string> modes, functions;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        FrameDecoder dec;
+        ASSERT_TRUE(
+            dec.ShowDataKx30(frameHex(*script.frameAt(parts[i].startUs + 100000))).accepted);
+        modes.push_back(dec.readingTexts().ModeText);
+        functions.push_back(dec.readingTexts().FunctionText);
+    }
+    EXPECT_EQ(modes, (std::vector<std::string>{"Continuous", "Timed", "PI", "COMP:GOOD", "COMP:NG",
+                                               "Continuous", "Continuous"}));
+    EXPECT_EQ(functions[1], texts::Ir1000);
+    EXPECT_EQ(functions[5], texts::DcV);
+    EXPECT_EQ(functions[6], texts::AcV);
+    EXPECT_EQ(script.frameAt(DemoScript::cycleUs() + 1000), script.frameAt(1000));
+}
