@@ -21,7 +21,8 @@ public:
     const QString& target() const { return target_; }
     // Writes n bytes at pos; the message names the target file.
     Status writeAt(qint64 pos, const char* data, qint64 n);
-    // Flushes to disk and renames over the target.
+    // Flushes to disk and renames over the target. Lock checks are the caller's: hold a
+    // TableLock on an existing target while replacing it.
     Status commit();
     void abandon();
 

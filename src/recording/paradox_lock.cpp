@@ -11,7 +11,9 @@
 
 namespace kx::px {
 
-Result<std::unique_ptr<TableLock>> TableLock::acquire(const QString& path) {
+Result<std::unique_ptr<TableLock>> TableLock::acquire(const QString& path, bool* inUse) {
+    if (inUse)
+        *inUse = false;
     const QString shown = QDir::toNativeSeparators(path);
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -24,8 +26,11 @@ Result<std::unique_ptr<TableLock>> TableLock::acquire(const QString& path) {
     if (rc != 0) {
         const int err = errno;
         ::close(fd);
-        if (err == EWOULDBLOCK)
+        if (err == EWOULDBLOCK) {
+            if (inUse)
+                *inUse = true;
             return fail(QStringLiteral("Table file %1 is in use by another program").arg(shown));
+        }
         return fail(QStringLiteral("Cannot lock table file %1: %2")
                         .arg(shown, QString::fromLocal8Bit(std::strerror(err))));
     }

@@ -13,7 +13,8 @@ namespace kx::px {
 // another TableLock in this one, is refused with a message naming the file.
 class TableLock {
 public:
-    static Result<std::unique_ptr<TableLock>> acquire(const QString& path);
+    // inUse, when given, tells a refusal because someone holds the lock from other failures.
+    static Result<std::unique_ptr<TableLock>> acquire(const QString& path, bool* inUse = nullptr);
     ~TableLock();
 
     TableLock(const TableLock&) = delete;

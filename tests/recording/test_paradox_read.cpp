@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace kx::px;
 
 namespace {
@@ -177,4 +179,50 @@ TEST(ParadoxFixtures, TablesWrittenByPxlib) {
         return true;
     }));
     EXPECT_EQ(n, rows.size());
+}
+
+TEST(ParadoxFixtures, VersionThreeLayout) {
+    // Hand-made version 3 table: field descriptors at 0x58, no code page, 79-byte table name.
+    QByteArray h(0x800, '\0');
+    auto put16 = [&](int at, int v) {
+        h[at] = static_cast<char>(v);
+        h[at + 1] = static_cast<char>(v >> 8);
+    };
+    put16(0x00, 6);     // record size
+    put16(0x02, 0x800); // header size
+    h[0x04] = 2;
+    h[0x05] = 1; // 1 KB blocks
+    h[0x06] = 2; // two records
+    put16(0x0A, 1);
+    put16(0x0C, 1);
+    put16(0x0E, 1);
+    put16(0x10, 1);
+    put16(0x21, 2);
+    h[0x39] = 3;
+    h[0x58] = 0x01; // Alpha 4
+    h[0x59] = 4;
+    h[0x5A] = 0x03; // Short
+    h[0x5B] = 2;
+    const int names = 0x5C + 4 + 8 + 79;
+    std::memcpy(h.data() + names, "Code\0Qty\0", 9);
+    QByteArray block(1024, '\0');
+    block[4] = 6; // two records
+    std::memcpy(block.data() + 6,
+                "ab\0\0\x80\x05"
+                "cd\0\0\x7f\xfe",
+                12);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("v3.db");
+    ASSERT_TRUE(putFile(path, h + block));
+    Result<TableReader> r = TableReader::open(path);
+    ASSERT_TRUE(r.ok()) << r.error().toStdString();
+    EXPECT_EQ(r.value().info().version, 3);
+    EXPECT_EQ(r.value().info().codePage, 0);
+    EXPECT_EQ(r.value().info().fields[1], (FieldDef{"Qty", FieldType::Short, 2}));
+    Result<std::vector<Record>> rows = r.value().readAll();
+    ASSERT_TRUE(rows.ok());
+    ASSERT_EQ(rows.value().size(), 2u);
+    EXPECT_EQ(rows.value()[0][0].toText(), "ab");
+    EXPECT_EQ(rows.value()[0][1].toInt(), 5);
+    EXPECT_EQ(rows.value()[1][1].toInt(), -2);
 }

@@ -296,6 +296,15 @@ TEST(ParadoxLock, SecondOpenFromAnotherProcessFails) {
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
     }
+    // The holder of the lock can still replace the file (emptying works this way).
+    {
+        Result<std::unique_ptr<TableLock>> lock = TableLock::acquire(path);
+        ASSERT_TRUE(lock.ok());
+        bool inUse = false;
+        EXPECT_FALSE(TableLock::acquire(path, &inUse).ok());
+        EXPECT_TRUE(inUse);
+        EXPECT_TRUE(emptyTable(path).ok());
+    }
     // Released with the lock object.
     const pid_t child = fork();
     ASSERT_GE(child, 0);
