@@ -5,6 +5,8 @@
 #include "recording/paradox_writer.h"
 #include "recording/readings_table.h"
 
+#include <QFile>
+
 namespace kx {
 namespace {
 
@@ -153,6 +155,16 @@ bool saveKeyedCopy(const ReadingsTable& table, const QString& path, QString* err
     if (!table.isOpen()) {
         *error = ReadingsTable::closedMessage();
         return false;
+    }
+    // A file that another program has open is not written over.
+    std::unique_ptr<px::TableLock> targetLock;
+    if (QFile::exists(path)) {
+        px::Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(path);
+        if (!lock) {
+            *error = lock.error();
+            return false;
+        }
+        targetLock = lock.take();
     }
     std::vector<px::FieldDef> fields;
     for (const TableField& f : table.fields()) {
