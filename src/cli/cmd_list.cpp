@@ -1,8 +1,7 @@
 #include "cli/cli_commands.h"
 #include "link/HidControllerClass.h"
 #include "link/device_display_name.h"
-#include "link/hid_platform_linux.h"
-#include "link/sim_usb_serial_cable.h"
+#include "link/hid_platforms.h"
 
 #include <QJsonObject>
 
@@ -17,11 +16,7 @@ int runList(const QStringList& args) {
         else
             return usageError(kUsage);
     }
-    std::shared_ptr<HidPlatform> platform;
-    if (demo)
-        platform = makeDemoPlatform(nullptr);
-    else
-        platform = std::make_shared<LinuxHidPlatform>();
+    const std::shared_ptr<HidPlatform> platform = demo ? makeDemoMeterPlatform() : makeSystemPlatform();
 
     THidDeviceController controller(platform);
     controller.DeviceChange();
