@@ -258,6 +258,22 @@ TEST_F(HidDeviceTest, HandlerMayStopTheReadingOrReleaseItsDevice) {
     EXPECT_FALSE(ctl->DeviceList()[0]->Claimed());
 }
 
+TEST_F(HidDeviceTest, AReportDeliveredWhileStoppingMayReleaseTheDevice) {
+    std::shared_ptr<SimHidDevice> sim;
+    auto dev = plugAndClaim(deviceSpec(), &sim);
+    dev->SetDataHandler(
+        [&](THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t) { dev.reset(); });
+    sim->pushReport({0x00, 0xF0});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sim->queuedReports() != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    THidDevice* raw = dev.get();
+    raw->SetDataHandler(nullptr); // the pending report runs its handler, which releases raw
+    EXPECT_EQ(dev, nullptr);
+    ASSERT_EQ(ctl->DeviceList().size(), 1u);
+    EXPECT_FALSE(ctl->DeviceList()[0]->Claimed());
+}
+
 TEST_F(HidDeviceTest, StopFromAModalLoopInsideAHandlerDoesNotDeadlock) {
     std::shared_ptr<SimHidDevice> sim;
     auto dev = plugAndClaim(deviceSpec(), &sim);
