@@ -48,6 +48,7 @@ THidDevice::THidDevice(std::shared_ptr<HidPlatform> platform, std::unique_ptr<TH
 }
 
 THidDevice::~THidDevice() {
+    *alive_ = false;
     const THidDataEvent data = dataHandler_;
     const THidPlugEvent unplug = unplugHandler_;
     SetDataHandler(nullptr);
@@ -165,8 +166,13 @@ bool THidDevice::SendFeatureReport(const std::uint8_t* report, std::size_t lengt
 }
 
 void THidDevice::SetDataHandler(THidDataEvent handler) {
-    if (!handler)
+    if (!handler) {
+        // A report delivered while stopping may have its handler release this device.
+        const std::shared_ptr<bool> alive = alive_;
         StopReading();
+        if (!*alive)
+            return;
+    }
     dataHandler_ = std::move(handler);
     StartReading();
 }

@@ -168,6 +168,7 @@ private:
     THidPlugEvent unplugHandler_;
     bool readWriteAccess_ = false;
     std::unique_ptr<THidDeviceReadThread> readThread_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // The reading thread of one device. Every report and error is handed to the main thread, and

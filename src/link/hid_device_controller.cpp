@@ -91,11 +91,6 @@ std::vector<std::unique_ptr<THidDevice>> THidDeviceController::ScanPresentDevice
     return found;
 }
 
-bool THidDeviceController::owns(const THidDevice* dev) const {
-    return std::any_of(owned_.begin(), owned_.end(),
-                       [dev](const std::unique_ptr<THidDevice>& p) { return p.get() == dev; });
-}
-
 void THidDeviceController::destroyUnclaimed(THidDevice* dev) {
     auto it = std::find_if(owned_.begin(), owned_.end(),
                            [dev](const std::unique_ptr<THidDevice>& p) { return p.get() == dev; });

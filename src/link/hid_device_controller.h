@@ -59,7 +59,6 @@ public:
 
 private:
     std::vector<std::unique_ptr<THidDevice>> ScanPresentDevices();
-    bool owns(const THidDevice* dev) const;
     void destroyUnclaimed(THidDevice* dev);
     static std::atomic<int>& instanceCount();
 

@@ -57,7 +57,7 @@ public:
         : device_(std::move(device)), readWrite_(readWrite) {}
 
     bool getAttributes(HidAttributes& out) override {
-        const SimHidDeviceSpec& s = device_->spec();
+        const SimHidDeviceInfo& s = device_->info();
         if (!device_->pluggedIn() || !s.identifiable)
             return false;
         out.VendorID = s.vendorId;
@@ -66,20 +66,20 @@ public:
         return true;
     }
     bool getProductString(char16_t* buf, std::size_t units) override {
-        return device_->pluggedIn() && copyString(device_->spec().productString, buf, units);
+        return device_->pluggedIn() && copyString(device_->info().productString, buf, units);
     }
     bool getSerialNumberString(char16_t* buf, std::size_t units) override {
-        return device_->pluggedIn() && copyString(device_->spec().serialString, buf, units);
+        return device_->pluggedIn() && copyString(device_->info().serialString, buf, units);
     }
     bool getIndexedString(unsigned index, char16_t* buf, std::size_t units) override {
         return index == 0 && device_->pluggedIn() &&
-               copyString(device_->spec().languageList, buf, units);
+               copyString(device_->info().languageList, buf, units);
     }
     bool getCaps(HidCaps& out) override {
         if (!device_->pluggedIn())
             return false;
         out = HidCaps{};
-        out.InputReportByteLength = device_->spec().inputReportByteLength;
+        out.InputReportByteLength = device_->info().inputReportByteLength;
         return true;
     }
     bool setFeature(const std::uint8_t* report, std::size_t length) override {
@@ -93,7 +93,7 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 
-SimHidDevice::SimHidDevice(SimHidDeviceSpec spec) : spec_(std::move(spec)) {}
+SimHidDevice::SimHidDevice(SimHidDeviceInfo info) : info_(std::move(info)) {}
 
 SimHidDevice::~SimHidDevice() = default;
 
@@ -227,8 +227,8 @@ SimHidBus::SimHidBus() : context_(std::make_unique<QObject>()) {}
 
 SimHidBus::~SimHidBus() = default;
 
-std::shared_ptr<SimHidDevice> SimHidBus::plug(SimHidDeviceSpec spec) {
-    auto device = std::make_shared<SimHidDevice>(std::move(spec));
+std::shared_ptr<SimHidDevice> SimHidBus::plug(SimHidDeviceInfo info) {
+    auto device = std::make_shared<SimHidDevice>(std::move(info));
     plug(device);
     return device;
 }
@@ -277,7 +277,7 @@ bool SimHidBus::enumerate(std::vector<HidInterface>& out) {
 
 std::unique_ptr<HidControlHandle> SimHidBus::openControl(const std::string& path, bool readWrite) {
     const std::shared_ptr<SimHidDevice> device = find(path);
-    if (!device || !device->spec().openable || (readWrite && !device->spec().readWriteAccess))
+    if (!device || !device->info().openable || (readWrite && !device->info().readWriteAccess))
         return nullptr;
     return std::make_unique<SimControlHandle>(device, readWrite);
 }
@@ -288,7 +288,7 @@ std::shared_ptr<HidReadHandle> SimHidBus::openRead(const std::string& path, std:
         error = ENODEV;
         return nullptr;
     }
-    if (!device->spec().openable || !device->spec().readWriteAccess) {
+    if (!device->info().openable || !device->info().readWriteAccess) {
         error = EACCES;
         return nullptr;
     }

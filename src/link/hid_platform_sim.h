@@ -17,7 +17,7 @@ class QObject;
 namespace kx {
 
 // What a simulated interface looks like to the device layer.
-struct SimHidDeviceSpec {
+struct SimHidDeviceInfo {
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     std::uint16_t versionNumber = 0;
@@ -37,12 +37,12 @@ class SimReadHandle;
 // the queue holds at most inputBufferLimit() reports and drops newer ones when full.
 class SimHidDevice {
 public:
-    explicit SimHidDevice(SimHidDeviceSpec spec);
+    explicit SimHidDevice(SimHidDeviceInfo info);
     virtual ~SimHidDevice();
     SimHidDevice(const SimHidDevice&) = delete;
     SimHidDevice& operator=(const SimHidDevice&) = delete;
 
-    const SimHidDeviceSpec& spec() const { return spec_; }
+    const SimHidDeviceInfo& info() const { return info_; }
     bool pluggedIn() const;
 
     // Queues an input report, report ID first (0 for devices without numbered reports).
@@ -82,7 +82,7 @@ private:
     bool setFeature(const std::uint8_t* report, std::size_t length);
     void setPluggedIn(bool on);
 
-    const SimHidDeviceSpec spec_;
+    const SimHidDeviceInfo info_;
     bool pluggedIn_ = false;
     std::deque<std::vector<std::uint8_t>> queue_;
     std::size_t limit_ = 64;
@@ -101,7 +101,7 @@ public:
     SimHidBus();
     ~SimHidBus() override;
 
-    std::shared_ptr<SimHidDevice> plug(SimHidDeviceSpec spec);
+    std::shared_ptr<SimHidDevice> plug(SimHidDeviceInfo info);
     void plug(std::shared_ptr<SimHidDevice> device);
     void unplug(const std::shared_ptr<SimHidDevice>& device);
     // The set of present interfaces cannot be had while this is on.

@@ -2,8 +2,8 @@
 
 namespace kx {
 
-SimHidDeviceSpec SimUsbSerialCable::cableSpec() {
-    SimHidDeviceSpec s;
+SimHidDeviceInfo SimUsbSerialCable::cableInfo() {
+    SimHidDeviceInfo s;
     s.vendorId = kVendorId;
     s.productId = kProductId;
     s.versionNumber = 0x0100;
@@ -15,7 +15,7 @@ SimHidDeviceSpec SimUsbSerialCable::cableSpec() {
 }
 
 SimUsbSerialCable::SimUsbSerialCable(std::unique_ptr<InputReportSource> source, CableClock clock)
-    : SimHidDevice(cableSpec()), source_(std::move(source)), clock_(clock) {}
+    : SimHidDevice(cableInfo()), source_(std::move(source)), clock_(clock) {}
 
 SimUsbSerialCable::~SimUsbSerialCable() = default;
 

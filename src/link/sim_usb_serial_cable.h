@@ -25,7 +25,7 @@ public:
     static constexpr std::uint32_t kBaudRate = 2400;
     static constexpr std::int64_t kReportIntervalUs = 12000;
 
-    static SimHidDeviceSpec cableSpec();
+    static SimHidDeviceInfo cableInfo();
 
     explicit SimUsbSerialCable(std::unique_ptr<InputReportSource> source = nullptr,
                                CableClock clock = CableClock::Real);

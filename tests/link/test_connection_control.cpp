@@ -15,9 +15,9 @@ namespace {
 
 const std::string kExample = "FFF700007D7AE07D5B100EE3A7368857D7DFD0EF0D0A";
 
-SimHidDeviceSpec device(const char16_t* product, std::uint16_t vid, std::uint16_t pid,
+SimHidDeviceInfo device(const char16_t* product, std::uint16_t vid, std::uint16_t pid,
                         const char16_t* serial = nullptr) {
-    SimHidDeviceSpec s;
+    SimHidDeviceInfo s;
     s.vendorId = vid;
     s.productId = pid;
     if (product)
@@ -221,7 +221,7 @@ TEST_F(Link, SerialPortsDoNothingAndPortChoiceCycles) {
 }
 
 TEST_F(Link, CableWithoutReadWriteAccessIsNotConnected) {
-    SimHidDeviceSpec spec = SimUsbSerialCable::cableSpec();
+    SimHidDeviceInfo spec = SimUsbSerialCable::cableInfo();
     spec.readWriteAccess = false;
     bus->plug(spec);
     start();

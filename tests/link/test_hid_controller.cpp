@@ -12,8 +12,8 @@ using kx::test::waitUntil;
 
 namespace {
 
-SimHidDeviceSpec named(const char16_t* product, std::uint16_t productId) {
-    SimHidDeviceSpec s;
+SimHidDeviceInfo named(const char16_t* product, std::uint16_t productId) {
+    SimHidDeviceInfo s;
     s.vendorId = 0x0A0B;
     s.productId = productId;
     s.productString = product;
@@ -62,7 +62,7 @@ TEST(ControllerInstance, OnlyOnePerProgram) {
 
 TEST_F(ControllerTest, FirstScanRunsFromTheEventLoopAndReportsEveryDevice) {
     bus->plug(named(u"Alpha", 1));
-    SimHidDeviceSpec broken = named(u"Broken", 2);
+    SimHidDeviceInfo broken = named(u"Broken", 2);
     broken.openable = false;
     bus->plug(broken);
     bus->plug(named(u"Gamma", 3));

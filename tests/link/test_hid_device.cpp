@@ -28,8 +28,8 @@ int threadCount() {
     return n;
 }
 
-SimHidDeviceSpec deviceSpec(std::u16string product = u"Widget") {
-    SimHidDeviceSpec s;
+SimHidDeviceInfo deviceInfo(std::u16string product = u"Widget") {
+    SimHidDeviceInfo s;
     s.vendorId = 0x1234;
     s.productId = 0x5678;
     s.productString = std::move(product);
@@ -54,9 +54,9 @@ struct HidDeviceTest : ::testing::Test {
     }
 
     // Plugs a device, lets the controller find it and claims it.
-    std::unique_ptr<THidDevice> plugAndClaim(const SimHidDeviceSpec& spec,
+    std::unique_ptr<THidDevice> plugAndClaim(const SimHidDeviceInfo& info,
                                              std::shared_ptr<SimHidDevice>* sim = nullptr) {
-        std::shared_ptr<SimHidDevice> s = bus->plug(spec);
+        std::shared_ptr<SimHidDevice> s = bus->plug(info);
         if (sim)
             *sim = s;
         ctl->DeviceChange();
@@ -75,10 +75,10 @@ struct HidDeviceTest : ::testing::Test {
 };
 
 TEST_F(HidDeviceTest, DeviceWithoutAccessIsListedButNeverRead) {
-    SimHidDeviceSpec spec = deviceSpec(u"Keyboard");
-    spec.readWriteAccess = false;
+    SimHidDeviceInfo info = deviceInfo(u"Keyboard");
+    info.readWriteAccess = false;
     std::shared_ptr<SimHidDevice> sim;
-    auto dev = plugAndClaim(spec, &sim);
+    auto dev = plugAndClaim(info, &sim);
     ASSERT_NE(dev, nullptr);
     EXPECT_FALSE(dev->ReadWriteAccess());
     EXPECT_EQ(dev->ProductString(), u"Keyboard");
@@ -94,20 +94,20 @@ TEST_F(HidDeviceTest, DeviceWithoutAccessIsListedButNeverRead) {
 }
 
 TEST_F(HidDeviceTest, DevicesThatCannotBeOpenedOrIdentifiedAreLeftOut) {
-    SimHidDeviceSpec closed = deviceSpec(u"Closed");
+    SimHidDeviceInfo closed = deviceInfo(u"Closed");
     closed.openable = false;
-    SimHidDeviceSpec anonymous = deviceSpec(u"Anonymous");
+    SimHidDeviceInfo anonymous = deviceInfo(u"Anonymous");
     anonymous.identifiable = false;
     bus->plug(closed);
     bus->plug(anonymous);
-    bus->plug(deviceSpec(u"Fine"));
+    bus->plug(deviceInfo(u"Fine"));
     ctl->DeviceChange();
     ASSERT_EQ(ctl->DeviceList().size(), 1u);
     EXPECT_EQ(ctl->DeviceList()[0]->VendorID(), 0x1234);
 }
 
 TEST_F(HidDeviceTest, ReadSleepTimeTakesOnlyTenToTenThousand) {
-    auto dev = plugAndClaim(deviceSpec());
+    auto dev = plugAndClaim(deviceInfo());
     EXPECT_EQ(dev->ReadSleepTime(), 100);
     dev->SetReadSleepTime(9);
     EXPECT_EQ(dev->ReadSleepTime(), 100);
@@ -135,11 +135,11 @@ TEST_F(HidDeviceTest, SerialNumberAndDisplayName) {
         {std::nullopt, std::u16string(1, u'\x0409'), u""},
     };
     for (const Case& c : cases) {
-        SimHidDeviceSpec spec = deviceSpec(u"USB to Serial");
-        spec.serialString = c.serial;
-        spec.languageList = c.languages;
+        SimHidDeviceInfo info = deviceInfo(u"USB to Serial");
+        info.serialString = c.serial;
+        info.languageList = c.languages;
         std::shared_ptr<SimHidDevice> sim;
-        auto dev = plugAndClaim(spec, &sim);
+        auto dev = plugAndClaim(info, &sim);
         EXPECT_EQ(dev->SerialString(), c.expected);
         const QString name = DeviceDisplayName(*dev);
         EXPECT_EQ(name, c.expected.empty() ? QStringLiteral("USB to Serial")
@@ -149,7 +149,7 @@ TEST_F(HidDeviceTest, SerialNumberAndDisplayName) {
         ctl->DeviceChange();
     }
 
-    SimHidDeviceSpec bare;
+    SimHidDeviceInfo bare;
     bare.vendorId = 0x1A2B;
     bare.productId = 0xC3;
     auto dev = plugAndClaim(bare);
@@ -158,7 +158,8 @@ TEST_F(HidDeviceTest, SerialNumberAndDisplayName) {
 
 TEST_F(HidDeviceTest, OneThreadPerReadingWhateverTheHandlerChanges) {
     std::shared_ptr<SimHidDevice> sim;
-    auto dev = plugAndClaim(deviceSpec(), &sim);
+    auto dev = plugAndClaim(deviceInfo(), &sim);
+    std::thread([] {}).join(); // tools that watch threads start their own with the first one
     const int before = threadCount();
     dev->SetDataHandler(recorder());
     EXPECT_TRUE(dev->Reading());
@@ -178,7 +179,7 @@ TEST_F(HidDeviceTest, OneThreadPerReadingWhateverTheHandlerChanges) {
 }
 
 TEST_F(HidDeviceTest, ReportsArriveInOrderWithTheirId) {
-    SimHidDeviceSpec numbered = deviceSpec();
+    SimHidDeviceInfo numbered = deviceInfo();
     numbered.numberedReports = true;
     std::shared_ptr<SimHidDevice> sim;
     auto dev = plugAndClaim(numbered, &sim);
@@ -198,7 +199,7 @@ TEST_F(HidDeviceTest, ReportsArriveInOrderWithTheirId) {
 
 TEST_F(HidDeviceTest, StopEndsAWaitingReadAtOnceAndCancelsIt) {
     std::shared_ptr<SimHidDevice> sim;
-    auto dev = plugAndClaim(deviceSpec(), &sim);
+    auto dev = plugAndClaim(deviceInfo(), &sim);
     dev->SetReadSleepTime(10000);
     dev->SetDataHandler(recorder());
     sim->pushReport({0x00, 0xF0});
@@ -219,7 +220,7 @@ TEST_F(HidDeviceTest, StopEndsAWaitingReadAtOnceAndCancelsIt) {
 
 TEST_F(HidDeviceTest, AReportReadJustBeforeTheStopStillReachesTheHandler) {
     std::shared_ptr<SimHidDevice> sim;
-    auto dev = plugAndClaim(deviceSpec(), &sim);
+    auto dev = plugAndClaim(deviceInfo(), &sim);
     dev->SetDataHandler(recorder());
     sim->pushReport({0x00, 0xF1, 0x42});
     // Without running the event loop: the thread takes the report and waits for its hand-off.
@@ -234,7 +235,7 @@ TEST_F(HidDeviceTest, AReportReadJustBeforeTheStopStillReachesTheHandler) {
 
 TEST_F(HidDeviceTest, HandlerMayStopTheReadingOrReleaseItsDevice) {
     std::shared_ptr<SimHidDevice> sim;
-    auto dev = plugAndClaim(deviceSpec(), &sim);
+    auto dev = plugAndClaim(deviceInfo(), &sim);
     int calls = 0;
     dev->SetDataHandler([&](THidDevice* d, std::uint8_t, const std::uint8_t*, std::uint16_t) {
         ++calls;
@@ -257,9 +258,25 @@ TEST_F(HidDeviceTest, HandlerMayStopTheReadingOrReleaseItsDevice) {
     EXPECT_FALSE(ctl->DeviceList()[0]->Claimed());
 }
 
+TEST_F(HidDeviceTest, AReportDeliveredWhileStoppingMayReleaseTheDevice) {
+    std::shared_ptr<SimHidDevice> sim;
+    auto dev = plugAndClaim(deviceInfo(), &sim);
+    dev->SetDataHandler(
+        [&](THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t) { dev.reset(); });
+    sim->pushReport({0x00, 0xF0});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sim->queuedReports() != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    THidDevice* raw = dev.get();
+    raw->SetDataHandler(nullptr); // the pending report runs its handler, which releases raw
+    EXPECT_EQ(dev, nullptr);
+    ASSERT_EQ(ctl->DeviceList().size(), 1u);
+    EXPECT_FALSE(ctl->DeviceList()[0]->Claimed());
+}
+
 TEST_F(HidDeviceTest, StopFromAModalLoopInsideAHandlerDoesNotDeadlock) {
     std::shared_ptr<SimHidDevice> sim;
-    auto dev = plugAndClaim(deviceSpec(), &sim);
+    auto dev = plugAndClaim(deviceInfo(), &sim);
     bool stopped = false;
     int calls = 0;
     dev->SetDataHandler([&](THidDevice* d, std::uint8_t, const std::uint8_t*, std::uint16_t) {
@@ -283,7 +300,7 @@ TEST_F(HidDeviceTest, StopFromAModalLoopInsideAHandlerDoesNotDeadlock) {
 
 TEST_F(HidDeviceTest, HandOffsAreServedInsideANestedEventLoop) {
     std::shared_ptr<SimHidDevice> sim;
-    auto dev = plugAndClaim(deviceSpec(), &sim);
+    auto dev = plugAndClaim(deviceInfo(), &sim);
     dev->SetDataHandler(recorder());
     QEventLoop modal;
     QTimer::singleShot(0, &modal, [&] {
@@ -303,7 +320,7 @@ TEST_F(HidDeviceTest, HandOffsAreServedInsideANestedEventLoop) {
 
 TEST_F(HidDeviceTest, UnplugWhileReadingCallsUnplugHandlerOnceAndReportsEveryPass) {
     std::shared_ptr<SimHidDevice> sim;
-    auto dev = plugAndClaim(deviceSpec(), &sim);
+    auto dev = plugAndClaim(deviceInfo(), &sim);
     int unplugs = 0;
     dev->SetUnplugHandler([&](THidDevice*) { ++unplugs; });
     dev->SetReadSleepTime(10);
@@ -327,7 +344,7 @@ TEST_F(HidDeviceTest, UnplugWhileReadingCallsUnplugHandlerOnceAndReportsEveryPas
 
 TEST_F(HidDeviceTest, FailedReadRequestsReportTheirCodeAndReadingGoesOn) {
     std::shared_ptr<SimHidDevice> sim;
-    auto dev = plugAndClaim(deviceSpec(), &sim);
+    auto dev = plugAndClaim(deviceInfo(), &sim);
     dev->SetReadSleepTime(10);
     sim->failReads(EIO, 2);
     sim->pushReport({0x00, 0xF1, 0x33});
@@ -338,7 +355,7 @@ TEST_F(HidDeviceTest, FailedReadRequestsReportTheirCodeAndReadingGoesOn) {
 
 TEST_F(HidDeviceTest, FeatureReportsReachTheDevice) {
     std::shared_ptr<SimHidDevice> sim;
-    auto dev = plugAndClaim(deviceSpec(), &sim);
+    auto dev = plugAndClaim(deviceInfo(), &sim);
     const std::vector<std::uint8_t> setup = kx::test::cableSetupReport();
     EXPECT_TRUE(dev->SendFeatureReport(setup.data(), setup.size()));
     EXPECT_TRUE(dev->SendFeatureReport(setup.data(), setup.size()));
