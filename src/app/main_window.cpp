@@ -215,7 +215,7 @@ void TFrmTest::buildClientArea() {
     QPalette black = Panel2->palette();
     black.setColor(QPalette::WindowText, Qt::black);
     Panel2->setPalette(black);
-    Panel2->setGeometry(436, 2, 88, 26);
+    Panel2->setGeometry(412, 2, 112, 26); // wide enough for "DISCONNECT"
     Panel3 = new CaptionPanel(QStringLiteral("Panel3"), QStringLiteral("EXIT"), ClientArea);
     Panel3->setFont(arial(14, true));
     Panel3->setGeometry(528, 2, 88, 26);
