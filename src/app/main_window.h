@@ -4,7 +4,9 @@
 #include "link/frame_receiver.h"
 
 #include <QMainWindow>
+#include <QString>
 
+#include <cstdint>
 #include <memory>
 
 class QAction;
@@ -15,19 +17,31 @@ class QLineEdit;
 class QMenu;
 class QMenuBar;
 class QScrollArea;
-class QTableView;
+class QTimer;
 class QToolButton;
 
 namespace kx {
 
 class CaptionPanel;
+class MessageBoxes;
+class ReadingsGrid;
+class ReadingsTable;
 class VirtualPanel;
+struct GridLayout;
+struct RecordingSession;
 
 // The core objects the window drives: the cable's reports in, frames assembled, the display
 // state decoded. The window owns one and only calls it.
 struct MeterSession {
     FrameReceiver receiver;
     FrameDecoder decoder;
+};
+
+// What the window is built on; tests give their own message boxes and table files.
+struct WindowSetup {
+    MessageBoxes* boxes = nullptr; // not owned; real dialogs when none is given
+    QString liveTable = QStringLiteral("Pw60bdb");
+    QString storeTable = QStringLiteral("pw60SD");
 };
 
 // The program's main window: menu bar, virtual panel, control row, readings grid, and below
@@ -39,9 +53,11 @@ public:
     static constexpr int kClientHeight = 528;
 
     explicit TFrmTest(QWidget* parent = nullptr);
+    explicit TFrmTest(const WindowSetup& setup, QWidget* parent = nullptr);
     ~TFrmTest() override;
 
     MeterSession& session() { return *session_; }
+    RecordingSession& recording() { return *recording_; }
     VirtualPanel* panel() const { return VirtualPanel1; }
 
     // 0 hides every annunciator, 1 shows them all, other values do nothing; digits, the
@@ -52,14 +68,37 @@ public Q_SLOTS:
     void Panel2Click();
     void Panel3Click();
     void ExitClick();
+    void set1kClick();
+    void set5kClick();
+    void set10kClick();
+    void set50kClick();
+    void set100kClick();
+    void setlimitClick();
+    void ClearRClick();
+    void RecordSITimeChange(const QString& text);
+    void SampInterTimeTimer();
 
 private:
     void buildMenus();
     void buildClientArea();
     void buildToolStrip(QWidget* client);
     void connectSession();
+    // Start-up steps once every control exists; a failing step shows its error and ends
+    // the start-up, the window still opens.
+    void FormCreate();
+
+    // Recording side (main_window_recording.cpp).
+    ReadingsGrid* buildReadingsGrid(const char* name, const QRect& geometry, ReadingsTable& table,
+                                    const GridLayout& layout);
+    void connectRecording();
+    bool openLiveTableAtStart(QString* error);
+    void setRecordLimit(QAction* item, std::int32_t limit);
+    void recordingError(const QString& message);
 
     std::unique_ptr<MeterSession> session_;
+    std::unique_ptr<RecordingSession> recording_;
+    std::unique_ptr<MessageBoxes> ownBoxes_;
+    MessageBoxes* boxes_ = nullptr;
 
     // Menu bar and items (named as the items).
     QMenuBar* MainMenu1 = nullptr;
@@ -122,9 +161,10 @@ private:
     QToolButton* SpeedButton3 = nullptr;
     QToolButton* MajPrint = nullptr;
     QToolButton* SpeedButton5 = nullptr;
-    QTableView* DBGrid1 = nullptr;
+    QTimer* SampInterTime = nullptr;
+    ReadingsGrid* DBGrid1 = nullptr;
     QFrame* Chtshow = nullptr;
-    QTableView* DBGrid2 = nullptr;
+    ReadingsGrid* DBGrid2 = nullptr;
 };
 
 } // namespace kx
