@@ -1,3 +1,4 @@
+#include "app/demo_feeder.h"
 #include "app/main_window.h"
 #include "app/recording_session.h"
 #include "app/window_fixture.h"
@@ -124,6 +125,28 @@ TEST_F(RecordingWindow, GridGrowsAndFollowsTheNewestReadingWhileTheFileStaysEmpt
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), before);
     EXPECT_EQ(recordsOnDisk(file), 0);
+}
+
+TEST_F(RecordingWindow, DemoCableReadingsBecomeNumberedRecords) {
+    SimulatedCable cable([script = DemoScript()](std::int64_t t) { return script.frameAt(t); });
+    DemoFeeder feeder(cable, win.session().receiver);
+    std::int64_t now = 0;
+    feeder.setClock([&] { return now; });
+    for (; now <= 5'000'000; now += 100'000)
+        feeder.catchUp();
+    // A frame every half second, each recorded while "Repeat" is ticked.
+    const qint64 n = live().rowCount();
+    EXPECT_GE(n, 8);
+    EXPECT_LE(n, 11);
+    EXPECT_EQ(grid()->model()->rowCount(), n);
+    EXPECT_EQ(grid()->currentRecord(), n - 1);
+    for (qint64 i = 0; i < n; ++i)
+        EXPECT_EQ(cell(static_cast<int>(i), "No"), std::to_string(i + 1));
+    EXPECT_EQ(cell(static_cast<int>(n - 1), "V_Range"), texts::Ir500);
+    EXPECT_EQ(cell(static_cast<int>(n - 1), "Unit"), texts::UnitMOhm);
+    EXPECT_EQ(cell(static_cast<int>(n - 1), "I_Range"), texts::Continuous);
+    EXPECT_EQ(grid()->model()->data(grid()->model()->index(static_cast<int>(n - 1), 3)).toString(),
+              QString::fromUtf8("M\u03A9"));
 }
 
 TEST_F(RecordingWindow, RepeatAndIntervalControlsDriveTheRules) {
