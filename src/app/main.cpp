@@ -17,7 +17,9 @@ int main(int argc, char** argv) {
     parser.addOption(demo);
     parser.process(app);
 
-    kx::TFrmTest w(parser.isSet(demo) ? kx::makeDemoMeterPlatform() : kx::makeSystemPlatform());
+    kx::WindowSetup setup;
+    setup.platform = parser.isSet(demo) ? kx::makeDemoMeterPlatform() : kx::makeSystemPlatform();
+    kx::TFrmTest w(setup);
     w.show();
     return app.exec();
 }

@@ -2,9 +2,11 @@
 
 #include "app/caption_panel.h"
 #include "app/message_boxes.h"
+#include "app/recording_session.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
 #include "display/virtual_panel.h"
+#include "recording/readings_grid.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -18,7 +20,6 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
-#include <QTableView>
 #include <QToolButton>
 
 namespace kx {
@@ -46,27 +47,20 @@ QMenu* submenu(QWidget* parent, const char* name, const char* caption) {
     return m;
 }
 
-QTableView* gridPlaceholder(const char* name, const QRect& r, const QColor& background,
-                            QWidget* parent) {
-    auto* g = new QTableView(parent);
-    g->setObjectName(QString::fromLatin1(name));
-    g->setGeometry(r);
-    QPalette pal = g->palette();
-    pal.setColor(QPalette::Base, background);
-    g->setPalette(pal);
-    g->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    return g;
-}
-
 } // namespace
 
-TFrmTest::TFrmTest(std::shared_ptr<HidPlatform> platform, MessageBoxes* boxes, QWidget* parent)
-    : QMainWindow(parent), session_(std::make_unique<MeterSession>()), boxes_(boxes) {
+TFrmTest::TFrmTest(QWidget* parent) : TFrmTest(WindowSetup{}, parent) {}
+
+TFrmTest::TFrmTest(const WindowSetup& setup, QWidget* parent)
+    : QMainWindow(parent), session_(std::make_unique<MeterSession>()),
+      recording_(std::make_unique<RecordingSession>(session_->decoder.readingTexts(),
+                                                    setup.liveTable, setup.storeTable)),
+      boxes_(setup.boxes) {
     if (!boxes_) {
         ownBoxes_ = std::make_unique<DialogMessageBoxes>();
         boxes_ = ownBoxes_.get();
     }
-    link_ = std::make_unique<ConnectionControl>(platform ? std::move(platform) : makeSystemPlatform(),
+    link_ = std::make_unique<ConnectionControl>(setup.platform ? setup.platform : makeSystemPlatform(),
                                                 session_->receiver, session_->decoder);
     setObjectName(QStringLiteral("FrmTest"));
     setWindowTitle(QStringLiteral("KX20_30 Interface Program ver:1.00"));
@@ -80,6 +74,7 @@ TFrmTest::TFrmTest(std::shared_ptr<HidPlatform> platform, MessageBoxes* boxes, Q
     buildClientArea();
     connectSession();
     buildLinkControls(ClientArea);
+    connectRecording();
     VirtualPanel1->showState(session_->decoder.state());
 
     const int menuHeight = MainMenu1->sizeHint().height();
@@ -89,7 +84,9 @@ TFrmTest::TFrmTest(std::shared_ptr<HidPlatform> platform, MessageBoxes* boxes, Q
         r.moveCenter(screen->availableGeometry().center());
         move(r.topLeft());
     }
-    // The controller's first scan is queued now and runs from the event loop.
+    FormCreate();
+    // The window has loaded: the controller's first scan is queued now and runs from the
+    // event loop.
     link_->start();
 }
 
@@ -98,6 +95,23 @@ TFrmTest::~TFrmTest() {
     link_->shutDown();
     // The panel goes with the window; stop the decoder from reaching it.
     session_->decoder.setStateObserver({});
+    session_->decoder.setRecordHandler({});
+    // The grids read the tables, which go before the window's children do.
+    delete DBGrid1;
+    delete DBGrid2;
+}
+
+void TFrmTest::FormCreate() {
+    // COM1 is checked as the menus are built.
+    set10k->setChecked(true);
+    QString error;
+    if (!openLiveTableAtStart(&error)) {
+        boxes_->error(this, error);
+        return;
+    }
+    // The chart's sample points are prepared here once the chart view exists.
+    RepeatSet->setChecked(true);
+    // Then: the pictures folder, the settings file and its recent files, the USB link port.
 }
 
 void TFrmTest::buildMenus() {
@@ -224,8 +238,8 @@ void TFrmTest::buildClientArea() {
 
     buildToolStrip(ClientArea);
 
-    DBGrid1 =
-        gridPlaceholder("DBGrid1", QRect(0, 348, 617, 177), QColor(192, 192, 192), ClientArea);
+    DBGrid1 = buildReadingsGrid("DBGrid1", QRect(0, 348, 617, 177), recording_->LiveTable,
+                                liveGridLayout());
     Chtshow = new QFrame(ClientArea);
     Chtshow->setObjectName(QStringLiteral("Chtshow"));
     Chtshow->setGeometry(18, 612, 361, 209);
@@ -234,8 +248,8 @@ void TFrmTest::buildClientArea() {
     QPalette silver = Chtshow->palette();
     silver.setColor(QPalette::Window, QColor(192, 192, 192));
     Chtshow->setPalette(silver);
-    DBGrid2 =
-        gridPlaceholder("DBGrid2", QRect(340, 714, 341, 49), QColor(166, 202, 240), ClientArea);
+    DBGrid2 = buildReadingsGrid("DBGrid2", QRect(340, 714, 341, 49), recording_->StoreTable,
+                                storeGridLayout());
 
     // The chart reaches below the stored grid's top; the surface must hold both.
     ClientArea->setFixedSize(std::max(DBGrid2->geometry().right(), Chtshow->geometry().right()) + 1,
@@ -303,13 +317,5 @@ void TFrmTest::DispInit(int mode) {
     VirtualPanel1->applyChange(before, state);
 }
 
-
-void TFrmTest::Panel3Click() {
-    close();
-}
-
-void TFrmTest::ExitClick() {
-    close();
-}
 
 } // namespace kx

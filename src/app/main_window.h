@@ -5,7 +5,9 @@
 #include "link/hid_platform.h"
 
 #include <QMainWindow>
+#include <QString>
 
+#include <cstdint>
 #include <memory>
 
 class QAction;
@@ -19,7 +21,7 @@ class QLabel;
 class QMenu;
 class QMenuBar;
 class QScrollArea;
-class QTableView;
+class QTimer;
 class QToolButton;
 
 namespace kx {
@@ -27,13 +29,25 @@ namespace kx {
 class CaptionPanel;
 class ConnectionControl;
 class MessageBoxes;
+class ReadingsGrid;
+class ReadingsTable;
 class VirtualPanel;
+struct GridLayout;
+struct RecordingSession;
 
 // The core objects the window drives: the cable's reports in, frames assembled, the display
 // state decoded. The window owns one and only calls it.
 struct MeterSession {
     FrameReceiver receiver;
     FrameDecoder decoder;
+};
+
+// What the window is built on; tests give their own message boxes and table files.
+struct WindowSetup {
+    MessageBoxes* boxes = nullptr; // not owned; real dialogs when none is given
+    std::shared_ptr<HidPlatform> platform; // the system's HID devices when none is given
+    QString liveTable = QStringLiteral("Pw60bdb");
+    QString storeTable = QStringLiteral("pw60SD");
 };
 
 // The program's main window: menu bar, virtual panel, control row, readings grid, and below
@@ -44,13 +58,12 @@ public:
     static constexpr int kClientWidth = 621;
     static constexpr int kClientHeight = 528;
 
-    // platform: the HID devices to work with (the system's when none is given); boxes: the
-    // message boxes (real dialogs when none are given).
-    explicit TFrmTest(std::shared_ptr<HidPlatform> platform = nullptr,
-                      MessageBoxes* boxes = nullptr, QWidget* parent = nullptr);
+    explicit TFrmTest(QWidget* parent = nullptr);
+    explicit TFrmTest(const WindowSetup& setup, QWidget* parent = nullptr);
     ~TFrmTest() override;
 
     MeterSession& session() { return *session_; }
+    RecordingSession& recording() { return *recording_; }
     ConnectionControl& link() { return *link_; }
     MessageBoxes& boxes() { return *boxes_; }
     VirtualPanel* panel() const { return VirtualPanel1; }
@@ -63,6 +76,15 @@ public Q_SLOTS:
     void Panel2Click();
     void Panel3Click();
     void ExitClick();
+    void set1kClick();
+    void set5kClick();
+    void set10kClick();
+    void set50kClick();
+    void set100kClick();
+    void setlimitClick();
+    void ClearRClick();
+    void RecordSITimeChange(const QString& text);
+    void SampInterTimeTimer();
 
 private:
     void buildMenus();
@@ -71,8 +93,20 @@ private:
     void connectSession();
     void buildLinkControls(QWidget* client);
     void showLinkState();
+    // Start-up steps once every control exists; a failing step shows its error and ends
+    // the start-up, the window still opens.
+    void FormCreate();
+
+    // Recording side (main_window_recording.cpp).
+    ReadingsGrid* buildReadingsGrid(const char* name, const QRect& geometry, ReadingsTable& table,
+                                    const GridLayout& layout);
+    void connectRecording();
+    bool openLiveTableAtStart(QString* error);
+    void setRecordLimit(QAction* item, std::int32_t limit);
+    void recordingError(const QString& message);
 
     std::unique_ptr<MeterSession> session_;
+    std::unique_ptr<RecordingSession> recording_;
     std::unique_ptr<MessageBoxes> ownBoxes_;
     MessageBoxes* boxes_ = nullptr;
     std::unique_ptr<ConnectionControl> link_;
@@ -138,9 +172,10 @@ private:
     QToolButton* SpeedButton3 = nullptr;
     QToolButton* MajPrint = nullptr;
     QToolButton* SpeedButton5 = nullptr;
-    QTableView* DBGrid1 = nullptr;
+    QTimer* SampInterTime = nullptr;
+    ReadingsGrid* DBGrid1 = nullptr;
     QFrame* Chtshow = nullptr;
-    QTableView* DBGrid2 = nullptr;
+    ReadingsGrid* DBGrid2 = nullptr;
 
     // Link controls the user does not see: their state is the link's state.
     QPushButton* USBCon = nullptr;

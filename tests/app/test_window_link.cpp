@@ -5,7 +5,7 @@
 #include "link/hid_platform_sim.h"
 #include "link/meter_simulator.h"
 #include "link/sim_usb_serial_cable.h"
-#include "recording_boxes.h"
+#include "window_fixture.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 using namespace kx;
-using kx::test::waitFor;
+using kxtest::waitFor;
 
 namespace {
 
@@ -31,7 +31,8 @@ MeterDisplay reading() {
 struct WindowLink : ::testing::Test {
     std::shared_ptr<SimHidBus> bus = std::make_shared<SimHidBus>();
     std::shared_ptr<SimUsbSerialCable> cable;
-    test::RecordingBoxes boxes;
+    kxtest::TableFolder tables;
+    kxtest::RecordedBoxes boxes;
     std::unique_ptr<TFrmTest> win;
 
     void open(bool withCable = true) {
@@ -42,7 +43,7 @@ struct WindowLink : ::testing::Test {
                 CableClock::Virtual);
             bus->plug(cable);
         }
-        win = std::make_unique<TFrmTest>(bus, &boxes);
+        win = std::make_unique<TFrmTest>(tables.setup(boxes, bus));
         win->show();
         auto* list = win->findChild<QListWidget*>("DevListBox");
         ASSERT_NE(list, nullptr);
@@ -82,7 +83,7 @@ TEST_F(WindowLink, ConnectFollowsTheMeterAndDisconnectStops) {
     EXPECT_EQ(panel2()->text(), "CONNECT");
     EXPECT_TRUE(win->findChild<QMenu*>("Comset")->isEnabled());
     EXPECT_EQ(cable->featureReports().size(), 2u);
-    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_TRUE(boxes.shown.empty());
 }
 
 TEST_F(WindowLink, WatchdogDropShowsMessageAndYellowCaption) {
@@ -93,8 +94,9 @@ TEST_F(WindowLink, WatchdogDropShowsMessageAndYellowCaption) {
         win->session().receiver.ReadPw60(0, idle, 8);
     for (int i = 0; i < 3; ++i)
         win->link().ConTimerTimer();
-    ASSERT_EQ(boxes.shown.size(), 1);
-    EXPECT_EQ(boxes.shown[0], "information: " + ConnectionControl::meterSilentMessage());
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].kind, "information");
+    EXPECT_EQ(boxes.shown[0].text, ConnectionControl::meterSilentMessage());
     EXPECT_EQ(panel2()->text(), "CONNECT");
     EXPECT_EQ(panel2()->palette().color(QPalette::WindowText), QColor(Qt::yellow));
     EXPECT_FALSE(win->panel()->conOk()->isVisible());
@@ -106,8 +108,9 @@ TEST_F(WindowLink, WatchdogDropShowsMessageAndYellowCaption) {
 TEST_F(WindowLink, NoCableGivesTheMessage) {
     open(false);
     clickPanel2();
-    ASSERT_EQ(boxes.shown.size(), 1);
-    EXPECT_EQ(boxes.shown[0], "information: " + ConnectionControl::notConnectedMessage());
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].kind, "information");
+    EXPECT_EQ(boxes.shown[0].text, ConnectionControl::notConnectedMessage());
     EXPECT_EQ(panel2()->text(), "CONNECT");
 }
 

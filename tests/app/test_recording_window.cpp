@@ -1,0 +1,338 @@
+#include "app/demo_feeder.h"
+#include "app/main_window.h"
+#include "app/recording_session.h"
+#include "app/window_fixture.h"
+#include "link/meter_simulator.h"
+#include "recording/readings_grid.h"
+#include "recording/readings_table_model.h"
+#include "recording/table_file_io.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace kx;
+using kxtest::RecordedBoxes;
+
+namespace {
+
+constexpr const char* kClearWarning = " Warning:all Records will be deleted! ";
+
+std::string frameFor(const std::string& reading) {
+    MeterDisplay d;
+    d.reading = reading;
+    d.unit = MeterUnit::MOhm;
+    return frameHex(encodeFrame(d));
+}
+
+// Records of a table file as the file holds them (the window must have let go of it).
+qint64 recordsOnDisk(const QString& path) {
+    ReadingsTable t;
+    t.setTableName(path);
+    QString error;
+    EXPECT_TRUE(t.open(&error)) << error.toStdString();
+    return t.rowCount();
+}
+
+struct RecordingWindow : kxtest::WindowTest {
+    ReadingsGrid* grid() { return find<ReadingsGrid>("DBGrid1"); }
+    ReadingsTable& live() { return win.recording().LiveTable; }
+    RecordingControl& control() { return win.recording().control; }
+
+    std::string cell(int row, const char* field) { return live().fieldText(row, field); }
+
+    // One reading per value, each different from the one before.
+    void feedReadings(int n, int first = 100) {
+        for (int i = 0; i < n; ++i)
+            feed(frameFor(std::to_string(first + i)));
+    }
+
+    void type(QWidget* w, Qt::Key key, const QString& text,
+              Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QKeyEvent press(QEvent::KeyPress, key, mods, text);
+        QApplication::sendEvent(w, &press);
+    }
+
+    std::vector<std::string> kinds() const {
+        std::vector<std::string> out;
+        for (const RecordedBoxes::Shown& s : boxes.shown)
+            out.push_back(s.kind);
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(RecordingWindow, StartUpOpensTheEmptiedLiveTableAndTicksTheDefaults) {
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(live().isOpen());
+    EXPECT_EQ(live().rowCount(), 0);
+    EXPECT_FALSE(win.recording().StoreTable.isOpen());
+    EXPECT_TRUE(find<QCheckBox>("RepeatSet")->isChecked());
+    EXPECT_TRUE(control().repeat());
+    EXPECT_FALSE(control().intervalEnabled());
+    EXPECT_TRUE(find<QAction>("set10k")->isChecked());
+    EXPECT_EQ(control().RecordLimit, 10000);
+    auto* timer = find<QTimer>("SampInterTime");
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 1000);
+    // The grids keep the places of the form.
+    EXPECT_EQ(grid()->geometry(), QRect(0, 348, 617, 177));
+    EXPECT_EQ(find<ReadingsGrid>("DBGrid2")->geometry(), QRect(340, 714, 341, 49));
+}
+
+TEST_F(RecordingWindow, GridGrowsAndFollowsTheNewestReadingWhileTheFileStaysEmpty) {
+    const QString file = tables.path("Pw60bdb.DB");
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray before = f.readAll();
+    f.close();
+
+    win.show();
+    QApplication::processEvents();
+    feedReadings(30);
+    QApplication::processEvents();
+
+    ReadingsGrid* g = grid();
+    ASSERT_EQ(g->model()->rowCount(), 30);
+    EXPECT_EQ(g->currentRecord(), 29);
+    const QRect last = g->visualRect(g->model()->index(29, 0));
+    EXPECT_TRUE(g->viewport()->rect().contains(last)) << "the newest row is in view";
+    EXPECT_EQ(cell(0, "No"), "1");
+    EXPECT_EQ(cell(29, "No"), "30");
+    EXPECT_EQ(cell(29, "Value"), win.session().decoder.readingTexts().ReadingValue);
+    EXPECT_EQ(g->model()->headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), "Function");
+    EXPECT_EQ(g->model()->headerData(5, Qt::Horizontal, Qt::DisplayRole).toString(), "Remark");
+    EXPECT_EQ(g->columnWidth(5), 158);
+    // Time of day only: hours, minutes and seconds, no date.
+    EXPECT_FALSE(cell(29, "Time").empty());
+    EXPECT_EQ(cell(29, "Time").find('/'), std::string::npos);
+
+    // Leaving by the EXIT panel closes both tables without emptying; the readings were
+    // never written to the file.
+    win.Panel3Click();
+    EXPECT_FALSE(win.isVisible());
+    EXPECT_FALSE(live().isOpen());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), before);
+    EXPECT_EQ(recordsOnDisk(file), 0);
+}
+
+TEST_F(RecordingWindow, DemoCableReadingsBecomeNumberedRecords) {
+    SimulatedCable cable([script = DemoScript()](std::int64_t t) { return script.frameAt(t); });
+    DemoFeeder feeder(cable, win.session().receiver);
+    std::int64_t now = 0;
+    feeder.setClock([&] { return now; });
+    for (; now <= 5'000'000; now += 100'000)
+        feeder.catchUp();
+    // A frame every half second, each recorded while "Repeat" is ticked.
+    const qint64 n = live().rowCount();
+    EXPECT_GE(n, 8);
+    EXPECT_LE(n, 11);
+    EXPECT_EQ(grid()->model()->rowCount(), n);
+    EXPECT_EQ(grid()->currentRecord(), n - 1);
+    for (qint64 i = 0; i < n; ++i)
+        EXPECT_EQ(cell(static_cast<int>(i), "No"), std::to_string(i + 1));
+    EXPECT_EQ(cell(static_cast<int>(n - 1), "V_Range"), texts::Ir500);
+    EXPECT_EQ(cell(static_cast<int>(n - 1), "Unit"), texts::UnitMOhm);
+    EXPECT_EQ(cell(static_cast<int>(n - 1), "I_Range"), texts::Continuous);
+    EXPECT_EQ(grid()->model()->data(grid()->model()->index(static_cast<int>(n - 1), 3)).toString(),
+              QString::fromUtf8("M\u03A9"));
+}
+
+TEST_F(RecordingWindow, RepeatAndIntervalControlsDriveTheRules) {
+    // Repeat unticked: a steady reading is recorded once.
+    find<QCheckBox>("RepeatSet")->setChecked(false);
+    feed(frameFor("123"));
+    feed(frameFor("123"));
+    EXPECT_EQ(live().rowCount(), 1);
+    find<QCheckBox>("RepeatSet")->setChecked(true);
+
+    // Sampling interval of 2 s: blocked until two ticks after the record.
+    find<QLineEdit>("RecordSITime")->setText(QStringLiteral("2"));
+    find<QCheckBox>("RecordSI")->setChecked(true);
+    feed(frameFor("124")); // countdown 2 from the change of the box
+    EXPECT_EQ(live().rowCount(), 1);
+    win.SampInterTimeTimer();
+    win.SampInterTimeTimer();
+    feed(frameFor("125"));
+    EXPECT_EQ(live().rowCount(), 2);
+    feed(frameFor("126"));
+    EXPECT_EQ(live().rowCount(), 2);
+    find<QCheckBox>("RecordSI")->setChecked(false);
+    feed(frameFor("127"));
+    EXPECT_EQ(live().rowCount(), 3);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(RecordingWindow, IntervalBoxTakesDigitsOnlyAndReportsWhatDoesNotConvert) {
+    auto* box = find<QLineEdit>("RecordSITime");
+    box->clear();
+    EXPECT_EQ(control().IntervalCountdown, 0);
+    type(box, Qt::Key_1, QStringLiteral("1"));
+    type(box, Qt::Key_A, QStringLiteral("a"));
+    type(box, Qt::Key_Minus, QStringLiteral("-"));
+    type(box, Qt::Key_Space, QStringLiteral(" "));
+    type(box, Qt::Key_2, QStringLiteral("2"));
+    EXPECT_EQ(box->text(), "12");
+    EXPECT_EQ(control().IntervalCountdown, 12);
+    type(box, Qt::Key_Backspace, QStringLiteral("\b"));
+    EXPECT_EQ(box->text(), "1");
+    EXPECT_EQ(control().IntervalCountdown, 1);
+    EXPECT_TRUE(boxes.shown.empty());
+
+    // Past the 32-bit range: reported, the countdown keeps its value.
+    for (int i = 0; i < 10; ++i)
+        type(box, Qt::Key_9, QStringLiteral("9"));
+    EXPECT_EQ(box->text(), "19999999999");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].kind, "error");
+    EXPECT_EQ(boxes.shown[0].text, "'19999999999' is not a valid integer value");
+    EXPECT_EQ(control().IntervalCountdown, 1999999999) << "the last text that converted";
+
+    // Pasted text is not filtered: a negative number becomes the countdown.
+    box->setText(QStringLiteral("-5"));
+    EXPECT_EQ(control().IntervalCountdown, -5);
+    EXPECT_EQ(boxes.shown.size(), 1u);
+}
+
+TEST_F(RecordingWindow, RecordLimitItemsAreOneRadioGroup) {
+    const std::pair<const char*, std::int32_t> items[] = {
+        {"set1k", 1000},   {"set5k", 5000},     {"set10k", 10000},
+        {"set50k", 50000}, {"set100k", 100000}, {"setlimit", 10000000}};
+    for (const auto& [name, limit] : items) {
+        find<QAction>(name)->trigger();
+        int ticked = 0;
+        for (const auto& [other, unused] : items)
+            ticked += find<QAction>(other)->isChecked() ? 1 : 0;
+        EXPECT_EQ(ticked, 1) << name;
+        EXPECT_TRUE(find<QAction>(name)->isChecked()) << name;
+        EXPECT_EQ(control().RecordLimit, limit) << name;
+    }
+    // Triggering the ticked item keeps it ticked.
+    find<QAction>("setlimit")->trigger();
+    EXPECT_TRUE(find<QAction>("setlimit")->isChecked());
+
+    // Number 1000 is the last under "1000"; "5000" lets recording go on at 1001.
+    find<QAction>("set1k")->trigger();
+    control().NextRecordNo = 1000;
+    feedReadings(2);
+    ASSERT_EQ(live().rowCount(), 1);
+    EXPECT_EQ(cell(0, "No"), "1000");
+    find<QAction>("set5k")->trigger();
+    feedReadings(1, 300);
+    EXPECT_EQ(cell(1, "No"), "1001");
+}
+
+TEST_F(RecordingWindow, ClearAllWarnsThenRestartsTheNumbering) {
+    feedReadings(3);
+    ASSERT_EQ(live().rowCount(), 3);
+    find<QToolButton>("SpeedButton2")->click();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].kind, "information");
+    EXPECT_EQ(boxes.shown[0].text, kClearWarning);
+    EXPECT_TRUE(live().isOpen());
+    EXPECT_EQ(live().rowCount(), 0);
+    EXPECT_EQ(grid()->model()->rowCount(), 0);
+    feedReadings(2, 200);
+    EXPECT_EQ(cell(0, "No"), "1");
+    EXPECT_EQ(cell(1, "No"), "2");
+    EXPECT_EQ(grid()->currentRecord(), 1);
+
+    // The menu item does the same; on an empty table only the numbering restarts.
+    find<QAction>("ClearR")->trigger();
+    find<QAction>("ClearR")->trigger();
+    EXPECT_EQ(kinds(), (std::vector<std::string>{"information", "information", "information"}));
+    EXPECT_EQ(control().NextRecordNo, 1);
+    EXPECT_TRUE(live().isOpen());
+}
+
+TEST_F(RecordingWindow, CtrlDeleteAsksAndLeavesAGapInTheNumbering) {
+    feedReadings(3);
+    ReadingsGrid* g = grid();
+    g->setCurrentIndex(g->model()->index(1, 0));
+    type(g, Qt::Key_Delete, QString(), Qt::ControlModifier);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].kind, "confirm");
+    EXPECT_EQ(boxes.shown[0].text, "Delete record?");
+    EXPECT_EQ(live().rowCount(), 3) << "Cancel keeps the record";
+
+    boxes.confirmAnswer = true;
+    type(g, Qt::Key_Delete, QString(), Qt::ControlModifier);
+    ASSERT_EQ(live().rowCount(), 2);
+    EXPECT_EQ(cell(0, "No"), "1");
+    EXPECT_EQ(cell(1, "No"), "3");
+    feedReadings(1, 400);
+    EXPECT_EQ(cell(2, "No"), "4");
+    // Delete without Ctrl asks nothing.
+    type(g, Qt::Key_Delete, QString());
+    EXPECT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(live().rowCount(), 3);
+}
+
+TEST_F(RecordingWindow, FileExitEmptiesTheScratchFileButNotAUsersFile) {
+    // Give both files committed records: a copy of a recording.
+    feedReadings(3);
+    const QString scratch = tables.path("Pw60bdb.DB");
+    const QString users = tables.path("readings.db");
+    QString error;
+    ASSERT_TRUE(saveKeyedCopy(live(), users, &error)) << error.toStdString();
+    live().close();
+    ASSERT_TRUE(QFile::remove(scratch));
+    ASSERT_TRUE(QFile::copy(users, scratch));
+
+    // A user's data file on the live table survives File > Exit.
+    live().setTableName(users);
+    ASSERT_TRUE(live().open(&error)) << error.toStdString();
+    win.show();
+    find<QAction>("Exit")->trigger();
+    EXPECT_FALSE(win.isVisible());
+    EXPECT_FALSE(live().isOpen());
+    EXPECT_EQ(recordsOnDisk(users), 3);
+
+    // The scratch file is emptied.
+    live().setTableName(scratch);
+    ASSERT_TRUE(live().open(&error)) << error.toStdString();
+    EXPECT_EQ(live().rowCount(), 3);
+    win.show();
+    win.ExitClick();
+    EXPECT_FALSE(win.isVisible());
+    EXPECT_FALSE(live().isOpen());
+    EXPECT_EQ(recordsOnDisk(scratch), 0);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST(RecordingWindowStartUp, MissingLiveTableShowsTheErrorAndTheWindowStillOpens) {
+    kxtest::TableFolder tables;
+    RecordedBoxes boxes;
+    WindowSetup setup = tables.setup(boxes);
+    ASSERT_TRUE(QFile::remove(tables.path("Pw60bdb.DB")));
+    TFrmTest win(setup);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].kind, "error");
+    EXPECT_FALSE(boxes.shown[0].text.isEmpty());
+    win.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(win.isVisible());
+    EXPECT_FALSE(win.recording().LiveTable.isOpen());
+    // The steps after the table are skipped.
+    EXPECT_FALSE(win.findChild<QCheckBox*>(QStringLiteral("RepeatSet"))->isChecked());
+    EXPECT_FALSE(win.recording().control.repeat());
+
+    // Readings then find no table: nothing is recorded and no box interrupts the user.
+    MeterDisplay d;
+    d.reading = "42";
+    const std::string hex = frameHex(encodeFrame(d));
+    win.session().decoder.ShowDataKx30(hex);
+    EXPECT_EQ(win.recording().control.NextRecordNo, 1);
+    EXPECT_EQ(boxes.shown.size(), 1u);
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "app/main_window.h"
+#include "app/message_boxes.h"
+#include "link/connection_control.h"
+#include "link/hid_platform_sim.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kxtest {
+
+// Message boxes that answer at once and remember what they were shown.
+class RecordedBoxes : public kx::MessageBoxes {
+public:
+    struct Shown {
+        std::string kind; // "information", "warning", "error", "confirm"
+        QString text;
+    };
+
+    void information(QWidget*, const QString& text) override {
+        shown.push_back({"information", text});
+    }
+    void warning(QWidget*, const QString& text) override { shown.push_back({"warning", text}); }
+    void error(QWidget*, const QString& text) override { shown.push_back({"error", text}); }
+    bool confirm(QWidget*, const QString& text) override {
+        shown.push_back({"confirm", text});
+        return confirmAnswer;
+    }
+
+    std::vector<Shown> shown;
+    bool confirmAnswer = false;
+};
+
+// The default tables copied into a folder of the test's own, so that windows of tests
+// running side by side do not lock each other out of the program folder's files.
+struct TableFolder {
+    TableFolder() {
+        for (const char* name : {"Pw60bdb.DB", "pw60SD.DB"}) {
+            const QString from = QStringLiteral(KX_BUILD_DIR "/") + QString::fromLatin1(name);
+            EXPECT_TRUE(QFile::copy(from, path(name))) << name;
+            QFile::setPermissions(path(name), QFile::ReadOwner | QFile::WriteOwner);
+        }
+    }
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    kx::WindowSetup setup(RecordedBoxes& boxes,
+                          std::shared_ptr<kx::HidPlatform> platform = nullptr) const {
+        kx::WindowSetup s;
+        s.boxes = &boxes;
+        // No test depends on the machine's own devices: an empty simulated bus by default.
+        s.platform = platform ? std::move(platform) : std::make_shared<kx::SimHidBus>();
+        s.liveTable = path("Pw60bdb.DB");
+        s.storeTable = path("pw60SD.DB");
+        return s;
+    }
+
+    QTemporaryDir dir;
+};
+
+// Runs the event loop until pred holds or the time-out passes.
+inline bool waitFor(const std::function<bool()>& pred, int timeoutMs = 10000) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!pred()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+// A window on its own table copies with boxes answered by the test.
+struct WindowTest : ::testing::Test {
+    TableFolder tables;
+    RecordedBoxes boxes;
+    std::unique_ptr<kx::TFrmTest> window = makeWindow();
+    kx::TFrmTest& win = *window;
+
+    std::unique_ptr<kx::TFrmTest> makeWindow() {
+        auto w = std::make_unique<kx::TFrmTest>(tables.setup(boxes));
+        // Frames fed by a test arrive faster than the link's two a second; let each one
+        // through as if half a second had passed.
+        w->link().throttle().setClock([t = std::int64_t{0}]() mutable { return t += 500; });
+        return w;
+    }
+
+    template <typename T = QWidget> T* find(const char* name) {
+        auto* x = win.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(x, nullptr) << name;
+        return x;
+    }
+
+    // Sends a frame of 44 hexadecimal characters through the window's receiver the way the
+    // cable delivers it: 7 bytes a report, then an empty report.
+    void feed(const std::string& hex) {
+        std::vector<std::uint8_t> bytes;
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+            bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        for (std::size_t i = 0; i < bytes.size(); i += 7) {
+            std::uint8_t r[8] = {};
+            const std::size_t n = std::min<std::size_t>(7, bytes.size() - i);
+            r[0] = static_cast<std::uint8_t>(0xF0 | n);
+            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(i), n, r + 1);
+            win.session().receiver.ReadPw60(0, r, 8);
+        }
+        const std::uint8_t idle[8] = {0xF0};
+        win.session().receiver.ReadPw60(0, idle, 8);
+    }
+};
+
+} // namespace kxtest
