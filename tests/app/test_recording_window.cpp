@@ -1,8 +1,8 @@
-#include "app/demo_feeder.h"
 #include "app/main_window.h"
 #include "app/recording_session.h"
 #include "app/window_fixture.h"
 #include "link/meter_simulator.h"
+#include "recording/paradox_reader.h"
 #include "recording/readings_grid.h"
 #include "recording/readings_table_model.h"
 #include "recording/table_file_io.h"
@@ -34,13 +34,11 @@ std::string frameFor(const std::string& reading) {
     return frameHex(encodeFrame(d));
 }
 
-// Records of a table file as the file holds them (the window must have let go of it).
+// Records of a table file as the file holds them, read past any lock the window holds.
 qint64 recordsOnDisk(const QString& path) {
-    ReadingsTable t;
-    t.setTableName(path);
-    QString error;
-    EXPECT_TRUE(t.open(&error)) << error.toStdString();
-    return t.rowCount();
+    const px::Result<px::TableReader> r = px::TableReader::open(path);
+    EXPECT_TRUE(r.ok()) << r.error().toStdString();
+    return r.ok() ? r.value().info().recordCount : -1;
 }
 
 struct RecordingWindow : kxtest::WindowTest {
@@ -128,12 +126,8 @@ TEST_F(RecordingWindow, GridGrowsAndFollowsTheNewestReadingWhileTheFileStaysEmpt
 }
 
 TEST_F(RecordingWindow, DemoCableReadingsBecomeNumberedRecords) {
-    SimulatedCable cable([script = DemoScript()](std::int64_t t) { return script.frameAt(t); });
-    DemoFeeder feeder(cable, win.session().receiver);
-    std::int64_t now = 0;
-    feeder.setClock([&] { return now; });
-    for (; now <= 5'000'000; now += 100'000)
-        feeder.catchUp();
+    auto cable = connectDemoCable();
+    runCable(*cable, 5'000'000);
     // A frame every half second, each recorded while "Repeat" is ticked.
     const qint64 n = live().rowCount();
     EXPECT_GE(n, 8);
@@ -147,6 +141,14 @@ TEST_F(RecordingWindow, DemoCableReadingsBecomeNumberedRecords) {
     EXPECT_EQ(cell(static_cast<int>(n - 1), "I_Range"), texts::Continuous);
     EXPECT_EQ(grid()->model()->data(grid()->model()->index(static_cast<int>(n - 1), 3)).toString(),
               QString::fromUtf8("M\u03A9"));
+    EXPECT_EQ(recordsOnDisk(tables.path("Pw60bdb.DB")), 0);
+
+    // Clear All while the meter keeps sending: numbering starts again at 1.
+    win.ClearRClick();
+    runCable(*cable, 1'000'000);
+    ASSERT_GE(live().rowCount(), 1);
+    EXPECT_EQ(cell(0, "No"), "1");
+    EXPECT_EQ(recordsOnDisk(tables.path("Pw60bdb.DB")), 0);
 }
 
 TEST_F(RecordingWindow, RepeatAndIntervalControlsDriveTheRules) {

@@ -4,6 +4,8 @@
 #include "app/message_boxes.h"
 #include "link/connection_control.h"
 #include "link/hid_platform_sim.h"
+#include "link/meter_simulator.h"
+#include "link/sim_usb_serial_cable.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -84,11 +86,12 @@ inline bool waitFor(const std::function<bool()>& pred, int timeoutMs = 10000) {
 struct WindowTest : ::testing::Test {
     TableFolder tables;
     RecordedBoxes boxes;
+    std::shared_ptr<kx::SimHidBus> bus = std::make_shared<kx::SimHidBus>();
     std::unique_ptr<kx::TFrmTest> window = makeWindow();
     kx::TFrmTest& win = *window;
 
     std::unique_ptr<kx::TFrmTest> makeWindow() {
-        auto w = std::make_unique<kx::TFrmTest>(tables.setup(boxes));
+        auto w = std::make_unique<kx::TFrmTest>(tables.setup(boxes, bus));
         // Frames fed by a test arrive faster than the link's two a second; let each one
         // through as if half a second had passed.
         w->link().throttle().setClock([t = std::int64_t{0}]() mutable { return t += 500; });
@@ -99,6 +102,29 @@ struct WindowTest : ::testing::Test {
         auto* x = win.findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(x, nullptr) << name;
         return x;
+    }
+
+    // Plugs in the interface cable with the simulated meter running its demonstration script
+    // on a virtual clock, waits until the window lists it and presses CONNECT.
+    std::shared_ptr<kx::SimUsbSerialCable> connectDemoCable() {
+        auto cable = std::make_shared<kx::SimUsbSerialCable>(
+            std::make_unique<kx::SimulatedCable>(
+                [script = kx::DemoScript()](std::int64_t t) { return script.frameAt(t); }),
+            kx::CableClock::Virtual);
+        bus->plug(cable);
+        EXPECT_TRUE(waitFor([&] { return win.link().devListSelection() == 0; }));
+        win.Panel2Click();
+        EXPECT_EQ(win.link().panel2Caption(), QStringLiteral("DISCONNECT"));
+        return cable;
+    }
+    // Runs the cable for `us` of its time in steps the device's buffer holds, letting the
+    // window take every report.
+    static void runCable(kx::SimUsbSerialCable& cable, std::int64_t us) {
+        for (std::int64_t t = 0; t < us; t += 120000) {
+            cable.advance(120000);
+            EXPECT_TRUE(waitFor([&] { return cable.queuedReports() == 0; }));
+        }
+        QCoreApplication::processEvents();
     }
 
     // Sends a frame of 44 hexadecimal characters through the window's receiver the way the
