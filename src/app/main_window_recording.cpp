@@ -1,6 +1,7 @@
 // The main window's recording side: the readings grids, the control row, the Record menu,
 // the sampling timer and the two ways out that close the tables.
 #include "app/main_window.h"
+#include "link/connection_control.h"
 
 #include "app/message_boxes.h"
 #include "app/recording_session.h"
@@ -91,9 +92,9 @@ bool TFrmTest::openLiveTableAtStart(QString* error) {
 }
 
 void TFrmTest::recordingError(const QString& message) {
-    // Device events and read errors are listed in the window's history list once the
-    // connection side provides it; until then the log keeps them.
+    // Table errors while recording join the device events in the window's history list.
     qCWarning(lcMainWindow).noquote() << message;
+    link_->log(message);
 }
 
 void TFrmTest::setRecordLimit(QAction* item, std::int32_t limit) {

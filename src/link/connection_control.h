@@ -93,6 +93,9 @@ public:
     // Told of every decoded frame (after the throttle).
     std::function<void(const DecodeResult&)> onDecoded;
 
+    // Adds a line to the history list and selects it.
+    void log(const QString& line) { addHistory(line); }
+
     // Stops any reading so that nothing calls back into the window while it goes away.
     void shutDown();
 

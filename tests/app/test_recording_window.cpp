@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QListWidget>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTimer>
@@ -337,4 +338,15 @@ TEST(RecordingWindowStartUp, MissingLiveTableShowsTheErrorAndTheWindowStillOpens
     win.session().decoder.ShowDataKx30(hex);
     EXPECT_EQ(win.recording().control.NextRecordNo, 1);
     EXPECT_EQ(boxes.shown.size(), 1u);
+}
+
+TEST_F(RecordingWindow, TableErrorsGoToTheHistoryListOnce) {
+    auto* history = find<QListWidget>("HistoryListBox");
+    const int before = history->count();
+    live().close();
+    feed(frameFor("1"));
+    feed(frameFor("2"));
+    ASSERT_EQ(history->count(), before + 1);
+    EXPECT_EQ(history->currentItem()->text(), ReadingsTable::closedMessage());
+    EXPECT_TRUE(boxes.shown.empty()) << "recording errors do not stop the user with boxes";
 }
