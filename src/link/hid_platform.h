@@ -2,10 +2,12 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,18 @@ struct HidCaps {
     std::uint16_t OutputReportByteLength = 0;
     std::uint16_t FeatureReportByteLength = 0;
 };
+
+// Copies a device string into a caller's buffer of `units` UTF-16 units, NUL-terminated when
+// shorter, as the string queries answer; false when the device has no such string.
+inline bool copyHidString(const std::optional<std::u16string>& s, char16_t* buf, std::size_t units) {
+    if (!s)
+        return false;
+    const std::size_t n = std::min(s->size(), units);
+    std::copy_n(s->data(), n, buf);
+    if (n < units)
+        buf[n] = u'\0';
+    return true;
+}
 
 // Synchronous handle for identification, strings, capabilities and feature reports. A handle
 // opened without access answers the identification only.

@@ -181,16 +181,6 @@ HidNodeFacts nodeFactsFrom(const std::map<std::string, std::string>& hidProperti
 
 namespace {
 
-bool copyString(const std::optional<std::u16string>& s, char16_t* buf, std::size_t units) {
-    if (!s)
-        return false;
-    const std::size_t n = std::min(s->size(), units);
-    std::copy_n(s->data(), n, buf);
-    if (n < units)
-        buf[n] = u'\0';
-    return true;
-}
-
 class LinuxControlHandle : public HidControlHandle {
 public:
     LinuxControlHandle(HidNodeFacts facts, int fd) : facts_(std::move(facts)), fd_(fd) {}
@@ -206,17 +196,17 @@ public:
         return true;
     }
     bool getProductString(char16_t* buf, std::size_t units) override {
-        return copyString(facts_.product, buf, units);
+        return copyHidString(facts_.product, buf, units);
     }
     bool getSerialNumberString(char16_t* buf, std::size_t units) override {
-        return copyString(facts_.serial, buf, units);
+        return copyHidString(facts_.serial, buf, units);
     }
     bool getIndexedString(unsigned index, char16_t* buf, std::size_t units) override {
         // The kernel reads the strings in the device's first language; US English stands for
         // it, which keeps a real serial number apart from a language list.
         if (index != 0)
             return false;
-        return copyString(std::u16string(1, u'\x0409'), buf, units);
+        return copyHidString(std::u16string(1, u'\x0409'), buf, units);
     }
     bool getCaps(HidCaps& out) override {
         if (!facts_.layout.valid)

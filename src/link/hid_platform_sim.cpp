@@ -10,16 +10,6 @@ namespace kx {
 
 namespace {
 
-bool copyString(const std::optional<std::u16string>& s, char16_t* buf, std::size_t units) {
-    if (!s)
-        return false;
-    const std::size_t n = std::min(s->size(), units);
-    std::copy_n(s->data(), n, buf);
-    if (n < units)
-        buf[n] = u'\0';
-    return true;
-}
-
 } // namespace
 
 class SimReadHandle : public HidReadHandle {
@@ -66,14 +56,14 @@ public:
         return true;
     }
     bool getProductString(char16_t* buf, std::size_t units) override {
-        return device_->pluggedIn() && copyString(device_->info().productString, buf, units);
+        return device_->pluggedIn() && copyHidString(device_->info().productString, buf, units);
     }
     bool getSerialNumberString(char16_t* buf, std::size_t units) override {
-        return device_->pluggedIn() && copyString(device_->info().serialString, buf, units);
+        return device_->pluggedIn() && copyHidString(device_->info().serialString, buf, units);
     }
     bool getIndexedString(unsigned index, char16_t* buf, std::size_t units) override {
         return index == 0 && device_->pluggedIn() &&
-               copyString(device_->info().languageList, buf, units);
+               copyHidString(device_->info().languageList, buf, units);
     }
     bool getCaps(HidCaps& out) override {
         if (!device_->pluggedIn())

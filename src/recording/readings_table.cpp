@@ -188,9 +188,7 @@ void ReadingsTable::cancel() {
 }
 
 bool ReadingsTable::setFieldText(std::string_view field, std::string_view text, QString* error) {
-    if (!checkOpen(error))
-        return false;
-    const int i = findField(field, error);
+    const int i = settableField(field, error);
     if (i < 0)
         return false;
     const TableField& f = fields_[static_cast<std::size_t>(i)];
@@ -287,10 +285,14 @@ bool ReadingsTable::setFieldText(std::string_view field, std::string_view text, 
     return true;
 }
 
-bool ReadingsTable::setFieldInt(std::string_view field, std::int32_t value, QString* error) {
+int ReadingsTable::settableField(std::string_view field, QString* error) const {
     if (!checkOpen(error))
-        return false;
-    const int i = findField(field, error);
+        return -1;
+    return findField(field, error);
+}
+
+bool ReadingsTable::setFieldInt(std::string_view field, std::int32_t value, QString* error) {
+    const int i = settableField(field, error);
     if (i < 0)
         return false;
     const TableField& f = fields_[static_cast<std::size_t>(i)];
@@ -314,9 +316,7 @@ bool ReadingsTable::setFieldInt(std::string_view field, std::int32_t value, QStr
 }
 
 bool ReadingsTable::setFieldTime(std::string_view field, std::int32_t msOfDay, QString* error) {
-    if (!checkOpen(error))
-        return false;
-    const int i = findField(field, error);
+    const int i = settableField(field, error);
     if (i < 0)
         return false;
     const TableField& f = fields_[static_cast<std::size_t>(i)];

@@ -152,6 +152,8 @@ private:
 
     bool checkOpen(QString* error) const;
     int findField(std::string_view name, QString* error) const;
+    // The field an append may set, or -1 with the message (closed table, no such field).
+    int settableField(std::string_view field, QString* error) const;
     void clearRecords();
     void pushRow();
 
