@@ -57,9 +57,9 @@ void BM_ReceiverAndDecoder(benchmark::State& state) {
     benchmark::DoNotOptimize(offered);
     state.counters["frames/s"] =
         benchmark::Counter(static_cast<double>(decoded), benchmark::Counter::kIsRate);
-    state.counters["reports/s"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * static_cast<double>(stream.size()),
-        benchmark::Counter::kIsRate);
+    state.counters["reports/s"] = benchmark::Counter(static_cast<double>(state.iterations()) *
+                                                         static_cast<double>(stream.size()),
+                                                     benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ReceiverAndDecoder)->Unit(benchmark::kMillisecond);
 
@@ -70,8 +70,8 @@ void BM_DecodeOnly(benchmark::State& state) {
         auto r = dec.ShowDataKx30(frame);
         benchmark::DoNotOptimize(r);
     }
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                    benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DecodeOnly);
 

@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     const QCommandLineOption demo(
         QStringLiteral("demo"),
-        QStringLiteral("Work with a simulated meter on a simulated cable instead of the system's devices."));
+        QStringLiteral(
+            "Work with a simulated meter on a simulated cable instead of the system's devices."));
     parser.addOption(demo);
     parser.process(app);
 

@@ -3,9 +3,9 @@
 #include "app/caption_panel.h"
 #include "app/message_boxes.h"
 #include "app/recording_session.h"
+#include "display/virtual_panel.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
-#include "display/virtual_panel.h"
 #include "recording/readings_grid.h"
 
 #include <QAction>
@@ -60,8 +60,9 @@ TFrmTest::TFrmTest(const WindowSetup& setup, QWidget* parent)
         ownBoxes_ = std::make_unique<DialogMessageBoxes>();
         boxes_ = ownBoxes_.get();
     }
-    link_ = std::make_unique<ConnectionControl>(setup.platform ? setup.platform : makeSystemPlatform(),
-                                                session_->receiver, session_->decoder);
+    link_ =
+        std::make_unique<ConnectionControl>(setup.platform ? setup.platform : makeSystemPlatform(),
+                                            session_->receiver, session_->decoder);
     setObjectName(QStringLiteral("FrmTest"));
     setWindowTitle(QStringLiteral("KX20_30 Interface Program ver:1.00"));
     // Fixed single border: system menu and minimise box, no maximise, no resizing.
@@ -316,6 +317,5 @@ void TFrmTest::DispInit(int mode) {
     state.DispInit(mode);
     VirtualPanel1->applyChange(before, state);
 }
-
 
 } // namespace kx

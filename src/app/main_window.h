@@ -44,7 +44,7 @@ struct MeterSession {
 
 // What the window is built on; tests give their own message boxes and table files.
 struct WindowSetup {
-    MessageBoxes* boxes = nullptr; // not owned; real dialogs when none is given
+    MessageBoxes* boxes = nullptr;         // not owned; real dialogs when none is given
     std::shared_ptr<HidPlatform> platform; // the system's HID devices when none is given
     QString liveTable = QStringLiteral("Pw60bdb");
     QString storeTable = QStringLiteral("pw60SD");

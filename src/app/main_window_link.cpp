@@ -70,8 +70,9 @@ void TFrmTest::showLinkState() {
     const ConnectionControl& c = *link_;
     Panel2->setText(c.panel2Caption());
     QPalette pal = Panel2->palette();
-    pal.setColor(QPalette::WindowText,
-                 c.panel2Color() == ConnectionControl::CaptionColor::Yellow ? Qt::yellow : Qt::black);
+    pal.setColor(QPalette::WindowText, c.panel2Color() == ConnectionControl::CaptionColor::Yellow
+                                           ? Qt::yellow
+                                           : Qt::black);
     Panel2->setPalette(pal);
     USBCon->setChecked(c.usbConDown());
     Comset->setEnabled(c.comsetEnabled());

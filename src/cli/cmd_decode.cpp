@@ -33,7 +33,8 @@ std::optional<std::vector<std::uint8_t>> parseReportLine(const QByteArray& line,
         if (token.isEmpty())
             continue;
         if (token.size() % 2 != 0) {
-            *error = QStringLiteral("odd number of hex digits in \"%1\"").arg(QString::fromLatin1(token));
+            *error = QStringLiteral("odd number of hex digits in \"%1\"")
+                         .arg(QString::fromLatin1(token));
             return std::nullopt;
         }
         for (qsizetype i = 0; i < token.size(); i += 2) {
@@ -61,8 +62,8 @@ int runDecode(const QStringList& args) {
     FrameDecoder decoder;
     for (const QString& frame : args) {
         const QByteArray text = frame.toLatin1();
-        const DecodeResult r =
-            decoder.ShowDataKx30(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+        const DecodeResult r = decoder.ShowDataKx30(
+            std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
         printJson(decodeJson(r, decoder));
     }
     return 0;
@@ -112,7 +113,8 @@ int runReplay(const QStringList& args) {
         if (bytes->empty())
             continue;
         ++reports;
-        receiver.ReadPw60((*bytes)[0], bytes->data() + 1, static_cast<std::uint16_t>(bytes->size() - 1));
+        receiver.ReadPw60((*bytes)[0], bytes->data() + 1,
+                          static_cast<std::uint16_t>(bytes->size() - 1));
     }
 
     QJsonObject summary;

@@ -29,7 +29,8 @@ public:
             return;
         writeFd() = fds_[1];
         notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated,
+                         [] { QCoreApplication::quit(); });
         struct sigaction sa {};
         sa.sa_handler = [](int) {
             const char c = 1;
@@ -117,10 +118,12 @@ bool parseOptions(QStringList args, bool record, LinkOptions* o) {
 
 // Runs the link until N frames were decoded, a stop signal arrived or the watchdog dropped it.
 // Returns the exit code.
-int runLink(const LinkOptions& o, const std::function<void(const DecodeResult&, FrameDecoder&)>& onFrame,
+int runLink(const LinkOptions& o,
+            const std::function<void(const DecodeResult&, FrameDecoder&)>& onFrame,
             FrameDecoder& decoder, qint64* framesOut) {
     FrameReceiver receiver;
-    ConnectionControl link(o.demo ? makeDemoMeterPlatform() : makeSystemPlatform(), receiver, decoder);
+    ConnectionControl link(o.demo ? makeDemoMeterPlatform() : makeSystemPlatform(), receiver,
+                           decoder);
     bool dropped = false;
     link.setInformationBox([&](const QString& text) {
         printError(text);
@@ -160,15 +163,16 @@ int runMonitor(const QStringList& args) {
         return usageError(QStringLiteral("kxlink-cli monitor [--demo] [--frames N]"));
     FrameDecoder decoder;
     qint64 frames = 0;
-    return runLink(o, [](const DecodeResult& r, FrameDecoder& d) { printJson(decodeJson(r, d)); },
-                   decoder, &frames);
+    return runLink(
+        o, [](const DecodeResult& r, FrameDecoder& d) { printJson(decodeJson(r, d)); }, decoder,
+        &frames);
 }
 
 int runRecord(const QStringList& args) {
     LinkOptions o;
     if (!parseOptions(args, true, &o))
-        return usageError(QStringLiteral(
-            "kxlink-cli record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] --out FILE.db"));
+        return usageError(QStringLiteral("kxlink-cli record [--demo] [--frames N] [--limit N] "
+                                         "[--interval S] [--no-repeat] --out FILE.db"));
 
     FrameDecoder decoder;
     ReadingsTable table;
@@ -189,7 +193,8 @@ int runRecord(const QStringList& args) {
     sampling.start();
 
     qint64 frames = 0;
-    const int code = runLink(o, [](const DecodeResult&, FrameDecoder&) {}, decoder, &frames);
+    const int code = runLink(
+        o, [](const DecodeResult&, FrameDecoder&) {}, decoder, &frames);
     if (code != 0 && frames == 0)
         return code;
 

@@ -16,7 +16,8 @@ int runList(const QStringList& args) {
         else
             return usageError(kUsage);
     }
-    const std::shared_ptr<HidPlatform> platform = demo ? makeDemoMeterPlatform() : makeSystemPlatform();
+    const std::shared_ptr<HidPlatform> platform =
+        demo ? makeDemoMeterPlatform() : makeSystemPlatform();
 
     THidDeviceController controller(platform);
     controller.DeviceChange();

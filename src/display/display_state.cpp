@@ -14,8 +14,8 @@ DisplayState::DisplayState() {
     lit_.set();
     for (std::size_t i = 0; i < kDigitCount; ++i) {
         const auto d = static_cast<Digit>(i);
-        const bool voltage = d == Digit::Label3 || d == Digit::Label7 || d == Digit::Label10 ||
-                             d == Digit::Label9;
+        const bool voltage =
+            d == Digit::Label3 || d == Digit::Label7 || d == Digit::Label10 || d == Digit::Label9;
         digits_[i] = DigitState{true, voltage ? '0' : '8'};
     }
 }

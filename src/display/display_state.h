@@ -10,6 +10,7 @@ namespace kx {
 
 // Every panel element that a frame can light or unlight, except the thirteen digits, the
 // bar-graph strip and the three link indicators. The names are the panel's element names.
+// clang-format off
 enum class Element : std::uint8_t {
     // 31 bar-graph marks
     Bar0, BAR1, bar2, bar3, bar4, bar5, bar6, bar7, bar8, bar9, bar10,
@@ -51,6 +52,7 @@ constexpr Element barElement(int n) {
 }
 
 // The thirteen seven-segment digits, in the order the decoder visits them.
+// clang-format off
 enum class Digit : std::uint8_t {
     LabelA, LabelB, LabelC, LabelD,     // main display, left to right
     Label3, Label7, Label10, Label9,    // test voltage, thousands to units
@@ -58,15 +60,18 @@ enum class Digit : std::uint8_t {
     stor2,                              // memory number, units
     Count
 };
+// clang-format on
 
 constexpr std::size_t kDigitCount = static_cast<std::size_t>(Digit::Count);
 
 constexpr std::array<std::string_view, kDigitCount> kDigitNames = {
-    "LabelA", "LabelB", "LabelC", "LabelD", "Label3", "Label7", "Label10",
+    "LabelA", "LabelB",  "LabelC",  "LabelD",  "Label3",  "Label7", "Label10",
     "Label9", "H_Time1", "H_Time2", "M_Time1", "M_Time2", "stor2",
 };
 
-constexpr std::string_view digitName(Digit d) { return kDigitNames[static_cast<std::size_t>(d)]; }
+constexpr std::string_view digitName(Digit d) {
+    return kDigitNames[static_cast<std::size_t>(d)];
+}
 
 struct DigitState {
     bool lit = true;
@@ -77,9 +82,9 @@ struct DigitState {
 
 // The three indicators of the link, switched by the decoder, the receiver and the watchdog.
 struct LinkIndicators {
-    bool conOk = false;  // computer icon with lit screens: frames arriving
-    bool conOkN = true;  // computer icon with grey screens
-    bool rsUsb = true;   // the "USB" link-type mark
+    bool conOk = false; // computer icon with lit screens: frames arriving
+    bool conOkN = true; // computer icon with grey screens
+    bool rsUsb = true;  // the "USB" link-type mark
     std::string_view rsUsbCaption = "USB";
 
     friend bool operator==(const LinkIndicators&, const LinkIndicators&) = default;

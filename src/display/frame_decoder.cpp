@@ -73,7 +73,7 @@ struct BitElements {
 };
 
 struct NibbleMap {
-    int position; // 1-based character position in the frame
+    int position;                    // 1-based character position in the frame
     std::array<BitElements, 4> bits; // bit 0 first
 };
 
@@ -88,10 +88,11 @@ const std::array<NibbleMap, 15> kNibbles = {{
     {5, {{{1, {E::bar22}}, {1, {E::bar21}}, {1, {E::bar20}}, {1, {E::bar19}}}}},
     {6, {{{1, {E::bar23}}, {1, {E::bar24}}, {1, {E::bar25}}, {1, {E::bar26}}}}},
     {7, {{{1, {E::bar30}}, {1, {E::bar29}}, {1, {E::bar28}}, {1, {E::bar27}}}}},
-    {8, {{{5, {E::labdc, E::Shape1, E::Shape2, E::Shape3, E::Shape4}},
-          {2, {E::labt, E::labac}},
-          {1, {E::LabelF}},
-          {1, {E::labmo}}}}},
+    {8,
+     {{{5, {E::labdc, E::Shape1, E::Shape2, E::Shape3, E::Shape4}},
+       {2, {E::labt, E::labac}},
+       {1, {E::LabelF}},
+       {1, {E::labmo}}}}},
     {9, {{{0, {}}, {0, {}}, {0, {}}, {1, {E::Labgo}}}}},
     {39, {{{1, {E::IMoff}}, {1, {E::Bar0}}, {1, {E::BAR1}}, {1, {E::bar2}}}}},
     {40, {{{1, {E::IGPower}}, {1, {E::powerv3}}, {1, {E::powerv2}}, {1, {E::powerV1}}}}},
@@ -130,10 +131,16 @@ constexpr int kFrameChars = 44;
 
 } // namespace
 
-int HexNibble(char c) { return hexValue(c); }
+int HexNibble(char c) {
+    return hexValue(c);
+}
 
-DigitToken DecodeSegA(std::string_view code) { return lookup(kLookupA, code); }
-DigitToken DecodeSegB(std::string_view code) { return lookup(kLookupB, code); }
+DigitToken DecodeSegA(std::string_view code) {
+    return lookup(kLookupA, code);
+}
+DigitToken DecodeSegB(std::string_view code) {
+    return lookup(kLookupB, code);
+}
 
 namespace {
 std::optional<std::uint8_t> encodeSeg(const std::array<SegEntry, 22>& table, char glyph,
@@ -318,9 +325,8 @@ DecodeResult FrameDecoder::decode(std::string_view frame) {
     if (minus)
         texts_.ReadingValue.insert(texts_.ReadingValue.begin(), '-');
 
-    const bool mainShown =
-        state_.digit(Digit::LabelA).lit || state_.digit(Digit::LabelB).lit ||
-        state_.digit(Digit::LabelC).lit || state_.digit(Digit::LabelD).lit;
+    const bool mainShown = state_.digit(Digit::LabelA).lit || state_.digit(Digit::LabelB).lit ||
+                           state_.digit(Digit::LabelC).lit || state_.digit(Digit::LabelD).lit;
     if (mainShown) {
         result.record = true;
         if (recordHandler_)

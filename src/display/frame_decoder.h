@@ -63,7 +63,8 @@ struct DecodeResult {
 class FrameDecoder {
 public:
     using RecordHandler = std::function<void()>;
-    using StateObserver = std::function<void(const DisplayState& before, const DisplayState& after)>;
+    using StateObserver =
+        std::function<void(const DisplayState& before, const DisplayState& after)>;
 
     DecodeResult ShowDataKx30(std::string_view frame);
 

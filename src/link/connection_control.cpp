@@ -26,7 +26,8 @@ ConnectionControl::ConnectionControl(std::shared_ptr<HidPlatform> platform, Fram
     receiver_.setFrameHandler([this](std::string_view frame) { throttle_.offer(frame); });
 
     hidCtl_->SetOnArrival([this](THidDevice* d) { HidCtlArrival(d); });
-    hidCtl_->SetOnEnumerate([this](THidDevice* d, std::int32_t i) { return HidCtlEnumerate(d, i); });
+    hidCtl_->SetOnEnumerate(
+        [this](THidDevice* d, std::int32_t i) { return HidCtlEnumerate(d, i); });
     hidCtl_->SetOnDeviceDataError(
         [this](THidDevice* d, std::uint32_t e) { HidCtlDeviceDataError(d, e); });
     hidCtl_->SetOnRemoval([this](THidDevice* d) { HidCtlRemoval(d); });
@@ -36,7 +37,9 @@ ConnectionControl::ConnectionControl(std::shared_ptr<HidPlatform> platform, Fram
     connect(&conTimer_, &QTimer::timeout, this, &ConnectionControl::ConTimerTimer);
 }
 
-ConnectionControl::~ConnectionControl() { shutDown(); }
+ConnectionControl::~ConnectionControl() {
+    shutDown();
+}
 
 void ConnectionControl::shutDown() {
     conTimer_.stop();
@@ -118,7 +121,8 @@ void ConnectionControl::USBConClick() {
             SelectedDevice->SetDataHandler(nullptr);
     }
     comsetEnabled_ = !usbConDown_;
-    setPanel2(usbConDown_ ? QStringLiteral("DISCONNECT") : QStringLiteral("CONNECT"), CaptionColor::Black);
+    setPanel2(usbConDown_ ? QStringLiteral("DISCONNECT") : QStringLiteral("CONNECT"),
+              CaptionColor::Black);
 }
 
 void ConnectionControl::Panel2Click() {
@@ -189,7 +193,8 @@ void ConnectionControl::HidCtlRemoval(THidDevice* device) {
 
 void ConnectionControl::HidCtlDeviceDataError(THidDevice*, std::uint32_t error) {
     const QString text = QString::fromLocal8Bit(std::strerror(static_cast<int>(error)));
-    addHistory(QStringLiteral("READ ERROR: %1 (%2)").arg(text, QString::number(error, 16).toUpper()));
+    addHistory(
+        QStringLiteral("READ ERROR: %1 (%2)").arg(text, QString::number(error, 16).toUpper()));
 }
 
 void ConnectionControl::COMClick(int port) {

@@ -26,16 +26,18 @@ struct DecodeResult;
 class ConnectionControl : public QObject {
     Q_OBJECT
 public:
-    static constexpr std::array<std::uint8_t, 10> CableSetupReport = {
-        0x00, 0x60, 0x09, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00};
+    static constexpr std::array<std::uint8_t, 10> CableSetupReport = {0x00, 0x60, 0x09, 0x00, 0x00,
+                                                                      0x03, 0x00, 0x00, 0x00, 0x00};
     static constexpr std::int32_t kIdleReportLimit = 1900;
     static constexpr int kConTimerMs = 100;
 
     static QString notConnectedMessage() {
-        return QStringLiteral("USB interface cable is not securely connected, please check and re-try.");
+        return QStringLiteral(
+            "USB interface cable is not securely connected, please check and re-try.");
     }
     static QString meterSilentMessage() {
-        return QStringLiteral("USB interface cable is securely connected, please check if the meter is ready.");
+        return QStringLiteral(
+            "USB interface cable is securely connected, please check if the meter is ready.");
     }
 
     // The colours the CONNECT caption takes.

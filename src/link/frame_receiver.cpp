@@ -23,8 +23,9 @@ void FrameReceiver::ReadPw60(std::uint8_t /*reportId*/, const std::uint8_t* data
             std::size_t n = count;
             if (n > static_cast<std::size_t>(size) - 1)
                 n = static_cast<std::size_t>(size) - 1;
-            const std::size_t room =
-                frameHex_.size() < 2 * kMaxFrameBytes ? (2 * kMaxFrameBytes - frameHex_.size()) / 2 : 0;
+            const std::size_t room = frameHex_.size() < 2 * kMaxFrameBytes
+                                         ? (2 * kMaxFrameBytes - frameHex_.size()) / 2
+                                         : 0;
             if (n > room)
                 n = room;
             for (std::size_t b = 0; b < n; ++b) {

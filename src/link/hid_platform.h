@@ -37,7 +37,8 @@ struct HidCaps {
 
 // Copies a device string into a caller's buffer of `units` UTF-16 units, NUL-terminated when
 // shorter, as the string queries answer; false when the device has no such string.
-inline bool copyHidString(const std::optional<std::u16string>& s, char16_t* buf, std::size_t units) {
+inline bool copyHidString(const std::optional<std::u16string>& s, char16_t* buf,
+                          std::size_t units) {
     if (!s)
         return false;
     const std::size_t n = std::min(s->size(), units);

@@ -8,9 +8,7 @@
 
 namespace kx {
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 class SimReadHandle : public HidReadHandle {
 public:

@@ -6,7 +6,9 @@
 
 namespace kx {
 
-std::shared_ptr<HidPlatform> makeSystemPlatform() { return std::make_shared<LinuxHidPlatform>(); }
+std::shared_ptr<HidPlatform> makeSystemPlatform() {
+    return std::make_shared<LinuxHidPlatform>();
+}
 
 std::shared_ptr<HidPlatform> makeDemoMeterPlatform() {
     auto meter = std::make_unique<SimulatedCable>(

@@ -279,8 +279,8 @@ Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
         options);
 }
 
-Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
-                       std::size_t count, const RowSource& rowAt, const WriteOptions& options) {
+Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields, std::size_t count,
+                       const RowSource& rowAt, const WriteOptions& options) {
     Result<std::unique_ptr<TableWriter>> created = TableWriter::create(path, fields, options);
     if (!created)
         return created.status();

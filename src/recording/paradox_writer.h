@@ -91,9 +91,8 @@ Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
 // The same for rows handed out one at a time by position (0 .. count-1), so a large table
 // need not be copied into records first. The reference returned is used before the next call.
 using RowSource = std::function<const Record&(std::size_t)>;
-Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
-                       std::size_t count, const RowSource& rowAt,
-                       const WriteOptions& options = {});
+Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields, std::size_t count,
+                       const RowSource& rowAt, const WriteOptions& options = {});
 // Rewrites a table file with the same structure and no records (its index too, if keyed).
 Status emptyTable(const QString& path);
 

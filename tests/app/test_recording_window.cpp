@@ -10,9 +10,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QListWidget>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QTimer>
 #include <QToolButton>
 

@@ -39,7 +39,8 @@ struct WindowLink : ::testing::Test {
         if (withCable) {
             const MeterFrame frame = encodeFrame(reading());
             cable = std::make_shared<SimUsbSerialCable>(
-                std::make_unique<SimulatedCable>([frame](std::int64_t) { return std::optional(frame); }),
+                std::make_unique<SimulatedCable>(
+                    [frame](std::int64_t) { return std::optional(frame); }),
                 CableClock::Virtual);
             bus->plug(cable);
         }
@@ -71,7 +72,8 @@ TEST_F(WindowLink, ConnectFollowsTheMeterAndDisconnectStops) {
 
     cable->advance(1200000);
     VirtualPanel* panel = win->panel();
-    ASSERT_TRUE(waitFor([&] { return win->session().decoder.readingTexts().ReadingValue == "123.4"; }));
+    ASSERT_TRUE(
+        waitFor([&] { return win->session().decoder.readingTexts().ReadingValue == "123.4"; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(panel->digit(Digit::LabelA)->text(), "1");
     EXPECT_EQ(panel->digit(Digit::LabelD)->text(), "4");

@@ -45,7 +45,8 @@ TEST(CliDecode, CarriesStateFromFrameToFrame) {
     EXPECT_FALSE(b["record"].toBool());
     EXPECT_EQ(b["value"].toString(), "");
     EXPECT_EQ(b["mode"].toString(), "Continuous");
-    EXPECT_EQ(b["function"].toString(), QString::fromUtf8("IR:1000V 40GΩ")) << "kept from the frame before";
+    EXPECT_EQ(b["function"].toString(), QString::fromUtf8("IR:1000V 40GΩ"))
+        << "kept from the frame before";
 }
 
 TEST(CliDecode, BadUsage) {
@@ -71,8 +72,8 @@ TEST(CliReplay, ReportsFromStandardInput) {
 }
 
 TEST(CliReplay, MalformedLinesAreReportedAndSkipped) {
-    QByteArray input = "00 F3 0D 0\n"        // odd digit count
-                       "00 ZZ\n"              // not hex
+    QByteArray input = "00 F3 0D 0\n" // odd digit count
+                       "00 ZZ\n"      // not hex
                        + QByteArray("00 ") + QByteArray(65, 'A').toHex(' ') + "\n" // too long
                        + exampleReports();
     QTemporaryFile file;

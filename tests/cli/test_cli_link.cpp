@@ -21,7 +21,8 @@ TEST(CliMonitor, DemoFramesAsJson) {
 TEST(CliMonitor, NoCableAndBadUsage) {
     const CliRun r = runCli({"monitor", "--frames", "1"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains("USB interface cable is not securely connected, please check and re-try."));
+    EXPECT_TRUE(
+        r.err.contains("USB interface cable is not securely connected, please check and re-try."));
     EXPECT_EQ(runCli({"monitor", "--frames"}).exitCode, 2);
     EXPECT_EQ(runCli({"monitor", "--frames", "x"}).exitCode, 2);
 }

@@ -35,7 +35,9 @@ std::set<std::string> litNames(const DisplayState& s) {
 struct Decoder : ::testing::Test {
     FrameDecoder dec;
     int records = 0;
-    void SetUp() override { dec.setRecordHandler([this] { ++records; }); }
+    void SetUp() override {
+        dec.setRecordHandler([this] { ++records; });
+    }
     const DigitState& d(Digit x) { return dec.state().digit(x); }
     bool lit(Element e) { return dec.state().isLit(e); }
     const ReadingTexts& t() { return dec.readingTexts(); }
@@ -90,9 +92,9 @@ TEST_F(Decoder, WorkedExampleFrame) {
     for (std::size_t i = 0; i < kDigitCount; ++i)
         EXPECT_TRUE(dec.state().digit(static_cast<Digit>(i)).lit) << kDigitNames[i];
 
-    std::set<std::string> expected = {"Point1", "Labgo1", "danger", "Label4", "T_dPoint1",
-                                      "Labtime", "power", "IGPower", "powerV1", "powerv2",
-                                      "powerv3"};
+    std::set<std::string> expected = {"Point1",    "Labgo1",  "danger", "Label4",
+                                      "T_dPoint1", "Labtime", "power",  "IGPower",
+                                      "powerV1",   "powerv2", "powerv3"};
     for (int n = 0; n <= 17; ++n)
         expected.insert(std::string(elementName(barElement(n))));
     EXPECT_EQ(litNames(dec.state()), expected);

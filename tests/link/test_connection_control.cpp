@@ -63,7 +63,8 @@ struct Link : ::testing::Test {
         bus->enumerate(present);
         ASSERT_TRUE(waitUntil([&] { return link->DevListBox().size() == present.size(); }));
     }
-    std::shared_ptr<SimUsbSerialCable> plugCable(std::vector<InputReportSource::Report> script = {}) {
+    std::shared_ptr<SimUsbSerialCable>
+    plugCable(std::vector<InputReportSource::Report> script = {}) {
         auto cable = std::make_shared<SimUsbSerialCable>(
             std::make_unique<test::ScriptedSource>(std::move(script)), CableClock::Virtual);
         bus->plug(cable);
@@ -237,7 +238,8 @@ TEST_F(Link, ReadErrorsAreLogged) {
     start();
     link->Panel2Click();
     cable->failReads(5 /* EIO */, 1);
-    ASSERT_TRUE(waitUntil([&] { return link->HistoryListBox().back().startsWith("READ ERROR: "); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return link->HistoryListBox().back().startsWith("READ ERROR: "); }));
     EXPECT_TRUE(link->HistoryListBox().back().endsWith("(5)"));
 }
 

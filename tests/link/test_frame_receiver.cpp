@@ -31,11 +31,13 @@ struct Receiver : ::testing::Test {
         rx.ReadPw60(0x00, data.data(), static_cast<std::uint16_t>(data.size()));
     }
     // Sends bytes in reports of `per` payload bytes with the given header high nibble.
-    void sendPayload(const std::vector<std::uint8_t>& bytes, std::size_t per, std::uint8_t high = 0xF0) {
+    void sendPayload(const std::vector<std::uint8_t>& bytes, std::size_t per,
+                     std::uint8_t high = 0xF0) {
         for (std::size_t i = 0; i < bytes.size(); i += per) {
             const std::size_t n = std::min(per, bytes.size() - i);
             std::vector<std::uint8_t> r{static_cast<std::uint8_t>(high | n)};
-            r.insert(r.end(), bytes.begin() + static_cast<long>(i), bytes.begin() + static_cast<long>(i + n));
+            r.insert(r.end(), bytes.begin() + static_cast<long>(i),
+                     bytes.begin() + static_cast<long>(i + n));
             r.resize(8, 0x00); // the cable's reports are 8 bytes; the rest is ignored
             report(r);
         }
@@ -47,7 +49,8 @@ struct Receiver : ::testing::Test {
 
 TEST_F(Receiver, FrameInSevenReportsOfThreeAndOneOfOne) {
     sendPayload(meterFrame(0xAB), 3);
-    EXPECT_TRUE(frames.empty()) << "a frame is handed on only when a report without payload ends it";
+    EXPECT_TRUE(frames.empty())
+        << "a frame is handed on only when a report without payload ends it";
     EXPECT_TRUE(rx.FrameInProgress());
     idle();
     ASSERT_EQ(frames.size(), 1u);
@@ -96,7 +99,8 @@ TEST_F(Receiver, CountLargerThanBytesPresentTakesWhatIsThere) {
     report({0xF5, 0x01, 0x02, 0x03});
     EXPECT_EQ(rx.FrameHex(), "010203");
     report({0xF9});
-    EXPECT_EQ(rx.FrameHex(), "010203") << "a header alone carries no bytes but keeps the frame open";
+    EXPECT_EQ(rx.FrameHex(), "010203")
+        << "a header alone carries no bytes but keeps the frame open";
     EXPECT_TRUE(rx.FrameInProgress());
     EXPECT_EQ(rx.IdleReportCount(), 0);
 }

@@ -11,8 +11,11 @@ namespace {
 struct Throttle : ::testing::Test {
     std::int64_t now = 1000;
     std::vector<std::pair<std::int64_t, std::string>> decoded;
-    FrameThrottle throttle{[this](std::string_view f) { decoded.emplace_back(now, std::string(f)); }};
-    void SetUp() override { throttle.setClock([this] { return now; }); }
+    FrameThrottle throttle{
+        [this](std::string_view f) { decoded.emplace_back(now, std::string(f)); }};
+    void SetUp() override {
+        throttle.setClock([this] { return now; });
+    }
 };
 } // namespace
 
