@@ -90,7 +90,7 @@ public:
 };
 
 // The operating system's HID services as the device layer and the controller need them.
-// Everything but the read handle's operations runs on the main thread.
+// Everything but openRead and the read handle's operations runs on the main thread.
 class HidPlatform {
 public:
     virtual ~HidPlatform() = default;
@@ -101,7 +101,8 @@ public:
     // readWrite false opens for identification only. Null when the path cannot be opened.
     virtual std::unique_ptr<HidControlHandle> openControl(const std::string& path,
                                                           bool readWrite) = 0;
-    // Null with a system error code when the path cannot be opened for reading.
+    // Null with a system error code when the path cannot be opened for reading. Called from
+    // a device's reading thread: it must be safe alongside the main thread's calls.
     virtual std::shared_ptr<HidReadHandle> openRead(const std::string& path,
                                                     std::uint32_t& error) = 0;
     // Calls onChange on the main thread whenever interfaces come or go; an empty callable

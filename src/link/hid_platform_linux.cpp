@@ -360,31 +360,41 @@ bool LinuxHidPlatform::enumerate(std::vector<HidInterface>& out) {
         udev_device_unref(dev);
     }
     udev_enumerate_unref(en);
+    const std::lock_guard lock(factsMutex_);
     facts_ = std::move(facts);
     return true;
 }
 
 std::unique_ptr<HidControlHandle> LinuxHidPlatform::openControl(const std::string& path,
                                                                 bool readWrite) {
-    const auto it = facts_.find(path);
-    if (it == facts_.end())
-        return nullptr;
+    HidNodeFacts facts;
+    {
+        const std::lock_guard lock(factsMutex_);
+        const auto it = facts_.find(path);
+        if (it == facts_.end())
+            return nullptr;
+        facts = it->second;
+    }
     if (readWrite) {
         const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0)
             return nullptr;
-        return std::make_unique<LinuxControlHandle>(it->second, fd);
+        return std::make_unique<LinuxControlHandle>(std::move(facts), fd);
     }
     // Without access the node answers from udev's facts only, as long as it exists.
     if (::access(path.c_str(), F_OK) != 0)
         return nullptr;
-    return std::make_unique<LinuxControlHandle>(it->second, -1);
+    return std::make_unique<LinuxControlHandle>(std::move(facts), -1);
 }
 
 std::shared_ptr<HidReadHandle> LinuxHidPlatform::openRead(const std::string& path,
                                                           std::uint32_t& error) {
-    const auto it = facts_.find(path);
-    const bool numbered = it != facts_.end() && it->second.layout.numbered;
+    bool numbered = false;
+    {
+        const std::lock_guard lock(factsMutex_);
+        const auto it = facts_.find(path);
+        numbered = it != facts_.end() && it->second.layout.numbered;
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = static_cast<std::uint32_t>(errno);

@@ -3,6 +3,7 @@
 #include "link/hid_platform.h"
 
 #include <map>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <string>
@@ -69,7 +70,9 @@ private:
     // Instance ids by sysfs path: a node that comes back after unplugging has a new path.
     std::map<std::string, std::uint32_t> instances_;
     std::uint32_t nextInstance_ = 1;
-    // Facts of the last scan, by device node.
+    // Facts of the last scan, by device node. A reading thread opens its read handle
+    // while the main thread may be scanning, so the map is guarded.
+    mutable std::mutex factsMutex_;
     std::map<std::string, HidNodeFacts> facts_;
 };
 

@@ -222,23 +222,30 @@ std::shared_ptr<SimHidDevice> SimHidBus::plug(SimHidDeviceInfo info) {
 }
 
 void SimHidBus::plug(std::shared_ptr<SimHidDevice> device) {
-    const std::uint32_t instance = nextInstance_++;
-    device->setPluggedIn(true);
-    slots_.push_back({instance, "sim:hid#" + std::to_string(instance), std::move(device)});
+    {
+        const std::lock_guard lock(slotsMutex_);
+        const std::uint32_t instance = nextInstance_++;
+        device->setPluggedIn(true);
+        slots_.push_back({instance, "sim:hid#" + std::to_string(instance), std::move(device)});
+    }
     notify();
 }
 
 void SimHidBus::unplug(const std::shared_ptr<SimHidDevice>& device) {
-    auto it = std::find_if(slots_.begin(), slots_.end(),
-                           [&](const Slot& s) { return s.device == device; });
-    if (it == slots_.end())
-        return;
-    device->setPluggedIn(false);
-    slots_.erase(it);
+    {
+        const std::lock_guard lock(slotsMutex_);
+        auto it = std::find_if(slots_.begin(), slots_.end(),
+                               [&](const Slot& s) { return s.device == device; });
+        if (it == slots_.end())
+            return;
+        device->setPluggedIn(false);
+        slots_.erase(it);
+    }
     notify();
 }
 
 std::string SimHidBus::pathOf(const std::shared_ptr<SimHidDevice>& device) const {
+    const std::lock_guard lock(slotsMutex_);
     for (const Slot& s : slots_) {
         if (s.device == device)
             return s.path;
@@ -247,6 +254,7 @@ std::string SimHidBus::pathOf(const std::shared_ptr<SimHidDevice>& device) const
 }
 
 std::shared_ptr<SimHidDevice> SimHidBus::find(const std::string& path) const {
+    const std::lock_guard lock(slotsMutex_);
     for (const Slot& s : slots_) {
         if (s.path == path)
             return s.device;
@@ -258,6 +266,7 @@ bool SimHidBus::enumerate(std::vector<HidInterface>& out) {
     out.clear();
     if (enumerationFails_)
         return false;
+    const std::lock_guard lock(slotsMutex_);
     for (const Slot& s : slots_)
         out.push_back({s.instance, s.path});
     return true;

@@ -123,6 +123,8 @@ private:
     std::shared_ptr<SimHidDevice> find(const std::string& path) const;
     void notify();
 
+    // Read handles are opened from reading threads while the main thread plugs and unplugs.
+    mutable std::mutex slotsMutex_;
     std::vector<Slot> slots_;
     std::uint32_t nextInstance_ = 1;
     bool enumerationFails_ = false;
