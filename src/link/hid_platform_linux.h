@@ -3,8 +3,8 @@
 #include "link/hid_platform.h"
 
 #include <map>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 using namespace kx;
-using kxtest::waitFor;
+using kx::test::waitUntil;
 
 namespace {
 
@@ -48,7 +48,7 @@ struct WindowLink : ::testing::Test {
         win->show();
         auto* list = win->findChild<QListWidget*>("DevListBox");
         ASSERT_NE(list, nullptr);
-        ASSERT_TRUE(waitFor([&] { return list->count() == (withCable ? 1 : 0); }));
+        ASSERT_TRUE(waitUntil([&] { return list->count() == (withCable ? 1 : 0); }));
         QCoreApplication::processEvents();
     }
     QLabel* panel2() { return win->findChild<QLabel*>("Panel2"); }
@@ -73,7 +73,7 @@ TEST_F(WindowLink, ConnectFollowsTheMeterAndDisconnectStops) {
     cable->advance(1200000);
     VirtualPanel* panel = win->panel();
     ASSERT_TRUE(
-        waitFor([&] { return win->session().decoder.readingTexts().ReadingValue == "123.4"; }));
+        waitUntil([&] { return win->session().decoder.readingTexts().ReadingValue == "123.4"; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(panel->digit(Digit::LabelA)->text(), "1");
     EXPECT_EQ(panel->digit(Digit::LabelD)->text(), "4");

@@ -6,6 +6,7 @@
 #include "link/hid_platform_sim.h"
 #include "link/meter_simulator.h"
 #include "link/sim_usb_serial_cable.h"
+#include "support/wait_for.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -71,16 +72,7 @@ struct TableFolder {
     QTemporaryDir dir;
 };
 
-// Runs the event loop until pred holds or the time-out passes.
-inline bool waitFor(const std::function<bool()>& pred, int timeoutMs = 10000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!pred()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
+using kx::test::waitUntil;
 
 // A window on its own table copies with boxes answered by the test.
 struct WindowTest : ::testing::Test {
@@ -112,7 +104,7 @@ struct WindowTest : ::testing::Test {
                 [script = kx::DemoScript()](std::int64_t t) { return script.frameAt(t); }),
             kx::CableClock::Virtual);
         bus->plug(cable);
-        EXPECT_TRUE(waitFor([&] { return win.link().devListSelection() == 0; }));
+        EXPECT_TRUE(waitUntil([&] { return win.link().devListSelection() == 0; }));
         win.Panel2Click();
         EXPECT_EQ(win.link().panel2Caption(), QStringLiteral("DISCONNECT"));
         return cable;
@@ -122,7 +114,7 @@ struct WindowTest : ::testing::Test {
     static void runCable(kx::SimUsbSerialCable& cable, std::int64_t us) {
         for (std::int64_t t = 0; t < us; t += 120000) {
             cable.advance(120000);
-            EXPECT_TRUE(waitFor([&] { return cable.queuedReports() == 0; }));
+            EXPECT_TRUE(waitUntil([&] { return cable.queuedReports() == 0; }));
         }
         QCoreApplication::processEvents();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/input_report_source.h"
+#include "support/wait_for.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -11,17 +12,6 @@
 #include <vector>
 
 namespace kx::test {
-
-// Runs the event loop until pred holds or the time-out passes; returns pred's last value.
-inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 10000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!pred()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
 
 // Serves the given reports in order, then idle reports; remembers the times it was asked at.
 class ScriptedSource : public InputReportSource {

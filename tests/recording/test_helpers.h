@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QString>
 
+#include "recording/paradox_writer.h"
+
 // Paths and small file helpers shared by the table-file tests.
 inline QString fixture(const char* name) {
     return QStringLiteral(KX_SHARED_DIR "/fixtures/paradox/") + QLatin1String(name);
@@ -17,4 +19,11 @@ inline QByteArray fileBytes(const QString& path) {
 inline bool putFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Write options with the given block size.
+inline kx::px::WriteOptions blocks(int size) {
+    kx::px::WriteOptions o;
+    o.blockSize = size;
+    return o;
 }

@@ -18,12 +18,6 @@ using namespace kx::px;
 
 namespace {
 
-WriteOptions blocks(int size) {
-    WriteOptions o;
-    o.blockSize = size;
-    return o;
-}
-
 QByteArray longKey(std::int32_t v) {
     const auto u = static_cast<std::uint32_t>(v) ^ 0x80000000u;
     const char b[4] = {static_cast<char>(u >> 24), static_cast<char>(u >> 16),

@@ -19,12 +19,6 @@ using namespace kx::px;
 
 namespace {
 
-WriteOptions blocks(int size) {
-    WriteOptions o;
-    o.blockSize = size;
-    return o;
-}
-
 const std::vector<FieldDef> kAllTypes = {
     {"Name", FieldType::Alpha, 10},     {"Small", FieldType::Short, 2},
     {"Big", FieldType::Long, 4},        {"Price", FieldType::Currency, 8},
