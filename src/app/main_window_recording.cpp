@@ -1,10 +1,9 @@
 // The main window's recording side: the readings grids, the control row, the Record menu,
 // the sampling timer and the two ways out that close the tables.
 #include "app/main_window.h"
-#include "link/connection_control.h"
-
 #include "app/message_boxes.h"
 #include "app/recording_session.h"
+#include "link/connection_control.h"
 #include "recording/readings_grid.h"
 
 #include <QAction>
