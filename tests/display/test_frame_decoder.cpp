@@ -1,5 +1,7 @@
 #include "display/frame_decoder.h"
 
+#include "support/example_frame.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -9,13 +11,8 @@ using namespace kx;
 
 namespace {
 
-const std::string kExample = "FFF700007D7AE07D5B100EE3A7368857D7DFD0EF0D0A";
-
-// Replaces the characters at 1-based position pos.
-std::string with(std::string frame, int pos, std::string_view chars) {
-    frame.replace(static_cast<std::size_t>(pos - 1), chars.size(), chars);
-    return frame;
-}
+const std::string& kExample = test::kExampleFrame;
+using test::with;
 
 // Sets the two-character code of a digit given its code positions (first, second).
 std::string withCode(std::string frame, int first, int second, std::string_view code) {

@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QPainter>
 
+#include "support/example_frame.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -19,12 +21,8 @@ using namespace kx;
 
 namespace {
 
-const std::string kExample = "FFF700007D7AE07D5B100EE3A7368857D7DFD0EF0D0A";
-
-std::string with(std::string frame, int pos, std::string_view chars) {
-    frame.replace(static_cast<std::size_t>(pos - 1), chars.size(), chars);
-    return frame;
-}
+const std::string& kExample = test::kExampleFrame;
+using test::with;
 
 struct Panel : ::testing::Test {
     FrameDecoder dec;
