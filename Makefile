@@ -6,7 +6,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 # Debian 12 packages the program, its tests and its demo need.
 PACKAGES = build-essential cmake pkg-config \
-           qt6-base-dev qt6-charts-dev qt6-svg-dev libgl-dev \
+           qt6-base-dev libqt6opengl6-dev qt6-charts-dev qt6-svg-dev libgl-dev \
            libudev-dev libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev \
            fonts-liberation2 xvfb xauth
 
