@@ -30,8 +30,14 @@ deps:
 	  apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
-$(BUILD_DIR)/CMakeCache.txt:
+# The flags a build folder was configured with are kept beside it; a change of CMAKE_FLAGS
+# configures it again.
+FLAGS_STAMP = $(BUILD_DIR)/.cmake-flags
+$(shell mkdir -p $(BUILD_DIR) && { [ -f $(FLAGS_STAMP) ] && [ "$$(cat $(FLAGS_STAMP))" = "$(CMAKE_FLAGS)" ] || echo "$(CMAKE_FLAGS)" > $(FLAGS_STAMP); })
+
+$(BUILD_DIR)/CMakeCache.txt: $(FLAGS_STAMP)
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	@touch $@
 
 configure: deps $(BUILD_DIR)/CMakeCache.txt
 
@@ -51,7 +57,7 @@ demo: build
 
 bench: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target bench_all
-	@for b in $(BUILD_DIR)/bench_*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b || exit 1; done
+	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b || exit 1; done
 
 tsan: deps
 	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DKX_TSAN=ON -DKX_BUILD_BENCH=OFF

@@ -1,6 +1,6 @@
 // Decode plus panel repaint per frame, offscreen: the cost of showing one meter frame.
 #include "display/frame_decoder.h"
-#include "display/virtual_panel.h"
+#include "display/ui/virtual_panel.h"
 #include "link/meter_simulator.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 // Table-file throughput: our writer and reader against pxlib on the readings layout, and our
 // code alone on ten million records. Prints seconds and ratios.
-#include "recording/paradox_reader.h"
-#include "recording/paradox_schema.h"
-#include "recording/paradox_writer.h"
+#include "paradox/paradox_reader.h"
+#include "paradox/paradox_writer.h"
+#include "recording/readings_schema.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +18,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+using namespace kx;
 using namespace kx::px;
 
 namespace {

@@ -1,10 +1,11 @@
 // Recording at the "Limitless" ceiling: ten million readings appended through the recording
 // rules into the live table without the link, then the grid scrolled to its end and painted.
-#include "app/message_boxes.h"
+#include "common/ui/message_boxes.h"
 #include "display/reading_texts.h"
-#include "recording/readings_grid.h"
+#include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "recording/recording_control.h"
+#include "recording/ui/readings_grid.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -74,7 +75,7 @@ int main(int argc, char** argv) {
     const double median = perAppendNs[perAppendNs.size() / 2];
     const double p99 = perAppendNs[perAppendNs.size() * 99 / 100];
     const long rssAfter = residentKiB();
-    const qint64 count = *table.recordCount(nullptr);
+    const qint64 count = table.recordCount().value();
 
     std::printf("records            %lld (next number %d)\n", static_cast<long long>(count),
                 rc.NextRecordNo);

@@ -1,5 +1,5 @@
 #include "cli/cli_commands.h"
-#include "display/decode_json.h"
+#include "cli/decode_json.h"
 #include "display/frame_decoder.h"
 #include "link/frame_receiver.h"
 

@@ -1,13 +1,11 @@
 // The live commands: connect to the cable as the window's CONNECT does, and print or record
 // the decoded frames.
+#include "app/app_session.h"
 #include "cli/cli_commands.h"
-#include "display/decode_json.h"
-#include "display/frame_decoder.h"
+#include "cli/decode_json.h"
 #include "link/connection_control.h"
-#include "link/frame_receiver.h"
 #include "link/hid_platforms.h"
-#include "recording/readings_table.h"
-#include "recording/recording_control.h"
+#include "recording/readings_schema.h"
 #include "recording/table_file_io.h"
 
 #include <QCoreApplication>
@@ -116,14 +114,11 @@ bool parseOptions(QStringList args, bool record, LinkOptions* o) {
     return !record || !o->out.isEmpty();
 }
 
-// Runs the link until N frames were decoded, a stop signal arrived or the watchdog dropped it.
-// Returns the exit code.
-int runLink(const LinkOptions& o,
-            const std::function<void(const DecodeResult&, FrameDecoder&)>& onFrame,
-            FrameDecoder& decoder, qint64* framesOut) {
-    FrameReceiver receiver;
-    ConnectionControl link(o.demo ? makeDemoMeterPlatform() : makeSystemPlatform(), receiver,
-                           decoder);
+// Runs the session's link until N frames were decoded, a stop signal arrived or the watchdog
+// dropped it. Returns the exit code.
+int runLink(const LinkOptions& o, AppSession& session,
+            const std::function<void(const DecodeResult&)>& onFrame, qint64* framesOut) {
+    ConnectionControl& link = session.link();
     bool dropped = false;
     link.setInformationBox([&](const QString& text) {
         printError(text);
@@ -135,12 +130,12 @@ int runLink(const LinkOptions& o,
     qint64 frames = 0;
     link.onDecoded = [&](const DecodeResult& r) {
         ++frames;
-        onFrame(r, decoder);
+        onFrame(r);
         if (o.frames > 0 && frames >= o.frames)
             QCoreApplication::quit();
     };
     StopSignals stop;
-    link.start();
+    session.start();
     // The controller's first scan is queued on the event loop; let it run.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
@@ -155,16 +150,23 @@ int runLink(const LinkOptions& o,
     return dropped ? 1 : 0;
 }
 
+SessionSetup sessionSetup(const LinkOptions& o) {
+    SessionSetup setup;
+    setup.platform = o.demo ? makeDemoMeterPlatform() : makeSystemPlatform();
+    return setup;
+}
+
 } // namespace
 
 int runMonitor(const QStringList& args) {
     LinkOptions o;
     if (!parseOptions(args, false, &o))
         return usageError(QStringLiteral("kxlink-cli monitor [--demo] [--frames N]"));
-    FrameDecoder decoder;
+    AppSession session(sessionSetup(o));
+    session.decoder().setRecordHandler({}); // nothing is recorded
     qint64 frames = 0;
     return runLink(
-        o, [](const DecodeResult& r, FrameDecoder& d) { printJson(decodeJson(r, d)); }, decoder,
+        o, session, [&](const DecodeResult& r) { printJson(decodeJson(r, session.decoder())); },
         &frames);
 }
 
@@ -174,10 +176,11 @@ int runRecord(const QStringList& args) {
         return usageError(QStringLiteral("kxlink-cli record [--demo] [--frames N] [--limit N] "
                                          "[--interval S] [--no-repeat] --out FILE.db"));
 
-    FrameDecoder decoder;
-    ReadingsTable table;
+    AppSession session(sessionSetup(o));
+    // The readings are kept in a table with no file behind it until they are saved.
+    ReadingsTable& table = session.liveTable();
     table.openScratch(readingsFields());
-    RecordingControl rc(decoder.readingTexts(), table);
+    RecordingControl& rc = session.recording();
     rc.setRepeat(o.repeat);
     if (o.limit)
         rc.setRecordLimit(static_cast<std::int32_t>(*o.limit));
@@ -185,22 +188,17 @@ int runRecord(const QStringList& args) {
         rc.setIntervalEnabled(true);
         rc.RecordSITimeChange(*o.interval);
     }
-    rc.setErrorSink([](const QString& e) { printError(e); });
-    decoder.setRecordHandler([&rc] { rc.INDataToTable(1); });
-    QTimer sampling;
-    sampling.setInterval(1000);
-    QObject::connect(&sampling, &QTimer::timeout, [&rc] { rc.SampInterTimeTimer(); });
-    sampling.start();
+    QObject::connect(&session, &AppSession::recordingFailed,
+                     [](const QString& e) { printError(e); });
 
     qint64 frames = 0;
     const int code = runLink(
-        o, [](const DecodeResult&, FrameDecoder&) {}, decoder, &frames);
+        o, session, [](const DecodeResult&) {}, &frames);
     if (code != 0 && frames == 0)
         return code;
 
-    QString error;
-    if (!saveKeyedCopy(table, o.out, &error)) {
-        printError(error);
+    if (const Status s = saveKeyedCopy(table, o.out); !s) {
+        printError(s.error());
         return 1;
     }
     QJsonObject summary;

@@ -1,9 +1,9 @@
 #include "cli/cli_commands.h"
 
-#include "display/decode_json.h"
-#include "recording/paradox_reader.h"
-#include "recording/paradox_schema.h"
-#include "recording/paradox_writer.h"
+#include "common/cp936.h"
+#include "paradox/paradox_reader.h"
+#include "paradox/paradox_writer.h"
+#include "recording/readings_schema.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -23,7 +23,7 @@ QString text(const QByteArray& cp936) {
 }
 
 int info(const QString& path) {
-    px::Result<px::TableInfo> r = px::readTableInfo(path);
+    Result<px::TableInfo> r = px::readTableInfo(path);
     if (!r) {
         printError(r.error());
         return 1;
@@ -61,7 +61,7 @@ QByteArray cell(QByteArray v) {
 }
 
 int dump(const QString& path, bool raw) {
-    px::Result<px::TableReader> r = px::TableReader::open(path);
+    Result<px::TableReader> r = px::TableReader::open(path);
     if (!r) {
         printError(r.error());
         return 1;
@@ -76,7 +76,7 @@ int dump(const QString& path, bool raw) {
     for (std::size_t i = 0; i < fields.size(); ++i)
         head += (i ? "\t" : "") + cell(fields[i].name);
     put(head);
-    px::Status s = r.value().forEach([&](const px::Record& rec) {
+    Status s = r.value().forEach([&](const px::Record& rec) {
         QByteArray line;
         for (std::size_t i = 0; i < rec.size(); ++i) {
             if (i)
@@ -97,12 +97,12 @@ int dump(const QString& path, bool raw) {
 int create(const QString& path, const QString& kind) {
     std::vector<px::FieldDef> fields;
     if (kind == QLatin1String("--readings"))
-        fields = px::readingsFields();
+        fields = readingsFields();
     else if (kind == QLatin1String("--store"))
-        fields = px::storeFields();
+        fields = readingsFields(true);
     else
         return usageError(QLatin1String(kUsage));
-    px::Status s = px::createTable(path, fields);
+    Status s = px::createTable(path, fields);
     if (!s) {
         printError(s.error());
         return 1;

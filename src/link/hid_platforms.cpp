@@ -1,12 +1,17 @@
 #include "link/hid_platforms.h"
 
 #include "link/hid_platform_linux.h"
+#include "link/hid_platform_sim.h"
 #include "link/meter_simulator.h"
 #include "link/sim_usb_serial_cable.h"
 
 namespace kx {
 
 std::shared_ptr<HidPlatform> makeSystemPlatform() {
+    // KXLINK_DEVICES=none stands in an empty bus for the machine's devices: tests and
+    // machines without a cable get the same answers wherever they run.
+    if (qgetenv("KXLINK_DEVICES") == "none")
+        return std::make_shared<SimHidBus>();
     return std::make_shared<LinuxHidPlatform>();
 }
 

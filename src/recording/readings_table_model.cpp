@@ -1,6 +1,6 @@
 #include "recording/readings_table_model.h"
 
-#include "display/decode_json.h"
+#include "common/cp936.h"
 #include "recording/readings_table.h"
 
 #include <limits>

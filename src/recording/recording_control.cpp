@@ -38,21 +38,25 @@ bool RecordingControl::INDataToTable(int target) {
         return false;
     IntervalCountdown = *countdown;
 
-    QString error;
     table_.append();
-    bool ok = table_.setFieldText("Value", texts_.ReadingValue, &error) &&
-              table_.setFieldTime("Time", timeOfDay_(), &error) &&
-              table_.setFieldInt("No", NextRecordNo, &error) &&
-              table_.setFieldText("V_Range", texts_.FunctionText, &error) &&
-              table_.setFieldText("I_Range", texts_.ModeText, &error) &&
-              table_.setFieldText("Unit", texts_.UnitText, &error);
-    if (ok)
-        ok = table_.post(&error);
+    Status s = table_.setFieldText("Value", texts_.ReadingValue);
+    if (s)
+        s = table_.setFieldTime("Time", timeOfDay_());
+    if (s)
+        s = table_.setFieldInt("No", NextRecordNo);
+    if (s)
+        s = table_.setFieldText("V_Range", texts_.FunctionText);
+    if (s)
+        s = table_.setFieldText("I_Range", texts_.ModeText);
+    if (s)
+        s = table_.setFieldText("Unit", texts_.UnitText);
+    if (s)
+        s = table_.post();
     else
         table_.cancel();
-    if (!ok) {
+    if (!s) {
         if (!errorReported_ && errorSink_)
-            errorSink_(error);
+            errorSink_(s.error());
         errorReported_ = true;
         return false;
     }
@@ -67,31 +71,32 @@ void RecordingControl::SampInterTimeTimer() {
         --IntervalCountdown;
 }
 
-std::optional<QString> RecordingControl::RecordSITimeChange(const QString& text) {
+Status RecordingControl::RecordSITimeChange(const QString& text) {
     intervalText_ = text;
     const std::optional<std::int32_t> v = intervalFromText(text);
     if (!v)
-        return QStringLiteral("'%1' is not a valid integer value").arg(text);
+        return fail(QStringLiteral("'%1' is not a valid integer value").arg(text));
     IntervalCountdown = *v;
-    return std::nullopt;
+    return {};
 }
 
 bool RecordingControl::RecordSITimeKeyPress(QChar c) {
     return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c.unicode() == 8;
 }
 
-std::optional<QString> RecordingControl::clearAll() {
-    QString error;
-    const std::optional<qint64> count = table_.recordCount(&error);
+Status RecordingControl::clearAll() {
+    const Result<qint64> count = table_.recordCount();
     if (!count)
-        return error;
-    if (*count > 0) {
+        return count.status();
+    if (count.value() > 0) {
         table_.close();
-        if (!table_.emptyTable(&error) || !table_.open(&error))
-            return error;
+        if (Status s = table_.emptyTable(); !s)
+            return s;
+        if (Status s = table_.open(); !s)
+            return s;
     }
     NextRecordNo = 1;
-    return std::nullopt;
+    return {};
 }
 
 } // namespace kx

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/result.h"
 #include "display/reading_texts.h"
 
 #include <QString>
@@ -32,17 +33,17 @@ public:
     // One tick of the one-second sampling timer.
     void SampInterTimeTimer();
 
-    // The interval box's text changed. Returns the error message when the text cannot be
+    // The interval box's text changed. Fails with the message when the text cannot be
     // converted; the countdown then keeps its previous value.
-    std::optional<QString> RecordSITimeChange(const QString& text);
+    Status RecordSITimeChange(const QString& text);
     // Whether a typed character is kept by the interval box (digits and backspace only).
     static bool RecordSITimeKeyPress(QChar c);
 
     void setRecordLimit(std::int32_t limit) { RecordLimit = limit; }
 
     // Clear All after its warning was acknowledged: empties the table when it holds records
-    // and restarts the numbering. Returns the table's error message when that fails.
-    std::optional<QString> clearAll();
+    // and restarts the numbering. Fails with the table's message.
+    Status clearAll();
 
     void setRepeat(bool ticked) { repeatTicked_ = ticked; }
     bool repeat() const { return repeatTicked_; }

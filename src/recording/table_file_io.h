@@ -1,25 +1,22 @@
 #pragma once
 
-#include <QString>
+#include "common/result.h"
 
-#include "recording/readings_table.h"
+#include <QString>
 
 namespace kx {
 
-namespace px {
-struct FieldDef;
-}
-
-TableField tableFieldFrom(const px::FieldDef& f);
+class ReadingsTable;
 
 // The bridge between readings tables and their Paradox files.
 
-// Reads the structure and records of a table file into `table` (which must be closed).
-bool loadTableFile(const QString& path, ReadingsTable& table, QString* error);
+// Reads the structure and records of a table file into `table` (which must be closed) and
+// hands it the file's lock, held while the table stays open.
+Status loadTableFile(const QString& path, ReadingsTable& table);
 // Removes every record from a table file, keeping its structure.
-bool emptyTableFile(const QString& path, QString* error);
+Status emptyTableFile(const QString& path);
 // Writes the open table, pending records included, as a new Paradox table at `path` with a
 // primary index on its first field. An existing file of that name is replaced.
-bool saveKeyedCopy(const ReadingsTable& table, const QString& path, QString* error);
+Status saveKeyedCopy(const ReadingsTable& table, const QString& path);
 
 } // namespace kx

@@ -1,8 +1,8 @@
-#include "app/main_window.h"
+#include "app/ui/main_window.h"
 #include "app/window_fixture.h"
-#include "display/bar_graph_strip.h"
-#include "display/panel_elements.h"
-#include "display/virtual_panel.h"
+#include "display/ui/bar_graph_strip.h"
+#include "display/ui/panel_elements.h"
+#include "display/ui/virtual_panel.h"
 #include "link/meter_simulator.h"
 
 #include <QAction>
@@ -166,7 +166,7 @@ TEST_F(Window, FramesFromTheReceiverReachThePanel) {
     EXPECT_FALSE(p->conOk()->isHidden());
     EXPECT_TRUE(p->conOkN()->isHidden());
     EXPECT_TRUE(p->element(Element::bar18)->isHidden());
-    EXPECT_EQ(win.session().decoder.readingTexts().ReadingValue, "1.234");
+    EXPECT_EQ(session.decoder().readingTexts().ReadingValue, "1.234");
 }
 
 TEST_F(Window, DispInitSwitchesTheAnnunciatorsOnly) {
@@ -195,7 +195,7 @@ TEST_F(Window, DemoCableDrivesThePanel) {
     EXPECT_TRUE(p->digit(Digit::Label3)->isHidden());
     EXPECT_FALSE(p->element(Element::Labmo1)->isHidden());
     EXPECT_FALSE(p->conOk()->isHidden());
-    EXPECT_EQ(win.session().decoder.readingTexts().FunctionText, texts::Ir500);
+    EXPECT_EQ(session.decoder().readingTexts().FunctionText, texts::Ir500);
     win.Panel2Click();
     EXPECT_EQ(cable->featureReports().size(), 2u);
 }

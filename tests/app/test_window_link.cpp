@@ -1,6 +1,6 @@
-#include "app/main_window.h"
-#include "display/panel_elements.h"
-#include "display/virtual_panel.h"
+#include "app/ui/main_window.h"
+#include "display/ui/panel_elements.h"
+#include "display/ui/virtual_panel.h"
 #include "link/connection_control.h"
 #include "link/hid_platform_sim.h"
 #include "link/meter_simulator.h"
@@ -33,6 +33,7 @@ struct WindowLink : ::testing::Test {
     std::shared_ptr<SimUsbSerialCable> cable;
     kxtest::TableFolder tables;
     kxtest::RecordedBoxes boxes;
+    std::unique_ptr<AppSession> session;
     std::unique_ptr<TFrmTest> win;
 
     void open(bool withCable = true) {
@@ -44,7 +45,8 @@ struct WindowLink : ::testing::Test {
                 CableClock::Virtual);
             bus->plug(cable);
         }
-        win = std::make_unique<TFrmTest>(tables.setup(boxes, bus));
+        session = std::make_unique<AppSession>(tables.setup(bus));
+        win = std::make_unique<TFrmTest>(*session, UiServices{&boxes, nullptr});
         win->show();
         auto* list = win->findChild<QListWidget*>("DevListBox");
         ASSERT_NE(list, nullptr);
@@ -73,7 +75,7 @@ TEST_F(WindowLink, ConnectFollowsTheMeterAndDisconnectStops) {
     cable->advance(1200000);
     VirtualPanel* panel = win->panel();
     ASSERT_TRUE(
-        waitUntil([&] { return win->session().decoder.readingTexts().ReadingValue == "123.4"; }));
+        waitUntil([&] { return session->decoder().readingTexts().ReadingValue == "123.4"; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(panel->digit(Digit::LabelA)->text(), "1");
     EXPECT_EQ(panel->digit(Digit::LabelD)->text(), "4");
@@ -93,9 +95,9 @@ TEST_F(WindowLink, WatchdogDropShowsMessageAndYellowCaption) {
     clickPanel2();
     const std::uint8_t idle[8] = {0xF0};
     for (int i = 0; i < ConnectionControl::kIdleReportLimit; ++i)
-        win->session().receiver.ReadPw60(0, idle, 8);
+        session->receiver().ReadPw60(0, idle, 8);
     for (int i = 0; i < 3; ++i)
-        win->link().ConTimerTimer();
+        session->link().ConTimerTimer();
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].kind, "information");
     EXPECT_EQ(boxes.shown[0].text, ConnectionControl::meterSilentMessage());
@@ -121,5 +123,13 @@ TEST_F(WindowLink, ClosingWhileConnectedAndStreaming) {
     clickPanel2();
     cable->advance(600000);
     win.reset();
-    SUCCEED();
+    // The session outlives its window: the link stays up and keeps reading without a panel
+    // to show the frames on.
+    EXPECT_TRUE(session->link().usbConDown());
+    cable->advance(600000);
+    EXPECT_TRUE(
+        waitUntil([&] { return session->decoder().readingTexts().ReadingValue == "123.4"; }));
+    // Ending the session stops the reading threads before the devices go.
+    session.reset();
+    EXPECT_EQ(cable->waitingReads(), 0);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
-#include "app/main_window.h"
-#include "app/message_boxes.h"
+#include "app/app_session.h"
+#include "app/session_fixture.h"
+#include "app/ui/main_window.h"
+#include "common/ui/message_boxes.h"
 #include "link/connection_control.h"
 #include "link/hid_platform_sim.h"
 #include "link/meter_simulator.h"
@@ -46,48 +48,25 @@ public:
     bool confirmAnswer = false;
 };
 
-// The default tables copied into a folder of the test's own, so that windows of tests
-// running side by side do not lock each other out of the program folder's files.
-struct TableFolder {
-    TableFolder() {
-        for (const char* name : {"Pw60bdb.DB", "pw60SD.DB"}) {
-            const QString from = QStringLiteral(KX_BUILD_DIR "/") + QString::fromLatin1(name);
-            EXPECT_TRUE(QFile::copy(from, path(name))) << name;
-            QFile::setPermissions(path(name), QFile::ReadOwner | QFile::WriteOwner);
-        }
-    }
-    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
-
-    kx::WindowSetup setup(RecordedBoxes& boxes,
-                          std::shared_ptr<kx::HidPlatform> platform = nullptr) const {
-        kx::WindowSetup s;
-        s.boxes = &boxes;
-        // No test depends on the machine's own devices: an empty simulated bus by default.
-        s.platform = platform ? std::move(platform) : std::make_shared<kx::SimHidBus>();
-        s.liveTable = path("Pw60bdb.DB");
-        s.storeTable = path("pw60SD.DB");
-        return s;
-    }
-
-    QTemporaryDir dir;
-};
-
 using kx::test::waitUntil;
 
-// A window on its own table copies with boxes answered by the test.
+// A session on its own table copies, and its window with boxes answered by the test.
 struct WindowTest : ::testing::Test {
     TableFolder tables;
     RecordedBoxes boxes;
     std::shared_ptr<kx::SimHidBus> bus = std::make_shared<kx::SimHidBus>();
-    std::unique_ptr<kx::TFrmTest> window = makeWindow();
+    std::unique_ptr<kx::AppSession> ownSession = makeSession();
+    kx::AppSession& session = *ownSession;
+    std::unique_ptr<kx::TFrmTest> window =
+        std::make_unique<kx::TFrmTest>(session, kx::UiServices{&boxes, nullptr});
     kx::TFrmTest& win = *window;
 
-    std::unique_ptr<kx::TFrmTest> makeWindow() {
-        auto w = std::make_unique<kx::TFrmTest>(tables.setup(boxes, bus));
+    std::unique_ptr<kx::AppSession> makeSession() {
+        auto s = std::make_unique<kx::AppSession>(tables.setup(bus));
         // Frames fed by a test arrive faster than the link's two a second; let each one
         // through as if half a second had passed.
-        w->link().throttle().setClock([t = std::int64_t{0}]() mutable { return t += 500; });
-        return w;
+        s->link().throttle().setClock([t = std::int64_t{0}]() mutable { return t += 500; });
+        return s;
     }
 
     template <typename T = QWidget> T* find(const char* name) {
@@ -104,19 +83,21 @@ struct WindowTest : ::testing::Test {
                 [script = kx::DemoScript()](std::int64_t t) { return script.frameAt(t); }),
             kx::CableClock::Virtual);
         bus->plug(cable);
-        EXPECT_TRUE(waitUntil([&] { return win.link().devListSelection() == 0; }));
+        EXPECT_TRUE(waitUntil([&] { return session.link().devListSelection() == 0; }));
         win.Panel2Click();
-        EXPECT_EQ(win.link().panel2Caption(), QStringLiteral("DISCONNECT"));
+        EXPECT_EQ(session.link().panel2Caption(), QStringLiteral("DISCONNECT"));
         return cable;
     }
     // Runs the cable for `us` of its time in steps the device's buffer holds, letting the
-    // window take every report.
+    // window take every report. A step ends when the device's queue is empty and the reading
+    // thread waits for the next report: the hand-over is synchronous, so by then the window
+    // has handled the last one.
     static void runCable(kx::SimUsbSerialCable& cable, std::int64_t us) {
         for (std::int64_t t = 0; t < us; t += 120000) {
             cable.advance(120000);
-            EXPECT_TRUE(waitUntil([&] { return cable.queuedReports() == 0; }));
+            EXPECT_TRUE(
+                waitUntil([&] { return cable.queuedReports() == 0 && cable.waitingReads() > 0; }));
         }
-        QCoreApplication::processEvents();
     }
 
     // Sends a frame of 44 hexadecimal characters through the window's receiver the way the
@@ -130,10 +111,10 @@ struct WindowTest : ::testing::Test {
             const std::size_t n = std::min<std::size_t>(7, bytes.size() - i);
             r[0] = static_cast<std::uint8_t>(0xF0 | n);
             std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(i), n, r + 1);
-            win.session().receiver.ReadPw60(0, r, 8);
+            session.receiver().ReadPw60(0, r, 8);
         }
         const std::uint8_t idle[8] = {0xF0};
-        win.session().receiver.ReadPw60(0, idle, 8);
+        session.receiver().ReadPw60(0, idle, 8);
     }
 };
 

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 
 // Runs the command-line front end and collects what it prints.
@@ -24,8 +25,13 @@ struct CliRun {
     }
 };
 
+// The front end never sees the machine's own devices: commands without --demo work on an
+// empty bus.
 inline CliRun runCli(const QStringList& args, const QByteArray& input = {}, int timeoutMs = 60000) {
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KXLINK_DEVICES"), QStringLiteral("none"));
+    p.setProcessEnvironment(env);
     p.start(QStringLiteral(KX_CLI_PATH), args);
     CliRun r;
     if (!p.waitForStarted(timeoutMs))

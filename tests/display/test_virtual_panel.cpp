@@ -1,8 +1,8 @@
-#include "display/bar_graph_strip.h"
 #include "display/frame_decoder.h"
-#include "display/panel_elements.h"
-#include "display/seven_segment_painter.h"
-#include "display/virtual_panel.h"
+#include "display/ui/bar_graph_strip.h"
+#include "display/ui/panel_elements.h"
+#include "display/ui/seven_segment_painter.h"
+#include "display/ui/virtual_panel.h"
 
 #include <QApplication>
 #include <QGroupBox>

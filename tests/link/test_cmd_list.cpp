@@ -17,10 +17,9 @@ TEST(CliList, DemoBusHoldsTheCable) {
     EXPECT_TRUE(o.value("readWrite").toBool());
 }
 
-TEST(CliList, RealBusAndBadUsage) {
+TEST(CliList, EmptyBusAndBadUsage) {
     const CliRun r = runCli({"list"});
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
-    for (const QJsonObject& o : r.jsonLines())
-        EXPECT_TRUE(o.contains("name") && o.contains("path") && o.contains("readWrite"));
+    EXPECT_TRUE(r.out.isEmpty()) << "no devices on the empty bus: " << r.out.constData();
     EXPECT_EQ(runCli({"list", "--bogus"}).exitCode, 2);
 }

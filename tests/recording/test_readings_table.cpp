@@ -1,16 +1,19 @@
-#include "recording/paradox_reader.h"
-#include "recording/paradox_schema.h"
-#include "recording/paradox_writer.h"
+#include "paradox/paradox_reader.h"
+#include "paradox/paradox_writer.h"
+#include "recording/field_text.h"
+#include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "recording/readings_table_model.h"
 #include "recording/recording_control.h"
 #include "recording/table_file_io.h"
-#include "test_helpers.h"
+#include "support/table_files.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <cmath>
 
 #include <gtest/gtest.h>
 
@@ -28,7 +31,7 @@ struct FileTable : ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath("Pw60bdb.DB");
-        ASSERT_TRUE(px::createTable(path, px::readingsFields()).ok());
+        ASSERT_TRUE(px::createTable(path, readingsFields()).ok());
         table.setTableName(path);
         rc.setTimeOfDay([] { return 45296789; }); // 12:34:56.789
     }
@@ -41,35 +44,38 @@ struct FileTable : ::testing::Test {
 } // namespace
 
 TEST_F(FileTable, PendingRecordsNeverReachTheFile) {
-    QString error;
-    ASSERT_TRUE(table.open(&error)) << error.toStdString();
+    const Status opened = table.open();
+    ASSERT_TRUE(opened.ok()) << opened.error().toStdString();
     const QByteArray before = fileBytes(path);
     record("1.00");
     record("2.00");
-    EXPECT_EQ(*table.recordCount(nullptr), 2);
+    EXPECT_EQ(table.recordCount().value(), 2);
     EXPECT_EQ(table.fieldText(1, "No"), "2");
     table.close();
     EXPECT_EQ(fileBytes(path), before) << "closing discards pending records";
     EXPECT_EQ(px::readTableInfo(path).value().recordCount, 0);
-    EXPECT_FALSE(table.recordCount(&error).has_value());
-    EXPECT_EQ(error, "Cannot perform this operation on a closed dataset");
+    const Result<qint64> closed = table.recordCount();
+    EXPECT_FALSE(closed.ok());
+    EXPECT_EQ(closed.error(), "Cannot perform this operation on a closed dataset");
 }
 
 TEST_F(FileTable, ExclusiveOpenAndMissingFile) {
-    QString error;
-    ASSERT_TRUE(table.open(&error));
+    ASSERT_TRUE(table.open().ok());
     ReadingsTable second;
     second.setTableName(path);
-    EXPECT_FALSE(second.open(&error));
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_FALSE(table.emptyTable(&error)) << "an open table is not emptied under its user";
+    const Status locked = second.open();
+    EXPECT_FALSE(locked.ok());
+    EXPECT_FALSE(locked.error().isEmpty());
+    EXPECT_FALSE(table.emptyTable().ok()) << "an open table is not emptied under its user";
     table.close();
-    EXPECT_TRUE(second.open(&error)) << error.toStdString();
+    const Status reopened = second.open();
+    EXPECT_TRUE(reopened.ok()) << reopened.error().toStdString();
 
     ReadingsTable missing;
     missing.setTableName(dir.filePath("nothere.DB"));
-    EXPECT_FALSE(missing.open(&error));
-    EXPECT_TRUE(error.contains("nothere")) << error.toStdString();
+    const Status absent = missing.open();
+    EXPECT_FALSE(absent.ok());
+    EXPECT_TRUE(absent.error().contains("nothere")) << absent.error().toStdString();
 }
 
 TEST_F(FileTable, BareNamesResolveInTheProgramFolder) {
@@ -88,14 +94,13 @@ TEST_F(FileTable, ClearAllEmptiesTheFileAndRestartsNumbering) {
     for (int i = 1; i <= 3; ++i)
         rows.push_back({px::Value(i), px::Value::timeOfDay(1000 * i), px::Value("5"),
                         px::Value("V"), px::Value("DCV  600V"), px::Value("Continuous")});
-    ASSERT_TRUE(px::writeTable(path, px::readingsFields(), rows).ok());
-    QString error;
-    ASSERT_TRUE(table.open(&error));
-    EXPECT_EQ(*table.recordCount(nullptr), 3);
+    ASSERT_TRUE(px::writeTable(path, readingsFields(), rows).ok());
+    ASSERT_TRUE(table.open().ok());
+    EXPECT_EQ(table.recordCount().value(), 3);
     EXPECT_EQ(table.fieldText(2, "Value"), "5");
-    ASSERT_FALSE(rc.clearAll().has_value());
+    ASSERT_TRUE(rc.clearAll().ok());
     EXPECT_TRUE(table.isOpen());
-    EXPECT_EQ(*table.recordCount(nullptr), 0);
+    EXPECT_EQ(table.recordCount().value(), 0);
     EXPECT_EQ(px::readTableInfo(path).value().recordCount, 0);
     EXPECT_EQ(px::readTableInfo(path).value().fields.size(), 6u) << "structure kept";
     record("7");
@@ -103,17 +108,17 @@ TEST_F(FileTable, ClearAllEmptiesTheFileAndRestartsNumbering) {
 }
 
 TEST_F(FileTable, KeyedCopyHoldsPendingRecordsAndReadsBack) {
-    QString error;
-    ASSERT_TRUE(table.open(&error));
+    ASSERT_TRUE(table.open().ok());
     texts.FunctionText = "IR:5000V 1000G\xA6\xB8";
     texts.UnitText = "G\xA6\xB8";
     record("1.234");
     record("-10");
     record("L234");
-    ASSERT_TRUE(table.deleteRecord(1, &error));
+    ASSERT_TRUE(table.deleteRecord(1).ok());
     record("9.99");
     const QString copy = dir.filePath("saved.db");
-    ASSERT_TRUE(saveKeyedCopy(table, copy, &error)) << error.toStdString();
+    const Status saved = saveKeyedCopy(table, copy);
+    ASSERT_TRUE(saved.ok()) << saved.error().toStdString();
     EXPECT_TRUE(QFile::exists(px::indexPathFor(copy)));
 
     auto rows = px::readTable(copy);
@@ -131,34 +136,35 @@ TEST_F(FileTable, KeyedCopyHoldsPendingRecordsAndReadsBack) {
     // The copy opens as a table of its own, with the same fields.
     ReadingsTable reopened;
     reopened.setTableName(copy);
-    ASSERT_TRUE(reopened.open(&error)) << error.toStdString();
+    ASSERT_TRUE(reopened.open().ok());
     EXPECT_EQ(reopened.rowCount(), 3);
     EXPECT_EQ(reopened.fieldText(2, "Value"), "9.99");
 }
 
 TEST_F(FileTable, DuplicateNumbersGiveKeyViolation) {
-    QString error;
-    ASSERT_TRUE(table.open(&error));
+    ASSERT_TRUE(table.open().ok());
     record("1");
     rc.NextRecordNo = 1;
     record("2");
-    EXPECT_FALSE(saveKeyedCopy(table, dir.filePath("dup.db"), &error));
-    EXPECT_EQ(error, "Key violation");
+    const Status dup = saveKeyedCopy(table, dir.filePath("dup.db"));
+    EXPECT_FALSE(dup.ok());
+    EXPECT_EQ(dup.error(), "Key violation");
     EXPECT_FALSE(QFile::exists(px::indexPathFor(dir.filePath("dup.db"))));
 }
 
 TEST_F(FileTable, EngineMadeTablesOpenWithTheirNulls) {
+    KX_NEED_FIXTURES();
     QTemporaryDir d;
     const QString t = d.filePath("time.db");
     ASSERT_TRUE(QFile::copy(fixture("time.db"), t));
     ReadingsTable table2;
     table2.setTableName(t);
-    QString error;
-    ASSERT_TRUE(table2.open(&error)) << error.toStdString();
+    const Status opened = table2.open();
+    ASSERT_TRUE(opened.ok()) << opened.error().toStdString();
     ASSERT_EQ(table2.rowCount(), 3);
-    EXPECT_TRUE(table2.isNull(1, 0));
+    EXPECT_TRUE(table2.records().isNull(1, 0));
     EXPECT_EQ(table2.fieldText(1, 0), "");
-    EXPECT_EQ(table2.intValue(0, 0), 3601000);
+    EXPECT_EQ(table2.records().intValue(0, 0), 3601000);
     EXPECT_NE(table2.fieldText(0, 0).find("01"), std::string::npos);
 }
 
@@ -191,9 +197,46 @@ TEST(TableModel, FollowsAppendsAndDeletes) {
     model.setColumnTitle(4, "Function");
     EXPECT_EQ(model.headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), "Function");
     EXPECT_EQ(model.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "Value");
-    table.deleteRecord(0, nullptr);
+    EXPECT_TRUE(table.deleteRecord(0).ok());
     EXPECT_EQ(model.rowCount(), 1);
     EXPECT_EQ(model.data(model.index(0, 0)).toString(), "2");
     table.close();
     EXPECT_EQ(model.rowCount(), 0);
+}
+
+TEST(TableAppend, FailuresComeBackAsMessagesAndLeaveTheRecordUnposted) {
+    ReadingsTable table;
+    EXPECT_EQ(table.setFieldText("No", "1").error(), ReadingsTable::closedMessage());
+    table.openScratch(readingsFields());
+    table.append();
+    EXPECT_EQ(table.setFieldText("No", "abc").error(), "'abc' is not a valid integer value");
+    EXPECT_EQ(table.setFieldText("No", "99999999999").error(),
+              "'99999999999' is not a valid integer value");
+    EXPECT_EQ(table.setFieldText("Time", "25:00").error(), "'25:00' is not a valid time");
+    EXPECT_EQ(table.setFieldText("Nope", "1").error(), "Field 'Nope' not found");
+    EXPECT_EQ(table.setFieldTime("No", 1000).error(), "Type mismatch for field 'No'");
+    ASSERT_TRUE(table.setFieldText("No", "7").ok());
+    ASSERT_TRUE(table.setFieldText("Time", "12:34:56.789").ok());
+    ASSERT_TRUE(table.setFieldText("Unit", "M\xA6\xB8 and more").ok());
+    ASSERT_TRUE(table.post().ok());
+    EXPECT_EQ(table.post().error(), "Dataset not in edit or insert mode");
+    EXPECT_EQ(table.rowCount(), 1);
+    EXPECT_EQ(table.fieldText(0, "No"), "7");
+    EXPECT_EQ(table.records().intValue(0, table.fieldIndex("Time")), 45296789);
+    EXPECT_EQ(table.fieldText(0, "Unit"), "M\xA6\xB8 and ") << "cut to the field's 8 bytes";
+    EXPECT_EQ(table.fieldText(0, "Value"), "") << "unset fields are NULL";
+}
+
+TEST(FieldText, ValuesThatCannotBeDatesShowBlank) {
+    using px::FieldType;
+    for (double bad : std::vector<double>{std::nan(""), INFINITY, -INFINITY, 1e300, -1e300})
+        EXPECT_EQ(displayText(FieldType::Timestamp, px::Value::timestamp(bad)), "") << bad;
+    EXPECT_EQ(displayText(FieldType::Number, px::Value(std::nan(""))), "");
+    EXPECT_EQ(displayText(FieldType::Currency, px::Value(INFINITY)), "");
+    EXPECT_EQ(displayText(FieldType::Date, px::Value::date(2'000'000'000)), "");
+    EXPECT_EQ(displayText(FieldType::Number, px::Value(2.5)), "2.5");
+    EXPECT_EQ(displayText(FieldType::Currency, px::Value(2.5)), "2.50");
+    // A time written into a timestamp field reads back as that time of day.
+    EXPECT_EQ(displayText(FieldType::Timestamp, px::Value::timestamp(3723004.0)),
+              timeOfDayText(3723004));
 }

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "common/result.h"
+#include "display/frame_decoder.h"
+#include "link/frame_receiver.h"
+#include "link/hid_platform.h"
+#include "recording/readings_table.h"
+#include "recording/recording_control.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+namespace kx {
+
+class ConnectionControl;
+
+// What a session is built on. Tests give their own platform and table files.
+struct SessionSetup {
+    std::shared_ptr<HidPlatform> platform; // the system's HID devices when none is given
+    QString liveTable = QStringLiteral("Pw60bdb");
+    QString storeTable = QStringLiteral("pw60SD");
+};
+
+// The program's state and components, shared by the main window and the command-line front
+// end: the cable's reports in, frames assembled and decoded, the link to the cable, the two
+// readings tables and the rules that record readings into the live one, the sampling
+// timer. Neither front end wires these itself; both make one session and drive it.
+//
+// The session outlives every view of it: windows and grids attach to its tables and
+// detach when they go. Commands report failures as a Status carrying the message the
+// user sees; the caller shows it.
+class AppSession : public QObject {
+    Q_OBJECT
+public:
+    explicit AppSession(SessionSetup setup = {}, QObject* parent = nullptr);
+    // Stops the reading threads before the receiver and tables go.
+    ~AppSession() override;
+
+    FrameReceiver& receiver() { return receiver_; }
+    FrameDecoder& decoder() { return decoder_; }
+    ConnectionControl& link() { return *link_; }
+    ReadingsTable& liveTable() { return LiveTable_; }
+    ReadingsTable& storeTable() { return StoreTable_; }
+    RecordingControl& recording() { return recording_; }
+    QTimer& samplingTimer() { return SampInterTime_; }
+
+    // Starts the device list's first scan (from the event loop) and the sampling timer.
+    void start();
+
+    // Start-up: empties the live table's file, then opens it.
+    Status openLiveTableAtStart();
+    // Whether the live table is on the program's own scratch file, which holds no records of
+    // the user's between runs and may be emptied freely (a data file the user opened may not).
+    bool liveIsScratch() const;
+
+    // The EXIT panel's closing of both tables.
+    void closeTablesForExit();
+    // File > Exit: closes the live table and empties its file when it is the scratch file.
+    Status exitWithoutSaving();
+
+    // Module state of the main window, under the names the program uses throughout.
+    int LinkPort = 0;   // 1..4 COM1..COM4, 5 USB; start-up sets 5
+    int ExportKind = 1; // 1 the live table's field names, 2 the stored table's
+    QString AppDir;     // the program's folder, with its trailing separator
+
+Q_SIGNALS:
+    // A table error while recording, already written to the link's history list.
+    void recordingFailed(const QString& message);
+
+private:
+    void recordingError(const QString& message);
+
+    FrameReceiver receiver_;
+    FrameDecoder decoder_;
+    ReadingsTable LiveTable_;  // "DBPW60"
+    ReadingsTable StoreTable_; // "pw60sd"
+    RecordingControl recording_;
+    QTimer SampInterTime_;
+    std::unique_ptr<ConnectionControl> link_;
+    QString scratchPath_;
+};
+
+} // namespace kx

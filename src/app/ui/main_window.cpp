@@ -1,0 +1,153 @@
+#include "app/ui/main_window.h"
+
+#include "app/app_session.h"
+#include "app/ui/caption_panel.h"
+#include "app/ui/link_controls.h"
+#include "common/ui/file_dialogs.h"
+#include "common/ui/message_boxes.h"
+#include "common/ui/window_fonts.h"
+#include "display/ui/virtual_panel.h"
+#include "link/connection_control.h"
+#include "recording/ui/readings_grid.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+
+namespace kx {
+
+TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
+    : QMainWindow(parent), session_(session), boxes_(services.boxes), dialogs_(services.dialogs) {
+    if (!boxes_) {
+        ownBoxes_ = std::make_unique<DialogMessageBoxes>();
+        boxes_ = ownBoxes_.get();
+    }
+    if (!dialogs_) {
+        ownDialogs_ = std::make_unique<QtFileDialogs>();
+        dialogs_ = ownDialogs_.get();
+    }
+    setObjectName(QStringLiteral("FrmTest"));
+    setWindowTitle(QStringLiteral("KX20_30 Interface Program ver:1.00"));
+    // Fixed single border: system menu and minimise box, no maximise, no resizing.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(arial(12));
+
+    menu_ = buildMainMenu(this);
+    buildClientArea();
+    connectSession();
+    connectRecording();
+    VirtualPanel1->showState(session_.decoder().state());
+
+    const int menuHeight = menu_.MainMenu1->sizeHint().height();
+    setFixedSize(ScrollBox->width(), ScrollBox->height() + menuHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect r(QPoint(0, 0), size());
+        r.moveCenter(screen->availableGeometry().center());
+        move(r.topLeft());
+    }
+    FormCreate();
+    // The window has loaded: the device list's first scan is queued now and runs from the
+    // event loop.
+    session_.start();
+}
+
+TFrmTest::~TFrmTest() {
+    // The session outlives the window: detach what reaches the window's widgets.
+    session_.decoder().setStateObserver({});
+    session_.link().setInformationBox({});
+}
+
+void TFrmTest::FormCreate() {
+    // COM1 and "10000" are checked as the menus are built.
+    if (const Status s = session_.openLiveTableAtStart(); !s) {
+        boxes_->error(this, s.error());
+        return;
+    }
+    // The chart's sample points are prepared here once the chart view exists.
+    row_.RepeatSet->setChecked(true);
+    // Then: the pictures folder, the settings file and its recent files, the USB link port.
+}
+
+void TFrmTest::buildClientArea() {
+    ScrollBox = new QScrollArea(this);
+    ScrollBox->setObjectName(QStringLiteral("ScrollBox"));
+    ScrollBox->setFrameShape(QFrame::NoFrame);
+    ScrollBox->setWidgetResizable(false);
+    // The client area is what the scroll bars leave visible, as with a scrolling form; the
+    // content always exceeds it both ways, so both bars are always there.
+    ScrollBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ScrollBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    const int bar = ScrollBox->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, ScrollBox);
+    ScrollBox->setFixedSize(kClientWidth + bar, kClientHeight + bar);
+
+    // Everything lives on one surface that extends past the visible area to the stored grid.
+    ClientArea = new QWidget;
+    ClientArea->setObjectName(QStringLiteral("ClientArea"));
+
+    VirtualPanel1 = new VirtualPanel(ClientArea);
+
+    Panel2 = new CaptionPanel(QStringLiteral("Panel2"), QStringLiteral("CONNECT"), ClientArea);
+    Panel2->setFont(arial(14, true));
+    QPalette black = Panel2->palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    Panel2->setPalette(black);
+    Panel2->setGeometry(412, 2, 112, 26); // wide enough for "DISCONNECT"
+    Panel3 = new CaptionPanel(QStringLiteral("Panel3"), QStringLiteral("EXIT"), ClientArea);
+    Panel3->setFont(arial(14, true));
+    Panel3->setGeometry(528, 2, 88, 26);
+    connect(Panel2, &CaptionPanel::clicked, this, &TFrmTest::Panel2Click);
+    connect(Panel3, &CaptionPanel::clicked, this, &TFrmTest::Panel3Click);
+
+    row_ = buildControlRow(ClientArea);
+
+    DBGrid1 = buildReadingsGrid("DBGrid1", QRect(0, 348, 617, 177), false);
+    Chtshow = new QFrame(ClientArea);
+    Chtshow->setObjectName(QStringLiteral("Chtshow"));
+    Chtshow->setGeometry(18, 612, 361, 209);
+    Chtshow->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Chtshow->setAutoFillBackground(true);
+    QPalette silver = Chtshow->palette();
+    silver.setColor(QPalette::Window, QColor(192, 192, 192));
+    Chtshow->setPalette(silver);
+    DBGrid2 = buildReadingsGrid("DBGrid2", QRect(340, 714, 341, 49), true);
+
+    // The chart reaches below the stored grid's top; the surface must hold both.
+    ClientArea->setFixedSize(std::max(DBGrid2->geometry().right(), Chtshow->geometry().right()) + 1,
+                             std::max(DBGrid2->geometry().bottom(), Chtshow->geometry().bottom()) +
+                                 1);
+    ScrollBox->setWidget(ClientArea);
+    setCentralWidget(ScrollBox);
+
+    linkControls_ = new LinkControls(session_.link(), ClientArea, Panel2, menu_);
+}
+
+void TFrmTest::connectSession() {
+    session_.decoder().setStateObserver(
+        [this](const DisplayState& before, const DisplayState& after) {
+            VirtualPanel1->applyChange(before, after);
+        });
+    session_.link().setInformationBox(
+        [this](const QString& text) { boxes_->information(this, text); });
+    connect(menu_.Exit, &QAction::triggered, this, &TFrmTest::ExitClick);
+}
+
+void TFrmTest::DispInit(int mode) {
+    DisplayState& state = session_.decoder().state();
+    const DisplayState before = state;
+    state.DispInit(mode);
+    VirtualPanel1->applyChange(before, state);
+}
+
+void TFrmTest::Panel2Click() {
+    session_.link().Panel2Click();
+    linkControls_->showLinkState();
+}
+
+} // namespace kx

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QWidget;
+
+namespace kx {
+
+// What a file dialog is asked for. Filters are in Qt's syntax ("DB File(*.db)"); `filter` is
+// the index of the one selected at first.
+struct FileDialogRequest {
+    QString title;
+    QString directory;
+    QStringList filters;
+    int filter = 0;
+    QString defaultSuffix;        // added when the user types a name without one
+    bool confirmOverwrite = true; // save dialogs ask before replacing a file
+};
+
+// The user's answer: the chosen path and the filter in force when it was chosen.
+struct FileDialogAnswer {
+    QString path;
+    int filter = 0;
+};
+
+// The program's file dialogs behind one interface, so tests choose files without a person.
+// Nothing (no answer) means the user cancelled.
+class FileDialogs {
+public:
+    virtual ~FileDialogs() = default;
+    virtual std::optional<FileDialogAnswer> openFile(QWidget* parent,
+                                                     const FileDialogRequest& request) = 0;
+    virtual std::optional<FileDialogAnswer> saveFile(QWidget* parent,
+                                                     const FileDialogRequest& request) = 0;
+};
+
+// Real, modal dialogs.
+class QtFileDialogs : public FileDialogs {
+public:
+    std::optional<FileDialogAnswer> openFile(QWidget* parent,
+                                             const FileDialogRequest& request) override;
+    std::optional<FileDialogAnswer> saveFile(QWidget* parent,
+                                             const FileDialogRequest& request) override;
+};
+
+} // namespace kx

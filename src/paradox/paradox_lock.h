@@ -1,0 +1,31 @@
+#pragma once
+
+#include "common/result.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace kx::px {
+
+// Exclusive use of a table file: holds an operating-system lock (flock) on the file for as
+// long as the object lives. A second lock on the same file, from another process or through
+// another TableLock in this one, is refused with a message naming the file.
+class TableLock {
+public:
+    // inUse, when given, tells a refusal because someone holds the lock from other failures.
+    static Result<std::unique_ptr<TableLock>> acquire(const QString& path, bool* inUse = nullptr);
+    ~TableLock();
+
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+
+    const QString& path() const { return path_; }
+
+private:
+    TableLock(const QString& path, int fd) : path_(path), fd_(fd) {}
+    QString path_;
+    int fd_ = -1;
+};
+
+} // namespace kx::px

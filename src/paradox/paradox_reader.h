@@ -1,0 +1,72 @@
+#pragma once
+
+#include "common/result.h"
+#include "paradox/paradox_value.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QFile;
+
+namespace kx::px {
+
+// What a table file's header says, after validation.
+struct TableInfo {
+    int fileVersionId =
+        0; // raw version byte: 3..4 version 3, 5..9 version 4, 10..11 version 5, 12 version 7
+    int version = 0;    // 3, 4, 5 or 7
+    bool keyed = false; // file type 0 (has a primary key)
+    int headerSize = 0;
+    int blockSize = 0;
+    int recordSize = 0;
+    std::int64_t recordCount = 0;
+    int keyFieldCount = 0;
+    int codePage = 0; // 0 when the version does not record one
+    int fileBlocks = 0;
+    std::vector<FieldDef> fields;
+    QByteArray tableName;
+};
+
+// Reads and validates a table file. open() checks the header, every field descriptor and
+// name, the block chain (visited once each, all in range) and the record counts, so a damaged
+// file is refused with one message before any record is handed out. Records are then visited
+// in file order, one block read per step: reading is linear in the file size.
+class TableReader {
+public:
+    static Result<TableReader> open(const QString& path);
+
+    TableReader(TableReader&&) noexcept;
+    TableReader& operator=(TableReader&&) noexcept;
+    ~TableReader();
+
+    const TableInfo& info() const { return info_; }
+    const QString& path() const { return path_; }
+    // Position of a field by name (exact bytes), or -1.
+    int fieldIndex(const QByteArray& name) const;
+
+    // Calls visit for each record in file order; visit returns false to stop early. The record
+    // passed is reused between calls.
+    Status forEach(const std::function<bool(const Record&)>& visit) const;
+    // Same, but hands out the stored bytes of each record (info().recordSize bytes).
+    Status forEachRaw(const std::function<bool(const unsigned char*)>& visit) const;
+    Result<std::vector<Record>> readAll() const;
+
+private:
+    TableReader() = default;
+    QString path_;
+    TableInfo info_;
+    std::vector<std::uint16_t> chain_; // data blocks in chain order
+    std::vector<std::uint16_t> counts_;
+    std::unique_ptr<QFile> file_;
+};
+
+// Convenience wrappers.
+Result<TableInfo> readTableInfo(const QString& path);
+Result<std::vector<Record>> readTable(const QString& path);
+
+} // namespace kx::px

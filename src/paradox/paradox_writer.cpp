@@ -1,0 +1,399 @@
+#include "paradox/paradox_writer.h"
+
+#include "paradox/paradox_codec.h"
+#include "paradox/paradox_file.h"
+#include "paradox/paradox_index.h"
+#include "paradox/paradox_reader.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+
+namespace kx::px {
+
+using codec::put16;
+using codec::put32;
+
+namespace {
+
+constexpr int kVersionId = 0x0C; // version 7 layout
+constexpr int kTableNameLen = 261;
+constexpr int kMaxBlocks = 65535;
+constexpr int kMaxNameLen = 25;
+
+bool validBlockSize(int b) {
+    return b == 1024 || b == 2048 || b == 3072 || b == 4096 || b == 8192 || b == 16384 ||
+           b == 32768;
+}
+
+QString shownPath(const QString& p) {
+    return QDir::toNativeSeparators(p);
+}
+
+} // namespace
+
+QString indexPathFor(const QString& tablePath) {
+    const QFileInfo fi(tablePath);
+    const QString ext = fi.suffix();
+    const QString pxExt =
+        (!ext.isEmpty() && ext == ext.toLower()) ? QStringLiteral("px") : QStringLiteral("PX");
+    return fi.dir().filePath(fi.completeBaseName() + QLatin1Char('.') + pxExt);
+}
+
+Status checkFields(const std::vector<FieldDef>& fields, int blockSize) {
+    if (!validBlockSize(blockSize))
+        return fail(QStringLiteral("Invalid block size %1").arg(blockSize));
+    if (fields.empty() || fields.size() > 255)
+        return fail(QStringLiteral("A table needs 1 to 255 fields, not %1").arg(fields.size()));
+    int recordSize = 0;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const FieldDef& f = fields[i];
+        const QString name = QString::fromLatin1(f.name);
+        if (f.name.isEmpty() || f.name.size() > kMaxNameLen || f.name.contains('\0'))
+            return fail(QStringLiteral("Invalid field name '%1'").arg(name));
+        for (std::size_t j = 0; j < i; ++j) {
+            if (fields[j].name.toLower() == f.name.toLower())
+                return fail(QStringLiteral("Duplicate field name '%1'").arg(name));
+        }
+        if (!isKnownType(static_cast<std::uint8_t>(f.type)))
+            return fail(QStringLiteral("Field '%1' has an unknown type").arg(name));
+        if (isBlobType(f.type))
+            return fail(QStringLiteral("Field '%1': %2 fields cannot be written")
+                            .arg(name, typeName(f.type)));
+        const int fixed = fixedSize(f.type);
+        bool sizeOk = true;
+        if (f.type == FieldType::Bcd)
+            sizeOk = f.size >= 0 && f.size <= 32;
+        else if (fixed != 0)
+            sizeOk = f.size == fixed;
+        else
+            sizeOk = f.size >= 1 && f.size <= 255;
+        if (!sizeOk)
+            return fail(QStringLiteral("Field '%1' of type %2 cannot have size %3")
+                            .arg(name, typeName(f.type))
+                            .arg(f.size));
+        recordSize += storageSize(f);
+    }
+    if (recordSize > blockSize - 6)
+        return fail(QStringLiteral("Records of %1 bytes do not fit blocks of %2 bytes")
+                        .arg(recordSize)
+                        .arg(blockSize));
+    return {};
+}
+
+Result<std::unique_ptr<TableWriter>> TableWriter::create(const QString& path,
+                                                         const std::vector<FieldDef>& fields,
+                                                         const WriteOptions& options) {
+    std::vector<FieldDef> defs = fields;
+    for (FieldDef& f : defs) {
+        if (fixedSize(f.type) != 0 && f.type != FieldType::Bcd && f.size == 0)
+            f.size = fixedSize(f.type);
+    }
+    if (Status s = checkFields(defs, options.blockSize); !s)
+        return fail(QStringLiteral("Cannot create %1: %2").arg(shownPath(path), s.error()));
+
+    std::unique_ptr<TableWriter> w(new TableWriter);
+    w->path_ = path;
+    w->fields_ = defs;
+    w->options_ = options;
+    if (w->options_.tableName.isEmpty())
+        w->options_.tableName = QFile::encodeName(QFileInfo(path).fileName());
+    for (const FieldDef& f : defs) {
+        w->offsets_.push_back(w->recordSize_);
+        w->recordSize_ += storageSize(f);
+    }
+    w->perBlock_ = (options.blockSize - 6) / w->recordSize_;
+    int need = 0x78 + 2 * static_cast<int>(defs.size()) + 4 + 4 * static_cast<int>(defs.size()) +
+               kTableNameLen + 2 * static_cast<int>(defs.size()) + 6;
+    for (const FieldDef& f : defs)
+        need += static_cast<int>(f.name.size()) + 1;
+    w->headerSize_ = (need + 0x7FF) / 0x800 * 0x800;
+    w->block_ = QByteArray(options.blockSize, '\0');
+    w->scratch_ = QByteArray(w->recordSize_, '\0');
+
+    Result<std::unique_ptr<ReplacingFile>> f = ReplacingFile::begin(path);
+    if (!f)
+        return fail(f.error());
+    w->file_ = f.take();
+    return w;
+}
+
+TableWriter::~TableWriter() = default;
+
+std::int64_t TableWriter::capacity() const {
+    return static_cast<std::int64_t>(kMaxBlocks) * perBlock_;
+}
+
+Status TableWriter::appendStored(const unsigned char* stored) {
+    if (closed_)
+        return fail(QStringLiteral("Table %1 is closed").arg(shownPath(path_)));
+    if (blocks_ == 0) {
+        blocks_ = 1;
+        inBlock_ = 0;
+    } else if (inBlock_ == perBlock_) {
+        if (blocks_ >= kMaxBlocks)
+            return fail(QStringLiteral("Table %1 is full: it holds at most %2 records")
+                            .arg(shownPath(path_))
+                            .arg(capacity()));
+        if (Status s = writeBlock(false); !s)
+            return s;
+        ++blocks_;
+        inBlock_ = 0;
+        std::memset(block_.data(), 0, static_cast<std::size_t>(block_.size()));
+    }
+    std::memcpy(block_.data() + 6 + static_cast<qsizetype>(inBlock_) * recordSize_, stored,
+                static_cast<std::size_t>(recordSize_));
+    ++inBlock_;
+    ++count_;
+    return {};
+}
+
+Status TableWriter::append(const Record& record) {
+    if (record.size() != fields_.size())
+        return fail(QStringLiteral("Table %1 has %2 fields, the record %3")
+                        .arg(shownPath(path_))
+                        .arg(fields_.size())
+                        .arg(record.size()));
+    auto* out = reinterpret_cast<unsigned char*>(scratch_.data());
+    QString error;
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        const FieldDef& f = fields_[i];
+        const Value* v = &record[i];
+        Value next;
+        if (f.type == FieldType::AutoInc) {
+            if (v->isNull()) {
+                next = Value(autoInc_ + 1);
+                v = &next;
+            }
+        }
+        if (!codec::encodeField(f, *v, out + offsets_[i], &error))
+            return fail(error);
+        if (f.type == FieldType::AutoInc) {
+            const std::int32_t n =
+                static_cast<std::int32_t>(codec::decodeField(f, out + offsets_[i]).toInt());
+            autoInc_ = std::max(autoInc_, n);
+        }
+    }
+    return appendStored(out);
+}
+
+Status TableWriter::writeBlock(bool last) {
+    auto* b = reinterpret_cast<unsigned char*>(block_.data());
+    put16(b, last ? 0 : static_cast<std::uint32_t>(blocks_ + 1));
+    put16(b + 2, static_cast<std::uint32_t>(blocks_ - 1));
+    put16(b + 4, static_cast<std::uint32_t>((inBlock_ - 1) * recordSize_));
+    const qint64 at = headerSize_ + static_cast<qint64>(blocks_ - 1) * options_.blockSize;
+    return file_->writeAt(at, block_.constData(), block_.size());
+}
+
+QByteArray TableWriter::header() const {
+    QByteArray h(headerSize_, '\0');
+    auto* p = reinterpret_cast<unsigned char*>(h.data());
+    const auto nf = static_cast<std::uint32_t>(fields_.size());
+    const auto blocks = static_cast<std::uint32_t>(blocks_);
+    put16(p + 0x00, static_cast<std::uint32_t>(recordSize_));
+    put16(p + 0x02, static_cast<std::uint32_t>(headerSize_));
+    p[0x04] = keyed_ ? 0 : 2;
+    p[0x05] = static_cast<unsigned char>(options_.blockSize / 1024);
+    put32(p + 0x06, static_cast<std::uint32_t>(count_));
+    put16(p + 0x0A, blocks);
+    put16(p + 0x0C, blocks);
+    put16(p + 0x0E, blocks ? 1 : 0);
+    put16(p + 0x10, blocks);
+    put16(p + 0x21, nf);
+    put16(p + 0x23, keyed_ ? 1 : 0);
+    put32(p + 0x25, 0xFF00FF00u);
+    p[0x39] = kVersionId;
+    put16(p + 0x3A, blocks);
+    p[0x3E] = 0x1F;
+    p[0x3F] = 0x0F;
+    put32(p + 0x49, static_cast<std::uint32_t>(autoInc_));
+    put16(p + 0x58, 0x0100 | kVersionId);
+    put16(p + 0x5A, 0x0100 | kVersionId);
+    put16(p + 0x64, nf + 1);
+    put16(p + 0x6A, static_cast<std::uint32_t>(options_.codePage));
+    int pos = 0x78;
+    for (const FieldDef& f : fields_) {
+        p[pos++] = static_cast<unsigned char>(f.type);
+        p[pos++] = static_cast<unsigned char>(f.size);
+    }
+    pos += 4 + 4 * static_cast<int>(nf); // name pointers, meaningful only in memory
+    const QByteArray tn = options_.tableName.left(kTableNameLen - 1);
+    std::memcpy(p + pos, tn.constData(), static_cast<std::size_t>(tn.size()));
+    pos += kTableNameLen;
+    for (const FieldDef& f : fields_) {
+        std::memcpy(p + pos, f.name.constData(), static_cast<std::size_t>(f.name.size()));
+        pos += static_cast<int>(f.name.size()) + 1;
+    }
+    for (std::uint32_t i = 1; i <= nf; ++i, pos += 2)
+        put16(p + pos, i);
+    std::memcpy(p + pos, "ascii", 6);
+    return h;
+}
+
+Status TableWriter::flush() {
+    if (closed_)
+        return fail(QStringLiteral("Table %1 is closed").arg(shownPath(path_)));
+    if (blocks_ > 0) {
+        if (Status s = writeBlock(true); !s)
+            return s;
+    }
+    const QByteArray h = header();
+    return file_->writeAt(0, h.constData(), h.size());
+}
+
+Status TableWriter::close() {
+    if (Status s = flush(); !s) {
+        file_->abandon();
+        closed_ = true;
+        return s;
+    }
+    closed_ = true;
+    return file_->commit();
+}
+
+Status createTable(const QString& path, const std::vector<FieldDef>& fields,
+                   const WriteOptions& options) {
+    return writeTable(path, fields, {}, options);
+}
+
+Status writeTable(const QString& path, const std::vector<FieldDef>& fields,
+                  const std::vector<Record>& rows, const WriteOptions& options) {
+    Result<std::unique_ptr<TableWriter>> w = TableWriter::create(path, fields, options);
+    if (!w)
+        return w.status();
+    for (const Record& r : rows) {
+        if (Status s = w.value()->append(r); !s)
+            return s;
+    }
+    return w.value()->close();
+}
+
+Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
+                       const std::vector<Record>& rows, const WriteOptions& options) {
+    return writeKeyedTable(
+        path, fields, rows.size(), [&rows](std::size_t i) -> const Record& { return rows[i]; },
+        options);
+}
+
+Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields, std::size_t count,
+                       const RowSource& rowAt, const WriteOptions& options) {
+    Result<std::unique_ptr<TableWriter>> created = TableWriter::create(path, fields, options);
+    if (!created)
+        return created.status();
+    std::unique_ptr<TableWriter> w = created.take();
+    const FieldDef key = w->fields().front();
+    const int keySize = storageSize(key);
+
+    // Keys in stored form compare bytewise in key order for every type.
+    const std::size_t n = count;
+    std::vector<unsigned char> keys(n * static_cast<std::size_t>(keySize));
+    QString error;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Record& row = rowAt(i);
+        if (row.empty())
+            return fail(QStringLiteral("Table %1 has %2 fields, a record 0")
+                            .arg(shownPath(path))
+                            .arg(fields.size()));
+        if (!codec::encodeField(key, row[0], keys.data() + i * keySize, &error))
+            return fail(error);
+    }
+    auto keyAt = [&](std::size_t i) { return keys.data() + i * keySize; };
+    auto less = [&](std::size_t a, std::size_t b) {
+        return std::memcmp(keyAt(a), keyAt(b), static_cast<std::size_t>(keySize)) < 0;
+    };
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    if (!std::is_sorted(order.begin(), order.end(), less))
+        std::stable_sort(order.begin(), order.end(), less);
+    bool duplicate = false;
+    for (std::size_t i = 1; i < n && !duplicate; ++i)
+        duplicate = !less(order[i - 1], order[i]);
+
+    const QString pxPath = indexPathFor(path);
+    if (duplicate) {
+        // The copy is kept without a key; an index beside it would describe another table.
+        for (std::size_t i = 0; i < n; ++i) {
+            if (Status s = w->append(rowAt(i)); !s)
+                return s;
+        }
+        if (Status s = w->close(); !s)
+            return s;
+        QFile::remove(pxPath);
+        return fail(QStringLiteral("Key violation"));
+    }
+
+    w->setKeyed(true);
+    const int perBlock = w->recordsPerBlock();
+    std::vector<IndexEntry> leaves;
+    for (std::size_t i = 0; i < n; i += static_cast<std::size_t>(perBlock)) {
+        IndexEntry e;
+        e.key = QByteArray(reinterpret_cast<const char*>(keyAt(order[i])), keySize);
+        e.block = static_cast<std::uint32_t>(i / static_cast<std::size_t>(perBlock) + 1);
+        e.count = static_cast<std::uint32_t>(std::min<std::size_t>(perBlock, n - i));
+        leaves.push_back(e);
+    }
+    if (leaves.size() > static_cast<std::size_t>(kMaxBlocks))
+        return fail(QStringLiteral("Table %1 is full: it holds at most %2 records")
+                        .arg(shownPath(path))
+                        .arg(w->capacity()));
+    Result<std::unique_ptr<ReplacingFile>> px =
+        writePrimaryIndex(pxPath, key, leaves, options.blockSize, kVersionId,
+                          QFile::encodeName(QFileInfo(pxPath).fileName()));
+    if (!px)
+        return px.status();
+    for (std::size_t i : order) {
+        if (Status s = w->append(rowAt(i)); !s)
+            return s;
+    }
+    if (Status s = w->close(); !s)
+        return s;
+    return px.value()->commit();
+}
+
+Status emptyTable(const QString& path) {
+    Result<TableReader> r = TableReader::open(path);
+    if (!r)
+        return r.status();
+    const TableInfo& info = r.value().info();
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly))
+        return fail(
+            QStringLiteral("Cannot open table file %1: %2").arg(shownPath(path), in.errorString()));
+    QByteArray h = in.read(info.headerSize);
+    in.close();
+    if (h.size() != info.headerSize)
+        return fail(QStringLiteral("Cannot read table file %1").arg(shownPath(path)));
+    auto* p = reinterpret_cast<unsigned char*>(h.data());
+    put32(p + 0x06, 0);
+    put16(p + 0x0A, 0);
+    put16(p + 0x0C, 0);
+    put16(p + 0x0E, 0);
+    put16(p + 0x10, 0);
+    put16(p + 0x3A, 0);
+
+    const QString pxPath = indexPathFor(path);
+    std::unique_ptr<ReplacingFile> px;
+    if (info.keyed && QFile::exists(pxPath)) {
+        const FieldDef key = info.fields.front();
+        Result<std::unique_ptr<ReplacingFile>> f =
+            writePrimaryIndex(pxPath, key, {}, info.blockSize, info.fileVersionId,
+                              QFile::encodeName(QFileInfo(pxPath).fileName()));
+        if (!f)
+            return f.status();
+        px = f.take();
+    }
+    Result<std::unique_ptr<ReplacingFile>> out = ReplacingFile::begin(path);
+    if (!out)
+        return out.status();
+    if (Status s = out.value()->writeAt(0, h.constData(), h.size()); !s)
+        return s;
+    if (Status s = out.value()->commit(); !s)
+        return s;
+    return px ? px->commit() : Status();
+}
+
+} // namespace kx::px

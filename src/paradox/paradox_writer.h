@@ -1,0 +1,102 @@
+#pragma once
+
+#include "common/result.h"
+#include "paradox/paradox_value.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace kx::px {
+
+class ReplacingFile;
+
+struct WriteOptions {
+    // 1024, 2048, 3072, 4096, 8192, 16384 or 32768. 32 KB blocks hold over 29 million readings.
+    int blockSize = 32768;
+    int codePage = 936;
+    QByteArray tableName; // defaults to the file name
+};
+
+// Writes a new table file: fields first, then records appended in order. Records are encoded
+// into an in-memory block and written a block at a time; the header is written by flush() and
+// close(). All of it goes to a temporary file beside the target, which close() renames over the
+// target; a writer destroyed before close() leaves the target untouched. Append refuses a
+// record, with a message, once the table has reached the format's 65,535 blocks.
+class TableWriter {
+public:
+    static Result<std::unique_ptr<TableWriter>> create(const QString& path,
+                                                       const std::vector<FieldDef>& fields,
+                                                       const WriteOptions& options = {});
+    ~TableWriter();
+
+    Status append(const Record& record);
+    // Appends a record already in stored form (recordSize() bytes).
+    Status appendStored(const unsigned char* stored);
+    // Writes the pending block and the header to the temporary file.
+    Status flush();
+    // Flushes and puts the file in place of the target.
+    Status close();
+
+    const std::vector<FieldDef>& fields() const { return fields_; }
+    int recordSize() const { return recordSize_; }
+    int recordsPerBlock() const { return perBlock_; }
+    std::int64_t recordCount() const { return count_; }
+    // Most records the table can hold with its block size.
+    std::int64_t capacity() const;
+    // Marks the table as keyed on its first field (set by the keyed copy before close).
+    void setKeyed(bool keyed) { keyed_ = keyed; }
+
+private:
+    TableWriter() = default;
+    Status writeBlock(bool last);
+    QByteArray header() const;
+
+    QString path_;
+    std::vector<FieldDef> fields_;
+    std::vector<int> offsets_;
+    WriteOptions options_;
+    std::unique_ptr<ReplacingFile> file_;
+    QByteArray block_;
+    QByteArray scratch_;
+    int headerSize_ = 0;
+    int recordSize_ = 0;
+    int perBlock_ = 0;
+    int inBlock_ = 0;
+    int blocks_ = 0; // blocks started, the current one included
+    std::int64_t count_ = 0;
+    std::int32_t autoInc_ = 0;
+    bool keyed_ = false;
+    bool closed_ = false;
+};
+
+// Checks a field list against the format's limits (names, types, sizes, record size).
+Status checkFields(const std::vector<FieldDef>& fields, int blockSize);
+
+// Creates (or replaces) a table file with these fields and no records.
+Status createTable(const QString& path, const std::vector<FieldDef>& fields,
+                   const WriteOptions& options = {});
+// Writes a whole table from rows in memory.
+Status writeTable(const QString& path, const std::vector<FieldDef>& fields,
+                  const std::vector<Record>& rows, const WriteOptions& options = {});
+// Writes a table keyed on its first field with its primary index (.PX) beside it. Rows are
+// stored in key order. A duplicate key fails with "Key violation": the table file is still
+// written (unkeyed) and no index is left beside it.
+Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
+                       const std::vector<Record>& rows, const WriteOptions& options = {});
+// The same for rows handed out one at a time by position (0 .. count-1), so a large table
+// need not be copied into records first. The reference returned is used before the next call.
+using RowSource = std::function<const Record&(std::size_t)>;
+Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields, std::size_t count,
+                       const RowSource& rowAt, const WriteOptions& options = {});
+// Rewrites a table file with the same structure and no records (its index too, if keyed).
+Status emptyTable(const QString& path);
+
+// The primary index file that belongs to a table file (same name, extension .PX or .px).
+QString indexPathFor(const QString& tablePath);
+
+} // namespace kx::px

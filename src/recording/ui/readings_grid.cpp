@@ -1,0 +1,188 @@
+#include "recording/ui/readings_grid.h"
+
+#include "common/ui/message_boxes.h"
+#include "recording/readings_table.h"
+#include "recording/readings_table_model.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace kx {
+namespace {
+
+// The grid's left margin: a narrow header that marks the current row with a triangle,
+// the way data grids show their cursor.
+class RowIndicator : public QHeaderView {
+public:
+    explicit RowIndicator(QWidget* parent) : QHeaderView(Qt::Vertical, parent) {
+        setSectionResizeMode(QHeaderView::Fixed);
+        setSectionsClickable(false);
+    }
+
+    QSize sizeHint() const override { return {12, 0}; }
+
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override {
+        painter->save();
+        painter->fillRect(rect, palette().button());
+        painter->setPen(palette().mid().color());
+        painter->drawLine(rect.bottomLeft(), rect.bottomRight());
+        painter->drawLine(rect.topRight(), rect.bottomRight());
+        const auto* view = static_cast<const QTableView*>(parentWidget());
+        if (view->currentIndex().isValid() && view->currentIndex().row() == logicalIndex) {
+            const int cy = rect.center().y();
+            const int x = rect.left() + 3;
+            const QPoint tri[3] = {{x, cy - 4}, {x + 5, cy}, {x, cy + 4}};
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(Qt::black);
+            painter->drawPolygon(tri, 3);
+        }
+        painter->restore();
+    }
+};
+
+class AlignedDelegate : public QStyledItemDelegate {
+public:
+    AlignedDelegate(std::vector<Qt::Alignment> align, QObject* parent)
+        : QStyledItemDelegate(parent), align_(std::move(align)) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const auto c = static_cast<std::size_t>(index.column());
+        if (c < align_.size())
+            option->displayAlignment = align_[c] | Qt::AlignVCenter;
+    }
+
+private:
+    std::vector<Qt::Alignment> align_;
+};
+
+} // namespace
+
+GridLayout liveGridLayout() {
+    GridLayout g;
+    g.columns = {
+        {"No", "No", 54, Qt::AlignHCenter},
+        {"Time", "Time", 92, Qt::AlignHCenter},
+        {"Value", "Value", 72, Qt::AlignHCenter},
+        {"Unit", "Unit", 90, Qt::AlignHCenter},
+        {"V_Range", "Function", 109, Qt::AlignHCenter},
+        {"I_Range", "Remark", 158, Qt::AlignLeft},
+    };
+    g.background = QColor(0xC0, 0xC0, 0xC0); // silver
+    g.titleColor = Qt::black;
+    g.cellPixelHeight = 11;
+    g.titlePixelHeight = 15;
+    g.cellBold = true;
+    g.titleBold = true;
+    return g;
+}
+
+GridLayout storeGridLayout() {
+    GridLayout g;
+    g.columns = {
+        {"SNo", "SNo", 36, Qt::AlignHCenter},
+        {"STime", "STime", 47, Qt::AlignHCenter},
+        {"SValue", "SValue", 49, Qt::AlignHCenter},
+        {"SUnit", "SUnit", 42, Qt::AlignHCenter},
+        {"SV_Range", "SV_Range", 73, Qt::AlignHCenter},
+        {"SI_Range", "SI_Range", 70, Qt::AlignHCenter},
+    };
+    g.background = QColor(0xA6, 0xCA, 0xF0); // sky blue
+    g.titleColor = QColor(0xFF, 0x00, 0xFF); // fuchsia
+    g.cellPixelHeight = 11;
+    g.titlePixelHeight = 13;
+    g.cellBold = false;
+    g.titleBold = false;
+    return g;
+}
+
+ReadingsGrid::ReadingsGrid(ReadingsTable& table, GridLayout layout, MessageBoxes& boxes,
+                           QWidget* parent)
+    : QTableView(parent), table_(table), layout_(std::move(layout)), boxes_(boxes),
+      model_(new ReadingsTableModel(table, this)) {
+    setVerticalHeader(new RowIndicator(this));
+    setModel(model_);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setTabKeyNavigation(true);
+    setShowGrid(true);
+    setWordWrap(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setHighlightSections(false);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    verticalHeader()->setMinimumSectionSize(1);
+
+    connect(&table_, &ReadingsTable::rowAppended, this, [this](qint64 row) {
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        setCurrentIndex(model_->index(static_cast<int>(row), column));
+    });
+    connect(model_, &QAbstractItemModel::modelReset, this, &ReadingsGrid::applyLayout);
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, verticalHeader()->viewport(),
+            qOverload<>(&QWidget::update));
+    applyLayout();
+}
+
+void ReadingsGrid::applyLayout() {
+    QFont cell(QStringLiteral("Arial"));
+    cell.setPixelSize(layout_.cellPixelHeight);
+    cell.setBold(layout_.cellBold);
+    setFont(cell);
+    QFont title(QStringLiteral("Arial"));
+    title.setPixelSize(layout_.titlePixelHeight);
+    title.setBold(layout_.titleBold);
+    horizontalHeader()->setFont(title);
+
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, layout_.background);
+    pal.setColor(QPalette::Window, layout_.background);
+    setPalette(pal);
+    QPalette hp = horizontalHeader()->palette();
+    hp.setColor(QPalette::ButtonText, layout_.titleColor);
+    hp.setColor(QPalette::WindowText, layout_.titleColor);
+    horizontalHeader()->setPalette(hp);
+    verticalHeader()->setDefaultSectionSize(QFontMetrics(cell).height() + 6);
+
+    std::vector<Qt::Alignment> align(table_.fields().size(), Qt::AlignLeft);
+    for (const GridLayout::Column& c : layout_.columns) {
+        const int i = table_.fieldIndex(c.field);
+        if (i < 0)
+            continue;
+        align[static_cast<std::size_t>(i)] = c.alignment;
+        model_->setColumnTitle(i, QString::fromLatin1(c.title));
+        setColumnWidth(i, c.width);
+    }
+    auto* old = itemDelegate();
+    setItemDelegate(new AlignedDelegate(std::move(align), this));
+    if (old && old->parent() == this)
+        old->deleteLater();
+}
+
+int ReadingsGrid::currentRecord() const {
+    return currentIndex().isValid() ? currentIndex().row() : -1;
+}
+
+void ReadingsGrid::deleteCurrentRecord() {
+    const int row = currentRecord();
+    if (row < 0)
+        return;
+    if (!boxes_.confirm(this, QStringLiteral("Delete record?")))
+        return;
+    if (const Status s = table_.deleteRecord(row); !s)
+        boxes_.error(this, s.error());
+}
+
+void ReadingsGrid::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && (event->modifiers() & Qt::ControlModifier)) {
+        deleteCurrentRecord();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+} // namespace kx

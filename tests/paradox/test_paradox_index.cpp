@@ -1,0 +1,177 @@
+#include "px_oracle.h"
+#include "support/table_files.h"
+
+#include "paradox/paradox_index.h"
+#include "paradox/paradox_reader.h"
+#include "paradox/paradox_writer.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+using namespace kx;
+using namespace kx::px;
+
+namespace {
+
+QByteArray longKey(std::int32_t v) {
+    const auto u = static_cast<std::uint32_t>(v) ^ 0x80000000u;
+    const char b[4] = {static_cast<char>(u >> 24), static_cast<char>(u >> 16),
+                       static_cast<char>(u >> 8), static_cast<char>(u)};
+    return QByteArray(b, 4);
+}
+
+const std::vector<FieldDef> kWide = {{"Id", FieldType::Long, 4}, {"Pad", FieldType::Alpha, 96}};
+
+std::vector<Record> wideRows(int n) {
+    std::vector<Record> rows;
+    rows.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        rows.push_back({Value(std::int32_t(i * 3 - n)), Value(QByteArray::number(i))});
+    return rows;
+}
+
+// Checks every entry of the index against the table: leaf j points at data block j+1 with the
+// block's record count and first key; upper entries hold the first key of their child block.
+void checkIndex(const QString& dbPath, int expectLevels) {
+    Result<TableReader> db = TableReader::open(dbPath);
+    ASSERT_TRUE(db.ok()) << db.error().toStdString();
+    std::vector<QByteArray> keys;
+    ASSERT_TRUE(db.value().forEachRaw([&](const unsigned char* rec) {
+        keys.emplace_back(reinterpret_cast<const char*>(rec), 4);
+        return true;
+    }));
+    for (std::size_t i = 1; i < keys.size(); ++i)
+        ASSERT_LT(keys[i - 1], keys[i]) << "records out of key order at " << i;
+
+    Result<PrimaryIndex> px = readPrimaryIndex(indexPathFor(dbPath));
+    ASSERT_TRUE(px.ok()) << px.error().toStdString();
+    const PrimaryIndex& idx = px.value();
+    ASSERT_EQ(idx.levelCount, expectLevels);
+    ASSERT_EQ(static_cast<int>(idx.levels.size()), expectLevels);
+    const std::vector<IndexEntry>& leaves = idx.levels.back();
+    const int perBlock = (db.value().info().blockSize - 6) / db.value().info().recordSize;
+    ASSERT_EQ(leaves.size(), (keys.size() + perBlock - 1) / perBlock);
+    std::size_t covered = 0;
+    for (std::size_t j = 0; j < leaves.size(); ++j) {
+        ASSERT_EQ(leaves[j].block, j + 1);
+        ASSERT_EQ(leaves[j].key, keys[j * perBlock]) << "leaf " << j;
+        covered += leaves[j].count;
+    }
+    EXPECT_EQ(covered, keys.size());
+    for (std::size_t level = 0; level + 1 < idx.levels.size(); ++level) {
+        std::size_t child = 0;
+        for (const IndexEntry& e : idx.levels[level]) {
+            ASSERT_LT(child, idx.levels[level + 1].size());
+            EXPECT_EQ(e.key, idx.levels[level + 1][child].key);
+            child += e.count;
+        }
+        EXPECT_EQ(child, idx.levels[level + 1].size());
+    }
+    EXPECT_LE(idx.levels.front().size(),
+              static_cast<std::size_t>((idx.blockSize - 6) / (storageSize(idx.keyField) + 6)));
+}
+
+} // namespace
+
+TEST(ParadoxIndex, SmallKeyedCopyAgreesWithPxlib) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("copy.db");
+    std::vector<Record> rows;
+    for (int i = 1; i <= 50; ++i)
+        rows.push_back({Value(std::int32_t(i)), Value::timeOfDay(i * 1000), Value("1.0"),
+                        Value("V"), Value("IR"), Value("Timed")});
+    ASSERT_TRUE(writeKeyedTable(path, readingsLikeFields(), rows).ok());
+    EXPECT_EQ(indexPathFor(path), dir.filePath("copy.px"));
+    ASSERT_TRUE(QFileInfo::exists(dir.filePath("copy.px")));
+    Result<TableInfo> info = readTableInfo(path);
+    ASSERT_TRUE(info.ok());
+    EXPECT_TRUE(info.value().keyed);
+    EXPECT_EQ(info.value().keyFieldCount, 1);
+    checkIndex(path, 1);
+    Result<PrimaryIndex> px = readPrimaryIndex(dir.filePath("copy.px"));
+    EXPECT_EQ(px.value().levels[0][0].key, longKey(1));
+    EXPECT_EQ(px.value().levels[0][0].count, 50u);
+
+    const pxoracle::Table ref = pxoracle::read(path, dir.filePath("copy.px"));
+    ASSERT_TRUE(ref.error.empty()) << ref.error;
+    ASSERT_EQ(ref.rows.size(), 50u);
+    EXPECT_EQ(ref.rows[49][0], "50");
+}
+
+TEST(ParadoxIndex, TwoLevelsReadBackThroughPxlib) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("two.DB");
+    const auto rows = wideRows(3000); // 300 data blocks of 1 KB, 3 leaf blocks
+    ASSERT_TRUE(writeKeyedTable(path, kWide, rows, blocks(1024)).ok());
+    EXPECT_EQ(indexPathFor(path), dir.filePath("two.PX"));
+    checkIndex(path, 2);
+    const pxoracle::Table ref = pxoracle::read(path, dir.filePath("two.PX"));
+    ASSERT_TRUE(ref.error.empty()) << ref.error;
+    ASSERT_EQ(ref.rows.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        ASSERT_EQ(ref.rows[i][0], pxoracle::neutral(rows[i][0])) << i;
+}
+
+TEST(ParadoxIndex, ManyLevelsForLargeTables) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("big.db");
+    // 12,000 data blocks; 101 entries per index block: 119 leaf blocks, 2 above, 1 root.
+    ASSERT_TRUE(writeKeyedTable(path, kWide, wideRows(120000), blocks(1024)).ok());
+    checkIndex(path, 3);
+}
+
+TEST(ParadoxIndex, RecordsAreStoredInKeyOrder) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("shuffled.db");
+    auto rows = wideRows(5000);
+    std::mt19937 rng(7);
+    std::shuffle(rows.begin(), rows.end(), rng);
+    ASSERT_TRUE(writeKeyedTable(path, kWide, rows, blocks(2048)).ok());
+    checkIndex(path, 2);
+
+    const std::vector<FieldDef> alpha = {{"Name", FieldType::Alpha, 8}, {"N", FieldType::Long, 4}};
+    const QString apath = dir.filePath("alpha.db");
+    ASSERT_TRUE(writeKeyedTable(apath, alpha,
+                                {{Value("pear"), Value(std::int32_t{1})},
+                                 {Value("apple"), Value(std::int32_t{2})},
+                                 {Value("fig"), Value(std::int32_t{3})}})
+                    .ok());
+    Result<std::vector<Record>> back = readTable(apath);
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(back.value()[0][0].toText(), "apple");
+    EXPECT_EQ(back.value()[2][0].toText(), "pear");
+}
+
+TEST(ParadoxIndex, DuplicateKeyIsAKeyViolation) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("dup.db");
+    ASSERT_TRUE(writeKeyedTable(path, kWide, wideRows(10)).ok());
+    ASSERT_TRUE(QFileInfo::exists(dir.filePath("dup.px")));
+
+    auto rows = wideRows(1000);
+    rows[700][0] = rows[300][0];
+    const Status s = writeKeyedTable(path, kWide, rows);
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error(), "Key violation");
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("dup.px")));
+    Result<TableInfo> info = readTableInfo(path);
+    ASSERT_TRUE(info.ok());
+    EXPECT_FALSE(info.value().keyed);
+    EXPECT_EQ(info.value().recordCount, 1000);
+}
+
+TEST(ParadoxIndex, EmptyingAKeyedTableEmptiesItsIndex) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("k.db");
+    ASSERT_TRUE(writeKeyedTable(path, kWide, wideRows(100)).ok());
+    ASSERT_TRUE(emptyTable(path).ok());
+    EXPECT_EQ(readTableInfo(path).value().recordCount, 0);
+    Result<PrimaryIndex> px = readPrimaryIndex(dir.filePath("k.px"));
+    ASSERT_TRUE(px.ok()) << px.error().toStdString();
+    EXPECT_EQ(px.value().entryCount, 0);
+}

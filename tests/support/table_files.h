@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+#include "paradox/paradox_writer.h"
+
+#include <gtest/gtest.h>
+
+// Paths and small file helpers shared by the table-file tests.
+
+// Tables made by other programs, kept outside the repository. A clone alone lacks them; the
+// tests that read them then skip with a message.
+inline QString fixturesDir() {
+    return QStringLiteral(KX_SHARED_DIR "/fixtures/paradox/");
+}
+inline QString fixture(const char* name) {
+    return fixturesDir() + QLatin1String(name);
+}
+inline bool fixturesPresent() {
+    return QDir(fixturesDir()).exists();
+}
+#define KX_NEED_FIXTURES()                                                                         \
+    do {                                                                                           \
+        if (!fixturesPresent())                                                                    \
+            GTEST_SKIP() << "table fixtures not present in " << fixturesDir().toStdString();       \
+    } while (false)
+
+inline QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool putFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Six fields laid out as the program's readings tables are: a Long number, a Time and four
+// Alpha texts; `prefix` names the stored table's twins ("S").
+inline std::vector<kx::px::FieldDef> readingsLikeFields(const QByteArray& prefix = {}) {
+    using T = kx::px::FieldType;
+    return {
+        {prefix + "No", T::Long, 4},        {prefix + "Time", T::Time, 4},
+        {prefix + "Value", T::Alpha, 16},   {prefix + "Unit", T::Alpha, 8},
+        {prefix + "V_Range", T::Alpha, 24}, {prefix + "I_Range", T::Alpha, 16},
+    };
+}
+
+// Write options with the given block size.
+inline kx::px::WriteOptions blocks(int size) {
+    kx::px::WriteOptions o;
+    o.blockSize = size;
+    return o;
+}
