@@ -14,6 +14,10 @@ QString AppDir() {
     return dir;
 }
 
+QString chartPicturesDir() {
+    return QDir::homePath() + QStringLiteral("/TestGraph/");
+}
+
 QString resolveInAppDir(const QString& name) {
     if (name.contains(QLatin1Char('/')) || QFileInfo(name).isAbsolute())
         return name;

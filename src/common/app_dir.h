@@ -13,4 +13,8 @@ QString AppDir();
 // part are returned unchanged.
 QString resolveInAppDir(const QString& name);
 
+// The folder the chart's pictures are saved in, created once at start: "TestGraph" in the
+// user's home folder, with its trailing separator. Messages show this real path.
+QString chartPicturesDir();
+
 } // namespace kx
