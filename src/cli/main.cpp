@@ -1,8 +1,10 @@
 #include "cli/cli_commands.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -10,6 +12,9 @@ struct Command {
     const char* name;
     int (*run)(const QStringList&);
     const char* usage;
+    // Commands that draw (charts, report pages) need the GUI classes; they run on the
+    // offscreen platform, so no display is needed.
+    bool draws = false;
 };
 
 constexpr Command kCommands[] = {
@@ -30,19 +35,31 @@ int usage() {
     return kx::cli::usageError(text);
 }
 
+const Command* findCommand(const char* name) {
+    for (const Command& c : kCommands) {
+        if (name && std::strcmp(name, c.name) == 0)
+            return &c;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    const Command* command = findCommand(argc > 1 ? argv[1] : nullptr);
+    std::unique_ptr<QCoreApplication> app;
+    if (command && command->draws) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("kxlink-cli"));
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
-    if (args.isEmpty())
+    if (!command)
         return usage();
-    const QString name = args.takeFirst();
-    for (const Command& c : kCommands) {
-        if (name == QLatin1String(c.name))
-            return c.run(args);
-    }
-    return usage();
+    args.removeFirst();
+    return command->run(args);
 }
