@@ -1,6 +1,10 @@
 # Set-up, build and test entry points. Every target installs what is missing first.
 BUILD_DIR ?= build
 TSAN_DIR  ?= build-tsan
+ASAN_DIR  ?= build-asan
+FUZZ_DIR  ?= build-fuzz
+SOAK_DIR  ?= build-soak
+FUZZ_SECONDS ?= 60
 JOBS      ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
@@ -10,25 +14,37 @@ PACKAGES = build-essential cmake pkg-config \
            libudev-dev libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev \
            fonts-liberation2 xvfb xauth
 
-.PHONY: all deps configure build test demo bench tsan clean format
+# Only the fuzz targets need these (clang and its sanitizer and fuzzer runtimes); `make test`
+# and `make asan` build with GCC.
+FUZZ_PACKAGES = clang libclang-rt-14-dev
+
+.PHONY: all deps fuzz-deps configure build test demo bench tsan asan fuzz soak clean format
 
 all: build
 
 deps:
-	@missing=""; \
-	for p in $(PACKAGES); do \
+	@$(call install,$(PACKAGES))
+
+fuzz-deps: deps
+	@$(call install,$(FUZZ_PACKAGES))
+
+# Installs the packages of a list that are missing (as root), or names them and stops.
+define install
+	missing=""; \
+	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" != "0" ]; then \
 	    echo "Missing packages:$$missing"; \
-	    echo "Run 'make deps' as root (or: sudo apt-get install$$missing)."; \
+	    echo "Run make as root to install them (or: sudo apt-get install$$missing)."; \
 	    exit 1; \
 	  fi; \
 	  echo "Installing:$$missing"; \
 	  export DEBIAN_FRONTEND=noninteractive; \
 	  apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+endef
 
 # The flags a build folder was configured with are kept beside it; a change of CMAKE_FLAGS
 # configures it again.
@@ -65,8 +81,41 @@ tsan: deps
 	cd $(TSAN_DIR) && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 	  ctest --output-on-failure -L thread --timeout 600
 
+# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer. Leaks inside the
+# table library the tests compare against are suppressed by name (tests/sanitizers/lsan.supp).
+SAN_ENV = QT_QPA_PLATFORM=offscreen \
+          ASAN_OPTIONS="detect_leaks=1 abort_on_error=1 detect_stack_use_after_return=1" \
+          LSAN_OPTIONS="suppressions=$(CURDIR)/tests/sanitizers/lsan.supp print_suppressions=0" \
+          UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"
+
+asan: deps
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DKX_ASAN=ON -DKX_BUILD_BENCH=OFF
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	cd $(ASAN_DIR) && $(SAN_ENV) ctest --output-on-failure -j $(JOBS) --timeout 1200
+
+# Builds the fuzz targets (clang, ASan and UBSan) and runs each for FUZZ_SECONDS, from the seeds
+# in fuzz/corpus/<target>/ and what earlier runs found (kept in $(FUZZ_DIR)/corpus/). A crash
+# leaves its input in $(FUZZ_DIR)/artifacts/ and fails the target.
+fuzz: fuzz-deps
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=Debug -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_all
+	@mkdir -p $(FUZZ_DIR)/artifacts $(FUZZ_DIR)/logs
+	@while IFS='|' read -r name opts seeds; do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$name fuzz/corpus/$$name; \
+	  log=$(FUZZ_DIR)/logs/$$name.log; \
+	  echo "== $$name: $(FUZZ_SECONDS) s (log: $$log)"; \
+	  if ! UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
+	    $(FUZZ_DIR)/fuzz/$$name $$opts -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	      -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/artifacts/$$name- \
+	      $(FUZZ_DIR)/corpus/$$name fuzz/corpus/$$name $$seeds >$$log 2>&1; then \
+	    tail -n 60 $$log; echo "fuzz: $$name failed; its input is in $(FUZZ_DIR)/artifacts/"; exit 1; \
+	  fi; \
+	  grep -E '^stat::(number_of_executed_units|new_units_added|peak_rss_mb)' $$log; \
+	done < $(FUZZ_DIR)/fuzz/targets.txt
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD_DIR) $(TSAN_DIR)
+	rm -rf $(BUILD_DIR) $(TSAN_DIR) $(ASAN_DIR) $(FUZZ_DIR) $(SOAK_DIR)

@@ -100,7 +100,10 @@ bool parseOptions(QStringList args, bool record, LinkOptions* o) {
                 return false;
             o->limit = n;
         } else if (record && a == QLatin1String("--interval")) {
-            if (!value(&v) || !RecordingControl::intervalFromText(v))
+            // The sampling interval is a count of seconds to wait: never below 0.
+            const std::optional<std::int32_t> seconds =
+                value(&v) ? RecordingControl::intervalFromText(v) : std::nullopt;
+            if (!seconds || *seconds < 0)
                 return false;
             o->interval = v;
         } else if (record && a == QLatin1String("--no-repeat"))

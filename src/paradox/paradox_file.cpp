@@ -1,5 +1,7 @@
 #include "paradox/paradox_file.h"
 
+#include "common/regular_file.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -19,6 +21,9 @@ Result<std::unique_ptr<ReplacingFile>> ReplacingFile::begin(const QString& targe
     const QString shown = QDir::toNativeSeparators(target);
     if (!fi.dir().exists())
         return fail(QStringLiteral("Cannot write %1: the folder does not exist").arg(shown));
+    // The rename would put a file in place of a pipe, a device or a folder's name.
+    if (Status s = refuseNonRegular(target, QStringLiteral("Cannot write")); !s)
+        return fail(s.error());
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QString temp = fi.dir().filePath(
             QStringLiteral(".%1.%2.tmp")
@@ -38,9 +43,22 @@ ReplacingFile::~ReplacingFile() {
 }
 
 Status ReplacingFile::writeAt(qint64 pos, const char* data, qint64 n) {
-    if (!file_.seek(pos) || file_.write(data, n) != n)
-        return fail(QStringLiteral("Cannot write %1: %2")
-                        .arg(QDir::toNativeSeparators(target_), file_.errorString()));
+    // A write may store less than asked (a signal, a nearly full disk): go on with the rest
+    // until all is written or the system gives its reason.
+    const int fd = file_.handle();
+    while (n > 0) {
+        const ssize_t done = ::pwrite(fd, data, static_cast<std::size_t>(n), pos);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            const QString why = done < 0 ? systemErrorText(errno) : systemErrorText(EIO);
+            return fail(
+                QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(target_), why));
+        }
+        data += done;
+        pos += done;
+        n -= done;
+    }
     return {};
 }
 
@@ -48,17 +66,17 @@ Status ReplacingFile::commit() {
     const QString shown = QDir::toNativeSeparators(target_);
     if (done_)
         return fail(QStringLiteral("Cannot write %1: already closed").arg(shown));
-    bool ok = file_.flush() && ::fsync(file_.handle()) == 0;
+    // Delayed write errors (a full disk, a quota) show up at fsync.
+    const int err = ::fsync(file_.handle()) == 0 ? 0 : errno;
     const QString tempName = file_.fileName();
     file_.close();
-    if (!ok || file_.error() != QFileDevice::NoError) {
-        const QString why = file_.errorString();
+    if (err != 0) {
         abandon();
-        return fail(QStringLiteral("Cannot write %1: %2").arg(shown, why));
+        return fail(QStringLiteral("Cannot write %1: %2").arg(shown, systemErrorText(err)));
     }
     if (std::rename(QFile::encodeName(tempName).constData(),
                     QFile::encodeName(target_).constData()) != 0) {
-        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+        const QString why = systemErrorText(errno);
         abandon();
         return fail(QStringLiteral("Cannot replace %1: %2").arg(shown, why));
     }

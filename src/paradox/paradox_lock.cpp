@@ -1,5 +1,7 @@
 #include "paradox/paradox_lock.h"
 
+#include "common/regular_file.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -15,10 +17,10 @@ Result<std::unique_ptr<TableLock>> TableLock::acquire(const QString& path, bool*
     if (inUse)
         *inUse = false;
     const QString shown = QDir::toNativeSeparators(path);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return fail(QStringLiteral("Cannot open table file %1: %2")
-                        .arg(shown, QString::fromLocal8Bit(std::strerror(errno))));
+    Result<int> opened = openRegularFile(path, O_RDONLY, QStringLiteral("Cannot open table file"));
+    if (!opened)
+        return fail(opened.error());
+    const int fd = opened.value();
     int rc = 0;
     do {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);

@@ -43,6 +43,15 @@ QString indexPathFor(const QString& tablePath) {
     return fi.dir().filePath(fi.completeBaseName() + QLatin1Char('.') + pxExt);
 }
 
+QStringList indexPathsFor(const QString& tablePath) {
+    const QFileInfo fi(tablePath);
+    const QString base = fi.dir().filePath(fi.completeBaseName());
+    const QString named = indexPathFor(tablePath);
+    const QString other = named.endsWith(QLatin1String(".px")) ? base + QStringLiteral(".PX")
+                                                               : base + QStringLiteral(".px");
+    return {named, other};
+}
+
 Status checkFields(const std::vector<FieldDef>& fields, int blockSize) {
     if (!validBlockSize(blockSize))
         return fail(QStringLiteral("Invalid block size %1").arg(blockSize));
@@ -255,6 +264,19 @@ Status TableWriter::close() {
     return file_->commit();
 }
 
+namespace {
+
+// An index beside a table without a key would describe some other table.
+Status removeStaleIndex(const QString& tablePath) {
+    for (const QString& px : indexPathsFor(tablePath)) {
+        if (QFileInfo::exists(px) && !QFile::remove(px))
+            return fail(QStringLiteral("Cannot remove the old index %1").arg(shownPath(px)));
+    }
+    return {};
+}
+
+} // namespace
+
 Status createTable(const QString& path, const std::vector<FieldDef>& fields,
                    const WriteOptions& options) {
     return writeTable(path, fields, {}, options);
@@ -269,7 +291,9 @@ Status writeTable(const QString& path, const std::vector<FieldDef>& fields,
         if (Status s = w.value()->append(r); !s)
             return s;
     }
-    return w.value()->close();
+    if (Status s = w.value()->close(); !s)
+        return s;
+    return removeStaleIndex(path);
 }
 
 Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
@@ -394,6 +418,129 @@ Status emptyTable(const QString& path) {
     if (Status s = out.value()->commit(); !s)
         return s;
     return px ? px->commit() : Status();
+}
+
+} // namespace kx::px
+
+namespace kx::px {
+
+Result<IndexRebuild> rebuildPrimaryIndex(const QString& path) {
+    const QString shown = shownPath(path);
+    Result<TableReader> opened = TableReader::open(path, IndexCheck::Ignore);
+    if (!opened)
+        return fail(opened.error());
+    const TableReader& table = opened.value();
+    const TableInfo& info = table.info();
+    IndexRebuild done;
+    done.records = info.recordCount;
+    if (!info.keyed) {
+        for (const QString& px : indexPathsFor(path)) {
+            if (!QFileInfo::exists(px))
+                continue;
+            if (!QFile::remove(px))
+                return fail(QStringLiteral("Cannot remove the index %1").arg(shownPath(px)));
+            done.removedIndex = true;
+        }
+        return done;
+    }
+    if (info.keyFieldCount != 1)
+        return fail(QStringLiteral("Cannot rebuild the index of %1: it is keyed on %2 fields")
+                        .arg(shown)
+                        .arg(info.keyFieldCount));
+    done.keyed = true;
+    const FieldDef key = info.fields.front();
+    const auto keySize = static_cast<std::size_t>(table.keySize());
+    const auto recordSize = static_cast<std::size_t>(info.recordSize);
+
+    // Keys in chain order, and whether that already is key order.
+    std::vector<unsigned char> keys;
+    keys.reserve(static_cast<std::size_t>(info.recordCount) * keySize);
+    std::vector<IndexEntry> leaves;
+    bool sorted = true;
+    QByteArray buf;
+    for (const TableReader::DataBlock& b : table.dataBlocks()) {
+        if (Status s = table.readBlock(b, &buf); !s)
+            return fail(s.error());
+        const auto* p = reinterpret_cast<const unsigned char*>(buf.constData());
+        leaves.push_back(
+            {QByteArray(buf.constData(), static_cast<qsizetype>(keySize)), b.number, b.count});
+        for (int k = 0; k < b.count; ++k) {
+            const unsigned char* rec = p + static_cast<std::size_t>(k) * recordSize;
+            if (!keys.empty() && std::memcmp(&keys[keys.size() - keySize], rec, keySize) >= 0)
+                sorted = false;
+            keys.insert(keys.end(), rec, rec + keySize);
+        }
+    }
+    const std::size_t n = keys.size() / std::max<std::size_t>(keySize, 1);
+    auto keyAt = [&](std::size_t i) { return keys.data() + i * keySize; };
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    if (!sorted) {
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return std::memcmp(keyAt(a), keyAt(b), keySize) < 0;
+        });
+        for (std::size_t i = 1; i < n; ++i) {
+            if (std::memcmp(keyAt(order[i - 1]), keyAt(order[i]), keySize) == 0)
+                return fail(
+                    QStringLiteral("Cannot rebuild the index of %1: key %2 appears twice")
+                        .arg(shown, QString::fromLatin1(
+                                        codec::decodeField(key, keyAt(order[i])).toText())));
+        }
+    }
+    const QString pxPath = table.indexPath();
+    const QByteArray pxName = QFile::encodeName(QFileInfo(pxPath).fileName());
+    if (sorted) {
+        // Only the index is new: the table file stays as it is.
+        Result<std::unique_ptr<ReplacingFile>> px =
+            writePrimaryIndex(pxPath, key, leaves, info.blockSize, info.fileVersionId, pxName);
+        if (!px)
+            return fail(px.error());
+        if (Status s = px.value()->commit(); !s)
+            return fail(s.error());
+        return done;
+    }
+
+    // Out of order: the records are written again, sorted, in a table of the same structure.
+    done.reordered = true;
+    QByteArray all;
+    all.reserve(static_cast<qsizetype>(n * recordSize));
+    if (Status s = table.forEachRaw([&](const unsigned char* rec) {
+            all.append(reinterpret_cast<const char*>(rec), static_cast<qsizetype>(recordSize));
+            return true;
+        });
+        !s)
+        return fail(s.error());
+    WriteOptions options;
+    options.blockSize = info.blockSize;
+    options.codePage = info.codePage ? info.codePage : options.codePage;
+    options.tableName = info.tableName;
+    Result<std::unique_ptr<TableWriter>> created = TableWriter::create(path, info.fields, options);
+    if (!created)
+        return fail(created.error());
+    std::unique_ptr<TableWriter> w = created.take();
+    w->setKeyed(true);
+    const auto perBlock = static_cast<std::size_t>(w->recordsPerBlock());
+    leaves.clear();
+    for (std::size_t i = 0; i < n; i += perBlock) {
+        leaves.push_back({QByteArray(reinterpret_cast<const char*>(keyAt(order[i])),
+                                     static_cast<qsizetype>(keySize)),
+                          static_cast<std::uint32_t>(i / perBlock + 1),
+                          static_cast<std::uint32_t>(std::min(perBlock, n - i))});
+    }
+    Result<std::unique_ptr<ReplacingFile>> px =
+        writePrimaryIndex(pxPath, key, leaves, info.blockSize, kVersionId, pxName);
+    if (!px)
+        return fail(px.error());
+    for (std::size_t i : order) {
+        const auto* rec = reinterpret_cast<const unsigned char*>(all.constData()) + i * recordSize;
+        if (Status s = w->appendStored(rec); !s)
+            return fail(s.error());
+    }
+    if (Status s = w->close(); !s)
+        return fail(s.error());
+    if (Status s = px.value()->commit(); !s)
+        return fail(s.error());
+    return done;
 }
 
 } // namespace kx::px

@@ -289,6 +289,8 @@ TEST_F(RecordingWindow, FileExitEmptiesTheScratchFileButNotAUsersFile) {
     live().close();
     ASSERT_TRUE(QFile::remove(scratch));
     ASSERT_TRUE(QFile::copy(users, scratch));
+    // A keyed table goes nowhere without its index.
+    ASSERT_TRUE(QFile::copy(tables.path("readings.px"), tables.path("Pw60bdb.PX")));
 
     // A user's data file on the live table survives File > Exit.
     live().setTableName(users);

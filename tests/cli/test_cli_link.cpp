@@ -1,8 +1,11 @@
 #include "cli_runner.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 // The live commands on the simulated cable: the demo meter starts with a 500 V insulation
 // test rising from zero.
@@ -59,4 +62,29 @@ TEST(CliRecord, LimitAndRepeatRule) {
     EXPECT_EQ(r.jsonLines().value(0)["records"].toInt(), 2);
     EXPECT_EQ(runCli({"record", "--demo", "--frames", "1"}).exitCode, 2) << "--out is required";
     EXPECT_EQ(runCli({"record", "--demo", "--interval", "abc", "--out", out}).exitCode, 2);
+}
+
+TEST(CliRecord, NegativeIntervalIsBadUsage) {
+    QTemporaryDir dir;
+    const CliRun r =
+        runCli({"record", "--demo", "--interval", "-5", "--out", dir.filePath("n.db")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("usage"));
+    EXPECT_FALSE(QFile::exists(dir.filePath("n.db")));
+    EXPECT_EQ(runCli({"record", "--demo", "--frames", "1", "--interval", "0", "--out",
+                      dir.filePath("z.db")})
+                  .exitCode,
+              0);
+}
+
+TEST(CliRecord, RefusesWhatIsNotAFile) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("ff");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    CliRun r = runCli({"record", "--demo", "--frames", "1", "--out", fifo});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("it is a pipe, not a file")) << r.err.constData();
+    r = runCli({"record", "--demo", "--frames", "1", "--out", dir.path()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("it is a folder, not a file")) << r.err.constData();
 }
