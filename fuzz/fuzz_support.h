@@ -12,9 +12,13 @@
 // Helpers shared by the fuzz targets.
 namespace kxfuzz {
 
-// A folder of the fuzzing process's own, for inputs that the code under test reads as files.
+// A folder of the fuzzing process's own, for inputs that the code under test reads as files;
+// in memory where the system offers a memory file system, since every run writes its input.
 inline const QTemporaryDir& scratchDir() {
-    static const QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/kxfuzz-XXXXXX"));
+    static const QTemporaryDir dir((QDir(QStringLiteral("/dev/shm")).exists()
+                                        ? QStringLiteral("/dev/shm")
+                                        : QDir::tempPath()) +
+                                   QStringLiteral("/kxfuzz-XXXXXX"));
     return dir;
 }
 

@@ -3,6 +3,7 @@
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_file.h"
 #include "paradox/paradox_index.h"
+#include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 
 #include <QDir>
@@ -261,7 +262,22 @@ Status TableWriter::close() {
         return s;
     }
     closed_ = true;
-    return file_->commit();
+    std::unique_ptr<TableLock> lock;
+    if (options_.keepLock) {
+        Result<std::unique_ptr<TableLock>> l = TableLock::acquire(file_->file().fileName());
+        if (!l) {
+            file_->abandon();
+            return l.status();
+        }
+        lock = l.take();
+    }
+    if (Status s = file_->commit(); !s)
+        return s;
+    if (lock) {
+        lock->renamed(path_);
+        *options_.keepLock = std::move(lock);
+    }
+    return {};
 }
 
 namespace {

@@ -16,11 +16,16 @@ namespace kx::px {
 
 class ReplacingFile;
 
+class TableLock;
+
 struct WriteOptions {
     // 1024, 2048, 3072, 4096, 8192, 16384 or 32768. 32 KB blocks hold over 29 million readings.
     int blockSize = 32768;
     int codePage = 936;
     QByteArray tableName; // defaults to the file name
+    // When given, the new table file is locked before it takes the target's name, and the lock
+    // is handed out here (the caller's lock on the old file can then go).
+    std::unique_ptr<TableLock>* keepLock = nullptr;
 };
 
 // Writes a new table file: fields first, then records appended in order. Records are encoded
