@@ -95,7 +95,7 @@ asan-configure: deps
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DKX_ASAN=ON -DKX_BUILD_BENCH=OFF
 
 asan: asan-configure
-	cmake --build $(ASAN_DIR) -j $(JOBS)
+	cmake --build $(ASAN_DIR) -j $(JOBS) --target all_tests
 	cd $(ASAN_DIR) && $(SAN_ENV) ctest --output-on-failure -j $(JOBS) --timeout 1200
 
 # The whole window path on the simulated cable for SOAK_FRAMES frames with recording on; prints
