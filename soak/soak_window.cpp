@@ -4,11 +4,12 @@
 // "Limitless" record limit, and the grid. Prints resident memory at the start, every tenth of
 // the way and at the end, with the records' own share of it, and the record count.
 //
-//   soak_window [FRAMES] [--hidden]
+//   soak_window [FRAMES] [--hidden] [--limit N]
 //
 // FRAMES is 10,000,000 when not given. --hidden leaves the window unshown: everything but the
 // painting, which at the soak's pace of hundreds of frames a second takes most of the time
-// (the meter sends two a second).
+// (the meter sends two a second). --limit sets a record limit of N in place of "Limitless":
+// past it frames go on without records, and memory must then stay flat.
 #include "app/app_session.h"
 #include "app/ui/main_window.h"
 #include "common/ui/message_boxes.h"
@@ -18,6 +19,7 @@
 #include "link/sim_usb_serial_cable.h"
 #include "paradox/paradox_writer.h"
 #include "recording/readings_schema.h"
+#include "recording/recording_control.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -88,14 +90,17 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     long long total = 10'000'000LL;
     bool hidden = false;
+    long long limit = -1;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--hidden") == 0)
             hidden = true;
+        else if (std::strcmp(argv[i], "--limit") == 0 && i + 1 < argc)
+            limit = std::atoll(argv[++i]);
         else
             total = std::atoll(argv[i]);
     }
-    if (total <= 0) {
-        std::fprintf(stderr, "usage: soak_window [FRAMES] [--hidden]\n");
+    if (total <= 0 || limit == 0 || limit > kx::RecordingControl::kLimitless) {
+        std::fprintf(stderr, "usage: soak_window [FRAMES] [--hidden] [--limit N]\n");
         return 2;
     }
 
@@ -122,6 +127,8 @@ int main(int argc, char** argv) {
         if (!hidden)
             win.show();
         win.setlimitClick();
+        if (limit > 0)
+            session.recording().setRecordLimit(static_cast<std::int32_t>(limit));
 
         auto cable = std::make_shared<kx::SimUsbSerialCable>(
             std::make_unique<kx::SimulatedCable>(
