@@ -113,7 +113,7 @@ soak-asan: asan-configure
 # in fuzz/corpus/<target>/ and what earlier runs found (kept in $(FUZZ_DIR)/corpus/). A crash
 # leaves its input in $(FUZZ_DIR)/artifacts/ and fails the target.
 fuzz: fuzz-deps
-	cmake -S . -B $(FUZZ_DIR) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_BUILD_TYPE=Debug -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_all
 	@mkdir -p $(FUZZ_DIR)/artifacts $(FUZZ_DIR)/logs

@@ -47,9 +47,16 @@ Result<std::unique_ptr<TableLock>> TableLock::acquire(const QString& path, bool*
         const bool same = ::fstat(fd, &held) == 0 &&
                           ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
                           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
-        if (same || attempt == 8)
+        if (same)
             return std::unique_ptr<TableLock>(new TableLock(path, fd));
         ::close(fd);
+        if (attempt == 8) {
+            if (inUse)
+                *inUse = true;
+            return fail(QStringLiteral("Table file %1 is in use by another program: it is being "
+                                       "replaced")
+                            .arg(shown));
+        }
     }
 }
 
