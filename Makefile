@@ -8,7 +8,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 PACKAGES = build-essential cmake pkg-config \
            qt6-base-dev libqt6opengl6-dev qt6-charts-dev qt6-svg-dev libgl-dev \
            libudev-dev libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev \
-           fonts-liberation2 xvfb xauth
+           fonts-liberation2 xvfb xauth poppler-utils
 
 .PHONY: all deps configure build test demo bench tsan clean format
 

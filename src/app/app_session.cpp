@@ -17,6 +17,7 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
     LiveTable_.setTableName(setup.liveTable);
     StoreTable_.setTableName(setup.storeTable);
     scratchPath_ = LiveTable_.filePath();
+    storeDefaultPath_ = StoreTable_.filePath();
 
     link_ = std::make_unique<ConnectionControl>(
         setup.platform ? setup.platform : makeSystemPlatform(), receiver_, decoder_);
@@ -62,6 +63,10 @@ Status AppSession::openLiveTableAtStart() {
 
 bool AppSession::liveIsScratch() const {
     return LiveTable_.filePath() == scratchPath_;
+}
+
+bool AppSession::storeIsDefault() const {
+    return StoreTable_.filePath() == storeDefaultPath_;
 }
 
 void AppSession::closeTablesForExit() {

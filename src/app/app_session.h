@@ -6,6 +6,7 @@
 #include "link/hid_platform.h"
 #include "recording/readings_table.h"
 #include "recording/recording_control.h"
+#include "reports/report_state.h"
 
 #include <QObject>
 #include <QString>
@@ -46,6 +47,7 @@ public:
     ReadingsTable& storeTable() { return StoreTable_; }
     RecordingControl& recording() { return recording_; }
     QTimer& samplingTimer() { return SampInterTime_; }
+    ReportState& reports() { return reports_; }
 
     // Starts the device list's first scan (from the event loop) and the sampling timer.
     void start();
@@ -55,6 +57,9 @@ public:
     // Whether the live table is on the program's own scratch file, which holds no records of
     // the user's between runs and may be emptied freely (a data file the user opened may not).
     bool liveIsScratch() const;
+    // Whether the stored table is on its default file, which the store's open may empty (a
+    // data file the user opened into it may not be).
+    bool storeIsDefault() const;
 
     // The EXIT panel's closing of both tables.
     void closeTablesForExit();
@@ -81,6 +86,8 @@ private:
     QTimer SampInterTime_;
     std::unique_ptr<ConnectionControl> link_;
     QString scratchPath_;
+    QString storeDefaultPath_;
+    ReportState reports_;
 };
 
 } // namespace kx

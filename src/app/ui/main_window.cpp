@@ -1,6 +1,7 @@
 #include "app/ui/main_window.h"
 
 #include "app/app_session.h"
+#include "app/store_commands.h"
 #include "app/ui/caption_panel.h"
 #include "app/ui/link_controls.h"
 #include "common/ui/file_dialogs.h"
@@ -9,6 +10,7 @@
 #include "display/ui/virtual_panel.h"
 #include "link/connection_control.h"
 #include "recording/ui/readings_grid.h"
+#include "reports/ui/printer_dialogs.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -22,7 +24,8 @@
 namespace kx {
 
 TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
-    : QMainWindow(parent), session_(session), boxes_(services.boxes), dialogs_(services.dialogs) {
+    : QMainWindow(parent), session_(session), boxes_(services.boxes), dialogs_(services.dialogs),
+      printers_(services.printers) {
     if (!boxes_) {
         ownBoxes_ = std::make_unique<DialogMessageBoxes>();
         boxes_ = ownBoxes_.get();
@@ -41,6 +44,7 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
 
     menu_ = buildMainMenu(this);
     buildClientArea();
+    buildReportWindows();
     connectSession();
     connectRecording();
     VirtualPanel1->showState(session_.decoder().state());

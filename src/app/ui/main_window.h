@@ -20,7 +20,12 @@ class CaptionPanel;
 class FileDialogs;
 class LinkControls;
 class MessageBoxes;
+class PrinterDialogs;
 class ReadingsGrid;
+class ReportCommands;
+class StoreCommands;
+class TFrmprint;
+class TFrmstore;
 class VirtualPanel;
 
 // The dialogs and message boxes the windows show, behind interfaces so tests answer them.
@@ -28,6 +33,7 @@ class VirtualPanel;
 struct UiServices {
     MessageBoxes* boxes = nullptr;
     FileDialogs* dialogs = nullptr;
+    PrinterDialogs* printers = nullptr;
 };
 
 // The program's main window: menu bar, virtual panel, control row, readings grid, and below
@@ -65,7 +71,26 @@ public Q_SLOTS:
     void RecordSITimeChange(const QString& text);
     void SampInterTimeTimer();
 
+    // Reports and stored readings (main_window_reports.cpp).
+    void MajPrintClick();
+    void printClick();
+    void SpeedButton5Click();
+    void SpeedButton4Click();
+    void SpeedButton8Click();
+    void SpeedButton9Click();
+    void SpeedButton7Click();
+
+public:
+    ReportCommands& reports() { return *reports_; }
+
 private:
+    // The report commands, the Print Style dialog, the stored-readings window and the store
+    // row, made once with the window.
+    void buildReportWindows();
+    // The window a store command was started from: the stored-readings window when it is
+    // open, else this one. Its dialogs and messages show above it.
+    QWidget* commandWindow();
+
     void buildClientArea();
     ReadingsGrid* buildReadingsGrid(const char* name, const QRect& geometry, bool store);
     void connectSession();
@@ -80,6 +105,7 @@ private:
     std::unique_ptr<FileDialogs> ownDialogs_;
     MessageBoxes* boxes_ = nullptr;
     FileDialogs* dialogs_ = nullptr;
+    PrinterDialogs* printers_ = nullptr;
 
     MainMenu menu_;
     ControlRow row_;
@@ -93,6 +119,14 @@ private:
     ReadingsGrid* DBGrid1 = nullptr;
     QFrame* Chtshow = nullptr;
     ReadingsGrid* DBGrid2 = nullptr;
+
+    std::unique_ptr<PrinterDialogs> ownPrinters_;
+    std::unique_ptr<StoreCommands> store_;
+    ReportCommands* reports_ = nullptr;
+    TFrmprint* Frmprint = nullptr;
+    TFrmstore* Frmstore = nullptr;
+    StoreRow storeRow_;
+    int saveDialog2Filter_ = 0; // the filter chosen last, offered again
 };
 
 } // namespace kx

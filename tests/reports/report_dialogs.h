@@ -1,0 +1,91 @@
+#pragma once
+
+#include "common/ui/file_dialogs.h"
+#include "reports/ui/printer_dialogs.h"
+
+#include <QPrinter>
+#include <QProcess>
+#include <QString>
+
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace kxtest {
+
+// File dialogs that give the answers queued by the test (none left: cancelled) and keep
+// what they were asked.
+class ScriptedFileDialogs : public kx::FileDialogs {
+public:
+    std::optional<kx::FileDialogAnswer> openFile(QWidget*,
+                                                 const kx::FileDialogRequest& r) override {
+        return answer(r);
+    }
+    std::optional<kx::FileDialogAnswer> saveFile(QWidget*,
+                                                 const kx::FileDialogRequest& r) override {
+        return answer(r);
+    }
+    void queue(const QString& path, int filter = 0) { answers.push_back({path, filter}); }
+
+    std::deque<kx::FileDialogAnswer> answers;
+    std::vector<kx::FileDialogRequest> requests;
+
+private:
+    std::optional<kx::FileDialogAnswer> answer(const kx::FileDialogRequest& r) {
+        requests.push_back(r);
+        if (answers.empty())
+            return std::nullopt;
+        kx::FileDialogAnswer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+};
+
+// A printer dialog whose user picks "print to file" as PDF, with an optional page range.
+class PdfPrinterDialogs : public kx::PrinterDialogs {
+public:
+    bool setUpPrinter(QWidget*, QPrinter& printer, int lastPage) override {
+        offeredLastPage = lastPage;
+        if (path.isEmpty())
+            return false;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(path);
+        if (from > 0) {
+            printer.setPrintRange(QPrinter::PageRange);
+            printer.setFromTo(from, to);
+        }
+        return true;
+    }
+    QString path; // empty: the user cancels
+    int from = 0;
+    int to = 0;
+    int offeredLastPage = 0;
+};
+
+// What the poppler tools say about a PDF file.
+inline QString runTool(const QString& tool, const QStringList& args) {
+    QProcess p;
+    p.start(tool, args);
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return QStringLiteral("<%1 failed: %2>")
+            .arg(tool, QString::fromUtf8(p.readAllStandardError()));
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+inline int pdfPages(const QString& pdf) {
+    const QString info = runTool(QStringLiteral("pdfinfo"), {pdf});
+    for (const QString& line : info.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("Pages:")))
+            return line.mid(6).trimmed().toInt();
+    }
+    return -1;
+}
+
+// The text of one page, laid out as on paper.
+inline QString pdfPageText(const QString& pdf, int page) {
+    return runTool(QStringLiteral("pdftotext"),
+                   {QStringLiteral("-layout"), QStringLiteral("-f"), QString::number(page),
+                    QStringLiteral("-l"), QString::number(page), pdf, QStringLiteral("-")});
+}
+
+} // namespace kxtest
