@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
         const int pages = doc.pageCount();
         QElapsedTimer t;
         t.start();
+        const std::clock_t cpu0 = std::clock();
         const auto saved =
             kx::ReportPainter(doc).save(pdf, kx::ReportFileKind::Pdf, [&](int done, int total) {
                 if (done == 1 || done % (total / 8 + 1) == 0 || done == total)
@@ -81,13 +83,15 @@ int main(int argc, char** argv) {
                 return true;
             });
         const double elapsed = ms(t);
+        const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpu0) / CLOCKS_PER_SEC;
         if (!saved) {
             std::fprintf(stderr, "%s\n", saved.error().toLocal8Bit().constData());
             return 1;
         }
+        // Processor time too: on a shared machine the wall clock counts the others' work.
         std::printf("pdf report         %lld records, %d pages, %.0f ms (target < 10000 ms), "
-                    "%.2f ms a page, %lld KiB file\n",
-                    static_cast<long long>(pdfRecords), pages, elapsed, elapsed / pages,
+                    "%.0f ms of processor time, %.2f ms a page, %lld KiB file\n",
+                    static_cast<long long>(pdfRecords), pages, elapsed, cpuMs, elapsed / pages,
                     static_cast<long long>(QFileInfo(pdf).size() / 1024));
         std::printf("pdf resident KiB   ");
         for (const auto& [page, kib] : rss)
