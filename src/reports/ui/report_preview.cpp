@@ -22,6 +22,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace kx {
@@ -80,10 +81,7 @@ ReportPageView::ReportPageView(const ReportPainter& painter, QWidget* parent)
     setObjectName(QStringLiteral("PageView"));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    QPalette pal = viewport()->palette();
-    pal.setColor(QPalette::Window, QColor(0x80, 0x80, 0x80));
-    viewport()->setPalette(pal);
-    viewport()->setAutoFillBackground(true);
+    viewport()->setAutoFillBackground(false);
     setFocusPolicy(Qt::StrongFocus);
 }
 
@@ -138,6 +136,7 @@ void ReportPageView::resizeEvent(QResizeEvent* event) {
 
 void ReportPageView::paintEvent(QPaintEvent*) {
     QPainter p(viewport());
+    p.fillRect(viewport()->rect(), QColor(0x80, 0x80, 0x80));
     const QSize shown = (QSizeF(image_.size()) / image_.devicePixelRatio()).toSize();
     const int x =
         std::max(kGap, (viewport()->width() - shown.width()) / 2) - horizontalScrollBar()->value();
@@ -196,18 +195,24 @@ void ReportPreview::buildToolBar() {
         connect(a, &QAction::triggered, this, slot);
         return a;
     };
-    FirstPage = action("FirstPage", QStringLiteral("First"), QStyle::SP_MediaSkipBackward,
-                       &ReportPreview::firstPage);
-    PriorPage = action("PriorPage", QStringLiteral("Previous"), QStyle::SP_MediaSeekBackward,
-                       &ReportPreview::priorPage);
+    // The page buttons show their icons only, so that the bar fits a small screen.
+    auto iconOnly = [&](QAction* a) {
+        if (auto* b = qobject_cast<QToolButton*>(bar->widgetForAction(a)))
+            b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        return a;
+    };
+    FirstPage = iconOnly(action("FirstPage", QStringLiteral("First"), QStyle::SP_MediaSkipBackward,
+                                &ReportPreview::firstPage));
+    PriorPage = iconOnly(action("PriorPage", QStringLiteral("Previous"),
+                                QStyle::SP_MediaSeekBackward, &ReportPreview::priorPage));
     PageLabel = new QLabel(bar);
     PageLabel->setObjectName(QStringLiteral("PageLabel"));
     PageLabel->setContentsMargins(8, 0, 8, 0);
     bar->addWidget(PageLabel);
-    NextPage = action("NextPage", QStringLiteral("Next"), QStyle::SP_MediaSeekForward,
-                      &ReportPreview::nextPage);
-    LastPage = action("LastPage", QStringLiteral("Last"), QStyle::SP_MediaSkipForward,
-                      &ReportPreview::lastPage);
+    NextPage = iconOnly(action("NextPage", QStringLiteral("Next"), QStyle::SP_MediaSeekForward,
+                               &ReportPreview::nextPage));
+    LastPage = iconOnly(action("LastPage", QStringLiteral("Last"), QStyle::SP_MediaSkipForward,
+                               &ReportPreview::lastPage));
     bar->addSeparator();
     auto* zoom = new QActionGroup(this);
     ZoomWhole = action("ZoomWhole", QStringLiteral("Whole page"), QStyle::SP_TitleBarNormalButton,
