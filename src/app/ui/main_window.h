@@ -20,7 +20,9 @@ class CaptionPanel;
 class FileDialogs;
 class LinkControls;
 class MessageBoxes;
+class ProgressDialogs;
 class ReadingsGrid;
+struct SaveAsOutcome;
 class VirtualPanel;
 
 // The dialogs and message boxes the windows show, behind interfaces so tests answer them.
@@ -28,6 +30,7 @@ class VirtualPanel;
 struct UiServices {
     MessageBoxes* boxes = nullptr;
     FileDialogs* dialogs = nullptr;
+    ProgressDialogs* progress = nullptr;
 };
 
 // The program's main window: menu bar, virtual panel, control row, readings grid, and below
@@ -46,6 +49,9 @@ public:
     AppSession& session() { return session_; }
     MessageBoxes& boxes() { return *boxes_; }
     VirtualPanel* panel() const { return VirtualPanel1; }
+    // True when start-up ended the program (the settings file is missing): the window is then
+    // not to be shown, and the program leaves.
+    bool startUpEnded() const { return startUpEnded_; }
 
     // 0 hides every annunciator, 1 shows them all, other values do nothing; digits, the
     // strip and the link indicators are left alone.
@@ -55,6 +61,14 @@ public Q_SLOTS:
     void Panel2Click();
     void Panel3Click();
     void ExitClick();
+    void NewClick();
+    void OpenClick();
+    void Save_asClick();
+    void filename1Click();
+    void filename2Click();
+    void filename3Click();
+    void filename4Click();
+    void filename5Click();
     void set1kClick();
     void set5kClick();
     void set10kClick();
@@ -70,6 +84,11 @@ private:
     ReadingsGrid* buildReadingsGrid(const char* name, const QRect& geometry, bool store);
     void connectSession();
     void connectRecording();
+    void connectFiles();
+    // Menu entries and separator as the recent list stands.
+    void showRecentFiles();
+    void openRecentFile(int position);
+    void showSaveOutcome(const SaveAsOutcome& outcome);
     // Start-up steps once every control exists; a failing step shows its error and ends
     // the start-up, the window still opens.
     void FormCreate();
@@ -78,8 +97,11 @@ private:
     AppSession& session_;
     std::unique_ptr<MessageBoxes> ownBoxes_;
     std::unique_ptr<FileDialogs> ownDialogs_;
+    std::unique_ptr<ProgressDialogs> ownProgress_;
     MessageBoxes* boxes_ = nullptr;
     FileDialogs* dialogs_ = nullptr;
+    ProgressDialogs* progress_ = nullptr;
+    bool startUpEnded_ = false;
 
     MainMenu menu_;
     ControlRow row_;
