@@ -109,9 +109,11 @@ using RowSource = std::function<const Record&(std::size_t)>;
 Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields, std::size_t count,
                        const RowSource& rowAt, const WriteOptions& options = {});
 // The same for rows the caller encodes itself into their stored form (recordSize bytes, the
-// fields at their offsets), the fastest way to copy a large table. The source may be asked
-// for a row more than once.
-using StoredRowSource = std::function<Status(std::size_t row, unsigned char* record)>;
+// fields at their offsets), the fastest way to copy a large table. The source is asked for the
+// first `fields` fields of a row: 1 while the keys are gathered, all of them when the record
+// is written; it may be asked for a row more than once.
+using StoredRowSource =
+    std::function<Status(std::size_t row, unsigned char* record, std::size_t fields)>;
 Status writeKeyedTableStored(const QString& path, const std::vector<FieldDef>& fields,
                              std::size_t count, const StoredRowSource& rowAt,
                              const WriteOptions& options = {});

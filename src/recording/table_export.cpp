@@ -240,18 +240,20 @@ Status SaveToDB(const ReadingsTable& table, const QString& path, int exportKind,
     const std::size_t count = store.rowCount();
     ChangeWatch watch(*source);
     QString error;
-    auto encode = [&](std::size_t row, unsigned char* out) -> Status {
+    auto encode = [&](std::size_t row, unsigned char* out, std::size_t fieldCount) -> Status {
         if (Status s = watch.check(); !s)
             return s;
-        for (std::size_t f = 0; f < fields.size(); ++f) {
+        for (std::size_t f = 0; f < fieldCount; ++f) {
             const int field = static_cast<int>(f);
             unsigned char* cell = out + offsets[f];
             if (store.isNull(row, field))
                 continue; // all zero is NULL
             if (fields[f].type == px::FieldType::Alpha) {
                 const std::string_view text = store.textValue(row, field);
-                const int n = px::codec::cutText(text.data(), static_cast<int>(text.size()),
-                                                 px::storageSize(fields[f]));
+                const int width = px::storageSize(fields[f]);
+                const int size = static_cast<int>(text.size());
+                // Texts are cut to their field as they are set; only a longer one needs care.
+                const int n = size <= width ? size : px::codec::cutText(text.data(), size, width);
                 std::memcpy(cell, text.data(), static_cast<std::size_t>(n));
                 continue;
             }
@@ -262,8 +264,10 @@ Status SaveToDB(const ReadingsTable& table, const QString& path, int exportKind,
     };
     px::WriteOptions options;
     if (progress) {
-        options.progress = [&](std::int64_t done, std::int64_t) {
-            return progress(static_cast<qint64>(done / 2), static_cast<qint64>(count));
+        // The engine counts its passes over the rows; the user sees records.
+        options.progress = [&](std::int64_t done, std::int64_t total) {
+            const auto records = static_cast<qint64>(count);
+            return progress(total > 0 ? static_cast<qint64>(done) * records / total : 0, records);
         };
     }
     const Status s = px::writeKeyedTableStored(path, fields, count, encode, options);

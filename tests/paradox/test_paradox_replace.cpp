@@ -144,18 +144,34 @@ TEST_F(Replace, OldIndexThatCannotGoKeepsTheOldTable) {
 }
 
 TEST_F(Replace, CancelledWriteLeavesThePair) {
-    WriteOptions o;
-    std::int64_t seen = 0;
-    o.progress = [&](std::int64_t done, std::int64_t total) {
-        EXPECT_EQ(total, 2 * 20000);
-        seen = done;
-        return done < 20000; // stop while writing records
+    // Rows in key order are written in one pass; others take a pass over the keys first.
+    auto shuffled = rows(20000);
+    std::swap(shuffled[5], shuffled[19000]);
+    struct Case {
+        std::vector<Record> rows;
+        std::int64_t total;
     };
-    const Status s = writeKeyedTable(table, kFields, rows(20000), o);
-    ASSERT_FALSE(s.ok());
-    EXPECT_EQ(s.error(), cancelledMessage());
-    EXPECT_GE(seen, 20000);
-    expectOldPairIntact();
+    for (const Case& c : {Case{rows(20000), 20000}, Case{shuffled, 40000}}) {
+        WriteOptions o;
+        std::int64_t seen = 0, lastTotal = 0;
+        o.progress = [&](std::int64_t done, std::int64_t total) {
+            seen = done;
+            lastTotal = total;
+            return done < c.total / 2 + 1000; // stop while writing records
+        };
+        const Status s = writeKeyedTable(table, kFields, c.rows, o);
+        ASSERT_FALSE(s.ok());
+        EXPECT_EQ(s.error(), cancelledMessage());
+        EXPECT_EQ(lastTotal, c.total);
+        EXPECT_GE(seen, c.total / 2);
+        expectOldPairIntact();
+    }
+    // Out of order, the rows are stored sorted.
+    ASSERT_TRUE(writeKeyedTable(table, kFields, shuffled).ok());
+    Result<std::vector<Record>> back = readTable(table);
+    ASSERT_TRUE(back.ok());
+    for (std::size_t i = 0; i < back.value().size(); ++i)
+        ASSERT_EQ(back.value()[i][0].toInt(), static_cast<std::int64_t>(i + 1));
 }
 
 TEST_F(Replace, EmptyingKeepsThePairConsistentOnFailure) {
