@@ -1,22 +1,39 @@
 #include "app/app_session.h"
 
+#include "app/file_commands.h"
 #include "common/app_dir.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
 
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 namespace kx {
 namespace {
 Q_LOGGING_CATEGORY(lcSession, "kx.app")
+
+QString withSeparator(QString dir) {
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    return dir;
 }
+
+// A bare table name ("Pw60bdb") names a table file in the program's folder.
+QString inFolder(const QString& folder, const QString& name) {
+    if (name.contains(QLatin1Char('/')))
+        return name;
+    return folder + (QFileInfo(name).suffix().isEmpty() ? name + QStringLiteral(".DB") : name);
+}
+
+} // namespace
 
 AppSession::AppSession(SessionSetup setup, QObject* parent)
     : QObject(parent), recording_(decoder_.readingTexts(), LiveTable_) {
-    AppDir = kx::AppDir();
-    LiveTable_.setTableName(setup.liveTable);
-    StoreTable_.setTableName(setup.storeTable);
+    AppDir = withSeparator(setup.appDir.isEmpty() ? kx::AppDir() : setup.appDir);
+    LiveTable_.setTableName(inFolder(AppDir, setup.liveTable));
+    StoreTable_.setTableName(inFolder(AppDir, setup.storeTable));
     scratchPath_ = LiveTable_.filePath();
+    files_ = std::make_unique<FileCommands>(*this);
     storeDefaultPath_ = StoreTable_.filePath();
 
     link_ = std::make_unique<ConnectionControl>(

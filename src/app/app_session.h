@@ -17,12 +17,16 @@
 namespace kx {
 
 class ConnectionControl;
+class FileCommands;
 
 // What a session is built on. Tests give their own platform and table files.
 struct SessionSetup {
     std::shared_ptr<HidPlatform> platform; // the system's HID devices when none is given
     QString liveTable = QStringLiteral("Pw60bdb");
     QString storeTable = QStringLiteral("pw60SD");
+    // The program's folder, where bare table names and the settings file are looked up; the
+    // running program's own folder when empty. Tests point it at a folder of their own.
+    QString appDir;
 };
 
 // The program's state and components, shared by the main window and the command-line front
@@ -47,6 +51,7 @@ public:
     ReadingsTable& storeTable() { return StoreTable_; }
     RecordingControl& recording() { return recording_; }
     QTimer& samplingTimer() { return SampInterTime_; }
+    FileCommands& files() { return *files_; }
     ReportState& reports() { return reports_; }
 
     // Starts the device list's first scan (from the event loop) and the sampling timer.
@@ -85,6 +90,7 @@ private:
     RecordingControl recording_;
     QTimer SampInterTime_;
     std::unique_ptr<ConnectionControl> link_;
+    std::unique_ptr<FileCommands> files_;
     QString scratchPath_;
     QString storeDefaultPath_;
     ReportState reports_;

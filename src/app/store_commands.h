@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/result.h"
+#include "recording/table_export.h"
 
 #include <QString>
 
@@ -28,12 +29,11 @@ public:
 
     // Save: the writers are told they have the stored table's fields before the dialog shows.
     void beginSave();
-    // Saves the stored table by the Save As rule: a name ending exactly in ".db" gets a keyed
-    // copy (on "SNo"), any other name the tab-separated text. A closed table is read from its
-    // file for the copy and stays closed; as text it fails with the closed-table message and
-    // writes nothing. Gives the message the text export reports when it has written its
-    // file, nothing for a copy.
-    Result<QString> save(const QString& path);
+    // Saves the stored table by the Save As rule, with the writers of Save As: a name ending
+    // exactly in ".db" gets a keyed copy (on "SNo"), any other name the tab-separated text. A
+    // closed table is read from its file for the copy and stays closed; as text it fails with
+    // the closed-table message and writes nothing.
+    SaveAsOutcome save(const QString& path, const ExportProgress& progress = {});
 
 private:
     AppSession& session_;

@@ -26,6 +26,7 @@ constexpr Command kCommands[] = {
     {"monitor", kx::cli::runMonitor, "monitor [--demo] [--frames N]"},
     {"record", kx::cli::runRecord,
      "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] --out FILE.db"},
+    {"export", kx::cli::runExport, "export SRC DEST [--store]"},
     {"report", kx::cli::runReport,
      "report FILE.db [--store] [--kind data|graph|data+graph] [--picture FILE] "
      "--out OUT.pdf|.txt|.csv|.html",

@@ -1,5 +1,6 @@
 #include "paradox/paradox_reader.h"
 
+#include "common/file_kind.h"
 #include "paradox/paradox_codec.h"
 
 #include <QDir>
@@ -47,6 +48,13 @@ Result<TableReader> TableReader::open(const QString& path) {
     auto bad = [&](const QString& what) {
         return fail(QStringLiteral("Table file %1 is damaged: %2").arg(shown, what));
     };
+
+    // Only a regular file can be a table: a pipe or a device would be read forever.
+    if (const FileKind kind = fileKind(path); kind == FileKind::Folder || kind == FileKind::Other)
+        return fail(QStringLiteral("Cannot open table file %1: %2")
+                        .arg(shown, kind == FileKind::Folder
+                                        ? QStringLiteral("it is a folder")
+                                        : QStringLiteral("it is not a regular file")));
 
     TableReader r;
     r.path_ = path;

@@ -1,6 +1,7 @@
 #include "reports/report_export.h"
 
 #include "common/cp936.h"
+#include "recording/table_export.h"
 #include "reports/report_document.h"
 
 #include <QDir>
@@ -273,28 +274,8 @@ std::optional<ReportFileKind> reportFileKindFor(const QString& path) {
 }
 
 Status checkReportTarget(const QString& path) {
-    if (path.isEmpty())
-        return fail(QStringLiteral("No file name given"));
-    const QFileInfo fi(path);
-    const QString shown = QDir::toNativeSeparators(fi.absoluteFilePath());
-    if (fi.exists()) {
-        if (fi.isDir())
-            return fail(QStringLiteral("Cannot save to %1: it is a folder").arg(shown));
-        if (!fi.isFile())
-            return fail(QStringLiteral("Cannot save to %1: it is not a plain file").arg(shown));
-        // The owner's write bit, not only the right to write: a file marked read-only is
-        // kept even for a user allowed to replace it.
-        if (!fi.isWritable() || !(fi.permissions() & QFile::WriteOwner))
-            return fail(QStringLiteral("Cannot save to %1: the file is read-only").arg(shown));
-    }
-    const QFileInfo dir(fi.absolutePath());
-    if (!dir.isDir())
-        return fail(QStringLiteral("Cannot save to %1: the folder %2 does not exist")
-                        .arg(shown, QDir::toNativeSeparators(dir.absoluteFilePath())));
-    if (!dir.isWritable())
-        return fail(QStringLiteral("Cannot save to %1: the folder %2 is not writable")
-                        .arg(shown, QDir::toNativeSeparators(dir.absoluteFilePath())));
-    return {};
+    // The same rules as for the exports of the tables.
+    return checkExportTarget(path);
 }
 
 ReportFile::ReportFile(const QString& path, std::unique_ptr<QSaveFile> file)

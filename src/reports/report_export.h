@@ -29,8 +29,9 @@ using ReportProgress = std::function<bool(int done, int total)>;
 
 enum class SaveOutcome { Saved, Cancelled };
 
-// Refuses a target that must not be replaced: a folder, something that is not a plain file (a
-// pipe, a device), a file the user may not write, or a name in a folder that does not exist.
+// Refuses a target that must not be replaced, by the rules of the table exports: a folder,
+// something that is not a regular file (a pipe, a device), a read-only file, a table in use,
+// or a name in a folder that does not exist or may not be written.
 Status checkReportTarget(const QString& path);
 
 // A report file being written: everything goes to a temporary file beside the target, which

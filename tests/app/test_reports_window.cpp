@@ -29,10 +29,11 @@ namespace {
 struct Reports : ::testing::Test {
     kxtest::TableFolder tables;
     kxtest::RecordedBoxes boxes;
-    kxtest::ScriptedFileDialogs dialogs;
+    kxtest::ScriptedDialogs dialogs;
+    kxtest::ScriptedProgress progress;
     kxtest::PdfPrinterDialogs printers;
     AppSession session{tables.setup()};
-    TFrmTest win{session, UiServices{&boxes, &dialogs, &printers}};
+    TFrmTest win{session, UiServices{&boxes, &dialogs, &progress, &printers}};
     QTemporaryDir dir;
     int previews = 0;
     std::function<void(ReportPreview&)> whileOpen;
@@ -53,6 +54,9 @@ struct Reports : ::testing::Test {
         return x;
     }
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    void answer(const QString& file, int filter = 0) {
+        dialogs.answers.push_back(FileDialogAnswer{file, filter});
+    }
 
     // Records n readings into the live table as recording does.
     void record(int n) {
@@ -161,7 +165,7 @@ TEST_F(Reports, PrintStyleDialogKeepsItsChoicesAndPreviewsThem) {
     QImage img(10, 10, QImage::Format_RGB32);
     img.fill(Qt::darkCyan);
     ASSERT_TRUE(img.save(path("chart.png")));
-    dialogs.queue(path("chart.png"));
+    answer(path("chart.png"));
     whileModal(dlg, [&] {
         // The radio button chosen last time is still chosen.
         EXPECT_TRUE(find<QRadioButton>("RadioButton2", dlg)->isChecked());
@@ -176,9 +180,9 @@ TEST_F(Reports, PrintStyleDialogKeepsItsChoicesAndPreviewsThem) {
     win.printClick();
     EXPECT_EQ(previews, 2);
     EXPECT_EQ(session.reports().GraphPicturePath, path("chart.png"));
-    ASSERT_EQ(dialogs.requests.size(), 1u);
-    EXPECT_EQ(dialogs.requests[0].directory, QDir::homePath());
-    EXPECT_TRUE(dialogs.requests[0].filters.front().startsWith("All pictures"));
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].directory, QDir::homePath());
+    EXPECT_TRUE(dialogs.asked[0].filters.front().startsWith("All pictures"));
 
     // Cancel closes and does nothing else; a cancelled "..." keeps the picture.
     whileModal(dlg, [&] {
@@ -201,7 +205,7 @@ TEST_F(Reports, StoreWindowShowsTheStoredTableAndRunsTheStoreCommands) {
         EXPECT_EQ(grid->geometry(), QRect(0, 24, 447, 469));
         EXPECT_EQ(grid->tableModel()->rowCount(), 0);
         // Opening a file from the window shows its records there at once.
-        dialogs.queue(file);
+        answer(file);
         find<QToolButton>("SpeedButton1", store)->click();
         EXPECT_EQ(grid->tableModel()->rowCount(), 5);
         const int widths[] = {36, 67, 66, 71, 92, 77};
@@ -222,8 +226,8 @@ TEST_F(Reports, StoreWindowShowsTheStoredTableAndRunsTheStoreCommands) {
     EXPECT_FALSE(store->isVisible());
     EXPECT_EQ(find<ReadingsGrid>("DBGrid2")->tableModel()->rowCount(), 5);
     // The open command's dialog is the data-file one.
-    ASSERT_EQ(dialogs.requests.size(), 1u);
-    EXPECT_EQ(dialogs.requests[0].filters.front(), "access data files (*.DB *.db)");
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].filters.front(), "access data files (*.DB *.db)");
     EXPECT_TRUE(boxes.shown.empty());
 }
 
@@ -237,20 +241,20 @@ TEST_F(Reports, OpeningIntoTheStoreEmptiesOnlyTheDefaultFile) {
 
     const QString first = storedFile("first.db", 3);
     const QString second = storedFile("second.db", 2);
-    dialogs.queue(first);
+    answer(first);
     win.SpeedButton4Click();
     EXPECT_EQ(session.storeTable().rowCount(), 3);
     EXPECT_EQ(recordsIn(tables.path("pw60SD.DB")), 0);
 
     // A user's file opened earlier keeps its records.
-    dialogs.queue(second);
+    answer(second);
     win.SpeedButton4Click();
     EXPECT_EQ(session.storeTable().rowCount(), 2);
     EXPECT_EQ(recordsIn(first), 3);
 
     // A file that is no table: the reason, and the stored table stays closed.
     ASSERT_TRUE(putFile(path("junk.db"), "junk"));
-    dialogs.queue(path("junk.db"));
+    answer(path("junk.db"));
     win.SpeedButton4Click();
     ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"});
     EXPECT_FALSE(session.storeTable().isOpen());
@@ -261,19 +265,19 @@ TEST_F(Reports, OpeningIntoTheStoreEmptiesOnlyTheDefaultFile) {
 }
 
 TEST_F(Reports, SaveFromEitherPlaceGivesTheSameFiles) {
-    dialogs.queue(storedFile("stored.db", 6));
+    answer(storedFile("stored.db", 6));
     win.SpeedButton4Click();
     auto* store = find<TFrmstore>("Frmstore");
     session.ExportKind = 1;
     // The same names in two folders: a table copy carries its own name.
     ASSERT_TRUE(QDir(dir.path()).mkpath("row") && QDir(dir.path()).mkpath("window"));
-    dialogs.queue(path("row/copy.db"));
-    dialogs.queue(path("row/copy.txt"), 1);
+    answer(path("row/copy.db"));
+    answer(path("row/copy.txt"), 1);
     win.SpeedButton8Click();
     EXPECT_EQ(session.ExportKind, 2);
     win.SpeedButton8Click();
-    dialogs.queue(path("window/copy.db"));
-    dialogs.queue(path("window/copy.txt"), 1);
+    answer(path("window/copy.db"));
+    answer(path("window/copy.txt"), 1);
     store->SpeedButton8Click();
     store->SpeedButton8Click();
 
@@ -286,15 +290,16 @@ TEST_F(Reports, SaveFromEitherPlaceGivesTheSameFiles) {
     EXPECT_TRUE(text.startsWith("No\tTime\tValue\tUnit\tFunction\tRemark\r\n1\t"));
     EXPECT_EQ(text.count("\r\n"), 7);
     // The filter chosen last is offered again, from either place.
-    ASSERT_EQ(dialogs.requests.size(), 5u);
-    EXPECT_EQ(dialogs.requests[1].filter, 0);
-    EXPECT_EQ(dialogs.requests[3].filter, 1); // the window's save after the row's text save
-    EXPECT_EQ(dialogs.requests[4].filter, 0);
-    EXPECT_EQ(dialogs.requests[4].filters.size(), 4);
-    EXPECT_EQ(dialogs.requests[4].defaultSuffix, "xls");
-    EXPECT_EQ(shownKinds(), (std::vector<std::string>{"information", "information"}));
+    ASSERT_EQ(dialogs.asked.size(), 5u);
+    EXPECT_EQ(dialogs.asked[1].filter, 0);
+    EXPECT_EQ(dialogs.asked[3].filter, 1); // the window's save after the row's text save
+    EXPECT_EQ(dialogs.asked[4].filter, 0);
+    EXPECT_EQ(dialogs.asked[4].filters.size(), 4);
+    EXPECT_EQ(dialogs.asked[4].defaultSuffix, "xls");
+    EXPECT_EQ(shownKinds(), (std::vector<std::string>{"plain", "plain"}));
     EXPECT_EQ(boxes.shown[0].text,
               "save table to specified file: " + path("row/copy.txt") + " Scuss!");
+    EXPECT_EQ(progress.labels.size(), 4u);
 }
 
 TEST_F(Reports, StoreCommandsOnAClosedTable) {
@@ -307,7 +312,7 @@ TEST_F(Reports, StoreCommandsOnAClosedTable) {
 
     // Save as text stops with the same message and writes nothing.
     boxes.shown.clear();
-    dialogs.queue(path("closed.txt"), 1);
+    answer(path("closed.txt"), 1);
     win.SpeedButton8Click();
     ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"});
     EXPECT_EQ(boxes.shown[0].text, "Cannot perform this operation on a closed dataset");
@@ -315,7 +320,7 @@ TEST_F(Reports, StoreCommandsOnAClosedTable) {
 
     // Save as DB copies the default file and leaves the table closed.
     boxes.shown.clear();
-    dialogs.queue(path("closed.db"));
+    answer(path("closed.db"));
     win.SpeedButton8Click();
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_EQ(recordsIn(path("closed.db")), 0);
@@ -334,7 +339,7 @@ TEST_F(Reports, StoreCommandsOnAClosedTable) {
 
 TEST_F(Reports, DeleteAllEmptiesTheStoredTable) {
     const QString file = storedFile("stored.db", 3);
-    dialogs.queue(file);
+    answer(file);
     win.SpeedButton4Click();
     auto* store = find<TFrmstore>("Frmstore");
     store->SpeedButton9Click();

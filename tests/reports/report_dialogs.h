@@ -1,45 +1,12 @@
 #pragma once
 
-#include "common/ui/file_dialogs.h"
 #include "reports/ui/printer_dialogs.h"
 
 #include <QPrinter>
 #include <QProcess>
 #include <QString>
 
-#include <deque>
-#include <optional>
-#include <vector>
-
 namespace kxtest {
-
-// File dialogs that give the answers queued by the test (none left: cancelled) and keep
-// what they were asked.
-class ScriptedFileDialogs : public kx::FileDialogs {
-public:
-    std::optional<kx::FileDialogAnswer> openFile(QWidget*,
-                                                 const kx::FileDialogRequest& r) override {
-        return answer(r);
-    }
-    std::optional<kx::FileDialogAnswer> saveFile(QWidget*,
-                                                 const kx::FileDialogRequest& r) override {
-        return answer(r);
-    }
-    void queue(const QString& path, int filter = 0) { answers.push_back({path, filter}); }
-
-    std::deque<kx::FileDialogAnswer> answers;
-    std::vector<kx::FileDialogRequest> requests;
-
-private:
-    std::optional<kx::FileDialogAnswer> answer(const kx::FileDialogRequest& r) {
-        requests.push_back(r);
-        if (answers.empty())
-            return std::nullopt;
-        kx::FileDialogAnswer a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-};
 
 // A printer dialog whose user picks "print to file" as PDF, with an optional page range.
 class PdfPrinterDialogs : public kx::PrinterDialogs {

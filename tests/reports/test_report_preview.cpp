@@ -23,10 +23,16 @@ struct Preview : ::testing::Test {
     ReadingsTable store;
     ReportState state;
     kxtest::RecordedBoxes boxes;
-    kxtest::ScriptedFileDialogs dialogs;
+    kxtest::ScriptedDialogs dialogs;
+    kxtest::ScriptedProgress progress;
     kxtest::PdfPrinterDialogs printers;
     QTemporaryDir dir;
-    ReportCommands commands{live, store, state, ReportServices{&boxes, &dialogs, &printers}};
+    ReportCommands commands{live, store, state,
+                            ReportServices{&boxes, &dialogs, &printers, &progress}};
+
+    void answer(const QString& path, int filter = 0) {
+        dialogs.answers.push_back(FileDialogAnswer{path, filter});
+    }
 
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
 
@@ -102,11 +108,11 @@ TEST_F(Preview, ZoomsToWholePagePageWidthAndActualSize) {
 
 TEST_F(Preview, SavesEveryKindAndReportsFailures) {
     kxtest::fillReadings(live, 40);
-    dialogs.queue(path("r.pdf"), 0);
-    dialogs.queue(path("r.txt"), 1);
-    dialogs.queue(path("r.csv"), 2);
-    dialogs.queue(path("r"), 3); // no extension: the chosen kind's
-    dialogs.queue(path("missing/r.txt"), 1);
+    answer(path("r.pdf"), 0);
+    answer(path("r.txt"), 1);
+    answer(path("r.csv"), 2);
+    answer(path("r"), 3); // no extension: the chosen kind's
+    answer(path("missing/r.txt"), 1);
     onPreview([](ReportPreview& p) {
         for (int i = 0; i < 5; ++i)
             trigger(p, "Save");
@@ -116,12 +122,12 @@ TEST_F(Preview, SavesEveryKindAndReportsFailures) {
     EXPECT_TRUE(fileBytes(path("r.txt")).contains("The Page 2 Of 2"));
     EXPECT_TRUE(fileBytes(path("r.csv")).contains("No,Time,Value,Unit,Function,Remark"));
     EXPECT_TRUE(fileBytes(path("r.html")).startsWith("<!DOCTYPE html>"));
-    ASSERT_EQ(dialogs.requests.size(), 5u);
-    EXPECT_EQ(dialogs.requests[0].filters,
+    ASSERT_EQ(dialogs.asked.size(), 5u);
+    EXPECT_EQ(dialogs.asked[0].filters,
               (QStringList{"PDF document (*.pdf)", "Text file (*.txt)",
                            "Comma-separated text (*.csv)", "HTML document (*.html *.htm)"}));
     // The kind chosen last is offered first next time.
-    EXPECT_EQ(dialogs.requests[4].filter, 3);
+    EXPECT_EQ(dialogs.asked[4].filter, 3);
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].kind, "error");
     EXPECT_TRUE(boxes.shown[0].text.contains("does not exist"));

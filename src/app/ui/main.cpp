@@ -24,6 +24,9 @@ int main(int argc, char** argv) {
     // The session outlives the window, which only shows it.
     kx::AppSession session(setup);
     kx::TFrmTest w(session);
+    // Start-up found the program's files incomplete and has said so.
+    if (w.startUpEnded())
+        return 1;
     w.show();
     return app.exec();
 }

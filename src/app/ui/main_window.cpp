@@ -1,11 +1,13 @@
 #include "app/ui/main_window.h"
 
 #include "app/app_session.h"
+#include "app/file_commands.h"
 #include "app/store_commands.h"
 #include "app/ui/caption_panel.h"
 #include "app/ui/link_controls.h"
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
+#include "common/ui/progress_dialogs.h"
 #include "common/ui/window_fonts.h"
 #include "display/ui/virtual_panel.h"
 #include "link/connection_control.h"
@@ -25,7 +27,7 @@ namespace kx {
 
 TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     : QMainWindow(parent), session_(session), boxes_(services.boxes), dialogs_(services.dialogs),
-      printers_(services.printers) {
+      progress_(services.progress), printers_(services.printers) {
     if (!boxes_) {
         ownBoxes_ = std::make_unique<DialogMessageBoxes>();
         boxes_ = ownBoxes_.get();
@@ -33,6 +35,10 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     if (!dialogs_) {
         ownDialogs_ = std::make_unique<QtFileDialogs>();
         dialogs_ = ownDialogs_.get();
+    }
+    if (!progress_) {
+        ownProgress_ = std::make_unique<QtProgressDialogs>();
+        progress_ = ownProgress_.get();
     }
     setObjectName(QStringLiteral("FrmTest"));
     setWindowTitle(QStringLiteral("KX20_30 Interface Program ver:1.00"));
@@ -47,6 +53,7 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     buildReportWindows();
     connectSession();
     connectRecording();
+    connectFiles();
     VirtualPanel1->showState(session_.decoder().state());
 
     const int menuHeight = menu_.MainMenu1->sizeHint().height();
@@ -57,6 +64,8 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
         move(r.topLeft());
     }
     FormCreate();
+    if (startUpEnded_)
+        return;
     // The window has loaded: the device list's first scan is queued now and runs from the
     // event loop.
     session_.start();
@@ -69,14 +78,24 @@ TFrmTest::~TFrmTest() {
 }
 
 void TFrmTest::FormCreate() {
-    // COM1 and "10000" are checked as the menus are built.
+    // The program's folder is the session's; COM1 and "10000" are checked as the menus are
+    // built.
     if (const Status s = session_.openLiveTableAtStart(); !s) {
         boxes_->error(this, s.error());
         return;
     }
-    // The chart's sample points are prepared here once the chart view exists.
+    // Chart: sample points, ShowSeries(0), then ShowSeries by the Fill box
     row_.RepeatSet->setChecked(true);
-    // Then: the pictures folder, the settings file and its recent files, the USB link port.
+    FileCommands& files = session_.files();
+    FileCommands::makeChartPicturesDir();
+    if (!files.loadSettings()) {
+        boxes_->warning(this, FileCommands::missingSettingsMessage());
+        startUpEnded_ = true;
+        return;
+    }
+    showRecentFiles();
+    session_.LinkPort = 5;
+    // Chart: at most 100 points per page
 }
 
 void TFrmTest::buildClientArea() {
@@ -139,7 +158,6 @@ void TFrmTest::connectSession() {
         });
     session_.link().setInformationBox(
         [this](const QString& text) { boxes_->information(this, text); });
-    connect(menu_.Exit, &QAction::triggered, this, &TFrmTest::ExitClick);
 }
 
 void TFrmTest::DispInit(int mode) {

@@ -21,11 +21,13 @@ class FileDialogs;
 class LinkControls;
 class MessageBoxes;
 class PrinterDialogs;
+class ProgressDialogs;
 class ReadingsGrid;
 class ReportCommands;
 class StoreCommands;
 class TFrmprint;
 class TFrmstore;
+struct SaveAsOutcome;
 class VirtualPanel;
 
 // The dialogs and message boxes the windows show, behind interfaces so tests answer them.
@@ -33,6 +35,7 @@ class VirtualPanel;
 struct UiServices {
     MessageBoxes* boxes = nullptr;
     FileDialogs* dialogs = nullptr;
+    ProgressDialogs* progress = nullptr;
     PrinterDialogs* printers = nullptr;
 };
 
@@ -52,6 +55,9 @@ public:
     AppSession& session() { return session_; }
     MessageBoxes& boxes() { return *boxes_; }
     VirtualPanel* panel() const { return VirtualPanel1; }
+    // True when start-up ended the program (the settings file is missing): the window is then
+    // not to be shown, and the program leaves.
+    bool startUpEnded() const { return startUpEnded_; }
 
     // 0 hides every annunciator, 1 shows them all, other values do nothing; digits, the
     // strip and the link indicators are left alone.
@@ -61,6 +67,14 @@ public Q_SLOTS:
     void Panel2Click();
     void Panel3Click();
     void ExitClick();
+    void NewClick();
+    void OpenClick();
+    void Save_asClick();
+    void filename1Click();
+    void filename2Click();
+    void filename3Click();
+    void filename4Click();
+    void filename5Click();
     void set1kClick();
     void set5kClick();
     void set10kClick();
@@ -95,6 +109,11 @@ private:
     ReadingsGrid* buildReadingsGrid(const char* name, const QRect& geometry, bool store);
     void connectSession();
     void connectRecording();
+    void connectFiles();
+    // Menu entries and separator as the recent list stands.
+    void showRecentFiles();
+    void openRecentFile(int position);
+    void showSaveOutcome(const SaveAsOutcome& outcome);
     // Start-up steps once every control exists; a failing step shows its error and ends
     // the start-up, the window still opens.
     void FormCreate();
@@ -103,9 +122,12 @@ private:
     AppSession& session_;
     std::unique_ptr<MessageBoxes> ownBoxes_;
     std::unique_ptr<FileDialogs> ownDialogs_;
+    std::unique_ptr<ProgressDialogs> ownProgress_;
     MessageBoxes* boxes_ = nullptr;
     FileDialogs* dialogs_ = nullptr;
+    ProgressDialogs* progress_ = nullptr;
     PrinterDialogs* printers_ = nullptr;
+    bool startUpEnded_ = false;
 
     MainMenu menu_;
     ControlRow row_;
@@ -126,7 +148,6 @@ private:
     TFrmprint* Frmprint = nullptr;
     TFrmstore* Frmstore = nullptr;
     StoreRow storeRow_;
-    int saveDialog2Filter_ = 0; // the filter chosen last, offered again
 };
 
 } // namespace kx

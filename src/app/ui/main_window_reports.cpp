@@ -2,10 +2,12 @@
 // the Print Style dialog, the "Store Data" button with the stored-readings window, and the
 // store row's commands, which that window runs too.
 #include "app/app_session.h"
+#include "app/file_commands.h"
 #include "app/store_commands.h"
 #include "app/ui/main_window.h"
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
+#include "common/ui/progress_dialogs.h"
 #include "recording/ui/readings_grid.h"
 #include "reports/ui/print_style_dialog.h"
 #include "reports/ui/printer_dialogs.h"
@@ -18,29 +20,6 @@
 #include <QToolButton>
 
 namespace kx {
-namespace {
-
-// The data-file dialogs the store commands share with File > Open and File > Save As.
-FileDialogRequest openDialog1() {
-    FileDialogRequest r;
-    r.title = QStringLiteral("Open");
-    r.filters = {QStringLiteral("access data files (*.DB *.db)"), QStringLiteral("All files (*)")};
-    r.confirmOverwrite = false;
-    return r;
-}
-
-FileDialogRequest saveDialog2(int filter) {
-    FileDialogRequest r;
-    r.title = QStringLiteral("Save As");
-    r.filters = {QStringLiteral("DB File(*.db)"), QStringLiteral("Txt File(*.txt)"),
-                 QStringLiteral("Excel File(*.xls)"), QStringLiteral("All File(*)")};
-    r.filter = filter;
-    r.defaultSuffix = QStringLiteral("xls");
-    r.confirmOverwrite = true;
-    return r;
-}
-
-} // namespace
 
 void TFrmTest::buildReportWindows() {
     PrinterDialogs* printers = printers_;
@@ -50,7 +29,7 @@ void TFrmTest::buildReportWindows() {
     }
     store_ = std::make_unique<StoreCommands>(session_);
     reports_ = new ReportCommands(session_.liveTable(), session_.storeTable(), session_.reports(),
-                                  ReportServices{boxes_, dialogs_, printers}, this);
+                                  ReportServices{boxes_, dialogs_, printers, progress_}, this);
     Frmprint = new TFrmprint(*reports_, *dialogs_, this);
     StoreActions actions;
     actions.save = [this] { SpeedButton8Click(); };
@@ -91,7 +70,10 @@ void TFrmTest::SpeedButton5Click() {
 
 void TFrmTest::SpeedButton4Click() {
     QWidget* from = commandWindow();
-    const std::optional<FileDialogAnswer> answer = dialogs_->openFile(from, openDialog1());
+    FileDialogRequest request;
+    request.filters = FileCommands::openFilters();
+    request.confirmOverwrite = false;
+    const std::optional<FileDialogAnswer> answer = dialogs_->openFile(from, request);
     if (!answer)
         return;
     if (const Status s = store_->open(answer->path); !s)
@@ -100,18 +82,27 @@ void TFrmTest::SpeedButton4Click() {
 }
 
 void TFrmTest::SpeedButton8Click() {
+    // The save dialog and its remembered filter are Save As's.
     QWidget* from = commandWindow();
+    FileCommands& files = session_.files();
     store_->beginSave();
-    const std::optional<FileDialogAnswer> answer =
-        dialogs_->saveFile(from, saveDialog2(saveDialog2Filter_));
+    FileDialogRequest request;
+    request.filters = FileCommands::saveFilters();
+    request.filter = files.saveFilter();
+    request.defaultSuffix = FileCommands::saveDefaultSuffix();
+    const std::optional<FileDialogAnswer> answer = dialogs_->saveFile(from, request);
     if (!answer)
         return;
-    saveDialog2Filter_ = answer->filter;
-    const Result<QString> saved = store_->save(answer->path);
-    if (!saved)
-        boxes_->error(from, saved.error());
-    else if (!saved.value().isEmpty())
-        boxes_->information(from, saved.value());
+    files.setSaveFilter(answer->filter);
+    std::unique_ptr<ProgressReporter> progress =
+        progress_->begin(from, QStringLiteral("Saving %1").arg(answer->path));
+    const SaveAsOutcome outcome = store_->save(
+        answer->path, [&](qint64 done, qint64 total) { return progress->update(done, total); });
+    progress.reset();
+    if (outcome.box == SaveAsOutcome::Box::Plain)
+        boxes_->plain(from, outcome.text);
+    else if (outcome.box == SaveAsOutcome::Box::Error)
+        boxes_->error(from, outcome.text);
 }
 
 void TFrmTest::SpeedButton9Click() {

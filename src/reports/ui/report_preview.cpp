@@ -2,13 +2,13 @@
 
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
+#include "common/ui/progress_dialogs.h"
 #include "reports/ui/printer_dialogs.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -17,7 +17,6 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPrinter>
-#include <QProgressDialog>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
@@ -41,37 +40,6 @@ constexpr SaveKind kSaveKinds[] = {
     {"Text file (*.txt)", "txt", ReportFileKind::Text},
     {"Comma-separated text (*.csv)", "csv", ReportFileKind::Csv},
     {"HTML document (*.html *.htm)", "html", ReportFileKind::Html},
-};
-
-// A progress window shown only when a job takes longer than half a second; it keeps the
-// other windows live while it is up.
-class JobProgress {
-public:
-    JobProgress(QWidget* parent, const QString& label)
-        : dialog_(label, tr("Cancel"), 0, 1, parent) {
-        dialog_.setWindowTitle(QStringLiteral("Report"));
-        dialog_.setWindowModality(Qt::WindowModal);
-        dialog_.setMinimumDuration(500);
-        dialog_.setAutoClose(false);
-        dialog_.setAutoReset(false);
-        clock_.start();
-    }
-    bool step(int done, int total) {
-        // The dialog's own event processing is the expensive part: at most 20 times a second.
-        if (done < total && clock_.elapsed() - last_ < 50)
-            return !dialog_.wasCanceled();
-        last_ = clock_.elapsed();
-        dialog_.setMaximum(total);
-        dialog_.setValue(done);
-        return !dialog_.wasCanceled();
-    }
-    void cancel() { dialog_.cancel(); }
-    static QString tr(const char* s) { return QString::fromLatin1(s); }
-
-private:
-    QProgressDialog dialog_;
-    QElapsedTimer clock_;
-    qint64 last_ = -1000;
 };
 
 } // namespace
@@ -345,6 +313,16 @@ bool ReportPreview::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+ReportProgress ReportPreview::progressFor(const QString& label) {
+    // Closing the preview cancels what it is doing.
+    std::shared_ptr<ProgressReporter> reporter;
+    if (services_.progress)
+        reporter = services_.progress->begin(this, label);
+    return [this, reporter](int done, int total) {
+        return !closing_ && (!reporter || reporter->update(done, total));
+    };
+}
+
 void ReportPreview::printReport() {
     if (!services_.printers)
         return;
@@ -352,9 +330,7 @@ void ReportPreview::printReport() {
     printer.setDocName(windowTitle());
     if (!services_.printers->setUpPrinter(this, printer, pageCount()))
         return;
-    JobProgress progress(this, QStringLiteral("Printing..."));
-    const Result<SaveOutcome> r = painter_.print(
-        printer, [&](int done, int total) { return !closing_ && progress.step(done, total); });
+    const Result<SaveOutcome> r = painter_.print(printer, progressFor(QStringLiteral("Printing")));
     if (!r && services_.boxes)
         services_.boxes->error(this, r.error());
 }
@@ -387,9 +363,8 @@ void ReportPreview::saveReport() {
                 return;
         }
     }
-    JobProgress progress(this, QStringLiteral("Saving %1...").arg(QFileInfo(path).fileName()));
-    const Result<SaveOutcome> r = painter_.save(
-        path, *kind, [&](int done, int total) { return !closing_ && progress.step(done, total); });
+    const Result<SaveOutcome> r =
+        painter_.save(path, *kind, progressFor(QStringLiteral("Saving %1").arg(path)));
     if (!r && services_.boxes)
         services_.boxes->error(this, r.error());
 }

@@ -15,12 +15,14 @@ namespace kx {
 class FileDialogs;
 class MessageBoxes;
 class PrinterDialogs;
+class ProgressDialogs;
 
 // The dialogs a preview shows, behind their interfaces.
 struct ReportServices {
     MessageBoxes* boxes = nullptr;
     FileDialogs* dialogs = nullptr;
     PrinterDialogs* printers = nullptr;
+    ProgressDialogs* progress = nullptr; // none: long jobs show no progress
 };
 
 // One page of a report on screen, at a zoom, with scroll bars when it is larger than the
@@ -100,6 +102,8 @@ protected:
 private:
     void buildToolBar();
     void showPageState();
+    // The progress of a long job, shown while the returned function lives.
+    ReportProgress progressFor(const QString& label);
 
     ReportDocument doc_;
     ReportPainter painter_;
