@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -53,6 +54,12 @@ QString label(ReportPreview& p) {
     return p.findChild<QLabel*>("PageLabel")->text();
 }
 
+// A key pressed on a widget, passed up to its window when the widget leaves it.
+void press(QWidget* w, int key) {
+    QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
 void trigger(ReportPreview& p, const char* action) {
     p.findChild<QAction*>(QString::fromLatin1(action))->trigger();
 }
@@ -75,6 +82,11 @@ TEST_F(Preview, PagesThroughTheReport) {
         trigger(p, "PriorPage");
         EXPECT_EQ(label(p), "Page 2 of 3");
         trigger(p, "FirstPage");
+        EXPECT_EQ(p.currentPage(), 0);
+        // Page Down on the page itself turns the page.
+        press(p.view(), Qt::Key_PageDown);
+        EXPECT_EQ(label(p), "Page 2 of 3");
+        press(p.view(), Qt::Key_PageUp);
         EXPECT_EQ(p.currentPage(), 0);
         // What is on screen is the page painter's sheet.
         const double dots = p.view()->dotsPerMm() * p.view()->devicePixelRatioF();

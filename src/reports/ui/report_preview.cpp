@@ -102,6 +102,17 @@ void ReportPageView::resizeEvent(QResizeEvent* event) {
     relayout();
 }
 
+void ReportPageView::keyPressEvent(QKeyEvent* event) {
+    // Page Up and Page Down turn pages in the preview rather than scroll within one.
+    if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown ||
+        ((event->key() == Qt::Key_Home || event->key() == Qt::Key_End) &&
+         (event->modifiers() & Qt::ControlModifier))) {
+        event->ignore();
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
 void ReportPageView::paintEvent(QPaintEvent*) {
     QPainter p(viewport());
     p.fillRect(viewport()->rect(), QColor(0x80, 0x80, 0x80));
