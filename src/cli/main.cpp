@@ -26,6 +26,7 @@ constexpr Command kCommands[] = {
     {"monitor", kx::cli::runMonitor, "monitor [--demo] [--frames N]"},
     {"record", kx::cli::runRecord,
      "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] --out FILE.db"},
+    {"query", kx::cli::runQuery, "query 'select * from \"FILE.db\" [where FIELD=\"TEXT\"]'"},
 };
 
 int usage() {

@@ -1,6 +1,8 @@
 #include "app/app_session.h"
 #include "app/ui/main_window.h"
 #include "link/hid_platforms.h"
+#include "reports/ui/about_box.h"
+#include "reports/ui/search_dialog.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -24,6 +26,10 @@ int main(int argc, char** argv) {
     // The session outlives the window, which only shows it.
     kx::AppSession session(setup);
     kx::TFrmTest w(session);
+    // The side windows, made once in this order and kept to the end; each command shows its
+    // window modally.
+    w.setAboutBox(new kx::TFrmAbout(&w));
+    w.setSearchDialog(new kx::TFrmsearch(session.liveTable(), session.AppDir, w.boxes(), &w));
     w.show();
     return app.exec();
 }

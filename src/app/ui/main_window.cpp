@@ -43,6 +43,7 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     buildClientArea();
     connectSession();
     connectRecording();
+    connectSideWindows();
     VirtualPanel1->showState(session_.decoder().state());
 
     const int menuHeight = menu_.MainMenu1->sizeHint().height();

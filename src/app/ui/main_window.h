@@ -18,9 +18,12 @@ namespace kx {
 class AppSession;
 class CaptionPanel;
 class FileDialogs;
+class HelpWindow;
 class LinkControls;
 class MessageBoxes;
 class ReadingsGrid;
+class TFrmAbout;
+class TFrmsearch;
 class VirtualPanel;
 
 // The dialogs and message boxes the windows show, behind interfaces so tests answer them.
@@ -51,6 +54,14 @@ public:
     // strip and the link indicators are left alone.
     void DispInit(int mode);
 
+    // The side windows, made once at program start; their commands show them.
+    void setAboutBox(TFrmAbout* box) { FrmAbout = box; }
+    void setSearchDialog(TFrmsearch* dialog) { Frmsearch = dialog; }
+    // The help viewer, made at the first F1; null until then.
+    HelpWindow* helpWindow() const { return help_; }
+    // The manual F1 opens: help/index.html in the program's folder.
+    QString helpFile() const;
+
 public Q_SLOTS:
     void Panel2Click();
     void Panel3Click();
@@ -64,12 +75,16 @@ public Q_SLOTS:
     void ClearRClick();
     void RecordSITimeChange(const QString& text);
     void SampInterTimeTimer();
+    void HELP1Click();
+    void About2Click();
+    void SearchRClick();
 
 private:
     void buildClientArea();
     ReadingsGrid* buildReadingsGrid(const char* name, const QRect& geometry, bool store);
     void connectSession();
     void connectRecording();
+    void connectSideWindows();
     // Start-up steps once every control exists; a failing step shows its error and ends
     // the start-up, the window still opens.
     void FormCreate();
@@ -93,6 +108,10 @@ private:
     ReadingsGrid* DBGrid1 = nullptr;
     QFrame* Chtshow = nullptr;
     ReadingsGrid* DBGrid2 = nullptr;
+
+    TFrmAbout* FrmAbout = nullptr;
+    TFrmsearch* Frmsearch = nullptr;
+    HelpWindow* help_ = nullptr;
 };
 
 } // namespace kx
