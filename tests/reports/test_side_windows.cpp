@@ -55,6 +55,14 @@ TEST_F(SearchDialogTest, LaidOutWithItsSevenQuantities) {
         EXPECT_EQ(dialog->radioButton(i)->text(), captions[i]);
         EXPECT_EQ(dialog->radioButton(i)->objectName(), QStringLiteral("RadioButton%1").arg(i + 1));
     }
+    // Every caption shows whole, in one row inside the frame.
+    dialog->show();
+    for (int i = 0; i < 7; ++i) {
+        QRadioButton* b = dialog->radioButton(i);
+        EXPECT_GE(b->width(), b->sizeHint().width()) << i;
+        EXPECT_EQ(b->y(), dialog->radioButton(0)->y());
+        EXPECT_LE(b->geometry().right(), b->parentWidget()->width());
+    }
     auto* search = dialog->findChild<QPushButton*>("BitBtn1");
     EXPECT_EQ(search->text(), "&Search");
     EXPECT_TRUE(search->isDefault());

@@ -44,16 +44,21 @@ TFrmsearch::TFrmsearch(ReadingsTable& live, const QString& appDir, MessageBoxes&
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(3, 258, 535, 52);
     auto* row = new QHBoxLayout(GroupBox1);
-    row->setContentsMargins(6, 2, 6, 4);
-    row->setSpacing(4);
+    // Seven captions in one row fill the frame's width: a smaller face and tight spacing.
+    row->setContentsMargins(4, 2, 2, 4);
+    row->setSpacing(6);
+    GroupBox1->setStyleSheet(QStringLiteral("QRadioButton { spacing: 2px; }"));
     group_ = new QButtonGroup(this);
     for (std::size_t i = 0; i < kSearchChoices.size(); ++i) {
         auto* b = new QRadioButton(QString::fromLatin1(kSearchChoices[i].caption), GroupBox1);
         b->setObjectName(QStringLiteral("RadioButton%1").arg(i + 1));
+        b->setFont(arial(10));
+        b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         row->addWidget(b);
         group_->addButton(b, static_cast<int>(i));
         RadioButtons[i] = b;
     }
+    row->addStretch(1);
 
     BitBtn1 = new QPushButton(QStringLiteral("&Search"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
