@@ -14,7 +14,10 @@ SearchTexts buildSearchTexts(const QString& liveTableName, const QString& appDir
     SearchTexts t;
     t.tablePath =
         liveTableName == QLatin1String("Pw60bdb") ? appDir + liveTableName : liveTableName;
-    t.base = QStringLiteral("select * from\"") + t.tablePath + QLatin1Char('"');
+    // A quote inside the path is doubled, so that a file named with one is still found.
+    QString quoted = t.tablePath;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    t.base = QStringLiteral("select * from\"") + quoted + QLatin1Char('"');
     for (std::size_t i = 0; i < kSearchChoices.size(); ++i) {
         t.conditions[i] = t.base + QStringLiteral("where Unit=\"") +
                           QLatin1String(kSearchChoices[i].unit) + QLatin1Char('"');

@@ -70,6 +70,18 @@ TEST(SearchTexts, NameTheScratchTableInTheProgramsFolderAndOtherFilesAsTheyAre) 
               "pw60bdb");
 }
 
+TEST_F(Search, AFileWithAQuoteInItsNameIsStillFound) {
+    const QString odd = dir.filePath("run \"7\".DB");
+    writeReadings(odd, {{"1", "V"}, {"2", "A"}});
+    live.close();
+    live.setTableName(odd);
+    ASSERT_TRUE(live.open().ok());
+    ASSERT_TRUE(control.activate().ok());
+    EXPECT_EQ(query.recordCount(), 2);
+    ASSERT_TRUE(control.search(1).ok());
+    EXPECT_EQ(column(2), (std::vector<std::string>{"2"}));
+}
+
 TEST_F(Search, ActivationListsEveryRecordOfTheFile) {
     ASSERT_TRUE(control.activate().ok());
     EXPECT_TRUE(query.isOpen());
