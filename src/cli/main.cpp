@@ -27,6 +27,7 @@ constexpr Command kCommands[] = {
     {"record", kx::cli::runRecord,
      "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] --out FILE.db"},
     {"export", kx::cli::runExport, "export SRC DEST [--store]"},
+    {"query", kx::cli::runQuery, "query 'select * from \"FILE.db\" [where FIELD=\"TEXT\"]'"},
 };
 
 int usage() {

@@ -1,6 +1,8 @@
 #include "app/app_session.h"
 #include "app/ui/main_window.h"
 #include "link/hid_platforms.h"
+#include "reports/ui/about_box.h"
+#include "reports/ui/search_dialog.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -27,6 +29,10 @@ int main(int argc, char** argv) {
     // Start-up found the program's files incomplete and has said so.
     if (w.startUpEnded())
         return 1;
+    // The side windows, made once in this order and kept to the end; each command shows its
+    // window modally.
+    w.setAboutBox(new kx::TFrmAbout(&w));
+    w.setSearchDialog(new kx::TFrmsearch(session.liveTable(), session.AppDir, w.boxes(), &w));
     w.show();
     return app.exec();
 }

@@ -51,6 +51,7 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     connectSession();
     connectRecording();
     connectFiles();
+    connectSideWindows();
     VirtualPanel1->showState(session_.decoder().state());
 
     const int menuHeight = menu_.MainMenu1->sizeHint().height();

@@ -18,11 +18,14 @@ namespace kx {
 class AppSession;
 class CaptionPanel;
 class FileDialogs;
+class HelpWindow;
 class LinkControls;
 class MessageBoxes;
 class ProgressDialogs;
 class ReadingsGrid;
 struct SaveAsOutcome;
+class TFrmAbout;
+class TFrmsearch;
 class VirtualPanel;
 
 // The dialogs and message boxes the windows show, behind interfaces so tests answer them.
@@ -57,6 +60,14 @@ public:
     // strip and the link indicators are left alone.
     void DispInit(int mode);
 
+    // The side windows, made once at program start; their commands show them.
+    void setAboutBox(TFrmAbout* box) { FrmAbout = box; }
+    void setSearchDialog(TFrmsearch* dialog) { Frmsearch = dialog; }
+    // The help viewer, made at the first F1; null until then.
+    HelpWindow* helpWindow() const { return help_; }
+    // The manual F1 opens: help/index.html in the program's folder.
+    QString helpFile() const;
+
 public Q_SLOTS:
     void Panel2Click();
     void Panel3Click();
@@ -78,6 +89,9 @@ public Q_SLOTS:
     void ClearRClick();
     void RecordSITimeChange(const QString& text);
     void SampInterTimeTimer();
+    void HELP1Click();
+    void About2Click();
+    void SearchRClick();
 
 private:
     void buildClientArea();
@@ -89,6 +103,7 @@ private:
     void showRecentFiles();
     void openRecentFile(int position);
     void showSaveOutcome(const SaveAsOutcome& outcome);
+    void connectSideWindows();
     // Start-up steps once every control exists; a failing step shows its error and ends
     // the start-up, the window still opens.
     void FormCreate();
@@ -115,6 +130,10 @@ private:
     ReadingsGrid* DBGrid1 = nullptr;
     QFrame* Chtshow = nullptr;
     ReadingsGrid* DBGrid2 = nullptr;
+
+    TFrmAbout* FrmAbout = nullptr;
+    TFrmsearch* Frmsearch = nullptr;
+    HelpWindow* help_ = nullptr;
 };
 
 } // namespace kx
