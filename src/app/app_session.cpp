@@ -12,7 +12,7 @@ Q_LOGGING_CATEGORY(lcSession, "kx.app")
 }
 
 AppSession::AppSession(SessionSetup setup, QObject* parent)
-    : QObject(parent), recording_(decoder_.readingTexts(), LiveTable_) {
+    : QObject(parent), chart_(LiveTable_), recording_(decoder_.readingTexts(), LiveTable_) {
     AppDir = kx::AppDir();
     LiveTable_.setTableName(setup.liveTable);
     StoreTable_.setTableName(setup.storeTable);

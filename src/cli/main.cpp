@@ -26,6 +26,8 @@ constexpr Command kCommands[] = {
     {"monitor", kx::cli::runMonitor, "monitor [--demo] [--frames N]"},
     {"record", kx::cli::runRecord,
      "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] --out FILE.db"},
+    {"chart", kx::cli::runChart,
+     "chart FILE.db [--per-page P] [--page N] [--line] --out PICTURE.bmp|.png", true},
 };
 
 int usage() {

@@ -8,6 +8,8 @@
 #include "common/ui/window_fonts.h"
 #include "display/ui/virtual_panel.h"
 #include "link/connection_control.h"
+#include "recording/chart_model.h"
+#include "recording/ui/chart_view.h"
 #include "recording/ui/readings_grid.h"
 
 #include <QAction>
@@ -43,6 +45,7 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     buildClientArea();
     connectSession();
     connectRecording();
+    connectChart();
     VirtualPanel1->showState(session_.decoder().state());
 
     const int menuHeight = menu_.MainMenu1->sizeHint().height();
@@ -70,9 +73,10 @@ void TFrmTest::FormCreate() {
         boxes_->error(this, s.error());
         return;
     }
-    // The chart's sample points are prepared here once the chart view exists.
+    Chtshow->prepareAtStart(); // each series its sample point, the Fill switch's series shown
     row_.RepeatSet->setChecked(true);
     // Then: the pictures folder, the settings file and its recent files, the USB link port.
+    session_.chart().setPointsPerPage(100); // at most 100 points a page
 }
 
 void TFrmTest::buildClientArea() {
@@ -108,14 +112,7 @@ void TFrmTest::buildClientArea() {
     row_ = buildControlRow(ClientArea);
 
     DBGrid1 = buildReadingsGrid("DBGrid1", QRect(0, 348, 617, 177), false);
-    Chtshow = new QFrame(ClientArea);
-    Chtshow->setObjectName(QStringLiteral("Chtshow"));
-    Chtshow->setGeometry(18, 612, 361, 209);
-    Chtshow->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Chtshow->setAutoFillBackground(true);
-    QPalette silver = Chtshow->palette();
-    silver.setColor(QPalette::Window, QColor(192, 192, 192));
-    Chtshow->setPalette(silver);
+    Chtshow = new ChartView(session_.chart(), *boxes_, ClientArea); // at 18, 612
     DBGrid2 = buildReadingsGrid("DBGrid2", QRect(340, 714, 341, 49), true);
 
     // The chart reaches below the stored grid's top; the surface must hold both.

@@ -4,6 +4,7 @@
 #include "app/ui/main_menu.h"
 
 #include <QMainWindow>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -17,6 +18,7 @@ namespace kx {
 
 class AppSession;
 class CaptionPanel;
+class ChartView;
 class FileDialogs;
 class LinkControls;
 class MessageBoxes;
@@ -46,6 +48,7 @@ public:
     AppSession& session() { return session_; }
     MessageBoxes& boxes() { return *boxes_; }
     VirtualPanel* panel() const { return VirtualPanel1; }
+    ChartView* chart() const { return Chtshow; }
 
     // 0 hides every annunciator, 1 shows them all, other values do nothing; digits, the
     // strip and the link indicators are left alone.
@@ -64,12 +67,15 @@ public Q_SLOTS:
     void ClearRClick();
     void RecordSITimeChange(const QString& text);
     void SampInterTimeTimer();
+    // The chart's enlarge and restore images.
+    void TbSxClick();
 
 private:
     void buildClientArea();
     ReadingsGrid* buildReadingsGrid(const char* name, const QRect& geometry, bool store);
     void connectSession();
     void connectRecording();
+    void connectChart();
     // Start-up steps once every control exists; a failing step shows its error and ends
     // the start-up, the window still opens.
     void FormCreate();
@@ -91,7 +97,8 @@ private:
     CaptionPanel* Panel2 = nullptr; // CONNECT
     CaptionPanel* Panel3 = nullptr; // EXIT
     ReadingsGrid* DBGrid1 = nullptr;
-    QFrame* Chtshow = nullptr;
+    ChartView* Chtshow = nullptr;
+    QRect ChartNormalBounds; // where the chart was before it was enlarged
     ReadingsGrid* DBGrid2 = nullptr;
 };
 
