@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures as they come
     const int large = argc > 1 ? std::atoi(argv[1]) : 10'000'000;
 
     kx::ReadingsTable table;

@@ -343,14 +343,17 @@ ChartTrace ChartModel::trace(int columns) const {
         if (!run.isEmpty())
             t.runs.append(std::exchange(run, {}));
     };
-    auto put = [&](qint64 row, double y) {
-        run.append(QPointF(xAt(row), y));
+    auto extend = [&](double y) {
         if (!t.anyValue) {
             t.anyValue = true;
             t.yMin = t.yMax = y;
         }
         t.yMin = std::min(t.yMin, y);
         t.yMax = std::max(t.yMax, y);
+    };
+    auto put = [&](qint64 row, double y) {
+        run.append(QPointF(xAt(row), y));
+        extend(y);
     };
 
     const qint64 n = end - first;
@@ -369,6 +372,13 @@ ChartTrace ChartModel::trace(int columns) const {
             const Extremes e = scan(a, b);
             if (!e.any) {
                 endRun();
+                continue;
+            }
+            if (active_ == kAreaSeries) {
+                // An area is filled from below: a column shows its largest reading, and one
+                // point a column keeps the outline simple to fill.
+                put(e.maxRow, e.max);
+                extend(e.min);
                 continue;
             }
             const qint64 lowFirst = std::min(e.minRow, e.maxRow);

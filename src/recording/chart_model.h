@@ -142,8 +142,10 @@ public:
 
     // Table rows [first, end) of the page shown.
     std::pair<qint64, qint64> pageRows() const;
-    // What to draw for the page shown, with at most two points per pixel column of a plot
-    // `columns` pixels wide (the smallest and largest reading of the column, in record order).
+    // What the active series draws of the page shown, for a plot `columns` pixels wide. Pages
+    // with more points than columns are drawn a column at a time: the line series gets the
+    // column's smallest and largest reading in record order, the area series (filled from
+    // below) its largest; the vertical span still covers every reading of the page.
     ChartTrace trace(int columns) const;
 
     // The reading of a table row as a number, nothing when it does not convert; and its

@@ -373,6 +373,16 @@ TEST_F(Chart, EnvelopeKeepsEveryColumnsExtremes) {
     }
     ASSERT_TRUE(chart.setPointsPerPage(0).ok());
     const int columns = 300;
+    // The area is filled from below: one point a column, its largest reading; the axis still
+    // spans the smallest.
+    const ChartTrace area = chart.trace(columns);
+    EXPECT_EQ(area.yMin, -500);
+    EXPECT_EQ(area.yMax, 99999);
+    EXPECT_LE(allPoints(area).size(), columns);
+    EXPECT_TRUE(allPoints(area).contains(QPointF(12346, 99999)));
+    EXPECT_FALSE(allPoints(area).contains(QPointF(778, -500)));
+
+    chart.ShowSeries(ChartModel::kLineSeries);
     const ChartTrace t = chart.trace(columns);
     EXPECT_EQ(t.yMax, 99999);
     EXPECT_EQ(t.yMin, -500);

@@ -253,6 +253,22 @@ TEST_F(ChartViewTest, BurstsOfRecordsAreDrawnInFewRedraws) {
     EXPECT_EQ(pts.back().x(), 2000);
 }
 
+TEST_F(ChartViewTest, FarApartRecordNumbersKeepTheAxisToAFewTicks) {
+    // Record numbers ten million apart on one page, then a page of a hundred again: each
+    // change of the horizontal axis must not lay out ticks for the other one's interval.
+    add(1, "1");
+    add(10'000'000, "2");
+    view->Maxrecord->setText("0");
+    EXPECT_EQ(view->AxisX->max(), 10'000'000);
+    EXPECT_GE(view->AxisX->tickInterval(), 1'000'000);
+    view->Maxrecord->setText("1");
+    view->BTlastClick();
+    EXPECT_EQ(view->AxisX->min(), 10'000'000);
+    EXPECT_LE(view->AxisX->tickInterval(), 1);
+    view->Maxrecord->setText("0");
+    EXPECT_EQ(view->AxisX->min(), 1);
+}
+
 TEST_F(ChartViewTest, RightClickGoesBackToTheWholePage) {
     for (int i = 1; i <= 50; ++i)
         add(i, std::to_string(i));

@@ -362,8 +362,13 @@ void ChartView::refresh(bool wholePage) {
 }
 
 void ChartView::setAxes(const ChartTrace& t) {
+    // The axis lays out its ticks at every change: an interval that suits only the new range
+    // (or only the old one) would ask for millions of ticks on the way. Wide first, then the
+    // range, then the interval that suits it.
+    const double interval = std::max(1.0, roundStep(t.xHi - t.xLo, 4));
+    AxisX->setTickInterval(std::max({interval, AxisX->max() - AxisX->min(), t.xHi - t.xLo}));
     AxisX->setRange(t.xLo, t.xHi);
-    AxisX->setTickInterval(std::max(1.0, roundStep(t.xHi - t.xLo, 4)));
+    AxisX->setTickInterval(interval);
     if (!t.anyValue) {
         // The sample point, or a page whose readings all failed to convert.
         AxisY->setRange(ChartModel::kSampleAxisMin, ChartModel::kSampleAxisMax);
