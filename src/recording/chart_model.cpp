@@ -312,10 +312,11 @@ ChartModel::Extremes ChartModel::scan(qint64 first, qint64 end) const {
     while (r < end) {
         if (r % kBlockRows == 0 && r + kBlockRows <= end && r + kBlockRows <= rows) {
             const Block& b = block(r / kBlockRows);
+            // The summaries' single precision only picks the rows; callers read the exact
+            // readings of the rows they keep.
             if (b.any) {
-                // The summary finds the rows; their exact readings are read again.
-                e.add(*valueAt(r + b.minAt), r + b.minAt);
-                e.add(*valueAt(r + b.maxAt), r + b.maxAt);
+                e.add(b.min, r + b.minAt);
+                e.add(b.max, r + b.maxAt);
             }
             r += kBlockRows;
         } else {
@@ -366,26 +367,33 @@ ChartTrace ChartModel::trace(int columns) const {
                 endRun();
         }
     } else {
+        // Columns of several summaries start on a summary's first row: a shift of less than a
+        // quarter of a column, and no record of the column is read one by one.
+        const bool snap = n / columns >= 4 * kBlockRows;
+        auto boundary = [&](qint64 c) {
+            const qint64 r = first + n * c / columns;
+            return snap && c > 0 && c < columns ? r / kBlockRows * kBlockRows : r;
+        };
         for (qint64 c = 0; c < columns; ++c) {
-            const qint64 a = first + n * c / columns;
-            const qint64 b = first + n * (c + 1) / columns;
-            const Extremes e = scan(a, b);
+            const Extremes e = scan(boundary(c), boundary(c + 1));
             if (!e.any) {
                 endRun();
                 continue;
             }
+            const double low = *valueAt(e.minRow);
+            const double high = *valueAt(e.maxRow);
             if (active_ == kAreaSeries) {
                 // An area is filled from below: a column shows its largest reading, and one
                 // point a column keeps the outline simple to fill.
-                put(e.maxRow, e.max);
-                extend(e.min);
+                put(e.maxRow, high);
+                extend(low);
                 continue;
             }
             const qint64 lowFirst = std::min(e.minRow, e.maxRow);
             const qint64 highLast = std::max(e.minRow, e.maxRow);
-            put(lowFirst, lowFirst == e.minRow ? e.min : e.max);
+            put(lowFirst, lowFirst == e.minRow ? low : high);
             if (highLast != lowFirst)
-                put(highLast, highLast == e.maxRow ? e.max : e.min);
+                put(highLast, highLast == e.maxRow ? high : low);
         }
     }
     endRun();

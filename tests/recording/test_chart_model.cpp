@@ -421,6 +421,33 @@ TEST_F(Chart, EnvelopeKeepsEveryColumnsExtremes) {
     EXPECT_LT(chart.memoryUsage(), std::size_t(n));
 }
 
+TEST_F(Chart, LongColumnsDrawExactReadingsFromTheSummaries) {
+    // Hundreds of records a column: the columns are read through the row summaries, whose
+    // single precision must not leak into what is drawn.
+    const int n = 64 * 1000 + 17;
+    for (int i = 0; i < n; ++i)
+        add(i + 1, std::to_string(1234567 + (i * 7919) % 1000) + ".891", "V");
+    add(n + 1, "1299999.999", "V");
+    ASSERT_TRUE(chart.setPointsPerPage(0).ok());
+    chart.ShowSeries(ChartModel::kLineSeries);
+    const int columns = 40;
+    const ChartTrace t = chart.trace(columns);
+    const QList<QPointF> pts = allPoints(t);
+    EXPECT_LE(pts.size(), 2 * columns);
+    EXPECT_EQ(t.yMin, 1234567.891);
+    EXPECT_EQ(t.yMax, 1299999.999);
+    EXPECT_EQ(pts.back(), QPointF(n + 1, 1299999.999)) << "the last, partial summary too";
+    for (const QPointF& p : pts)
+        EXPECT_EQ(p.y(), chart.valueAt(qint64(p.x()) - 1).value()) << "record " << p.x();
+    EXPECT_TRUE(std::is_sorted(pts.begin(), pts.end(),
+                               [](const QPointF& l, const QPointF& r) { return l.x() < r.x(); }));
+    // Every column shows the range its records cover.
+    int lowest = 0;
+    for (const QPointF& p : pts)
+        lowest += p.y() == 1234567.891;
+    EXPECT_GE(lowest, columns - 1);
+}
+
 TEST_F(Chart, RecordsWithoutNumberOrValueField) {
     table.openScratch({{"Value", px::FieldType::Alpha, 16}});
     table.append();
