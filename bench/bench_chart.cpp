@@ -34,9 +34,9 @@ struct Feeder {
 
     explicit Feeder(kx::ReadingsTable& t) : table(t) {
         for (int i = 0; i < 4000; ++i)
-            values.push_back(i % 997 == 0 ? std::string("0L")
-                                          : std::to_string(100 + i % 900) + "." +
-                                                std::to_string(i % 10));
+            values.push_back(i % 997 == 0
+                                 ? std::string("0L")
+                                 : std::to_string(100 + i % 900) + "." + std::to_string(i % 10));
     }
     void add(int n) {
         for (int i = 0; i < n; ++i, ++next) {
@@ -130,7 +130,8 @@ int main(int argc, char** argv) {
                 "view %.2f MB   target < 10 MB beside the table (%.0f MB)\n",
                 large, static_cast<double>(model.memoryUsage()) / 1e6,
                 static_cast<double>(residentKiB() - rssBeforeAll) / 1024,
-                static_cast<double>(viewKiB) / 1024, static_cast<double>(table.memoryUsage()) / 1e6);
+                static_cast<double>(viewKiB) / 1024,
+                static_cast<double>(table.memoryUsage()) / 1e6);
     view.Maxrecord->setText(QStringLiteral("100"));
     QApplication::processEvents();
     std::vector<double> pageMs;
@@ -145,7 +146,10 @@ int main(int argc, char** argv) {
         timePage([&] { view.BTPreviousClick(); });
         timePage([&] { view.BtFirstClick(); });
         timePage([&] { view.BtNextClick(); });
-        timePage([&] { model.setPage(model.pageCount() / 2 + i); view.refresh(); });
+        timePage([&] {
+            model.setPage(model.pageCount() / 2 + i);
+            view.refresh();
+        });
     }
     std::printf("page change at %d records: median %.2f ms, worst %.2f ms   target < 20 ms\n",
                 large, median(pageMs), *std::max_element(pageMs.begin(), pageMs.end()));
@@ -161,8 +165,9 @@ int main(int argc, char** argv) {
             QApplication::processEvents();
         }
         const double total = ms(t);
-        std::printf("append burst on screen (%s): %.2f us a record, %d redraws   target < 1000 us\n",
-                    what, total * 1000 / kAppends, view.redrawCount() - redrawsBefore);
+        std::printf(
+            "append burst on screen (%s): %.2f us a record, %d redraws   target < 1000 us\n", what,
+            total * 1000 / kAppends, view.redrawCount() - redrawsBefore);
     };
     // Readings one at a time, as the meter sends them: each is followed by its redraw.
     auto oneByOne = [&](const char* what) {

@@ -155,7 +155,8 @@ void ChartModel::rowAppended(qint64 row) {
 
 void ChartModel::rowRemoved(qint64 row) {
     // Rows below the removed one moved up: their summaries are stale.
-    blocks_.resize(std::min<std::size_t>(blocks_.size(), static_cast<std::size_t>(row / kBlockRows)));
+    blocks_.resize(
+        std::min<std::size_t>(blocks_.size(), static_cast<std::size_t>(row / kBlockRows)));
     if (row < start_)
         --start_;
     keepPageInRange();

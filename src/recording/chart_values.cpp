@@ -13,9 +13,8 @@ namespace {
 // finite.
 constexpr double kLargest = 1e300;
 
-constexpr std::array<double, 19> kPow10 = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
-                                           1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
-                                           1e14, 1e15, 1e16, 1e17, 1e18};
+constexpr std::array<double, 19> kPow10 = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
+                                           1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';

@@ -22,13 +22,13 @@ double unitFactor(std::string_view unit);
 // A value axis laid out for the numbers lo..hi: round ends, a round step between ticks, and
 // an SI prefix that keeps the labels short ("950M", "1.2G").
 struct ValueAxisLayout {
-    double lo = 0;         // in base units
-    double hi = 1;         // in base units
-    double step = 1;       // between ticks, in base units
-    int tickCount = 2;     // ticks from lo to hi, both ends included
-    double scale = 1;      // labels show value / scale ...
-    char prefix = '\0';    // ... followed by this prefix ('k', 'M', 'G', 'T', 'm', 'u', ...)
-    int decimals = 0;      // decimals a label needs to tell ticks apart
+    double lo = 0;      // in base units
+    double hi = 1;      // in base units
+    double step = 1;    // between ticks, in base units
+    int tickCount = 2;  // ticks from lo to hi, both ends included
+    double scale = 1;   // labels show value / scale ...
+    char prefix = '\0'; // ... followed by this prefix ('k', 'M', 'G', 'T', 'm', 'u', ...)
+    int decimals = 0;   // decimals a label needs to tell ticks apart
 };
 
 // Lays out an axis that holds min..max with about five ticks. Equal ends get a span around

@@ -120,8 +120,7 @@ TEST_F(ChartWindow, EnlargeAndRestorePutTheChartBackExactly) {
     ASSERT_GT(scroll, 0);
     click(chart().TbFd);
     const QSize outer = win.frameGeometry().size();
-    EXPECT_EQ(chart().geometry(),
-              QRect(2, 30 + scroll, outer.width() - 12, outer.height() - 90));
+    EXPECT_EQ(chart().geometry(), QRect(2, 30 + scroll, outer.width() - 12, outer.height() - 90));
     EXPECT_FALSE(chart().TbFd->isVisible());
     EXPECT_TRUE(chart().TbSx->isVisible());
     // The enlarged chart draws more columns.

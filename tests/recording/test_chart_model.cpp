@@ -146,7 +146,8 @@ TEST(ChartPicture, WritesThroughATemporaryAndReplaces) {
     const QString missing = dir.filePath("gone/b.bmp");
     const Status s = writePictureFile(missing, "x");
     ASSERT_FALSE(s.ok());
-    EXPECT_TRUE(s.error().startsWith("Cannot create file \"" + missing + "\". ")) << s.error().toStdString();
+    EXPECT_TRUE(s.error().startsWith("Cannot create file \"" + missing + "\". "))
+        << s.error().toStdString();
     EXPECT_GT(s.error().size(), QString("Cannot create file \"" + missing + "\". ").size());
 
     // A folder in the picture's place: the old thing stays, no temporary is left.
@@ -344,8 +345,8 @@ TEST_F(Chart, FollowsATableFileOpened) {
     std::vector<px::Record> rows;
     for (int i = 1; i <= 120; ++i)
         rows.push_back({px::Value(std::int32_t(i)), px::Value::timeOfDay(1000 * i),
-                        px::Value(QByteArray::number(i * 10)), px::Value("V"), px::Value("DCV  600V"),
-                        px::Value("Continuous")});
+                        px::Value(QByteArray::number(i * 10)), px::Value("V"),
+                        px::Value("DCV  600V"), px::Value("Continuous")});
     ASSERT_TRUE(px::writeTable(path, readingsFields(), rows).ok());
     table.close();
     table.setTableName(path);

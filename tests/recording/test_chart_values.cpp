@@ -32,8 +32,8 @@ TEST(ReadingNumber, PlainReadingsInTheirUnitsBase) {
 
 TEST(ReadingNumber, TextsThatAreNoNumberAreGaps) {
     for (const char* text :
-         {"", "   ", "-", "----", "--.--", "0L", "OL", ".0L", "L", "1.2.3", "1,5", "12a", "a12",
-          "1e5", "inf", "nan", "0x10", "- 5", "1 2", ".", "-."}) {
+         {"",    "   ", "-",   "----", "--.--", "0L",   "OL",  ".0L", "L", "1.2.3", "1,5",
+          "12a", "a12", "1e5", "inf",  "nan",   "0x10", "- 5", "1 2", ".", "-."}) {
         EXPECT_FALSE(readingNumber(text, "V").has_value()) << '"' << text << '"';
     }
 }
@@ -48,7 +48,11 @@ TEST(ReadingNumber, LongAndHugeTextsStayFiniteOrAreRefused) {
     for (int c = 0; c < 256; ++c)
         junk.push_back(static_cast<char>(c));
     EXPECT_FALSE(readingNumber(junk, junk).has_value());
-    EXPECT_FALSE(readingNumber(std::string_view("1\0" "2", 3), "").has_value());
+    EXPECT_FALSE(readingNumber(std::string_view("1\0"
+                                                "2",
+                                                3),
+                               "")
+                     .has_value());
 }
 
 TEST(UnitFactor, SiPrefixesOfTheUnits) {
@@ -107,8 +111,8 @@ TEST(ValueAxisLayout, EqualReversedAndNonFiniteEnds) {
     const ValueAxisLayout zero = valueAxisLayout(0, 0);
     EXPECT_LT(zero.lo, 0);
     EXPECT_GT(zero.hi, 0);
-    for (const ValueAxisLayout& a : {valueAxisLayout(5, 1), valueAxisLayout(NAN, 1),
-                                     valueAxisLayout(0, INFINITY)}) {
+    for (const ValueAxisLayout& a :
+         {valueAxisLayout(5, 1), valueAxisLayout(NAN, 1), valueAxisLayout(0, INFINITY)}) {
         EXPECT_EQ(a.lo, 0);
         EXPECT_EQ(a.hi, 1);
     }

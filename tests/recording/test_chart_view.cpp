@@ -101,8 +101,9 @@ TEST_F(ChartViewTest, StartsWithTheSamplePointAndTheToolbarInItsDesignState) {
     EXPECT_EQ(view->BtFill->text(), "Fill");
     EXPECT_EQ(view->Maxrecord->text(), "100");
     EXPECT_EQ(view->Bt10->text(), "1");
-    for (QWidget* b : {static_cast<QWidget*>(view->BtFirst), static_cast<QWidget*>(view->BTPrevious),
-                       static_cast<QWidget*>(view->BtNext), static_cast<QWidget*>(view->BTlast)})
+    for (QWidget* b :
+         {static_cast<QWidget*>(view->BtFirst), static_cast<QWidget*>(view->BTPrevious),
+          static_cast<QWidget*>(view->BtNext), static_cast<QWidget*>(view->BTlast)})
         EXPECT_TRUE(b->isEnabled());
     EXPECT_EQ(view->BtSave->toolTip(), "Save  Active Graphic");
     EXPECT_EQ(view->BtNew->toolTip(), "Delete Graphic");
@@ -298,8 +299,8 @@ TEST_F(ChartViewTest, SavesTheChartAsAPictureAfterTheMessage) {
     const QString path = dir.path() + "/2405060708page1.bmp";
     view->BtSaveClick();
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0], (std::pair<std::string, QString>{"information",
-                                                              "graphic has saved on " + path}));
+    EXPECT_EQ(boxes.shown[0],
+              (std::pair<std::string, QString>{"information", "graphic has saved on " + path}));
     const QByteArray first = fileBytes(path);
     ASSERT_TRUE(first.startsWith("BM"));
     QImage saved;
@@ -319,7 +320,7 @@ TEST_F(ChartViewTest, SavesTheChartAsAPictureAfterTheMessage) {
     ASSERT_EQ(boxes.shown.size(), 2u);
     EXPECT_EQ(boxes.shown[0].first, "information") << "the message comes first";
     EXPECT_EQ(boxes.shown[1].first, "error");
-    EXPECT_TRUE(boxes.shown[1].second.startsWith(
-        "Cannot create file \"" + dir.filePath("missing") + "/2405060708page1.bmp\". "));
+    EXPECT_TRUE(boxes.shown[1].second.startsWith("Cannot create file \"" + dir.filePath("missing") +
+                                                 "/2405060708page1.bmp\". "));
     EXPECT_FALSE(QDir(dir.filePath("missing")).exists());
 }

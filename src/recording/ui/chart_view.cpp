@@ -224,9 +224,9 @@ void ChartView::buildToolbar() {
     TbSx->hide();
 
     // Over the chart's surface, not under it.
-    for (QWidget* w : std::initializer_list<QWidget*>{Bevel1, BtFill, Maxrecord, BtSave, BtNew,
-                                                      BtFirst, BTPrevious, Bt10, BtNext, BTlast,
-                                                      TbFd, TbSx})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{Bevel1, BtFill, Maxrecord, BtSave, BtNew, BtFirst,
+                                         BTPrevious, Bt10, BtNext, BTlast, TbFd, TbSx})
         w->raise();
 }
 
