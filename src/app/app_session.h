@@ -28,8 +28,8 @@ struct SessionSetup {
 // The program's state and components, shared by the main window and the command-line front
 // end: the cable's reports in, frames assembled and decoded, the link to the cable, the two
 // readings tables and the rules that record readings into the live one, the chart of the
-// live table, the sampling timer. Neither front end wires these itself; both make one session and
-// drive it.
+// live table, the sampling timer. Neither front end wires these itself; both make one
+// session and drive it.
 //
 // The session outlives every view of it: windows and grids attach to its tables and
 // detach when they go. Commands report failures as a Status carrying the message the

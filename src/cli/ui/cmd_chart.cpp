@@ -1,4 +1,5 @@
 // Draws the chart of a table file as the window shows it, offscreen, into a picture file.
+// It paints, so it lives with the widgets.
 #include "app/app_session.h"
 #include "cli/cli_commands.h"
 #include "common/ui/message_boxes.h"
