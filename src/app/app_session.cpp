@@ -28,7 +28,7 @@ QString inFolder(const QString& folder, const QString& name) {
 } // namespace
 
 AppSession::AppSession(SessionSetup setup, QObject* parent)
-    : QObject(parent), recording_(decoder_.readingTexts(), LiveTable_) {
+    : QObject(parent), chart_(LiveTable_), recording_(decoder_.readingTexts(), LiveTable_) {
     AppDir = withSeparator(setup.appDir.isEmpty() ? kx::AppDir() : setup.appDir);
     LiveTable_.setTableName(inFolder(AppDir, setup.liveTable));
     StoreTable_.setTableName(inFolder(AppDir, setup.storeTable));

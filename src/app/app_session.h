@@ -4,6 +4,7 @@
 #include "display/frame_decoder.h"
 #include "link/frame_receiver.h"
 #include "link/hid_platform.h"
+#include "recording/chart_model.h"
 #include "recording/readings_table.h"
 #include "recording/recording_control.h"
 
@@ -30,8 +31,9 @@ struct SessionSetup {
 
 // The program's state and components, shared by the main window and the command-line front
 // end: the cable's reports in, frames assembled and decoded, the link to the cable, the two
-// readings tables and the rules that record readings into the live one, the sampling
-// timer. Neither front end wires these itself; both make one session and drive it.
+// readings tables and the rules that record readings into the live one, the chart of the
+// live table, the sampling timer. Neither front end wires these itself; both make one
+// session and drive it.
 //
 // The session outlives every view of it: windows and grids attach to its tables and
 // detach when they go. Commands report failures as a Status carrying the message the
@@ -49,6 +51,8 @@ public:
     ReadingsTable& liveTable() { return LiveTable_; }
     ReadingsTable& storeTable() { return StoreTable_; }
     RecordingControl& recording() { return recording_; }
+    // The chart of the live table, shared by the window's chart view and the command line.
+    ChartModel& chart() { return chart_; }
     QTimer& samplingTimer() { return SampInterTime_; }
     FileCommands& files() { return *files_; }
 
@@ -82,6 +86,7 @@ private:
     FrameDecoder decoder_;
     ReadingsTable LiveTable_;  // "DBPW60"
     ReadingsTable StoreTable_; // "pw60sd"
+    ChartModel chart_;
     RecordingControl recording_;
     QTimer SampInterTime_;
     std::unique_ptr<ConnectionControl> link_;

@@ -28,6 +28,8 @@ constexpr Command kCommands[] = {
      "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] --out FILE.db"},
     {"export", kx::cli::runExport, "export SRC DEST [--store]"},
     {"query", kx::cli::runQuery, "query 'select * from \"FILE.db\" [where FIELD=\"TEXT\"]'"},
+    {"chart", kx::cli::runChart,
+     "chart FILE.db [--per-page P] [--page N] [--line] --out PICTURE.bmp|.png", true},
 };
 
 int usage() {

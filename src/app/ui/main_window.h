@@ -4,6 +4,7 @@
 #include "app/ui/main_menu.h"
 
 #include <QMainWindow>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -17,6 +18,7 @@ namespace kx {
 
 class AppSession;
 class CaptionPanel;
+class ChartView;
 class FileDialogs;
 class HelpWindow;
 class LinkControls;
@@ -55,6 +57,7 @@ public:
     // True when start-up ended the program (the settings file is missing): the window is then
     // not to be shown, and the program leaves.
     bool startUpEnded() const { return startUpEnded_; }
+    ChartView* chart() const { return Chtshow; }
 
     // 0 hides every annunciator, 1 shows them all, other values do nothing; digits, the
     // strip and the link indicators are left alone.
@@ -92,6 +95,8 @@ public Q_SLOTS:
     void HELP1Click();
     void About2Click();
     void SearchRClick();
+    // The chart's enlarge and restore images.
+    void TbSxClick();
 
 private:
     void buildClientArea();
@@ -104,6 +109,7 @@ private:
     void openRecentFile(int position);
     void showSaveOutcome(const SaveAsOutcome& outcome);
     void connectSideWindows();
+    void connectChart();
     // Start-up steps once every control exists; a failing step shows its error and ends
     // the start-up, the window still opens.
     void FormCreate();
@@ -128,7 +134,8 @@ private:
     CaptionPanel* Panel2 = nullptr; // CONNECT
     CaptionPanel* Panel3 = nullptr; // EXIT
     ReadingsGrid* DBGrid1 = nullptr;
-    QFrame* Chtshow = nullptr;
+    ChartView* Chtshow = nullptr;
+    QRect ChartNormalBounds; // where the chart was before it was enlarged
     ReadingsGrid* DBGrid2 = nullptr;
 
     TFrmAbout* FrmAbout = nullptr;
