@@ -13,7 +13,8 @@ Q_LOGGING_CATEGORY(lcSession, "kx.app")
 
 AppSession::AppSession(SessionSetup setup, QObject* parent)
     : QObject(parent), recording_(decoder_.readingTexts(), LiveTable_) {
-    AppDir = kx::AppDir();
+    places_ = setup.places ? *setup.places : AppDirPlaces::system();
+    AppDir = setup.places ? resolveAppDir(places_) : kx::AppDir();
     LiveTable_.setTableName(setup.liveTable);
     StoreTable_.setTableName(setup.storeTable);
     scratchPath_ = LiveTable_.filePath();
@@ -51,6 +52,10 @@ void AppSession::recordingError(const QString& message) {
     qCWarning(lcSession).noquote() << message;
     link_->log(message);
     Q_EMIT recordingFailed(message);
+}
+
+Status AppSession::prepareAppDir() {
+    return kx::prepareAppDir(places_);
 }
 
 Status AppSession::openLiveTableAtStart() {

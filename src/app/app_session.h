@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/app_dir.h"
 #include "common/result.h"
 #include "display/frame_decoder.h"
 #include "link/frame_receiver.h"
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 namespace kx {
 
@@ -22,6 +24,9 @@ struct SessionSetup {
     std::shared_ptr<HidPlatform> platform; // the system's HID devices when none is given
     QString liveTable = QStringLiteral("Pw60bdb");
     QString storeTable = QStringLiteral("pw60SD");
+    // Where the program's folder is chosen from; the running program's places when not
+    // given. Tables named without a folder are still looked up in kx::AppDir().
+    std::optional<AppDirPlaces> places;
 };
 
 // The program's state and components, shared by the main window and the command-line front
@@ -50,6 +55,9 @@ public:
     // Starts the device list's first scan (from the event loop) and the sampling timer.
     void start();
 
+    // Start-up's first step: an installed program's data folder gets the files it lacks
+    // from the installed templates. Nothing to do when the program runs from its own folder.
+    Status prepareAppDir();
     // Start-up: empties the live table's file, then opens it.
     Status openLiveTableAtStart();
     // Whether the live table is on the program's own scratch file, which holds no records of
@@ -81,6 +89,7 @@ private:
     QTimer SampInterTime_;
     std::unique_ptr<ConnectionControl> link_;
     QString scratchPath_;
+    AppDirPlaces places_;
 };
 
 } // namespace kx

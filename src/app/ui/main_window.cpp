@@ -65,6 +65,12 @@ TFrmTest::~TFrmTest() {
 }
 
 void TFrmTest::FormCreate() {
+    // The program's folder (the session has worked it out); an installed program's data
+    // folder first gets the files it lacks.
+    if (const Status s = session_.prepareAppDir(); !s) {
+        boxes_->error(this, s.error());
+        return;
+    }
     // COM1 and "10000" are checked as the menus are built.
     if (const Status s = session_.openLiveTableAtStart(); !s) {
         boxes_->error(this, s.error());
