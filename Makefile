@@ -82,10 +82,11 @@ tsan: deps
 	cd $(TSAN_DIR) && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 	  ctest --output-on-failure -L thread --timeout 600
 
-# The manifest is kept under its own name: the install tests write CMake's own one.
+# The list of installed files is kept under its own name (the install tests write CMake's own
+# one), with DESTDIR in front, so `make uninstall` removes exactly what was put in place.
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
-	@cp $(BUILD_DIR)/install_manifest.txt $(BUILD_DIR)/installed-files.txt
+	@sed 's|^|$(DESTDIR)|' $(BUILD_DIR)/install_manifest.txt > $(BUILD_DIR)/installed-files.txt
 	@if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" = "0" ] && command -v udevadm >/dev/null 2>&1; then \
 	  udevadm control --reload-rules || true; \
 	  echo "udev rules reloaded: plug the meter's cable in again to use it without root"; \
@@ -96,6 +97,8 @@ uninstall:
 	  echo "Nothing installed from $(BUILD_DIR)"; exit 1; \
 	fi
 	xargs -r -d '\n' rm -f -- < $(BUILD_DIR)/installed-files.txt
+	@xargs -r -d '\n' -n1 dirname < $(BUILD_DIR)/installed-files.txt | grep '/kxlink\(/\|$$\)' | \
+	  sort -ru | xargs -r -d '\n' rmdir --ignore-fail-on-non-empty --
 	@rm -f $(BUILD_DIR)/installed-files.txt
 
 # The Debian package build/kxlink_VERSION_ARCH.deb, checked by the menu-entry, metainfo and
