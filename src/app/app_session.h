@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/app_dir.h"
 #include "common/result.h"
 #include "display/frame_decoder.h"
 #include "link/frame_receiver.h"
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 namespace kx {
 
@@ -24,9 +26,13 @@ struct SessionSetup {
     std::shared_ptr<HidPlatform> platform; // the system's HID devices when none is given
     QString liveTable = QStringLiteral("Pw60bdb");
     QString storeTable = QStringLiteral("pw60SD");
-    // The program's folder, where bare table names and the settings file are looked up; the
-    // running program's own folder when empty. Tests point it at a folder of their own.
+    // The program's folder, where bare table names and the settings file are looked up, used
+    // as it is. When empty it is worked out from `places`. Tests point it at a folder of their
+    // own.
     QString appDir;
+    // Where the program's folder is chosen from; the running program's places when not
+    // given.
+    std::optional<AppDirPlaces> places;
 };
 
 // The program's state and components, shared by the main window and the command-line front
@@ -59,6 +65,9 @@ public:
     // Starts the device list's first scan (from the event loop) and the sampling timer.
     void start();
 
+    // Start-up's first step: an installed program's data folder gets the files it lacks
+    // from the installed templates. Nothing to do when the program runs from its own folder.
+    Status prepareAppDir();
     // Start-up: empties the live table's file, then opens it.
     Status openLiveTableAtStart();
     // Whether the live table is on the program's own scratch file, which holds no records of
@@ -92,6 +101,8 @@ private:
     std::unique_ptr<ConnectionControl> link_;
     std::unique_ptr<FileCommands> files_;
     QString scratchPath_;
+    AppDirPlaces places_;
+    bool ownFolder_ = false; // the caller gave the folder: nothing is filled into it
 };
 
 } // namespace kx

@@ -79,8 +79,13 @@ TFrmTest::~TFrmTest() {
 }
 
 void TFrmTest::FormCreate() {
-    // The program's folder is the session's; COM1 and "10000" are checked as the menus are
+    // The program's folder (the session has worked it out); an installed program's data
+    // folder first gets the files it lacks. COM1 and "10000" are checked as the menus are
     // built.
+    if (const Status s = session_.prepareAppDir(); !s) {
+        boxes_->error(this, s.error());
+        return;
+    }
     if (const Status s = session_.openLiveTableAtStart(); !s) {
         boxes_->error(this, s.error());
         return;
