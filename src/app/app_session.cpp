@@ -28,8 +28,15 @@ QString inFolder(const QString& folder, const QString& name) {
 } // namespace
 
 AppSession::AppSession(SessionSetup setup, QObject* parent)
-    : QObject(parent), recording_(decoder_.readingTexts(), LiveTable_) {
-    AppDir = withSeparator(setup.appDir.isEmpty() ? kx::AppDir() : setup.appDir);
+    : QObject(parent), chart_(LiveTable_), recording_(decoder_.readingTexts(), LiveTable_) {
+    if (!setup.appDir.isEmpty()) {
+        // A folder of the caller's own: used as it is, nothing is filled into it.
+        ownFolder_ = true;
+        AppDir = withSeparator(setup.appDir);
+    } else {
+        places_ = setup.places ? *setup.places : AppDirPlaces::system();
+        AppDir = setup.places ? resolveAppDir(places_) : kx::AppDir();
+    }
     LiveTable_.setTableName(inFolder(AppDir, setup.liveTable));
     StoreTable_.setTableName(inFolder(AppDir, setup.storeTable));
     scratchPath_ = LiveTable_.filePath();
@@ -69,6 +76,12 @@ void AppSession::recordingError(const QString& message) {
     qCWarning(lcSession).noquote() << message;
     link_->log(message);
     Q_EMIT recordingFailed(message);
+}
+
+Status AppSession::prepareAppDir() {
+    if (ownFolder_)
+        return {};
+    return kx::prepareAppDir(places_);
 }
 
 Status AppSession::openLiveTableAtStart() {

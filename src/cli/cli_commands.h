@@ -15,6 +15,8 @@ int runList(const QStringList& args);
 int runMonitor(const QStringList& args);
 int runRecord(const QStringList& args);
 int runExport(const QStringList& args);
+int runQuery(const QStringList& args);
+int runChart(const QStringList& args);
 int runReport(const QStringList& args);
 
 // Shared output helpers: one compact JSON object per line on stdout, messages on stderr.

@@ -14,10 +14,11 @@ namespace kxtest {
 
 // A program folder of the test's own: the default tables and the settings file as the build
 // makes them, so that windows of tests running side by side do not lock each other out of the
-// program folder's files, and no test touches the build's own settings.
+// program folder's files, and no test touches the build's own settings or the user's data
+// folder.
 struct TableFolder {
     TableFolder() {
-        for (const char* name : {"Pw60bdb.DB", "pw60SD.DB"}) {
+        for (const char* name : {"Pw60bdb.DB", "pw60SD.DB", "myseriesini.ini"}) {
             const QString from = QStringLiteral(KX_BUILD_DIR "/") + QString::fromLatin1(name);
             EXPECT_TRUE(QFile::copy(from, path(name))) << name;
             QFile::setPermissions(path(name), QFile::ReadOwner | QFile::WriteOwner);

@@ -11,6 +11,8 @@
 #include "common/ui/window_fonts.h"
 #include "display/ui/virtual_panel.h"
 #include "link/connection_control.h"
+#include "recording/chart_model.h"
+#include "recording/ui/chart_view.h"
 #include "recording/ui/readings_grid.h"
 #include "reports/ui/printer_dialogs.h"
 
@@ -54,6 +56,8 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     connectSession();
     connectRecording();
     connectFiles();
+    connectSideWindows();
+    connectChart();
     VirtualPanel1->showState(session_.decoder().state());
 
     const int menuHeight = menu_.MainMenu1->sizeHint().height();
@@ -78,13 +82,18 @@ TFrmTest::~TFrmTest() {
 }
 
 void TFrmTest::FormCreate() {
-    // The program's folder is the session's; COM1 and "10000" are checked as the menus are
+    // The program's folder (the session has worked it out); an installed program's data
+    // folder first gets the files it lacks. COM1 and "10000" are checked as the menus are
     // built.
+    if (const Status s = session_.prepareAppDir(); !s) {
+        boxes_->error(this, s.error());
+        return;
+    }
     if (const Status s = session_.openLiveTableAtStart(); !s) {
         boxes_->error(this, s.error());
         return;
     }
-    // Chart: sample points, ShowSeries(0), then ShowSeries by the Fill box
+    Chtshow->prepareAtStart(); // each series its sample point, the Fill switch's series shown
     row_.RepeatSet->setChecked(true);
     FileCommands& files = session_.files();
     FileCommands::makeChartPicturesDir();
@@ -95,7 +104,7 @@ void TFrmTest::FormCreate() {
     }
     showRecentFiles();
     session_.LinkPort = 5;
-    // Chart: at most 100 points per page
+    session_.chart().setPointsPerPage(100); // at most 100 points a page
 }
 
 void TFrmTest::buildClientArea() {
@@ -131,14 +140,7 @@ void TFrmTest::buildClientArea() {
     row_ = buildControlRow(ClientArea);
 
     DBGrid1 = buildReadingsGrid("DBGrid1", QRect(0, 348, 617, 177), false);
-    Chtshow = new QFrame(ClientArea);
-    Chtshow->setObjectName(QStringLiteral("Chtshow"));
-    Chtshow->setGeometry(18, 612, 361, 209);
-    Chtshow->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Chtshow->setAutoFillBackground(true);
-    QPalette silver = Chtshow->palette();
-    silver.setColor(QPalette::Window, QColor(192, 192, 192));
-    Chtshow->setPalette(silver);
+    Chtshow = new ChartView(session_.chart(), *boxes_, ClientArea); // at 18, 612
     DBGrid2 = buildReadingsGrid("DBGrid2", QRect(340, 714, 341, 49), true);
 
     // The chart reaches below the stored grid's top; the surface must hold both.

@@ -4,6 +4,7 @@
 #include "app/ui/main_menu.h"
 
 #include <QMainWindow>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -17,7 +18,9 @@ namespace kx {
 
 class AppSession;
 class CaptionPanel;
+class ChartView;
 class FileDialogs;
+class HelpWindow;
 class LinkControls;
 class MessageBoxes;
 class PrinterDialogs;
@@ -28,6 +31,8 @@ class StoreCommands;
 class TFrmprint;
 class TFrmstore;
 struct SaveAsOutcome;
+class TFrmAbout;
+class TFrmsearch;
 class VirtualPanel;
 
 // The dialogs and message boxes the windows show, behind interfaces so tests answer them.
@@ -58,10 +63,19 @@ public:
     // True when start-up ended the program (the settings file is missing): the window is then
     // not to be shown, and the program leaves.
     bool startUpEnded() const { return startUpEnded_; }
+    ChartView* chart() const { return Chtshow; }
 
     // 0 hides every annunciator, 1 shows them all, other values do nothing; digits, the
     // strip and the link indicators are left alone.
     void DispInit(int mode);
+
+    // The side windows, made once at program start; their commands show them.
+    void setAboutBox(TFrmAbout* box) { FrmAbout = box; }
+    void setSearchDialog(TFrmsearch* dialog) { Frmsearch = dialog; }
+    // The help viewer, made at the first F1; null until then.
+    HelpWindow* helpWindow() const { return help_; }
+    // The manual F1 opens: help/index.html in the program's folder.
+    QString helpFile() const;
 
 public Q_SLOTS:
     void Panel2Click();
@@ -84,6 +98,11 @@ public Q_SLOTS:
     void ClearRClick();
     void RecordSITimeChange(const QString& text);
     void SampInterTimeTimer();
+    void HELP1Click();
+    void About2Click();
+    void SearchRClick();
+    // The chart's enlarge and restore images.
+    void TbSxClick();
 
     // Reports and stored readings (main_window_reports.cpp).
     void MajPrintClick();
@@ -114,6 +133,8 @@ private:
     void showRecentFiles();
     void openRecentFile(int position);
     void showSaveOutcome(const SaveAsOutcome& outcome);
+    void connectSideWindows();
+    void connectChart();
     // Start-up steps once every control exists; a failing step shows its error and ends
     // the start-up, the window still opens.
     void FormCreate();
@@ -139,9 +160,13 @@ private:
     CaptionPanel* Panel2 = nullptr; // CONNECT
     CaptionPanel* Panel3 = nullptr; // EXIT
     ReadingsGrid* DBGrid1 = nullptr;
-    QFrame* Chtshow = nullptr;
+    ChartView* Chtshow = nullptr;
+    QRect ChartNormalBounds; // where the chart was before it was enlarged
     ReadingsGrid* DBGrid2 = nullptr;
 
+    TFrmAbout* FrmAbout = nullptr;
+    TFrmsearch* Frmsearch = nullptr;
+    HelpWindow* help_ = nullptr;
     std::unique_ptr<PrinterDialogs> ownPrinters_;
     std::unique_ptr<StoreCommands> store_;
     ReportCommands* reports_ = nullptr;

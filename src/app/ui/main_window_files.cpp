@@ -6,6 +6,7 @@
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
 #include "common/ui/progress_dialogs.h"
+#include "recording/ui/chart_view.h"
 
 #include <QAction>
 #include <QToolButton>
@@ -37,7 +38,7 @@ void TFrmTest::showRecentFiles() {
 }
 
 void TFrmTest::NewClick() {
-    // Chart: BtNewClick()
+    Chtshow->BtNewClick();
     ClearRClick();
 }
 
