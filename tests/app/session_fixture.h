@@ -18,7 +18,7 @@ namespace kxtest {
 // folder.
 struct TableFolder {
     TableFolder() {
-        for (const char* name : {"Pw60bdb.DB", "pw60SD.DB", "myseriesini.ini"}) {
+        for (const char* name : {"Pw60bdb.DB", "pw60SD.DB"}) {
             const QString from = QStringLiteral(KX_BUILD_DIR "/") + QString::fromLatin1(name);
             EXPECT_TRUE(QFile::copy(from, path(name))) << name;
             QFile::setPermissions(path(name), QFile::ReadOwner | QFile::WriteOwner);
