@@ -8,7 +8,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 PACKAGES = build-essential cmake pkg-config \
            qt6-base-dev libqt6opengl6-dev qt6-charts-dev qt6-svg-dev libgl-dev \
            libudev-dev libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev \
-           fonts-liberation2 xvfb xauth udev
+           fonts-liberation2 xvfb xauth udev poppler-utils
 
 # Tools the Debian package is built and checked with; only `make package` installs them.
 PACKAGE_TOOLS = dpkg-dev fakeroot desktop-file-utils appstream lintian

@@ -41,6 +41,7 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
     StoreTable_.setTableName(inFolder(AppDir, setup.storeTable));
     scratchPath_ = LiveTable_.filePath();
     files_ = std::make_unique<FileCommands>(*this);
+    storeDefaultPath_ = StoreTable_.filePath();
 
     link_ = std::make_unique<ConnectionControl>(
         setup.platform ? setup.platform : makeSystemPlatform(), receiver_, decoder_);
@@ -92,6 +93,10 @@ Status AppSession::openLiveTableAtStart() {
 
 bool AppSession::liveIsScratch() const {
     return LiveTable_.filePath() == scratchPath_;
+}
+
+bool AppSession::storeIsDefault() const {
+    return StoreTable_.filePath() == storeDefaultPath_;
 }
 
 void AppSession::closeTablesForExit() {

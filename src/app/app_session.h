@@ -8,6 +8,7 @@
 #include "recording/chart_model.h"
 #include "recording/readings_table.h"
 #include "recording/recording_control.h"
+#include "reports/report_state.h"
 
 #include <QObject>
 #include <QString>
@@ -61,6 +62,7 @@ public:
     ChartModel& chart() { return chart_; }
     QTimer& samplingTimer() { return SampInterTime_; }
     FileCommands& files() { return *files_; }
+    ReportState& reports() { return reports_; }
 
     // Starts the device list's first scan (from the event loop) and the sampling timer.
     void start();
@@ -73,6 +75,9 @@ public:
     // Whether the live table is on the program's own scratch file, which holds no records of
     // the user's between runs and may be emptied freely (a data file the user opened may not).
     bool liveIsScratch() const;
+    // Whether the stored table is on its default file, which the store's open may empty (a
+    // data file the user opened into it may not be).
+    bool storeIsDefault() const;
 
     // The EXIT panel's closing of both tables.
     void closeTablesForExit();
@@ -103,6 +108,8 @@ private:
     QString scratchPath_;
     AppDirPlaces places_;
     bool ownFolder_ = false; // the caller gave the folder: nothing is filled into it
+    QString storeDefaultPath_;
+    ReportState reports_;
 };
 
 } // namespace kx

@@ -17,6 +17,7 @@ int runRecord(const QStringList& args);
 int runExport(const QStringList& args);
 int runQuery(const QStringList& args);
 int runChart(const QStringList& args);
+int runReport(const QStringList& args);
 
 // Shared output helpers: one compact JSON object per line on stdout, messages on stderr.
 void printJson(const QJsonObject& o);

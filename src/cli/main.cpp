@@ -30,6 +30,10 @@ constexpr Command kCommands[] = {
     {"query", kx::cli::runQuery, "query 'select * from \"FILE.db\" [where FIELD=\"TEXT\"]'"},
     {"chart", kx::cli::runChart,
      "chart FILE.db [--per-page P] [--page N] [--line] --out PICTURE.bmp|.png", true},
+    {"report", kx::cli::runReport,
+     "report FILE.db [--store] [--kind data|graph|data+graph] [--picture FILE] "
+     "--out OUT.pdf|.txt|.csv|.html",
+     true},
 };
 
 int usage() {

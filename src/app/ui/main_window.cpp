@@ -2,6 +2,7 @@
 
 #include "app/app_session.h"
 #include "app/file_commands.h"
+#include "app/store_commands.h"
 #include "app/ui/caption_panel.h"
 #include "app/ui/link_controls.h"
 #include "common/ui/file_dialogs.h"
@@ -13,6 +14,7 @@
 #include "recording/chart_model.h"
 #include "recording/ui/chart_view.h"
 #include "recording/ui/readings_grid.h"
+#include "reports/ui/printer_dialogs.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -27,7 +29,7 @@ namespace kx {
 
 TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     : QMainWindow(parent), session_(session), boxes_(services.boxes), dialogs_(services.dialogs),
-      progress_(services.progress) {
+      progress_(services.progress), printers_(services.printers) {
     if (!boxes_) {
         ownBoxes_ = std::make_unique<DialogMessageBoxes>();
         boxes_ = ownBoxes_.get();
@@ -50,6 +52,7 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
 
     menu_ = buildMainMenu(this);
     buildClientArea();
+    buildReportWindows();
     connectSession();
     connectRecording();
     connectFiles();

@@ -23,8 +23,13 @@ class FileDialogs;
 class HelpWindow;
 class LinkControls;
 class MessageBoxes;
+class PrinterDialogs;
 class ProgressDialogs;
 class ReadingsGrid;
+class ReportCommands;
+class StoreCommands;
+class TFrmprint;
+class TFrmstore;
 struct SaveAsOutcome;
 class TFrmAbout;
 class TFrmsearch;
@@ -36,6 +41,7 @@ struct UiServices {
     MessageBoxes* boxes = nullptr;
     FileDialogs* dialogs = nullptr;
     ProgressDialogs* progress = nullptr;
+    PrinterDialogs* printers = nullptr;
 };
 
 // The program's main window: menu bar, virtual panel, control row, readings grid, and below
@@ -98,7 +104,26 @@ public Q_SLOTS:
     // The chart's enlarge and restore images.
     void TbSxClick();
 
+    // Reports and stored readings (main_window_reports.cpp).
+    void MajPrintClick();
+    void printClick();
+    void SpeedButton5Click();
+    void SpeedButton4Click();
+    void SpeedButton8Click();
+    void SpeedButton9Click();
+    void SpeedButton7Click();
+
+public:
+    ReportCommands& reports() { return *reports_; }
+
 private:
+    // The report commands, the Print Style dialog, the stored-readings window and the store
+    // row, made once with the window.
+    void buildReportWindows();
+    // The window a store command was started from: the stored-readings window when it is
+    // open, else this one. Its dialogs and messages show above it.
+    QWidget* commandWindow();
+
     void buildClientArea();
     ReadingsGrid* buildReadingsGrid(const char* name, const QRect& geometry, bool store);
     void connectSession();
@@ -122,6 +147,7 @@ private:
     MessageBoxes* boxes_ = nullptr;
     FileDialogs* dialogs_ = nullptr;
     ProgressDialogs* progress_ = nullptr;
+    PrinterDialogs* printers_ = nullptr;
     bool startUpEnded_ = false;
 
     MainMenu menu_;
@@ -141,6 +167,12 @@ private:
     TFrmAbout* FrmAbout = nullptr;
     TFrmsearch* Frmsearch = nullptr;
     HelpWindow* help_ = nullptr;
+    std::unique_ptr<PrinterDialogs> ownPrinters_;
+    std::unique_ptr<StoreCommands> store_;
+    ReportCommands* reports_ = nullptr;
+    TFrmprint* Frmprint = nullptr;
+    TFrmstore* Frmstore = nullptr;
+    StoreRow storeRow_;
 };
 
 } // namespace kx
