@@ -14,33 +14,35 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 PACKAGES = build-essential cmake pkg-config \
            qt6-base-dev libqt6opengl6-dev qt6-charts-dev qt6-svg-dev libgl-dev \
            libudev-dev libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev \
-           fonts-liberation2 xvfb xauth
+           fonts-liberation2 xvfb xauth udev poppler-utils
 
 # Only the fuzz targets need these (clang and its sanitizer and fuzzer runtimes); `make test`
 # and `make asan` build with GCC.
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
-.PHONY: all deps fuzz-deps configure build test demo bench tsan asan asan-configure fuzz soak \
-        soak-asan clean format
+# Tools the Debian package is built and checked with; only `make package` installs them.
+PACKAGE_TOOLS = dpkg-dev fakeroot desktop-file-utils appstream lintian
+
+# `make install` puts the programs under PREFIX, staged under DESTDIR when that is given.
+PREFIX  ?= /usr/local
+DESTDIR ?=
+VERSION := $(shell grep -m1 -o 'kxlink VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
+
+.PHONY: all deps package-deps fuzz-deps configure build test demo bench tsan asan asan-configure \
+        fuzz soak soak-asan install uninstall package clean format
 
 all: build
 
-deps:
-	@$(call install,$(PACKAGES))
-
-fuzz-deps: deps
-	@$(call install,$(FUZZ_PACKAGES))
-
-# Installs the packages of a list that are missing (as root), or names them and stops.
-define install
-	missing=""; \
+# Installs the packages of $(1) that are missing, as root; as a normal user names them and stops.
+define install_missing
+	@missing=""; \
 	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" != "0" ]; then \
 	    echo "Missing packages:$$missing"; \
-	    echo "Run make as root to install them (or: sudo apt-get install$$missing)."; \
+	    echo "Run 'make $@' as root (or: sudo apt-get install$$missing)."; \
 	    exit 1; \
 	  fi; \
 	  echo "Installing:$$missing"; \
@@ -48,6 +50,15 @@ define install
 	  apt-get update -qq && apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
+
+package-deps:
+	$(call install_missing,$(PACKAGE_TOOLS))
+
+fuzz-deps: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
 
 # The flags a build folder was configured with are kept beside it; a change of CMAKE_FLAGS
 # configures it again.
@@ -129,6 +140,34 @@ fuzz: fuzz-deps
 	  fi; \
 	  grep -E '^stat::(number_of_executed_units|new_units_added|peak_rss_mb)' $$log; \
 	done < $(FUZZ_DIR)/fuzz/targets.txt
+
+# The list of installed files is kept under its own name (the install tests write CMake's own
+# one), with DESTDIR in front, so `make uninstall` removes exactly what was put in place.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+	@sed 's|^|$(DESTDIR)|' $(BUILD_DIR)/install_manifest.txt > $(BUILD_DIR)/installed-files.txt
+	@if [ -z "$(DESTDIR)" ] && [ "$$(id -u)" = "0" ] && command -v udevadm >/dev/null 2>&1; then \
+	  udevadm control --reload-rules || true; \
+	  echo "udev rules reloaded: plug the meter's cable in again to use it without root"; \
+	fi
+
+uninstall:
+	@if [ ! -f $(BUILD_DIR)/installed-files.txt ]; then \
+	  echo "Nothing installed from $(BUILD_DIR)"; exit 1; \
+	fi
+	xargs -r -d '\n' rm -f -- < $(BUILD_DIR)/installed-files.txt
+	@xargs -r -d '\n' -n1 dirname < $(BUILD_DIR)/installed-files.txt | grep '/kxlink\(/\|$$\)' | \
+	  sort -ru | xargs -r -d '\n' rmdir --ignore-fail-on-non-empty --
+	@rm -f $(BUILD_DIR)/installed-files.txt
+
+# The Debian package build/kxlink_VERSION_ARCH.deb, checked by the menu-entry, metainfo and
+# package linters (errors fail the target, warnings are shown) and by the package test.
+package: package-deps build
+	cd $(BUILD_DIR) && cpack -G DEB
+	desktop-file-validate dist/linux/org.kxlink.kxlink.desktop
+	appstreamcli validate --no-net dist/linux/org.kxlink.kxlink.metainfo.xml
+	lintian --fail-on error $(BUILD_DIR)/kxlink_$(VERSION)_$$(dpkg --print-architecture).deb
+	cd $(BUILD_DIR) && ctest -R '^Package\.' --output-on-failure
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,22 +1,47 @@
 #include "app/app_session.h"
 
+#include "app/file_commands.h"
 #include "common/app_dir.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
 
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 namespace kx {
 namespace {
 Q_LOGGING_CATEGORY(lcSession, "kx.app")
+
+QString withSeparator(QString dir) {
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    return dir;
 }
 
+// A bare table name ("Pw60bdb") names a table file in the program's folder.
+QString inFolder(const QString& folder, const QString& name) {
+    if (name.contains(QLatin1Char('/')))
+        return name;
+    return folder + (QFileInfo(name).suffix().isEmpty() ? name + QStringLiteral(".DB") : name);
+}
+
+} // namespace
+
 AppSession::AppSession(SessionSetup setup, QObject* parent)
-    : QObject(parent), recording_(decoder_.readingTexts(), LiveTable_) {
-    AppDir = kx::AppDir();
-    LiveTable_.setTableName(setup.liveTable);
-    StoreTable_.setTableName(setup.storeTable);
+    : QObject(parent), chart_(LiveTable_), recording_(decoder_.readingTexts(), LiveTable_) {
+    if (!setup.appDir.isEmpty()) {
+        // A folder of the caller's own: used as it is, nothing is filled into it.
+        ownFolder_ = true;
+        AppDir = withSeparator(setup.appDir);
+    } else {
+        places_ = setup.places ? *setup.places : AppDirPlaces::system();
+        AppDir = setup.places ? resolveAppDir(places_) : kx::AppDir();
+    }
+    LiveTable_.setTableName(inFolder(AppDir, setup.liveTable));
+    StoreTable_.setTableName(inFolder(AppDir, setup.storeTable));
     scratchPath_ = LiveTable_.filePath();
+    files_ = std::make_unique<FileCommands>(*this);
+    storeDefaultPath_ = StoreTable_.filePath();
 
     link_ = std::make_unique<ConnectionControl>(
         setup.platform ? setup.platform : makeSystemPlatform(), receiver_, decoder_);
@@ -53,6 +78,12 @@ void AppSession::recordingError(const QString& message) {
     Q_EMIT recordingFailed(message);
 }
 
+Status AppSession::prepareAppDir() {
+    if (ownFolder_)
+        return {};
+    return kx::prepareAppDir(places_);
+}
+
 Status AppSession::openLiveTableAtStart() {
     LiveTable_.close();
     if (Status s = LiveTable_.emptyTable(); !s)
@@ -62,6 +93,10 @@ Status AppSession::openLiveTableAtStart() {
 
 bool AppSession::liveIsScratch() const {
     return LiveTable_.filePath() == scratchPath_;
+}
+
+bool AppSession::storeIsDefault() const {
+    return StoreTable_.filePath() == storeDefaultPath_;
 }
 
 void AppSession::closeTablesForExit() {

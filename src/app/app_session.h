@@ -1,33 +1,46 @@
 #pragma once
 
+#include "common/app_dir.h"
 #include "common/result.h"
 #include "display/frame_decoder.h"
 #include "link/frame_receiver.h"
 #include "link/hid_platform.h"
+#include "recording/chart_model.h"
 #include "recording/readings_table.h"
 #include "recording/recording_control.h"
+#include "reports/report_state.h"
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 namespace kx {
 
 class ConnectionControl;
+class FileCommands;
 
 // What a session is built on. Tests give their own platform and table files.
 struct SessionSetup {
     std::shared_ptr<HidPlatform> platform; // the system's HID devices when none is given
     QString liveTable = QStringLiteral("Pw60bdb");
     QString storeTable = QStringLiteral("pw60SD");
+    // The program's folder, where bare table names and the settings file are looked up, used
+    // as it is. When empty it is worked out from `places`. Tests point it at a folder of their
+    // own.
+    QString appDir;
+    // Where the program's folder is chosen from; the running program's places when not
+    // given.
+    std::optional<AppDirPlaces> places;
 };
 
 // The program's state and components, shared by the main window and the command-line front
 // end: the cable's reports in, frames assembled and decoded, the link to the cable, the two
-// readings tables and the rules that record readings into the live one, the sampling
-// timer. Neither front end wires these itself; both make one session and drive it.
+// readings tables and the rules that record readings into the live one, the chart of the
+// live table, the sampling timer. Neither front end wires these itself; both make one
+// session and drive it.
 //
 // The session outlives every view of it: windows and grids attach to its tables and
 // detach when they go. Commands report failures as a Status carrying the message the
@@ -45,16 +58,26 @@ public:
     ReadingsTable& liveTable() { return LiveTable_; }
     ReadingsTable& storeTable() { return StoreTable_; }
     RecordingControl& recording() { return recording_; }
+    // The chart of the live table, shared by the window's chart view and the command line.
+    ChartModel& chart() { return chart_; }
     QTimer& samplingTimer() { return SampInterTime_; }
+    FileCommands& files() { return *files_; }
+    ReportState& reports() { return reports_; }
 
     // Starts the device list's first scan (from the event loop) and the sampling timer.
     void start();
 
+    // Start-up's first step: an installed program's data folder gets the files it lacks
+    // from the installed templates. Nothing to do when the program runs from its own folder.
+    Status prepareAppDir();
     // Start-up: empties the live table's file, then opens it.
     Status openLiveTableAtStart();
     // Whether the live table is on the program's own scratch file, which holds no records of
     // the user's between runs and may be emptied freely (a data file the user opened may not).
     bool liveIsScratch() const;
+    // Whether the stored table is on its default file, which the store's open may empty (a
+    // data file the user opened into it may not be).
+    bool storeIsDefault() const;
 
     // The EXIT panel's closing of both tables.
     void closeTablesForExit();
@@ -77,10 +100,16 @@ private:
     FrameDecoder decoder_;
     ReadingsTable LiveTable_;  // "DBPW60"
     ReadingsTable StoreTable_; // "pw60sd"
+    ChartModel chart_;
     RecordingControl recording_;
     QTimer SampInterTime_;
     std::unique_ptr<ConnectionControl> link_;
+    std::unique_ptr<FileCommands> files_;
     QString scratchPath_;
+    AppDirPlaces places_;
+    bool ownFolder_ = false; // the caller gave the folder: nothing is filled into it
+    QString storeDefaultPath_;
+    ReportState reports_;
 };
 
 } // namespace kx

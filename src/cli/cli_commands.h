@@ -16,6 +16,10 @@ int runTable(const QStringList& args);
 int runList(const QStringList& args);
 int runMonitor(const QStringList& args);
 int runRecord(const QStringList& args);
+int runExport(const QStringList& args);
+int runQuery(const QStringList& args);
+int runChart(const QStringList& args);
+int runReport(const QStringList& args);
 
 // Shared output helpers: one compact JSON object per line on stdout, messages on stderr.
 void printJson(const QJsonObject& o);

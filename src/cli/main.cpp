@@ -27,6 +27,14 @@ constexpr Command kCommands[] = {
     {"monitor", kx::cli::runMonitor, "monitor [--demo] [--frames N]"},
     {"record", kx::cli::runRecord,
      "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] --out FILE.db"},
+    {"export", kx::cli::runExport, "export SRC DEST [--store]"},
+    {"query", kx::cli::runQuery, "query 'select * from \"FILE.db\" [where FIELD=\"TEXT\"]'"},
+    {"chart", kx::cli::runChart,
+     "chart FILE.db [--per-page P] [--page N] [--line] --out PICTURE.bmp|.png", true},
+    {"report", kx::cli::runReport,
+     "report FILE.db [--store] [--kind data|graph|data+graph] [--picture FILE] "
+     "--out OUT.pdf|.txt|.csv|.html",
+     true},
 };
 
 int usage() {

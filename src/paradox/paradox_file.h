@@ -4,8 +4,10 @@
 
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
+#include <vector>
 
 namespace kx::px {
 
@@ -27,10 +29,29 @@ public:
     void abandon();
 
 private:
+    friend Status commitTogether(const std::vector<ReplacingFile*>& files,
+                                 const QStringList& remove);
     ReplacingFile(const QString& target, const QString& temp);
+    // Flushes the temporary file to disk and closes it, ready to be renamed.
+    Status finishWriting();
     QString target_;
+    QString tempName_;
     QFile file_;
     bool done_ = false;
 };
+
+// Puts several files in place as one change: every target is replaced by its file and every
+// path in `remove` is deleted, or, when any step fails, every one of them is left as it was
+// and no temporary file stays behind. A table and its index go through here together, so a
+// failure between the two renames cannot leave a new table beside an old index. The files are
+// finished (committed or abandoned) afterwards either way.
+Status commitTogether(const std::vector<ReplacingFile*>& files, const QStringList& remove = {});
+
+namespace testhooks {
+// Replaces the rename the commits use, so tests can make one of them fail; nullptr restores
+// the system's.
+using RenameFunction = int (*)(const char* from, const char* to);
+void setRenameFunction(RenameFunction f);
+} // namespace testhooks
 
 } // namespace kx::px

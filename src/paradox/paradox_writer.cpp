@@ -34,6 +34,30 @@ QString shownPath(const QString& p) {
     return QDir::toNativeSeparators(p);
 }
 
+// Puts a table (and its index) in place. With options.keepLock the new table file is locked
+// under its temporary name before it takes the target's, and the lock is handed out after, so
+// the name is never free of a lock in between.
+Status commitTable(ReplacingFile& table, const std::vector<ReplacingFile*>& files,
+                   const QStringList& remove, const WriteOptions& options, const QString& path) {
+    std::unique_ptr<TableLock> lock;
+    if (options.keepLock) {
+        Result<std::unique_ptr<TableLock>> l = TableLock::acquire(table.file().fileName());
+        if (!l) {
+            for (ReplacingFile* f : files)
+                f->abandon();
+            return l.status();
+        }
+        lock = l.take();
+    }
+    if (Status s = commitTogether(files, remove); !s)
+        return s;
+    if (lock) {
+        lock->renamed(path);
+        *options.keepLock = std::move(lock);
+    }
+    return {};
+}
+
 } // namespace
 
 QString indexPathFor(const QString& tablePath) {
@@ -255,29 +279,22 @@ Status TableWriter::flush() {
     return file_->writeAt(0, h.constData(), h.size());
 }
 
-Status TableWriter::close() {
+Result<std::unique_ptr<ReplacingFile>> TableWriter::finish() {
     if (Status s = flush(); !s) {
         file_->abandon();
         closed_ = true;
-        return s;
+        return fail(s.error());
     }
     closed_ = true;
-    std::unique_ptr<TableLock> lock;
-    if (options_.keepLock) {
-        Result<std::unique_ptr<TableLock>> l = TableLock::acquire(file_->file().fileName());
-        if (!l) {
-            file_->abandon();
-            return l.status();
-        }
-        lock = l.take();
-    }
-    if (Status s = file_->commit(); !s)
-        return s;
-    if (lock) {
-        lock->renamed(path_);
-        *options_.keepLock = std::move(lock);
-    }
-    return {};
+    return std::move(file_);
+}
+
+Status TableWriter::close() {
+    Result<std::unique_ptr<ReplacingFile>> f = finish();
+    if (!f)
+        return f.status();
+    // An index left beside the old file would describe another table.
+    return commitTable(*f.value(), {f.value().get()}, {indexPathFor(path_)}, options_, path_);
 }
 
 namespace {
@@ -319,79 +336,170 @@ Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
         options);
 }
 
-Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields, std::size_t count,
-                       const RowSource& rowAt, const WriteOptions& options) {
-    Result<std::unique_ptr<TableWriter>> created = TableWriter::create(path, fields, options);
-    if (!created)
-        return created.status();
-    std::unique_ptr<TableWriter> w = created.take();
-    const FieldDef key = w->fields().front();
-    const int keySize = storageSize(key);
+namespace {
 
-    // Keys in stored form compare bytewise in key order for every type.
-    const std::size_t n = count;
-    std::vector<unsigned char> keys(n * static_cast<std::size_t>(keySize));
-    QString error;
-    for (std::size_t i = 0; i < n; ++i) {
-        const Record& row = rowAt(i);
-        if (row.empty())
-            return fail(QStringLiteral("Table %1 has %2 fields, a record 0")
-                            .arg(shownPath(path))
-                            .arg(fields.size()));
-        if (!codec::encodeField(key, row[0], keys.data() + i * keySize, &error))
-            return fail(error);
-    }
-    auto keyAt = [&](std::size_t i) { return keys.data() + i * keySize; };
-    auto less = [&](std::size_t a, std::size_t b) {
-        return std::memcmp(keyAt(a), keyAt(b), static_cast<std::size_t>(keySize)) < 0;
-    };
-    std::vector<std::size_t> order(n);
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    if (!std::is_sorted(order.begin(), order.end(), less))
-        std::stable_sort(order.begin(), order.end(), less);
-    bool duplicate = false;
-    for (std::size_t i = 1; i < n && !duplicate; ++i)
-        duplicate = !less(order[i - 1], order[i]);
+// How a keyed write reads its rows: the stored form of one row's key, and the appending of one
+// row to a writer.
+struct KeyedRows {
+    std::function<Status(std::size_t row, unsigned char* key)> keyOf;
+    std::function<Status(TableWriter& w, std::size_t row)> append;
+};
 
-    const QString pxPath = indexPathFor(path);
-    if (duplicate) {
-        // The copy is kept without a key; an index beside it would describe another table.
-        for (std::size_t i = 0; i < n; ++i) {
-            if (Status s = w->append(rowAt(i)); !s)
-                return s;
-        }
-        if (Status s = w->close(); !s)
-            return s;
-        QFile::remove(pxPath);
-        return fail(QStringLiteral("Key violation"));
-    }
-
-    w->setKeyed(true);
-    const int perBlock = w->recordsPerBlock();
+// The index over a table written in key order, and both put in place together.
+Status finishKeyed(const QString& path, TableWriter& w, std::size_t n,
+                   const std::function<const unsigned char*(std::size_t)>& keyAt,
+                   const WriteOptions& options) {
+    const FieldDef key = w.fields().front();
+    const auto keySize = static_cast<qsizetype>(storageSize(key));
+    const auto perBlock = static_cast<std::size_t>(w.recordsPerBlock());
     std::vector<IndexEntry> leaves;
-    for (std::size_t i = 0; i < n; i += static_cast<std::size_t>(perBlock)) {
+    for (std::size_t i = 0; i < n; i += perBlock) {
         IndexEntry e;
-        e.key = QByteArray(reinterpret_cast<const char*>(keyAt(order[i])), keySize);
-        e.block = static_cast<std::uint32_t>(i / static_cast<std::size_t>(perBlock) + 1);
-        e.count = static_cast<std::uint32_t>(std::min<std::size_t>(perBlock, n - i));
+        e.key = QByteArray(reinterpret_cast<const char*>(keyAt(i)), keySize);
+        e.block = static_cast<std::uint32_t>(i / perBlock + 1);
+        e.count = static_cast<std::uint32_t>(std::min(perBlock, n - i));
         leaves.push_back(e);
     }
     if (leaves.size() > static_cast<std::size_t>(kMaxBlocks))
         return fail(QStringLiteral("Table %1 is full: it holds at most %2 records")
                         .arg(shownPath(path))
-                        .arg(w->capacity()));
+                        .arg(w.capacity()));
+    const QString pxPath = indexPathFor(path);
     Result<std::unique_ptr<ReplacingFile>> px =
         writePrimaryIndex(pxPath, key, leaves, options.blockSize, kVersionId,
                           QFile::encodeName(QFileInfo(pxPath).fileName()));
     if (!px)
         return px.status();
-    for (std::size_t i : order) {
-        if (Status s = w->append(rowAt(i)); !s)
+    Result<std::unique_ptr<ReplacingFile>> table = w.finish();
+    if (!table)
+        return table.status();
+    return commitTable(*table.value(), {table.value().get(), px.value().get()}, {}, options, path);
+}
+
+// The keyed write shared by both row sources. A recording is numbered in order, so the rows
+// are first written as they come, checking the order on the way; rows out of order (or a
+// duplicate) send the write back to the start for a pass over the keys and a sorted one.
+Status writeKeyed(const QString& path, const std::vector<FieldDef>& fields, std::size_t n,
+                  const KeyedRows& rows, const WriteOptions& options) {
+    const int keySizeInt = storageSize(fields.front());
+    const auto keySize = static_cast<std::size_t>(keySizeInt);
+    auto goOn = [&](std::int64_t done, std::int64_t total) {
+        return !options.progress || (done & 0x1FFF) != 0 || options.progress(done, total);
+    };
+    auto total = static_cast<std::int64_t>(n);
+    {
+        Result<std::unique_ptr<TableWriter>> created = TableWriter::create(path, fields, options);
+        if (!created)
+            return created.status();
+        TableWriter& w = *created.value();
+        w.setKeyed(true);
+        const auto perBlock = static_cast<std::size_t>(w.recordsPerBlock());
+        // The first key of each block, and the key before the current one.
+        std::vector<unsigned char> firstKeys;
+        std::vector<unsigned char> key(keySize), previous(keySize);
+        bool ascending = true;
+        for (std::size_t i = 0; i < n && ascending; ++i) {
+            if (!goOn(static_cast<std::int64_t>(i), total))
+                return fail(cancelledMessage());
+            if (Status s = rows.keyOf(i, key.data()); !s)
+                return s;
+            if (i > 0 && std::memcmp(previous.data(), key.data(), keySize) >= 0) {
+                ascending = false;
+                break;
+            }
+            if (i % perBlock == 0)
+                firstKeys.insert(firstKeys.end(), key.begin(), key.end());
+            if (Status s = rows.append(w, i); !s)
+                return s;
+            previous.swap(key);
+        }
+        if (ascending) {
+            return finishKeyed(
+                path, w, n,
+                [&](std::size_t i) { return firstKeys.data() + i / perBlock * keySize; }, options);
+        }
+        // The writer goes, and its temporary file with it.
+    }
+
+    Result<std::unique_ptr<TableWriter>> created = TableWriter::create(path, fields, options);
+    if (!created)
+        return created.status();
+    TableWriter& w = *created.value();
+    // Two passes over the rows (keys, then records) make up the progress from here on.
+    total = static_cast<std::int64_t>(n) * 2;
+    std::vector<unsigned char> keys(n * keySize);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!goOn(static_cast<std::int64_t>(i), total))
+            return fail(cancelledMessage());
+        if (Status s = rows.keyOf(i, keys.data() + i * keySize); !s)
             return s;
     }
-    if (Status s = w->close(); !s)
-        return s;
-    return px.value()->commit();
+    auto keyAt = [&](std::size_t i) { return keys.data() + i * keySize; };
+    auto less = [&](std::size_t a, std::size_t b) {
+        return std::memcmp(keyAt(a), keyAt(b), keySize) < 0;
+    };
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), less);
+    for (std::size_t i = 1; i < n; ++i) {
+        // Nothing is written: the old table and its index stay as they were.
+        if (!less(order[i - 1], order[i]))
+            return fail(QStringLiteral("Key violation"));
+    }
+    w.setKeyed(true);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!goOn(static_cast<std::int64_t>(n + i), total))
+            return fail(cancelledMessage());
+        if (Status s = rows.append(w, order[i]); !s)
+            return s;
+    }
+    return finishKeyed(
+        path, w, n, [&](std::size_t i) { return keyAt(order[i]); }, options);
+}
+
+} // namespace
+
+Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields, std::size_t count,
+                       const RowSource& rowAt, const WriteOptions& options) {
+    if (fields.empty())
+        return checkFields(fields, options.blockSize);
+    const FieldDef key = fields.front();
+    QString error;
+    KeyedRows rows;
+    rows.keyOf = [&](std::size_t i, unsigned char* keyOut) -> Status {
+        const Record& row = rowAt(i);
+        if (row.empty())
+            return fail(QStringLiteral("Table %1 has %2 fields, a record 0")
+                            .arg(shownPath(path))
+                            .arg(fields.size()));
+        std::memset(keyOut, 0, static_cast<std::size_t>(storageSize(key)));
+        if (!codec::encodeField(key, row[0], keyOut, &error))
+            return fail(error);
+        return {};
+    };
+    rows.append = [&](TableWriter& w, std::size_t i) { return w.append(rowAt(i)); };
+    return writeKeyed(path, fields, count, rows, options);
+}
+
+Status writeKeyedTableStored(const QString& path, const std::vector<FieldDef>& fields,
+                             std::size_t count, const StoredRowSource& rowAt,
+                             const WriteOptions& options) {
+    if (fields.empty())
+        return checkFields(fields, options.blockSize);
+    const auto keySize = static_cast<std::size_t>(storageSize(fields.front()));
+    std::vector<unsigned char> record;
+    KeyedRows rows;
+    rows.keyOf = [&](std::size_t i, unsigned char* keyOut) -> Status {
+        std::fill(keyOut, keyOut + keySize, 0);
+        return rowAt(i, keyOut, 1);
+    };
+    rows.append = [&](TableWriter& w, std::size_t i) -> Status {
+        record.assign(static_cast<std::size_t>(w.recordSize()), 0);
+        if (Status s = rowAt(i, record.data(), fields.size()); !s)
+            return s;
+        return w.appendStored(record.data());
+    };
+    return writeKeyed(path, fields, count, rows, options);
 }
 
 Status emptyTable(const QString& path) {
@@ -431,9 +539,9 @@ Status emptyTable(const QString& path) {
         return out.status();
     if (Status s = out.value()->writeAt(0, h.constData(), h.size()); !s)
         return s;
-    if (Status s = out.value()->commit(); !s)
-        return s;
-    return px ? px->commit() : Status();
+    if (px)
+        return commitTogether({out.value().get(), px.get()});
+    return out.value()->commit();
 }
 
 } // namespace kx::px

@@ -17,6 +17,9 @@ namespace kx::px {
 class ReplacingFile;
 
 class TableLock;
+// Told how far a long write has come (done of total steps); returning false stops the write,
+// which then fails with cancelledMessage() and leaves the target as it was.
+using WriteProgress = std::function<bool(std::int64_t done, std::int64_t total)>;
 
 struct WriteOptions {
     // 1024, 2048, 3072, 4096, 8192, 16384 or 32768. 32 KB blocks hold over 29 million readings.
@@ -26,13 +29,20 @@ struct WriteOptions {
     // When given, the new table file is locked before it takes the target's name, and the lock
     // is handed out here (the caller's lock on the old file can then go).
     std::unique_ptr<TableLock>* keepLock = nullptr;
+    WriteProgress progress;
 };
+
+inline QString cancelledMessage() {
+    return QStringLiteral("Cancelled");
+}
 
 // Writes a new table file: fields first, then records appended in order. Records are encoded
 // into an in-memory block and written a block at a time; the header is written by flush() and
 // close(). All of it goes to a temporary file beside the target, which close() renames over the
 // target; a writer destroyed before close() leaves the target untouched. Append refuses a
-// record, with a message, once the table has reached the format's 65,535 blocks.
+// record, with a message, once the table has reached the format's 65,535 blocks. A new table
+// never keeps the primary index of the file it replaces: close() removes that index with the
+// same all-or-nothing change.
 class TableWriter {
 public:
     static Result<std::unique_ptr<TableWriter>> create(const QString& path,
@@ -45,8 +55,11 @@ public:
     Status appendStored(const unsigned char* stored);
     // Writes the pending block and the header to the temporary file.
     Status flush();
-    // Flushes and puts the file in place of the target.
+    // Flushes and puts the file in place of the target (removing an index left beside it).
     Status close();
+    // Flushes and hands the written file over uncommitted, for a caller that puts it in place
+    // together with other files (commitTogether).
+    Result<std::unique_ptr<ReplacingFile>> finish();
 
     const std::vector<FieldDef>& fields() const { return fields_; }
     int recordSize() const { return recordSize_; }
@@ -91,8 +104,9 @@ Status createTable(const QString& path, const std::vector<FieldDef>& fields,
 Status writeTable(const QString& path, const std::vector<FieldDef>& fields,
                   const std::vector<Record>& rows, const WriteOptions& options = {});
 // Writes a table keyed on its first field with its primary index (.PX) beside it. Rows are
-// stored in key order. A duplicate key fails with "Key violation": the table file is still
-// written (unkeyed) and no index is left beside it.
+// stored in key order. Table and index replace the old pair together or not at all. A
+// duplicate key fails with "Key violation" before anything is written: an existing table and
+// index of that name stay as they were.
 Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
                        const std::vector<Record>& rows, const WriteOptions& options = {});
 // The same for rows handed out one at a time by position (0 .. count-1), so a large table
@@ -100,6 +114,15 @@ Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
 using RowSource = std::function<const Record&(std::size_t)>;
 Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields, std::size_t count,
                        const RowSource& rowAt, const WriteOptions& options = {});
+// The same for rows the caller encodes itself into their stored form (recordSize bytes, the
+// fields at their offsets), the fastest way to copy a large table. The source is asked for the
+// first `fields` fields of a row: 1 while the keys are gathered, all of them when the record
+// is written; it may be asked for a row more than once.
+using StoredRowSource =
+    std::function<Status(std::size_t row, unsigned char* record, std::size_t fields)>;
+Status writeKeyedTableStored(const QString& path, const std::vector<FieldDef>& fields,
+                             std::size_t count, const StoredRowSource& rowAt,
+                             const WriteOptions& options = {});
 // Rewrites a table file with the same structure and no records (its index too, if keyed).
 Status emptyTable(const QString& path);
 

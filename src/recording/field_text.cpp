@@ -8,13 +8,26 @@
 
 namespace kx {
 
-std::string timeOfDayText(std::int32_t msOfDay) {
+namespace {
+
+const QString& timeFormat() {
     static const QString format = [] {
         QString f = QLocale::system().timeFormat(QLocale::LongFormat);
         // Drop the time-zone part: the table holds a time of day only.
         f.remove(QLatin1Char('t'));
         return f.simplified();
     }();
+    return format;
+}
+
+} // namespace
+
+bool timeOfDayTextShowsMilliseconds() {
+    return timeFormat().contains(QLatin1Char('z'));
+}
+
+std::string timeOfDayText(std::int32_t msOfDay) {
+    const QString& format = timeFormat();
     const QTime t = QTime::fromMSecsSinceStartOfDay(msOfDay);
     if (!t.isValid())
         return {};

@@ -12,8 +12,10 @@
 
 namespace kxtest {
 
-// The default tables copied into a folder of the test's own, so that windows of tests
-// running side by side do not lock each other out of the program folder's files.
+// A program folder of the test's own: the default tables and the settings file as the build
+// makes them, so that windows of tests running side by side do not lock each other out of the
+// program folder's files, and no test touches the build's own settings or the user's data
+// folder.
 struct TableFolder {
     TableFolder() {
         for (const char* name : {"Pw60bdb.DB", "pw60SD.DB"}) {
@@ -21,7 +23,13 @@ struct TableFolder {
             EXPECT_TRUE(QFile::copy(from, path(name))) << name;
             QFile::setPermissions(path(name), QFile::ReadOwner | QFile::WriteOwner);
         }
+        EXPECT_TRUE(QFile::copy(settingsTemplate(), settingsPath()));
+        QFile::setPermissions(settingsPath(), QFile::ReadOwner | QFile::WriteOwner);
     }
+    static QString settingsTemplate() {
+        return QStringLiteral(KX_SOURCE_DIR "/dist/templates/myseriesini.ini");
+    }
+    QString settingsPath() const { return path("myseriesini.ini"); }
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
 
     kx::SessionSetup setup(std::shared_ptr<kx::HidPlatform> platform = nullptr) const {
@@ -30,6 +38,7 @@ struct TableFolder {
         s.platform = platform ? std::move(platform) : std::make_shared<kx::SimHidBus>();
         s.liveTable = path("Pw60bdb.DB");
         s.storeTable = path("pw60SD.DB");
+        s.appDir = dir.path();
         return s;
     }
 

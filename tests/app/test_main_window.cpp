@@ -112,7 +112,7 @@ TEST_F(Window, MenuBarHoldsEveryMenuAndItem) {
 }
 
 TEST_F(Window, ToolStripAndCaptionPanels) {
-    EXPECT_EQ(find("Panel7")->geometry(), QRect(2, 320, 355, 25));
+    EXPECT_EQ(find("Panel7")->geometry(), QRect(2, 320, 383, 25));
     auto* repeat = find<QCheckBox>("RepeatSet");
     EXPECT_EQ(repeat->text(), "Repeat");
     EXPECT_EQ(repeat->pos(), QPoint(5, 5));
@@ -132,7 +132,7 @@ TEST_F(Window, ToolStripAndCaptionPanels) {
         auto* b = find<QToolButton>(name);
         EXPECT_EQ(b->toolTip(), hint);
         EXPECT_FALSE(b->icon().isNull()) << name;
-        EXPECT_EQ(b->isHidden(), std::string(name) == "SpeedButton5") << name;
+        EXPECT_FALSE(b->isHidden()) << name;
     }
     EXPECT_EQ(find("SpeedButton2")->geometry(), QRect(266, 2, 25, 21));
 

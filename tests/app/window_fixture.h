@@ -3,7 +3,9 @@
 #include "app/app_session.h"
 #include "app/session_fixture.h"
 #include "app/ui/main_window.h"
+#include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
+#include "common/ui/progress_dialogs.h"
 #include "link/connection_control.h"
 #include "link/hid_platform_sim.h"
 #include "link/meter_simulator.h"
@@ -21,6 +23,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,7 +33,7 @@ namespace kxtest {
 class RecordedBoxes : public kx::MessageBoxes {
 public:
     struct Shown {
-        std::string kind; // "information", "warning", "error", "confirm"
+        std::string kind; // "information", "warning", "error", "confirm", "plain"
         QString text;
     };
 
@@ -43,9 +46,58 @@ public:
         shown.push_back({"confirm", text});
         return confirmAnswer;
     }
+    void plain(QWidget*, const QString& text) override { shown.push_back({"plain", text}); }
 
     std::vector<Shown> shown;
     bool confirmAnswer = false;
+};
+
+// File dialogs that give the answers a test lined up (none: the user cancels) and remember
+// what they were asked.
+class ScriptedDialogs : public kx::FileDialogs {
+public:
+    std::optional<kx::FileDialogAnswer> openFile(QWidget*,
+                                                 const kx::FileDialogRequest& r) override {
+        return next(r);
+    }
+    std::optional<kx::FileDialogAnswer> saveFile(QWidget*,
+                                                 const kx::FileDialogRequest& r) override {
+        return next(r);
+    }
+
+    std::vector<std::optional<kx::FileDialogAnswer>> answers;
+    std::vector<kx::FileDialogRequest> asked;
+
+private:
+    std::optional<kx::FileDialogAnswer> next(const kx::FileDialogRequest& r) {
+        asked.push_back(r);
+        if (answers.empty())
+            return std::nullopt;
+        auto a = answers.front();
+        answers.erase(answers.begin());
+        return a;
+    }
+};
+
+// Progress that a test watches and may cancel once `cancelAt` steps are done.
+class ScriptedProgress : public kx::ProgressDialogs {
+public:
+    struct Reporter : kx::ProgressReporter {
+        explicit Reporter(ScriptedProgress& owner) : owner_(owner) {}
+        bool update(qint64 done, qint64 total) override {
+            owner_.updates.push_back({done, total});
+            return owner_.cancelAt < 0 || done < owner_.cancelAt;
+        }
+        ScriptedProgress& owner_;
+    };
+    std::unique_ptr<kx::ProgressReporter> begin(QWidget*, const QString& label) override {
+        labels.push_back(label);
+        return std::make_unique<Reporter>(*this);
+    }
+
+    std::vector<QString> labels;
+    std::vector<std::pair<qint64, qint64>> updates;
+    qint64 cancelAt = -1;
 };
 
 using kx::test::waitUntil;
@@ -54,11 +106,13 @@ using kx::test::waitUntil;
 struct WindowTest : ::testing::Test {
     TableFolder tables;
     RecordedBoxes boxes;
+    ScriptedDialogs dialogs;
+    ScriptedProgress progress;
     std::shared_ptr<kx::SimHidBus> bus = std::make_shared<kx::SimHidBus>();
     std::unique_ptr<kx::AppSession> ownSession = makeSession();
     kx::AppSession& session = *ownSession;
     std::unique_ptr<kx::TFrmTest> window =
-        std::make_unique<kx::TFrmTest>(session, kx::UiServices{&boxes, nullptr});
+        std::make_unique<kx::TFrmTest>(session, kx::UiServices{&boxes, &dialogs, &progress});
     kx::TFrmTest& win = *window;
 
     std::unique_ptr<kx::AppSession> makeSession() {

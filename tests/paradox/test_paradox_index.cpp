@@ -5,6 +5,7 @@
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -152,17 +153,23 @@ TEST(ParadoxIndex, DuplicateKeyIsAKeyViolation) {
     const QString path = dir.filePath("dup.db");
     ASSERT_TRUE(writeKeyedTable(path, kWide, wideRows(10)).ok());
     ASSERT_TRUE(QFileInfo::exists(dir.filePath("dup.px")));
+    const QByteArray oldTable = fileBytes(path);
+    const QByteArray oldIndex = fileBytes(dir.filePath("dup.px"));
 
     auto rows = wideRows(1000);
     rows[700][0] = rows[300][0];
     const Status s = writeKeyedTable(path, kWide, rows);
     ASSERT_FALSE(s.ok());
     EXPECT_EQ(s.error(), "Key violation");
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath("dup.px")));
-    Result<TableInfo> info = readTableInfo(path);
-    ASSERT_TRUE(info.ok());
-    EXPECT_FALSE(info.value().keyed);
-    EXPECT_EQ(info.value().recordCount, 1000);
+    // Nothing was written: the old keyed table and its index are as they were.
+    EXPECT_EQ(fileBytes(path), oldTable);
+    EXPECT_EQ(fileBytes(dir.filePath("dup.px")), oldIndex);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+    // Without an old table, no file is left at all.
+    EXPECT_FALSE(writeKeyedTable(dir.filePath("new.db"), kWide, rows).ok());
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("new.db")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("new.px")));
 }
 
 TEST(ParadoxIndex, EmptyingAKeyedTableEmptiesItsIndex) {

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QString>
 
+#include "paradox/paradox_index.h"
 #include "paradox/paradox_writer.h"
 
 #include <gtest/gtest.h>
@@ -54,4 +55,14 @@ inline kx::px::WriteOptions blocks(int size) {
     kx::px::WriteOptions o;
     o.blockSize = size;
     return o;
+}
+
+// Records the index points at: the counts of its lowest level.
+inline std::int64_t indexedRecords(const kx::px::PrimaryIndex& index) {
+    std::int64_t n = 0;
+    if (!index.levels.empty()) {
+        for (const kx::px::IndexEntry& e : index.levels.back())
+            n += e.count;
+    }
+    return n;
 }

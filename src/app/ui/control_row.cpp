@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
 
@@ -39,7 +40,8 @@ ControlRow buildControlRow(QWidget* client) {
     ControlRow r;
     r.Panel7 = new QFrame(client);
     r.Panel7->setObjectName(QStringLiteral("Panel7"));
-    r.Panel7->setGeometry(2, 320, 355, 25);
+    // Wide enough for the "Store Data" button after "Print Data".
+    r.Panel7->setGeometry(2, 320, 383, 25);
     r.Panel7->setFrameStyle(QFrame::Panel | QFrame::Raised);
     r.Panel7->setFont(arial(11));
 
@@ -71,8 +73,36 @@ ControlRow buildControlRow(QWidget* client) {
     r.SpeedButton2 = button("SpeedButton2", "Delete Data", ":/panel/tool_delete.svg", 266);
     r.SpeedButton3 = button("SpeedButton3", "Open Data", ":/panel/tool_open.svg", 294);
     r.MajPrint = button("MajPrint", "Print Data", ":/panel/tool_print.svg", 322);
-    r.SpeedButton5 = button("SpeedButton5", "Store Data", ":/panel/tool_store.svg", 322);
-    r.SpeedButton5->setVisible(false);
+    // Shown, so that the stored readings and their commands can be reached.
+    r.SpeedButton5 = button("SpeedButton5", "Store Data", ":/panel/tool_store.svg", 350);
+    return r;
+}
+
+StoreRow buildStoreRow(QWidget* client, const QRect& geometry) {
+    StoreRow r;
+    r.Panel8 = new QFrame(client);
+    r.Panel8->setObjectName(QStringLiteral("Panel8"));
+    r.Panel8->setGeometry(geometry);
+    r.Panel8->setFont(arial(11, true));
+    auto* label = new QLabel(QStringLiteral(" STORE DATA :"), r.Panel8);
+    label->setObjectName(QStringLiteral("Label13"));
+    label->setGeometry(2, 4, 92, 16);
+    auto button = [&r](const char* name, const char* hint, const char* icon, int x) {
+        auto* b = new QToolButton(r.Panel8);
+        b->setObjectName(QString::fromLatin1(name));
+        if (hint)
+            b->setToolTip(QString::fromLatin1(hint));
+        if (icon)
+            b->setIcon(QIcon(QString::fromLatin1(icon)));
+        b->setAutoRaise(true);
+        b->setGeometry(x, 1, 23, 22);
+        return b;
+    };
+    r.SpeedButton4 = button("SpeedButton4", nullptr, nullptr, 96);
+    r.SpeedButton6 = button("SpeedButton6", nullptr, nullptr, 120);
+    r.SpeedButton8 = button("SpeedButton8", "Save Data", ":/panel/tool_save.svg", 144);
+    r.SpeedButton9 = button("SpeedButton9", "Delete Data", ":/panel/tool_delete.svg", 168);
+    r.SpeedButton7 = button("SpeedButton7", nullptr, ":/panel/tool_print.svg", 192);
     return r;
 }
 

@@ -1,13 +1,18 @@
 #include "app/app_session.h"
 #include "app/ui/main_window.h"
 #include "link/hid_platforms.h"
+#include "reports/ui/about_box.h"
+#include "reports/ui/search_dialog.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTimer>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kxlink"));
+    // Desktops match the window to its menu entry and icon by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kxlink.kxlink"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Insulation tester link"));
@@ -17,6 +22,12 @@ int main(int argc, char** argv) {
         QStringLiteral(
             "Work with a simulated meter on a simulated cable instead of the system's devices."));
     parser.addOption(demo);
+    // For installation checks: start as usual, then leave through the EXIT panel as soon as
+    // the window is up, so a headless run shows that an installed copy starts and ends.
+    QCommandLineOption exitAfterStart(QStringLiteral("exit-after-start"),
+                                      QStringLiteral("Leave by EXIT once the window is open."));
+    exitAfterStart.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(exitAfterStart);
     parser.process(app);
 
     kx::SessionSetup setup;
@@ -24,6 +35,15 @@ int main(int argc, char** argv) {
     // The session outlives the window, which only shows it.
     kx::AppSession session(setup);
     kx::TFrmTest w(session);
+    // Start-up found the program's files incomplete and has said so.
+    if (w.startUpEnded())
+        return 1;
+    // The side windows, made once in this order and kept to the end; each command shows its
+    // window modally.
+    w.setAboutBox(new kx::TFrmAbout(&w));
+    w.setSearchDialog(new kx::TFrmsearch(session.liveTable(), session.AppDir, w.boxes(), &w));
     w.show();
+    if (parser.isSet(exitAfterStart))
+        QTimer::singleShot(0, &w, &kx::TFrmTest::Panel3Click);
     return app.exec();
 }

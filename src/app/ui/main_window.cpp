@@ -1,14 +1,20 @@
 #include "app/ui/main_window.h"
 
 #include "app/app_session.h"
+#include "app/file_commands.h"
+#include "app/store_commands.h"
 #include "app/ui/caption_panel.h"
 #include "app/ui/link_controls.h"
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
+#include "common/ui/progress_dialogs.h"
 #include "common/ui/window_fonts.h"
 #include "display/ui/virtual_panel.h"
 #include "link/connection_control.h"
+#include "recording/chart_model.h"
+#include "recording/ui/chart_view.h"
 #include "recording/ui/readings_grid.h"
+#include "reports/ui/printer_dialogs.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -26,7 +32,8 @@ Q_LOGGING_CATEGORY(lcWindow, "kx.window")
 }
 
 TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
-    : QMainWindow(parent), session_(session), boxes_(services.boxes), dialogs_(services.dialogs) {
+    : QMainWindow(parent), session_(session), boxes_(services.boxes), dialogs_(services.dialogs),
+      progress_(services.progress), printers_(services.printers) {
     if (!boxes_) {
         ownBoxes_ = std::make_unique<DialogMessageBoxes>();
         boxes_ = ownBoxes_.get();
@@ -34,6 +41,10 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     if (!dialogs_) {
         ownDialogs_ = std::make_unique<QtFileDialogs>();
         dialogs_ = ownDialogs_.get();
+    }
+    if (!progress_) {
+        ownProgress_ = std::make_unique<QtProgressDialogs>();
+        progress_ = ownProgress_.get();
     }
     setObjectName(QStringLiteral("FrmTest"));
     setWindowTitle(QStringLiteral("KX20_30 Interface Program ver:1.00"));
@@ -45,8 +56,12 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
 
     menu_ = buildMainMenu(this);
     buildClientArea();
+    buildReportWindows();
     connectSession();
     connectRecording();
+    connectFiles();
+    connectSideWindows();
+    connectChart();
     VirtualPanel1->showState(session_.decoder().state());
 
     const int menuHeight = menu_.MainMenu1->sizeHint().height();
@@ -57,6 +72,8 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
         move(r.topLeft());
     }
     FormCreate();
+    if (startUpEnded_)
+        return;
     // The window has loaded: the device list's first scan is queued now and runs from the
     // event loop.
     session_.start();
@@ -69,16 +86,31 @@ TFrmTest::~TFrmTest() {
 }
 
 void TFrmTest::FormCreate() {
-    // COM1 and "10000" are checked as the menus are built.
+    // The program's folder (the session has worked it out); an installed program's data
+    // folder first gets the files it lacks. COM1 and "10000" are checked as the menus are
+    // built.
+    if (const Status s = session_.prepareAppDir(); !s) {
+        boxes_->error(this, s.error());
+        return;
+    }
     if (const Status s = session_.openLiveTableAtStart(); !s) {
         // Also on the error stream: a start with nobody at the screen still tells why.
         qCWarning(lcWindow).noquote() << "Start-up stopped:" << s.error();
         boxes_->error(this, s.error());
         return;
     }
-    // The chart's sample points are prepared here once the chart view exists.
+    Chtshow->prepareAtStart(); // each series its sample point, the Fill switch's series shown
     row_.RepeatSet->setChecked(true);
-    // Then: the pictures folder, the settings file and its recent files, the USB link port.
+    FileCommands& files = session_.files();
+    FileCommands::makeChartPicturesDir();
+    if (!files.loadSettings()) {
+        boxes_->warning(this, FileCommands::missingSettingsMessage());
+        startUpEnded_ = true;
+        return;
+    }
+    showRecentFiles();
+    session_.LinkPort = 5;
+    session_.chart().setPointsPerPage(100); // at most 100 points a page
 }
 
 void TFrmTest::buildClientArea() {
@@ -114,14 +146,7 @@ void TFrmTest::buildClientArea() {
     row_ = buildControlRow(ClientArea);
 
     DBGrid1 = buildReadingsGrid("DBGrid1", QRect(0, 348, 617, 177), false);
-    Chtshow = new QFrame(ClientArea);
-    Chtshow->setObjectName(QStringLiteral("Chtshow"));
-    Chtshow->setGeometry(18, 612, 361, 209);
-    Chtshow->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Chtshow->setAutoFillBackground(true);
-    QPalette silver = Chtshow->palette();
-    silver.setColor(QPalette::Window, QColor(192, 192, 192));
-    Chtshow->setPalette(silver);
+    Chtshow = new ChartView(session_.chart(), *boxes_, ClientArea); // at 18, 612
     DBGrid2 = buildReadingsGrid("DBGrid2", QRect(340, 714, 341, 49), true);
 
     // The chart reaches below the stored grid's top; the surface must hold both.
@@ -141,7 +166,6 @@ void TFrmTest::connectSession() {
         });
     session_.link().setInformationBox(
         [this](const QString& text) { boxes_->information(this, text); });
-    connect(menu_.Exit, &QAction::triggered, this, &TFrmTest::ExitClick);
 }
 
 void TFrmTest::DispInit(int mode) {

@@ -4,6 +4,7 @@
 #include "app/ui/main_menu.h"
 
 #include <QMainWindow>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -17,10 +18,21 @@ namespace kx {
 
 class AppSession;
 class CaptionPanel;
+class ChartView;
 class FileDialogs;
+class HelpWindow;
 class LinkControls;
 class MessageBoxes;
+class PrinterDialogs;
+class ProgressDialogs;
 class ReadingsGrid;
+class ReportCommands;
+class StoreCommands;
+class TFrmprint;
+class TFrmstore;
+struct SaveAsOutcome;
+class TFrmAbout;
+class TFrmsearch;
 class VirtualPanel;
 
 // The dialogs and message boxes the windows show, behind interfaces so tests answer them.
@@ -28,6 +40,8 @@ class VirtualPanel;
 struct UiServices {
     MessageBoxes* boxes = nullptr;
     FileDialogs* dialogs = nullptr;
+    ProgressDialogs* progress = nullptr;
+    PrinterDialogs* printers = nullptr;
 };
 
 // The program's main window: menu bar, virtual panel, control row, readings grid, and below
@@ -46,15 +60,35 @@ public:
     AppSession& session() { return session_; }
     MessageBoxes& boxes() { return *boxes_; }
     VirtualPanel* panel() const { return VirtualPanel1; }
+    // True when start-up ended the program (the settings file is missing): the window is then
+    // not to be shown, and the program leaves.
+    bool startUpEnded() const { return startUpEnded_; }
+    ChartView* chart() const { return Chtshow; }
 
     // 0 hides every annunciator, 1 shows them all, other values do nothing; digits, the
     // strip and the link indicators are left alone.
     void DispInit(int mode);
 
+    // The side windows, made once at program start; their commands show them.
+    void setAboutBox(TFrmAbout* box) { FrmAbout = box; }
+    void setSearchDialog(TFrmsearch* dialog) { Frmsearch = dialog; }
+    // The help viewer, made at the first F1; null until then.
+    HelpWindow* helpWindow() const { return help_; }
+    // The manual F1 opens: help/index.html in the program's folder.
+    QString helpFile() const;
+
 public Q_SLOTS:
     void Panel2Click();
     void Panel3Click();
     void ExitClick();
+    void NewClick();
+    void OpenClick();
+    void Save_asClick();
+    void filename1Click();
+    void filename2Click();
+    void filename3Click();
+    void filename4Click();
+    void filename5Click();
     void set1kClick();
     void set5kClick();
     void set10kClick();
@@ -64,12 +98,43 @@ public Q_SLOTS:
     void ClearRClick();
     void RecordSITimeChange(const QString& text);
     void SampInterTimeTimer();
+    void HELP1Click();
+    void About2Click();
+    void SearchRClick();
+    // The chart's enlarge and restore images.
+    void TbSxClick();
+
+    // Reports and stored readings (main_window_reports.cpp).
+    void MajPrintClick();
+    void printClick();
+    void SpeedButton5Click();
+    void SpeedButton4Click();
+    void SpeedButton8Click();
+    void SpeedButton9Click();
+    void SpeedButton7Click();
+
+public:
+    ReportCommands& reports() { return *reports_; }
 
 private:
+    // The report commands, the Print Style dialog, the stored-readings window and the store
+    // row, made once with the window.
+    void buildReportWindows();
+    // The window a store command was started from: the stored-readings window when it is
+    // open, else this one. Its dialogs and messages show above it.
+    QWidget* commandWindow();
+
     void buildClientArea();
     ReadingsGrid* buildReadingsGrid(const char* name, const QRect& geometry, bool store);
     void connectSession();
     void connectRecording();
+    void connectFiles();
+    // Menu entries and separator as the recent list stands.
+    void showRecentFiles();
+    void openRecentFile(int position);
+    void showSaveOutcome(const SaveAsOutcome& outcome);
+    void connectSideWindows();
+    void connectChart();
     // Start-up steps once every control exists; a failing step shows its error and ends
     // the start-up, the window still opens.
     void FormCreate();
@@ -78,8 +143,12 @@ private:
     AppSession& session_;
     std::unique_ptr<MessageBoxes> ownBoxes_;
     std::unique_ptr<FileDialogs> ownDialogs_;
+    std::unique_ptr<ProgressDialogs> ownProgress_;
     MessageBoxes* boxes_ = nullptr;
     FileDialogs* dialogs_ = nullptr;
+    ProgressDialogs* progress_ = nullptr;
+    PrinterDialogs* printers_ = nullptr;
+    bool startUpEnded_ = false;
 
     MainMenu menu_;
     ControlRow row_;
@@ -91,8 +160,19 @@ private:
     CaptionPanel* Panel2 = nullptr; // CONNECT
     CaptionPanel* Panel3 = nullptr; // EXIT
     ReadingsGrid* DBGrid1 = nullptr;
-    QFrame* Chtshow = nullptr;
+    ChartView* Chtshow = nullptr;
+    QRect ChartNormalBounds; // where the chart was before it was enlarged
     ReadingsGrid* DBGrid2 = nullptr;
+
+    TFrmAbout* FrmAbout = nullptr;
+    TFrmsearch* Frmsearch = nullptr;
+    HelpWindow* help_ = nullptr;
+    std::unique_ptr<PrinterDialogs> ownPrinters_;
+    std::unique_ptr<StoreCommands> store_;
+    ReportCommands* reports_ = nullptr;
+    TFrmprint* Frmprint = nullptr;
+    TFrmstore* Frmstore = nullptr;
+    StoreRow storeRow_;
 };
 
 } // namespace kx

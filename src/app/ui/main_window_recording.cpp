@@ -1,5 +1,5 @@
 // The main window's recording side: the readings grids, the control row, the Record menu,
-// the sampling timer and the two ways out that close the tables.
+// the sampling timer.
 #include "app/app_session.h"
 #include "app/ui/main_window.h"
 #include "common/ui/message_boxes.h"
@@ -86,20 +86,6 @@ void TFrmTest::ClearRClick() {
     boxes_->information(this, QStringLiteral(" Warning:all Records will be deleted! "));
     if (const Status s = session_.recording().clearAll(); !s)
         boxes_->error(this, s.error());
-}
-
-void TFrmTest::Panel3Click() {
-    session_.closeTablesForExit();
-    // The recent-files list is written to the settings file here once settings exist.
-    close();
-}
-
-void TFrmTest::ExitClick() {
-    if (const Status s = session_.exitWithoutSaving(); !s) {
-        boxes_->error(this, s.error());
-        return;
-    }
-    close();
 }
 
 } // namespace kx

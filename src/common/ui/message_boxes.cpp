@@ -23,4 +23,10 @@ bool DialogMessageBoxes::confirm(QWidget* parent, const QString& text) {
                                  QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
+void DialogMessageBoxes::plain(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok,
+                    parent);
+    box.exec();
+}
+
 } // namespace kx

@@ -20,6 +20,9 @@ public:
     virtual void error(QWidget* parent, const QString& text) = 0;
     // OK or Cancel; true for OK.
     virtual bool confirm(QWidget* parent, const QString& text) = 0;
+    // A plain box: the text and one OK button, no icon. Implementations that do not tell it
+    // apart show an information box.
+    virtual void plain(QWidget* parent, const QString& text) { information(parent, text); }
 };
 
 // Real, modal message boxes.
@@ -29,6 +32,7 @@ public:
     void warning(QWidget* parent, const QString& text) override;
     void error(QWidget* parent, const QString& text) override;
     bool confirm(QWidget* parent, const QString& text) override;
+    void plain(QWidget* parent, const QString& text) override;
 };
 
 } // namespace kx

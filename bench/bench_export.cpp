@@ -1,0 +1,137 @@
+// Saving a recording at the "Limitless" ceiling: ten million readings written as the text
+// export and as a keyed Paradox copy, with the memory the text export takes on top of the
+// table's own. Usage: bench_export [records] [folder]
+#include "recording/readings_schema.h"
+#include "recording/readings_table.h"
+#include "recording/table_export.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+
+namespace {
+
+// Peak resident memory since the last reset, in KiB.
+long peakKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = 0;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            status >> value;
+            return value;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return -1;
+}
+
+long residentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * 4;
+}
+
+// Starts a new peak at the present resident size.
+bool resetPeak() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    return static_cast<bool>(clear);
+}
+
+double seconds(const QElapsedTimer& t) {
+    return static_cast<double>(t.nsecsElapsed()) / 1e9;
+}
+
+// Processor time of this process: on a shared machine the wall-clock figures depend on what
+// else runs, this one hardly.
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int total = argc > 1 ? std::atoi(argv[1]) : 10'000'000;
+    QTemporaryDir tmp(argc > 2 ? QString::fromLocal8Bit(argv[2]) + QStringLiteral("/bench-XXXXXX")
+                               : QString());
+    if (!tmp.isValid()) {
+        std::fprintf(stderr, "no temporary folder\n");
+        return 1;
+    }
+
+    // A recording as the meter makes it: a value wandering over a few thousand texts, one
+    // reading every half second.
+    kx::ReadingsTable table;
+    table.openScratch(kx::readingsFields());
+    std::vector<std::string> values;
+    for (int i = 0; i < 4000; ++i)
+        values.push_back(std::to_string(i / 1000) + "." + std::to_string(100 + i % 900));
+    QElapsedTimer fill;
+    fill.start();
+    for (int i = 0; i < total; ++i) {
+        table.append();
+        table.setFieldInt("No", i + 1);
+        table.setFieldTime("Time", static_cast<std::int32_t>((i * 500LL) % 86400000));
+        table.setFieldText("Value", values[static_cast<std::size_t>(i % 4000)]);
+        table.setFieldText("Unit", "M\xA6\xB8");
+        table.setFieldText("V_Range", "IR:1000V 40G\xA6\xB8");
+        table.setFieldText("I_Range", i % 2 ? "Continuous" : "Timed");
+        if (!table.post().ok())
+            return 1;
+    }
+    std::printf("records              %d (table filled in %.2f s, %.1f MB of records)\n", total,
+                seconds(fill), static_cast<double>(table.memoryUsage()) / 1e6);
+
+    const QString text = tmp.filePath(QStringLiteral("readings.txt"));
+    const long before = residentKiB();
+    const bool peakReset = resetPeak();
+    QElapsedTimer t;
+    t.start();
+    double cpu = cpuSeconds();
+    kx::Status s = kx::SaveToText(table, text, 1);
+    const double textS = seconds(t);
+    const double textCpu = cpuSeconds() - cpu;
+    const long peak = peakKiB();
+    if (!s) {
+        std::fprintf(stderr, "%s\n", qPrintable(s.error()));
+        return 1;
+    }
+    std::printf("text export          %.2f s (%.2f s processor), %.1f MB written (target under "
+                "3 s)\n",
+                textS, textCpu, static_cast<double>(QFileInfo(text).size()) / 1e6);
+    if (peakReset)
+        std::printf("text export memory   %.1f MB above the table's own (target under 64 MB)\n",
+                    static_cast<double>(peak - before) / 1024.0);
+    else
+        std::printf("text export memory   not measured (no /proc/self/clear_refs)\n");
+    QFile::remove(text);
+
+    const QString keyed = tmp.filePath(QStringLiteral("readings.db"));
+    t.restart();
+    cpu = cpuSeconds();
+    s = kx::SaveToDB(table, keyed, 1);
+    const double keyedS = seconds(t);
+    const double keyedCpu = cpuSeconds() - cpu;
+    if (!s) {
+        std::fprintf(stderr, "%s\n", qPrintable(s.error()));
+        return 1;
+    }
+    std::printf("keyed copy           %.2f s (%.2f s processor), %.1f MB written (target under "
+                "5 s)\n",
+                keyedS, keyedCpu, static_cast<double>(QFileInfo(keyed).size()) / 1e6);
+    return 0;
+}

@@ -1,0 +1,104 @@
+#include "app/file_commands.h"
+
+#include "app/app_session.h"
+#include "app/settings_file.h"
+#include "common/app_dir.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+namespace kx {
+namespace {
+Q_LOGGING_CATEGORY(lcFiles, "kx.files")
+}
+
+FileCommands::FileCommands(AppSession& session) : session_(session) {}
+FileCommands::~FileCommands() = default;
+
+QStringList FileCommands::openFilters() {
+    return {QStringLiteral("access data files (*.DB *.db)"), QStringLiteral("All files (*)")};
+}
+
+QStringList FileCommands::saveFilters() {
+    return {QStringLiteral("DB File(*.db *.DB)"), QStringLiteral("Txt File(*.txt *.TXT)"),
+            QStringLiteral("Excel File(*.xls *.XLS)"), QStringLiteral("All File(*)")};
+}
+
+QString FileCommands::settingsPath() const {
+    return session_.AppDir + settingsFileName();
+}
+
+void FileCommands::makeChartPicturesDir() {
+    const QString dir = chartPicturesDir();
+    if (!QFileInfo::exists(dir) && !QDir().mkdir(dir))
+        qCInfo(lcFiles).noquote() << "Cannot create" << QDir::toNativeSeparators(dir);
+}
+
+bool FileCommands::loadSettings() {
+    auto settings = std::make_unique<SettingsFile>(settingsPath());
+    if (!settings->exists())
+        return false;
+    settings_ = std::move(settings);
+    recent_.load(*settings_);
+    return true;
+}
+
+Status FileCommands::repoint(const QString& path) {
+    ReadingsTable& live = session_.liveTable();
+    live.close();
+    live.setTableName(path);
+    return live.open();
+}
+
+Status FileCommands::openDataFile(const QString& path) {
+    if (Status s = repoint(path); !s)
+        return s;
+    // A name with a line break cannot be kept in the settings file; the file is open all the
+    // same, it is just not listed.
+    if (path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r'))) {
+        qCWarning(lcFiles) << "Not listed among the recent files:" << path;
+        return {};
+    }
+    recent_.add(path);
+    return {};
+}
+
+Status FileCommands::openRecent(int position) {
+    if (position < 1 || position > RecentFiles::kCount || !recent_.visible(position))
+        return {};
+    const QString path = recent_.path(position);
+    ReadingsTable& live = session_.liveTable();
+    live.close();
+    // Only the scratch file is emptied, and only when it is there: a missing scratch file is
+    // no reason to refuse the user's own file.
+    if (session_.liveIsScratch() && QFileInfo::exists(live.filePath())) {
+        if (Status s = live.emptyTable(); !s)
+            return s;
+    }
+    return repoint(path);
+}
+
+void FileCommands::setSaveFilter(int filter) {
+    if (filter >= 0 && filter < saveFilters().size())
+        saveFilter_ = filter;
+}
+
+SaveAsOutcome FileCommands::saveAs(const QString& path, const ExportProgress& progress) {
+    return saveTableAs(session_.liveTable(), path, session_.ExportKind, progress);
+}
+
+Status FileCommands::exitPanel() {
+    session_.closeTablesForExit();
+    if (!settings_)
+        return {};
+    const Status s = recent_.save(*settings_);
+    settings_.reset();
+    return s;
+}
+
+Status FileCommands::fileExit() {
+    return session_.exitWithoutSaving();
+}
+
+} // namespace kx

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "app/recent_files.h"
+#include "common/result.h"
+#include "recording/table_export.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace kx {
+
+class AppSession;
+class SettingsFile;
+
+// The File menu's data commands and what start-up and the exits do with the settings file:
+// New's table half, Open, the recent-file entries, Save As, the EXIT panel and File > Exit.
+// Windows read their dialogs and call these; nothing here shows anything. Failures come back
+// with the message the user sees.
+class FileCommands {
+public:
+    explicit FileCommands(AppSession& session);
+    ~FileCommands();
+
+    static QString settingsFileName() { return QStringLiteral("myseriesini.ini"); }
+    static QString missingSettingsMessage() {
+        return QStringLiteral(
+            " Warning:some component or files had been deleted,please setup again! ");
+    }
+    // Filters of the open and save dialogs, in Qt's form; both cases of an extension match.
+    static QStringList openFilters();
+    static QStringList saveFilters();
+    static QString saveDefaultSuffix() { return QStringLiteral("xls"); }
+
+    // The settings file in the program's folder.
+    QString settingsPath() const;
+
+    // Start-up: the chart pictures' folder is made once if it is missing; a failure is not
+    // reported (the chart says so when it saves a picture).
+    static void makeChartPicturesDir();
+    // Start-up: takes the settings file and reads the recent list from it. False when the file
+    // is missing: the program then ends.
+    bool loadSettings();
+    bool settingsLoaded() const { return settings_ != nullptr; }
+    const RecentFiles& recent() const { return recent_; }
+
+    // Open: the live table is closed and re-pointed at `path` (no copy: it works on that file
+    // from now on) and opened; on success the path heads the recent list. On failure the table
+    // stays closed under that name and the list is unchanged.
+    Status openDataFile(const QString& path);
+    // A recent entry (1 to 5): the same, without changing the list. The live table's file is
+    // emptied first only when it is the program's scratch file; a user's data file keeps its
+    // records.
+    Status openRecent(int position);
+
+    // Save As: the filter chosen last is offered first next time.
+    int saveFilter() const { return saveFilter_; }
+    void setSaveFilter(int filter);
+    // Saves the live table by the name's rule, with the field names of the session's
+    // ExportKind.
+    SaveAsOutcome saveAs(const QString& path, const ExportProgress& progress = {});
+
+    // The EXIT panel: closes both tables and writes the recent list, one key at a time. A key
+    // that cannot be written stops the writing with "Unable to write to <file>"; the program
+    // ends either way. Nothing is written when start-up never read the list (it would wipe the
+    // stored one).
+    Status exitPanel();
+    // File > Exit: closes the live table and empties its file when it is the scratch file.
+    Status fileExit();
+
+private:
+    Status repoint(const QString& path);
+
+    AppSession& session_;
+    std::unique_ptr<SettingsFile> settings_;
+    RecentFiles recent_;
+    int saveFilter_ = 0;
+};
+
+} // namespace kx

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "common/result.h"
+#include "recording/table_export.h"
+
+#include <QString>
+
+namespace kx {
+
+class AppSession;
+
+// The commands on the stored-readings table. The main window's store row and the
+// stored-readings window both run these, so they behave the same from either place; the
+// windows show the dialogs and messages around them.
+class StoreCommands {
+public:
+    explicit StoreCommands(AppSession& session) : session_(session) {}
+
+    // Opens a table file into the stored table. The file it held before is emptied first only
+    // when that is its default file; a data file the user opened into it earlier keeps its
+    // records. A file that cannot be opened leaves the stored table closed, with the reason.
+    Status open(const QString& path);
+
+    // Whether Delete all has anything to remove; fails on a closed table.
+    Result<bool> hasRecords() const;
+    // Removes every stored record: the table is closed, its file emptied and opened again. A
+    // table without records is left as it is; a closed one fails.
+    Status deleteAll();
+
+    // Save: the writers are told they have the stored table's fields before the dialog shows.
+    void beginSave();
+    // Saves the stored table by the Save As rule, with the writers of Save As: a name ending
+    // exactly in ".db" gets a keyed copy (on "SNo"), any other name the tab-separated text. A
+    // closed table is read from its file for the copy and stays closed; as text it fails with
+    // the closed-table message and writes nothing.
+    SaveAsOutcome save(const QString& path, const ExportProgress& progress = {});
+
+private:
+    AppSession& session_;
+};
+
+} // namespace kx

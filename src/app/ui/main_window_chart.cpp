@@ -1,0 +1,44 @@
+// The main window's chart side: the hidden Graph menu, which works the chart's own toolbar,
+// and enlarging the chart over the window.
+#include "app/app_session.h"
+#include "app/ui/main_window.h"
+#include "recording/chart_model.h"
+#include "recording/ui/chart_view.h"
+#include "recording/ui/readings_grid.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QScrollArea>
+#include <QScrollBar>
+
+namespace kx {
+
+void TFrmTest::connectChart() {
+    connect(menu_.SaveWhole1, &QAction::triggered, Chtshow, &ChartView::BtSaveClick);
+    connect(menu_.First1, &QAction::triggered, Chtshow, &ChartView::BtFirstClick);
+    connect(menu_.Next1, &QAction::triggered, Chtshow, &ChartView::BtNextClick);
+    connect(menu_.Last1, &QAction::triggered, Chtshow, &ChartView::BTlastClick);
+    connect(menu_.Privous1, &QAction::triggered, Chtshow, &ChartView::BTPreviousClick);
+    connect(menu_.Clear1, &QAction::triggered, Chtshow, &ChartView::BtNewClick);
+    // The menu's Fill and the chart's check box are one switch.
+    connect(menu_.Fill1, &QAction::toggled, Chtshow->BtFill, &QCheckBox::setChecked);
+    connect(Chtshow->BtFill, &QCheckBox::toggled, menu_.Fill1, &QAction::setChecked);
+    connect(Chtshow, &ChartView::enlargeClicked, this, &TFrmTest::TbSxClick);
+}
+
+void TFrmTest::TbSxClick() {
+    if (frameGeometry().height() > 600)
+        setFixedHeight(564 - (frameGeometry().height() - height()));
+    const QPoint scroll(ScrollBox->horizontalScrollBar()->value(),
+                        ScrollBox->verticalScrollBar()->value());
+    const ChartPlacement p = enlargeOrRestore(Chtshow->geometry(), Chtshow->isEnlarged(), scroll,
+                                              frameGeometry().size(), ChartNormalBounds);
+    Chtshow->setGeometry(p.geometry);
+    Chtshow->showEnlarged(p.enlarged);
+    if (p.enlarged)
+        Chtshow->raise();
+    else
+        Chtshow->stackUnder(DBGrid2); // the stored grid lies over the chart's corner
+}
+
+} // namespace kx

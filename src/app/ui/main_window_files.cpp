@@ -1,0 +1,124 @@
+// The main window's data files: New, Open, Save As, the recent-file entries, and the ways out
+// that close the tables and keep the recent list.
+#include "app/app_session.h"
+#include "app/file_commands.h"
+#include "app/ui/main_window.h"
+#include "common/ui/file_dialogs.h"
+#include "common/ui/message_boxes.h"
+#include "common/ui/progress_dialogs.h"
+#include "recording/ui/chart_view.h"
+
+#include <QAction>
+#include <QToolButton>
+
+namespace kx {
+
+void TFrmTest::connectFiles() {
+    connect(menu_.New, &QAction::triggered, this, &TFrmTest::NewClick);
+    connect(menu_.Open, &QAction::triggered, this, &TFrmTest::OpenClick);
+    connect(row_.SpeedButton3, &QToolButton::clicked, this, &TFrmTest::OpenClick);
+    connect(menu_.Save_as, &QAction::triggered, this, &TFrmTest::Save_asClick);
+    connect(row_.SpeedButton1, &QToolButton::clicked, this, &TFrmTest::Save_asClick);
+    connect(menu_.filename[0], &QAction::triggered, this, &TFrmTest::filename1Click);
+    connect(menu_.filename[1], &QAction::triggered, this, &TFrmTest::filename2Click);
+    connect(menu_.filename[2], &QAction::triggered, this, &TFrmTest::filename3Click);
+    connect(menu_.filename[3], &QAction::triggered, this, &TFrmTest::filename4Click);
+    connect(menu_.filename[4], &QAction::triggered, this, &TFrmTest::filename5Click);
+    connect(menu_.Exit, &QAction::triggered, this, &TFrmTest::ExitClick);
+}
+
+void TFrmTest::showRecentFiles() {
+    const RecentFiles& recent = session_.files().recent();
+    menu_.FileSep->setVisible(recent.separatorVisible());
+    for (int p = 1; p <= RecentFiles::kCount; ++p) {
+        QAction* entry = menu_.filename[p - 1];
+        entry->setText(RecentFiles::menuText(recent.caption(p)));
+        entry->setVisible(recent.visible(p));
+    }
+}
+
+void TFrmTest::NewClick() {
+    Chtshow->BtNewClick();
+    ClearRClick();
+}
+
+void TFrmTest::OpenClick() {
+    FileDialogRequest request;
+    request.filters = FileCommands::openFilters();
+    request.confirmOverwrite = false;
+    const std::optional<FileDialogAnswer> answer = dialogs_->openFile(this, request);
+    if (!answer)
+        return;
+    const Status s = session_.files().openDataFile(answer->path);
+    showRecentFiles();
+    if (!s)
+        boxes_->error(this, s.error());
+}
+
+void TFrmTest::Save_asClick() {
+    FileCommands& files = session_.files();
+    session_.ExportKind = 1;
+    FileDialogRequest request;
+    request.filters = FileCommands::saveFilters();
+    request.filter = files.saveFilter();
+    request.defaultSuffix = FileCommands::saveDefaultSuffix();
+    const std::optional<FileDialogAnswer> answer = dialogs_->saveFile(this, request);
+    if (!answer)
+        return;
+    files.setSaveFilter(answer->filter);
+    std::unique_ptr<ProgressReporter> progress =
+        progress_->begin(this, QStringLiteral("Saving %1").arg(answer->path));
+    const SaveAsOutcome outcome = files.saveAs(
+        answer->path, [&](qint64 done, qint64 total) { return progress->update(done, total); });
+    progress.reset();
+    showSaveOutcome(outcome);
+}
+
+void TFrmTest::showSaveOutcome(const SaveAsOutcome& outcome) {
+    if (outcome.box == SaveAsOutcome::Box::Plain)
+        boxes_->plain(this, outcome.text);
+    else if (outcome.box == SaveAsOutcome::Box::Error)
+        boxes_->error(this, outcome.text);
+}
+
+void TFrmTest::openRecentFile(int position) {
+    if (const Status s = session_.files().openRecent(position); !s)
+        boxes_->error(this, s.error());
+}
+
+void TFrmTest::filename1Click() {
+    openRecentFile(1);
+}
+
+void TFrmTest::filename2Click() {
+    openRecentFile(2);
+}
+
+void TFrmTest::filename3Click() {
+    openRecentFile(3);
+}
+
+void TFrmTest::filename4Click() {
+    openRecentFile(4);
+}
+
+void TFrmTest::filename5Click() {
+    openRecentFile(5);
+}
+
+void TFrmTest::Panel3Click() {
+    // The program ends even when the list cannot be written.
+    if (const Status s = session_.files().exitPanel(); !s)
+        boxes_->error(this, s.error());
+    close();
+}
+
+void TFrmTest::ExitClick() {
+    if (const Status s = session_.files().fileExit(); !s) {
+        boxes_->error(this, s.error());
+        return;
+    }
+    close();
+}
+
+} // namespace kx

@@ -1,0 +1,161 @@
+#include "reports/report_document.h"
+
+#include "common/cp936.h"
+#include "recording/readings_table.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <limits>
+
+namespace kx {
+namespace {
+
+constexpr int kRecordsPerPage = 37;
+
+int heightOf(const ReportLayout& l, BandKind k) {
+    const ReportBand* b = l.band(k);
+    return b ? tenthsOfMm(b->height) : 0;
+}
+
+qint64 recordsOf(const ReadingsTable& t) {
+    return t.isOpen() ? t.rowCount() : 0;
+}
+
+// What the page total counts: the open table's records, or one for a closed table.
+qint64 countForTotal(const ReadingsTable& t) {
+    return t.isOpen() ? t.rowCount() : 1;
+}
+
+// Field texts are mostly plain ASCII; only units carry the two-byte ohm sign.
+QString fieldString(const std::string& bytes) {
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return fromCp936(bytes);
+    }
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+} // namespace
+
+int reportPageTotal(qint64 records) {
+    if (records <= kRecordsPerPage)
+        return 1;
+    const qint64 pages = records / kRecordsPerPage + (records % kRecordsPerPage ? 1 : 0);
+    return static_cast<int>(std::min<qint64>(pages, std::numeric_limits<int>::max()));
+}
+
+ReportPagination::ReportPagination(const ReportLayout& layout, qint64 records)
+    : layout_(&layout), records_(std::max<qint64>(records, 0)) {
+    details_ = layout.boundToTable ? std::max<qint64>(records_, 1) : 1;
+    const int page = tenthsOfMm(kPrintableHeightMm);
+    const int header = heightOf(layout, BandKind::PageHeader);
+    const int title = heightOf(layout, BandKind::Title);
+    const int columns = heightOf(layout, BandKind::ColumnHeader);
+    const int footer = heightOf(layout, BandKind::PageFooter);
+    const int detail = std::max(1, heightOf(layout, BandKind::Detail));
+    const int summary = heightOf(layout, BandKind::Summary);
+
+    // A band that does not fit still gets a page of its own rather than none.
+    first_ = std::max(1, (page - header - title - columns - footer) / detail);
+    later_ = std::max(1, (page - header - columns - footer) / detail);
+
+    qint64 pages = 1;
+    qint64 lastRows = details_;
+    if (details_ > first_) {
+        const qint64 rest = details_ - first_;
+        pages = 1 + (rest + later_ - 1) / later_;
+        lastRows = rest - (pages - 2) * later_;
+    }
+    if (layout.band(BandKind::Summary)) {
+        const qint64 used = header + (pages == 1 ? title : 0) + columns + lastRows * detail;
+        summaryOwnPage_ = used + summary > page - footer;
+    }
+    const qint64 limit = std::numeric_limits<int>::max() - 1;
+    detailPages_ = static_cast<int>(std::min(pages, limit));
+    pageCount_ = detailPages_ + (summaryOwnPage_ ? 1 : 0);
+}
+
+ReportPage ReportPagination::page(int index) const {
+    ReportPage p;
+    p.number = index + 1;
+    if (index < 0 || index >= pageCount_)
+        return p;
+    const ReportLayout& l = *layout_;
+    double y = 0;
+    auto place = [&](const ReportBand* b, qint64 record = -1) {
+        if (!b)
+            return;
+        p.bands.push_back({b, y, record});
+        y += tenthsOfMm(b->height) / 10.0;
+    };
+    place(l.band(BandKind::PageHeader));
+    if (index == 0)
+        place(l.band(BandKind::Title));
+    place(l.band(BandKind::ColumnHeader));
+    if (index < detailPages_) {
+        const qint64 start = index == 0 ? 0 : first_ + qint64(index - 1) * later_;
+        const qint64 end = std::min<qint64>(details_, start + (index == 0 ? first_ : later_));
+        const ReportBand* detail = l.band(BandKind::Detail);
+        for (qint64 r = start; r < end; ++r)
+            place(detail, layout_->boundToTable && records_ > 0 ? r : -1);
+    }
+    const bool summaryHere = summaryOwnPage_ ? index == pageCount_ - 1 : index == detailPages_ - 1;
+    if (summaryHere)
+        place(l.band(BandKind::Summary));
+    if (const ReportBand* footer = l.band(BandKind::PageFooter)) {
+        y = (tenthsOfMm(kPrintableHeightMm) - tenthsOfMm(footer->height)) / 10.0;
+        place(footer);
+    }
+    return p;
+}
+
+ReportDocument::ReportDocument(ReportKind kind, const ReadingsTable* table, int pageTotal,
+                               QDate date, QString picturePath)
+    : layout_(&reportLayout(kind)), table_(layout_->boundToTable ? table : nullptr),
+      records_(table_ ? recordsOf(*table_) : 0), pagination_(*layout_, records_),
+      pageTotal_(pageTotal), date_(date), picturePath_(std::move(picturePath)) {}
+
+QString ReportDocument::dateText() const {
+    return QLocale::system().toString(date_, QLocale::ShortFormat);
+}
+
+QString ReportDocument::text(const ReportText& item, const PlacedBand& placed,
+                             int pageNumber) const {
+    switch (item.source) {
+    case ReportText::Source::Literal:
+        return item.text;
+    case ReportText::Source::Field:
+        if (!table_ || placed.record < 0 || placed.record >= records_)
+            return {};
+        return fieldString(table_->fieldText(placed.record, std::string_view(item.field)));
+    case ReportText::Source::PrintDate:
+        return dateText();
+    case ReportText::Source::PageNumber:
+        return QString::number(pageNumber);
+    case ReportText::Source::PageTotal:
+        return QString::number(pageTotal_);
+    }
+    return {};
+}
+
+ReportDocument prepareDataReport(ReportState& state, const ReadingsTable& live, QDate date) {
+    state.DataReportPages = reportPageTotal(countForTotal(live));
+    return ReportDocument(ReportKind::Data, &live, state.DataReportPages, date);
+}
+
+ReportDocument prepareStoreReport(ReportState& state, const ReadingsTable& store, QDate date) {
+    state.StoreReportPages = reportPageTotal(countForTotal(store));
+    return ReportDocument(ReportKind::Store, &store, state.StoreReportPages, date);
+}
+
+ReportDocument prepareGraphReport(const QString& picture, QDate date) {
+    return ReportDocument(ReportKind::Graph, nullptr, 1, date, picture);
+}
+
+ReportDocument prepareDataGraphReport(const ReadingsTable& live, const QString& picture,
+                                      QDate date) {
+    return ReportDocument(ReportKind::DataGraph, &live, 1, date, picture);
+}
+
+} // namespace kx

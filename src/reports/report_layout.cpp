@@ -1,0 +1,171 @@
+#include "reports/report_layout.h"
+
+namespace kx {
+namespace {
+
+ReportText label(const char* text, double left, double top, double points = 10) {
+    ReportText t;
+    t.text = QString::fromLatin1(text);
+    t.left = left;
+    t.top = top;
+    t.points = points;
+    return t;
+}
+
+ReportText field(const char* name, double left, double top = 2.1) {
+    ReportText t;
+    t.source = ReportText::Source::Field;
+    t.field = name;
+    t.left = left;
+    t.top = top;
+    return t;
+}
+
+ReportText title(const char* text, double top) {
+    ReportText t = label(text, 0, top, 14);
+    t.bold = true;
+    t.underline = true;
+    t.color = ReportColor::Blue;
+    t.centred = true;
+    return t;
+}
+
+ReportBand pageHeader(const char* titleText, double titleTop) {
+    ReportBand b{BandKind::PageHeader, 10.6, {}, std::nullopt};
+    b.texts.push_back(title(titleText, titleTop));
+    b.texts.push_back(label("Print Date:", 158.8, 5.3, 7));
+    ReportText date = label("", 171.4, 5.3, 7);
+    date.source = ReportText::Source::PrintDate;
+    b.texts.push_back(date);
+    return b;
+}
+
+// Column titles at the given positions, 10 pt, top 4.2.
+ReportBand columnHeader(double height, std::vector<std::pair<const char*, double>> titles) {
+    ReportBand b{BandKind::ColumnHeader, height, {}, std::nullopt};
+    for (const auto& [text, left] : titles)
+        b.texts.push_back(label(text, left, 4.2));
+    return b;
+}
+
+ReportBand detail(std::vector<std::pair<const char*, double>> fields) {
+    ReportBand b{BandKind::Detail, 6.6, {}, std::nullopt};
+    for (const auto& [name, left] : fields)
+        b.texts.push_back(field(name, left));
+    return b;
+}
+
+// "The Page n Of total".
+ReportBand numberedFooter() {
+    ReportBand b{BandKind::PageFooter, 10.6, {}, std::nullopt};
+    b.texts.push_back(label("The Page", 8.5, 4.2));
+    ReportText number = label("", 24.3, 4.2, 8);
+    number.source = ReportText::Source::PageNumber;
+    number.color = ReportColor::Blue;
+    b.texts.push_back(number);
+    b.texts.push_back(label("Of", 31.8, 4.2));
+    ReportText total = label("", 37.0, 4.2, 9);
+    total.source = ReportText::Source::PageTotal;
+    total.color = ReportColor::Blue;
+    b.texts.push_back(total);
+    return b;
+}
+
+ReportLayout dataLayout() {
+    ReportLayout l;
+    l.kind = ReportKind::Data;
+    l.bands = {
+        pageHeader(" TEST DATA REPORT", 2.1),
+        columnHeader(10.6, {{"No", 8.5},
+                            {"Time", 33.9},
+                            {"Value", 64.3},
+                            {"Unit", 99.5},
+                            {"Function", 123.8},
+                            {"Remark", 163.0}}),
+        detail({{"No", 8.5},
+                {"Time", 33.9},
+                {"Value", 65.6},
+                {"Unit", 99.5},
+                {"V_Range", 123.8},
+                {"I_Range", 164.0}}),
+        numberedFooter(),
+    };
+    return l;
+}
+
+ReportLayout storeLayout() {
+    ReportLayout l;
+    l.kind = ReportKind::Store;
+    l.bands = {
+        pageHeader("PW60 STORE DATA REPORT", 1.1),
+        columnHeader(10.6, {{"No", 8.5},
+                            {"Time", 33.9},
+                            {"Value", 64.3},
+                            {"Unit", 99.5},
+                            {"V_Range", 132.3},
+                            {"I_Range", 163.0}}),
+        detail({{"SNo", 8.5},
+                {"STime", 33.9},
+                {"SValue", 65.6},
+                {"SUnit", 99.5},
+                {"SV_Range", 132.3},
+                {"SI_Range", 163.0}}),
+        numberedFooter(),
+    };
+    return l;
+}
+
+ReportLayout graphLayout() {
+    ReportLayout l;
+    l.kind = ReportKind::Graph;
+    l.boundToTable = false;
+    ReportBand picture{BandKind::Detail, 156.6, {}, ReportPictureBox{2.1, 6.3, 181.2, 151.6}};
+    l.bands = {
+        pageHeader("PW60 GRAPH REPORT", 3.2),
+        columnHeader(5.0, {{"V_Range", 132.3}, {"I_Range", 163.0}}),
+        picture,
+    };
+    return l;
+}
+
+ReportLayout dataGraphLayout() {
+    ReportLayout l;
+    l.kind = ReportKind::DataGraph;
+    l.bands = {
+        pageHeader("PW60 TEST DATA+GRAPH  REPORT", 2.1),
+        ReportBand{BandKind::Title, 0.3, {}, std::nullopt},
+        columnHeader(10.6, {{"No", 8.5},
+                            {"Time", 33.9},
+                            {"Value", 64.3},
+                            {"Unit", 99.5},
+                            {"V_Range", 132.3},
+                            {"I_Range", 163.0}}),
+        detail({{"No", 8.5},
+                {"Time", 33.9},
+                {"Value", 65.6},
+                {"Unit", 99.5},
+                {"V_Range", 132.3},
+                {"I_Range", 163.0}}),
+        ReportBand{BandKind::Summary, 91.3, {}, ReportPictureBox{7.4, 9.5, 143.1, 77.5}},
+        ReportBand{BandKind::PageFooter, 9.8, {}, std::nullopt}, // no page numbers
+    };
+    return l;
+}
+
+} // namespace
+
+const ReportBand* ReportLayout::band(BandKind k) const {
+    for (const ReportBand& b : bands) {
+        if (b.kind == k)
+            return &b;
+    }
+    return nullptr;
+}
+
+const ReportLayout& reportLayout(ReportKind kind) {
+    static const ReportLayout layouts[] = {dataLayout(), storeLayout(), graphLayout(),
+                                           dataGraphLayout()};
+    return layouts[static_cast<int>(kind)];
+}
+
+} // namespace kx

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "reports/report_state.h"
+#include "reports/ui/report_preview.h"
+
+#include <QDate>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <optional>
+
+namespace kx {
+
+class ReadingsTable;
+
+// The commands that preview a report: the data report ("Print Data" and Print Style), the
+// stored-data report (the store's print) and the two graph reports (Print Style). Each
+// computes what its report needs (the page total immediately before the preview), shows the
+// preview and returns when it closes. Only one preview is open at a time: a request while
+// one is open does nothing, and leaves the open one's page total alone.
+class ReportCommands : public QObject {
+    Q_OBJECT
+public:
+    ReportCommands(ReadingsTable& live, ReadingsTable& store, ReportState& state,
+                   ReportServices services, QObject* parent = nullptr);
+
+    ReportState& state() { return state_; }
+    bool previewOpen() const { return !preview_.isNull(); }
+    ReportPreview* preview() const { return preview_; }
+
+    // `owner` is the window the request came from; the preview stays above it.
+    void previewData(QWidget* owner);
+    void previewStore(QWidget* owner);
+    // On GraphPicturePath: none chosen gives " Warning:Please select graph to print! ", a
+    // picture that does not load gives the loader's reason; neither previews anything.
+    void previewGraph(QWidget* owner);
+    void previewDataGraph(QWidget* owner);
+
+    // The report date; today's unless a test fixes it.
+    void setClock(std::function<QDate()> today) { today_ = std::move(today); }
+
+Q_SIGNALS:
+    // The preview is on screen; it closes when the user (or a test) closes it.
+    void previewOpened(ReportPreview* preview);
+
+private:
+    void show(ReportDocument doc, QImage picture, QWidget* owner);
+    std::optional<QImage> graphPicture(QWidget* owner);
+
+    ReadingsTable& live_;
+    ReadingsTable& store_;
+    ReportState& state_;
+    ReportServices services_;
+    QPointer<ReportPreview> preview_;
+    std::function<QDate()> today_;
+};
+
+} // namespace kx

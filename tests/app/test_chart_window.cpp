@@ -1,0 +1,138 @@
+#include "app/ui/main_window.h"
+#include "app/window_fixture.h"
+#include "link/meter_simulator.h"
+#include "recording/chart_model.h"
+#include "recording/ui/chart_view.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QAreaSeries>
+#include <QCheckBox>
+#include <QLineSeries>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace kx;
+
+namespace {
+
+std::string frameFor(const std::string& reading) {
+    MeterDisplay d;
+    d.reading = reading;
+    d.unit = MeterUnit::MOhm;
+    return frameHex(encodeFrame(d));
+}
+
+struct ChartWindow : kxtest::WindowTest {
+    ChartView& chart() { return *win.chart(); }
+    ChartModel& model() { return session.chart(); }
+
+    void click(QWidget* w) {
+        const QPoint at = w->rect().center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &press);
+        QApplication::sendEvent(w, &release);
+    }
+    QScrollBar* vbar() { return find<QScrollArea>("ScrollBox")->verticalScrollBar(); }
+};
+
+} // namespace
+
+TEST_F(ChartWindow, ChartLiesBelowTheGridInItsStartState) {
+    ASSERT_NE(win.chart(), nullptr);
+    EXPECT_EQ(find("Chtshow"), win.chart());
+    EXPECT_EQ(chart().parentWidget()->objectName(), "ClientArea");
+    EXPECT_EQ(chart().geometry(), QRect(18, 612, 361, 209));
+    EXPECT_EQ(&chart().model(), &model());
+    EXPECT_EQ(model().activeSeries(), ChartModel::kAreaSeries);
+    EXPECT_EQ(model().pointsPerPage(), 100);
+    EXPECT_TRUE(model().showsSample());
+    EXPECT_EQ(chart().Bt10->text(), "1");
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(ChartWindow, GrowsWithTheRecordedReadings) {
+    for (int i = 0; i < 30; ++i)
+        feed(frameFor(std::to_string(100 + i)));
+    ASSERT_EQ(session.liveTable().rowCount(), 30);
+    ASSERT_TRUE(kxtest::waitUntil([&] { return chart().drawnPoints(0).size() == 30; }));
+    EXPECT_EQ(chart().drawnPoints(0).front(), QPointF(1, 100));
+    EXPECT_EQ(chart().drawnPoints(0).back(), QPointF(30, 129));
+
+    win.ClearRClick(); // Clear All empties the table: the chart goes back to its sample point
+    EXPECT_TRUE(model().showsSample());
+    ASSERT_TRUE(kxtest::waitUntil([&] { return !chart().redrawPending(); }));
+    EXPECT_EQ(chart().drawnPoints(0), QList<QPointF>{ChartModel::kSamplePoint});
+    feed(frameFor("555"));
+    ASSERT_TRUE(kxtest::waitUntil([&] { return !chart().redrawPending(); }));
+    EXPECT_EQ(chart().drawnPoints(0), QList<QPointF>{QPointF(1, 555)});
+}
+
+TEST_F(ChartWindow, HiddenGraphMenuWorksTheChartsToolbar) {
+    for (int i = 0; i < 150; ++i)
+        feed(frameFor(std::to_string(1000 + i)));
+    find<QAction>("Last1")->trigger();
+    EXPECT_EQ(model().page(), 2);
+    EXPECT_EQ(chart().Bt10->text(), "2");
+    EXPECT_FALSE(chart().BtNext->isEnabled());
+    find<QAction>("Privous1")->trigger();
+    EXPECT_EQ(chart().Bt10->text(), "1");
+    find<QAction>("Next1")->trigger();
+    EXPECT_EQ(chart().Bt10->text(), "2");
+    find<QAction>("First1")->trigger();
+    EXPECT_EQ(chart().Bt10->text(), "1");
+    EXPECT_FALSE(chart().BtFirst->isEnabled());
+
+    find<QAction>("Fill1")->trigger();
+    EXPECT_FALSE(chart().BtFill->isChecked());
+    EXPECT_EQ(model().activeSeries(), ChartModel::kLineSeries);
+    chart().BtFill->setChecked(true);
+    EXPECT_TRUE(find<QAction>("Fill1")->isChecked()) << "one switch";
+
+    find<QAction>("Clear1")->trigger();
+    EXPECT_TRUE(model().showsSample());
+
+    QTemporaryDir dir;
+    model().setPicturesDir(dir.path());
+    find<QAction>("SaveWhole1")->trigger();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.shown[0].text.startsWith("graphic has saved on " + dir.path() + "/"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(ChartWindow, EnlargeAndRestorePutTheChartBackExactly) {
+    win.show();
+    QApplication::processEvents();
+    vbar()->setValue(vbar()->maximum());
+    const int scroll = vbar()->value();
+    ASSERT_GT(scroll, 0);
+    click(chart().TbFd);
+    const QSize outer = win.frameGeometry().size();
+    EXPECT_EQ(chart().geometry(), QRect(2, 30 + scroll, outer.width() - 12, outer.height() - 90));
+    EXPECT_FALSE(chart().TbFd->isVisible());
+    EXPECT_TRUE(chart().TbSx->isVisible());
+    // The enlarged chart draws more columns.
+    ASSERT_TRUE(kxtest::waitUntil([&] { return !chart().redrawPending(); }));
+
+    vbar()->setValue(scroll / 2); // scrolling in between does not matter
+    click(chart().TbSx);
+    EXPECT_EQ(chart().geometry(), QRect(18, 612, 361, 209));
+    EXPECT_TRUE(chart().TbFd->isVisible());
+    EXPECT_FALSE(chart().TbSx->isVisible());
+
+    click(chart().TbFd); // and again, without scrolling
+    click(chart().TbSx);
+    EXPECT_EQ(chart().geometry(), QRect(18, 612, 361, 209));
+}

@@ -1,0 +1,354 @@
+#include "app/store_commands.h"
+#include "app/window_fixture.h"
+#include "recording/readings_table_model.h"
+#include "recording/table_file_io.h"
+#include "recording/ui/readings_grid.h"
+#include "reports/report_dialogs.h"
+#include "reports/report_fixtures.h"
+#include "reports/ui/report_commands.h"
+#include "reports/ui/store_window.h"
+#include "support/table_files.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace kx;
+
+namespace {
+
+// The main window on its own table copies, with every dialog answered by the test.
+struct Reports : ::testing::Test {
+    kxtest::TableFolder tables;
+    kxtest::RecordedBoxes boxes;
+    kxtest::ScriptedDialogs dialogs;
+    kxtest::ScriptedProgress progress;
+    kxtest::PdfPrinterDialogs printers;
+    AppSession session{tables.setup()};
+    TFrmTest win{session, UiServices{&boxes, &dialogs, &progress, &printers}};
+    QTemporaryDir dir;
+    int previews = 0;
+    std::function<void(ReportPreview&)> whileOpen;
+
+    Reports() {
+        QObject::connect(&win.reports(), &ReportCommands::previewOpened, &win,
+                         [this](ReportPreview* p) {
+                             ++previews;
+                             if (whileOpen)
+                                 whileOpen(*p);
+                             p->close();
+                         });
+    }
+
+    template <typename T = QWidget> T* find(const char* name, QObject* in = nullptr) {
+        auto* x = (in ? in : &win)->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(x, nullptr) << name;
+        return x;
+    }
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    void answer(const QString& file, int filter = 0) {
+        dialogs.answers.push_back(FileDialogAnswer{file, filter});
+    }
+
+    // Records n readings into the live table as recording does.
+    void record(int n) {
+        ReadingsTable& t = session.liveTable();
+        for (int i = 0; i < n; ++i) {
+            t.append();
+            ASSERT_TRUE(t.setFieldInt("No", i + 1));
+            ASSERT_TRUE(t.setFieldText("Value", "1.234"));
+            ASSERT_TRUE(t.post());
+        }
+    }
+    // A stored-readings table file with n records.
+    QString storedFile(const char* name, int n) {
+        ReadingsTable t;
+        kxtest::fillReadings(t, n, true);
+        const QString file = path(name);
+        EXPECT_TRUE(saveKeyedCopy(t, file));
+        return file;
+    }
+    static qint64 recordsIn(const QString& file) {
+        ReadingsTable t;
+        t.setTableName(file);
+        if (!t.open())
+            return -1;
+        return t.rowCount();
+    }
+    // Runs `body` once the modal window `w` is up, then closes it.
+    static void whileModal(QDialog* w, std::function<void()> body) {
+        QTimer::singleShot(0, w, [w, body] {
+            body();
+            w->close();
+        });
+    }
+    std::vector<std::string> shownKinds() const {
+        std::vector<std::string> k;
+        for (const auto& s : boxes.shown)
+            k.push_back(s.kind);
+        return k;
+    }
+};
+
+} // namespace
+
+TEST_F(Reports, ToolStripShowsStoreDataAndTheStoreRowLiesUnderTheGrid) {
+    auto* store = find<QToolButton>("SpeedButton5");
+    EXPECT_FALSE(store->isHidden());
+    EXPECT_EQ(store->toolTip(), "Store Data");
+    EXPECT_FALSE(store->geometry().intersects(find("MajPrint")->geometry()));
+    EXPECT_TRUE(find("Panel7")->geometry().contains(store->geometry().translated(2, 320)));
+
+    auto* row = find("Panel8");
+    EXPECT_TRUE(find("DBGrid1")->geometry().contains(row->geometry()));
+    const QObjectList& order = find("ClientArea")->children();
+    EXPECT_LT(order.indexOf(row), order.indexOf(find("DBGrid1")));
+    const std::pair<const char*, const char*> hints[] = {{"SpeedButton4", ""},
+                                                         {"SpeedButton6", ""},
+                                                         {"SpeedButton8", "Save Data"},
+                                                         {"SpeedButton9", "Delete Data"},
+                                                         {"SpeedButton7", ""}};
+    for (const auto& [name, hint] : hints)
+        EXPECT_EQ(find<QToolButton>(name, row)->toolTip(), hint) << name;
+}
+
+TEST_F(Reports, PrintDataPreviewsTheLiveReadings) {
+    record(38);
+    whileOpen = [](ReportPreview& p) {
+        EXPECT_EQ(p.document().kind(), ReportKind::Data);
+        EXPECT_EQ(p.document().recordCount(), 38);
+        EXPECT_EQ(p.pageCount(), 2);
+    };
+    find<QToolButton>("MajPrint")->click();
+    EXPECT_EQ(previews, 1);
+    EXPECT_EQ(session.reports().DataReportPages, 2);
+}
+
+TEST_F(Reports, PrintStyleDialogKeepsItsChoicesAndPreviewsThem) {
+    auto* dlg = find<QDialog>("Frmprint");
+    EXPECT_EQ(dlg->windowTitle(), "Print Style");
+    EXPECT_EQ(find<QGroupBox>("GroupBox1", dlg)->title(), "Select  Style");
+    EXPECT_EQ(find<QRadioButton>("RadioButton1", dlg)->text(), "Data Report");
+    EXPECT_EQ(find<QRadioButton>("RadioButton2", dlg)->text(), "Graph Report");
+    EXPECT_EQ(find<QRadioButton>("RadioButton3", dlg)->text(), "Data+Graph Report");
+    EXPECT_TRUE(find<QRadioButton>("RadioButton1", dlg)->isChecked());
+    EXPECT_EQ(find<QPushButton>("Button1", dlg)->toolTip(), "Select Graph");
+    EXPECT_EQ(find<QPushButton>("Button2", dlg)->text(), "...");
+    // The menu item stays hidden.
+    EXPECT_FALSE(find<QAction>("print")->isVisible());
+
+    // Data Report: the page total, then the preview; the dialog closes.
+    record(75);
+    whileModal(dlg, [&] { find<QPushButton>("BitBtn1", dlg)->click(); });
+    win.printClick();
+    EXPECT_EQ(previews, 1);
+    EXPECT_EQ(session.reports().DataReportPages, 3);
+    EXPECT_FALSE(dlg->isVisible());
+
+    // Graph Report without a picture: the warning, nothing previewed.
+    find<QRadioButton>("RadioButton2", dlg)->setChecked(true);
+    whileModal(dlg, [&] { find<QPushButton>("BitBtn1", dlg)->click(); });
+    win.printClick();
+    EXPECT_EQ(previews, 1);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, " Warning:Please select graph to print! ");
+
+    // "..." beside Graph Report picks the picture for both graph reports.
+    QImage img(10, 10, QImage::Format_RGB32);
+    img.fill(Qt::darkCyan);
+    ASSERT_TRUE(img.save(path("chart.png")));
+    answer(path("chart.png"));
+    whileModal(dlg, [&] {
+        // The radio button chosen last time is still chosen.
+        EXPECT_TRUE(find<QRadioButton>("RadioButton2", dlg)->isChecked());
+        find<QPushButton>("Button1", dlg)->click();
+        find<QRadioButton>("RadioButton3", dlg)->setChecked(true);
+        whileOpen = [](ReportPreview& p) {
+            EXPECT_EQ(p.document().kind(), ReportKind::DataGraph);
+            EXPECT_EQ(p.document().recordCount(), 75);
+        };
+        find<QPushButton>("BitBtn1", dlg)->click();
+    });
+    win.printClick();
+    EXPECT_EQ(previews, 2);
+    EXPECT_EQ(session.reports().GraphPicturePath, path("chart.png"));
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].directory, QDir::homePath());
+    EXPECT_TRUE(dialogs.asked[0].filters.front().startsWith("All pictures"));
+
+    // Cancel closes and does nothing else; a cancelled "..." keeps the picture.
+    whileModal(dlg, [&] {
+        find<QPushButton>("Button2", dlg)->click();
+        find<QPushButton>("BitBtn2", dlg)->click();
+    });
+    win.printClick();
+    EXPECT_EQ(previews, 2);
+    EXPECT_EQ(session.reports().GraphPicturePath, path("chart.png"));
+    EXPECT_TRUE(find<QRadioButton>("RadioButton3", dlg)->isChecked());
+}
+
+TEST_F(Reports, StoreWindowShowsTheStoredTableAndRunsTheStoreCommands) {
+    const QString file = storedFile("stored.db", 5);
+    auto* store = find<TFrmstore>("Frmstore");
+    whileModal(store, [&] {
+        EXPECT_EQ(store->windowTitle(), "Store ");
+        EXPECT_EQ(store->size(), QSize(447, 493));
+        ReadingsGrid* grid = find<ReadingsGrid>("DBGrid3", store);
+        EXPECT_EQ(grid->geometry(), QRect(0, 24, 447, 469));
+        EXPECT_EQ(grid->tableModel()->rowCount(), 0);
+        // Opening a file from the window shows its records there at once.
+        answer(file);
+        find<QToolButton>("SpeedButton1", store)->click();
+        EXPECT_EQ(grid->tableModel()->rowCount(), 5);
+        const int widths[] = {36, 67, 66, 71, 92, 77};
+        for (int c = 0; c < 6; ++c)
+            EXPECT_EQ(grid->columnWidth(c), widths[c]) << c;
+        EXPECT_EQ(grid->horizontalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+        // Print from the window: the stored-data report over those records.
+        whileOpen = [](ReportPreview& p) {
+            EXPECT_EQ(p.document().kind(), ReportKind::Store);
+            EXPECT_EQ(p.document().recordCount(), 5);
+        };
+        find<QToolButton>("SpeedButton7", store)->click();
+        EXPECT_EQ(previews, 1);
+        find<QToolButton>("SpeedButton2", store)->click();
+        EXPECT_FALSE(store->isVisible());
+    });
+    find<QToolButton>("SpeedButton5")->click();
+    EXPECT_FALSE(store->isVisible());
+    EXPECT_EQ(find<ReadingsGrid>("DBGrid2")->tableModel()->rowCount(), 5);
+    // The open command's dialog is the data-file one.
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].filters.front(), "access data files (*.DB *.db)");
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(Reports, OpeningIntoTheStoreEmptiesOnlyTheDefaultFile) {
+    // The default file holding records (as after an earlier run).
+    ReadingsTable seed;
+    kxtest::fillReadings(seed, 4, true);
+    ASSERT_TRUE(saveKeyedCopy(seed, tables.path("pw60SD.DB")));
+    ASSERT_TRUE(session.storeTable().open());
+    EXPECT_EQ(session.storeTable().rowCount(), 4);
+
+    const QString first = storedFile("first.db", 3);
+    const QString second = storedFile("second.db", 2);
+    answer(first);
+    win.SpeedButton4Click();
+    EXPECT_EQ(session.storeTable().rowCount(), 3);
+    EXPECT_EQ(recordsIn(tables.path("pw60SD.DB")), 0);
+
+    // A user's file opened earlier keeps its records.
+    answer(second);
+    win.SpeedButton4Click();
+    EXPECT_EQ(session.storeTable().rowCount(), 2);
+    EXPECT_EQ(recordsIn(first), 3);
+
+    // A file that is no table: the reason, and the stored table stays closed.
+    ASSERT_TRUE(putFile(path("junk.db"), "junk"));
+    answer(path("junk.db"));
+    win.SpeedButton4Click();
+    ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"});
+    EXPECT_FALSE(session.storeTable().isOpen());
+    EXPECT_EQ(recordsIn(second), 2);
+    // Cancelled: nothing changes.
+    win.SpeedButton4Click();
+    EXPECT_EQ(boxes.shown.size(), 1u);
+}
+
+TEST_F(Reports, SaveFromEitherPlaceGivesTheSameFiles) {
+    answer(storedFile("stored.db", 6));
+    win.SpeedButton4Click();
+    auto* store = find<TFrmstore>("Frmstore");
+    session.ExportKind = 1;
+    // The same names in two folders: a table copy carries its own name.
+    ASSERT_TRUE(QDir(dir.path()).mkpath("row") && QDir(dir.path()).mkpath("window"));
+    answer(path("row/copy.db"));
+    answer(path("row/copy.txt"), 1);
+    win.SpeedButton8Click();
+    EXPECT_EQ(session.ExportKind, 2);
+    win.SpeedButton8Click();
+    answer(path("window/copy.db"));
+    answer(path("window/copy.txt"), 1);
+    store->SpeedButton8Click();
+    store->SpeedButton8Click();
+
+    EXPECT_EQ(recordsIn(path("row/copy.db")), 6);
+    EXPECT_EQ(fileBytes(path("row/copy.db")), fileBytes(path("window/copy.db")));
+    EXPECT_EQ(fileBytes(path("row/copy.px")), fileBytes(path("window/copy.px")));
+    EXPECT_FALSE(fileBytes(path("row/copy.px")).isEmpty());
+    const QByteArray text = fileBytes(path("row/copy.txt"));
+    EXPECT_EQ(text, fileBytes(path("window/copy.txt")));
+    EXPECT_TRUE(text.startsWith("No\tTime\tValue\tUnit\tFunction\tRemark\r\n1\t"));
+    EXPECT_EQ(text.count("\r\n"), 7);
+    // The filter chosen last is offered again, from either place.
+    ASSERT_EQ(dialogs.asked.size(), 5u);
+    EXPECT_EQ(dialogs.asked[1].filter, 0);
+    EXPECT_EQ(dialogs.asked[3].filter, 1); // the window's save after the row's text save
+    EXPECT_EQ(dialogs.asked[4].filter, 0);
+    EXPECT_EQ(dialogs.asked[4].filters.size(), 4);
+    EXPECT_EQ(dialogs.asked[4].defaultSuffix, "xls");
+    EXPECT_EQ(shownKinds(), (std::vector<std::string>{"plain", "plain"}));
+    EXPECT_EQ(boxes.shown[0].text,
+              "save table to specified file: " + path("row/copy.txt") + " Scuss!");
+    EXPECT_EQ(progress.labels.size(), 4u);
+}
+
+TEST_F(Reports, StoreCommandsOnAClosedTable) {
+    ASSERT_FALSE(session.storeTable().isOpen());
+    // Delete all: its warning, then the closed-table message.
+    win.SpeedButton9Click();
+    ASSERT_EQ(shownKinds(), (std::vector<std::string>{"information", "error"}));
+    EXPECT_EQ(boxes.shown[0].text, " Warning:all Store Records will be deleted! ");
+    EXPECT_EQ(boxes.shown[1].text, "Cannot perform this operation on a closed dataset");
+
+    // Save as text stops with the same message and writes nothing.
+    boxes.shown.clear();
+    answer(path("closed.txt"), 1);
+    win.SpeedButton8Click();
+    ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"});
+    EXPECT_EQ(boxes.shown[0].text, "Cannot perform this operation on a closed dataset");
+    EXPECT_FALSE(QFile::exists(path("closed.txt")));
+
+    // Save as DB copies the default file and leaves the table closed.
+    boxes.shown.clear();
+    answer(path("closed.db"));
+    win.SpeedButton8Click();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(recordsIn(path("closed.db")), 0);
+    EXPECT_FALSE(session.storeTable().isOpen());
+
+    // Print: one page with one empty detail band and the total 1.
+    session.reports().StoreReportPages = 9;
+    whileOpen = [](ReportPreview& p) {
+        EXPECT_EQ(p.pageCount(), 1);
+        EXPECT_EQ(p.document().pageTotal(), 1);
+    };
+    find<QToolButton>("SpeedButton7", find("Panel8"))->click();
+    EXPECT_EQ(previews, 1);
+    EXPECT_EQ(session.reports().StoreReportPages, 1);
+}
+
+TEST_F(Reports, DeleteAllEmptiesTheStoredTable) {
+    const QString file = storedFile("stored.db", 3);
+    answer(file);
+    win.SpeedButton4Click();
+    auto* store = find<TFrmstore>("Frmstore");
+    store->SpeedButton9Click();
+    EXPECT_EQ(shownKinds(), std::vector<std::string>{"information"});
+    EXPECT_TRUE(session.storeTable().isOpen());
+    EXPECT_EQ(session.storeTable().rowCount(), 0);
+    // On an open, empty table: the warning and nothing else.
+    win.SpeedButton9Click();
+    EXPECT_EQ(shownKinds(), (std::vector<std::string>{"information", "information"}));
+    session.storeTable().close();
+    EXPECT_EQ(recordsIn(file), 0);
+}

@@ -1,0 +1,111 @@
+// kxlink-cli export: a table file saved by the Save As rule, with its target checked first.
+#include "cli_runner.h"
+#include "support/table_files.h"
+
+#include "paradox/paradox_index.h"
+#include "paradox/paradox_reader.h"
+#include "paradox/paradox_writer.h"
+#include "recording/field_text.h"
+#include "recording/readings_schema.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace kx;
+
+namespace {
+
+struct CliExport : ::testing::Test {
+    QTemporaryDir dir;
+    QString source = dir.filePath("readings.DB");
+
+    void SetUp() override {
+        std::vector<px::Record> rows;
+        for (int i = 1; i <= 3; ++i)
+            rows.push_back({px::Value(std::int32_t(i)), px::Value::timeOfDay(1000 * i),
+                            px::Value("1.5"), px::Value("M\xA6\xB8"), px::Value("IR:500V"),
+                            px::Value("Timed")});
+        ASSERT_TRUE(px::writeTable(source, readingsFields(), rows).ok());
+    }
+};
+
+} // namespace
+
+TEST_F(CliExport, DbNameGivesAKeyedCopy) {
+    const QString out = dir.filePath("copy.db");
+    const CliRun r = runCli({"export", source, out});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    const auto objs = r.jsonLines();
+    ASSERT_EQ(objs.size(), 1);
+    EXPECT_EQ(objs[0]["records"].toInt(), 3);
+    EXPECT_EQ(objs[0]["format"].toString(), "paradox");
+    EXPECT_EQ(objs[0]["path"].toString(), out);
+    EXPECT_EQ(px::readTableInfo(out).value().keyFieldCount, 1);
+    EXPECT_EQ(indexedRecords(px::readPrimaryIndex(dir.filePath("copy.px")).value()), 3);
+}
+
+TEST_F(CliExport, OtherNamesGiveTheTextExport) {
+    const QString out = dir.filePath("copy.DB");
+    const CliRun r = runCli({"export", source, out});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.jsonLines()[0]["format"].toString(), "text");
+    const QByteArray text = fileBytes(out);
+    EXPECT_TRUE(text.startsWith("No\tTime\tValue\tUnit\tFunction\tRemark\r\n"));
+    EXPECT_TRUE(text.contains(QByteArray("1\t") + QByteArray::fromStdString(timeOfDayText(1000)) +
+                              "\t1.5\tM\xA6\xB8\tIR:500V\tTimed\r\n"));
+    EXPECT_TRUE(text.endsWith("\r\n"));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("copy.px")));
+}
+
+TEST_F(CliExport, StoreUsesTheStoredFieldNames) {
+    const QString store = dir.filePath("store.db");
+    ASSERT_TRUE(px::writeTable(store, readingsFields(true),
+                               {{px::Value(std::int32_t(9)), px::Value(), px::Value("1"),
+                                 px::Value("V"), px::Value(), px::Value()}})
+                    .ok());
+    CliRun r = runCli({"export", "--store", store, dir.filePath("s.txt")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(fileBytes(dir.filePath("s.txt")),
+              "No\tTime\tValue\tUnit\tFunction\tRemark\r\n9\t\t1\tV\t\t\r\n");
+    r = runCli({"export", store, dir.filePath("s2.txt")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("Field 'No' not found")) << r.err.constData();
+}
+
+TEST_F(CliExport, TargetIsCheckedBeforeAnythingIsRead) {
+    // The source is missing, but the target's fault is told first.
+    CliRun r = runCli({"export", dir.filePath("absent.db"), dir.filePath("no/folder/x.txt")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("folder does not exist")) << r.err.constData();
+
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sub.txt"));
+    r = runCli({"export", source, dir.filePath("sub.txt")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("folder")) << r.err.constData();
+
+    const QString ro = dir.filePath("ro.txt");
+    ASSERT_TRUE(putFile(ro, "mine"));
+    ASSERT_TRUE(QFile::setPermissions(ro, QFile::ReadOwner));
+    r = runCli({"export", source, ro});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("read-only")) << r.err.constData();
+    EXPECT_EQ(fileBytes(ro), "mine");
+
+    r = runCli({"export", dir.filePath("absent.db"), dir.filePath("y.txt")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("absent.db")) << r.err.constData();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("y.txt")));
+
+    r = runCli({"export", source, source});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+}
+
+TEST_F(CliExport, BadUsage) {
+    EXPECT_EQ(runCli({"export", source}).exitCode, 2);
+    EXPECT_EQ(runCli({"export", source, "a", "b"}).exitCode, 2);
+    EXPECT_EQ(runCli({"export", source, "a.txt", "--keyed"}).exitCode, 2);
+}

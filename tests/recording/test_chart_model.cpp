@@ -1,0 +1,466 @@
+#include "paradox/paradox_writer.h"
+#include "recording/chart_model.h"
+#include "recording/readings_schema.h"
+#include "recording/readings_table.h"
+#include "support/table_files.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+using namespace kx;
+
+namespace {
+
+const std::string kOhm = "\xA6\xB8";
+
+struct Chart : ::testing::Test {
+    ReadingsTable table;
+    ChartModel chart{table};
+    int changes = 0;
+
+    Chart() {
+        table.openScratch(readingsFields());
+        QObject::connect(&chart, &ChartModel::changed, [this] { ++changes; });
+    }
+
+    void add(int no, const std::string& value, const std::string& unit = "M" + kOhm) {
+        table.append();
+        ASSERT_TRUE(table.setFieldInt("No", no).ok());
+        ASSERT_TRUE(table.setFieldText("Value", value).ok());
+        ASSERT_TRUE(table.setFieldText("Unit", unit).ok());
+        ASSERT_TRUE(table.post().ok());
+    }
+    // Records numbered from table's next row, each reading its own number.
+    void addCounting(int n) {
+        for (int i = 0; i < n; ++i) {
+            const int no = static_cast<int>(table.rowCount()) + 1;
+            add(no, std::to_string(no), "V");
+        }
+    }
+    QList<QPointF> allPoints(const ChartTrace& t) {
+        QList<QPointF> out;
+        for (const QList<QPointF>& r : t.runs)
+            out += r;
+        return out;
+    }
+};
+
+} // namespace
+
+TEST(ChartPages, CountRoundsUpAndNeverFallsBelowOne) {
+    EXPECT_EQ(chartPageCount(1, 100), 1);
+    EXPECT_EQ(chartPageCount(100, 100), 1);
+    EXPECT_EQ(chartPageCount(101, 100), 2);
+    EXPECT_EQ(chartPageCount(250, 100), 3);
+    EXPECT_EQ(chartPageCount(0, 100), 1);
+    EXPECT_EQ(chartPageCount(1000, 0), 1) << "0 puts every point on one page";
+    EXPECT_EQ(chartPageCount(1000, -3), 1);
+    EXPECT_EQ(chartPageCount(10'000'000, 1), 10'000'000);
+}
+
+TEST(ChartPages, ButtonTable) {
+    using B = PageButton;
+    const PageButtons start; // page 1, all enabled
+    PageButtons s = pressPageButton(B::Last, start, 3);
+    EXPECT_EQ(s.page, 3);
+    EXPECT_TRUE(s.firstPreviousEnabled);
+    EXPECT_FALSE(s.nextLastEnabled);
+    s = pressPageButton(B::Next, s, 3); // on the last page: stays, Next/Last stay disabled
+    EXPECT_EQ(s.page, 3);
+    EXPECT_FALSE(s.nextLastEnabled);
+    s = pressPageButton(B::Previous, s, 3);
+    EXPECT_EQ(s.page, 2);
+    EXPECT_TRUE(s.firstPreviousEnabled);
+    EXPECT_TRUE(s.nextLastEnabled);
+    s = pressPageButton(B::Previous, s, 3); // to page 1: First/Previous unchanged (enabled)
+    EXPECT_EQ(s.page, 1);
+    EXPECT_TRUE(s.firstPreviousEnabled);
+    s = pressPageButton(B::Previous, s, 3); // on page 1: disables itself
+    EXPECT_EQ(s.page, 1);
+    EXPECT_FALSE(s.firstPreviousEnabled);
+    EXPECT_TRUE(s.nextLastEnabled);
+    s = pressPageButton(B::Next, s, 3);
+    EXPECT_EQ(s.page, 2);
+    EXPECT_TRUE(s.firstPreviousEnabled);
+    s = pressPageButton(B::First, s, 3);
+    EXPECT_EQ(s.page, 1);
+    EXPECT_FALSE(s.firstPreviousEnabled);
+    EXPECT_TRUE(s.nextLastEnabled);
+}
+
+TEST(ChartPages, OnlyPageEveryButtonStaysOnPageOne) {
+    using B = PageButton;
+    for (B b : {B::Last, B::Next}) {
+        const PageButtons s = pressPageButton(b, PageButtons{}, 1);
+        EXPECT_EQ(s.page, 1);
+        EXPECT_TRUE(s.firstPreviousEnabled);
+        EXPECT_FALSE(s.nextLastEnabled);
+    }
+    for (B b : {B::First, B::Previous}) {
+        const PageButtons s = pressPageButton(b, PageButtons{}, 1);
+        EXPECT_EQ(s.page, 1);
+        EXPECT_FALSE(s.firstPreviousEnabled);
+        EXPECT_TRUE(s.nextLastEnabled);
+    }
+}
+
+TEST(ChartPages, PointsPerPageText) {
+    EXPECT_EQ(pointsPerPageFromText("250").value(), 250);
+    EXPECT_EQ(pointsPerPageFromText("0").value(), 0);
+    EXPECT_EQ(pointsPerPageFromText("-5").value(), -5) << "the chart refuses it, not the box";
+    EXPECT_EQ(pointsPerPageFromText("2147483647").value(), 2147483647);
+    for (const char* bad : {"", "2147483648", "99999999999", "12x", "1.5", "--1"}) {
+        const Result<int> r = pointsPerPageFromText(QString::fromLatin1(bad));
+        ASSERT_FALSE(r.ok()) << bad;
+        EXPECT_EQ(r.error(), QStringLiteral("'%1' is not a valid integer value").arg(bad));
+    }
+    EXPECT_TRUE(isPointsPerPageKey(QLatin1Char('0')));
+    EXPECT_TRUE(isPointsPerPageKey(QLatin1Char('9')));
+    EXPECT_TRUE(isPointsPerPageKey(QChar(8)));
+    for (char c : {'-', '+', 'a', ' ', '.'})
+        EXPECT_FALSE(isPointsPerPageKey(QLatin1Char(c))) << c;
+}
+
+TEST(ChartPicture, NameFromMinuteAndLabel) {
+    const QDateTime when(QDate(2024, 3, 7), QTime(9, 5, 59));
+    EXPECT_EQ(chartPictureName(when, "1"), "2403070905page1.bmp");
+    EXPECT_EQ(chartPictureName(when.addSecs(-59), "12"), "2403070905page12.bmp")
+        << "the same minute gives the same name";
+    EXPECT_EQ(chartPictureName(QDateTime(QDate(2031, 12, 31), QTime(23, 59)), "3"),
+              "3112312359page3.bmp");
+}
+
+TEST(ChartPicture, WritesThroughATemporaryAndReplaces) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.bmp");
+    ASSERT_TRUE(writePictureFile(path, "first").ok());
+    ASSERT_TRUE(writePictureFile(path, "second").ok());
+    EXPECT_EQ(fileBytes(path), "second");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"a.bmp"}) << "no temporary";
+
+    const QString missing = dir.filePath("gone/b.bmp");
+    const Status s = writePictureFile(missing, "x");
+    ASSERT_FALSE(s.ok());
+    EXPECT_TRUE(s.error().startsWith("Cannot create file \"" + missing + "\". "))
+        << s.error().toStdString();
+    EXPECT_GT(s.error().size(), QString("Cannot create file \"" + missing + "\". ").size());
+
+    // A folder in the picture's place: the old thing stays, no temporary is left.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("c.bmp"));
+    EXPECT_FALSE(writePictureFile(dir.filePath("c.bmp"), "x").ok());
+    EXPECT_TRUE(QFileInfo(dir.filePath("c.bmp")).isDir());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"a.bmp"});
+}
+
+TEST(ChartEnlarge, EnlargesBelowFiftyAndRestoresExactly) {
+    const QRect home(18, 612, 361, 209);
+    QRect normal;
+    const QSize window(637, 570);
+    // Scrolled down by 300: the chart's top is at 312 of the visible part.
+    const ChartPlacement big = enlargeOrRestore(home, false, {0, 300}, window, normal);
+    EXPECT_TRUE(big.enlarged);
+    EXPECT_EQ(big.geometry, QRect(2, 330, 625, 480));
+    EXPECT_EQ(normal, home);
+    // Scrolling in between: the enlarged chart is now far below the top, and still restores.
+    const ChartPlacement back = enlargeOrRestore(big.geometry, true, {0, 100}, window, normal);
+    EXPECT_FALSE(back.enlarged);
+    EXPECT_EQ(back.geometry, home);
+    EXPECT_EQ(normal, home);
+    // Close to the top and not enlarged: it stays rather than going to bounds never kept.
+    QRect never;
+    const ChartPlacement stay = enlargeOrRestore(QRect(2, 40, 100, 100), false, {}, window, never);
+    EXPECT_FALSE(stay.enlarged);
+    EXPECT_EQ(stay.geometry, QRect(2, 40, 100, 100));
+    EXPECT_TRUE(never.isNull());
+}
+
+TEST_F(Chart, StartsWithTheSamplePointOnOnePage) {
+    EXPECT_TRUE(chart.showsSample());
+    EXPECT_EQ(chart.pointCount(), 1);
+    EXPECT_EQ(chart.pageCount(), 1);
+    EXPECT_EQ(chart.page(), 1);
+    EXPECT_EQ(chart.pageLabel(), "1");
+    EXPECT_EQ(chart.pointsPerPage(), 100);
+    EXPECT_EQ(chart.activeSeries(), ChartModel::kAreaSeries);
+    const ChartTrace t = chart.trace(300);
+    EXPECT_TRUE(t.sample);
+    EXPECT_FALSE(t.anyValue);
+    ASSERT_EQ(t.runs.size(), 1);
+    EXPECT_EQ(t.runs[0], QList<QPointF>{ChartModel::kSamplePoint});
+}
+
+TEST_F(Chart, OnePointPerRecordInBaseUnits) {
+    add(1, "950");
+    add(2, "1.20", "G" + kOhm);
+    add(3, "----");
+    add(4, "0L");
+    add(5, "500", "k" + kOhm);
+    EXPECT_FALSE(chart.showsSample());
+    EXPECT_EQ(chart.pointCount(), 5) << "gaps count as points";
+    const ChartTrace t = chart.trace(300);
+    ASSERT_EQ(t.runs.size(), 2) << "the unconvertible readings break the line";
+    EXPECT_EQ(t.runs[0], (QList<QPointF>{{1, 950e6}, {2, 1.2e9}}));
+    EXPECT_EQ(t.runs[1], (QList<QPointF>{{5, 500e3}}));
+    EXPECT_TRUE(t.anyValue);
+    EXPECT_EQ(t.yMin, 500e3);
+    EXPECT_EQ(t.yMax, 1.2e9);
+    EXPECT_EQ(t.xLo, 1);
+    EXPECT_EQ(t.xHi, 100) << "the last page keeps a full page's span";
+}
+
+TEST_F(Chart, PagesShowTheirPointsAndTheLastKeepsItsSpan) {
+    addCounting(250);
+    EXPECT_EQ(chart.pageCount(), 3);
+    chart.setPage(2);
+    EXPECT_EQ(chart.pageRows(), std::make_pair(qint64{100}, qint64{200}));
+    ChartTrace t = chart.trace(1000);
+    QList<QPointF> pts = allPoints(t);
+    ASSERT_EQ(pts.size(), 100);
+    EXPECT_EQ(pts.front(), QPointF(101, 101));
+    EXPECT_EQ(pts.back(), QPointF(200, 200));
+    chart.setPage(99);
+    EXPECT_EQ(chart.page(), 3) << "limited to the page count";
+    t = chart.trace(1000);
+    pts = allPoints(t);
+    ASSERT_EQ(pts.size(), 50);
+    EXPECT_EQ(t.xLo, 201);
+    EXPECT_EQ(t.xHi, 300);
+    chart.setPage(0);
+    EXPECT_EQ(chart.page(), 1);
+}
+
+TEST_F(Chart, PointsPerPageAndItsMessages) {
+    addCounting(250);
+    chart.setPage(3);
+    changes = 0;
+    EXPECT_TRUE(chart.MaxrecordChange("0").ok());
+    EXPECT_EQ(chart.pageCount(), 1);
+    EXPECT_EQ(chart.page(), 1) << "beyond the page count: the last page";
+    EXPECT_EQ(allPoints(chart.trace(1000)).size(), 250);
+    EXPECT_EQ(chart.pageLabel(), "1");
+
+    Status s = chart.MaxrecordChange("-5");
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error(), "MaxPointsPerPage must be >= 0");
+    EXPECT_EQ(chart.pointsPerPage(), 0);
+    s = chart.MaxrecordChange("");
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error(), "'' is not a valid integer value");
+    EXPECT_EQ(chart.pointsPerPage(), 0);
+    EXPECT_TRUE(chart.MaxrecordChange("40").ok());
+    EXPECT_EQ(chart.pageCount(), 7);
+    EXPECT_EQ(changes, 2) << "only the accepted counts change the chart";
+}
+
+TEST_F(Chart, LabelIsWrittenOnlyByThePageButtons) {
+    addCounting(250);
+    chart.pressPageButton(PageButton::Last);
+    EXPECT_EQ(chart.page(), 3);
+    EXPECT_EQ(chart.pageLabel(), "3");
+    EXPECT_FALSE(chart.nextLastEnabled());
+    ASSERT_TRUE(chart.setPointsPerPage(200).ok());
+    EXPECT_EQ(chart.page(), 2);
+    EXPECT_EQ(chart.pageLabel(), "3") << "the label keeps the page the buttons left";
+    QTemporaryDir dir;
+    chart.setPicturesDir(dir.path());
+    const QDateTime when(QDate(2024, 1, 2), QTime(3, 4));
+    EXPECT_EQ(chart.picturePath(when), dir.path() + "/2401020304page3.bmp");
+    chart.pressPageButton(PageButton::Previous);
+    EXPECT_EQ(chart.pageLabel(), "1");
+    EXPECT_TRUE(chart.nextLastEnabled());
+}
+
+TEST_F(Chart, SeriesAndFillSwitch) {
+    chart.BtFillClick(false);
+    EXPECT_EQ(chart.activeSeries(), ChartModel::kLineSeries);
+    chart.BtFillClick(true);
+    EXPECT_EQ(chart.activeSeries(), ChartModel::kAreaSeries);
+    addCounting(250);
+    chart.setPage(3);
+    chart.ShowSeries(7);
+    EXPECT_EQ(chart.activeSeries(), -1);
+    EXPECT_EQ(chart.pageCount(), 1) << "no active series: one page";
+    EXPECT_EQ(chart.page(), 1);
+    chart.ShowSeries(ChartModel::kLineSeries);
+    EXPECT_EQ(chart.pageCount(), 3);
+}
+
+TEST_F(Chart, ClearShowsOnlyTheRecordsAfterIt) {
+    addCounting(150);
+    chart.pressPageButton(PageButton::Next);
+    ASSERT_EQ(chart.page(), 2);
+    chart.BtNewClick(false);
+    EXPECT_TRUE(chart.showsSample());
+    EXPECT_EQ(chart.activeSeries(), ChartModel::kLineSeries) << "Fill unticked: the line";
+    EXPECT_EQ(chart.page(), 1) << "one page left";
+    EXPECT_EQ(chart.pageLabel(), "2") << "the label is left as it was";
+    EXPECT_TRUE(chart.firstPreviousEnabled() && chart.nextLastEnabled()) << "buttons as they were";
+    EXPECT_TRUE(chart.trace(300).sample);
+    add(151, "7", "V");
+    add(152, "8", "V");
+    EXPECT_EQ(chart.readingCount(), 2);
+    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{151, 7}, {152, 8}}));
+    chart.BtNewClick(true);
+    EXPECT_EQ(chart.activeSeries(), ChartModel::kAreaSeries);
+}
+
+TEST_F(Chart, FollowsAppendsOnThePageShown) {
+    changes = 0;
+    addCounting(100);
+    EXPECT_EQ(changes, 100) << "each record on page 1 changes the page shown";
+    changes = 0;
+    addCounting(50);
+    EXPECT_EQ(changes, 0) << "records beyond the page shown do not";
+    chart.setPage(2);
+    changes = 0;
+    addCounting(1);
+    EXPECT_EQ(changes, 1);
+}
+
+TEST_F(Chart, FollowsResetsAndRemovals) {
+    addCounting(150);
+    chart.BtNewClick(true); // shows nothing until new records come
+    addCounting(30);
+    // A record removed below the first shown keeps the same records shown.
+    ASSERT_TRUE(table.deleteRecord(5).ok());
+    EXPECT_EQ(chart.readingCount(), 30);
+    EXPECT_EQ(allPoints(chart.trace(300)).front().x(), 151);
+    // Clear All, New and Open reset the table: its records are shown from the start.
+    table.close();
+    EXPECT_TRUE(chart.showsSample());
+    table.openScratch(readingsFields());
+    addCounting(3);
+    EXPECT_EQ(chart.readingCount(), 3);
+    EXPECT_EQ(allPoints(chart.trace(300)).front(), QPointF(1, 1));
+}
+
+TEST_F(Chart, FollowsATableFileOpened) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("r.db");
+    std::vector<px::Record> rows;
+    for (int i = 1; i <= 120; ++i)
+        rows.push_back({px::Value(std::int32_t(i)), px::Value::timeOfDay(1000 * i),
+                        px::Value(QByteArray::number(i * 10)), px::Value("V"),
+                        px::Value("DCV  600V"), px::Value("Continuous")});
+    ASSERT_TRUE(px::writeTable(path, readingsFields(), rows).ok());
+    table.close();
+    table.setTableName(path);
+    changes = 0;
+    ASSERT_TRUE(table.open().ok());
+    EXPECT_GE(changes, 1);
+    EXPECT_EQ(chart.readingCount(), 120);
+    EXPECT_EQ(chart.pageCount(), 2);
+    EXPECT_EQ(allPoints(chart.trace(300)).back(), QPointF(100, 1000));
+}
+
+TEST_F(Chart, EnvelopeKeepsEveryColumnsExtremes) {
+    // A saw tooth with spikes and a run of overloads: the envelope must show each column's
+    // smallest and largest reading and the gap.
+    const int n = 20000;
+    for (int i = 0; i < n; ++i) {
+        std::string v = std::to_string((i * 37) % 1000);
+        if (i == 12345)
+            v = "99999";
+        if (i == 777)
+            v = "-500";
+        if (i >= 15000 && i < 15500)
+            v = "0L";
+        add(i + 1, v, "V");
+    }
+    ASSERT_TRUE(chart.setPointsPerPage(0).ok());
+    const int columns = 300;
+    // The area is filled from below: one point a column, its largest reading; the axis still
+    // spans the smallest.
+    const ChartTrace area = chart.trace(columns);
+    EXPECT_EQ(area.yMin, -500);
+    EXPECT_EQ(area.yMax, 99999);
+    EXPECT_LE(allPoints(area).size(), columns);
+    EXPECT_TRUE(allPoints(area).contains(QPointF(12346, 99999)));
+    EXPECT_FALSE(allPoints(area).contains(QPointF(778, -500)));
+
+    chart.ShowSeries(ChartModel::kLineSeries);
+    const ChartTrace t = chart.trace(columns);
+    EXPECT_EQ(t.yMax, 99999);
+    EXPECT_EQ(t.yMin, -500);
+    EXPECT_EQ(t.runs.size(), 2) << "the overloads span whole columns";
+    const QList<QPointF> pts = allPoints(t);
+    EXPECT_LE(pts.size(), 2 * columns);
+    EXPECT_TRUE(pts.contains(QPointF(12346, 99999)));
+    EXPECT_TRUE(pts.contains(QPointF(778, -500)));
+    // Each column's extremes, computed the slow way.
+    for (int c = 0; c < columns; c += 7) {
+        const qint64 a = qint64(n) * c / columns, b = qint64(n) * (c + 1) / columns;
+        double lo = 1e300, hi = -1e300;
+        for (qint64 r = a; r < b; ++r) {
+            if (const auto v = chart.valueAt(r)) {
+                lo = std::min(lo, *v);
+                hi = std::max(hi, *v);
+            }
+        }
+        if (lo > hi)
+            continue;
+        bool sawLo = false, sawHi = false;
+        for (const QPointF& p : pts) {
+            if (p.x() > a && p.x() <= b) {
+                sawLo |= p.y() == lo;
+                sawHi |= p.y() == hi;
+            }
+        }
+        EXPECT_TRUE(sawLo && sawHi) << "column " << c;
+    }
+    // Points come in record order.
+    EXPECT_TRUE(std::is_sorted(pts.begin(), pts.end(),
+                               [](const QPointF& l, const QPointF& r) { return l.x() < r.x(); }));
+    // Removing a record shifts the rows: the summaries follow.
+    ASSERT_TRUE(table.deleteRecord(12345).ok());
+    EXPECT_EQ(chart.trace(columns).yMax, 999);
+    EXPECT_LT(chart.memoryUsage(), std::size_t(n));
+}
+
+TEST_F(Chart, LongColumnsDrawExactReadingsFromTheSummaries) {
+    // Hundreds of records a column: the columns are read through the row summaries, whose
+    // single precision must not leak into what is drawn.
+    const int n = 64 * 1000 + 17;
+    for (int i = 0; i < n; ++i)
+        add(i + 1, std::to_string(1234567 + (i * 7919) % 1000) + ".891", "V");
+    add(n + 1, "1299999.999", "V");
+    ASSERT_TRUE(chart.setPointsPerPage(0).ok());
+    chart.ShowSeries(ChartModel::kLineSeries);
+    const int columns = 40;
+    const ChartTrace t = chart.trace(columns);
+    const QList<QPointF> pts = allPoints(t);
+    EXPECT_LE(pts.size(), 2 * columns);
+    EXPECT_EQ(t.yMin, 1234567.891);
+    EXPECT_EQ(t.yMax, 1299999.999);
+    EXPECT_EQ(pts.back(), QPointF(n + 1, 1299999.999)) << "the last, partial summary too";
+    for (const QPointF& p : pts)
+        EXPECT_EQ(p.y(), chart.valueAt(qint64(p.x()) - 1).value()) << "record " << p.x();
+    EXPECT_TRUE(std::is_sorted(pts.begin(), pts.end(),
+                               [](const QPointF& l, const QPointF& r) { return l.x() < r.x(); }));
+    // Every column shows the range its records cover.
+    int lowest = 0;
+    for (const QPointF& p : pts)
+        lowest += p.y() == 1234567.891;
+    EXPECT_GE(lowest, columns - 1);
+}
+
+TEST_F(Chart, RecordsWithoutNumberOrValueField) {
+    table.openScratch({{"Value", px::FieldType::Alpha, 16}});
+    table.append();
+    ASSERT_TRUE(table.setFieldText("Value", "5").ok());
+    ASSERT_TRUE(table.post().ok());
+    EXPECT_EQ(allPoints(chart.trace(100)), (QList<QPointF>{{1, 5}})) << "X is the point number";
+    table.openScratch({{"SNo", px::FieldType::Long, 4}, {"Other", px::FieldType::Alpha, 8}});
+    table.append();
+    ASSERT_TRUE(table.setFieldInt("SNo", 3).ok());
+    ASSERT_TRUE(table.post().ok());
+    const ChartTrace t = chart.trace(100);
+    EXPECT_FALSE(t.sample);
+    EXPECT_FALSE(t.anyValue);
+    EXPECT_TRUE(t.runs.isEmpty());
+}

@@ -1,0 +1,326 @@
+#include "common/ui/message_boxes.h"
+#include "recording/chart_model.h"
+#include "recording/readings_schema.h"
+#include "recording/readings_table.h"
+#include "recording/ui/chart_view.h"
+#include "support/table_files.h"
+#include "support/wait_for.h"
+
+#include <QApplication>
+#include <QAreaSeries>
+#include <QCheckBox>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QValueAxis>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace kx;
+using kx::test::waitUntil;
+
+namespace {
+
+const QColor kArea(255, 255, 128);
+const QColor kAreaLine(0, 128, 255);
+const QColor kLine(128, 255, 0);
+
+struct Boxes : MessageBoxes {
+    std::vector<std::pair<std::string, QString>> shown;
+    void information(QWidget*, const QString& t) override { shown.push_back({"information", t}); }
+    void warning(QWidget*, const QString& t) override { shown.push_back({"warning", t}); }
+    void error(QWidget*, const QString& t) override { shown.push_back({"error", t}); }
+    bool confirm(QWidget*, const QString& t) override {
+        shown.push_back({"confirm", t});
+        return false;
+    }
+};
+
+struct ChartViewTest : ::testing::Test {
+    ReadingsTable table;
+    ChartModel model{table};
+    Boxes boxes;
+    std::unique_ptr<ChartView> view;
+
+    ChartViewTest() {
+        table.openScratch(readingsFields());
+        view = std::make_unique<ChartView>(model, boxes);
+        view->prepareAtStart();
+        view->show();
+        QApplication::processEvents();
+    }
+
+    void add(int no, const std::string& value, const char* unit = "V") {
+        table.append();
+        ASSERT_TRUE(table.setFieldInt("No", no).ok());
+        ASSERT_TRUE(table.setFieldText("Value", value).ok());
+        ASSERT_TRUE(table.setFieldText("Unit", unit).ok());
+        ASSERT_TRUE(table.post().ok());
+    }
+    // Lays out and draws what the model holds now.
+    QImage draw() {
+        view->refresh(false);
+        QApplication::processEvents();
+        return view->picture();
+    }
+    static int count(const QImage& img, const QColor& c) {
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                n += img.pixelColor(x, y) == c;
+        return n;
+    }
+    // Whether colour c is within a pixel or two of where the reading (x, y) is drawn.
+    bool colourNear(const QImage& img, QPointF reading, const QColor& c, QAbstractSeries* s) {
+        const QPointF scene = view->chart()->mapToPosition(reading, s);
+        const QPoint at = scene.toPoint() + view->viewport()->geometry().topLeft();
+        for (int dy = -2; dy <= 2; ++dy)
+            for (int dx = -2; dx <= 2; ++dx) {
+                const QPoint p = at + QPoint(dx, dy);
+                if (img.rect().contains(p) && img.pixelColor(p) == c)
+                    return true;
+            }
+        return false;
+    }
+};
+
+} // namespace
+
+TEST_F(ChartViewTest, StartsWithTheSamplePointAndTheToolbarInItsDesignState) {
+    EXPECT_EQ(view->objectName(), "Chtshow");
+    EXPECT_EQ(view->geometry(), QRect(18, 612, 361, 209));
+    EXPECT_TRUE(view->BtFill->isChecked());
+    EXPECT_EQ(view->BtFill->text(), "Fill");
+    EXPECT_EQ(view->Maxrecord->text(), "100");
+    EXPECT_EQ(view->Bt10->text(), "1");
+    for (QWidget* b :
+         {static_cast<QWidget*>(view->BtFirst), static_cast<QWidget*>(view->BTPrevious),
+          static_cast<QWidget*>(view->BtNext), static_cast<QWidget*>(view->BTlast)})
+        EXPECT_TRUE(b->isEnabled());
+    EXPECT_EQ(view->BtSave->toolTip(), "Save  Active Graphic");
+    EXPECT_EQ(view->BtNew->toolTip(), "Delete Graphic");
+    EXPECT_EQ(view->BTlast->toolTip(), "last");
+    EXPECT_TRUE(view->TbFd->isVisible());
+    EXPECT_FALSE(view->TbSx->isVisible());
+    EXPECT_EQ(view->series(0), view->Series2);
+    EXPECT_EQ(view->series(1), view->Series1);
+    EXPECT_TRUE(view->Series2->isVisible());
+    EXPECT_FALSE(view->Series1->isVisible());
+    EXPECT_EQ(view->drawnPoints(0), QList<QPointF>{ChartModel::kSamplePoint});
+    EXPECT_EQ(view->AxisY->min(), -11000);
+    EXPECT_EQ(view->AxisY->max(), 11000);
+    EXPECT_EQ(view->AxisY->minorTickCount(), 4);
+    EXPECT_EQ(count(draw(), kArea), 0) << "a single point draws no area";
+}
+
+TEST_F(ChartViewTest, RendersTheReadingsInTheSeriesColours) {
+    for (int i = 1; i <= 60; ++i)
+        add(i, std::to_string(100 + (i % 10) * 10), "M\xA6\xB8");
+    QImage img = draw();
+    EXPECT_GT(count(img, kArea), 1000) << "the area fills under the readings";
+    EXPECT_GT(count(img, kAreaLine), 50);
+    EXPECT_EQ(count(img, kLine), 0) << "the line series is not drawn";
+    // Readings in MΩ, axis in M: the reading of record 25 (150 MΩ) sits on the area's line.
+    EXPECT_EQ(view->AxisY->labelFormat().right(1), "M");
+    EXPECT_LE(view->AxisY->min(), 100);
+    EXPECT_GE(view->AxisY->max(), 190);
+    EXPECT_TRUE(colourNear(img, {25, 150}, kAreaLine, view->Series2));
+    EXPECT_TRUE(colourNear(img, {30, 100}, kAreaLine, view->Series2));
+    const QPointF below = view->chart()->mapToPosition({25, 120}, view->Series2) +
+                          view->viewport()->geometry().topLeft();
+    EXPECT_EQ(img.pixelColor(below.toPoint()), kArea);
+
+    view->BtFill->setChecked(false);
+    img = draw();
+    EXPECT_EQ(count(img, kArea), 0);
+    EXPECT_GT(count(img, kLine), 50);
+    EXPECT_TRUE(colourNear(img, {25, 150}, kLine, view->Series1));
+    EXPECT_TRUE(colourNear(img, {41, 110}, kLine, view->Series1));
+    EXPECT_EQ(img.size(), QSize(361, 209));
+}
+
+TEST_F(ChartViewTest, UnconvertibleReadingsLeaveAGap) {
+    view->BtFill->setChecked(false);
+    for (int i = 1; i <= 30; ++i)
+        add(i, i > 10 && i <= 20 ? "0L" : "500");
+    const QImage img = draw();
+    EXPECT_TRUE(colourNear(img, {5, 500}, kLine, view->Series1));
+    EXPECT_TRUE(colourNear(img, {25, 500}, kLine, view->Series1));
+    const QPointF gap = view->chart()->mapToPosition({15, 500}, view->Series1) +
+                        view->viewport()->geometry().topLeft();
+    for (int dy = -3; dy <= 3; ++dy)
+        EXPECT_NE(img.pixelColor(gap.toPoint() + QPoint(0, dy)), kLine);
+}
+
+TEST_F(ChartViewTest, FillSwitchSwapsTheSeries) {
+    add(1, "1");
+    add(2, "2");
+    view->BtFill->setChecked(false);
+    EXPECT_EQ(model.activeSeries(), ChartModel::kLineSeries);
+    EXPECT_TRUE(view->Series1->isVisible());
+    EXPECT_FALSE(view->Series2->isVisible());
+    EXPECT_EQ(view->drawnPoints(1).size(), 2);
+    EXPECT_TRUE(view->drawnPoints(0).isEmpty());
+    view->BtFill->setChecked(true);
+    EXPECT_FALSE(view->Series1->isVisible());
+    EXPECT_TRUE(view->Series2->isVisible());
+    EXPECT_EQ(view->drawnPoints(0).size(), 2);
+}
+
+TEST_F(ChartViewTest, PointsPerPageBoxTakesDigitsAndReportsBadTexts) {
+    view->Maxrecord->setFocus();
+    view->Maxrecord->end(false);
+    for (const QString& t : {QString("a"), QString("-"), QString("5"), QString(" ")}) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, t);
+        QApplication::sendEvent(view->Maxrecord, &press);
+    }
+    EXPECT_EQ(view->Maxrecord->text(), "1005");
+    EXPECT_EQ(model.pointsPerPage(), 1005);
+    QKeyEvent back(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, QString(QChar(8)));
+    QApplication::sendEvent(view->Maxrecord, &back);
+    EXPECT_EQ(model.pointsPerPage(), 100);
+    EXPECT_TRUE(boxes.shown.empty());
+
+    view->Maxrecord->setText("");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].second, "'' is not a valid integer value");
+    view->Maxrecord->setText("-3"); // pasted
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1].second, "MaxPointsPerPage must be >= 0");
+    EXPECT_EQ(model.pointsPerPage(), 100) << "the count stays";
+    view->Maxrecord->setText("0");
+    EXPECT_EQ(model.pointsPerPage(), 0);
+}
+
+TEST_F(ChartViewTest, PageButtonsMoveThroughTheReadings) {
+    for (int i = 1; i <= 250; ++i)
+        add(i, std::to_string(i));
+    view->BTlastClick();
+    EXPECT_EQ(view->Bt10->text(), "3");
+    EXPECT_FALSE(view->BtNext->isEnabled());
+    EXPECT_FALSE(view->BTlast->isEnabled());
+    EXPECT_TRUE(view->BtFirst->isEnabled());
+    QList<QPointF> pts = view->drawnPoints(0);
+    ASSERT_EQ(pts.size(), 50);
+    EXPECT_EQ(pts.front().x(), 201);
+    EXPECT_EQ(view->AxisX->min(), 201);
+    EXPECT_EQ(view->AxisX->max(), 300);
+    view->BTPreviousClick();
+    EXPECT_EQ(view->Bt10->text(), "2");
+    EXPECT_TRUE(view->BtNext->isEnabled());
+    EXPECT_EQ(view->drawnPoints(0).front().x(), 101);
+    view->BtFirstClick();
+    EXPECT_EQ(view->Bt10->text(), "1");
+    EXPECT_FALSE(view->BtFirst->isEnabled());
+    EXPECT_FALSE(view->BTPrevious->isEnabled());
+    view->BtNextClick();
+    EXPECT_EQ(view->Bt10->text(), "2");
+    EXPECT_TRUE(view->BTPrevious->isEnabled());
+}
+
+TEST_F(ChartViewTest, ClearGoesBackToTheSamplePoint) {
+    for (int i = 1; i <= 5; ++i)
+        add(i, "100");
+    view->BtFill->setChecked(false);
+    view->BtNewClick();
+    EXPECT_EQ(view->drawnPoints(1), QList<QPointF>{ChartModel::kSamplePoint});
+    EXPECT_TRUE(view->Series1->isVisible()) << "Fill unticked: the line series";
+    EXPECT_EQ(view->AxisY->min(), -11000);
+    add(6, "300");
+    add(7, "400");
+    ASSERT_TRUE(waitUntil([&] { return view->drawnPoints(1).size() == 2; }));
+    EXPECT_EQ(view->drawnPoints(1).front(), QPointF(6, 300));
+}
+
+TEST_F(ChartViewTest, BurstsOfRecordsAreDrawnInFewRedraws) {
+    view->Maxrecord->setText("0");
+    const int before = view->redrawCount();
+    for (int i = 1; i <= 2000; ++i)
+        add(i, std::to_string(i % 97));
+    EXPECT_EQ(view->redrawCount(), before) << "nothing is drawn while records arrive";
+    EXPECT_TRUE(view->redrawPending());
+    ASSERT_TRUE(waitUntil([&] { return !view->redrawPending(); }));
+    EXPECT_LE(view->redrawCount(), before + 2);
+    const QList<QPointF> pts = view->drawnPoints(0);
+    EXPECT_LE(pts.size(), 2 * view->chart()->plotArea().width() + 2);
+    EXPECT_EQ(pts.back().x(), 2000);
+}
+
+TEST_F(ChartViewTest, FarApartRecordNumbersKeepTheAxisToAFewTicks) {
+    // Record numbers ten million apart on one page, then a page of a hundred again: each
+    // change of the horizontal axis must not lay out ticks for the other one's interval.
+    add(1, "1");
+    add(10'000'000, "2");
+    view->Maxrecord->setText("0");
+    EXPECT_EQ(view->AxisX->max(), 10'000'000);
+    EXPECT_GE(view->AxisX->tickInterval(), 1'000'000);
+    view->Maxrecord->setText("1");
+    view->BTlastClick();
+    EXPECT_EQ(view->AxisX->min(), 10'000'000);
+    EXPECT_LE(view->AxisX->tickInterval(), 1);
+    view->Maxrecord->setText("0");
+    EXPECT_EQ(view->AxisX->min(), 1);
+}
+
+TEST_F(ChartViewTest, RightClickGoesBackToTheWholePage) {
+    for (int i = 1; i <= 50; ++i)
+        add(i, std::to_string(i));
+    view->refresh();
+    const QRectF plot = view->chart()->plotArea();
+    view->chart()->zoomIn(QRectF(plot.topLeft(), plot.size() / 2));
+    ASSERT_TRUE(view->chart()->isZoomed());
+    EXPECT_LT(view->AxisX->max(), 60);
+    add(51, "51"); // records arriving keep the zoom
+    ASSERT_TRUE(waitUntil([&] { return !view->redrawPending(); }));
+    EXPECT_TRUE(view->chart()->isZoomed());
+    const QPointF at = plot.center();
+    QMouseEvent release(QEvent::MouseButtonRelease, at, view->mapToGlobal(at.toPoint()),
+                        Qt::RightButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &release);
+    EXPECT_FALSE(view->chart()->isZoomed());
+    EXPECT_EQ(view->AxisX->min(), 1);
+    EXPECT_EQ(view->AxisX->max(), 100);
+}
+
+TEST_F(ChartViewTest, SavesTheChartAsAPictureAfterTheMessage) {
+    QTemporaryDir dir;
+    model.setPicturesDir(dir.path());
+    view->setClock([] { return QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9)); });
+    for (int i = 1; i <= 20; ++i)
+        add(i, std::to_string(i * 3));
+    const QString path = dir.path() + "/2405060708page1.bmp";
+    view->BtSaveClick();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0],
+              (std::pair<std::string, QString>{"information", "graphic has saved on " + path}));
+    const QByteArray first = fileBytes(path);
+    ASSERT_TRUE(first.startsWith("BM"));
+    QImage saved;
+    ASSERT_TRUE(saved.loadFromData(first, "BMP"));
+    EXPECT_EQ(saved.size(), QSize(361, 209));
+    EXPECT_GT(count(saved, kArea), 100);
+    EXPECT_EQ(saved.pixelColor(0, 0), QColor(Qt::white)) << "on white";
+
+    view->BtFill->setChecked(false); // a second save in the same minute replaces the first
+    view->BtSaveClick();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"2405060708page1.bmp"});
+    EXPECT_NE(fileBytes(path), first);
+
+    model.setPicturesDir(dir.filePath("missing"));
+    boxes.shown.clear();
+    view->BtSaveClick();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].first, "information") << "the message comes first";
+    EXPECT_EQ(boxes.shown[1].first, "error");
+    EXPECT_TRUE(boxes.shown[1].second.startsWith("Cannot create file \"" + dir.filePath("missing") +
+                                                 "/2405060708page1.bmp\". "));
+    EXPECT_FALSE(QDir(dir.filePath("missing")).exists());
+}

@@ -1,0 +1,436 @@
+// Saving a readings table: the text export byte for byte, the keyed copy as another reader
+// sees it, and failed or cancelled saves that leave the old file as it was.
+#include "paradox/px_oracle.h"
+#include "support/table_files.h"
+
+#include "paradox/paradox_index.h"
+#include "paradox/paradox_lock.h"
+#include "paradox/paradox_reader.h"
+#include "paradox/paradox_writer.h"
+#include "recording/field_text.h"
+#include "recording/readings_schema.h"
+#include "recording/readings_table.h"
+#include "recording/table_export.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace kx;
+
+namespace {
+
+constexpr const char* kOhm = "\xA6\xB8";
+
+struct Row {
+    std::int32_t no;
+    std::int32_t ms;
+    const char* value;
+    std::string unit;
+    std::string function;
+    const char* mode;
+};
+
+void add(ReadingsTable& t, const Row& r, bool store = false) {
+    const QByteArray p = store ? "S" : "";
+    t.append();
+    ASSERT_TRUE(t.setFieldInt((p + "No").constData(), r.no).ok());
+    ASSERT_TRUE(t.setFieldTime((p + "Time").constData(), r.ms).ok());
+    ASSERT_TRUE(t.setFieldText((p + "Value").constData(), r.value).ok());
+    ASSERT_TRUE(t.setFieldText((p + "Unit").constData(), r.unit).ok());
+    ASSERT_TRUE(t.setFieldText((p + "V_Range").constData(), r.function).ok());
+    ASSERT_TRUE(t.setFieldText((p + "I_Range").constData(), r.mode).ok());
+    ASSERT_TRUE(t.post().ok());
+}
+
+QStringList entries(const QTemporaryDir& dir) {
+    return QDir(dir.path())
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                   QDir::Name);
+}
+
+struct Export : ::testing::Test {
+    QTemporaryDir dir;
+    ReadingsTable table;
+
+    void SetUp() override { table.openScratch(readingsFields()); }
+    void fill() {
+        add(table, {1, 45296789, "1.234", std::string("M") + kOhm,
+                    std::string("IR:5000V 1000G") + kOhm, "Continuous"});
+        add(table, {2, 45297000, "-10", "V", "DCV  600V", "Timed"});
+        add(table, {3, 0, "L234", "", "", ""});
+    }
+    QByteArray line(const std::string& no, std::int32_t ms, const std::string& rest) {
+        return QByteArray::fromStdString(no + "\t" + timeOfDayText(ms) + "\t" + rest + "\r\n");
+    }
+};
+
+} // namespace
+
+TEST_F(Export, TextIsCodePage936WithTabsAndCrLfAfterEveryLine) {
+    fill();
+    const QString out = dir.filePath("readings.txt");
+    const Status s = SaveToText(table, out, 1);
+    ASSERT_TRUE(s.ok()) << s.error().toStdString();
+    const QByteArray expected =
+        QByteArray("No\tTime\tValue\tUnit\tFunction\tRemark\r\n") +
+        line("1", 45296789,
+             std::string("1.234\tM") + kOhm + "\tIR:5000V 1000G" + kOhm + "\tContinuous") +
+        line("2", 45297000, "-10\tV\tDCV  600V\tTimed") + line("3", 0, "L234\t\t\t");
+    EXPECT_EQ(fileBytes(out), expected);
+    EXPECT_TRUE(fileBytes(out).contains(QByteArray("\t\x4D\xA6\xB8\t"))) << "M and the ohm sign";
+    EXPECT_EQ(entries(dir), QStringList{"readings.txt"});
+}
+
+TEST_F(Export, EmptyTableGivesTheHeaderAlone) {
+    for (const char* name : {"empty.txt", "empty.xls", "empty.DB", "noext"}) {
+        const QString out = dir.filePath(name);
+        ASSERT_TRUE(SaveToText(table, out, 1).ok()) << name;
+        EXPECT_EQ(fileBytes(out), "No\tTime\tValue\tUnit\tFunction\tRemark\r\n") << name;
+    }
+}
+
+TEST_F(Export, StoredTableWritesItsOwnFieldsUnderTheSameHeader) {
+    ReadingsTable store;
+    store.openScratch(readingsFields(true));
+    add(store, {7, 1000, "5", "V", "ACV", "Timed"}, true);
+    const QString out = dir.filePath("store.txt");
+    ASSERT_TRUE(SaveToText(store, out, 2).ok());
+    EXPECT_EQ(fileBytes(out), QByteArray("No\tTime\tValue\tUnit\tFunction\tRemark\r\n") +
+                                  line("7", 1000, "5\tV\tACV\tTimed"));
+    // The wrong kind names fields the table does not have.
+    const Status wrong = SaveToText(store, dir.filePath("wrong.txt"), 1);
+    ASSERT_FALSE(wrong.ok());
+    EXPECT_EQ(wrong.error(), "Field 'No' not found");
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("wrong.txt")));
+}
+
+TEST_F(Export, TextCellsAreTheGridsTexts) {
+    // Every kind of field a user's file may hold, NULLs and odd times included, read the way
+    // the grid shows them.
+    const std::vector<px::FieldDef> fields = {
+        {"No", px::FieldType::Short, 2},     {"Time", px::FieldType::Time, 4},
+        {"Value", px::FieldType::Number, 8}, {"Unit", px::FieldType::Logical, 1},
+        {"V_Range", px::FieldType::Date, 4}, {"I_Range", px::FieldType::Long, 4},
+    };
+    ReadingsTable t;
+    t.openScratch(fields);
+    const std::int32_t times[] = {0, 999, 1000, 86399999, 43200500, 43200999};
+    for (int i = 0; i < 12; ++i) {
+        t.append();
+        if (i % 5 != 4) {
+            ASSERT_TRUE(t.setFieldInt("No", i * 1000 - 6000).ok());
+            ASSERT_TRUE(t.setFieldTime("Time", times[i % 6]).ok());
+            ASSERT_TRUE(t.setFieldText("Value", i % 2 ? "3.25" : "-1e7").ok());
+            ASSERT_TRUE(t.setFieldInt("Unit", i % 2).ok());
+            ASSERT_TRUE(t.setFieldText("V_Range", "2024-02-29").ok());
+            ASSERT_TRUE(t.setFieldInt("I_Range", i * -70000).ok());
+        }
+        ASSERT_TRUE(t.post().ok());
+    }
+    QByteArray expected = textExportHeader();
+    for (qint64 r = 0; r < t.rowCount(); ++r) {
+        for (int f = 0; f < 6; ++f)
+            expected += QByteArray::fromStdString(t.fieldText(r, f)) + (f < 5 ? "\t" : "\r\n");
+    }
+    const QString out = dir.filePath("kinds.txt");
+    ASSERT_TRUE(SaveToText(t, out, 1).ok());
+    EXPECT_EQ(fileBytes(out), expected);
+}
+
+TEST_F(Export, ClosedTableIsAnErrorAndWritesNothing) {
+    table.close();
+    const Status text = SaveToText(table, dir.filePath("t.txt"), 1);
+    ASSERT_FALSE(text.ok());
+    EXPECT_EQ(text.error(), ReadingsTable::closedMessage());
+    EXPECT_TRUE(entries(dir).isEmpty());
+}
+
+TEST_F(Export, KeyedCopyReadsBackThroughPxlibWithItsIndex) {
+    fill();
+    const QString out = dir.filePath("copy.db");
+    const Status s = SaveToDB(table, out, 1);
+    ASSERT_TRUE(s.ok()) << s.error().toStdString();
+    const QString index = dir.filePath("copy.px");
+    EXPECT_EQ(entries(dir), (QStringList{"copy.db", "copy.px"}));
+
+    const pxoracle::Table back = pxoracle::read(out, index);
+    ASSERT_TRUE(back.error.empty()) << back.error;
+    EXPECT_EQ(back.fields, readingsFields());
+    ASSERT_EQ(back.rows.size(), 3u);
+    EXPECT_EQ(back.rows[0][0], "1");
+    EXPECT_EQ(back.rows[0][3], std::string("M") + kOhm);
+    EXPECT_EQ(back.rows[0][4], std::string("IR:5000V 1000G") + kOhm);
+    EXPECT_EQ(back.rows[2][2], "L234");
+    EXPECT_EQ(back.rows[2][3], "<null>");
+
+    const Result<px::TableInfo> info = px::readTableInfo(out);
+    EXPECT_EQ(info.value().keyFieldCount, 1);
+    const Result<px::PrimaryIndex> px = px::readPrimaryIndex(index);
+    ASSERT_TRUE(px.ok()) << px.error().toStdString();
+    EXPECT_EQ(indexedRecords(px.value()), 3);
+    EXPECT_EQ(info.value().fields.front().name, "No") << "keyed on its first field";
+
+    // An empty table gives an empty keyed table with its index.
+    ReadingsTable empty;
+    empty.openScratch(readingsFields());
+    ASSERT_TRUE(SaveToDB(empty, dir.filePath("none.db"), 1).ok());
+    EXPECT_EQ(px::readTableInfo(dir.filePath("none.db")).value().recordCount, 0);
+    EXPECT_EQ(indexedRecords(px::readPrimaryIndex(dir.filePath("none.px")).value()), 0);
+}
+
+TEST_F(Export, StoredCopyIsKeyedOnSNo) {
+    ReadingsTable store;
+    store.openScratch(readingsFields(true));
+    add(store, {3, 1000, "5", "V", "ACV", "Timed"}, true);
+    add(store, {1, 2000, "6", "V", "ACV", "Timed"}, true);
+    const QString out = dir.filePath("s.db");
+    ASSERT_TRUE(SaveToDB(store, out, 2).ok());
+    const pxoracle::Table back = pxoracle::read(out, dir.filePath("s.px"));
+    ASSERT_TRUE(back.error.empty()) << back.error;
+    ASSERT_EQ(back.rows.size(), 2u);
+    EXPECT_EQ(back.rows[0][0], "1") << "stored in key order";
+    EXPECT_EQ(px::readTableInfo(out).value().keyFieldCount, 1);
+    EXPECT_EQ(indexedRecords(px::readPrimaryIndex(dir.filePath("s.px")).value()), 2);
+
+    const Status wrong = SaveToDB(store, dir.filePath("w.db"), 1);
+    ASSERT_FALSE(wrong.ok());
+    EXPECT_EQ(wrong.error(), "Field 'No' not found");
+}
+
+TEST_F(Export, DuplicateNumberIsAKeyViolationAndKeepsTheOldPair) {
+    fill();
+    const QString out = dir.filePath("k.db");
+    ASSERT_TRUE(SaveToDB(table, out, 1).ok());
+    const QByteArray oldTable = fileBytes(out), oldIndex = fileBytes(dir.filePath("k.px"));
+    add(table, {2, 5, "again", "V", "", ""});
+    const Status dup = SaveToDB(table, out, 1);
+    ASSERT_FALSE(dup.ok());
+    EXPECT_EQ(dup.error(), "Key violation");
+    EXPECT_EQ(fileBytes(out), oldTable);
+    EXPECT_EQ(fileBytes(dir.filePath("k.px")), oldIndex);
+    EXPECT_EQ(entries(dir), (QStringList{"k.db", "k.px"}));
+}
+
+TEST_F(Export, KeyMustBeTheFirstField) {
+    ReadingsTable t;
+    t.openScratch({{"Value", px::FieldType::Alpha, 8}, {"No", px::FieldType::Long, 4}});
+    const Status s = SaveToDB(t, dir.filePath("x.db"), 1);
+    ASSERT_FALSE(s.ok());
+    EXPECT_TRUE(s.error().contains("first field")) << s.error().toStdString();
+    EXPECT_TRUE(entries(dir).isEmpty());
+}
+
+TEST_F(Export, ClosedSourceIsReadFromItsFileForTheCopy) {
+    const QString file = dir.filePath("src.db");
+    fill();
+    ASSERT_TRUE(SaveToDB(table, file, 1).ok());
+    ReadingsTable closed;
+    closed.setTableName(file);
+    const QString out = dir.filePath("again.db");
+    ASSERT_TRUE(SaveToDB(closed, out, 1).ok());
+    EXPECT_FALSE(closed.isOpen()) << "closed again afterwards";
+    EXPECT_EQ(px::readTableInfo(out).value().recordCount, 3);
+    // A missing one fails with the engine's message.
+    closed.setTableName(dir.filePath("missing.db"));
+    const Status s = SaveToDB(closed, dir.filePath("third.db"), 1);
+    ASSERT_FALSE(s.ok());
+    EXPECT_TRUE(s.error().contains("missing.db")) << s.error().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("third.db")));
+}
+
+TEST_F(Export, TheNameDecidesTheFormat) {
+    EXPECT_EQ(exportFormatFor("/a/b.db"), ExportFormat::Paradox);
+    EXPECT_EQ(exportFormatFor("/a/b.DB"), ExportFormat::Text);
+    EXPECT_EQ(exportFormatFor("/a/b.Db"), ExportFormat::Text);
+    EXPECT_EQ(exportFormatFor("/a/b.db.txt"), ExportFormat::Text);
+    EXPECT_EQ(exportFormatFor("/a/b.xls"), ExportFormat::Text);
+    EXPECT_EQ(exportFormatFor("/a.db/b"), ExportFormat::Text) << "a dot in a folder's name";
+    EXPECT_EQ(exportFormatFor("/a/.db"), ExportFormat::Paradox);
+}
+
+TEST_F(Export, TextExportTouchesOnlyItsTarget) {
+    fill();
+    // A keyed pair named like the text file: neither is touched.
+    ASSERT_TRUE(SaveToDB(table, dir.filePath("out.db"), 1).ok());
+    const QByteArray db = fileBytes(dir.filePath("out.db"));
+    const QByteArray px = fileBytes(dir.filePath("out.px"));
+    ASSERT_TRUE(SaveToText(table, dir.filePath("out.txt"), 1).ok());
+    ASSERT_TRUE(SaveToText(table, dir.filePath("out.DB"), 1).ok());
+    EXPECT_EQ(fileBytes(dir.filePath("out.db")), db);
+    EXPECT_EQ(fileBytes(dir.filePath("out.px")), px);
+    EXPECT_EQ(entries(dir), (QStringList{"out.DB", "out.db", "out.px", "out.txt"}));
+}
+
+TEST_F(Export, TargetsThatCannotTakeASaveAreRefusedAndKept) {
+    fill();
+    const QString ro = dir.filePath("ro.txt");
+    ASSERT_TRUE(putFile(ro, "keep me"));
+    ASSERT_TRUE(QFile::setPermissions(ro, QFile::ReadOwner | QFile::ReadGroup));
+    Status s = SaveToText(table, ro, 1);
+    ASSERT_FALSE(s.ok());
+    EXPECT_TRUE(s.error().contains("read-only")) << s.error().toStdString();
+    EXPECT_EQ(fileBytes(ro), "keep me");
+
+    const QString roDb = dir.filePath("ro.db");
+    ASSERT_TRUE(putFile(roDb, "old table"));
+    ASSERT_TRUE(QFile::setPermissions(roDb, QFile::ReadOwner));
+    EXPECT_FALSE(SaveToDB(table, roDb, 1).ok());
+    EXPECT_EQ(fileBytes(roDb), "old table");
+
+    // A read-only index beside a table is protected the same way.
+    const QString pair = dir.filePath("pair.db");
+    ASSERT_TRUE(SaveToDB(table, pair, 1).ok());
+    ASSERT_TRUE(QFile::setPermissions(dir.filePath("pair.px"), QFile::ReadOwner));
+    s = SaveToDB(table, pair, 1);
+    ASSERT_FALSE(s.ok());
+    EXPECT_TRUE(s.error().contains("pair.px")) << s.error().toStdString();
+
+    EXPECT_FALSE(SaveToText(table, dir.filePath("no/such/folder.txt"), 1).ok());
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.txt"));
+    s = SaveToText(table, dir.filePath("folder.txt"), 1);
+    ASSERT_FALSE(s.ok());
+    EXPECT_TRUE(s.error().contains("folder")) << s.error().toStdString();
+
+    // A pipe is refused at once instead of being written to forever.
+    const QString fifo = dir.filePath("pipe.txt");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    s = SaveToText(table, fifo, 1);
+    ASSERT_FALSE(s.ok());
+    EXPECT_TRUE(s.error().contains("not a regular file")) << s.error().toStdString();
+    EXPECT_FALSE(SaveToDB(table, dir.filePath("pipe.txt"), 1).ok());
+
+    // No temporary file was left by any of them.
+    EXPECT_EQ(entries(dir),
+              (QStringList{"folder.txt", "pair.db", "pair.px", "pipe.txt", "ro.db", "ro.txt"}));
+}
+
+TEST_F(Export, TableInUseIsNotWrittenOver) {
+    fill();
+    const QString file = dir.filePath("inuse.db");
+    ASSERT_TRUE(SaveToDB(table, file, 1).ok());
+    const QByteArray before = fileBytes(file);
+    {
+        auto lock = px::TableLock::acquire(file);
+        ASSERT_TRUE(lock.ok());
+        const Status s = SaveToDB(table, file, 1);
+        ASSERT_FALSE(s.ok());
+        EXPECT_TRUE(s.error().contains("in use")) << s.error().toStdString();
+        EXPECT_FALSE(SaveToText(table, file, 1).ok()) << "nor replaced by text";
+    }
+    EXPECT_EQ(fileBytes(file), before);
+
+    // The open table's own file is not a target either.
+    ReadingsTable open;
+    open.setTableName(file);
+    ASSERT_TRUE(open.open().ok());
+    Status s = SaveToDB(open, file, 1);
+    ASSERT_FALSE(s.ok());
+    EXPECT_TRUE(s.error().contains("being saved")) << s.error().toStdString();
+    s = SaveToText(open, file, 1);
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(fileBytes(file), before);
+}
+
+TEST_F(Export, CancelledSavesLeaveTheOldFilesAndNoTemporary) {
+    for (int i = 0; i < 30000; ++i)
+        add(table, {i + 1, i * 10, "1.0", "V", "", ""});
+    const QString text = dir.filePath("c.txt");
+    const QString db = dir.filePath("c.db");
+    ASSERT_TRUE(putFile(text, "old text"));
+    ASSERT_TRUE(putFile(db, "old table"));
+
+    qint64 calls = 0, lastTotal = 0;
+    auto cancelSoon = [&](qint64 done, qint64 total) {
+        ++calls;
+        lastTotal = total;
+        return done < 10000;
+    };
+    Status s = SaveToText(table, text, 1, cancelSoon);
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error(), px::cancelledMessage());
+    EXPECT_GT(calls, 1);
+    EXPECT_EQ(lastTotal, 30000);
+    s = SaveToDB(table, db, 1, cancelSoon);
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(fileBytes(text), "old text");
+    EXPECT_EQ(fileBytes(db), "old table");
+    EXPECT_EQ(entries(dir), (QStringList{"c.db", "c.txt"}));
+
+    // Carried through, the last report says all is done.
+    qint64 last = -1;
+    ASSERT_TRUE(SaveToText(table, text, 1, [&](qint64 done, qint64 total) {
+                    last = done;
+                    EXPECT_EQ(total, 30000);
+                    return true;
+                }).ok());
+    EXPECT_EQ(last, 30000);
+}
+
+TEST_F(Export, TableEmptiedDuringTheSaveStopsIt) {
+    for (int i = 0; i < 20000; ++i)
+        add(table, {i + 1, 0, "1", "V", "", ""});
+    const QString out = dir.filePath("moving.txt");
+    ASSERT_TRUE(putFile(out, "old"));
+    auto clearing = [&](qint64 done, qint64) {
+        if (done > 0)
+            table.openScratch(readingsFields()); // a Clear All while the save runs
+        return true;
+    };
+    const Status s = SaveToText(table, out, 1, clearing);
+    ASSERT_FALSE(s.ok());
+    EXPECT_TRUE(s.error().contains("changed")) << s.error().toStdString();
+    EXPECT_EQ(fileBytes(out), "old");
+
+    // Appends are no harm: the save writes what it started with.
+    for (int i = 0; i < 20000; ++i)
+        add(table, {i + 1, 0, "1", "V", "", ""});
+    int appended = 0;
+    ASSERT_TRUE(SaveToDB(table, dir.filePath("grow.db"), 1, [&](qint64, qint64) {
+                    add(table, {100000 + appended++, 0, "2", "V", "", ""});
+                    return true;
+                }).ok());
+    EXPECT_EQ(px::readTableInfo(dir.filePath("grow.db")).value().recordCount, 20000);
+}
+
+TEST_F(Export, SaveAsTellsTheUserAsTheWindowShowsIt) {
+    fill();
+    const QString text = dir.filePath("a.txt");
+    SaveAsOutcome o = saveTableAs(table, text, 1);
+    EXPECT_TRUE(o.saved);
+    EXPECT_EQ(o.format, ExportFormat::Text);
+    EXPECT_EQ(o.box, SaveAsOutcome::Box::Plain);
+    EXPECT_EQ(o.text, "save table to specified file: " + text + " Scuss!");
+
+    ASSERT_TRUE(QFile::setPermissions(text, QFile::ReadOwner));
+    o = saveTableAs(table, text, 1);
+    EXPECT_FALSE(o.saved);
+    EXPECT_EQ(o.box, SaveAsOutcome::Box::Plain);
+    EXPECT_EQ(o.text, "Could not save table to specified file: " + text);
+    EXPECT_TRUE(o.detail.contains("read-only"));
+
+    o = saveTableAs(table, dir.filePath("b.db"), 1);
+    EXPECT_TRUE(o.saved);
+    EXPECT_EQ(o.format, ExportFormat::Paradox);
+    EXPECT_EQ(o.box, SaveAsOutcome::Box::None) << "a keyed copy says nothing on success";
+
+    add(table, {1, 0, "dup", "", "", ""});
+    o = saveTableAs(table, dir.filePath("c.db"), 1);
+    EXPECT_EQ(o.box, SaveAsOutcome::Box::Error);
+    EXPECT_EQ(o.text, "Key violation");
+
+    o = saveTableAs(table, dir.filePath("d.txt"), 1, [](qint64, qint64) { return false; });
+    EXPECT_TRUE(o.cancelled);
+    EXPECT_EQ(o.box, SaveAsOutcome::Box::None) << "a cancelled save says nothing";
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("d.txt")));
+
+    table.close();
+    o = saveTableAs(table, dir.filePath("e.txt"), 1);
+    EXPECT_EQ(o.box, SaveAsOutcome::Box::Error);
+    EXPECT_EQ(o.text, ReadingsTable::closedMessage());
+}
