@@ -1,6 +1,12 @@
 # Set-up, build and test entry points. Every target installs what is missing first.
 BUILD_DIR ?= build
 TSAN_DIR  ?= build-tsan
+ASAN_DIR  ?= build-asan
+FUZZ_DIR  ?= build-fuzz
+FUZZ_SECONDS ?= 60
+SOAK_FRAMES ?= 10000000
+SOAK_ASAN_FRAMES ?= 20000
+SOAK_ARGS ?=
 JOBS      ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
@@ -10,6 +16,10 @@ PACKAGES = build-essential cmake pkg-config \
            libudev-dev libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev \
            fonts-liberation2 xvfb xauth udev poppler-utils
 
+# Only the fuzz targets need these (clang and its sanitizer and fuzzer runtimes); `make test`
+# and `make asan` build with GCC.
+FUZZ_PACKAGES = clang libclang-rt-14-dev
+
 # Tools the Debian package is built and checked with; only `make package` installs them.
 PACKAGE_TOOLS = dpkg-dev fakeroot desktop-file-utils appstream lintian
 
@@ -18,8 +28,8 @@ PREFIX  ?= /usr/local
 DESTDIR ?=
 VERSION := $(shell grep -m1 -o 'kxlink VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 
-.PHONY: all deps package-deps configure build test demo bench tsan install uninstall package \
-        clean format
+.PHONY: all deps package-deps fuzz-deps configure build test demo bench tsan asan asan-configure \
+        fuzz soak soak-asan install uninstall package clean format
 
 all: build
 
@@ -46,6 +56,9 @@ deps:
 
 package-deps:
 	$(call install_missing,$(PACKAGE_TOOLS))
+
+fuzz-deps: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
 
 # The flags a build folder was configured with are kept beside it; a change of CMAKE_FLAGS
 # configures it again.
@@ -78,9 +91,55 @@ bench: build
 
 tsan: deps
 	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DKX_TSAN=ON -DKX_BUILD_BENCH=OFF
-	cmake --build $(TSAN_DIR) -j $(JOBS)
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target thread_tests
 	cd $(TSAN_DIR) && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 	  ctest --output-on-failure -L thread --timeout 600
+
+# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer. Leaks inside the
+# table library the tests compare against are suppressed by name (tests/sanitizers/lsan.supp).
+SAN_ENV = QT_QPA_PLATFORM=offscreen \
+          ASAN_OPTIONS="detect_leaks=1 abort_on_error=1 detect_stack_use_after_return=1" \
+          LSAN_OPTIONS="suppressions=$(CURDIR)/tests/sanitizers/lsan.supp print_suppressions=0" \
+          UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"
+
+asan-configure: deps
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DKX_ASAN=ON -DKX_BUILD_BENCH=OFF
+
+asan: asan-configure
+	cmake --build $(ASAN_DIR) -j $(JOBS) --target all_tests
+	cd $(ASAN_DIR) && $(SAN_ENV) ctest --output-on-failure -j $(JOBS) --timeout 1200
+
+# The whole window path on the simulated cable for SOAK_FRAMES frames with recording on; prints
+# resident memory as it goes. soak-asan: a shorter run under the sanitizers, leaks included.
+# SOAK_ARGS=--hidden leaves the window unshown (no painting), several times faster.
+soak: build
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target soak_window
+	$(BUILD_DIR)/soak_window $(SOAK_FRAMES) $(SOAK_ARGS)
+
+soak-asan: asan-configure
+	cmake --build $(ASAN_DIR) -j $(JOBS) --target soak_window
+	$(SAN_ENV) $(ASAN_DIR)/soak_window $(SOAK_ASAN_FRAMES) $(SOAK_ARGS)
+
+# Builds the fuzz targets (clang, ASan and UBSan) and runs each for FUZZ_SECONDS, from the seeds
+# in fuzz/corpus/<target>/ and what earlier runs found (kept in $(FUZZ_DIR)/corpus/). A crash
+# leaves its input in $(FUZZ_DIR)/artifacts/ and fails the target.
+fuzz: fuzz-deps
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=Debug -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_all
+	@mkdir -p $(FUZZ_DIR)/artifacts $(FUZZ_DIR)/logs
+	@while IFS='|' read -r name opts seeds; do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$name fuzz/corpus/$$name; \
+	  log=$(FUZZ_DIR)/logs/$$name.log; \
+	  echo "== $$name: $(FUZZ_SECONDS) s (log: $$log)"; \
+	  if ! UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
+	    $(FUZZ_DIR)/fuzz/$$name $$opts -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	      -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/artifacts/$$name- \
+	      $(FUZZ_DIR)/corpus/$$name fuzz/corpus/$$name $$seeds >$$log 2>&1; then \
+	    tail -n 60 $$log; echo "fuzz: $$name failed; its input is in $(FUZZ_DIR)/artifacts/"; exit 1; \
+	  fi; \
+	  grep -E '^stat::(number_of_executed_units|new_units_added|peak_rss_mb)' $$log; \
+	done < $(FUZZ_DIR)/fuzz/targets.txt
 
 # The list of installed files is kept under its own name (the install tests write CMake's own
 # one), with DESTDIR in front, so `make uninstall` removes exactly what was put in place.
@@ -114,4 +173,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD_DIR) $(TSAN_DIR)
+	rm -rf $(BUILD_DIR) $(TSAN_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <cstddef>
+
 class QJsonObject;
 
 namespace kx::cli {
@@ -23,5 +25,13 @@ int runReport(const QStringList& args);
 void printJson(const QJsonObject& o);
 void printError(const QString& message);
 int usageError(const QString& usage);
+// Raw bytes for stdout (table dumps). A failure is remembered: see finishOutput.
+void writeOutput(const char* data, std::size_t size);
+// Whether writing to stdout has failed; a command that prints as it goes stops then.
+bool outputFailed();
+// Flushes stdout. When anything written to it was lost (a full disk, a closed pipe, a
+// device that refuses it) says so on stderr with the system's reason and turns the exit
+// code into a failure; otherwise returns `code` as it is.
+int finishOutput(int code);
 
 } // namespace kx::cli

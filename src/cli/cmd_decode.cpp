@@ -2,59 +2,15 @@
 #include "cli/decode_json.h"
 #include "display/frame_decoder.h"
 #include "link/frame_receiver.h"
+#include "link/report_line.h"
 
 #include <QFile>
 #include <QJsonObject>
 
 #include <cstdio>
-#include <optional>
 #include <vector>
 
 namespace kx::cli {
-namespace {
-
-constexpr std::size_t kMaxReportBytes = 65; // report ID and up to 64 data bytes
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-// One report line: hexadecimal bytes separated by blanks, report ID first. Returns the bytes,
-// or an error text for a malformed line.
-std::optional<std::vector<std::uint8_t>> parseReportLine(const QByteArray& line, QString* error) {
-    std::vector<std::uint8_t> bytes;
-    for (const QByteArray& token : line.simplified().split(' ')) {
-        if (token.isEmpty())
-            continue;
-        if (token.size() % 2 != 0) {
-            *error = QStringLiteral("odd number of hex digits in \"%1\"")
-                         .arg(QString::fromLatin1(token));
-            return std::nullopt;
-        }
-        for (qsizetype i = 0; i < token.size(); i += 2) {
-            const int hi = hexDigit(token[i]);
-            const int lo = hexDigit(token[i + 1]);
-            if (hi < 0 || lo < 0) {
-                *error = QStringLiteral("not a hex byte in \"%1\"").arg(QString::fromLatin1(token));
-                return std::nullopt;
-            }
-            bytes.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
-            if (bytes.size() > kMaxReportBytes) {
-                *error = QStringLiteral("more than %1 bytes").arg(kMaxReportBytes);
-                return std::nullopt;
-            }
-        }
-    }
-    return bytes;
-}
-
-} // namespace
 
 int runDecode(const QStringList& args) {
     if (args.isEmpty())
@@ -101,20 +57,18 @@ int runReplay(const QStringList& args) {
     while (!file.atEnd()) {
         QByteArray line = file.readLine();
         ++lineNo;
-        const QByteArray trimmed = line.trimmed();
-        if (trimmed.isEmpty() || trimmed.startsWith('#'))
+        if (isReportLineSkipped(line))
             continue;
-        QString error;
-        const auto bytes = parseReportLine(trimmed, &error);
+        const Result<std::vector<std::uint8_t>> bytes = parseReportLine(line);
         if (!bytes) {
-            printError(QStringLiteral("line %1: %2; skipped").arg(lineNo).arg(error));
+            printError(QStringLiteral("line %1: %2; skipped").arg(lineNo).arg(bytes.error()));
             continue;
         }
-        if (bytes->empty())
+        const std::vector<std::uint8_t>& b = bytes.value();
+        if (b.empty())
             continue;
         ++reports;
-        receiver.ReadPw60((*bytes)[0], bytes->data() + 1,
-                          static_cast<std::uint16_t>(bytes->size() - 1));
+        receiver.ReadPw60(b[0], b.data() + 1, static_cast<std::uint16_t>(b.size() - 1));
     }
 
     QJsonObject summary;

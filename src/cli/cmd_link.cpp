@@ -6,7 +6,7 @@
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
 #include "recording/readings_schema.h"
-#include "recording/table_file_io.h"
+#include "recording/table_checkpoint.h"
 
 #include <QCoreApplication>
 #include <QJsonObject>
@@ -19,7 +19,8 @@
 namespace kx::cli {
 namespace {
 
-// Ends the event loop on SIGINT or SIGTERM through a pipe, so the handler does nothing unsafe.
+// Ends the event loop on SIGINT, SIGTERM or SIGHUP (a closed terminal) through a pipe, so the
+// handler does nothing unsafe and the command ends as if its frames were done.
 class StopSignals {
 public:
     StopSignals() {
@@ -37,10 +38,12 @@ public:
         sigemptyset(&sa.sa_mask);
         ::sigaction(SIGINT, &sa, &oldInt_);
         ::sigaction(SIGTERM, &sa, &oldTerm_);
+        ::sigaction(SIGHUP, &sa, &oldHup_);
     }
     ~StopSignals() {
         ::sigaction(SIGINT, &oldInt_, nullptr);
         ::sigaction(SIGTERM, &oldTerm_, nullptr);
+        ::sigaction(SIGHUP, &oldHup_, nullptr);
         notifier_.reset();
         if (fds_[0] >= 0) {
             ::close(fds_[0]);
@@ -59,6 +62,7 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
+    struct sigaction oldHup_ {};
 };
 
 struct LinkOptions {
@@ -100,7 +104,10 @@ bool parseOptions(QStringList args, bool record, LinkOptions* o) {
                 return false;
             o->limit = n;
         } else if (record && a == QLatin1String("--interval")) {
-            if (!value(&v) || !RecordingControl::intervalFromText(v))
+            // The sampling interval is a count of seconds to wait: never below 0.
+            const std::optional<std::int32_t> seconds =
+                value(&v) ? RecordingControl::intervalFromText(v) : std::nullopt;
+            if (!seconds || *seconds < 0)
                 return false;
             o->interval = v;
         } else if (record && a == QLatin1String("--no-repeat"))
@@ -177,9 +184,18 @@ int runRecord(const QStringList& args) {
                                          "[--interval S] [--no-repeat] --out FILE.db"));
 
     AppSession session(sessionSetup(o));
-    // The readings are kept in a table with no file behind it until they are saved.
+    // The readings are kept in a table with no file behind it; the target follows it at every
+    // checkpoint, and is claimed before anything else happens.
     ReadingsTable& table = session.liveTable();
     table.openScratch(readingsFields());
+    Result<std::unique_ptr<TableCheckpoint>> claimed = TableCheckpoint::begin(o.out, table);
+    if (!claimed) {
+        printError(claimed.error());
+        return 1;
+    }
+    TableCheckpoint& checkpoint = *claimed.value();
+    QObject::connect(&checkpoint, &TableCheckpoint::writeFailed,
+                     [](const QString& e) { printError(e); });
     RecordingControl& rc = session.recording();
     rc.setRepeat(o.repeat);
     if (o.limit)
@@ -194,13 +210,13 @@ int runRecord(const QStringList& args) {
     qint64 frames = 0;
     const int code = runLink(
         o, session, [](const DecodeResult&) {}, &frames);
-    if (code != 0 && frames == 0)
-        return code;
-
-    if (const Status s = saveKeyedCopy(table, o.out); !s) {
+    const bool failed = code != 0 && frames == 0;
+    if (const Status s = checkpoint.finish(failed); !s) {
         printError(s.error());
         return 1;
     }
+    if (failed)
+        return code;
     QJsonObject summary;
     summary.insert("records", table.rowCount());
     summary.insert("frames", frames);

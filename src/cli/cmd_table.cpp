@@ -1,10 +1,12 @@
 #include "cli/cli_commands.h"
 
 #include "common/cp936.h"
+#include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
 #include "recording/readings_schema.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -15,8 +17,8 @@ namespace kx::cli {
 
 namespace {
 
-constexpr const char* kUsage =
-    "table info FILE | table dump [--raw] FILE | table create FILE --readings|--store";
+constexpr const char* kUsage = "table info FILE | table dump [--raw] FILE | "
+                               "table create FILE --readings|--store | table repair FILE";
 
 QString text(const QByteArray& cp936) {
     return fromCp936(std::string_view(cp936.constData(), static_cast<std::size_t>(cp936.size())));
@@ -51,6 +53,13 @@ int info(const QString& path) {
     return 0;
 }
 
+// The lock on a table file that exists (none for a new one).
+Result<std::unique_ptr<px::TableLock>> lockExisting(const QString& path) {
+    if (!QFileInfo::exists(path))
+        return std::unique_ptr<px::TableLock>();
+    return px::TableLock::acquire(path);
+}
+
 // Tabs and line ends inside values would break the columns.
 QByteArray cell(QByteArray v) {
     for (char& c : v) {
@@ -67,9 +76,10 @@ int dump(const QString& path, bool raw) {
         return 1;
     }
     auto put = [&](const QByteArray& line) {
-        const QByteArray out = raw ? line : text(line).toUtf8();
-        std::fwrite(out.constData(), 1, static_cast<std::size_t>(out.size()), stdout);
-        std::fputc('\n', stdout);
+        QByteArray out = raw ? line : text(line).toUtf8();
+        out += '\n';
+        writeOutput(out.constData(), static_cast<std::size_t>(out.size()));
+        return !outputFailed();
     };
     QByteArray head;
     const std::vector<px::FieldDef>& fields = r.value().info().fields;
@@ -83,10 +93,8 @@ int dump(const QString& path, bool raw) {
                 line += '\t';
             line += cell(rec[i].toText());
         }
-        put(line);
-        return true;
+        return put(line);
     });
-    std::fflush(stdout);
     if (!s) {
         printError(s.error());
         return 1;
@@ -102,11 +110,38 @@ int create(const QString& path, const QString& kind) {
         fields = readingsFields(true);
     else
         return usageError(QLatin1String(kUsage));
+    // A table another program has open is not replaced under it.
+    Result<std::unique_ptr<px::TableLock>> lock = lockExisting(path);
+    if (!lock) {
+        printError(lock.error());
+        return 1;
+    }
     Status s = px::createTable(path, fields);
     if (!s) {
         printError(s.error());
         return 1;
     }
+    return 0;
+}
+
+int repair(const QString& path) {
+    Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(path);
+    if (!lock) {
+        printError(lock.error());
+        return 1;
+    }
+    Result<px::IndexRebuild> r = px::rebuildPrimaryIndex(path);
+    if (!r) {
+        printError(r.error());
+        return 1;
+    }
+    QJsonObject o;
+    o.insert("file", path);
+    o.insert("records", static_cast<qint64>(r.value().records));
+    o.insert("keyed", r.value().keyed);
+    o.insert("reordered", r.value().reordered);
+    o.insert("removedIndex", r.value().removedIndex);
+    printJson(o);
     return 0;
 }
 
@@ -124,6 +159,8 @@ int runTable(const QStringList& argsIn) {
         if (args.size() == 1)
             return dump(args[0], raw);
     }
+    if (sub == QLatin1String("repair") && args.size() == 1)
+        return repair(args[0]);
     if (sub == QLatin1String("create") && args.size() == 2) {
         const int k = args[0].startsWith(QLatin1String("--")) ? 0 : 1;
         return create(args[1 - k], args[k]);

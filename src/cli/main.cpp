@@ -21,7 +21,8 @@ constexpr Command kCommands[] = {
     {"decode", kx::cli::runDecode, "decode FRAME..."},
     {"replay", kx::cli::runReplay, "replay FILE|-"},
     {"table", kx::cli::runTable,
-     "table info FILE | table dump [--raw] FILE | table create FILE --readings|--store"},
+     "table info FILE | table dump [--raw] FILE | table create FILE --readings|--store | "
+     "table repair FILE"},
     {"list", kx::cli::runList, "list [--demo]"},
     {"monitor", kx::cli::runMonitor, "monitor [--demo] [--frames N]"},
     {"record", kx::cli::runRecord,
@@ -69,5 +70,5 @@ int main(int argc, char** argv) {
     if (!command)
         return usage();
     args.removeFirst();
-    return command->run(args);
+    return kx::cli::finishOutput(command->run(args));
 }

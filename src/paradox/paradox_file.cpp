@@ -1,5 +1,7 @@
 #include "paradox/paradox_file.h"
 
+#include "common/regular_file.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -77,6 +79,9 @@ Result<std::unique_ptr<ReplacingFile>> ReplacingFile::begin(const QString& targe
     if (!fi.dir().exists())
         return fail(
             QStringLiteral("Cannot write %1: the folder does not exist").arg(shown(target)));
+    // The rename would put a file in place of a pipe, a device or a folder's name.
+    if (Status s = refuseNonRegular(target, QStringLiteral("Cannot write")); !s)
+        return fail(s.error());
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QString temp = siblingName(target, "tmp");
         std::unique_ptr<ReplacingFile> f(new ReplacingFile(target, temp));
@@ -94,8 +99,21 @@ ReplacingFile::~ReplacingFile() {
 }
 
 Status ReplacingFile::writeAt(qint64 pos, const char* data, qint64 n) {
-    if (!file_.seek(pos) || file_.write(data, n) != n)
-        return fail(QStringLiteral("Cannot write %1: %2").arg(shown(target_), file_.errorString()));
+    // A write may store less than asked (a signal, a nearly full disk): go on with the rest
+    // until all is written or the system gives its reason.
+    const int fd = file_.handle();
+    while (n > 0) {
+        const ssize_t done = ::pwrite(fd, data, static_cast<std::size_t>(n), pos);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            const QString why = done < 0 ? systemErrorText(errno) : systemErrorText(EIO);
+            return fail(QStringLiteral("Cannot write %1: %2").arg(shown(target_), why));
+        }
+        data += done;
+        pos += done;
+        n -= done;
+    }
     return {};
 }
 

@@ -1,5 +1,6 @@
 #include "paradox/paradox_index.h"
 
+#include "common/regular_file.h"
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_file.h"
 
@@ -7,6 +8,7 @@
 #include <QFile>
 
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 
 namespace kx::px {
@@ -134,10 +136,15 @@ Result<PrimaryIndex> readPrimaryIndex(const QString& pxPath) {
     auto bad = [&](const QString& what) {
         return fail(QStringLiteral("Index file %1 is damaged: %2").arg(shown, what));
     };
-    QFile file(pxPath);
-    if (!file.open(QIODevice::ReadOnly))
+    Result<int> fd = openRegularFile(pxPath, O_RDONLY, QStringLiteral("Cannot open index file"));
+    if (!fd)
+        return fail(fd.error());
+    QFile file;
+    if (!file.open(fd.value(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return fail(QStringLiteral("Cannot open index file %1: %2").arg(shown, file.errorString()));
     const QByteArray all = file.readAll();
+    if (all.isEmpty())
+        return bad(QStringLiteral("the file is empty"));
     if (all.size() < 0x5A)
         return bad(QStringLiteral("the file is shorter than an index header"));
     const auto* p = reinterpret_cast<const unsigned char*>(all.constData());
@@ -150,6 +157,7 @@ Result<PrimaryIndex> readPrimaryIndex(const QString& pxPath) {
         return bad(QStringLiteral("invalid block size code %1").arg(factor));
     PrimaryIndex idx;
     idx.blockSize = factor * 1024;
+    idx.entrySize = entrySize;
     idx.entryCount = static_cast<std::int32_t>(le32(p + 6));
     const int fileBlocks = le16(p + 0x0C);
     const int firstBlock = le16(p + 0x0E);

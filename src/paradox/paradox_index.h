@@ -27,6 +27,7 @@ struct IndexEntry {
 struct PrimaryIndex {
     FieldDef keyField;
     int blockSize = 0;
+    int entrySize = 0; // key bytes and 6
     int rootBlock = 0;
     int levelCount = 0;
     std::int64_t entryCount = 0;

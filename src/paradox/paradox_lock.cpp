@@ -1,5 +1,7 @@
 #include "paradox/paradox_lock.h"
 
+#include "common/regular_file.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -16,35 +18,46 @@ Result<std::unique_ptr<TableLock>> TableLock::acquire(const QString& path, bool*
     if (inUse)
         *inUse = false;
     const QString shown = QDir::toNativeSeparators(path);
-    // Without O_NONBLOCK a pipe given as a table would hold the program until a writer came.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return fail(QStringLiteral("Cannot open table file %1: %2")
-                        .arg(shown, QString::fromLocal8Bit(std::strerror(errno))));
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const bool folder = S_ISDIR(st.st_mode);
+    // A file replaced under its name between our open and our lock would leave us holding the
+    // lock of a file nobody sees any more: then the lock is taken again on the new one.
+    for (int attempt = 0;; ++attempt) {
+        Result<int> opened =
+            openRegularFile(path, O_RDONLY, QStringLiteral("Cannot open table file"));
+        if (!opened)
+            return fail(opened.error());
+        const int fd = opened.value();
+        int rc = 0;
+        do {
+            rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            const int err = errno;
+            ::close(fd);
+            if (err == EWOULDBLOCK) {
+                if (inUse)
+                    *inUse = true;
+                return fail(
+                    QStringLiteral("Table file %1 is in use by another program").arg(shown));
+            }
+            return fail(QStringLiteral("Cannot lock table file %1: %2")
+                            .arg(shown, QString::fromLocal8Bit(std::strerror(err))));
+        }
+        struct stat held {};
+        struct stat named {};
+        const bool same = ::fstat(fd, &held) == 0 &&
+                          ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
+                          held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+        if (same)
+            return std::unique_ptr<TableLock>(new TableLock(path, fd));
         ::close(fd);
-        return fail(QStringLiteral("Cannot open table file %1: %2")
-                        .arg(shown, folder ? QStringLiteral("it is a folder")
-                                           : QStringLiteral("it is not a regular file")));
-    }
-    int rc = 0;
-    do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        const int err = errno;
-        ::close(fd);
-        if (err == EWOULDBLOCK) {
+        if (attempt == 8) {
             if (inUse)
                 *inUse = true;
-            return fail(QStringLiteral("Table file %1 is in use by another program").arg(shown));
+            return fail(QStringLiteral("Table file %1 is in use by another program: it is being "
+                                       "replaced")
+                            .arg(shown));
         }
-        return fail(QStringLiteral("Cannot lock table file %1: %2")
-                        .arg(shown, QString::fromLocal8Bit(std::strerror(err))));
     }
-    return std::unique_ptr<TableLock>(new TableLock(path, fd));
 }
 
 TableLock::~TableLock() {

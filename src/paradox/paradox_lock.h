@@ -10,7 +10,9 @@ namespace kx::px {
 
 // Exclusive use of a table file: holds an operating-system lock (flock) on the file for as
 // long as the object lives. A second lock on the same file, from another process or through
-// another TableLock in this one, is refused with a message naming the file.
+// another TableLock in this one, is refused with a message naming the file. The lock goes
+// with the file, not its name: a writer that replaces a locked table locks the new file before
+// renaming it into place (WriteOptions::keepLock), so the name is never free in between.
 class TableLock {
 public:
     // inUse, when given, tells a refusal because someone holds the lock from other failures.
@@ -21,6 +23,8 @@ public:
     TableLock& operator=(const TableLock&) = delete;
 
     const QString& path() const { return path_; }
+    // The locked file now goes by another name (it was renamed into place).
+    void renamed(const QString& path) { path_ = path; }
 
 private:
     TableLock(const QString& path, int fd) : path_(path), fd_(fd) {}

@@ -1,12 +1,19 @@
 #include "paradox/paradox_reader.h"
 
-#include "common/file_kind.h"
+#include "common/regular_file.h"
 #include "paradox/paradox_codec.h"
+#include "paradox/paradox_index.h"
+#include "paradox/paradox_writer.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <map>
 
 namespace kx::px {
 
@@ -43,24 +50,20 @@ TableReader::TableReader(TableReader&&) noexcept = default;
 TableReader& TableReader::operator=(TableReader&&) noexcept = default;
 TableReader::~TableReader() = default;
 
-Result<TableReader> TableReader::open(const QString& path) {
+Result<TableReader> TableReader::open(const QString& path, IndexCheck index) {
     const QString shown = QDir::toNativeSeparators(path);
     auto bad = [&](const QString& what) {
         return fail(QStringLiteral("Table file %1 is damaged: %2").arg(shown, what));
     };
 
-    // Only a regular file can be a table: a pipe or a device would be read forever.
-    if (const FileKind kind = fileKind(path); kind == FileKind::Folder || kind == FileKind::Other)
-        return fail(QStringLiteral("Cannot open table file %1: %2")
-                        .arg(shown, kind == FileKind::Folder
-                                        ? QStringLiteral("it is a folder")
-                                        : QStringLiteral("it is not a regular file")));
-
     TableReader r;
     r.path_ = path;
-    r.file_ = std::make_unique<QFile>(path);
+    r.file_ = std::make_unique<QFile>();
     QFile& file = *r.file_;
-    if (!file.open(QIODevice::ReadOnly))
+    Result<int> fd = openRegularFile(path, O_RDONLY, QStringLiteral("Cannot open table file"));
+    if (!fd)
+        return fail(fd.error());
+    if (!file.open(fd.value(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return fail(QStringLiteral("Cannot open table file %1: %2").arg(shown, file.errorString()));
     const qint64 fileSize = file.size();
     if (fileSize < kCommonHeader)
@@ -157,10 +160,18 @@ Result<TableReader> TableReader::open(const QString& path) {
         const void* nul = std::memchr(start, 0, static_cast<std::size_t>(info.headerSize - pos));
         if (!nul)
             return bad(QStringLiteral("the name of field %1 runs past the header").arg(i + 1));
-        info.fields[static_cast<std::size_t>(i)].name =
-            QByteArray(start, static_cast<const char*>(nul) - start);
-        pos += info.fields[static_cast<std::size_t>(i)].name.size() + 1;
+        QByteArray& name = info.fields[static_cast<std::size_t>(i)].name;
+        name = QByteArray(start, static_cast<const char*>(nul) - start);
+        // Every field has a name; an empty one means the names are not where the version
+        // byte says they are.
+        if (name.isEmpty())
+            return bad(QStringLiteral("field %1 has no name (file version %2)")
+                           .arg(i + 1)
+                           .arg(info.fileVersionId));
+        pos += name.size() + 1;
     }
+    if (info.keyed && info.keyFieldCount < 1)
+        return bad(QStringLiteral("a keyed table without key fields"));
 
     // The block chain: every block present in the file, none visited twice, counts consistent.
     const qint64 blocksInFile = (fileSize - info.headerSize) / info.blockSize;
@@ -194,10 +205,9 @@ Result<TableReader> TableReader::open(const QString& path) {
             count = addDataSize / info.recordSize + 1;
         }
         counted += count;
-        if (count > 0) {
-            r.chain_.push_back(static_cast<std::uint16_t>(block));
-            r.counts_.push_back(static_cast<std::uint16_t>(count));
-        }
+        if (count > 0)
+            r.blocks_.push_back(
+                {static_cast<std::uint16_t>(block), static_cast<std::uint16_t>(count)});
         block = le16(bh);
     }
     if (counted != numRecords)
@@ -205,7 +215,229 @@ Result<TableReader> TableReader::open(const QString& path) {
                        .arg(numRecords)
                        .arg(counted));
     info.recordCount = numRecords;
+
+    const Status checked =
+        info.keyed && index == IndexCheck::Verify ? r.verifyIndex() : r.verifyRecords();
+    if (!checked)
+        return fail(checked.error());
     return r;
+}
+
+QString TableReader::damaged(const QString& what) const {
+    return QStringLiteral("Table file %1 is damaged: %2")
+        .arg(QDir::toNativeSeparators(path_), what);
+}
+
+int TableReader::keySize() const {
+    if (!info_.keyed)
+        return 0;
+    int size = 0;
+    for (int i = 0; i < info_.keyFieldCount; ++i)
+        size += storageSize(info_.fields[static_cast<std::size_t>(i)]);
+    return size;
+}
+
+QString TableReader::indexPath() const {
+    // Another program may have named it in the other case.
+    const QStringList names = indexPathsFor(path_);
+    for (const QString& name : names) {
+        if (QFileInfo::exists(name))
+            return name;
+    }
+    return names.front();
+}
+
+Status TableReader::readBlock(const DataBlock& block, QByteArray* buf) const {
+    const qint64 at = info_.headerSize + static_cast<qint64>(block.number - 1) * info_.blockSize;
+    const qint64 want = static_cast<qint64>(block.count) * info_.recordSize;
+    buf->resize(want);
+    if (!readAt(*file_, at + 6, buf->data(), want))
+        return fail(QStringLiteral("Cannot read table file %1: %2")
+                        .arg(QDir::toNativeSeparators(path_), file_->errorString()));
+    return {};
+}
+
+namespace {
+
+// Checks the stored values open() vouches for, record by record, and the order of the keys.
+class RecordChecker {
+public:
+    RecordChecker(const TableInfo& info, int keySize) : info_(info), keySize_(keySize) {
+        int off = 0;
+        for (const FieldDef& f : info.fields) {
+            if (f.type == FieldType::Time)
+                times_.push_back({&f, off});
+            off += storageSize(f);
+        }
+        for (int i = 0; i < info.keyFieldCount && keySize > 0; ++i) {
+            const FieldType t = info.fields[static_cast<std::size_t>(i)].type;
+            ordered_ =
+                ordered_ && t != FieldType::Alpha && t != FieldType::Bcd && t != FieldType::Bytes;
+        }
+    }
+
+    bool needed() const { return !times_.empty() || keySize_ > 0; }
+
+    // The key's first field as text, for messages.
+    QString keyText(const unsigned char* key) const {
+        return QString::fromLatin1(codec::decodeField(info_.fields.front(), key).toText());
+    }
+
+    // Returns the damage found in one record, or an empty text.
+    QString check(const unsigned char* rec) {
+        ++seen_;
+        for (const auto& [field, off] : times_) {
+            const Value v = codec::decodeField(*field, rec + off);
+            if (!v.isNull() && (v.msecs() < 0 || v.msecs() >= kMsPerDay))
+                return QStringLiteral("record %1 holds a time of %2 ms in field %3, outside a day")
+                    .arg(seen_)
+                    .arg(v.msecs())
+                    .arg(QString::fromLatin1(field->name));
+        }
+        if (keySize_ == 0)
+            return {};
+        const auto n = static_cast<std::size_t>(keySize_);
+        if (!ordered_) {
+            keys_.append(reinterpret_cast<const char*>(rec), keySize_);
+            return {};
+        }
+        if (!last_.isEmpty()) {
+            const int c = std::memcmp(last_.constData(), rec, n);
+            if (c == 0)
+                return QStringLiteral("key %1 appears twice").arg(keyText(rec));
+            if (c > 0)
+                return QStringLiteral("the records are out of key order at key %1")
+                    .arg(keyText(rec));
+        }
+        last_ = QByteArray(reinterpret_cast<const char*>(rec), keySize_);
+        return {};
+    }
+
+    // Keys whose order depends on a collation are not checked for order, only for repeats.
+    QString finish() const {
+        if (ordered_ || keys_.isEmpty())
+            return {};
+        const auto n = static_cast<std::size_t>(keySize_);
+        const std::size_t count = static_cast<std::size_t>(keys_.size()) / n;
+        std::vector<std::size_t> order(count);
+        for (std::size_t i = 0; i < count; ++i)
+            order[i] = i;
+        auto at = [&](std::size_t i) {
+            return reinterpret_cast<const unsigned char*>(keys_.constData()) + i * n;
+        };
+        std::sort(order.begin(), order.end(),
+                  [&](std::size_t a, std::size_t b) { return std::memcmp(at(a), at(b), n) < 0; });
+        for (std::size_t i = 1; i < count; ++i) {
+            if (std::memcmp(at(order[i - 1]), at(order[i]), n) == 0)
+                return QStringLiteral("key %1 appears twice").arg(keyText(at(order[i])));
+        }
+        return {};
+    }
+
+private:
+    const TableInfo& info_;
+    int keySize_ = 0;
+    bool ordered_ = true;
+    std::vector<std::pair<const FieldDef*, int>> times_;
+    std::int64_t seen_ = 0;
+    QByteArray last_;
+    QByteArray keys_;
+};
+
+} // namespace
+
+Status TableReader::verifyRecords() const {
+    RecordChecker checker(info_, 0);
+    if (!checker.needed())
+        return {};
+    QByteArray buf;
+    for (const DataBlock& b : blocks_) {
+        if (Status s = readBlock(b, &buf); !s)
+            return s;
+        const auto* p = reinterpret_cast<const unsigned char*>(buf.constData());
+        for (int k = 0; k < b.count; ++k) {
+            if (const QString bad = checker.check(p + k * info_.recordSize); !bad.isEmpty())
+                return fail(damaged(bad));
+        }
+    }
+    return {};
+}
+
+Status TableReader::verifyIndex() const {
+    const QString pxPath = indexPath();
+    const QString shownTable = QDir::toNativeSeparators(path_);
+    const QString shownIndex = QDir::toNativeSeparators(pxPath);
+    if (!QFileInfo::exists(pxPath))
+        return fail(QStringLiteral("Table file %1 is keyed, but its primary index %2 is missing")
+                        .arg(shownTable, shownIndex));
+    Result<PrimaryIndex> read = readPrimaryIndex(pxPath);
+    if (!read)
+        return fail(read.error());
+    const PrimaryIndex& idx = read.value();
+    auto mismatch = [&](const QString& why) {
+        return fail(QStringLiteral("Table file %1 does not match its primary index %2: %3")
+                        .arg(shownTable, shownIndex, why));
+    };
+
+    const FieldDef& key = info_.fields.front();
+    const int keyBytes = keySize();
+    if (idx.keyField.type != key.type || idx.keyField.size != key.size ||
+        idx.entrySize != keyBytes + 6)
+        return mismatch(QStringLiteral("the index is keyed on a field of another kind"));
+
+    std::int64_t listed = 0;
+    const std::vector<IndexEntry> none;
+    const std::vector<IndexEntry>& leaves = idx.levels.empty() ? none : idx.levels.back();
+    for (const IndexEntry& e : leaves)
+        listed += e.count;
+    if (listed != info_.recordCount)
+        return mismatch(QStringLiteral("the index lists %1 records, the table holds %2")
+                            .arg(listed)
+                            .arg(info_.recordCount));
+
+    // The leaves in index order are the data blocks in key order.
+    std::map<int, DataBlock> byNumber;
+    for (const DataBlock& b : blocks_)
+        byNumber[b.number] = b;
+    std::vector<DataBlock> order;
+    std::vector<bool> listedBlock(65536);
+    for (const IndexEntry& e : leaves) {
+        const auto it = byNumber.find(static_cast<int>(e.block));
+        if (it == byNumber.end())
+            return mismatch(QStringLiteral("the index points at block %1, which holds no records")
+                                .arg(e.block));
+        if (listedBlock[e.block])
+            return mismatch(QStringLiteral("the index lists block %1 twice").arg(e.block));
+        listedBlock[e.block] = true;
+        if (it->second.count != e.count)
+            return mismatch(QStringLiteral("the index counts %1 records in block %2, it holds %3")
+                                .arg(e.count)
+                                .arg(e.block)
+                                .arg(it->second.count));
+        order.push_back(it->second);
+    }
+    // Counts that add up with every listed block present leave no block out.
+
+    RecordChecker checker(info_, keyBytes);
+    QByteArray buf;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (Status s = readBlock(order[i], &buf); !s)
+            return s;
+        const auto* p = reinterpret_cast<const unsigned char*>(buf.constData());
+        if (std::memcmp(p, leaves[i].key.constData(), static_cast<std::size_t>(keyBytes)) != 0)
+            return mismatch(QStringLiteral("block %1 starts with key %2, the index says %3")
+                                .arg(order[i].number)
+                                .arg(checker.keyText(p))
+                                .arg(checker.keyText(reinterpret_cast<const unsigned char*>(
+                                    leaves[i].key.constData()))));
+        for (int k = 0; k < order[i].count; ++k) {
+            if (const QString bad = checker.check(p + k * info_.recordSize); !bad.isEmpty())
+                return fail(damaged(bad));
+        }
+    }
+    if (const QString bad = checker.finish(); !bad.isEmpty())
+        return fail(damaged(bad));
+    return {};
 }
 
 int TableReader::fieldIndex(const QByteArray& name) const {
@@ -217,16 +449,13 @@ int TableReader::fieldIndex(const QByteArray& name) const {
 }
 
 Status TableReader::forEachRaw(const std::function<bool(const unsigned char*)>& visit) const {
-    QByteArray buf(info_.blockSize, '\0');
-    auto* b = reinterpret_cast<unsigned char*>(buf.data());
-    for (std::size_t i = 0; i < chain_.size(); ++i) {
-        const qint64 at = info_.headerSize + static_cast<qint64>(chain_[i] - 1) * info_.blockSize;
-        const qint64 want = 6 + static_cast<qint64>(counts_[i]) * info_.recordSize;
-        if (!readAt(*file_, at, buf.data(), want))
-            return fail(QStringLiteral("Cannot read table file %1: %2")
-                            .arg(QDir::toNativeSeparators(path_), file_->errorString()));
-        for (int k = 0; k < counts_[i]; ++k) {
-            if (!visit(b + 6 + k * info_.recordSize))
+    QByteArray buf;
+    for (const DataBlock& block : blocks_) {
+        if (Status s = readBlock(block, &buf); !s)
+            return s;
+        const auto* b = reinterpret_cast<const unsigned char*>(buf.constData());
+        for (int k = 0; k < block.count; ++k) {
+            if (!visit(b + k * info_.recordSize))
                 return {};
         }
     }

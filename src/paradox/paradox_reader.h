@@ -32,13 +32,22 @@ struct TableInfo {
     QByteArray tableName;
 };
 
+// How open() treats the primary index of a keyed table.
+enum class IndexCheck {
+    Verify, // the index must be there and describe this table
+    Ignore, // the index is not looked at (rebuilding it)
+};
+
 // Reads and validates a table file. open() checks the header, every field descriptor and
-// name, the block chain (visited once each, all in range) and the record counts, so a damaged
-// file is refused with one message before any record is handed out. Records are then visited
-// in file order, one block read per step: reading is linear in the file size.
+// name, the block chain (visited once each, all in range) and the record counts; it then reads
+// the records once: times must lie within a day, and a keyed table must have its primary index
+// beside it, listing every data block with its record count and first key, with no key twice.
+// A damaged file is so refused with one message naming the damage before any record is handed
+// out. Records are then visited in file order, one block read per step: reading is linear in
+// the file size.
 class TableReader {
 public:
-    static Result<TableReader> open(const QString& path);
+    static Result<TableReader> open(const QString& path, IndexCheck index = IndexCheck::Verify);
 
     TableReader(TableReader&&) noexcept;
     TableReader& operator=(TableReader&&) noexcept;
@@ -56,12 +65,30 @@ public:
     Status forEachRaw(const std::function<bool(const unsigned char*)>& visit) const;
     Result<std::vector<Record>> readAll() const;
 
+    // A data block that holds records: its number in the file and how many.
+    struct DataBlock {
+        std::uint16_t number = 0;
+        std::uint16_t count = 0;
+    };
+    // The data blocks with records, in chain order.
+    const std::vector<DataBlock>& dataBlocks() const { return blocks_; }
+    // Reads the records of one data block, count * recordSize bytes, into buf.
+    Status readBlock(const DataBlock& block, QByteArray* buf) const;
+    // Bytes of a record's key, the leading keyFieldCount fields; 0 for a table without a key.
+    int keySize() const;
+    // The primary index file beside the table: the one present in either case of its
+    // extension, or the name it would have.
+    QString indexPath() const;
+
 private:
     TableReader() = default;
+    Status verifyRecords() const;
+    Status verifyIndex() const;
+    QString damaged(const QString& what) const;
+
     QString path_;
     TableInfo info_;
-    std::vector<std::uint16_t> chain_; // data blocks in chain order
-    std::vector<std::uint16_t> counts_;
+    std::vector<DataBlock> blocks_;
     std::unique_ptr<QFile> file_;
 };
 

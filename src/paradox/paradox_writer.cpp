@@ -3,6 +3,7 @@
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_file.h"
 #include "paradox/paradox_index.h"
+#include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 
 #include <QDir>
@@ -33,6 +34,30 @@ QString shownPath(const QString& p) {
     return QDir::toNativeSeparators(p);
 }
 
+// Puts a table (and its index) in place. With options.keepLock the new table file is locked
+// under its temporary name before it takes the target's, and the lock is handed out after, so
+// the name is never free of a lock in between.
+Status commitTable(ReplacingFile& table, const std::vector<ReplacingFile*>& files,
+                   const QStringList& remove, const WriteOptions& options, const QString& path) {
+    std::unique_ptr<TableLock> lock;
+    if (options.keepLock) {
+        Result<std::unique_ptr<TableLock>> l = TableLock::acquire(table.file().fileName());
+        if (!l) {
+            for (ReplacingFile* f : files)
+                f->abandon();
+            return l.status();
+        }
+        lock = l.take();
+    }
+    if (Status s = commitTogether(files, remove); !s)
+        return s;
+    if (lock) {
+        lock->renamed(path);
+        *options.keepLock = std::move(lock);
+    }
+    return {};
+}
+
 } // namespace
 
 QString indexPathFor(const QString& tablePath) {
@@ -41,6 +66,15 @@ QString indexPathFor(const QString& tablePath) {
     const QString pxExt =
         (!ext.isEmpty() && ext == ext.toLower()) ? QStringLiteral("px") : QStringLiteral("PX");
     return fi.dir().filePath(fi.completeBaseName() + QLatin1Char('.') + pxExt);
+}
+
+QStringList indexPathsFor(const QString& tablePath) {
+    const QFileInfo fi(tablePath);
+    const QString base = fi.dir().filePath(fi.completeBaseName());
+    const QString named = indexPathFor(tablePath);
+    const QString other = named.endsWith(QLatin1String(".px")) ? base + QStringLiteral(".PX")
+                                                               : base + QStringLiteral(".px");
+    return {named, other};
 }
 
 Status checkFields(const std::vector<FieldDef>& fields, int blockSize) {
@@ -260,8 +294,21 @@ Status TableWriter::close() {
     if (!f)
         return f.status();
     // An index left beside the old file would describe another table.
-    return commitTogether({f.value().get()}, {indexPathFor(path_)});
+    return commitTable(*f.value(), {f.value().get()}, {indexPathFor(path_)}, options_, path_);
 }
+
+namespace {
+
+// An index beside a table without a key would describe some other table.
+Status removeStaleIndex(const QString& tablePath) {
+    for (const QString& px : indexPathsFor(tablePath)) {
+        if (QFileInfo::exists(px) && !QFile::remove(px))
+            return fail(QStringLiteral("Cannot remove the old index %1").arg(shownPath(px)));
+    }
+    return {};
+}
+
+} // namespace
 
 Status createTable(const QString& path, const std::vector<FieldDef>& fields,
                    const WriteOptions& options) {
@@ -277,7 +324,9 @@ Status writeTable(const QString& path, const std::vector<FieldDef>& fields,
         if (Status s = w.value()->append(r); !s)
             return s;
     }
-    return w.value()->close();
+    if (Status s = w.value()->close(); !s)
+        return s;
+    return removeStaleIndex(path);
 }
 
 Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
@@ -324,7 +373,7 @@ Status finishKeyed(const QString& path, TableWriter& w, std::size_t n,
     Result<std::unique_ptr<ReplacingFile>> table = w.finish();
     if (!table)
         return table.status();
-    return commitTogether({table.value().get(), px.value().get()});
+    return commitTable(*table.value(), {table.value().get(), px.value().get()}, {}, options, path);
 }
 
 // The keyed write shared by both row sources. A recording is numbered in order, so the rows
@@ -493,6 +542,129 @@ Status emptyTable(const QString& path) {
     if (px)
         return commitTogether({out.value().get(), px.get()});
     return out.value()->commit();
+}
+
+} // namespace kx::px
+
+namespace kx::px {
+
+Result<IndexRebuild> rebuildPrimaryIndex(const QString& path) {
+    const QString shown = shownPath(path);
+    Result<TableReader> opened = TableReader::open(path, IndexCheck::Ignore);
+    if (!opened)
+        return fail(opened.error());
+    const TableReader& table = opened.value();
+    const TableInfo& info = table.info();
+    IndexRebuild done;
+    done.records = info.recordCount;
+    if (!info.keyed) {
+        for (const QString& px : indexPathsFor(path)) {
+            if (!QFileInfo::exists(px))
+                continue;
+            if (!QFile::remove(px))
+                return fail(QStringLiteral("Cannot remove the index %1").arg(shownPath(px)));
+            done.removedIndex = true;
+        }
+        return done;
+    }
+    if (info.keyFieldCount != 1)
+        return fail(QStringLiteral("Cannot rebuild the index of %1: it is keyed on %2 fields")
+                        .arg(shown)
+                        .arg(info.keyFieldCount));
+    done.keyed = true;
+    const FieldDef key = info.fields.front();
+    const auto keySize = static_cast<std::size_t>(table.keySize());
+    const auto recordSize = static_cast<std::size_t>(info.recordSize);
+
+    // Keys in chain order, and whether that already is key order.
+    std::vector<unsigned char> keys;
+    keys.reserve(static_cast<std::size_t>(info.recordCount) * keySize);
+    std::vector<IndexEntry> leaves;
+    bool sorted = true;
+    QByteArray buf;
+    for (const TableReader::DataBlock& b : table.dataBlocks()) {
+        if (Status s = table.readBlock(b, &buf); !s)
+            return fail(s.error());
+        const auto* p = reinterpret_cast<const unsigned char*>(buf.constData());
+        leaves.push_back(
+            {QByteArray(buf.constData(), static_cast<qsizetype>(keySize)), b.number, b.count});
+        for (int k = 0; k < b.count; ++k) {
+            const unsigned char* rec = p + static_cast<std::size_t>(k) * recordSize;
+            if (!keys.empty() && std::memcmp(&keys[keys.size() - keySize], rec, keySize) >= 0)
+                sorted = false;
+            keys.insert(keys.end(), rec, rec + keySize);
+        }
+    }
+    const std::size_t n = keys.size() / std::max<std::size_t>(keySize, 1);
+    auto keyAt = [&](std::size_t i) { return keys.data() + i * keySize; };
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    if (!sorted) {
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return std::memcmp(keyAt(a), keyAt(b), keySize) < 0;
+        });
+        for (std::size_t i = 1; i < n; ++i) {
+            if (std::memcmp(keyAt(order[i - 1]), keyAt(order[i]), keySize) == 0)
+                return fail(
+                    QStringLiteral("Cannot rebuild the index of %1: key %2 appears twice")
+                        .arg(shown, QString::fromLatin1(
+                                        codec::decodeField(key, keyAt(order[i])).toText())));
+        }
+    }
+    const QString pxPath = table.indexPath();
+    const QByteArray pxName = QFile::encodeName(QFileInfo(pxPath).fileName());
+    if (sorted) {
+        // Only the index is new: the table file stays as it is.
+        Result<std::unique_ptr<ReplacingFile>> px =
+            writePrimaryIndex(pxPath, key, leaves, info.blockSize, info.fileVersionId, pxName);
+        if (!px)
+            return fail(px.error());
+        if (Status s = px.value()->commit(); !s)
+            return fail(s.error());
+        return done;
+    }
+
+    // Out of order: the records are written again, sorted, in a table of the same structure.
+    done.reordered = true;
+    QByteArray all;
+    all.reserve(static_cast<qsizetype>(n * recordSize));
+    if (Status s = table.forEachRaw([&](const unsigned char* rec) {
+            all.append(reinterpret_cast<const char*>(rec), static_cast<qsizetype>(recordSize));
+            return true;
+        });
+        !s)
+        return fail(s.error());
+    WriteOptions options;
+    options.blockSize = info.blockSize;
+    options.codePage = info.codePage ? info.codePage : options.codePage;
+    options.tableName = info.tableName;
+    Result<std::unique_ptr<TableWriter>> created = TableWriter::create(path, info.fields, options);
+    if (!created)
+        return fail(created.error());
+    std::unique_ptr<TableWriter> w = created.take();
+    w->setKeyed(true);
+    const auto perBlock = static_cast<std::size_t>(w->recordsPerBlock());
+    leaves.clear();
+    for (std::size_t i = 0; i < n; i += perBlock) {
+        leaves.push_back({QByteArray(reinterpret_cast<const char*>(keyAt(order[i])),
+                                     static_cast<qsizetype>(keySize)),
+                          static_cast<std::uint32_t>(i / perBlock + 1),
+                          static_cast<std::uint32_t>(std::min(perBlock, n - i))});
+    }
+    Result<std::unique_ptr<ReplacingFile>> px =
+        writePrimaryIndex(pxPath, key, leaves, info.blockSize, kVersionId, pxName);
+    if (!px)
+        return fail(px.error());
+    for (std::size_t i : order) {
+        const auto* rec = reinterpret_cast<const unsigned char*>(all.constData()) + i * recordSize;
+        if (Status s = w->appendStored(rec); !s)
+            return fail(s.error());
+    }
+    if (Status s = w->close(); !s)
+        return fail(s.error());
+    if (Status s = px.value()->commit(); !s)
+        return fail(s.error());
+    return done;
 }
 
 } // namespace kx::px

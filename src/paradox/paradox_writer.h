@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -15,6 +16,7 @@ namespace kx::px {
 
 class ReplacingFile;
 
+class TableLock;
 // Told how far a long write has come (done of total steps); returning false stops the write,
 // which then fails with cancelledMessage() and leaves the target as it was.
 using WriteProgress = std::function<bool(std::int64_t done, std::int64_t total)>;
@@ -24,6 +26,9 @@ struct WriteOptions {
     int blockSize = 32768;
     int codePage = 936;
     QByteArray tableName; // defaults to the file name
+    // When given, the new table file is locked before it takes the target's name, and the lock
+    // is handed out here (the caller's lock on the old file can then go).
+    std::unique_ptr<TableLock>* keepLock = nullptr;
     WriteProgress progress;
 };
 
@@ -91,10 +96,11 @@ private:
 // Checks a field list against the format's limits (names, types, sizes, record size).
 Status checkFields(const std::vector<FieldDef>& fields, int blockSize);
 
-// Creates (or replaces) a table file with these fields and no records.
+// Creates (or replaces) a table file with these fields and no records, and no key.
 Status createTable(const QString& path, const std::vector<FieldDef>& fields,
                    const WriteOptions& options = {});
-// Writes a whole table from rows in memory.
+// Writes a whole table from rows in memory. The table has no key, so an index left beside it
+// from an earlier table of that name is removed.
 Status writeTable(const QString& path, const std::vector<FieldDef>& fields,
                   const std::vector<Record>& rows, const WriteOptions& options = {});
 // Writes a table keyed on its first field with its primary index (.PX) beside it. Rows are
@@ -120,7 +126,23 @@ Status writeKeyedTableStored(const QString& path, const std::vector<FieldDef>& f
 // Rewrites a table file with the same structure and no records (its index too, if keyed).
 Status emptyTable(const QString& path);
 
+// What rebuildPrimaryIndex did.
+struct IndexRebuild {
+    bool keyed = false;        // the table has a primary key, and now an index that fits
+    bool reordered = false;    // the records were out of key order and were rewritten sorted
+    bool removedIndex = false; // an index beside a table without a key was removed
+    std::int64_t records = 0;
+};
+// Rebuilds the primary index of a keyed table from its records, through a temporary file. A
+// table whose records are in key order is kept as it is; one out of order is rewritten sorted.
+// A key that appears twice, or a table damaged beyond its index, fails with the message and
+// leaves both files as they were. An index beside a table without a key describes some other
+// table and is removed. The caller holds the table's lock.
+Result<IndexRebuild> rebuildPrimaryIndex(const QString& path);
+
 // The primary index file that belongs to a table file (same name, extension .PX or .px).
 QString indexPathFor(const QString& tablePath);
+// Both names an index beside the table may have: indexPathFor's first, then the other case.
+QStringList indexPathsFor(const QString& tablePath);
 
 } // namespace kx::px

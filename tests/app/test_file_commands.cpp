@@ -102,6 +102,9 @@ TEST_F(Files, RecentEntryEmptiesOnlyTheScratchFile) {
     session.liveTable().close();
     ASSERT_TRUE(QFile::remove(scratch));
     ASSERT_TRUE(QFile::copy(mine, scratch));
+    // A keyed table goes with its index.
+    QFile::remove(tables.path("Pw60bdb.PX"));
+    ASSERT_TRUE(QFile::copy(tables.path("mine.px"), tables.path("Pw60bdb.PX")));
     ASSERT_TRUE(session.liveTable().open().ok());
     ASSERT_TRUE(session.liveIsScratch());
 

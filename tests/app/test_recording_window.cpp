@@ -1,6 +1,7 @@
 #include "app/ui/main_window.h"
 #include "app/window_fixture.h"
 #include "link/meter_simulator.h"
+#include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 #include "recording/readings_table_model.h"
 #include "recording/table_file_io.h"
@@ -289,6 +290,8 @@ TEST_F(RecordingWindow, FileExitEmptiesTheScratchFileButNotAUsersFile) {
     live().close();
     ASSERT_TRUE(QFile::remove(scratch));
     ASSERT_TRUE(QFile::copy(users, scratch));
+    // A keyed table goes nowhere without its index.
+    ASSERT_TRUE(QFile::copy(tables.path("readings.px"), tables.path("Pw60bdb.PX")));
 
     // A user's data file on the live table survives File > Exit.
     live().setTableName(users);
@@ -335,6 +338,34 @@ TEST(RecordingWindowStartUp, MissingLiveTableShowsTheErrorAndTheWindowStillOpens
     session.decoder().ShowDataKx30(hex);
     EXPECT_EQ(session.recording().NextRecordNo, 1);
     EXPECT_EQ(boxes.shown.size(), 1u);
+}
+
+namespace {
+std::vector<QString> gWarnings;
+void keepWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtWarningMsg && QLatin1String(context.category) == QLatin1String("kx.window"))
+        gWarnings.push_back(text);
+}
+} // namespace
+
+TEST(RecordingWindowStartUp, ErrorsAreLoggedToo) {
+    kxtest::TableFolder tables;
+    RecordedBoxes boxes;
+    // Held by another program: the start-up cannot empty the live table.
+    const QString live = tables.path("Pw60bdb.DB");
+    Result<std::unique_ptr<px::TableLock>> held = px::TableLock::acquire(live);
+    ASSERT_TRUE(held.ok());
+    gWarnings.clear();
+    const QtMessageHandler old = qInstallMessageHandler(keepWarnings);
+    {
+        AppSession session(tables.setup());
+        TFrmTest win(session, UiServices{&boxes, nullptr});
+    }
+    qInstallMessageHandler(old);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    ASSERT_EQ(gWarnings.size(), 1u);
+    EXPECT_TRUE(gWarnings[0].contains(boxes.shown[0].text)) << gWarnings[0].toStdString();
+    EXPECT_TRUE(gWarnings[0].contains("in use by another program"));
 }
 
 TEST_F(RecordingWindow, TableErrorsGoToTheHistoryListOnce) {

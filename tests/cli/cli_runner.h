@@ -27,11 +27,15 @@ struct CliRun {
 
 // The front end never sees the machine's own devices: commands without --demo work on an
 // empty bus.
-inline CliRun runCli(const QStringList& args, const QByteArray& input = {}, int timeoutMs = 60000) {
+// `stdoutFile`, when given, receives standard output in place of the pipe (a full device, say).
+inline CliRun runCli(const QStringList& args, const QByteArray& input = {}, int timeoutMs = 60000,
+                     const QString& stdoutFile = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("KXLINK_DEVICES"), QStringLiteral("none"));
     p.setProcessEnvironment(env);
+    if (!stdoutFile.isEmpty())
+        p.setStandardOutputFile(stdoutFile);
     p.start(QStringLiteral(KX_CLI_PATH), args);
     CliRun r;
     if (!p.waitForStarted(timeoutMs))

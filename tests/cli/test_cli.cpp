@@ -1,6 +1,7 @@
 #include "cli_runner.h"
 
 #include <QJsonArray>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include <gtest/gtest.h>
@@ -98,4 +99,30 @@ TEST(CliReplay, MissingFileAndGarbage) {
         garbage.append(static_cast<char>((i * 7919) & 0xFF));
     const CliRun r = runCli({"replay", "-"}, garbage);
     EXPECT_EQ(r.exitCode, 0);
+}
+
+// Standard output on a full device: every command says so and fails, whatever it printed.
+TEST(CliOutput, LostOutputIsAFailure) {
+    QTemporaryDir dir;
+    const QString table = dir.filePath("t.db");
+    ASSERT_EQ(runCli({"record", "--demo", "--frames", "2", "--out", table}).exitCode, 0);
+    const QByteArray reports = exampleReports();
+    const QList<QStringList> commands = {
+        {"table", "info", table},
+        {"table", "dump", table},
+        {"table", "dump", "--raw", table},
+        {"decode", kExample},
+        {"replay", "-"},
+        {"list", "--demo"},
+        {"monitor", "--demo", "--frames", "1"},
+        {"record", "--demo", "--frames", "1", "--out", dir.filePath("r.db")},
+    };
+    for (const QStringList& args : commands) {
+        const CliRun r = runCli(args, reports, 60000, QStringLiteral("/dev/full"));
+        EXPECT_EQ(r.exitCode, 1) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains("Cannot write to standard output: No space left on device"))
+            << args.join(' ').toStdString() << ": " << r.err.constData();
+    }
+    // Bad usage stays bad usage.
+    EXPECT_EQ(runCli({"decode"}, {}, 60000, QStringLiteral("/dev/full")).exitCode, 2);
 }

@@ -1,8 +1,15 @@
 #include "cli_runner.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <sys/stat.h>
 
 // The live commands on the simulated cable: the demo meter starts with a 500 V insulation
 // test rising from zero.
@@ -59,4 +66,114 @@ TEST(CliRecord, LimitAndRepeatRule) {
     EXPECT_EQ(r.jsonLines().value(0)["records"].toInt(), 2);
     EXPECT_EQ(runCli({"record", "--demo", "--frames", "1"}).exitCode, 2) << "--out is required";
     EXPECT_EQ(runCli({"record", "--demo", "--interval", "abc", "--out", out}).exitCode, 2);
+}
+
+TEST(CliRecord, NegativeIntervalIsBadUsage) {
+    QTemporaryDir dir;
+    const CliRun r =
+        runCli({"record", "--demo", "--interval", "-5", "--out", dir.filePath("n.db")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("usage"));
+    EXPECT_FALSE(QFile::exists(dir.filePath("n.db")));
+    EXPECT_EQ(runCli({"record", "--demo", "--frames", "1", "--interval", "0", "--out",
+                      dir.filePath("z.db")})
+                  .exitCode,
+              0);
+}
+
+TEST(CliRecord, RefusesWhatIsNotAFile) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("ff");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    CliRun r = runCli({"record", "--demo", "--frames", "1", "--out", fifo});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("it is a pipe, not a file")) << r.err.constData();
+    r = runCli({"record", "--demo", "--frames", "1", "--out", dir.path()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("it is a folder, not a file")) << r.err.constData();
+}
+
+namespace {
+
+// A recording left running in the background on the demo cable (two frames a second).
+struct BackgroundRecord {
+    QProcess p;
+    explicit BackgroundRecord(const QStringList& args) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("KXLINK_DEVICES"), QStringLiteral("none"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(KX_CLI_PATH), QStringList{"record", "--demo"} + args);
+        EXPECT_TRUE(p.waitForStarted());
+    }
+    ~BackgroundRecord() {
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished();
+        }
+    }
+};
+
+// The record count of a table file, or -1 while it cannot be read.
+int recordsIn(const QString& path) {
+    const CliRun info = runCli({"table", "info", path});
+    return info.exitCode == 0 ? info.jsonLines().value(0)["recordCount"].toInt() : -1;
+}
+
+bool eventually(const std::function<bool()>& pred, int ms = 30000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms)
+            return false;
+        QThread::msleep(100);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(CliRecord, ClaimsTheTargetFromTheStart) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath("run.db");
+    BackgroundRecord first({"--frames", "6", "--out", out});
+    // The target exists as an empty keyed table before the first reading.
+    ASSERT_TRUE(eventually([&] { return recordsIn(out) >= 0; }));
+    const CliRun second = runCli({"record", "--demo", "--frames", "2", "--out", out});
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_TRUE(second.err.contains("is in use by another program")) << second.err.constData();
+    EXPECT_TRUE(second.out.isEmpty());
+    ASSERT_TRUE(first.p.waitForFinished(60000));
+    EXPECT_EQ(first.p.exitCode(), 0) << first.p.readAllStandardError().constData();
+    EXPECT_EQ(recordsIn(out), 6);
+}
+
+TEST(CliRecord, KilledRecordingKeepsWhatItCheckpointed) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath("killed.db");
+    BackgroundRecord rec({"--out", out});
+    // A checkpoint comes every five seconds.
+    ASSERT_TRUE(eventually([&] { return recordsIn(out) > 0; }));
+    rec.p.kill();
+    ASSERT_TRUE(rec.p.waitForFinished());
+    const int kept = recordsIn(out);
+    EXPECT_GT(kept, 0);
+    const CliRun dump = runCli({"table", "dump", out});
+    ASSERT_EQ(dump.exitCode, 0) << dump.err.constData();
+    EXPECT_TRUE(dump.out.split('\n').value(1).startsWith("1\t"));
+}
+
+TEST(CliRecord, HangUpEndsTheRecordingLikeTheEnd) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath("hup.db");
+    BackgroundRecord rec({"--out", out});
+    ASSERT_TRUE(eventually([&] { return recordsIn(out) >= 0; }));
+    QThread::msleep(1500);
+    ::kill(static_cast<pid_t>(rec.p.processId()), SIGHUP);
+    ASSERT_TRUE(rec.p.waitForFinished(30000));
+    EXPECT_EQ(rec.p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(rec.p.exitCode(), 0);
+    const QJsonObject summary =
+        QJsonDocument::fromJson(rec.p.readAllStandardOutput().trimmed()).object();
+    EXPECT_GT(summary["records"].toInt(), 0);
+    EXPECT_EQ(recordsIn(out), summary["records"].toInt());
 }

@@ -1,6 +1,7 @@
 #include "cli/cli_runner.h"
 #include "support/table_files.h"
 
+#include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
 
@@ -8,6 +9,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace kx;
 using namespace kx::px;
@@ -80,4 +83,72 @@ TEST(ParadoxCli, BuildMadeTheDefaultTables) {
         EXPECT_EQ(info.value().fields, QByteArray(name).startsWith("Pw") ? readingsLikeFields()
                                                                          : readingsLikeFields("S"));
     }
+}
+
+TEST(ParadoxCli, CreateHonoursTheLockAndDropsAnOldIndex) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("T.db");
+    ASSERT_TRUE(
+        writeKeyedTable(path, readingsLikeFields(),
+                        {{Value(std::int32_t{1}), Value(), Value("v"), Value(), Value(), Value()}})
+            .ok());
+    const QByteArray before = fileBytes(path);
+    {
+        Result<std::unique_ptr<TableLock>> held = TableLock::acquire(path);
+        ASSERT_TRUE(held.ok());
+        const CliRun r = runCli({"table", "create", path, "--readings"});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains("is in use by another program")) << r.err.constData();
+        EXPECT_EQ(fileBytes(path), before);
+        EXPECT_TRUE(QFile::exists(dir.filePath("T.px")));
+    }
+    const CliRun r = runCli({"table", "create", path, "--readings"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_FALSE(QFile::exists(dir.filePath("T.px")));
+    EXPECT_EQ(readTableInfo(path).value().recordCount, 0);
+
+    const QString fifo = dir.filePath("pipe.db");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QStringList& args : QList<QStringList>{{"table", "info", fifo},
+                                                      {"table", "dump", fifo},
+                                                      {"table", "create", fifo, "--store"},
+                                                      {"table", "repair", fifo}}) {
+        const CliRun p = runCli(args);
+        EXPECT_EQ(p.exitCode, 1) << args.join(' ').toStdString();
+        EXPECT_TRUE(p.err.contains("it is a pipe, not a file")) << p.err.constData();
+    }
+}
+
+TEST(ParadoxCli, RepairRebuildsTheIndex) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("r.db");
+    std::vector<Record> rows;
+    for (int i = 1; i <= 40; ++i)
+        rows.push_back(
+            {Value(std::int32_t(i)), Value::timeOfDay(i), Value("v"), Value(), Value(), Value()});
+    ASSERT_TRUE(writeKeyedTable(path, readingsLikeFields(), rows, blocks(1024)).ok());
+    const QByteArray index = fileBytes(dir.filePath("r.px"));
+    ASSERT_TRUE(QFile::remove(dir.filePath("r.px")));
+    CliRun r = runCli({"table", "info", path});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("primary index")) << r.err.constData();
+
+    r = runCli({"table", "repair", path});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    const QJsonObject o = r.jsonLines().value(0);
+    EXPECT_EQ(o["records"].toInt(), 40);
+    EXPECT_TRUE(o["keyed"].toBool());
+    EXPECT_FALSE(o["reordered"].toBool());
+    EXPECT_EQ(fileBytes(dir.filePath("r.px")), index);
+    EXPECT_EQ(runCli({"table", "info", path}).exitCode, 0);
+
+    {
+        Result<std::unique_ptr<TableLock>> held = TableLock::acquire(path);
+        ASSERT_TRUE(held.ok());
+        r = runCli({"table", "repair", path});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains("in use")) << r.err.constData();
+    }
+    EXPECT_EQ(runCli({"table", "repair"}).exitCode, 2);
+    EXPECT_EQ(runCli({"table", "repair", dir.filePath("none.db")}).exitCode, 1);
 }

@@ -45,10 +45,12 @@ protected:
         ASSERT_GE(info.value().fileBlocks, 3);
     }
 
-    // Writes the damaged copy and returns the reader's message (empty if it was accepted).
+    // Writes the damaged copy beside the good index and returns the reader's message (empty
+    // if it was accepted).
     QString refusal(const QByteArray& damaged) {
         const QString path = dir.filePath("bad.db");
         EXPECT_TRUE(putFile(path, damaged));
+        EXPECT_TRUE(putFile(dir.filePath("bad.px"), fileBytes(indexPathFor(good))));
         Result<TableReader> r = TableReader::open(path);
         if (r.ok())
             return {};
@@ -133,7 +135,10 @@ TEST_F(ParadoxDamage, MutatedCopiesNeverCrash) {
     std::mt19937 rng(20261209);
     const QByteArray px = fileBytes(indexPathFor(good));
     const QString path = dir.filePath("m.db");
-    const QString pxPath = dir.filePath("m.px");
+    // Damaged tables keep their good index, damaged indexes sit beside the good table.
+    ASSERT_TRUE(putFile(dir.filePath("m.px"), px));
+    const QString pxPath = dir.filePath("i.px");
+    ASSERT_TRUE(putFile(dir.filePath("i.db"), bytes));
     int accepted = 0;
     for (int iter = 0; iter < 400; ++iter) {
         QByteArray b = (iter % 4 == 3) ? px : bytes;
@@ -158,6 +163,8 @@ TEST_F(ParadoxDamage, MutatedCopiesNeverCrash) {
         if (iter % 4 == 3) {
             ASSERT_TRUE(putFile(pxPath, b));
             (void)readPrimaryIndex(pxPath);
+            const Result<TableReader> withIndex = TableReader::open(dir.filePath("i.db"));
+            EXPECT_TRUE(withIndex.ok() || !withIndex.error().isEmpty());
             continue;
         }
         ASSERT_TRUE(putFile(path, b));

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <bit>
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -241,4 +242,57 @@ TEST(FieldText, ValuesThatCannotBeDatesShowBlank) {
     // A time written into a timestamp field reads back as that time of day.
     EXPECT_EQ(displayText(FieldType::Timestamp, px::Value::timestamp(3723004.0)),
               timeOfDayText(3723004));
+}
+
+// Stored bit patterns no engine writes (NaN, infinities, 1e300) reach no integer conversion on
+// any path: the grid text, the value's own text, the copy. The sanitizer build checks the
+// conversions themselves.
+TEST(FieldText, DamagedNumbersFromAFileShowBlank) {
+    using px::FieldType;
+    QTemporaryDir dir;
+    const QString path = dir.filePath("odd.db");
+    const std::vector<px::FieldDef> fields = {{"No", FieldType::Long, 4},
+                                              {"At", FieldType::Timestamp, 8},
+                                              {"N", FieldType::Number, 8},
+                                              {"D", FieldType::Date, 4}};
+    ASSERT_TRUE(px::writeTable(path, fields,
+                               {{px::Value(std::int32_t{1}), px::Value::timestamp(1000.0),
+                                 px::Value(1.0), px::Value::date(1)}})
+                    .ok());
+    QByteArray b = fileBytes(path);
+    const int rec = px::readTableInfo(path).value().headerSize + 6;
+    // Stored doubles flip the sign bit of positive values, every bit of negative ones.
+    auto stored = [](double d) {
+        auto u = std::bit_cast<std::uint64_t>(d);
+        u = (u >> 63) ? ~u : u ^ (std::uint64_t{1} << 63);
+        QByteArray out(8, '\0');
+        for (int i = 0; i < 8; ++i)
+            out[i] = static_cast<char>(u >> (56 - 8 * i));
+        return out;
+    };
+    const QByteArray good = b;
+    for (const double bad : std::vector<double>{std::nan(""), INFINITY, -INFINITY, 1e300, -1e300}) {
+        b = good;
+        b.replace(rec + 4, 8, stored(bad));
+        b.replace(rec + 12, 8, stored(bad));
+        b.replace(rec + 20, 4, QByteArray("\xFF\xFF\xFF\xFF", 4)); // day 2^31 - 1
+        ASSERT_TRUE(putFile(path, b));
+        ReadingsTable table;
+        table.setTableName(path);
+        ASSERT_TRUE(table.open().ok());
+        EXPECT_EQ(table.fieldText(0, "No"), "1");
+        EXPECT_EQ(table.fieldText(0, "At"), "") << bad;
+        // A number may be as large as it likes; one that is no number shows blank.
+        EXPECT_EQ(table.fieldText(0, "N"),
+                  std::isfinite(bad) ? (bad > 0 ? "1e+300" : "-1e+300") : "")
+            << bad;
+        EXPECT_EQ(table.fieldText(0, "D"), "");
+        for (int f = 1; f < 4; ++f)
+            (void)table.records().value(0, f).toText();
+        // A copy cannot hold them: refused with a message, never stored as something else.
+        const Status s = saveKeyedCopy(table, dir.filePath("copy.db"));
+        if (!s.ok())
+            EXPECT_TRUE(s.error().contains("is not a valid")) << s.error().toStdString();
+        table.close();
+    }
 }

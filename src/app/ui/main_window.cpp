@@ -20,12 +20,16 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
 
 namespace kx {
+namespace {
+Q_LOGGING_CATEGORY(lcWindow, "kx.window")
+}
 
 TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     : QMainWindow(parent), session_(session), boxes_(services.boxes), dialogs_(services.dialogs),
@@ -90,6 +94,8 @@ void TFrmTest::FormCreate() {
         return;
     }
     if (const Status s = session_.openLiveTableAtStart(); !s) {
+        // Also on the error stream: a start with nobody at the screen still tells why.
+        qCWarning(lcWindow).noquote() << "Start-up stopped:" << s.error();
         boxes_->error(this, s.error());
         return;
     }
