@@ -64,6 +64,11 @@ bool AppSession::liveIsScratch() const {
     return LiveTable_.filePath() == scratchPath_;
 }
 
+void AppSession::endLink() {
+    if (link_->usbConDown())
+        link_->Panel2Click();
+}
+
 void AppSession::closeTablesForExit() {
     LiveTable_.close();
     StoreTable_.close();

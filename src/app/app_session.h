@@ -56,6 +56,10 @@ public:
     // the user's between runs and may be emptied freely (a data file the user opened may not).
     bool liveIsScratch() const;
 
+    // The program is ending: a connected cable gets its setup report again, as it does on
+    // DISCONNECT, so it is left as it was found.
+    void endLink();
+
     // The EXIT panel's closing of both tables.
     void closeTablesForExit();
     // File > Exit: closes the live table and empties its file when it is the scratch file.

@@ -1,5 +1,6 @@
 #include "app/app_session.h"
 #include "app/ui/main_window.h"
+#include "common/stop_signals.h"
 #include "link/hid_platforms.h"
 
 #include <QApplication>
@@ -24,6 +25,11 @@ int main(int argc, char** argv) {
     // The session outlives the window, which only shows it.
     kx::AppSession session(setup);
     kx::TFrmTest w(session);
+    // Told to stop, the program ends as its close box ends it.
+    const kx::StopSignals stop([&w](int) {
+        w.close();
+        QCoreApplication::quit(); // also leaves a message box left open
+    });
     w.show();
     return app.exec();
 }

@@ -138,6 +138,11 @@ void TFrmTest::connectSession() {
     connect(menu_.Exit, &QAction::triggered, this, &TFrmTest::ExitClick);
 }
 
+void TFrmTest::closeEvent(QCloseEvent* event) {
+    session_.endLink();
+    QMainWindow::closeEvent(event);
+}
+
 void TFrmTest::DispInit(int mode) {
     DisplayState& state = session_.decoder().state();
     const DisplayState before = state;

@@ -65,6 +65,10 @@ public Q_SLOTS:
     void RecordSITimeChange(const QString& text);
     void SampInterTimeTimer();
 
+protected:
+    // Every way the window closes (the close box, the exits, a stop signal) ends the link.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void buildClientArea();
     ReadingsGrid* buildReadingsGrid(const char* name, const QRect& geometry, bool store);
