@@ -99,6 +99,11 @@ bool AppSession::storeIsDefault() const {
     return StoreTable_.filePath() == storeDefaultPath_;
 }
 
+void AppSession::endLink() {
+    if (link_->usbConDown())
+        link_->Panel2Click();
+}
+
 void AppSession::closeTablesForExit() {
     LiveTable_.close();
     StoreTable_.close();

@@ -79,6 +79,10 @@ public:
     // data file the user opened into it may not be).
     bool storeIsDefault() const;
 
+    // The program is ending: a connected cable gets its setup report again, as it does on
+    // DISCONNECT, so it is left as it was found.
+    void endLink();
+
     // The EXIT panel's closing of both tables.
     void closeTablesForExit();
     // File > Exit: closes the live table and empties its file when it is the scratch file.

@@ -1,6 +1,7 @@
 // The live commands: connect to the cable as the window's CONNECT does, and print or record
 // the decoded frames.
 #include "app/app_session.h"
+#include "common/stop_signals.h"
 #include "cli/cli_commands.h"
 #include "cli/decode_json.h"
 #include "link/connection_control.h"
@@ -10,60 +11,11 @@
 
 #include <QCoreApplication>
 #include <QJsonObject>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
-#include <unistd.h>
 
 namespace kx::cli {
 namespace {
-
-// Ends the event loop on SIGINT, SIGTERM or SIGHUP (a closed terminal) through a pipe, so the
-// handler does nothing unsafe and the command ends as if its frames were done.
-class StopSignals {
-public:
-    StopSignals() {
-        if (::pipe(fds_) != 0)
-            return;
-        writeFd() = fds_[1];
-        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated,
-                         [] { QCoreApplication::quit(); });
-        struct sigaction sa {};
-        sa.sa_handler = [](int) {
-            const char c = 1;
-            [[maybe_unused]] const auto n = ::write(writeFd(), &c, 1);
-        };
-        sigemptyset(&sa.sa_mask);
-        ::sigaction(SIGINT, &sa, &oldInt_);
-        ::sigaction(SIGTERM, &sa, &oldTerm_);
-        ::sigaction(SIGHUP, &sa, &oldHup_);
-    }
-    ~StopSignals() {
-        ::sigaction(SIGINT, &oldInt_, nullptr);
-        ::sigaction(SIGTERM, &oldTerm_, nullptr);
-        ::sigaction(SIGHUP, &oldHup_, nullptr);
-        notifier_.reset();
-        if (fds_[0] >= 0) {
-            ::close(fds_[0]);
-            ::close(fds_[1]);
-        }
-        writeFd() = -1;
-    }
-
-private:
-    // The one descriptor a signal handler may reach; valid only while this object lives.
-    static int& writeFd() {
-        static int fd = -1;
-        return fd;
-    }
-    int fds_[2] = {-1, -1};
-    std::unique_ptr<QSocketNotifier> notifier_;
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-    struct sigaction oldHup_ {};
-};
 
 struct LinkOptions {
     bool demo = false;
@@ -141,7 +93,8 @@ int runLink(const LinkOptions& o, AppSession& session,
         if (o.frames > 0 && frames >= o.frames)
             QCoreApplication::quit();
     };
-    StopSignals stop;
+    // Ctrl+C, SIGTERM and SIGHUP (a closed terminal) end the command as if its frames were done.
+    const StopSignals stop([](int) { QCoreApplication::quit(); });
     session.start();
     // The controller's first scan is queued on the event loop; let it run.
     QCoreApplication::sendPostedEvents();

@@ -199,3 +199,17 @@ TEST_F(Window, DemoCableDrivesThePanel) {
     win.Panel2Click();
     EXPECT_EQ(cable->featureReports().size(), 2u);
 }
+
+TEST_F(Window, ClosingWhileConnectedGivesTheCableItsSetupReport) {
+    auto cable = connectDemoCable();
+    runCable(*cable, 500'000);
+    ASSERT_EQ(cable->featureReports().size(), 1u);
+    win.show();
+    win.close(); // the close box, or a stop signal
+    EXPECT_EQ(cable->featureReports().size(), 2u);
+    EXPECT_EQ(cable->featureReports().back(), cable->featureReports().front());
+    EXPECT_EQ(session.link().panel2Caption(), "CONNECT");
+    // Closing again, or closing while not connected, sends nothing more.
+    win.close();
+    EXPECT_EQ(cable->featureReports().size(), 2u);
+}

@@ -1,5 +1,6 @@
 #include "app/app_session.h"
 #include "app/ui/main_window.h"
+#include "common/stop_signals.h"
 #include "link/hid_platforms.h"
 #include "reports/ui/about_box.h"
 #include "reports/ui/search_dialog.h"
@@ -42,6 +43,11 @@ int main(int argc, char** argv) {
     // window modally.
     w.setAboutBox(new kx::TFrmAbout(&w));
     w.setSearchDialog(new kx::TFrmsearch(session.liveTable(), session.AppDir, w.boxes(), &w));
+    // Told to stop, the program ends as its close box ends it.
+    const kx::StopSignals stop([&w](int) {
+        w.close();
+        QCoreApplication::quit(); // also leaves a message box left open
+    });
     w.show();
     if (parser.isSet(exitAfterStart))
         QTimer::singleShot(0, &w, &kx::TFrmTest::Panel3Click);

@@ -168,6 +168,11 @@ void TFrmTest::connectSession() {
         [this](const QString& text) { boxes_->information(this, text); });
 }
 
+void TFrmTest::closeEvent(QCloseEvent* event) {
+    session_.endLink();
+    QMainWindow::closeEvent(event);
+}
+
 void TFrmTest::DispInit(int mode) {
     DisplayState& state = session_.decoder().state();
     const DisplayState before = state;

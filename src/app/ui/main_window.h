@@ -116,6 +116,10 @@ public Q_SLOTS:
 public:
     ReportCommands& reports() { return *reports_; }
 
+protected:
+    // Every way the window closes (the close box, the exits, a stop signal) ends the link.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     // The report commands, the Print Style dialog, the stored-readings window and the store
     // row, made once with the window.
