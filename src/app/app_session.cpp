@@ -4,7 +4,9 @@
 #include "common/app_dir.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
+#include "recording/recording_journal.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
 
@@ -54,12 +56,23 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
     decoder_.setRecordHandler([this] { recording_.INDataToTable(1); });
     recording_.setErrorSink([this](const QString& message) { recordingError(message); });
 
+    journalFolder_ = setup.journalFolder;
+    connect(&LiveTable_, &ReadingsTable::rowAppended, this, &AppSession::journalRow);
+    connect(&LiveTable_, &ReadingsTable::rowAboutToBeRemoved, this, &AppSession::journalDeletion);
+    // Clear All, New, Open and the recent entries drop the recording's pending readings on
+    // purpose, and the journal with them.
+    connect(&LiveTable_, &ReadingsTable::aboutToReset, this, &AppSession::journalRestart);
+
     SampInterTime_.setObjectName(QStringLiteral("SampInterTime"));
     SampInterTime_.setInterval(1000);
     connect(&SampInterTime_, &QTimer::timeout, this, [this] { recording_.SampInterTimeTimer(); });
 }
 
 AppSession::~AppSession() {
+    // A journal still open here was neither finished nor kept: the program is going without
+    // an ending (a start-up that stopped, a test), so it stays for the next start.
+    disconnect(&LiveTable_, nullptr, this, nullptr);
+    journal_.reset();
     // Reading threads end before the devices, the receiver and the tables go away.
     link_->shutDown();
     decoder_.setStateObserver({});
@@ -116,6 +129,111 @@ Status AppSession::exitWithoutSaving() {
     if (liveIsScratch())
         return LiveTable_.emptyTable();
     return {};
+}
+
+JournalRecovery AppSession::recoverJournals(const QDateTime& now) {
+    JournalRecovery done;
+    if (journalFolder_.isEmpty())
+        return done;
+    for (const QString& path : leftOverJournals(journalFolder_)) {
+        Result<QString> table = recoverJournal(path, AppDir, now);
+        if (!table) {
+            qCWarning(lcSession).noquote() << table.error();
+            done.errors << table.error();
+        } else if (!table.value().isEmpty()) {
+            qCInfo(lcSession).noquote()
+                << "Recovered the readings of an unfinished recording as" << table.value();
+            done.tables << table.value();
+        }
+    }
+    return done;
+}
+
+Status AppSession::startJournal() {
+    if (journalFolder_.isEmpty() || journal_)
+        return {};
+    if (!QDir().mkpath(journalFolder_))
+        return fail(QStringLiteral("Cannot make the folder %1 for the recording journal")
+                        .arg(QDir::toNativeSeparators(journalFolder_)));
+    Result<std::unique_ptr<RecordingJournal>> j =
+        RecordingJournal::create(newJournalPath(journalFolder_));
+    if (!j)
+        return j.status();
+    journal_ = j.take();
+    journalFailing_ = false;
+    // Readings recorded before the journal began (none at start-up) are written first.
+    for (qint64 row = 0; row < LiveTable_.rowCount(); ++row)
+        journalRow(row);
+    return {};
+}
+
+QString AppSession::journalPath() const {
+    return journal_ ? journal_->path() : QString();
+}
+
+void AppSession::finishJournal() {
+    if (!journal_)
+        return;
+    if (Status s = journal_->finish(); !s)
+        qCWarning(lcSession).noquote() << s.error();
+    journal_.reset();
+}
+
+void AppSession::keepJournal() {
+    journal_.reset();
+}
+
+void AppSession::journalFailed(const Status& s) {
+    if (s) {
+        journalFailing_ = false;
+        return;
+    }
+    if (journalFailing_)
+        return;
+    journalFailing_ = true;
+    recordingError(s.error());
+}
+
+void AppSession::journalRow(qint64 row) {
+    if (!journal_)
+        return;
+    const RecordStore& r = LiveTable_.records();
+    const auto at = static_cast<std::size_t>(row);
+    RecordingJournal::Reading reading;
+    auto text = [&](std::string_view field) {
+        const int f = LiveTable_.fieldIndex(field);
+        return f < 0 || r.isNull(at, f) ? std::string() : std::string(r.textValue(at, f));
+    };
+    const int no = LiveTable_.fieldIndex("No");
+    const int time = LiveTable_.fieldIndex("Time");
+    // Only recordings have these fields; another table opened in the live one is not
+    // journalled.
+    if (no < 0 || time < 0 || r.isNull(at, no))
+        return;
+    reading.no = static_cast<std::int32_t>(r.intValue(at, no));
+    if (!r.isNull(at, time))
+        reading.msOfDay = static_cast<std::int32_t>(r.intValue(at, time));
+    reading.value = text("Value");
+    reading.unit = text("Unit");
+    reading.function = text("V_Range");
+    reading.mode = text("I_Range");
+    journalFailed(journal_->append(reading));
+}
+
+void AppSession::journalDeletion(qint64 row) {
+    if (!journal_)
+        return;
+    const int no = LiveTable_.fieldIndex("No");
+    const auto at = static_cast<std::size_t>(row);
+    if (no < 0 || row < 0 || row >= LiveTable_.rowCount() || LiveTable_.records().isNull(at, no))
+        return;
+    journalFailed(
+        journal_->appendDeletion(static_cast<std::int32_t>(LiveTable_.records().intValue(at, no))));
+}
+
+void AppSession::journalRestart() {
+    if (journal_)
+        journalFailed(journal_->restart());
 }
 
 } // namespace kx

@@ -10,8 +10,10 @@
 #include "recording/recording_control.h"
 #include "reports/report_state.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <memory>
@@ -21,6 +23,7 @@ namespace kx {
 
 class ConnectionControl;
 class FileCommands;
+class RecordingJournal;
 
 // What a session is built on. Tests give their own platform and table files.
 struct SessionSetup {
@@ -34,6 +37,16 @@ struct SessionSetup {
     // Where the program's folder is chosen from; the running program's places when not
     // given.
     std::optional<AppDirPlaces> places;
+    // Where the recording journal is kept (see RecordingJournal); empty: no journal. The
+    // window journals into the user's data folder; the command line writes its own target as
+    // it goes instead.
+    QString journalFolder;
+};
+
+// What start-up made of the journals earlier runs left behind.
+struct JournalRecovery {
+    QStringList tables; // the recovered tables, oldest first
+    QStringList errors; // journals that could not be recovered (they stay for the next start)
 };
 
 // The program's state and components, shared by the main window and the command-line front
@@ -83,6 +96,20 @@ public:
     // DISCONNECT, so it is left as it was found.
     void endLink();
 
+    // Start-up: the journals of runs that ended without finishing them (a crash, a kill) are
+    // written as keyed tables "recovered-yymmddhhnn.db" in the program's folder.
+    JournalRecovery recoverJournals(const QDateTime& now);
+    // Start-up: every reading recorded from now on is kept in a journal until the recording
+    // ends. A failure leaves the program recording without one.
+    Status startJournal();
+    bool journaling() const { return journal_ != nullptr; }
+    QString journalPath() const;
+    // The program ends normally (an exit, the close box): the journal is removed.
+    void finishJournal();
+    // The program is told to stop (a signal): the journal is closed and left for the next
+    // start to recover.
+    void keepJournal();
+
     // The EXIT panel's closing of both tables.
     void closeTablesForExit();
     // File > Exit: closes the live table and empties its file when it is the scratch file.
@@ -99,6 +126,10 @@ Q_SIGNALS:
 
 private:
     void recordingError(const QString& message);
+    void journalRow(qint64 row);
+    void journalDeletion(qint64 row);
+    void journalRestart();
+    void journalFailed(const Status& s);
 
     FrameReceiver receiver_;
     FrameDecoder decoder_;
@@ -114,6 +145,9 @@ private:
     bool ownFolder_ = false; // the caller gave the folder: nothing is filled into it
     QString storeDefaultPath_;
     ReportState reports_;
+    QString journalFolder_;
+    std::unique_ptr<RecordingJournal> journal_;
+    bool journalFailing_ = false; // told once until a write succeeds again
 };
 
 } // namespace kx

@@ -101,4 +101,8 @@ Status FileCommands::fileExit() {
     return session_.exitWithoutSaving();
 }
 
+void FileCommands::listFirst(const QString& path) {
+    recent_.add(path);
+}
+
 } // namespace kx

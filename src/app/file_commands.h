@@ -54,6 +54,9 @@ public:
     // records.
     Status openRecent(int position);
 
+    // A table saved for the user (a recovered recording) heads the recent list as an opened
+    // file would, without being opened.
+    void listFirst(const QString& path);
     // Save As: the filter chosen last is offered first next time.
     int saveFilter() const { return saveFilter_; }
     void setSaveFilter(int filter);

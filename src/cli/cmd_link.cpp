@@ -1,9 +1,9 @@
 // The live commands: connect to the cable as the window's CONNECT does, and print or record
 // the decoded frames.
 #include "app/app_session.h"
-#include "common/stop_signals.h"
 #include "cli/cli_commands.h"
 #include "cli/decode_json.h"
+#include "common/stop_signals.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
 #include "recording/readings_schema.h"
@@ -12,7 +12,6 @@
 #include <QCoreApplication>
 #include <QJsonObject>
 #include <QTimer>
-
 
 namespace kx::cli {
 namespace {

@@ -39,6 +39,7 @@ struct TableFolder {
         s.liveTable = path("Pw60bdb.DB");
         s.storeTable = path("pw60SD.DB");
         s.appDir = dir.path();
+        s.journalFolder = dir.filePath(QStringLiteral("journal"));
         return s;
     }
 

@@ -10,6 +10,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QToolButton>
 
@@ -281,4 +283,62 @@ TEST_F(FilesWindow, ExitPanelEndsEvenWhenTheListCannotBeWritten) {
     EXPECT_EQ(boxes.shown[0].kind, "error");
     EXPECT_EQ(boxes.shown[0].text, "Unable to write to " + tables.settingsPath());
     EXPECT_FALSE(win->isVisible());
+}
+
+TEST_F(FilesWindow, ReadingsOfACrashedRunAreSavedListedAndTold) {
+    const QString journals = tables.path("journal");
+    auto journalFiles = [&] {
+        return QDir(journals).entryList({QStringLiteral("*.journal")}, QDir::Files);
+    };
+    start();
+    ASSERT_TRUE(session->journaling());
+    record("31.5");
+    record("32.5");
+    // Killed: nothing ends the journal.
+    session->keepJournal();
+    win.reset();
+    session.reset();
+    ASSERT_EQ(journalFiles().size(), 1);
+
+    boxes.shown.clear();
+    start();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].kind, "information");
+    EXPECT_TRUE(boxes.shown[0].text.contains("recovered-")) << boxes.shown[0].text.toStdString();
+    const QString recovered = session->files().recent().path(1);
+    EXPECT_TRUE(boxes.shown[0].text.contains(recovered));
+    EXPECT_TRUE(action("filename1")->isVisible());
+    const Result<px::TableReader> r = px::TableReader::open(recovered);
+    ASSERT_TRUE(r.ok()) << r.error().toStdString();
+    EXPECT_EQ(r.value().info().recordCount, 2);
+    // The old journal is gone; this run keeps one of its own.
+    ASSERT_EQ(journalFiles().size(), 1);
+    EXPECT_EQ(QDir(journals).filePath(journalFiles()[0]), session->journalPath());
+
+    // The recovered file opens from the list like any other.
+    win->filename1Click();
+    EXPECT_EQ(session->liveTable().filePath(), recovered);
+    EXPECT_EQ(session->liveTable().rowCount(), 2);
+
+    // A normal ending removes the journal.
+    win->Panel3Click();
+    EXPECT_TRUE(journalFiles().isEmpty());
+}
+
+TEST_F(FilesWindow, TheCloseBoxEndsTheJournalAStopSignalKeepsIt) {
+    start();
+    record("1");
+    const QString first = session->journalPath();
+    win->close();
+    EXPECT_FALSE(QFileInfo::exists(first));
+
+    win.reset();
+    session.reset();
+    start();
+    record("2");
+    const QString second = session->journalPath();
+    // What the program's stop-signal handler does.
+    session->keepJournal();
+    win->close();
+    EXPECT_TRUE(QFileInfo::exists(second));
 }

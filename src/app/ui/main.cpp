@@ -32,6 +32,8 @@ int main(int argc, char** argv) {
     parser.process(app);
 
     kx::SessionSetup setup;
+    // Recorded readings are journalled in the user's data folder until the recording ends.
+    setup.journalFolder = kx::AppDirPlaces::system().dataDir;
     setup.platform = parser.isSet(demo) ? kx::makeDemoMeterPlatform() : kx::makeSystemPlatform();
     // The session outlives the window, which only shows it.
     kx::AppSession session(setup);
@@ -44,7 +46,8 @@ int main(int argc, char** argv) {
     w.setAboutBox(new kx::TFrmAbout(&w));
     w.setSearchDialog(new kx::TFrmsearch(session.liveTable(), session.AppDir, w.boxes(), &w));
     // Told to stop, the program ends as its close box ends it.
-    const kx::StopSignals stop([&w](int) {
+    const kx::StopSignals stop([&w, &session](int) {
+        session.keepJournal(); // for the next start to recover
         w.close();
         QCoreApplication::quit(); // also leaves a message box left open
     });

@@ -18,6 +18,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDateTime>
+#include <QDir>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLoggingCategory>
@@ -90,6 +92,7 @@ void TFrmTest::FormCreate() {
     // folder first gets the files it lacks. COM1 and "10000" are checked as the menus are
     // built.
     if (const Status s = session_.prepareAppDir(); !s) {
+        qCWarning(lcWindow).noquote() << "Start-up stopped:" << s.error();
         boxes_->error(this, s.error());
         return;
     }
@@ -104,10 +107,13 @@ void TFrmTest::FormCreate() {
     FileCommands& files = session_.files();
     FileCommands::makeChartPicturesDir();
     if (!files.loadSettings()) {
+        qCWarning(lcWindow).noquote()
+            << "Start-up stopped: no settings file" << files.settingsPath();
         boxes_->warning(this, FileCommands::missingSettingsMessage());
         startUpEnded_ = true;
         return;
     }
+    recoverReadings();
     showRecentFiles();
     session_.LinkPort = 5;
     session_.chart().setPointsPerPage(100); // at most 100 points a page
@@ -168,7 +174,30 @@ void TFrmTest::connectSession() {
         [this](const QString& text) { boxes_->information(this, text); });
 }
 
+void TFrmTest::recoverReadings() {
+    // Readings a crashed run left in its journal are saved without a question and listed
+    // first, ready to open.
+    const JournalRecovery found = session_.recoverJournals(QDateTime::currentDateTime());
+    for (const QString& table : found.tables)
+        session_.files().listFirst(table);
+    if (!found.tables.isEmpty()) {
+        boxes_->information(
+            this, QStringLiteral("The readings of a recording that did not end normally were "
+                                 "saved as %1. It heads the list of recent files in the File "
+                                 "menu.")
+                      .arg(QDir::toNativeSeparators(found.tables.join(QStringLiteral(", ")))));
+    }
+    if (!found.errors.isEmpty())
+        boxes_->error(this, found.errors.join(QLatin1Char('\n')));
+    if (const Status s = session_.startJournal(); !s) {
+        qCWarning(lcWindow).noquote() << s.error();
+        session_.link().log(s.error());
+    }
+}
+
 void TFrmTest::closeEvent(QCloseEvent* event) {
+    // Every ending through the window (the exits, the close box) is a normal one.
+    session_.finishJournal();
     session_.endLink();
     QMainWindow::closeEvent(event);
 }

@@ -119,6 +119,8 @@ public:
 protected:
     // Every way the window closes (the close box, the exits, a stop signal) ends the link.
     void closeEvent(QCloseEvent* event) override;
+    // Start-up: saves the readings of unfinished recordings, then journals this one.
+    void recoverReadings();
 
 private:
     // The report commands, the Print Style dialog, the stored-readings window and the store
