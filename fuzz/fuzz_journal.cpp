@@ -1,0 +1,22 @@
+// Input: a recording journal as a crashed run may leave it: cut short, damaged or foreign.
+#include "recording/recording_journal.h"
+
+#include <QByteArrayView>
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const kx::JournalContents c =
+        kx::parseJournal(QByteArrayView(data, static_cast<qsizetype>(size)));
+    if (!c.recognised && !c.readings.empty())
+        __builtin_trap();
+    if (c.damagedLines < 0)
+        __builtin_trap();
+    for (const kx::RecordingJournal::Reading& r : c.readings) {
+        // A time of day, when there is one.
+        if (r.msOfDay && (*r.msOfDay < 0 || *r.msOfDay >= 86400000))
+            __builtin_trap();
+    }
+    return 0;
+}
