@@ -183,9 +183,9 @@ void TFrmTest::recoverReadings() {
     if (!found.tables.isEmpty()) {
         boxes_->information(
             this, QStringLiteral("The readings of a recording that did not end normally were "
-                                 "saved as %1. It heads the list of recent files in the File "
-                                 "menu.")
-                      .arg(QDir::toNativeSeparators(found.tables.join(QStringLiteral(", ")))));
+                                 "saved as\n\n%1\n\nIt heads the list of recent files in the "
+                                 "File menu.")
+                      .arg(QDir::toNativeSeparators(found.tables.join(QLatin1Char('\n')))));
     }
     if (!found.errors.isEmpty())
         boxes_->error(this, found.errors.join(QLatin1Char('\n')));
