@@ -128,8 +128,9 @@ TEST(ReportPagination, TheSummaryFollowsTheLastRecordOrTakesANewPage) {
     // 91.3 mm of summary fits under 23 rows, not under 24.
     ReportPagination fits(l, 23);
     ASSERT_EQ(fits.pageCount(), 1);
-    EXPECT_TRUE(hasSummary(fits.page(0)));
-    const PlacedBand* summary = placed(fits.page(0), BandKind::Summary);
+    const ReportPage fitting = fits.page(0);
+    EXPECT_TRUE(hasSummary(fitting));
+    const PlacedBand* summary = placed(fitting, BandKind::Summary);
     EXPECT_NEAR(summary->top, 10.6 + 0.3 + 10.6 + 23 * 6.6, 1e-9);
 
     ReportPagination spills(l, 24);
