@@ -331,7 +331,10 @@ ChartModel::Extremes ChartModel::scan(qint64 first, qint64 end) const {
 
 ChartTrace ChartModel::trace(int columns) const {
     ChartTrace t;
-    const auto [first, end] = pageRows();
+    // Named apart, not bound together: the lambdas below capture them.
+    const std::pair<qint64, qint64> rows = pageRows();
+    const qint64 first = rows.first;
+    const qint64 end = rows.second;
     const double fullSpan = perPage_ >= 1 ? perPage_ - 1 : 0;
     if (readingCount() == 0 || first >= end) {
         t.runs = {{kSamplePoint}};
