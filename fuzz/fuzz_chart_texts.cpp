@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view all(reinterpret_cast<const char*>(data), size);
     const std::size_t cut = all.find('\0');
     const std::string_view value = all.substr(0, cut);
-    const std::string_view unit = cut == std::string_view::npos ? std::string_view()
-                                                                : all.substr(cut + 1);
+    const std::string_view unit =
+        cut == std::string_view::npos ? std::string_view() : all.substr(cut + 1);
     if (const std::optional<double> n = kx::readingNumber(value, unit); n && !std::isfinite(*n))
         __builtin_trap();
     const kx::Result<int> perPage =
