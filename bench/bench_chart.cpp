@@ -1,6 +1,7 @@
 // The chart over large recordings: a redraw with a million readings on one page, page changes
 // in a table of ten million, the cost of an append while the chart is on screen, and the
 // memory the chart holds beside the table. Prints its figures against the targets.
+#include "bench_support.h"
 #include "common/ui/message_boxes.h"
 #include "recording/chart_model.h"
 #include "recording/readings_schema.h"
@@ -19,12 +20,7 @@
 
 namespace {
 
-long residentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * 4;
-}
+using kxbench::residentKiB;
 
 // Readings that wander over a few thousand texts, with an overload now and then.
 struct Feeder {

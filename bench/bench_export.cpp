@@ -1,6 +1,7 @@
 // Saving a recording at the "Limitless" ceiling: ten million readings written as the text
 // export and as a keyed Paradox copy, with the memory the text export takes on top of the
 // table's own. Usage: bench_export [records] [folder]
+#include "bench_support.h"
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "recording/table_export.h"
@@ -34,12 +35,7 @@ long peakKiB() {
     return -1;
 }
 
-long residentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * 4;
-}
+using kxbench::residentKiB;
 
 // Starts a new peak at the present resident size.
 bool resetPeak() {

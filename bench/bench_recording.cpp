@@ -1,5 +1,6 @@
 // Recording at the "Limitless" ceiling: ten million readings appended through the recording
 // rules into the live table without the link, then the grid scrolled to its end and painted.
+#include "bench_support.h"
 #include "common/ui/message_boxes.h"
 #include "display/reading_texts.h"
 #include "recording/readings_schema.h"
@@ -21,12 +22,7 @@
 
 namespace {
 
-long residentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * 4;
-}
+using kxbench::residentKiB;
 
 } // namespace
 

@@ -1,6 +1,7 @@
 // Reports at size: a 100,000-record data report written as PDF (time, and resident memory as
 // the pages go by, which must stay flat), then the preview of a 10,000,000-record table:
 // opening it and turning pages.
+#include "bench_support.h"
 #include "common/ui/message_boxes.h"
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
@@ -24,12 +25,7 @@
 
 namespace {
 
-long residentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return resident * 4;
-}
+using kxbench::residentKiB;
 
 // n readings of the live kind, as loaded from a file (the quick way in).
 void fill(kx::ReadingsTable& t, qint64 n) {

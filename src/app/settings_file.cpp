@@ -1,7 +1,7 @@
 #include "app/settings_file.h"
 
 #include "common/cp936.h"
-#include "common/file_kind.h"
+#include "common/regular_file.h"
 
 #include <QDir>
 #include <QFile>

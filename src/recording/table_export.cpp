@@ -1,6 +1,6 @@
 #include "recording/table_export.h"
 
-#include "common/file_kind.h"
+#include "common/regular_file.h"
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
