@@ -11,7 +11,7 @@ JOBS      ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 # Debian 12 packages the program, its tests and its demo need.
-PACKAGES = build-essential cmake pkg-config \
+PACKAGES = build-essential cmake pkg-config ccache \
            qt6-base-dev libqt6opengl6-dev qt6-charts-dev qt6-svg-dev libgl-dev \
            libudev-dev libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev \
            fonts-liberation2 xvfb xauth udev poppler-utils
