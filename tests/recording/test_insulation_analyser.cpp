@@ -514,3 +514,46 @@ TEST(InsulationResults, TablesOfOtherProgramsAndDamagedValuesDoNotHurt) {
         EXPECT_FALSE(t.reasons.isEmpty());
     }
 }
+
+TEST(InsulationResults, FieldsOfOtherTypes) {
+    using T = px::FieldType;
+    // Times as timestamps (a date and a time) and numbers as Number fields: read alike.
+    std::vector<px::FieldDef> fields = {{"No", T::Number, 8},      {"Time", T::Timestamp, 8},
+                                        {"Value", T::Alpha, 16},   {"Unit", T::Alpha, 8},
+                                        {"V_Range", T::Alpha, 24}, {"I_Range", T::Alpha, 16}};
+    RecordStore s;
+    s.reset(fields);
+    const double day = 739'000.0 * px::kMsPerDay; // some day in the 2020s
+    for (int i = 0; i <= 140; ++i) {
+        auto [value, unit] = kxtest::meterText(absorption(i * 0.5));
+        s.append({{true, 0, static_cast<double>(i + 1), {}},
+                  {true, 0, day + 3'600'000 + i * 500.0, {}},
+                  {true, 0, 0, value},
+                  {true, 0, 0, unit},
+                  {true, 0, 0, kIr2500},
+                  {true, 0, 0, "PI"}});
+    }
+    const auto tests = findInsulationTests(s).value();
+    ASSERT_EQ(tests.size(), 1u);
+    EXPECT_EQ(tests[0].last, 141);
+    EXPECT_EQ(startText(tests[0].startMs), "01:00:00.000");
+    EXPECT_DOUBLE_EQ(*tests[0].r60, shown(60));
+
+    // Fields of types no readings table has, holding anything: no tests, no harm.
+    fields = {{"No", T::Number, 8},   {"Time", T::Timestamp, 8}, {"Value", T::Long, 4},
+              {"Unit", T::Number, 8}, {"V_Range", T::Date, 4},   {"I_Range", T::Logical, 1}};
+    s.reset(fields);
+    const double odd[] = {std::nan(""), 1e300, -1e300, -5, 0, 1e18};
+    for (int i = 0; i < 60; ++i) {
+        const double x = odd[i % 6];
+        s.append({{i % 7 != 0, i, x, {}},
+                  {true, 0, i % 2 ? x : day + i * 500.0, {}},
+                  {true, i * 1000, 0, {}},
+                  {true, 0, x, {}},
+                  {true, i, 0, {}},
+                  {true, i % 2, 0, {}}});
+    }
+    const auto none = findInsulationTests(s);
+    ASSERT_TRUE(none.ok());
+    EXPECT_TRUE(none.value().empty());
+}
