@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 namespace kx {
 namespace {
