@@ -19,7 +19,7 @@ namespace {
 std::vector<std::string> demoFrames() {
     const kx::DemoScript script;
     std::vector<std::string> out;
-    for (std::int64_t t = 0; t < kx::DemoScript::cycleUs(); t += 500000)
+    for (std::int64_t t = 0; t < script.cycleUs(); t += 500000)
         if (const auto f = script.frameAt(t))
             out.push_back(kx::frameHex(*f));
     return out;

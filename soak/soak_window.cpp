@@ -70,17 +70,10 @@ bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 60000) {
     return true;
 }
 
-// The demonstration readings without the meter's silent stretch, so that the link never falls
-// idle, one frame each 108 ms of cable time: the 92 ms a frame takes at 2400 baud and one
-// report without payload after it, so that every frame ends on its own.
+// The demonstration readings, without the silent stretch so that the link never falls idle,
+// one frame each 108 ms of cable time: the 92 ms a frame takes at 2400 baud and one report
+// without payload after it, so that every frame ends on its own.
 constexpr std::int64_t kFramePeriodUs = 108000;
-
-std::optional<kx::MeterFrame> scriptAt(const kx::DemoScript& demo, std::int64_t tUs) {
-    for (std::int64_t t = tUs;; t += 500000) {
-        if (std::optional<kx::MeterFrame> f = demo.frameAt(t % kx::DemoScript::cycleUs()))
-            return f;
-    }
-}
 
 } // namespace
 
@@ -132,7 +125,8 @@ int main(int argc, char** argv) {
 
         auto cable = std::make_shared<kx::SimUsbSerialCable>(
             std::make_unique<kx::SimulatedCable>(
-                [demo = kx::DemoScript()](std::int64_t t) { return scriptAt(demo, t); },
+                [demo = kx::DemoScript(kx::DemoScript::Options{.silentStretch = false})](
+                    std::int64_t t) { return demo.frameAt(t); },
                 kFramePeriodUs),
             kx::CableClock::Virtual);
         // Ten frames of reports at a time.

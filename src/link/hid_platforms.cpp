@@ -15,9 +15,9 @@ std::shared_ptr<HidPlatform> makeSystemPlatform() {
     return std::make_shared<LinuxHidPlatform>();
 }
 
-std::shared_ptr<HidPlatform> makeDemoMeterPlatform() {
+std::shared_ptr<HidPlatform> makeDemoMeterPlatform(DemoScript::Options options) {
     auto meter = std::make_unique<SimulatedCable>(
-        [script = DemoScript()](std::int64_t t) { return script.frameAt(t); });
+        [script = DemoScript(options)](std::int64_t t) { return script.frameAt(t); });
     return makeDemoPlatform(std::move(meter));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/hid_platform.h"
+#include "link/meter_simulator.h"
 
 #include <memory>
 
@@ -11,6 +12,6 @@ namespace kx {
 std::shared_ptr<HidPlatform> makeSystemPlatform();
 // A bus with one "USB to Serial" cable on the real clock, fed by the simulated meter's
 // demonstration script.
-std::shared_ptr<HidPlatform> makeDemoMeterPlatform();
+std::shared_ptr<HidPlatform> makeDemoMeterPlatform(DemoScript::Options options = {});
 
 } // namespace kx

@@ -302,12 +302,27 @@ namespace {
 
 constexpr std::int64_t kSec = 1000000;
 
-const std::vector<DemoScript::Stretch> kStretches = {
-    {0, 16 * kSec, "500 V insulation test"},    {16 * kSec, 34 * kSec, "timed 1000 V test"},
-    {34 * kSec, 40 * kSec, "PI result"},        {40 * kSec, 46 * kSec, "COMP test passed"},
-    {46 * kSec, 50 * kSec, "COMP test failed"}, {50 * kSec, 56 * kSec, "DC voltage"},
-    {56 * kSec, 62 * kSec, "AC voltage"},       {62 * kSec, 88 * kSec, "meter silent"},
+// The parts of the cycle, in order, with their lengths in seconds.
+enum class Part { Ir500, PiTest, DarTest, Timed1000, PiResult, CompGood, CompNg, DcV, AcV, Silent };
+struct PartSpec {
+    Part part;
+    int seconds;
+    std::string_view name;
 };
+constexpr std::array<PartSpec, 10> kParts = {{
+    {Part::Ir500, 16, "500 V insulation test"},
+    // Ten minutes and three seconds: the last reading stays on the display after the timer
+    // stops at 10:00.
+    {Part::PiTest, 603, "PI test"},
+    {Part::DarTest, 63, "1-minute test"},
+    {Part::Timed1000, 18, "timed 1000 V test"},
+    {Part::PiResult, 6, "PI result"},
+    {Part::CompGood, 6, "COMP test passed"},
+    {Part::CompNg, 4, "COMP test failed"},
+    {Part::DcV, 6, "DC voltage"},
+    {Part::AcV, 6, "AC voltage"},
+    {Part::Silent, 26, "meter silent"},
+}};
 
 void showResistance(MeterDisplay& d, double ohms) {
     auto [text, unit] = formatResistance(ohms);
@@ -324,11 +339,23 @@ double wobble(std::int64_t tUs) {
 
 } // namespace
 
-std::int64_t DemoScript::cycleUs() {
-    return kStretches.back().endUs;
+DemoScript::DemoScript(Options options) {
+    std::int64_t at = 0;
+    for (const PartSpec& p : kParts) {
+        if (p.part == Part::Silent && !options.silentStretch)
+            continue;
+        const std::int64_t end = at + p.seconds * kSec;
+        stretches_.push_back({at, end, p.name});
+        at = end;
+    }
 }
-const std::vector<DemoScript::Stretch>& DemoScript::stretches() {
-    return kStretches;
+
+double DemoScript::piTestOhms(double s) {
+    return 4e9 * (1.0 - 0.83 * std::exp(-s / 200.0) - 0.17 * std::exp(-s / 2.0));
+}
+
+double DemoScript::darTestOhms(double s) {
+    return 500e6 * (1.0 - 0.8 * std::exp(-s / 60.0) - 0.2 * std::exp(-s / 1.5));
 }
 
 std::optional<MeterDisplay> DemoScript::displayAt(std::int64_t tUs) const {
@@ -336,47 +363,67 @@ std::optional<MeterDisplay> DemoScript::displayAt(std::int64_t tUs) const {
     if (t < 0)
         t += cycleUs();
     std::size_t which = 0;
-    while (which + 1 < kStretches.size() && t >= kStretches[which].endUs)
+    while (which + 1 < stretches_.size() && t >= stretches_[which].endUs)
         ++which;
-    const double s = static_cast<double>(t - kStretches[which].startUs) / kSec;
+    const double s = static_cast<double>(t - stretches_[which].startUs) / kSec;
+    // Stretches are kept in the order of kParts, less the silent one when it is left out.
+    const Part part = kParts[which].part;
 
     MeterDisplay d;
     d.memory = 5;
     d.battery = 3;
-    switch (which) {
-    case 0: // 500 V: charging the insulation, the reading climbs from 0 to ~480 MΩ
+    switch (part) {
+    case Part::Ir500: // 500 V: charging the insulation, the reading climbs from 0 to ~480 MΩ
         d.function = MeterFunction::Ir500;
         d.testing = true;
         showResistance(d, 480e6 * (1.0 - std::exp(-s / 3.0)));
         break;
-    case 1: // timed 1000 V test, the timer counting up
+    case Part::PiTest: { // ten minutes at 2500 V, the timer counting to 10:00
+        const double running = std::min(s, 600.0);
+        d.function = MeterFunction::Ir2500;
+        d.testing = s < 600.0;
+        d.mode = MeterMode::Pi;
+        d.timerSeconds = static_cast<int>(running);
+        showResistance(d, piTestOhms(running));
+        break;
+    }
+    case Part::DarTest: { // one minute at 500 V, timed
+        const double running = std::min(s, 60.0);
+        d.function = MeterFunction::Ir500;
+        d.testing = s < 60.0;
+        d.mode = MeterMode::Timed;
+        d.timerSeconds = static_cast<int>(running);
+        showResistance(d, darTestOhms(running));
+        break;
+    }
+    case Part::Timed1000: // timed 1000 V test, the timer counting up
         d.function = MeterFunction::Ir1000;
         d.testing = true;
         d.mode = MeterMode::Timed;
         d.timerSeconds = static_cast<int>(s);
         showResistance(d, 2.4e9 * (1.0 - std::exp(-(s + 1.0) / 5.0)));
         break;
-    case 2: // polarisation index after a 10-minute test
+    case Part::PiResult: // polarisation index after a 10-minute test
         d.function = MeterFunction::Ir1000;
         d.mode = MeterMode::Pi;
         d.reading = "3.42";
         d.timerSeconds = 600;
         break;
-    case 3: // comparator: 250 MΩ against a 100 MΩ limit
+    case Part::CompGood: // comparator: 250 MΩ against a 100 MΩ limit
         d.function = MeterFunction::Ir500;
         d.testing = true;
         d.mode = MeterMode::CompGood;
         d.compLimitMOhm = 100;
         showResistance(d, 250.0e6 + 2.0e6 * wobble(t));
         break;
-    case 4: // comparator: 52 MΩ fails the limit
+    case Part::CompNg: // comparator: 52 MΩ fails the limit
         d.function = MeterFunction::Ir500;
         d.testing = true;
         d.mode = MeterMode::CompNg;
         d.compLimitMOhm = 100;
         showResistance(d, 52.34e6 + 0.2e6 * wobble(t));
         break;
-    case 5: { // DC voltage
+    case Part::DcV: { // DC voltage
         d.function = MeterFunction::DcV;
         char buf[16];
         std::snprintf(buf, sizeof buf, "%.2f", 12.6 + 0.05 * wobble(t));
@@ -384,7 +431,7 @@ std::optional<MeterDisplay> DemoScript::displayAt(std::int64_t tUs) const {
         d.unit = MeterUnit::V;
         break;
     }
-    case 6: { // AC voltage
+    case Part::AcV: { // AC voltage
         d.function = MeterFunction::AcV;
         char buf[16];
         std::snprintf(buf, sizeof buf, "%.1f", 230.4 + 0.6 * wobble(t));
@@ -392,7 +439,7 @@ std::optional<MeterDisplay> DemoScript::displayAt(std::int64_t tUs) const {
         d.unit = MeterUnit::V;
         break;
     }
-    default:
+    case Part::Silent:
         return std::nullopt;
     }
     return d;

@@ -97,9 +97,11 @@ private:
 };
 
 // A demonstration cycle of realistic readings: a 500 V insulation test rising from 0 to
-// hundreds of MΩ, a timed 1000 V test with its timer counting, a PI result, a COMP test that
-// passes and one that fails, DC and AC voltage readings, then a silent stretch in which the
-// meter sends nothing.
+// hundreds of MΩ; a 10-minute PI test at 2500 V whose resistance rises by dielectric
+// absorption from MΩ into GΩ (polarization index about 2.5), its timer counting; a 1-minute
+// timed test at 500 V for the absorption ratio; a short timed 1000 V test; a PI result; a COMP
+// test that passes and one that fails; DC and AC voltage readings. The meter never falls
+// silent unless asked to.
 class DemoScript {
 public:
     struct Stretch {
@@ -107,13 +109,30 @@ public:
         std::int64_t endUs;
         std::string_view name;
     };
+    struct Options {
+        // Ends each cycle with 26 s in which the meter sends nothing: long enough for the
+        // link's watchdog to drop the connection.
+        bool silentStretch = false;
+    };
+
+    DemoScript() : DemoScript(Options{}) {}
+    explicit DemoScript(Options options);
 
     // What the meter shows at time tUs into the script (it repeats); none while silent.
     std::optional<MeterDisplay> displayAt(std::int64_t tUs) const;
     std::optional<MeterFrame> frameAt(std::int64_t tUs) const;
 
-    static std::int64_t cycleUs();
-    static const std::vector<Stretch>& stretches();
+    std::int64_t cycleUs() const { return stretches_.back().endUs; }
+    const std::vector<Stretch>& stretches() const { return stretches_; }
+
+    // The resistance the PI test shows `s` seconds after it started: a fast charging rise and
+    // a slow absorption one, R(600 s) / R(60 s) about 2.5.
+    static double piTestOhms(double s);
+    // The resistance of the 1-minute test, R(60 s) / R(30 s) about 1.37.
+    static double darTestOhms(double s);
+
+private:
+    std::vector<Stretch> stretches_;
 };
 
 } // namespace kx

@@ -341,20 +341,18 @@ TEST(SimulatedCable, ReceiverAndDecoderGiveBackTheDescriptions) {
     }
 }
 
-TEST(DemoScript, CoversTheTestsAndFallsSilent) {
+TEST(DemoScript, CoversTheTestsAndNeverFallsSilent) {
     const DemoScript script;
-    const auto& parts = DemoScript::stretches();
+    const auto& parts = script.stretches();
     ASSERT_FALSE(parts.empty());
     EXPECT_EQ(parts.front().startUs, 0);
     for (std::size_t i = 1; i < parts.size(); ++i)
         EXPECT_EQ(parts[i].startUs, parts[i - 1].endUs);
-    EXPECT_EQ(parts.back().endUs, DemoScript::cycleUs());
+    EXPECT_EQ(parts.back().endUs, script.cycleUs());
 
-    // The last stretch: at least 25 s without a single frame.
-    const auto& silent = parts.back();
-    EXPECT_GE(silent.endUs - silent.startUs, 25000000);
-    for (std::int64_t t = silent.startUs; t < silent.endUs; t += 500000)
-        EXPECT_FALSE(script.frameAt(t)) << t;
+    // Not a single half second without a frame: the link's watchdog never trips.
+    for (std::int64_t t = 0; t < script.cycleUs(); t += 500000)
+        ASSERT_TRUE(script.frameAt(t)) << t;
 
     // The 500 V test climbs from nothing to hundreds of MΩ.
     const auto first = script.displayAt(0);
@@ -364,25 +362,62 @@ TEST(DemoScript, CoversTheTestsAndFallsSilent) {
     EXPECT_EQ(later->unit, MeterUnit::MOhm);
     EXPECT_GE(std::stod(later->reading), 300.0);
 
-    // The timed test's timer counts.
-    const auto t1 = script.displayAt(parts[1].startUs + 2000000);
-    const auto t2 = script.displayAt(parts[1].startUs + 7000000);
+    // The PI test starts within the first minute and lasts ten minutes, the timer counting
+    // to 10:00 and the reading ranging up from MΩ to GΩ.
+    const auto& pi = parts[1];
+    EXPECT_LT(pi.startUs, 60000000);
+    EXPECT_GE(pi.endUs - pi.startUs, 600000000);
+    EXPECT_LE(pi.endUs, 11 * 60000000LL) << "its result is there within 11 minutes";
+    const auto at = [&](const DemoScript::Stretch& p, double s) {
+        return script.displayAt(p.startUs + static_cast<std::int64_t>(s * 1e6));
+    };
+    EXPECT_EQ(at(pi, 10)->unit, MeterUnit::MOhm);
+    EXPECT_EQ(at(pi, 60)->unit, MeterUnit::GOhm);
+    EXPECT_EQ(at(pi, 125.5)->timerSeconds, 125);
+    EXPECT_EQ(at(pi, 602)->timerSeconds, 600);
+    EXPECT_TRUE(at(pi, 599)->testing);
+    EXPECT_FALSE(at(pi, 601)->testing);
+    // Then a test of at least a minute.
+    EXPECT_GE(parts[2].endUs - parts[2].startUs, 60000000);
+    EXPECT_EQ(at(parts[2], 61)->timerSeconds, 60);
+
+    // The timed 1000 V test's timer counts.
+    const auto t1 = at(parts[3], 2);
+    const auto t2 = at(parts[3], 7);
     ASSERT_TRUE(t1 && t2 && t1->timerSeconds && t2->timerSeconds);
     EXPECT_EQ(*t2->timerSeconds - *t1->timerSeconds, 5);
 
     // Each stretch decodes to its function and mode; the script repeats.
     std::vector<std::string> modes, functions;
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    for (const auto& p : parts) {
         FrameDecoder dec;
-        ASSERT_TRUE(
-            dec.ShowDataKx30(frameHex(*script.frameAt(parts[i].startUs + 100000))).accepted);
+        ASSERT_TRUE(dec.ShowDataKx30(frameHex(*script.frameAt(p.startUs + 100000))).accepted);
         modes.push_back(dec.readingTexts().ModeText);
         functions.push_back(dec.readingTexts().FunctionText);
     }
-    EXPECT_EQ(modes, (std::vector<std::string>{"Continuous", "Timed", "PI", "COMP:GOOD", "COMP:NG",
-                                               "Continuous", "Continuous"}));
-    EXPECT_EQ(functions[1], texts::Ir1000);
-    EXPECT_EQ(functions[5], texts::DcV);
-    EXPECT_EQ(functions[6], texts::AcV);
-    EXPECT_EQ(script.frameAt(DemoScript::cycleUs() + 1000), script.frameAt(1000));
+    EXPECT_EQ(modes,
+              (std::vector<std::string>{"Continuous", "PI", "Timed", "Timed", "PI", "COMP:GOOD",
+                                        "COMP:NG", "Continuous", "Continuous"}));
+    EXPECT_EQ(functions[1], texts::Ir2500);
+    EXPECT_EQ(functions[2], texts::Ir500);
+    EXPECT_EQ(functions[3], texts::Ir1000);
+    EXPECT_EQ(functions[7], texts::DcV);
+    EXPECT_EQ(functions[8], texts::AcV);
+    EXPECT_EQ(script.frameAt(script.cycleUs() + 1000), script.frameAt(1000));
+}
+
+TEST(DemoScript, FallsSilentOnlyWhenAsked) {
+    const DemoScript quiet(DemoScript::Options{.silentStretch = true});
+    const auto& parts = quiet.stretches();
+    ASSERT_EQ(parts.size(), DemoScript().stretches().size() + 1);
+    // The last stretch: at least 25 s without a single frame, enough for the watchdog.
+    const auto& silent = parts.back();
+    EXPECT_EQ(silent.name, "meter silent");
+    EXPECT_GE(silent.endUs - silent.startUs, 25000000);
+    for (std::int64_t t = silent.startUs; t < silent.endUs; t += 500000)
+        EXPECT_FALSE(quiet.frameAt(t)) << t;
+    // Everything before it is the ordinary cycle.
+    for (std::int64_t t = 0; t < silent.startUs; t += 7000000)
+        EXPECT_EQ(quiet.frameAt(t), DemoScript().frameAt(t)) << t;
+    EXPECT_EQ(quiet.frameAt(quiet.cycleUs() + 1000), quiet.frameAt(1000));
 }

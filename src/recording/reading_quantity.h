@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace kx {
+
+// What a recorded reading measures, told by its unit text.
+enum class QuantityKind : unsigned char {
+    Resistance, // "Ω", "kΩ", "MΩ", "GΩ", "TΩ"
+    Voltage,    // "V" (also "mV", "kV")
+    Other,      // no unit, or a unit the meter does not show
+};
+
+struct ReadingQuantity {
+    QuantityKind kind = QuantityKind::Other;
+    // The value in its unit's base: ohms for a resistance (950 MΩ gives 9.5e8), the number as
+    // it stands for anything else. Empty when the value is not a number: blank, dashes, an
+    // overload ("L", "0L", "L0.20"), letters, a second point, or a magnitude no reading has.
+    std::optional<double> base;
+};
+
+// The one reading of a recorded value and unit as a quantity; the results, the exports and
+// anything else that needs the number of a reading go through here. `value` is the meter's
+// digits as recorded: an optional sign, digits and at most one decimal point, blanks around
+// allowed. Texts are code page 936 bytes (the ohm sign is A6 B8; its UTF-8 form is taken too,
+// for tables typed by hand). Never fails: damaged texts give an Other kind or no number.
+ReadingQuantity readingQuantity(std::string_view value, std::string_view unit);
+
+} // namespace kx
