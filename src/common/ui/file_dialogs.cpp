@@ -17,6 +17,8 @@ void addPicturePreview(QFileDialog& d) {
         return;
     auto* preview = new PicturePreview(&d);
     grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1, Qt::AlignTop);
+    // Wider by the preview's column, so the file list keeps its room.
+    d.resize(d.size() + QSize(PicturePreview::kSide + grid->horizontalSpacing(), 0));
     QObject::connect(&d, &QFileDialog::currentChanged, preview,
                      [preview](const QString& path) { preview->showFile(path); });
     if (auto* name = d.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
