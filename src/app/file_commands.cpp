@@ -85,7 +85,11 @@ void FileCommands::setSaveFilter(int filter) {
 }
 
 SaveAsOutcome FileCommands::saveAs(const QString& path, const ExportProgress& progress) {
-    return saveTableAs(session_.liveTable(), path, session_.ExportKind, progress);
+    ReadingsTable& live = session_.liveTable();
+    SaveAsOutcome outcome = saveTableAs(live, path, session_.ExportKind, progress);
+    if (outcome.walkedTable)
+        live.last(); // the grid follows the text export's walk to the last record
+    return outcome;
 }
 
 Status FileCommands::exitPanel() {

@@ -61,7 +61,7 @@ public:
     int saveFilter() const { return saveFilter_; }
     void setSaveFilter(int filter);
     // Saves the live table by the name's rule, with the field names of the session's
-    // ExportKind.
+    // ExportKind. The text export leaves the table (and the grid) on its last record.
     SaveAsOutcome saveAs(const QString& path, const ExportProgress& progress = {});
 
     // The EXIT panel: closes both tables and writes the recent list, one key at a time. A key

@@ -1,18 +1,61 @@
 #include "app/store_commands.h"
 
 #include "app/app_session.h"
+#include "recording/readings_schema.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 namespace kx {
 
+namespace {
+
+bool sameFile(const QString& a, const QString& b) {
+    const QFileInfo fa(a), fb(b);
+    if (fa.exists() && fb.exists())
+        return fa.canonicalFilePath() == fb.canonicalFilePath();
+    return QDir::cleanPath(fa.absoluteFilePath()) == QDir::cleanPath(fb.absoluteFilePath());
+}
+
+} // namespace
+
+QString StoreCommands::liveTableMessage(const QString& path) {
+    return QStringLiteral("%1 is the live readings table, open in the readings grid: it cannot "
+                          "be opened into the stored table as well. Save it under another name "
+                          "(File > Save As) and open that copy.")
+        .arg(QDir::toNativeSeparators(path));
+}
+
 Status StoreCommands::open(const QString& path) {
     ReadingsTable& store = session_.storeTable();
+    const ReadingsTable& live = session_.liveTable();
+    if (live.isOpen() && sameFile(path, live.filePath()))
+        return fail(liveTableMessage(path));
+    // The file the stored table holds already is read again from disk; its own lock must go
+    // first.
+    const bool again = sameFile(path, store.filePath());
+    if (again)
+        store.close();
+
+    // The chosen file opens on the side: until it has, the stored table keeps what it holds.
+    ReadingsTable incoming;
+    incoming.setTableName(path);
+    if (Status s = incoming.open(); !s)
+        return s;
+    if (Result<ReadingsFieldMap> m = readingsFieldMap(incoming.fields(), path, true); !m)
+        return m.status();
+
+    const bool wasOpen = store.isOpen();
     store.close();
-    if (session_.storeIsDefault()) {
-        if (Status s = store.emptyTable(); !s)
+    if (session_.storeIsDefault() && !again) {
+        if (Status s = store.emptyTable(); !s) {
+            if (wasOpen)
+                (void)store.open();
             return s;
+        }
     }
-    store.setTableName(path);
-    return store.open();
+    store.takeOver(incoming);
+    return {};
 }
 
 Result<bool> StoreCommands::hasRecords() const {
@@ -43,7 +86,11 @@ void StoreCommands::beginSave() {
 }
 
 SaveAsOutcome StoreCommands::save(const QString& path, const ExportProgress& progress) {
-    return saveTableAs(session_.storeTable(), path, session_.ExportKind, progress);
+    ReadingsTable& store = session_.storeTable();
+    SaveAsOutcome outcome = saveTableAs(store, path, session_.ExportKind, progress);
+    if (outcome.walkedTable)
+        store.last();
+    return outcome;
 }
 
 } // namespace kx

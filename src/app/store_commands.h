@@ -16,10 +16,14 @@ class StoreCommands {
 public:
     explicit StoreCommands(AppSession& session) : session_(session) {}
 
-    // Opens a table file into the stored table. The file it held before is emptied first only
-    // when that is its default file; a data file the user opened into it earlier keeps its
-    // records. A file that cannot be opened leaves the stored table closed, with the reason.
+    // Opens a table file into the stored table. The chosen file is opened first; only then
+    // does the stored table leave the file it held, emptying it when that is its default
+    // file (a data file the user opened into it earlier keeps its records, and so does the
+    // default file when it is the one chosen). A file that cannot be opened, or whose fields
+    // are not those of a readings table, leaves the stored table as it was, with the reason.
+    // The live table's own file is refused while the live table is open on it.
     Status open(const QString& path);
+    static QString liveTableMessage(const QString& path);
 
     // Whether Delete all has anything to remove; fails on a closed table.
     Result<bool> hasRecords() const;
@@ -30,9 +34,10 @@ public:
     // Save: the writers are told they have the stored table's fields before the dialog shows.
     void beginSave();
     // Saves the stored table by the Save As rule, with the writers of Save As: a name ending
-    // exactly in ".db" gets a keyed copy (on "SNo"), any other name the tab-separated text. A
-    // closed table is read from its file for the copy and stays closed; as text it fails with
-    // the closed-table message and writes nothing.
+    // exactly in ".db" gets a keyed copy (on its first field, the record number), any other
+    // name the tab-separated text, which leaves the table on its last record. A closed table
+    // is read from its file for the copy and stays closed; as text it fails with the
+    // closed-table message and writes nothing.
     SaveAsOutcome save(const QString& path, const ExportProgress& progress = {});
 
 private:

@@ -229,9 +229,11 @@ void ChartModel::BtFillClick(bool fillTicked) {
 
 void ChartModel::BtNewClick(bool fillTicked) {
     start_ = table_.rowCount();
-    ShowSeries(kAreaSeries);
-    ShowSeries(fillTicked ? kAreaSeries : kLineSeries);
-    keepPageInRange();
+    // The series are switched as ShowSeries does, but the page stays where it was, even past
+    // the single page now left, and so do the label and the buttons: the page buttons bring
+    // the chart back into range.
+    active_ = kAreaSeries;
+    active_ = fillTicked ? kAreaSeries : kLineSeries;
     Q_EMIT changed();
 }
 

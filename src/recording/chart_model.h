@@ -137,7 +137,8 @@ public:
     // The Fill switch: ticked shows the area series, unticked the line series.
     void BtFillClick(bool fillTicked);
     // Clear: back to the sample point, the area series shown first and then the one the
-    // Fill switch chooses. Page, points per page, label and buttons stay.
+    // Fill switch chooses. Page, points per page, label and buttons stay as they are; a page
+    // past the one page left shows the sample point until the page buttons move.
     void BtNewClick(bool fillTicked);
 
     // Table rows [first, end) of the page shown.

@@ -9,6 +9,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace kx {
 namespace {
 
@@ -94,6 +96,32 @@ void ReadingsTable::close() {
     open_ = false;
     lock_.reset();
     clearRecords();
+}
+
+void ReadingsTable::takeOver(ReadingsTable& other) {
+    close();
+    Q_EMIT aboutToReset();
+    Q_EMIT other.aboutToReset();
+    std::swap(store_, other.store_); // `other` gets this table's records: none, it is closed
+    tableName_ = other.tableName_;
+    scratch_ = other.scratch_;
+    open_ = other.open_;
+    lock_ = std::move(other.lock_);
+    other.open_ = false;
+    other.scratch_ = false;
+    for (ReadingsTable* t : {this, &other}) {
+        t->cursor_ = 0;
+        t->appending_ = false;
+        t->draft_.assign(t->store_.fields().size(), RecordStore::Cell{});
+    }
+    Q_EMIT other.didReset();
+    Q_EMIT didReset();
+}
+
+void ReadingsTable::last() {
+    cursor_ = std::max<qint64>(0, rowCount() - 1);
+    if (rowCount() > 0)
+        Q_EMIT currentMoved(cursor_);
 }
 
 Status ReadingsTable::emptyTable() {

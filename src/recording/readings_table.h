@@ -46,6 +46,10 @@ public:
     void openScratch(std::vector<px::FieldDef> fields);
     // Pending records are discarded; the file stays as it was.
     void close();
+    // Takes over what `other` holds (its file, structure, records and lock) as if it had been
+    // opened here, which closes this table first; `other` is left closed and empty. Lets a
+    // command open a file on the side and switch to it only once it has opened.
+    void takeOver(ReadingsTable& other);
     bool isOpen() const { return open_; }
     // Removes every record from the table file, keeping its structure. The table must be
     // closed (it works on the file by name).
@@ -76,12 +80,15 @@ public:
     // The stored records, for copies and fast readers.
     const RecordStore& records() const { return store_; }
 
-    // Browsing in table order.
+    // Browsing in table order. The grids follow the current record when a walk leaves it
+    // somewhere (currentMoved).
     Status first();
     void next() { ++cursor_; }
     bool eof() const { return cursor_ >= rowCount(); }
     qint64 cursor() const { return cursor_; }
     void setCursor(qint64 row) { cursor_ = row; }
+    // The last record becomes the current one, where a walk over the whole table ends.
+    void last();
 
     // Deletes one record; the others keep their numbers.
     Status deleteRecord(qint64 row);
@@ -106,6 +113,8 @@ Q_SIGNALS:
     void rowAppended(qint64 row);
     void rowAboutToBeRemoved(qint64 row);
     void rowRemoved(qint64 row);
+    // A walk left `row` as the current record.
+    void currentMoved(qint64 row);
 
 private:
     Status checkOpen() const;

@@ -61,4 +61,11 @@ void ReadingsTableModel::setColumnTitle(int column, const QString& title) {
     Q_EMIT headerDataChanged(Qt::Horizontal, column, column);
 }
 
+void ReadingsTableModel::clearColumnTitles() {
+    if (titles_.isEmpty())
+        return;
+    titles_.clear();
+    Q_EMIT headerDataChanged(Qt::Horizontal, 0, std::max(0, columnCount() - 1));
+}
+
 } // namespace kx

@@ -21,6 +21,8 @@ public:
 
     // Column titles that differ from the field names ("V_Range" shown as "Function").
     void setColumnTitle(int column, const QString& title);
+    // Back to the field names, for a table whose fields lie elsewhere.
+    void clearColumnTitles();
 
     ReadingsTable& table() const { return table_; }
 

@@ -1,10 +1,12 @@
 #include "recording/table_export.h"
 
+#include "common/cp936.h"
 #include "common/regular_file.h"
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
 #include "recording/field_text.h"
+#include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 
 #include <QDir>
@@ -110,16 +112,10 @@ private:
     QMetaObject::Connection connections_[2];
 };
 
-// The field indexes of an export kind, or the engine's message for a missing one.
-Result<std::array<int, 6>> exportFields(const ReadingsTable& table, int exportKind) {
-    std::array<int, 6> out{};
-    const std::array<const char*, 6> names = exportFieldNames(exportKind);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        out[i] = table.fieldIndex(names[i]);
-        if (out[i] < 0)
-            return fail(QStringLiteral("Field '%1' not found").arg(QString::fromLatin1(names[i])));
-    }
-    return out;
+// The six fields a save writes, matched by name or else by position and kind, or the
+// message that the table holds no readings.
+Result<ReadingsFieldMap> exportFields(const ReadingsTable& table, int exportKind) {
+    return readingsFieldMap(table.fields(), table.filePath(), exportKind == 2);
 }
 
 // The grid's text of one field, without a detour through a value object for the kinds a
@@ -191,9 +187,7 @@ const char* exportFormatName(ExportFormat format) {
 }
 
 std::array<const char*, 6> exportFieldNames(int exportKind) {
-    if (exportKind == 2)
-        return {"SNo", "STime", "SValue", "SUnit", "SV_Range", "SI_Range"};
-    return {"No", "Time", "Value", "Unit", "V_Range", "I_Range"};
+    return readingsFieldNames(exportKind == 2);
 }
 
 Status checkExportTarget(const QString& path) {
@@ -220,14 +214,16 @@ Status SaveToDB(const ReadingsTable& table, const QString& path, int exportKind,
             return s;
         source = opened.get();
     }
-    const char* keyName = exportKind == 2 ? "SNo" : "No";
-    const int key = source->fieldIndex(keyName);
-    if (key < 0)
-        return fail(QStringLiteral("Field '%1' not found").arg(QLatin1String(keyName)));
+    // The copy keeps the table's structure and is keyed on its first field, which must be the
+    // record number.
+    Result<ReadingsFieldMap> matched = exportFields(*source, exportKind);
+    if (!matched)
+        return matched.status();
+    const int key = matched.value()[static_cast<std::size_t>(ReadingsField::Number)];
     if (key != 0)
         return fail(QStringLiteral("Field '%1' is not the first field: the primary index "
                                    "cannot be built on it")
-                        .arg(QLatin1String(keyName)));
+                        .arg(fromCp936(source->fields()[static_cast<std::size_t>(key)].name)));
 
     const RecordStore& store = source->records();
     const std::vector<px::FieldDef>& fields = store.fields();
@@ -280,7 +276,7 @@ Status SaveToText(const ReadingsTable& table, const QString& path, int exportKin
                   const ExportProgress& progress) {
     if (!table.isOpen())
         return fail(ReadingsTable::closedMessage());
-    Result<std::array<int, 6>> fields = exportFields(table, exportKind);
+    Result<ReadingsFieldMap> fields = exportFields(table, exportKind);
     if (!fields)
         return fields.status();
     Result<std::unique_ptr<px::TableLock>> target = claimTarget(path, &table);
@@ -381,6 +377,7 @@ SaveAsOutcome saveTableAs(const ReadingsTable& table, const QString& path, int e
     }
     const Status s = SaveToText(table, path, exportKind, watched);
     o.saved = s.ok();
+    o.walkedTable = !o.cancelled;
     if (o.cancelled && !s)
         return o;
     o.box = SaveAsOutcome::Box::Plain;

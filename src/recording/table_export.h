@@ -22,8 +22,10 @@ class ReadingsTable;
 // it into place only when all of it is written: a failed or cancelled save leaves an existing
 // file of that name as it was and nothing else behind.
 //
-// `exportKind` names the fields read: 1 the live table's (No, Time, Value, Unit, V_Range,
-// I_Range), 2 the stored table's (SNo, STime, ...).
+// The six fields read are found as the grids find them (matchReadingsFields): `exportKind`
+// says whose names are looked for first, 1 the live table's (No, Time, Value, Unit, V_Range,
+// I_Range), 2 the stored table's (SNo, STime, ...); a table with neither set is read by the
+// position and kind of its fields. A table whose fields cannot be matched is not saved.
 
 // Told how far a save has come (done of total records) every few thousand records; returning
 // false cancels the save. The total is fixed when the save starts: records appended while it
@@ -37,7 +39,7 @@ enum class ExportFormat { Paradox, Text };
 ExportFormat exportFormatFor(const QString& path);
 const char* exportFormatName(ExportFormat format); // "paradox" or "text"
 
-// The six fields read for an export kind, in the order they are written.
+// The names looked for first for an export kind, in the order they are written.
 std::array<const char*, 6> exportFieldNames(int exportKind);
 
 // Checks, before any work is done, that a save can go to `path`: a name is given, its folder
@@ -46,7 +48,7 @@ std::array<const char*, 6> exportFieldNames(int exportKind);
 Status checkExportTarget(const QString& path);
 
 // Copies the table, structure and records, into a new Paradox table at `path` with a primary
-// index on its first field, which must be "No" (kind 1) or "SNo" (kind 2). A closed table is
+// index on its first field, which must be the record number. A closed table is
 // read from its file for the copy. Table and index replace an existing pair together or not
 // at all; two records with the same number fail with "Key violation" and write nothing.
 Status SaveToDB(const ReadingsTable& table, const QString& path, int exportKind,
@@ -73,6 +75,9 @@ struct SaveAsOutcome {
     bool cancelled = false;
     ExportFormat format = ExportFormat::Text;
     QString detail; // the writer's own message on failure, for logs and the command line
+    // The text export went through every record (whether or not the file could then be
+    // written): the table's current record is its last one afterwards, as after any walk.
+    bool walkedTable = false;
 };
 SaveAsOutcome saveTableAs(const ReadingsTable& table, const QString& path, int exportKind,
                           const ExportProgress& progress = {});

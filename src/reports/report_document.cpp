@@ -27,6 +27,19 @@ qint64 countForTotal(const ReadingsTable& t) {
     return t.isOpen() ? t.rowCount() : 1;
 }
 
+// The stored-data report looks for the stored table's names first.
+bool storeNamesFirst(ReportKind kind) {
+    return kind == ReportKind::Store;
+}
+
+ReadingsFieldMap fieldsOf(ReportKind kind, const ReadingsTable* t) {
+    ReadingsFieldMap none;
+    none.fill(-1);
+    if (!t || !t->isOpen())
+        return none;
+    return matchReadingsFields(t->fields(), storeNamesFirst(kind)).value_or(none);
+}
+
 // Field texts are mostly plain ASCII; only units carry the two-byte ohm sign.
 QString fieldString(const std::string& bytes) {
     for (const char c : bytes) {
@@ -113,8 +126,9 @@ ReportPage ReportPagination::page(int index) const {
 ReportDocument::ReportDocument(ReportKind kind, const ReadingsTable* table, int pageTotal,
                                QDate date, QString picturePath)
     : layout_(&reportLayout(kind)), table_(layout_->boundToTable ? table : nullptr),
-      records_(table_ ? recordsOf(*table_) : 0), pagination_(*layout_, records_),
-      pageTotal_(pageTotal), date_(date), picturePath_(std::move(picturePath)) {}
+      fields_(fieldsOf(kind, table_)), records_(table_ ? recordsOf(*table_) : 0),
+      pagination_(*layout_, records_), pageTotal_(pageTotal), date_(date),
+      picturePath_(std::move(picturePath)) {}
 
 QString ReportDocument::dateText() const {
     return QLocale::system().toString(date_, QLocale::ShortFormat);
@@ -128,6 +142,9 @@ QString ReportDocument::text(const ReportText& item, const PlacedBand& placed,
     case ReportText::Source::Field:
         if (!table_ || placed.record < 0 || placed.record >= records_)
             return {};
+        if (item.role >= 0 && item.role < kReadingsFieldCount)
+            return fieldString(
+                table_->fieldText(placed.record, fields_[static_cast<std::size_t>(item.role)]));
         return fieldString(table_->fieldText(placed.record, std::string_view(item.field)));
     case ReportText::Source::PrintDate:
         return dateText();
@@ -137,6 +154,12 @@ QString ReportDocument::text(const ReportText& item, const PlacedBand& placed,
         return QString::number(pageTotal_);
     }
     return {};
+}
+
+Status checkReportTable(ReportKind kind, const ReadingsTable& table) {
+    if (!reportLayout(kind).boundToTable || !table.isOpen())
+        return {};
+    return readingsFieldMap(table.fields(), table.filePath(), storeNamesFirst(kind)).status();
 }
 
 ReportDocument prepareDataReport(ReportState& state, const ReadingsTable& live, QDate date) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/result.h"
+#include "recording/readings_schema.h"
 #include "reports/report_layout.h"
 #include "reports/report_state.h"
 
@@ -61,6 +63,8 @@ private:
 // The records are those the table held when the report was made: readings recorded while
 // its preview is open do not move its pages. Field texts are read from the table as each page
 // is drawn, so the table must outlive the document; records it no longer has print empty.
+// The columns are the table's six readings fields, found by name or else by position and kind
+// (matchReadingsFields), so either report prints a table of either kind.
 class ReportDocument {
 public:
     ReportDocument(ReportKind kind, const ReadingsTable* table, int pageTotal, QDate date,
@@ -83,12 +87,18 @@ public:
 private:
     const ReportLayout* layout_;
     const ReadingsTable* table_;
+    ReadingsFieldMap fields_; // -1 where a field is missing
     qint64 records_;
     ReportPagination pagination_;
     int pageTotal_;
     QDate date_;
     QString picturePath_;
 };
+
+// Whether a report of this kind can print `table`: an open table whose fields cannot be
+// matched to the readings fields would print blank pages, so it is refused with the reason.
+// A closed or empty table prints its one empty band.
+Status checkReportTable(ReportKind kind, const ReadingsTable& table);
 
 // The report commands' first steps. The data and stored-data reports compute their page
 // totals here (a closed table counts as one record), immediately before each preview.

@@ -48,10 +48,13 @@ ReportBand columnHeader(double height, std::vector<std::pair<const char*, double
     return b;
 }
 
+// The six readings fields, in their table order.
 ReportBand detail(std::vector<std::pair<const char*, double>> fields) {
     ReportBand b{BandKind::Detail, 6.6, {}, std::nullopt};
-    for (const auto& [name, left] : fields)
+    for (const auto& [name, left] : fields) {
         b.texts.push_back(field(name, left));
+        b.texts.back().role = static_cast<int>(b.texts.size()) - 1;
+    }
     return b;
 }
 

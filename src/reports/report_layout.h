@@ -41,6 +41,9 @@ struct ReportText {
     Source source = Source::Literal;
     QString text;
     QByteArray field;
+    // Field texts: which of the six readings fields (ReadingsField) `field` is, so that a
+    // table of the other kind, whose names differ, prints the same columns.
+    int role = -1;
     double left = 0; // mm
     double top = 0;  // mm
     double points = 10;

@@ -5,7 +5,9 @@
 #include "app/window_fixture.h"
 #include "link/meter_simulator.h"
 #include "paradox/paradox_reader.h"
+#include "recording/readings_table_model.h"
 #include "recording/table_export.h"
+#include "recording/ui/readings_grid.h"
 #include "support/table_files.h"
 
 #include <QAction>
@@ -205,6 +207,25 @@ TEST_F(FilesWindow, SaveAsAsksWithItsFiltersAndTellsTheOutcome) {
     EXPECT_EQ(boxes.shown[1].kind, "error");
     EXPECT_EQ(boxes.shown[1].text, "Key violation");
     EXPECT_EQ(fileBytes(db), before);
+}
+
+TEST_F(FilesWindow, TextSaveAsLeavesTheGridOnTheLastRecord) {
+    start();
+    for (const char* v : {"1", "2", "3", "4"})
+        record(v);
+    auto* grid = win->findChild<ReadingsGrid*>("DBGrid1");
+    ASSERT_NE(grid, nullptr);
+    grid->setCurrentIndex(grid->tableModel()->index(1, 2));
+    // A keyed copy does not walk the table: the grid stays.
+    dialogs.answers.push_back(FileDialogAnswer{tables.path("copy.db"), 0});
+    win->Save_asClick();
+    EXPECT_EQ(grid->currentRecord(), 1);
+    // The text export walks to the end, and the grid with it (in the same column).
+    dialogs.answers.push_back(FileDialogAnswer{tables.path("copy.txt"), 1});
+    win->Save_asClick();
+    EXPECT_EQ(grid->currentRecord(), 3);
+    EXPECT_EQ(grid->currentIndex().column(), 2);
+    EXPECT_EQ(session->liveTable().cursor(), 3);
 }
 
 TEST_F(FilesWindow, CancelledSaveLeavesTheTargetAndSaysNothing) {

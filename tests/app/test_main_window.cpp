@@ -105,10 +105,57 @@ TEST_F(Window, MenuBarHoldsEveryMenuAndItem) {
     EXPECT_TRUE(find<QAction>("set1k")->isChecked());
     EXPECT_FALSE(find<QAction>("set10k")->isChecked());
 
-    // Items whose commands come later do nothing, and nothing breaks.
+    // Each item runs its command on the shown window, which stays open: Open and Save As ask
+    // for a file (the test cancels), nothing fails.
+    win.show();
     for (const char* n : {"New", "Open", "Save_as", "SaveR", "USB", "Clear1"})
         find<QAction>(n)->trigger();
-    EXPECT_FALSE(win.isHidden() && win.isVisible());
+    EXPECT_TRUE(win.isVisible());
+    ASSERT_EQ(dialogs.asked.size(), 2u);
+    EXPECT_FALSE(dialogs.asked[0].confirmOverwrite) << "Open's dialog first";
+    EXPECT_TRUE(dialogs.asked[1].confirmOverwrite) << "then Save As's";
+    for (const auto& b : boxes.shown)
+        EXPECT_NE(b.kind, "error") << b.text.toStdString();
+}
+
+TEST_F(Window, FileMenuShowsBothSeparatorsAroundTheHiddenPrint) {
+    auto* file = find<QMenu>("FileSet1");
+    std::vector<QAction*> separators;
+    for (QAction* a : file->actions()) {
+        if (a->isSeparator() && a->objectName().isEmpty())
+            separators.push_back(a);
+    }
+    ASSERT_EQ(separators.size(), 2u);
+    file->popup(QPoint(0, 0));
+    ASSERT_TRUE(kxtest::waitUntil([&] { return file->isVisible(); }));
+    // Shown one above the other, where Print would be, and Exit below them.
+    const QRect first = file->actionGeometry(separators[0]);
+    const QRect second = file->actionGeometry(separators[1]);
+    EXPECT_FALSE(first.isEmpty());
+    EXPECT_FALSE(second.isEmpty());
+    EXPECT_GT(second.top(), first.top());
+    EXPECT_GT(file->actionGeometry(find<QAction>("Exit")).top(), second.top());
+    EXPECT_TRUE(file->actionGeometry(find<QAction>("FileSep")).isEmpty());
+    file->hide();
+}
+
+TEST_F(Window, StoreRowsSecondButtonSizesTheWindowAndTheChart) {
+    win.show();
+    auto* chart = find("Chtshow");
+    find<QToolButton>("SpeedButton6")->click();
+    QApplication::processEvents();
+    EXPECT_EQ(win.frameGeometry().size(), QSize(755, 538));
+    EXPECT_EQ(chart->geometry(), QRect(18, 612, 361, 278));
+    // The window's client area grows with it, and the taller chart can be scrolled to whole.
+    auto* scroll = find<QScrollArea>("ScrollBox");
+    EXPECT_EQ(scroll->geometry().bottom(), win.height() - 1);
+    EXPECT_GT(scroll->width(), 621);
+    scroll->horizontalScrollBar()->setValue(0);
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    const QRect visible(
+        QPoint(scroll->horizontalScrollBar()->value(), scroll->verticalScrollBar()->value()),
+        scroll->viewport()->size());
+    EXPECT_TRUE(visible.contains(chart->geometry()));
 }
 
 TEST_F(Window, ToolStripAndCaptionPanels) {

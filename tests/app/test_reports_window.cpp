@@ -1,9 +1,11 @@
 #include "app/store_commands.h"
 #include "app/window_fixture.h"
+#include "paradox/paradox_writer.h"
 #include "recording/readings_table_model.h"
 #include "recording/table_file_io.h"
 #include "recording/ui/readings_grid.h"
 #include "reports/report_dialogs.h"
+#include "reports/report_document.h"
 #include "reports/report_fixtures.h"
 #include "reports/ui/report_commands.h"
 #include "reports/ui/store_window.h"
@@ -72,6 +74,14 @@ struct Reports : ::testing::Test {
     QString storedFile(const char* name, int n) {
         ReadingsTable t;
         kxtest::fillReadings(t, n, true);
+        const QString file = path(name);
+        EXPECT_TRUE(saveKeyedCopy(t, file));
+        return file;
+    }
+    // A live-readings table file (No, Time, ...) with n records.
+    QString liveFile(const char* name, int n) {
+        ReadingsTable t;
+        kxtest::fillReadings(t, n);
         const QString file = path(name);
         EXPECT_TRUE(saveKeyedCopy(t, file));
         return file;
@@ -252,12 +262,15 @@ TEST_F(Reports, OpeningIntoTheStoreEmptiesOnlyTheDefaultFile) {
     EXPECT_EQ(session.storeTable().rowCount(), 2);
     EXPECT_EQ(recordsIn(first), 3);
 
-    // A file that is no table: the reason, and the stored table stays closed.
+    // A file that is no table: the reason, and the stored table keeps the file it held.
     ASSERT_TRUE(putFile(path("junk.db"), "junk"));
     answer(path("junk.db"));
     win.SpeedButton4Click();
     ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"});
-    EXPECT_FALSE(session.storeTable().isOpen());
+    EXPECT_TRUE(session.storeTable().isOpen());
+    EXPECT_EQ(session.storeTable().filePath(), second);
+    EXPECT_EQ(session.storeTable().rowCount(), 2);
+    session.storeTable().close();
     EXPECT_EQ(recordsIn(second), 2);
     // Cancelled: nothing changes.
     win.SpeedButton4Click();
@@ -351,4 +364,132 @@ TEST_F(Reports, DeleteAllEmptiesTheStoredTable) {
     EXPECT_EQ(shownKinds(), (std::vector<std::string>{"information", "information"}));
     session.storeTable().close();
     EXPECT_EQ(recordsIn(file), 0);
+}
+
+TEST_F(Reports, StoreShowsPrintsAndSavesALiveReadingsTable) {
+    const QString file = liveFile("live.db", 5);
+    auto* store = find<TFrmstore>("Frmstore");
+    ReadingsGrid* grid3 = find<ReadingsGrid>("DBGrid3", store);
+    ReadingsGrid* grid2 = find<ReadingsGrid>("DBGrid2");
+    answer(file);
+    win.SpeedButton4Click();
+    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown[0].text.toStdString();
+
+    // Both stored grids show its six fields as the stored table's columns.
+    const char* titles[] = {"SNo", "STime", "SValue", "SUnit", "SV_Range", "SI_Range"};
+    const int widths3[] = {36, 67, 66, 71, 92, 77};
+    const int widths2[] = {36, 47, 49, 42, 73, 70};
+    for (ReadingsGrid* g : {grid2, grid3}) {
+        ASSERT_EQ(g->tableModel()->rowCount(), 5);
+        for (int c = 0; c < 6; ++c) {
+            EXPECT_EQ(g->tableModel()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(),
+                      titles[c]);
+            EXPECT_EQ(g->columnWidth(c), g == grid3 ? widths3[c] : widths2[c]) << c;
+        }
+        const QAbstractItemModel* m = g->tableModel();
+        EXPECT_EQ(m->data(m->index(2, 0)).toString(), "3");
+        EXPECT_EQ(m->data(m->index(2, 1)).toString(), "10:00:02");
+        EXPECT_EQ(m->data(m->index(2, 2)).toString(), "1.002");
+        EXPECT_EQ(m->data(m->index(2, 4)).toString(), QStringLiteral("IR:500V 20G\u03A9"));
+    }
+
+    // The stored-data report prints its records.
+    QStringList printed;
+    whileOpen = [&](ReportPreview& p) {
+        const ReportDocument& doc = p.document();
+        EXPECT_EQ(doc.recordCount(), 5);
+        const ReportPage page = doc.page(0);
+        for (const PlacedBand& b : page.bands) {
+            if (b.band->kind == BandKind::Detail && b.record == 4) {
+                for (const ReportText& t : b.band->texts)
+                    printed << doc.text(t, b, page.number);
+            }
+        }
+    };
+    win.SpeedButton7Click();
+    ASSERT_EQ(previews, 1);
+    EXPECT_EQ(printed, (QStringList{"5", "10:00:04", "1.004", "V",
+                                    QStringLiteral("IR:500V 20G\u03A9"), "Continuous"}));
+
+    // Saved as text and as a keyed copy.
+    grid2->setCurrentIndex(grid2->tableModel()->index(0, 0));
+    answer(path("s.txt"), 1);
+    win.SpeedButton8Click();
+    ASSERT_EQ(shownKinds(), std::vector<std::string>{"plain"});
+    const QByteArray text = fileBytes(path("s.txt"));
+    EXPECT_TRUE(text.startsWith("No\tTime\tValue\tUnit\tFunction\tRemark\r\n"
+                                "1\t10:00:00\t1.000\tV\tIR:500V 20G\xA6\xB8\tContinuous\r\n"));
+    EXPECT_EQ(text.count("\r\n"), 6);
+    // The export's walk leaves the stored grids on the last record.
+    EXPECT_EQ(grid2->currentRecord(), 4);
+    EXPECT_EQ(grid3->currentRecord(), 4);
+    answer(path("s.db"));
+    win.SpeedButton8Click();
+    EXPECT_EQ(shownKinds(), std::vector<std::string>{"plain"});
+    EXPECT_EQ(recordsIn(path("s.db")), 5);
+}
+
+TEST_F(Reports, OpeningIntoTheStoreEmptiesTheDefaultOnlyOnceTheChosenFileHasOpened) {
+    ReadingsTable seed;
+    kxtest::fillReadings(seed, 4, true);
+    ASSERT_TRUE(saveKeyedCopy(seed, tables.path("pw60SD.DB")));
+    ASSERT_TRUE(session.storeTable().open());
+
+    // Missing, not a table, and a table of something else: the reason, and the default
+    // table keeps its records, open in the store as before.
+    ASSERT_TRUE(putFile(path("junk.db"), "junk"));
+    ASSERT_TRUE(px::writeTable(path("ids.db"),
+                               {{"Id", px::FieldType::Long, 4}, {"LONG", px::FieldType::Long, 4}},
+                               {{px::Value(std::int32_t(1)), px::Value(std::int32_t(1))}})
+                    .ok());
+    for (const char* name : {"missing.db", "junk.db", "ids.db"}) {
+        answer(path(name));
+        win.SpeedButton4Click();
+        ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"}) << name;
+        EXPECT_EQ(session.storeTable().rowCount(), 4) << name;
+        boxes.shown.clear();
+    }
+    session.storeTable().close();
+    EXPECT_EQ(recordsIn(tables.path("pw60SD.DB")), 4);
+
+    // The default file chosen itself is opened, not emptied.
+    answer(tables.path("pw60SD.DB"));
+    win.SpeedButton4Click();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(session.storeTable().rowCount(), 4);
+    // Another file: now the default is emptied, as before.
+    answer(storedFile("other.db", 2));
+    win.SpeedButton4Click();
+    EXPECT_EQ(session.storeTable().rowCount(), 2);
+    EXPECT_EQ(recordsIn(tables.path("pw60SD.DB")), 0);
+}
+
+TEST_F(Reports, TheLiveTablesOwnFileIsNotOpenedIntoTheStore) {
+    const QString live = session.liveTable().filePath();
+    ASSERT_TRUE(session.liveTable().isOpen());
+    answer(storedFile("stored.db", 2));
+    win.SpeedButton4Click();
+    answer(live);
+    win.SpeedButton4Click();
+    ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"});
+    EXPECT_TRUE(boxes.shown[0].text.contains("is the live readings table"))
+        << boxes.shown[0].text.toStdString();
+    EXPECT_FALSE(boxes.shown[0].text.contains("another program"));
+    EXPECT_EQ(session.storeTable().rowCount(), 2) << "the store keeps what it held";
+    EXPECT_TRUE(session.liveTable().isOpen());
+}
+
+TEST_F(Reports, ATableOfOtherFieldsIsReportedNotPrintedBlank) {
+    ASSERT_TRUE(px::writeTable(path("ids.db"), {{"Id", px::FieldType::Long, 4}},
+                               {{px::Value(std::int32_t(1))}})
+                    .ok());
+    session.storeTable().setTableName(path("ids.db"));
+    ASSERT_TRUE(session.storeTable().open());
+    session.reports().StoreReportPages = 7;
+    win.SpeedButton7Click();
+    EXPECT_EQ(previews, 0);
+    ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"});
+    EXPECT_TRUE(boxes.shown[0].text.contains("does not hold readings"));
+    EXPECT_TRUE(boxes.shown[0].text.contains("ids.db"));
+    EXPECT_EQ(session.reports().StoreReportPages, 7) << "nothing was prepared";
 }

@@ -70,9 +70,20 @@ TEST_F(CliExport, StoreUsesTheStoredFieldNames) {
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_EQ(fileBytes(dir.filePath("s.txt")),
               "No\tTime\tValue\tUnit\tFunction\tRemark\r\n9\t\t1\tV\t\t\r\n");
+    // Without --store the same fields are found under their stored names.
     r = runCli({"export", store, dir.filePath("s2.txt")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(fileBytes(dir.filePath("s2.txt")), fileBytes(dir.filePath("s.txt")));
+
+    // A table that holds no readings: the reason, exit 1, nothing written.
+    const QString other = dir.filePath("other.db");
+    ASSERT_TRUE(
+        px::writeTable(other, {{"Id", px::FieldType::Long, 4}}, {{px::Value(std::int32_t(1))}})
+            .ok());
+    r = runCli({"export", "--store", other, dir.filePath("o.txt")});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains("Field 'No' not found")) << r.err.constData();
+    EXPECT_TRUE(r.err.contains("does not hold readings")) << r.err.constData();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("o.txt")));
 }
 
 TEST_F(CliExport, TargetIsCheckedBeforeAnythingIsRead) {

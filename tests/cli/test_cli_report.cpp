@@ -1,4 +1,5 @@
 #include "cli_runner.h"
+#include "paradox/paradox_writer.h"
 #include "recording/table_file_io.h"
 #include "reports/report_dialogs.h"
 #include "reports/report_fixtures.h"
@@ -48,6 +49,33 @@ TEST_F(CliReport, StoredReportAsTextAndCsv) {
     r = runCli({"report", "--out", path("r.csv"), "--store", db});
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_TRUE(fileBytes(path("r.csv")).contains("\r\n3,"));
+}
+
+TEST_F(CliReport, StoredReportOfALiveReadingsTablePrintsItsRecords) {
+    // A recording (No, Time, ...) printed as stored readings, and stored readings printed as
+    // a data report: the fields are matched by position and kind.
+    const QString live = table("live.db", 3);
+    CliRun r = runCli({"report", live, "--store", "--out", path("s.txt")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.jsonLines()[0]["records"].toInt(), 3);
+    const QString text = QString::fromLatin1(fileBytes(path("s.txt")));
+    EXPECT_TRUE(text.contains("PW60 STORE DATA REPORT"));
+    for (const char* value : {"1.000", "1.001", "1.002", "10:00:02", "Continuous"})
+        EXPECT_TRUE(text.contains(QLatin1String(value))) << value;
+
+    const QString stored = table("stored.db", 2, true);
+    r = runCli({"report", stored, "--out", path("d.txt")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_TRUE(fileBytes(path("d.txt")).contains("1.001"));
+
+    // A table of other fields: the reason, exit 1, nothing written.
+    ASSERT_TRUE(kx::px::writeTable(path("ids.db"), {{"Id", kx::px::FieldType::Long, 4}},
+                                   {{kx::px::Value(std::int32_t(1))}})
+                    .ok());
+    r = runCli({"report", path("ids.db"), "--store", "--out", path("ids.txt")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("does not hold readings")) << r.err.constData();
+    EXPECT_FALSE(QFile::exists(path("ids.txt")));
 }
 
 TEST_F(CliReport, GraphReportsTakeAPicture) {

@@ -291,22 +291,34 @@ TEST_F(Chart, SeriesAndFillSwitch) {
 }
 
 TEST_F(Chart, ClearShowsOnlyTheRecordsAfterIt) {
-    addCounting(150);
-    chart.pressPageButton(PageButton::Next);
-    ASSERT_EQ(chart.page(), 2);
+    addCounting(250);
+    chart.pressPageButton(PageButton::Last);
+    ASSERT_EQ(chart.page(), 3);
+    ASSERT_FALSE(chart.nextLastEnabled());
     chart.BtNewClick(false);
     EXPECT_TRUE(chart.showsSample());
     EXPECT_EQ(chart.activeSeries(), ChartModel::kLineSeries) << "Fill unticked: the line";
-    EXPECT_EQ(chart.page(), 1) << "one page left";
-    EXPECT_EQ(chart.pageLabel(), "2") << "the label is left as it was";
-    EXPECT_TRUE(chart.firstPreviousEnabled() && chart.nextLastEnabled()) << "buttons as they were";
+    // Page, label and buttons are left as they are, though one page is left.
+    EXPECT_EQ(chart.pageCount(), 1);
+    EXPECT_EQ(chart.page(), 3);
+    EXPECT_EQ(chart.pageLabel(), "3");
+    EXPECT_TRUE(chart.firstPreviousEnabled());
+    EXPECT_FALSE(chart.nextLastEnabled());
+    EXPECT_EQ(chart.pointsPerPage(), 100);
     EXPECT_TRUE(chart.trace(300).sample);
-    add(151, "7", "V");
-    add(152, "8", "V");
+    add(251, "7", "V");
+    add(252, "8", "V");
     EXPECT_EQ(chart.readingCount(), 2);
-    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{151, 7}, {152, 8}}));
+    EXPECT_EQ(chart.page(), 3) << "new readings do not move the page";
+    EXPECT_TRUE(chart.trace(300).sample) << "page 3 of the new readings holds none of them";
+    // The page buttons bring the chart back to the readings after the Clear.
+    chart.pressPageButton(PageButton::First);
+    EXPECT_EQ(chart.page(), 1);
+    EXPECT_EQ(chart.pageLabel(), "1");
+    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{251, 7}, {252, 8}}));
     chart.BtNewClick(true);
     EXPECT_EQ(chart.activeSeries(), ChartModel::kAreaSeries);
+    EXPECT_FALSE(chart.firstPreviousEnabled()) << "First's states stay after the Clear";
 }
 
 TEST_F(Chart, FollowsAppendsOnThePageShown) {

@@ -99,6 +99,12 @@ TEST_F(ChartViewTest, StartsWithTheSamplePointAndTheToolbarInItsDesignState) {
     EXPECT_EQ(view->geometry(), QRect(18, 612, 361, 209));
     EXPECT_TRUE(view->BtFill->isChecked());
     EXPECT_EQ(view->BtFill->text(), "Fill");
+    // The Fill switch lies in its bevel frame and is drawn over it.
+    EXPECT_EQ(view->BtFill->geometry(), QRect(1, 5, 36, 17));
+    auto* bevel = view->findChild<QFrame*>("Bevel1");
+    ASSERT_NE(bevel, nullptr);
+    EXPECT_EQ(bevel->geometry(), QRect(2, 2, 40, 20));
+    EXPECT_GT(view->children().indexOf(view->BtFill), view->children().indexOf(bevel));
     EXPECT_EQ(view->Maxrecord->text(), "100");
     EXPECT_EQ(view->Bt10->text(), "1");
     for (QWidget* b :

@@ -7,7 +7,6 @@
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
-#include "recording/field_text.h"
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "recording/table_export.h"
@@ -65,9 +64,6 @@ struct Export : ::testing::Test {
         add(table, {2, 45297000, "-10", "V", "DCV  600V", "Timed"});
         add(table, {3, 0, "L234", "", "", ""});
     }
-    QByteArray line(const std::string& no, std::int32_t ms, const std::string& rest) {
-        return QByteArray::fromStdString(no + "\t" + timeOfDayText(ms) + "\t" + rest + "\r\n");
-    }
 };
 
 } // namespace
@@ -77,11 +73,12 @@ TEST_F(Export, TextIsCodePage936WithTabsAndCrLfAfterEveryLine) {
     const QString out = dir.filePath("readings.txt");
     const Status s = SaveToText(table, out, 1);
     ASSERT_TRUE(s.ok()) << s.error().toStdString();
+    // Times in the long time format of the tests' locale: hours, minutes and seconds.
     const QByteArray expected =
-        QByteArray("No\tTime\tValue\tUnit\tFunction\tRemark\r\n") +
-        line("1", 45296789,
-             std::string("1.234\tM") + kOhm + "\tIR:5000V 1000G" + kOhm + "\tContinuous") +
-        line("2", 45297000, "-10\tV\tDCV  600V\tTimed") + line("3", 0, "L234\t\t\t");
+        "No\tTime\tValue\tUnit\tFunction\tRemark\r\n"
+        "1\t12:34:56\t1.234\tM\xA6\xB8\tIR:5000V 1000G\xA6\xB8\tContinuous\r\n"
+        "2\t12:34:57\t-10\tV\tDCV  600V\tTimed\r\n"
+        "3\t00:00:00\tL234\t\t\t\r\n";
     EXPECT_EQ(fileBytes(out), expected);
     EXPECT_TRUE(fileBytes(out).contains(QByteArray("\t\x4D\xA6\xB8\t"))) << "M and the ohm sign";
     EXPECT_EQ(entries(dir), QStringList{"readings.txt"});
@@ -101,13 +98,54 @@ TEST_F(Export, StoredTableWritesItsOwnFieldsUnderTheSameHeader) {
     add(store, {7, 1000, "5", "V", "ACV", "Timed"}, true);
     const QString out = dir.filePath("store.txt");
     ASSERT_TRUE(SaveToText(store, out, 2).ok());
-    EXPECT_EQ(fileBytes(out), QByteArray("No\tTime\tValue\tUnit\tFunction\tRemark\r\n") +
-                                  line("7", 1000, "5\tV\tACV\tTimed"));
-    // The wrong kind names fields the table does not have.
-    const Status wrong = SaveToText(store, dir.filePath("wrong.txt"), 1);
-    ASSERT_FALSE(wrong.ok());
-    EXPECT_EQ(wrong.error(), "Field 'No' not found");
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath("wrong.txt")));
+    const QByteArray expected = "No\tTime\tValue\tUnit\tFunction\tRemark\r\n"
+                                "7\t00:00:01\t5\tV\tACV\tTimed\r\n";
+    EXPECT_EQ(fileBytes(out), expected);
+    // Saved as the live table's kind, the same fields are found under their own names.
+    ASSERT_TRUE(SaveToText(store, dir.filePath("live.txt"), 1).ok());
+    EXPECT_EQ(fileBytes(dir.filePath("live.txt")), expected);
+}
+
+TEST_F(Export, TablesOfOtherProgramsAreReadByPositionAndKind) {
+    // Fields of the six kinds under names of another program's choosing; a seventh field is
+    // not written.
+    ReadingsTable other;
+    other.openScratch({{"Nr", px::FieldType::AutoInc, 4},
+                       {"Uhrzeit", px::FieldType::Timestamp, 8},
+                       {"Wert", px::FieldType::Number, 8},
+                       {"Einheit", px::FieldType::Alpha, 4},
+                       {"Bereich", px::FieldType::Alpha, 20},
+                       {"Notiz", px::FieldType::Alpha, 20},
+                       {"Extra", px::FieldType::Alpha, 4}});
+    other.append();
+    ASSERT_TRUE(other.setFieldInt("Nr", 4).ok());
+    ASSERT_TRUE(other.setFieldTime("Uhrzeit", 3723000).ok());
+    ASSERT_TRUE(other.setFieldText("Wert", "2.5").ok());
+    ASSERT_TRUE(other.setFieldText("Einheit", "V").ok());
+    ASSERT_TRUE(other.setFieldText("Bereich", "ACV").ok());
+    ASSERT_TRUE(other.setFieldText("Notiz", "Timed").ok());
+    ASSERT_TRUE(other.setFieldText("Extra", "x").ok());
+    ASSERT_TRUE(other.post().ok());
+    for (int kind : {1, 2}) {
+        const QString out = dir.filePath(QStringLiteral("other%1.txt").arg(kind));
+        ASSERT_TRUE(SaveToText(other, out, kind).ok()) << kind;
+        EXPECT_EQ(fileBytes(out), "No\tTime\tValue\tUnit\tFunction\tRemark\r\n"
+                                  "4\t01:02:03\t2.5\tV\tACV\tTimed\r\n")
+            << kind;
+    }
+    ASSERT_TRUE(SaveToDB(other, dir.filePath("other.db"), 2).ok());
+    EXPECT_EQ(px::readTableInfo(dir.filePath("other.db")).value().recordCount, 1);
+
+    // Fields that are not those kinds: the reason, and nothing written.
+    ReadingsTable wrong;
+    wrong.openScratch({{"Id", px::FieldType::Long, 4}, {"LONG", px::FieldType::Long, 4}});
+    for (const char* name : {"wrong.txt", "wrong.db"}) {
+        const SaveAsOutcome o = saveTableAs(wrong, dir.filePath(name), 1);
+        EXPECT_FALSE(o.saved) << name;
+        EXPECT_EQ(o.box, SaveAsOutcome::Box::Error) << name;
+        EXPECT_TRUE(o.text.contains("does not hold readings")) << o.text.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(dir.filePath(name))) << name;
+    }
 }
 
 TEST_F(Export, TextCellsAreTheGridsTexts) {
@@ -133,14 +171,25 @@ TEST_F(Export, TextCellsAreTheGridsTexts) {
         }
         ASSERT_TRUE(t.post().ok());
     }
-    QByteArray expected = textExportHeader();
-    for (qint64 r = 0; r < t.rowCount(); ++r) {
-        for (int f = 0; f < 6; ++f)
-            expected += QByteArray::fromStdString(t.fieldText(r, f)) + (f < 5 ? "\t" : "\r\n");
-    }
+    // Written out by hand: whole numbers, times to the second (the tests' locale shows no
+    // milliseconds), numbers in their shortest form, the logical words, short dates, and
+    // blanks for NULL.
+    const QByteArray expected = "No\tTime\tValue\tUnit\tFunction\tRemark\r\n"
+                                "-6000\t00:00:00\t-10000000\tFalse\t29 Feb 2024\t0\r\n"
+                                "-5000\t00:00:00\t3.25\tTrue\t29 Feb 2024\t-70000\r\n"
+                                "-4000\t00:00:01\t-10000000\tFalse\t29 Feb 2024\t-140000\r\n"
+                                "-3000\t23:59:59\t3.25\tTrue\t29 Feb 2024\t-210000\r\n"
+                                "\t\t\t\t\t\r\n"
+                                "-1000\t12:00:00\t3.25\tTrue\t29 Feb 2024\t-350000\r\n"
+                                "0\t00:00:00\t-10000000\tFalse\t29 Feb 2024\t-420000\r\n"
+                                "1000\t00:00:00\t3.25\tTrue\t29 Feb 2024\t-490000\r\n"
+                                "2000\t00:00:01\t-10000000\tFalse\t29 Feb 2024\t-560000\r\n"
+                                "\t\t\t\t\t\r\n"
+                                "4000\t12:00:00\t-10000000\tFalse\t29 Feb 2024\t-700000\r\n"
+                                "5000\t12:00:00\t3.25\tTrue\t29 Feb 2024\t-770000\r\n";
     const QString out = dir.filePath("kinds.txt");
     ASSERT_TRUE(SaveToText(t, out, 1).ok());
-    EXPECT_EQ(fileBytes(out), expected);
+    EXPECT_EQ(fileBytes(out).toStdString(), expected.toStdString());
 }
 
 TEST_F(Export, ClosedTableIsAnErrorAndWritesNothing) {
@@ -198,9 +247,9 @@ TEST_F(Export, StoredCopyIsKeyedOnSNo) {
     EXPECT_EQ(px::readTableInfo(out).value().keyFieldCount, 1);
     EXPECT_EQ(indexedRecords(px::readPrimaryIndex(dir.filePath("s.px")).value()), 2);
 
-    const Status wrong = SaveToDB(store, dir.filePath("w.db"), 1);
-    ASSERT_FALSE(wrong.ok());
-    EXPECT_EQ(wrong.error(), "Field 'No' not found");
+    // Saved as the live kind, the copy is still keyed on its first field, SNo.
+    ASSERT_TRUE(SaveToDB(store, dir.filePath("w.db"), 1).ok());
+    EXPECT_EQ(pxoracle::read(dir.filePath("w.db"), dir.filePath("w.px")).rows.size(), 2u);
 }
 
 TEST_F(Export, DuplicateNumberIsAKeyViolationAndKeepsTheOldPair) {
@@ -219,7 +268,12 @@ TEST_F(Export, DuplicateNumberIsAKeyViolationAndKeepsTheOldPair) {
 
 TEST_F(Export, KeyMustBeTheFirstField) {
     ReadingsTable t;
-    t.openScratch({{"Value", px::FieldType::Alpha, 8}, {"No", px::FieldType::Long, 4}});
+    t.openScratch({{"Value", px::FieldType::Alpha, 8},
+                   {"No", px::FieldType::Long, 4},
+                   {"Time", px::FieldType::Time, 4},
+                   {"Unit", px::FieldType::Alpha, 8},
+                   {"V_Range", px::FieldType::Alpha, 8},
+                   {"I_Range", px::FieldType::Alpha, 8}});
     const Status s = SaveToDB(t, dir.filePath("x.db"), 1);
     ASSERT_FALSE(s.ok());
     EXPECT_TRUE(s.error().contains("first field")) << s.error().toStdString();

@@ -151,9 +151,12 @@ TEST(ReportPagination, TheSummaryFollowsTheLastRecordOrTakesANewPage) {
 }
 
 TEST(ReportPagination, GraphReportPrintsItsPictureOnce) {
+    // Even when it is handed a table of 200 records, the graph report is one page with its
+    // picture printed once.
     ReadingsTable live;
     kxtest::fillReadings(live, 200);
-    const ReportDocument doc = prepareGraphReport(QStringLiteral("/tmp/x.png"), {});
+    const ReportDocument doc(ReportKind::Graph, &live, 1, {}, QStringLiteral("/tmp/x.png"));
+    EXPECT_EQ(doc.picturePath(), "/tmp/x.png");
     ASSERT_EQ(doc.pageCount(), 1);
     EXPECT_EQ(doc.recordCount(), 0);
     const ReportPage page = doc.page(0);
@@ -199,8 +202,57 @@ TEST(ReportDocument, TextsComeFromTheTableAndTheReport) {
     const PlacedBand* header = placed(page, BandKind::PageHeader);
     EXPECT_EQ(doc.text(header->band->texts[0], *header, 2), " TEST DATA REPORT");
     EXPECT_EQ(doc.text(header->band->texts[1], *header, 2), "Print Date:");
-    EXPECT_EQ(doc.text(header->band->texts[2], *header, 2), doc.dateText());
-    EXPECT_FALSE(doc.dateText().isEmpty());
+    // The report's date in the short date form of the tests' locale.
+    EXPECT_EQ(doc.text(header->band->texts[2], *header, 2), "6 May 2024");
+    const PlacedBand* footer = placed(page, BandKind::PageFooter);
+    QStringList foot;
+    for (const ReportText& t : footer->band->texts)
+        foot << doc.text(t, *footer, page.number);
+    EXPECT_EQ(foot, (QStringList{"The Page", "2", "Of", "2"}));
+}
+
+TEST(ReportDocument, EitherReportPrintsATableOfEitherKind) {
+    // The stored-data report of a recording and the data report of stored readings print the
+    // same six fields; a table of other fields prints nothing and is refused beforehand.
+    ReadingsTable live, store;
+    kxtest::fillReadings(live, 3);
+    kxtest::fillReadings(store, 3, true);
+    ReportState state;
+    auto detailTexts = [](const ReportDocument& doc, qint64 record) {
+        const ReportPage page = doc.page(0);
+        QStringList texts;
+        for (const PlacedBand& b : page.bands) {
+            if (b.band->kind == BandKind::Detail && b.record == record) {
+                for (const ReportText& t : b.band->texts)
+                    texts << doc.text(t, b, page.number);
+            }
+        }
+        return texts;
+    };
+    const QStringList expected = {"2",
+                                  "10:00:01",
+                                  "1.001",
+                                  QStringLiteral("M\u03A9"),
+                                  QStringLiteral("IR:500V 20G\u03A9"),
+                                  "Continuous"};
+    EXPECT_EQ(detailTexts(prepareStoreReport(state, live, {}), 1), expected);
+    EXPECT_EQ(detailTexts(prepareDataReport(state, store, {}), 1), expected);
+    EXPECT_EQ(detailTexts(prepareDataGraphReport(store, {}, {}), 1), expected);
+    EXPECT_TRUE(checkReportTable(ReportKind::Store, live).ok());
+
+    ReadingsTable other;
+    other.openScratch({{"Id", px::FieldType::Long, 4}});
+    other.append();
+    ASSERT_TRUE(other.setFieldInt("Id", 5).ok());
+    ASSERT_TRUE(other.post().ok());
+    for (ReportKind k : {ReportKind::Data, ReportKind::Store, ReportKind::DataGraph}) {
+        const Status s = checkReportTable(k, other);
+        ASSERT_FALSE(s.ok());
+        EXPECT_TRUE(s.error().contains("does not hold readings")) << s.error().toStdString();
+    }
+    EXPECT_TRUE(checkReportTable(ReportKind::Graph, other).ok()) << "no table is printed";
+    other.close();
+    EXPECT_TRUE(checkReportTable(ReportKind::Store, other).ok()) << "closed: one empty band";
 }
 
 TEST(ReportDocument, KeepsItsRecordsWhileTheTableChanges) {

@@ -13,6 +13,9 @@ using TestApplication = QCoreApplication;
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
+    // One known locale, so that the times and dates the grids, reports and exports show are
+    // texts a test can write down.
+    qputenv("LC_ALL", "C.UTF-8");
 #ifdef KX_TEST_WIDGETS
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -39,6 +39,8 @@ MainMenu buildMainMenu(QMainWindow* window) {
     window->setMenuBar(m.MainMenu1);
 
     m.FileSet1 = submenu(m.MainMenu1, "FileSet1", "File");
+    // Both separators around the hidden Print item show, one above the other, as laid out.
+    m.FileSet1->setSeparatorsCollapsible(false);
     m.New = item(m.FileSet1, "New", "  New");
     m.Open = item(m.FileSet1, "Open", "  Open");
     m.Save_as = item(m.FileSet1, "Save_as", "  Save As...");

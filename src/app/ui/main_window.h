@@ -103,6 +103,8 @@ public Q_SLOTS:
     void SearchRClick();
     // The chart's enlarge and restore images.
     void TbSxClick();
+    // The store row's second button: the window to 755 x 538 (outer size), the chart 278 high.
+    void SpeedButton6Click();
 
     // Reports and stored readings (main_window_reports.cpp).
     void MajPrintClick();

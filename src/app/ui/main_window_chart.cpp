@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QToolButton>
 
 namespace kx {
 
@@ -24,6 +25,21 @@ void TFrmTest::connectChart() {
     connect(menu_.Fill1, &QAction::toggled, Chtshow->BtFill, &QCheckBox::setChecked);
     connect(Chtshow->BtFill, &QCheckBox::toggled, menu_.Fill1, &QAction::setChecked);
     connect(Chtshow, &ChartView::enlargeClicked, this, &TFrmTest::TbSxClick);
+    connect(storeRow_.SpeedButton6, &QToolButton::clicked, this, &TFrmTest::SpeedButton6Click);
+}
+
+void TFrmTest::SpeedButton6Click() {
+    // Sizes are the window's outer ones, frame and menu bar included, as the enlarge image
+    // measures them; the scrolling client area takes what the window gains or loses.
+    const QSize frame = frameGeometry().size() - size();
+    const QSize inner = QSize(755, 538) - frame;
+    const int menuHeight = height() - ScrollBox->height();
+    ScrollBox->setFixedSize(inner.width(), inner.height() - menuHeight);
+    setFixedSize(inner);
+    Chtshow->resize(Chtshow->width(), 278);
+    const QRect chart = Chtshow->geometry();
+    ClientArea->setFixedSize(
+        ClientArea->size().expandedTo(QSize(chart.right() + 1, chart.bottom() + 1)));
 }
 
 void TFrmTest::TbSxClick() {

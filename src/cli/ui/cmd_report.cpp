@@ -89,6 +89,13 @@ int runReport(const QStringList& args) {
             printError(s.error());
             return 1;
         }
+        const ReportKind kind = o->kind == QLatin1String("data+graph") ? ReportKind::DataGraph
+                                : o->store                             ? ReportKind::Store
+                                                                       : ReportKind::Data;
+        if (const Status s = checkReportTable(kind, table); !s) {
+            printError(s.error());
+            return 1;
+        }
     }
     QImage picture;
     QString picturePath;

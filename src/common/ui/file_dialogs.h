@@ -18,6 +18,7 @@ struct FileDialogRequest {
     int filter = 0;
     QString defaultSuffix;        // added when the user types a name without one
     bool confirmOverwrite = true; // save dialogs ask before replacing a file
+    bool picturePreview = false;  // a preview of the picture file in view
 };
 
 // The user's answer: the chosen path and the filter in force when it was chosen.
@@ -37,7 +38,9 @@ public:
                                                      const FileDialogRequest& request) = 0;
 };
 
-// Real, modal dialogs.
+// Real, modal dialogs. Open dialogs take any name typed, existing or not: opening a file
+// that is not there is the command's to report, with its own message. They are the toolkit's
+// own dialogs, the same on every desktop, so that they can carry the picture preview.
 class QtFileDialogs : public FileDialogs {
 public:
     std::optional<FileDialogAnswer> openFile(QWidget* parent,

@@ -169,7 +169,7 @@ void ChartView::buildToolbar() {
     BtFill = new QCheckBox(QStringLiteral("Fill"), this);
     BtFill->setObjectName(QStringLiteral("BtFill"));
     BtFill->setToolTip(QStringLiteral("Graphic Fill"));
-    BtFill->setGeometry(4, 3, 36, 17);
+    BtFill->setGeometry(1, 5, 36, 17); // inside the bevel's frame, drawn over it
     BtFill->setChecked(true);
     connect(BtFill, &QCheckBox::toggled, this, &ChartView::BtFillClick);
 

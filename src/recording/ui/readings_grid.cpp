@@ -1,6 +1,7 @@
 #include "recording/ui/readings_grid.h"
 
 #include "common/ui/message_boxes.h"
+#include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "recording/readings_table_model.h"
 
@@ -91,6 +92,7 @@ GridLayout storeGridLayout() {
         {"SV_Range", "SV_Range", 73, Qt::AlignHCenter},
         {"SI_Range", "SI_Range", 70, Qt::AlignHCenter},
     };
+    g.storeNames = true;
     g.background = QColor(0xA6, 0xCA, 0xF0); // sky blue
     g.titleColor = QColor(0xFF, 0x00, 0xFF); // fuchsia
     g.cellPixelHeight = 11;
@@ -121,6 +123,11 @@ ReadingsGrid::ReadingsGrid(ReadingsTable& table, GridLayout layout, MessageBoxes
         const int column = currentIndex().isValid() ? currentIndex().column() : 0;
         setCurrentIndex(model_->index(static_cast<int>(row), column));
     });
+    // A walk over the table (the text export) leaves the grid on the record where it ended.
+    connect(&table_, &ReadingsTable::currentMoved, this, [this](qint64 row) {
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        setCurrentIndex(model_->index(static_cast<int>(row), column));
+    });
     connect(model_, &QAbstractItemModel::modelReset, this, &ReadingsGrid::applyLayout);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, verticalHeader()->viewport(),
             qOverload<>(&QWidget::update));
@@ -148,8 +155,12 @@ void ReadingsGrid::applyLayout() {
     verticalHeader()->setDefaultSectionSize(QFontMetrics(cell).height() + 6);
 
     std::vector<Qt::Alignment> align(table_.fields().size(), Qt::AlignLeft);
-    for (const GridLayout::Column& c : layout_.columns) {
-        const int i = table_.fieldIndex(c.field);
+    model_->clearColumnTitles();
+    const std::optional<ReadingsFieldMap> matched =
+        matchReadingsFields(table_.fields(), layout_.storeNames);
+    for (std::size_t k = 0; k < layout_.columns.size(); ++k) {
+        const GridLayout::Column& c = layout_.columns[k];
+        const int i = matched && k < matched->size() ? (*matched)[k] : table_.fieldIndex(c.field);
         if (i < 0)
             continue;
         align[static_cast<std::size_t>(i)] = c.alignment;

@@ -12,6 +12,8 @@ class ReadingsTable;
 class ReadingsTableModel;
 
 // How one grid shows its table: column titles, widths and alignment, colours and fonts.
+// The columns are the six fields of a readings table in their order (matchReadingsFields):
+// a table of the other kind, or one made by another program, gets the same titles and widths.
 struct GridLayout {
     struct Column {
         const char* field;
@@ -20,6 +22,7 @@ struct GridLayout {
         Qt::Alignment alignment;
     };
     std::vector<Column> columns;
+    bool storeNames = false; // the stored table's field names are looked for first
     QColor background;
     QColor titleColor;
     int cellPixelHeight = 11;

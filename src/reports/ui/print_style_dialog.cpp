@@ -79,6 +79,7 @@ void TFrmprint::chooseGraph() {
     request.directory = QDir::homePath();
     request.filters = pictureFileFilters();
     request.confirmOverwrite = false;
+    request.picturePreview = true;
     if (const std::optional<FileDialogAnswer> answer = dialogs_.openFile(this, request))
         reports_.state().GraphPicturePath = QDir(answer->path).absolutePath();
 }

@@ -21,14 +21,21 @@ void ReportCommands::show(ReportDocument doc, QImage picture, QWidget* owner) {
     preview_.clear();
 }
 
+bool ReportCommands::tableReady(ReportKind kind, const ReadingsTable& table, QWidget* owner) {
+    const Status s = checkReportTable(kind, table);
+    if (!s && services_.boxes)
+        services_.boxes->error(owner, s.error());
+    return s.ok();
+}
+
 void ReportCommands::previewData(QWidget* owner) {
-    if (previewOpen())
+    if (previewOpen() || !tableReady(ReportKind::Data, live_, owner))
         return;
     show(prepareDataReport(state_, live_, today_()), {}, owner);
 }
 
 void ReportCommands::previewStore(QWidget* owner) {
-    if (previewOpen())
+    if (previewOpen() || !tableReady(ReportKind::Store, store_, owner))
         return;
     show(prepareStoreReport(state_, store_, today_()), {}, owner);
 }
@@ -59,7 +66,8 @@ void ReportCommands::previewGraph(QWidget* owner) {
 void ReportCommands::previewDataGraph(QWidget* owner) {
     if (previewOpen())
         return;
-    if (std::optional<QImage> picture = graphPicture(owner))
+    std::optional<QImage> picture = graphPicture(owner);
+    if (picture && tableReady(ReportKind::DataGraph, live_, owner))
         show(prepareDataGraphReport(live_, state_.GraphPicturePath, today_()), std::move(*picture),
              owner);
 }

@@ -17,8 +17,10 @@ class ReadingsTable;
 // The commands that preview a report: the data report ("Print Data" and Print Style), the
 // stored-data report (the store's print) and the two graph reports (Print Style). Each
 // computes what its report needs (the page total immediately before the preview), shows the
-// preview and returns when it closes. Only one preview is open at a time: a request while
-// one is open does nothing, and leaves the open one's page total alone.
+// preview and returns when it closes. A table whose fields are not those of a readings
+// table is refused with the reason in the error box, and nothing is previewed. Only one preview is
+// open at a time: a request while one is open does nothing, and leaves the open one's page total
+// alone.
 class ReportCommands : public QObject {
     Q_OBJECT
 public:
@@ -47,6 +49,8 @@ Q_SIGNALS:
 private:
     void show(ReportDocument doc, QImage picture, QWidget* owner);
     std::optional<QImage> graphPicture(QWidget* owner);
+    // A table whose fields cannot be matched gets the reason instead of blank pages.
+    bool tableReady(ReportKind kind, const ReadingsTable& table, QWidget* owner);
 
     ReadingsTable& live_;
     ReadingsTable& store_;
