@@ -12,6 +12,9 @@ namespace kx {
 
 RecordingControl::RecordingControl(const ReadingTexts& texts, ReadingsTable& table, QObject* parent)
     : QObject(parent), texts_(texts), table_(table) {
+    // Another table (or the same one emptied or re-opened) is a new run: its first failure is
+    // reported again.
+    connect(&table_, &ReadingsTable::didReset, this, [this] { errorReported_ = false; });
     timeOfDay_ = [] { return QTime::currentTime().msecsSinceStartOfDay(); };
 }
 
