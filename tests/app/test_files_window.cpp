@@ -348,6 +348,6 @@ TEST_F(FilesWindow, TheCloseBoxEndsTheJournalAStopSignalKeepsIt) {
     const QString second = session->journalPath();
     // What the program's stop-signal handler does.
     session->keepJournal();
-    win->close();
+    win->endBySignal();
     EXPECT_TRUE(QFileInfo::exists(second));
 }
