@@ -30,7 +30,7 @@ struct ContinuedNumbering : ::testing::Test {
         for (const std::optional<std::int32_t>& n : numbers) {
             px::Record r(fields.size());
             if (n)
-                r[0] = noType == px::FieldType::Alpha ? px::Value(QByteArray::number(*n))
+                r[0] = noType == px::FieldType::Alpha    ? px::Value(QByteArray::number(*n))
                        : noType == px::FieldType::Number ? px::Value(static_cast<double>(*n))
                                                          : px::Value(*n);
             table.appendLoaded(r);
