@@ -1,6 +1,7 @@
 // The live commands: connect to the cable as the window's CONNECT does, and print or record
 // the decoded frames.
 #include "app/app_session.h"
+#include "app/recording_status.h"
 #include "cli/cli_commands.h"
 #include "cli/decode_json.h"
 #include "common/stop_signals.h"
@@ -228,6 +229,13 @@ int runRecord(const QStringList& args) {
     }
     if (failed)
         return code;
+    // Fewer records than readings: say why, as the window's status line does.
+    if (rc.limitReached()) {
+        RecordingState limited;
+        limited.kind = RecordingState::Kind::LimitReached;
+        limited.limit = rc.RecordLimit;
+        printError(limited.text());
+    }
     QJsonObject summary;
     summary.insert("records", table.rowCount());
     summary.insert("frames", frames);

@@ -67,6 +67,8 @@ TEST(CliRecord, LimitAndRepeatRule) {
     const CliRun r = runCli({"record", "--demo", "--frames", "3", "--limit", "2", "--out", out});
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_EQ(r.jsonLines().value(0)["records"].toInt(), 2);
+    EXPECT_TRUE(r.err.contains("Recording stopped: record limit of 2 reached"))
+        << r.err.constData();
     EXPECT_EQ(runCli({"record", "--demo", "--frames", "1"}).exitCode, 2) << "--out is required";
     EXPECT_EQ(runCli({"record", "--demo", "--interval", "abc", "--out", out}).exitCode, 2);
 }

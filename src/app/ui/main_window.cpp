@@ -218,8 +218,10 @@ void TFrmTest::endBySignal() {
 }
 
 void TFrmTest::closeEvent(QCloseEvent* event) {
-    // A stop signal never asks, also when it comes while the question is open.
-    if (!stopping_ && !mayDropReadings() && !stopping_) {
+    // A stop signal never asks; one that comes while the question is open ends the program
+    // all the same.
+    const bool leave = stopping_ || mayDropReadings() || stopping_;
+    if (!leave) {
         event->ignore();
         return;
     }
