@@ -52,6 +52,12 @@ public:
         stop("confirm", t);
         return false;
     }
+    bool confirmDeletion(QWidget*, const QString& t, const QString&) override {
+        stop("delete", t);
+        return false;
+    }
+    // The run's readings are not kept: leaving drops them, as asked.
+    SaveAnswer askToSave(QWidget*, const QString&) override { return SaveAnswer::Discard; }
 
 private:
     static void stop(const char* kind, const QString& text) {

@@ -1,6 +1,7 @@
 #include "app/app_session.h"
 
 #include "app/file_commands.h"
+#include "app/recording_status.h"
 #include "common/app_dir.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
@@ -9,6 +10,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
+
+#include <algorithm>
 
 namespace kx {
 namespace {
@@ -54,7 +57,19 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
         decoder_.updateLink(link);
     });
     decoder_.setRecordHandler([this] { recording_.INDataToTable(1); });
-    recording_.setErrorSink([this](const QString& message) { recordingError(message); });
+    status_ = std::make_unique<RecordingStatus>(*link_, LiveTable_, recording_);
+    recording_.setErrorSink([this](const QString& message) {
+        status_->recordingFailed(message);
+        recordingError(message);
+    });
+
+    connect(&LiveTable_, &ReadingsTable::rowAppended, this, [this] {
+        ++unsaved_;
+        ++appended_;
+    });
+    connect(&LiveTable_, &ReadingsTable::rowAboutToBeRemoved, this, &AppSession::countRemoval);
+    // Closing, emptying or re-pointing the table drops its readings: nothing is left to save.
+    connect(&LiveTable_, &ReadingsTable::didReset, this, [this] { unsaved_ = 0; });
 
     journalFolder_ = setup.journalFolder;
     connect(&LiveTable_, &ReadingsTable::rowAppended, this, &AppSession::journalRow);
@@ -72,6 +87,7 @@ AppSession::~AppSession() {
     // A journal still open here was neither finished nor kept: the program is going without
     // an ending (a start-up that stopped, a test), so it stays for the next start.
     disconnect(&LiveTable_, nullptr, this, nullptr);
+    status_.reset();
     journal_.reset();
     // Reading threads end before the devices, the receiver and the tables go away.
     link_->shutDown();
@@ -98,10 +114,38 @@ Status AppSession::prepareAppDir() {
 }
 
 Status AppSession::openLiveTableAtStart() {
+    return openLive(LiveTable_.filePath(), true);
+}
+
+Status AppSession::openLive(const QString& path, bool empty) {
     LiveTable_.close();
-    if (Status s = LiveTable_.emptyTable(); !s)
-        return s;
-    return LiveTable_.open();
+    LiveTable_.setTableName(path);
+    Status s = empty ? LiveTable_.emptyTable() : Status();
+    if (s)
+        s = LiveTable_.open();
+    if (!s)
+        status_->liveOpenFailed(LiveTable_.filePath(), s.error());
+    return s;
+}
+
+void AppSession::countRemoval(qint64 row) {
+    // The unsaved readings are the last ones of the table.
+    if (unsaved_ > 0 && row >= LiveTable_.rowCount() - unsaved_)
+        --unsaved_;
+}
+
+void AppSession::savedUpTo(qint64 mark) {
+    unsaved_ = std::clamp<qint64>(appended_ - mark, 0, unsaved_);
+}
+
+QString AppSession::saveQuestion() const {
+    return unsaved_ == 1
+               ? QStringLiteral("Save the 1 reading recorded since the last save?")
+               : QStringLiteral("Save the %1 readings recorded since the last save?").arg(unsaved_);
+}
+
+DeletionQuestion AppSession::clearAllQuestion() const {
+    return {QStringLiteral(" Warning:all Records will be deleted! "), LiveTable_.filePath()};
 }
 
 bool AppSession::liveIsScratch() const {

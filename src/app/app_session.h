@@ -24,6 +24,13 @@ namespace kx {
 class ConnectionControl;
 class FileCommands;
 class RecordingJournal;
+class RecordingStatus;
+
+// A question asked before records are deleted: the warning, and the file whose records go.
+struct DeletionQuestion {
+    QString text;
+    QString file;
+};
 
 // What a session is built on. Tests give their own platform and table files.
 struct SessionSetup {
@@ -76,6 +83,8 @@ public:
     QTimer& samplingTimer() { return SampInterTime_; }
     FileCommands& files() { return *files_; }
     ReportState& reports() { return reports_; }
+    // Whether readings are being recorded and why not, for the status line.
+    RecordingStatus& recordingStatus() { return *status_; }
 
     // Starts the device list's first scan (from the event loop) and the sampling timer.
     void start();
@@ -91,6 +100,27 @@ public:
     // Whether the stored table is on its default file, which the store's open may empty (a
     // data file the user opened into it may not be).
     bool storeIsDefault() const;
+    // The program's own scratch table, where a new recording goes.
+    const QString& scratchPath() const { return scratchPath_; }
+    // Points the live table at `path` and opens it, its file emptied first when `empty` is
+    // set. A failure leaves it closed under that name, and the status line says why.
+    Status openLive(const QString& path, bool empty = false);
+
+    // Readings recorded into the live table since it was last saved with Save As (or since
+    // the recording began). Readings dropped on purpose (Clear All, New, Open, the exits)
+    // leave none behind; a reading deleted from the grid is one fewer.
+    qint64 unsavedReadings() const { return unsaved_; }
+    // The readings recorded up to `mark` (an earlier appendedReadings()) were saved; those
+    // recorded while the save ran stay unsaved.
+    void savedUpTo(qint64 mark);
+    // Readings appended to the live table in this run, counted up for savedUpTo.
+    qint64 appendedReadings() const { return appended_; }
+    // The user chose to leave the unsaved readings behind.
+    void discardUnsaved() { unsaved_ = 0; }
+    // "Save the N readings recorded since the last save?"
+    QString saveQuestion() const;
+    // Clear All's question: the program's warning and the live table's file.
+    DeletionQuestion clearAllQuestion() const;
 
     // The program is ending: a connected cable gets its setup report again, as it does on
     // DISCONNECT, so it is left as it was found.
@@ -126,6 +156,7 @@ Q_SIGNALS:
 
 private:
     void recordingError(const QString& message);
+    void countRemoval(qint64 row);
     void journalRow(qint64 row);
     void journalDeletion(qint64 row);
     void journalRestart();
@@ -140,6 +171,9 @@ private:
     QTimer SampInterTime_;
     std::unique_ptr<ConnectionControl> link_;
     std::unique_ptr<FileCommands> files_;
+    std::unique_ptr<RecordingStatus> status_;
+    qint64 unsaved_ = 0;
+    qint64 appended_ = 0;
     QString scratchPath_;
     AppDirPlaces places_;
     bool ownFolder_ = false; // the caller gave the folder: nothing is filled into it

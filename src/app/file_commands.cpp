@@ -45,10 +45,34 @@ bool FileCommands::loadSettings() {
 }
 
 Status FileCommands::repoint(const QString& path) {
-    ReadingsTable& live = session_.liveTable();
-    live.close();
-    live.setTableName(path);
-    return live.open();
+    if (Status s = session_.openLive(path); !s)
+        return s;
+    // New readings follow the file's own: numbers given twice would make it unsavable as a
+    // keyed table.
+    session_.recording().continueNumbering();
+    return {};
+}
+
+Status FileCommands::newRecording() {
+    if (Status s = session_.openLive(session_.scratchPath(), true); !s)
+        return s;
+    session_.recording().restartNumbering();
+    return {};
+}
+
+DeletionQuestion FileCommands::newQuestion() const {
+    const QString file = session_.liveTable().filePath();
+    if (session_.liveIsScratch())
+        return {QStringLiteral(" Warning:all Records will be deleted! "), file};
+    const qint64 n = session_.unsavedReadings();
+    if (n == 0)
+        return {QStringLiteral("Start a new recording? This file is closed and keeps its records:"),
+                file};
+    return {
+        QStringLiteral("Start a new recording? %1 recorded since the last save will be "
+                       "deleted; this file keeps its records:")
+            .arg(n == 1 ? QStringLiteral("The reading") : QStringLiteral("The %1 readings").arg(n)),
+        file};
 }
 
 Status FileCommands::openDataFile(const QString& path) {
@@ -86,9 +110,12 @@ void FileCommands::setSaveFilter(int filter) {
 
 SaveAsOutcome FileCommands::saveAs(const QString& path, const ExportProgress& progress) {
     ReadingsTable& live = session_.liveTable();
+    const qint64 mark = session_.appendedReadings();
     SaveAsOutcome outcome = saveTableAs(live, path, session_.ExportKind, progress);
     if (outcome.walkedTable)
         live.last(); // the grid follows the text export's walk to the last record
+    if (outcome.saved)
+        session_.savedUpTo(mark);
     return outcome;
 }
 

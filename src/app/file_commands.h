@@ -13,9 +13,10 @@ namespace kx {
 
 class AppSession;
 class SettingsFile;
+struct DeletionQuestion;
 
 // The File menu's data commands and what start-up and the exits do with the settings file:
-// New's table half, Open, the recent-file entries, Save As, the EXIT panel and File > Exit.
+// New, Open, the recent-file entries, Save As, the EXIT panel and File > Exit.
 // Windows read their dialogs and call these; nothing here shows anything. Failures come back
 // with the message the user sees.
 class FileCommands {
@@ -45,8 +46,17 @@ public:
     bool settingsLoaded() const { return settings_ != nullptr; }
     const RecentFiles& recent() const { return recent_; }
 
+    // New: the live table goes back to the program's scratch table, emptied, and the
+    // numbering starts at 1, as at start. A data file the user opened is closed and keeps its
+    // records; the readings recorded on it since the last save are dropped.
+    Status newRecording();
+    // What New asks before it drops the readings: on the scratch table the program's warning
+    // and the scratch file; on a user's file, that the file keeps its records.
+    DeletionQuestion newQuestion() const;
+
     // Open: the live table is closed and re-pointed at `path` (no copy: it works on that file
-    // from now on) and opened; on success the path heads the recent list. On failure the table
+    // from now on) and opened; on success the path heads the recent list, and readings
+    // recorded from now on are numbered after the file's highest number. On failure the table
     // stays closed under that name and the list is unchanged.
     Status openDataFile(const QString& path);
     // A recent entry (1 to 5): the same, without changing the list. The live table's file is
@@ -61,7 +71,8 @@ public:
     int saveFilter() const { return saveFilter_; }
     void setSaveFilter(int filter);
     // Saves the live table by the name's rule, with the field names of the session's
-    // ExportKind. The text export leaves the table (and the grid) on its last record.
+    // ExportKind. The text export leaves the table (and the grid) on its last record. A
+    // successful save leaves no readings unsaved but those recorded while it ran.
     SaveAsOutcome saveAs(const QString& path, const ExportProgress& progress = {});
 
     // The EXIT panel: closes both tables and writes the recent list, one key at a time. A key

@@ -58,6 +58,11 @@ Status StoreCommands::open(const QString& path) {
     return {};
 }
 
+DeletionQuestion StoreCommands::deleteAllQuestion() const {
+    return {QStringLiteral(" Warning:all Store Records will be deleted! "),
+            session_.storeTable().filePath()};
+}
+
 Result<bool> StoreCommands::hasRecords() const {
     Result<qint64> n = session_.storeTable().recordCount();
     if (!n)

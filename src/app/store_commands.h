@@ -8,6 +8,7 @@
 namespace kx {
 
 class AppSession;
+struct DeletionQuestion;
 
 // The commands on the stored-readings table. The main window's store row and the
 // stored-readings window both run these, so they behave the same from either place; the
@@ -25,6 +26,8 @@ public:
     Status open(const QString& path);
     static QString liveTableMessage(const QString& path);
 
+    // What Delete all asks first: the program's warning and the stored table's file.
+    DeletionQuestion deleteAllQuestion() const;
     // Whether Delete all has anything to remove; fails on a closed table.
     Result<bool> hasRecords() const;
     // Removes every stored record: the table is closed, its file emptied and opened again. A

@@ -1,17 +1,23 @@
 // The live commands: connect to the cable as the window's CONNECT does, and print or record
 // the decoded frames.
 #include "app/app_session.h"
+#include "app/recording_status.h"
 #include "cli/cli_commands.h"
 #include "cli/decode_json.h"
 #include "common/stop_signals.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
+#include "paradox/paradox_reader.h"
 #include "recording/readings_schema.h"
 #include "recording/table_checkpoint.h"
+
+#include <QDir>
 
 #include <QCoreApplication>
 #include <QJsonObject>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace kx::cli {
 namespace {
@@ -23,7 +29,12 @@ struct LinkOptions {
     std::optional<QString> interval;
     bool repeat = true;
     QString out;
+    QString append; // a table to keep and record after, instead of --out
 };
+
+constexpr const char* kRecordUsage =
+    "kxlink-cli record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] "
+    "--out FILE.db|--append FILE.db";
 
 bool parseCount(const QString& text, qint64* out) {
     bool ok = false;
@@ -66,10 +77,47 @@ bool parseOptions(QStringList args, bool record, LinkOptions* o) {
         else if (record && a == QLatin1String("--out")) {
             if (!value(&o->out))
                 return false;
+        } else if (record && a == QLatin1String("--append")) {
+            if (!value(&o->append))
+                return false;
         } else
             return false;
     }
-    return !record || !o->out.isEmpty();
+    // A recording goes to exactly one table.
+    return !record || (o->out.isEmpty() != o->append.isEmpty());
+}
+
+// The fields a recording sets, with No first: the table is keyed on its first field.
+Status checkReadingsFields(const QString& path, const std::vector<px::FieldDef>& fields) {
+    auto has = [&](const QByteArray& name) {
+        return std::any_of(fields.begin(), fields.end(),
+                           [&](const px::FieldDef& f) { return f.name == name; });
+    };
+    for (const char* name : {"No", "Time", "Value", "Unit", "V_Range", "I_Range"}) {
+        if (!has(QByteArray(name)))
+            return fail(QStringLiteral("%1 is not a readings table: it has no field '%2'")
+                            .arg(QDir::toNativeSeparators(path), QLatin1String(name)));
+    }
+    if (fields.front().name != QByteArray("No"))
+        return fail(QStringLiteral("%1 is not a readings table: its first field is not 'No'")
+                        .arg(QDir::toNativeSeparators(path)));
+    return {};
+}
+
+// The records of the table to append to, read into the recording (the checkpoint holds the
+// file's lock, so it is read without taking one).
+Status loadForAppend(const QString& path, ReadingsTable& table) {
+    Result<px::TableReader> reader = px::TableReader::open(path);
+    if (!reader)
+        return reader.status();
+    const std::vector<px::FieldDef>& fields = reader.value().info().fields;
+    if (Status s = checkReadingsFields(path, fields); !s)
+        return s;
+    table.openScratch(fields);
+    return reader.value().forEach([&](const px::Record& r) {
+        table.appendLoaded(r);
+        return true;
+    });
 }
 
 // Runs the session's link until N frames were decoded, a stop signal arrived or the watchdog
@@ -132,20 +180,32 @@ int runMonitor(const QStringList& args) {
 int runRecord(const QStringList& args) {
     LinkOptions o;
     if (!parseOptions(args, true, &o))
-        return usageError(QStringLiteral("kxlink-cli record [--demo] [--frames N] [--limit N] "
-                                         "[--interval S] [--no-repeat] --out FILE.db"));
+        return usageError(QLatin1String(kRecordUsage));
 
     AppSession session(sessionSetup(o));
     // The readings are kept in a table with no file behind it; the target follows it at every
     // checkpoint, and is claimed before anything else happens.
     ReadingsTable& table = session.liveTable();
     table.openScratch(readingsFields());
-    Result<std::unique_ptr<TableCheckpoint>> claimed = TableCheckpoint::begin(o.out, table);
+    const QString target = o.append.isEmpty() ? o.out : o.append;
+    Result<std::unique_ptr<TableCheckpoint>> claimed = TableCheckpoint::begin(target, table);
     if (!claimed) {
         printError(claimed.error());
         return 1;
     }
     TableCheckpoint& checkpoint = *claimed.value();
+    // Appending keeps the table's records and numbers the new ones after its highest; a table
+    // that is not there yet is made as --out makes it.
+    qint64 kept = 0;
+    if (!o.append.isEmpty() && !checkpoint.created()) {
+        if (const Status s = loadForAppend(target, table); !s) {
+            printError(s.error());
+            return 1; // the file stays as it was
+        }
+        kept = table.rowCount();
+        checkpoint.holdsTable();
+        session.recording().continueNumbering();
+    }
     QObject::connect(&checkpoint, &TableCheckpoint::writeFailed,
                      [](const QString& e) { printError(e); });
     RecordingControl& rc = session.recording();
@@ -169,9 +229,18 @@ int runRecord(const QStringList& args) {
     }
     if (failed)
         return code;
+    // Fewer records than readings: say why, as the window's status line does.
+    if (rc.limitReached()) {
+        RecordingState limited;
+        limited.kind = RecordingState::Kind::LimitReached;
+        limited.limit = rc.RecordLimit;
+        printError(limited.text());
+    }
     QJsonObject summary;
     summary.insert("records", table.rowCount());
     summary.insert("frames", frames);
+    if (!o.append.isEmpty())
+        summary.insert("appended", table.rowCount() - kept);
     printJson(summary);
     return 0;
 }

@@ -26,7 +26,8 @@ constexpr Command kCommands[] = {
     {"list", kx::cli::runList, "list [--demo]"},
     {"monitor", kx::cli::runMonitor, "monitor [--demo] [--frames N]"},
     {"record", kx::cli::runRecord,
-     "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] --out FILE.db"},
+     "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] "
+     "--out FILE.db|--append FILE.db"},
     {"export", kx::cli::runExport, "export SRC DEST [--store]"},
     {"query", kx::cli::runQuery, "query 'select * from \"FILE.db\" [where FIELD=\"TEXT\"]'"},
     {"chart", kx::cli::runChart,

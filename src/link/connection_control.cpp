@@ -85,6 +85,11 @@ void ConnectionControl::setPanel2(const QString& caption, CaptionColor color) {
     Q_EMIT panel2Changed();
 }
 
+void ConnectionControl::drop(const QString& reason) {
+    dropReason_ = reason;
+    Q_EMIT linkDropped(reason);
+}
+
 void ConnectionControl::ReadBtnClick() {
     selectDevice();
     if (SelectedDevice && SelectedDevice->ReadWriteAccess())
@@ -107,6 +112,7 @@ void ConnectionControl::SetFeatureClick() {
 }
 
 void ConnectionControl::USBConClick() {
+    dropReason_.clear(); // the user's own CONNECT or DISCONNECT
     usbConDown_ = !usbConDown_;
     ReadBtnClick();
     SetFeatureClick();
@@ -147,6 +153,9 @@ void ConnectionControl::ConTimerTimer() {
         usbConDown_ = false;
         if (SelectedDevice)
             SelectedDevice->SetDataHandler(nullptr);
+        // Told before the box, which waits for the user.
+        drop(QStringLiteral("the meter sent no readings; check that it is on and ready, then "
+                            "press CONNECT"));
         if (information_)
             information_(meterSilentMessage());
         if (panel2Caption_ == QLatin1String("DISCONNECT"))
@@ -168,6 +177,8 @@ bool ConnectionControl::HidCtlEnumerate(THidDevice* device, std::int32_t index) 
 }
 
 void ConnectionControl::HidCtlDeviceChange() {
+    // Reading stops at every device change; a connected cable needs the user to connect again.
+    const bool wasReading = usbConDown_;
     ReadBtnClick();
     SelectedDevice = nullptr;
     // Released devices go back to the controller, which lists unclaimed twins in their place.
@@ -181,6 +192,9 @@ void ConnectionControl::HidCtlDeviceChange() {
             devSelected_ = static_cast<int>(i);
     }
     Q_EMIT deviceListChanged();
+    if (wasReading)
+        drop(QStringLiteral("a USB device was plugged in or removed; press DISCONNECT, then "
+                            "CONNECT"));
 }
 
 void ConnectionControl::HidCtlArrival(THidDevice* device) {

@@ -86,6 +86,9 @@ public:
     CaptionColor panel2Color() const { return panel2Color_; }
     bool comsetEnabled() const { return comsetEnabled_; }
     const QString& panel1Caption() const { return panel1Caption_; }
+    // Why the link stopped reading without the user's DISCONNECT (the watchdog, a device
+    // change); empty once the user connects or disconnects again.
+    const QString& dropReason() const { return dropReason_; }
     std::int8_t LinkPort = 5;
     std::array<bool, 4> comChecked{true, false, false, false};
     bool usbChecked = false;
@@ -105,11 +108,14 @@ Q_SIGNALS:
     void panel2Changed();
     void historyChanged();
     void deviceListChanged();
+    // The link stopped reading without the user's DISCONNECT; `reason` in words.
+    void linkDropped(const QString& reason);
 
 private:
     void selectDevice();
     void addHistory(const QString& line);
     void setPanel2(const QString& caption, CaptionColor color);
+    void drop(const QString& reason);
     void dataHandler(THidDevice* dev, std::uint8_t reportId, const std::uint8_t* data,
                      std::uint16_t size);
 
@@ -129,6 +135,7 @@ private:
     CaptionColor panel2Color_ = CaptionColor::Black;
     bool comsetEnabled_ = true;
     QString panel1Caption_ = QStringLiteral("USB");
+    QString dropReason_;
 };
 
 } // namespace kx

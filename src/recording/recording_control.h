@@ -3,6 +3,7 @@
 #include "common/result.h"
 #include "display/reading_texts.h"
 
+#include <QObject>
 #include <QString>
 
 #include <cstdint>
@@ -16,7 +17,8 @@ class ReadingsTable;
 
 // Decides which decoded readings become records of the live table, and numbers them:
 // the record limit, the sampling interval and the repeat rule, in that order.
-class RecordingControl {
+class RecordingControl : public QObject {
+    Q_OBJECT
 public:
     // Record-limit choices of the Record menu.
     static constexpr std::int32_t kLimitless = 10'000'000;
@@ -24,7 +26,7 @@ public:
     using TimeOfDay = std::function<std::int32_t()>;       // ms since local midnight
     using ErrorSink = std::function<void(const QString&)>; // table errors, once per run of errors
 
-    RecordingControl(const ReadingTexts& texts, ReadingsTable& table);
+    RecordingControl(const ReadingTexts& texts, ReadingsTable& table, QObject* parent = nullptr);
 
     // Offer the current reading; target 1 is the live table, any other target does nothing.
     // Returns true when a record was appended.
@@ -39,11 +41,21 @@ public:
     // Whether a typed character is kept by the interval box (digits and backspace only).
     static bool RecordSITimeKeyPress(QChar c);
 
-    void setRecordLimit(std::int32_t limit) { RecordLimit = limit; }
+    void setRecordLimit(std::int32_t limit);
+    // Whether the record limit refuses every reading now (the next number lies above it).
+    bool limitReached() const { return RecordLimit < NextRecordNo; }
 
-    // Clear All after its warning was acknowledged: empties the table when it holds records
-    // and restarts the numbering. Fails with the table's message.
+    // Clear All after it was confirmed: empties the table when it holds records and restarts
+    // the numbering. Fails with the table's message.
     Status clearAll();
+    // The numbering starts again at 1 (a new recording on an emptied table).
+    void restartNumbering();
+    // A table that already holds records (a file the user opened) is recorded into: the next
+    // number follows its highest `No`, so no number is given twice and the recording can be
+    // saved as a keyed table. An empty table, or one without numbers, starts at 1.
+    void continueNumbering();
+    // The highest `No` of the table's records; nothing when it holds none.
+    static std::optional<std::int32_t> highestRecordNo(const ReadingsTable& table);
 
     void setRepeat(bool ticked) { repeatTicked_ = ticked; }
     bool repeat() const { return repeatTicked_; }
@@ -63,6 +75,11 @@ public:
     // The interval rule of the box's text: empty, "-" or "+" count as 0; otherwise a whole
     // decimal number in the 32-bit signed range, or nothing when it does not convert.
     static std::optional<std::int32_t> intervalFromText(const QString& text);
+
+Q_SIGNALS:
+    // The numbering or the limit changed outside an append (a limit chosen, Clear All, a
+    // table opened), so whether the limit is reached may have changed.
+    void numberingChanged();
 
 private:
     const ReadingTexts& texts_;

@@ -88,6 +88,10 @@ void TableCheckpoint::writeWhenDue() {
     failing_ = !s;
 }
 
+void TableCheckpoint::holdsTable() {
+    rowsWritten_ = table_.rowCount();
+}
+
 void TableCheckpoint::onRowAppended() {
     if (table_.rowCount() - std::max<qint64>(rowsWritten_, 0) >= kEveryRecords)
         writeWhenDue();
@@ -100,7 +104,7 @@ void TableCheckpoint::onTimer() {
 Status TableCheckpoint::finish(bool runFailed) {
     timer_.stop();
     disconnect(&table_, nullptr, this, nullptr);
-    if (runFailed && table_.rowCount() == 0) {
+    if (runFailed && table_.rowCount() == std::max<qint64>(rowsWritten_, 0)) {
         if (created_) {
             for (const QString& p : px::indexPathsFor(path_))
                 QFile::remove(p);

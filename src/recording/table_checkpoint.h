@@ -44,12 +44,18 @@ public:
 
     // Writes the table now.
     Status write();
-    // The recording has ended: the last checkpoint. With nothing recorded and the run failed,
-    // the target is left as it was (a file this checkpoint created is removed).
+    // The recording has ended: the last checkpoint. With nothing recorded since the last
+    // checkpoint and the run failed, the target is left as it was (a file this checkpoint
+    // created is removed).
     Status finish(bool runFailed);
 
     qint64 checkpoints() const { return written_; }
     const QString& path() const { return path_; }
+    // Whether begin() made the target (it was not there).
+    bool created() const { return created_; }
+    // The table now holds what the target holds (its records were read to be appended to):
+    // the target is not written again until the table grows.
+    void holdsTable();
 
 Q_SIGNALS:
     // A checkpoint failed (a full disk, say); the next one tries again.

@@ -61,11 +61,12 @@ struct FilesWindow : ::testing::Test {
         d.reading = value;
         session->decoder().ShowDataKx30(frameHex(encodeFrame(d)));
     }
+    // A recording saved as the user saves it.
     QString usersFile(const char* name, int n) {
         for (int i = 0; i < n; ++i)
             record(std::to_string(200 + i).c_str());
         const QString path = tables.path(name);
-        EXPECT_TRUE(SaveToDB(session->liveTable(), path, 1).ok());
+        EXPECT_TRUE(session->files().saveAs(path).saved);
         return path;
     }
 };
@@ -247,16 +248,24 @@ TEST_F(FilesWindow, CancelledSaveLeavesTheTargetAndSaysNothing) {
     EXPECT_TRUE(progress.labels[0].contains("big.txt"));
 }
 
-TEST_F(FilesWindow, NewWarnsThenEmptiesTheRecording) {
+TEST_F(FilesWindow, NewAsksThenEmptiesTheRecording) {
     start();
     record("1");
     record("2");
+    boxes.deleteAnswer = false;
     action("New")->trigger();
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].kind, "information");
+    EXPECT_EQ(boxes.shown[0].kind, "delete");
     EXPECT_EQ(boxes.shown[0].text, " Warning:all Records will be deleted! ");
+    EXPECT_EQ(boxes.shown[0].file, tables.path("Pw60bdb.DB"));
+    EXPECT_EQ(session->liveTable().rowCount(), 2) << "Cancel keeps the recording";
+    EXPECT_EQ(session->recording().NextRecordNo, 3);
+
+    boxes.deleteAnswer = true;
+    action("New")->trigger();
     EXPECT_EQ(session->liveTable().rowCount(), 0);
     EXPECT_EQ(session->recording().NextRecordNo, 1);
+    EXPECT_EQ(session->unsavedReadings(), 0);
 }
 
 TEST_F(FilesWindow, ExitPanelKeepsTheListTheOtherExitsDoNot) {
@@ -360,6 +369,6 @@ TEST_F(FilesWindow, TheCloseBoxEndsTheJournalAStopSignalKeepsIt) {
     const QString second = session->journalPath();
     // What the program's stop-signal handler does.
     session->keepJournal();
-    win->close();
+    win->endBySignal();
     EXPECT_TRUE(QFileInfo::exists(second));
 }

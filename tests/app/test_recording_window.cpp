@@ -235,13 +235,22 @@ TEST_F(RecordingWindow, RecordLimitItemsAreOneRadioGroup) {
     EXPECT_EQ(cell(1, "No"), "1001");
 }
 
-TEST_F(RecordingWindow, ClearAllWarnsThenRestartsTheNumbering) {
+TEST_F(RecordingWindow, ClearAllAsksThenRestartsTheNumbering) {
     feedReadings(3);
     ASSERT_EQ(live().rowCount(), 3);
+    // Cancel keeps the readings and their numbering.
+    boxes.deleteAnswer = false;
     find<QToolButton>("SpeedButton2")->click();
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].kind, "information");
+    EXPECT_EQ(boxes.shown[0].kind, "delete");
     EXPECT_EQ(boxes.shown[0].text, kClearWarning);
+    EXPECT_EQ(boxes.shown[0].file, tables.path("Pw60bdb.DB"));
+    EXPECT_EQ(live().rowCount(), 3);
+    EXPECT_EQ(control().NextRecordNo, 4);
+
+    boxes.deleteAnswer = true;
+    find<QToolButton>("SpeedButton2")->click();
+    ASSERT_EQ(boxes.shown.size(), 2u);
     EXPECT_TRUE(live().isOpen());
     EXPECT_EQ(live().rowCount(), 0);
     EXPECT_EQ(grid()->model()->rowCount(), 0);
@@ -253,7 +262,7 @@ TEST_F(RecordingWindow, ClearAllWarnsThenRestartsTheNumbering) {
     // The menu item does the same; on an empty table only the numbering restarts.
     find<QAction>("ClearR")->trigger();
     find<QAction>("ClearR")->trigger();
-    EXPECT_EQ(kinds(), (std::vector<std::string>{"information", "information", "information"}));
+    EXPECT_EQ(kinds(), (std::vector<std::string>{"delete", "delete", "delete", "delete"}));
     EXPECT_EQ(control().NextRecordNo, 1);
     EXPECT_TRUE(live().isOpen());
 }

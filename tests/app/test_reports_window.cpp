@@ -317,10 +317,11 @@ TEST_F(Reports, SaveFromEitherPlaceGivesTheSameFiles) {
 
 TEST_F(Reports, StoreCommandsOnAClosedTable) {
     ASSERT_FALSE(session.storeTable().isOpen());
-    // Delete all: its warning, then the closed-table message.
+    // Delete all: its question naming the default file, then the closed-table message.
     win.SpeedButton9Click();
-    ASSERT_EQ(shownKinds(), (std::vector<std::string>{"information", "error"}));
+    ASSERT_EQ(shownKinds(), (std::vector<std::string>{"delete", "error"}));
     EXPECT_EQ(boxes.shown[0].text, " Warning:all Store Records will be deleted! ");
+    EXPECT_EQ(boxes.shown[0].file, session.storeTable().filePath());
     EXPECT_EQ(boxes.shown[1].text, "Cannot perform this operation on a closed dataset");
 
     // Save as text stops with the same message and writes nothing.
@@ -355,13 +356,25 @@ TEST_F(Reports, DeleteAllEmptiesTheStoredTable) {
     answer(file);
     win.SpeedButton4Click();
     auto* store = find<TFrmstore>("Frmstore");
+    // Cancel (or Escape, or the close box) deletes nothing.
+    boxes.deleteAnswer = false;
     store->SpeedButton9Click();
-    EXPECT_EQ(shownKinds(), std::vector<std::string>{"information"});
+    ASSERT_EQ(shownKinds(), std::vector<std::string>{"delete"});
+    EXPECT_EQ(boxes.shown[0].text, " Warning:all Store Records will be deleted! ");
+    EXPECT_EQ(boxes.shown[0].file, file);
+    EXPECT_EQ(session.storeTable().rowCount(), 3);
+    session.storeTable().close();
+    EXPECT_EQ(recordsIn(file), 3);
+    ASSERT_TRUE(session.storeTable().open().ok());
+
+    boxes.deleteAnswer = true;
+    store->SpeedButton9Click();
+    EXPECT_EQ(shownKinds(), (std::vector<std::string>{"delete", "delete"}));
     EXPECT_TRUE(session.storeTable().isOpen());
     EXPECT_EQ(session.storeTable().rowCount(), 0);
-    // On an open, empty table: the warning and nothing else.
+    // On an open, empty table: the question and nothing else.
     win.SpeedButton9Click();
-    EXPECT_EQ(shownKinds(), (std::vector<std::string>{"information", "information"}));
+    EXPECT_EQ(shownKinds(), (std::vector<std::string>{"delete", "delete", "delete"}));
     session.storeTable().close();
     EXPECT_EQ(recordsIn(file), 0);
 }

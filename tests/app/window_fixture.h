@@ -33,23 +33,38 @@ namespace kxtest {
 class RecordedBoxes : public kx::MessageBoxes {
 public:
     struct Shown {
-        std::string kind; // "information", "warning", "error", "confirm", "plain"
+        // "information", "warning", "error", "confirm", "plain", "delete" (OK or Cancel before
+        // records are deleted), "save" (Save, Discard or Cancel)
+        std::string kind;
         QString text;
+        QString file; // the file a "delete" box names
     };
 
-    void information(QWidget*, const QString& text) override {
-        shown.push_back({"information", text});
-    }
-    void warning(QWidget*, const QString& text) override { shown.push_back({"warning", text}); }
-    void error(QWidget*, const QString& text) override { shown.push_back({"error", text}); }
+    void information(QWidget*, const QString& text) override { note("information", text); }
+    void warning(QWidget*, const QString& text) override { note("warning", text); }
+    void error(QWidget*, const QString& text) override { note("error", text); }
     bool confirm(QWidget*, const QString& text) override {
-        shown.push_back({"confirm", text});
+        note("confirm", text);
         return confirmAnswer;
     }
-    void plain(QWidget*, const QString& text) override { shown.push_back({"plain", text}); }
+    void plain(QWidget*, const QString& text) override { note("plain", text); }
+    bool confirmDeletion(QWidget*, const QString& text, const QString& file) override {
+        note("delete", text, file);
+        return deleteAnswer;
+    }
+    SaveAnswer askToSave(QWidget*, const QString& text) override {
+        note("save", text);
+        return saveAnswer;
+    }
+
+    void note(const char* kind, const QString& text, const QString& file = {}) {
+        shown.push_back(Shown{kind, text, file});
+    }
 
     std::vector<Shown> shown;
     bool confirmAnswer = false;
+    bool deleteAnswer = true;
+    SaveAnswer saveAnswer = SaveAnswer::Discard;
 };
 
 // File dialogs that give the answers a test lined up (none: the user cancels) and remember

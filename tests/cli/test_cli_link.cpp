@@ -1,4 +1,7 @@
 #include "cli_runner.h"
+#include "paradox/paradox_writer.h"
+#include "recording/readings_schema.h"
+#include "support/table_files.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -64,6 +67,8 @@ TEST(CliRecord, LimitAndRepeatRule) {
     const CliRun r = runCli({"record", "--demo", "--frames", "3", "--limit", "2", "--out", out});
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_EQ(r.jsonLines().value(0)["records"].toInt(), 2);
+    EXPECT_TRUE(r.err.contains("Recording stopped: record limit of 2 reached"))
+        << r.err.constData();
     EXPECT_EQ(runCli({"record", "--demo", "--frames", "1"}).exitCode, 2) << "--out is required";
     EXPECT_EQ(runCli({"record", "--demo", "--interval", "abc", "--out", out}).exitCode, 2);
 }
@@ -176,4 +181,104 @@ TEST(CliRecord, HangUpEndsTheRecordingLikeTheEnd) {
         QJsonDocument::fromJson(rec.p.readAllStandardOutput().trimmed()).object();
     EXPECT_GT(summary["records"].toInt(), 0);
     EXPECT_EQ(recordsIn(out), summary["records"].toInt());
+}
+
+namespace {
+
+// A readings table of the user's with numbers that have gaps, highest last but one.
+QString numberedTable(const QTemporaryDir& dir, const char* name,
+                      const std::vector<std::int32_t>& numbers) {
+    std::vector<kx::px::Record> rows;
+    for (std::int32_t n : numbers)
+        rows.push_back({kx::px::Value(n), kx::px::Value::timeOfDay(1000 * n), kx::px::Value("1.0"),
+                        kx::px::Value("V"), kx::px::Value("DCV"), kx::px::Value("Continuous")});
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    EXPECT_TRUE(kx::px::writeKeyedTable(path, kx::readingsFields(), rows).ok());
+    return path;
+}
+
+// The first field of every record of a table file, in file order.
+std::vector<int> numbersIn(const QString& path) {
+    const CliRun dump = runCli({"table", "dump", path});
+    EXPECT_EQ(dump.exitCode, 0) << dump.err.constData();
+    std::vector<int> out;
+    const QList<QByteArray> lines = dump.out.trimmed().split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        out.push_back(lines[i].split('\t').value(0).toInt());
+    return out;
+}
+
+} // namespace
+
+TEST(CliRecordAppend, KeepsTheRecordsAndNumbersAfterTheHighest) {
+    QTemporaryDir dir;
+    const QString file = numberedTable(dir, "mine.db", {3, 15, 9});
+    const CliRun r = runCli({"record", "--demo", "--frames", "3", "--append", file});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    const QJsonObject summary = r.jsonLines().value(0);
+    EXPECT_EQ(summary["records"].toInt(), 6);
+    EXPECT_EQ(summary["appended"].toInt(), 3);
+    EXPECT_EQ(summary["frames"].toInt(), 3);
+    // A valid keyed table: the reader checks the index and that no number appears twice.
+    EXPECT_EQ(numbersIn(file), (std::vector<int>{3, 9, 15, 16, 17, 18}));
+}
+
+TEST(CliRecordAppend, MissingFileIsMadeAsOutMakesIt) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("new.db");
+    const CliRun r = runCli({"record", "--demo", "--frames", "2", "--append", file});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.jsonLines().value(0)["appended"].toInt(), 2);
+    EXPECT_EQ(numbersIn(file), (std::vector<int>{1, 2}));
+}
+
+TEST(CliRecordAppend, RefusesWhatItCannotAppendTo) {
+    QTemporaryDir dir;
+    const QString file = numberedTable(dir, "mine.db", {1, 2});
+    // One target only.
+    EXPECT_EQ(runCli({"record", "--demo", "--frames", "1", "--append", file, "--out",
+                      dir.filePath("x.db")})
+                  .exitCode,
+              2);
+    EXPECT_EQ(runCli({"record", "--demo", "--append"}).exitCode, 2);
+
+    // A stored-readings table has no field a recording sets; a damaged file is not read.
+    const QString store = dir.filePath("store.db");
+    ASSERT_EQ(runCli({"table", "create", store, "--store"}).exitCode, 0);
+    const QString junk = dir.filePath("junk.db");
+    ASSERT_TRUE(putFile(junk, QByteArray(3000, 'x')));
+    for (const QString& bad : {store, junk}) {
+        const QByteArray before = fileBytes(bad);
+        const CliRun r = runCli({"record", "--demo", "--frames", "1", "--append", bad});
+        EXPECT_EQ(r.exitCode, 1) << bad.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_FALSE(r.err.isEmpty());
+        EXPECT_EQ(fileBytes(bad), before) << "left as it was";
+    }
+
+    // No cable: the file stays as it was.
+    const QByteArray before = fileBytes(file);
+    const CliRun noCable = runCli({"record", "--frames", "1", "--append", file});
+    EXPECT_EQ(noCable.exitCode, 1);
+    EXPECT_EQ(fileBytes(file), before);
+}
+
+TEST(CliRecordAppend, ClaimsTheFileAndKeepsCheckpointsWhenKilled) {
+    QTemporaryDir dir;
+    const QString file = numberedTable(dir, "mine.db", {1, 2, 3, 4});
+    BackgroundRecord rec({"--append", file});
+    // Claimed at once: a second recorder is refused (tried without a cable, so that before
+    // the claim it only fails and changes nothing).
+    ASSERT_TRUE(eventually([&] {
+        const CliRun second = runCli({"record", "--frames", "1", "--append", file});
+        return second.err.contains("is in use by another program");
+    }));
+    // The first checkpoint (within five seconds) holds the old records and the new ones.
+    ASSERT_TRUE(eventually([&] { return recordsIn(file) > 4; }));
+    rec.p.kill();
+    ASSERT_TRUE(rec.p.waitForFinished());
+    const std::vector<int> numbers = numbersIn(file);
+    ASSERT_GT(numbers.size(), 4u);
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        EXPECT_EQ(numbers[i], static_cast<int>(i + 1));
 }

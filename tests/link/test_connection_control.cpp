@@ -152,10 +152,18 @@ TEST_F(Link, WatchdogDropsAfter1900IdleReports) {
     EXPECT_FALSE(decoder.state().link().conOk) << "the watchdog turns the data image off";
     EXPECT_TRUE(decoder.state().link().conOkN);
 
+    EXPECT_TRUE(link->dropReason().isEmpty());
+    QString toldBeforeTheBox;
+    QObject::connect(link.get(), &ConnectionControl::linkDropped, [&](const QString& why) {
+        EXPECT_TRUE(messages.empty()) << "told before the box";
+        toldBeforeTheBox = why;
+    });
     receiver.ReadPw60(0, idle, 8);
     watchdogTicks(3); // 300 ms
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], ConnectionControl::meterSilentMessage());
+    EXPECT_FALSE(toldBeforeTheBox.isEmpty());
+    EXPECT_EQ(link->dropReason(), toldBeforeTheBox);
     EXPECT_EQ(receiver.IdleReportCount(), 0);
     EXPECT_FALSE(link->usbConDown());
     EXPECT_EQ(link->panel2Caption(), "CONNECT");
@@ -165,6 +173,7 @@ TEST_F(Link, WatchdogDropsAfter1900IdleReports) {
     link->Panel2Click();
     EXPECT_EQ(link->panel2Caption(), "DISCONNECT");
     EXPECT_EQ(link->panel2Color(), ConnectionControl::CaptionColor::Black);
+    EXPECT_TRUE(link->dropReason().isEmpty()) << "the user connected again";
 }
 
 TEST_F(Link, DeviceChangeWhileConnectedStallsTheLink) {
@@ -178,10 +187,17 @@ TEST_F(Link, DeviceChangeWhileConnectedStallsTheLink) {
     EXPECT_EQ(link->panel2Caption(), "DISCONNECT") << "stalled: the caption stays";
     EXPECT_FALSE(link->DevListBox()[0].device->Reading());
     EXPECT_EQ(link->devListSelection(), 0);
+    EXPECT_FALSE(link->dropReason().isEmpty()) << "the stall is told";
     // DISCONNECT then CONNECT brings it back.
     link->Panel2Click();
+    EXPECT_TRUE(link->dropReason().isEmpty());
     link->Panel2Click();
     EXPECT_TRUE(link->DevListBox()[0].device->Reading());
+    // A device change while not connected drops nothing.
+    link->Panel2Click();
+    bus->plug(device(u"Keyboard", 0x046D, 0xC31C));
+    ASSERT_TRUE(waitUntil([&] { return link->DevListBox().size() == 3; }));
+    EXPECT_TRUE(link->dropReason().isEmpty());
 }
 
 TEST_F(Link, UnplugWhileConnectedIsLoggedAndDisconnectFindsNoCable) {

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     // Told to stop, the program ends as its close box ends it.
     const kx::StopSignals stop([&w, &session](int) {
         session.keepJournal(); // for the next start to recover
-        w.close();
+        w.endBySignal();
         QCoreApplication::quit(); // also leaves a message box left open
     });
     w.show();

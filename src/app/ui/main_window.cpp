@@ -2,9 +2,11 @@
 
 #include "app/app_session.h"
 #include "app/file_commands.h"
+#include "app/recording_status.h"
 #include "app/store_commands.h"
 #include "app/ui/caption_panel.h"
 #include "app/ui/link_controls.h"
+#include "app/ui/status_line.h"
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
 #include "common/ui/progress_dialogs.h"
@@ -26,6 +28,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStatusBar>
 #include <QStyle>
 
 namespace kx {
@@ -67,7 +70,8 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     VirtualPanel1->showState(session_.decoder().state());
 
     const int menuHeight = menu_.MainMenu1->sizeHint().height();
-    setFixedSize(ScrollBox->width(), ScrollBox->height() + menuHeight);
+    setFixedSize(ScrollBox->width(),
+                 ScrollBox->height() + menuHeight + statusBar()->sizeHint().height());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect r(QPoint(0, 0), size());
         r.moveCenter(screen->availableGeometry().center());
@@ -166,6 +170,15 @@ void TFrmTest::buildClientArea() {
 }
 
 void TFrmTest::connectSession() {
+    // The recording's state in words at the window's foot; the session works it out.
+    StatusLine1 = new StatusLine(this);
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addWidget(StatusLine1, 1);
+    RecordingStatus& status = session_.recordingStatus();
+    showRecordingState(status.state());
+    connect(&status, &RecordingStatus::recordingStateChanged, this, &TFrmTest::showRecordingState);
+
     session_.decoder().setStateObserver(
         [this](const DisplayState& before, const DisplayState& after) {
             VirtualPanel1->applyChange(before, after);
@@ -195,7 +208,23 @@ void TFrmTest::recoverReadings() {
     }
 }
 
+void TFrmTest::showRecordingState(const RecordingState& state) {
+    StatusLine1->setFullText(state.text());
+}
+
+void TFrmTest::endBySignal() {
+    stopping_ = true;
+    close();
+}
+
 void TFrmTest::closeEvent(QCloseEvent* event) {
+    // A stop signal never asks; one that comes while the question is open ends the program
+    // all the same.
+    const bool leave = stopping_ || mayDropReadings() || stopping_;
+    if (!leave) {
+        event->ignore();
+        return;
+    }
     // Every ending through the window (the exits, the close box) is a normal one.
     session_.finishJournal();
     session_.endLink();

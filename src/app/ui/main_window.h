@@ -27,9 +27,11 @@ class PrinterDialogs;
 class ProgressDialogs;
 class ReadingsGrid;
 class ReportCommands;
+class StatusLine;
 class StoreCommands;
 class TFrmprint;
 class TFrmstore;
+struct RecordingState;
 struct SaveAsOutcome;
 class TFrmAbout;
 class TFrmsearch;
@@ -76,6 +78,12 @@ public:
     HelpWindow* helpWindow() const { return help_; }
     // The manual F1 opens: help/index.html in the program's folder.
     QString helpFile() const;
+    // The status line at the window's foot.
+    StatusLine* statusLine() const { return StatusLine1; }
+
+    // The program was told to stop (a signal): the window closes without a question; the
+    // journal keeps the readings for the next start.
+    void endBySignal();
 
 public Q_SLOTS:
     void Panel2Click();
@@ -141,6 +149,13 @@ private:
     void showRecentFiles();
     void openRecentFile(int position);
     void showSaveOutcome(const SaveAsOutcome& outcome);
+    // Save As for the live table; true when the readings were saved.
+    bool saveLiveAs();
+    // Before the live table's unsaved readings are dropped (leaving, Open, a recent entry):
+    // asks to save them. True when the command may go on: nothing unsaved, saved, or
+    // discarded.
+    bool mayDropReadings();
+    void showRecordingState(const RecordingState& state);
     void connectSideWindows();
     void connectChart();
     // Start-up steps once every control exists; a failing step shows its error and ends
@@ -157,6 +172,7 @@ private:
     ProgressDialogs* progress_ = nullptr;
     PrinterDialogs* printers_ = nullptr;
     bool startUpEnded_ = false;
+    bool stopping_ = false; // told to stop by a signal: no questions
 
     MainMenu menu_;
     ControlRow row_;
@@ -171,6 +187,7 @@ private:
     ChartView* Chtshow = nullptr;
     QRect ChartNormalBounds; // where the chart was before it was enlarged
     ReadingsGrid* DBGrid2 = nullptr;
+    StatusLine* StatusLine1 = nullptr;
 
     TFrmAbout* FrmAbout = nullptr;
     TFrmsearch* Frmsearch = nullptr;

@@ -38,8 +38,26 @@ void TFrmTest::showRecentFiles() {
 }
 
 void TFrmTest::NewClick() {
+    const DeletionQuestion q = session_.files().newQuestion();
+    if (!boxes_->confirmDeletion(this, q.text, q.file))
+        return;
     Chtshow->BtNewClick();
-    ClearRClick();
+    if (const Status s = session_.files().newRecording(); !s)
+        boxes_->error(this, s.error());
+}
+
+bool TFrmTest::mayDropReadings() {
+    if (session_.unsavedReadings() == 0)
+        return true;
+    switch (boxes_->askToSave(this, session_.saveQuestion())) {
+    case MessageBoxes::SaveAnswer::Save:
+        return saveLiveAs();
+    case MessageBoxes::SaveAnswer::Discard:
+        return true;
+    case MessageBoxes::SaveAnswer::Cancel:
+        break;
+    }
+    return false;
 }
 
 void TFrmTest::OpenClick() {
@@ -47,7 +65,7 @@ void TFrmTest::OpenClick() {
     request.filters = FileCommands::openFilters();
     request.confirmOverwrite = false;
     const std::optional<FileDialogAnswer> answer = dialogs_->openFile(this, request);
-    if (!answer)
+    if (!answer || !mayDropReadings())
         return;
     const Status s = session_.files().openDataFile(answer->path);
     showRecentFiles();
@@ -56,6 +74,10 @@ void TFrmTest::OpenClick() {
 }
 
 void TFrmTest::Save_asClick() {
+    saveLiveAs();
+}
+
+bool TFrmTest::saveLiveAs() {
     FileCommands& files = session_.files();
     session_.ExportKind = 1;
     FileDialogRequest request;
@@ -64,7 +86,7 @@ void TFrmTest::Save_asClick() {
     request.defaultSuffix = FileCommands::saveDefaultSuffix();
     const std::optional<FileDialogAnswer> answer = dialogs_->saveFile(this, request);
     if (!answer)
-        return;
+        return false;
     files.setSaveFilter(answer->filter);
     std::unique_ptr<ProgressReporter> progress =
         progress_->begin(this, QStringLiteral("Saving %1").arg(answer->path));
@@ -72,6 +94,7 @@ void TFrmTest::Save_asClick() {
         answer->path, [&](qint64 done, qint64 total) { return progress->update(done, total); });
     progress.reset();
     showSaveOutcome(outcome);
+    return outcome.saved;
 }
 
 void TFrmTest::showSaveOutcome(const SaveAsOutcome& outcome) {
@@ -82,6 +105,8 @@ void TFrmTest::showSaveOutcome(const SaveAsOutcome& outcome) {
 }
 
 void TFrmTest::openRecentFile(int position) {
+    if (!mayDropReadings())
+        return;
     if (const Status s = session_.files().openRecent(position); !s)
         boxes_->error(this, s.error());
 }
@@ -107,6 +132,8 @@ void TFrmTest::filename5Click() {
 }
 
 void TFrmTest::Panel3Click() {
+    if (!mayDropReadings())
+        return;
     // The program ends even when the list cannot be written.
     if (const Status s = session_.files().exitPanel(); !s)
         boxes_->error(this, s.error());
@@ -114,6 +141,8 @@ void TFrmTest::Panel3Click() {
 }
 
 void TFrmTest::ExitClick() {
+    if (!mayDropReadings())
+        return;
     if (const Status s = session_.files().fileExit(); !s) {
         boxes_->error(this, s.error());
         return;

@@ -83,7 +83,10 @@ void TFrmTest::SampInterTimeTimer() {
 }
 
 void TFrmTest::ClearRClick() {
-    boxes_->information(this, QStringLiteral(" Warning:all Records will be deleted! "));
+    // Clear All empties the table in use, also a file the user opened: only after OK.
+    const DeletionQuestion q = session_.clearAllQuestion();
+    if (!boxes_->confirmDeletion(this, q.text, q.file))
+        return;
     if (const Status s = session_.recording().clearAll(); !s)
         boxes_->error(this, s.error());
 }

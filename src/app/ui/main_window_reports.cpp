@@ -107,7 +107,9 @@ void TFrmTest::SpeedButton8Click() {
 
 void TFrmTest::SpeedButton9Click() {
     QWidget* from = commandWindow();
-    boxes_->information(from, QStringLiteral(" Warning:all Store Records will be deleted! "));
+    const DeletionQuestion q = store_->deleteAllQuestion();
+    if (!boxes_->confirmDeletion(from, q.text, q.file))
+        return;
     if (const Status s = store_->deleteAll(); !s)
         boxes_->error(from, s.error());
 }

@@ -10,6 +10,9 @@ namespace kx {
 // person and without blocking.
 class MessageBoxes {
 public:
+    // What the user chose when asked whether to save readings before they are dropped.
+    enum class SaveAnswer { Save, Discard, Cancel };
+
     virtual ~MessageBoxes() = default;
 
     // Information box titled "Information" with one OK button.
@@ -23,6 +26,20 @@ public:
     // A plain box: the text and one OK button, no icon. Implementations that do not tell it
     // apart show an information box.
     virtual void plain(QWidget* parent, const QString& text) { information(parent, text); }
+
+    // Asked before records are deleted: `text`, then the file whose records go on a line of
+    // its own, with OK and Cancel. True only for OK: Escape, the close box and the default
+    // button cancel.
+    virtual bool confirmDeletion(QWidget* parent, const QString& text, const QString& file) {
+        return confirm(parent, text + QLatin1Char('\n') + file);
+    }
+    // Asked before unsaved readings are dropped: Save, Discard or Cancel. Escape, the close
+    // box and the default button cancel.
+    virtual SaveAnswer askToSave(QWidget* parent, const QString& text) {
+        (void)parent;
+        (void)text;
+        return SaveAnswer::Cancel;
+    }
 };
 
 // Real, modal message boxes.
@@ -33,6 +50,8 @@ public:
     void error(QWidget* parent, const QString& text) override;
     bool confirm(QWidget* parent, const QString& text) override;
     void plain(QWidget* parent, const QString& text) override;
+    bool confirmDeletion(QWidget* parent, const QString& text, const QString& file) override;
+    SaveAnswer askToSave(QWidget* parent, const QString& text) override;
 };
 
 } // namespace kx
