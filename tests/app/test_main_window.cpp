@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTableView>
 #include <QToolButton>
 
@@ -148,7 +149,8 @@ TEST_F(Window, StoreRowsSecondButtonSizesTheWindowAndTheChart) {
     EXPECT_EQ(chart->geometry(), QRect(18, 612, 361, 278));
     // The window's client area grows with it, and the taller chart can be scrolled to whole.
     auto* scroll = find<QScrollArea>("ScrollBox");
-    EXPECT_EQ(scroll->geometry().bottom(), win.height() - 1);
+    EXPECT_EQ(scroll->geometry().bottom() + 1, win.statusBar()->geometry().top());
+    EXPECT_EQ(win.statusBar()->geometry().bottom(), win.height() - 1);
     EXPECT_GT(scroll->width(), 621);
     scroll->horizontalScrollBar()->setValue(0);
     scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
