@@ -2,7 +2,7 @@
 // file is ever left behind, and a new table never keeps the index of the one it replaces.
 #include "support/table_files.h"
 
-#include "paradox/paradox_file.h"
+#include "common/replacing_file.h"
 #include "paradox/paradox_index.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
