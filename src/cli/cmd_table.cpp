@@ -1,6 +1,7 @@
 #include "cli/cli_commands.h"
 
 #include "common/cp936.h"
+#include "common/replacing_file.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
@@ -112,9 +113,14 @@ int create(const QString& path, const QString& kind, bool replace) {
         fields = readingsFields(true);
     else
         return usageError(QLatin1String(kUsage));
-    // A new empty table in place of an existing one loses its records: only when asked.
-    const QFileInfo existing(path);
-    if (!replace && (existing.exists() || existing.isSymLink())) {
+    // A pipe, a folder or a read-only file is refused as every write refuses it; a new empty
+    // table in place of an existing one loses its records, so only when asked.
+    const Result<WriteTarget> target = checkWriteTarget(path);
+    if (!target) {
+        printError(target.error());
+        return 1;
+    }
+    if (!replace && target.value().exists) {
         printError(QStringLiteral("Table file %1 already exists; give --replace to replace it "
                                   "with an empty table")
                        .arg(QDir::toNativeSeparators(path)));
