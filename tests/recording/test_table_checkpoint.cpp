@@ -131,3 +131,36 @@ TEST_F(Checkpoints, FailedRunLeavesNoFileItMade) {
     ASSERT_FALSE(f.ok());
     EXPECT_TRUE(f.error().contains("folder.db")) << f.error().toStdString();
 }
+
+TEST_F(Checkpoints, ReadOnlyTableOrIndexIsRefusedBeforeTheRecording) {
+    appendRecords(3);
+    ASSERT_TRUE(px::writeKeyedTable(path, readingsFields(), {}).ok());
+    const QString index = px::indexPathFor(path);
+    for (const QString& protectedFile : {path, index}) {
+        ASSERT_EQ(::chmod(QFile::encodeName(protectedFile).constData(), 0444), 0);
+        const QByteArray table0 = fileBytes(path), index0 = fileBytes(index);
+        const Result<std::unique_ptr<TableCheckpoint>> c = TableCheckpoint::begin(path, table);
+        ASSERT_FALSE(c.ok());
+        EXPECT_TRUE(c.error().contains("read-only")) << c.error().toStdString();
+        EXPECT_TRUE(c.error().contains(protectedFile)) << c.error().toStdString();
+        EXPECT_EQ(fileBytes(path), table0);
+        EXPECT_EQ(fileBytes(index), index0);
+        ASSERT_EQ(::chmod(QFile::encodeName(protectedFile).constData(), 0644), 0);
+    }
+}
+
+TEST_F(Checkpoints, RecordedFileKeepsItsMode) {
+    ASSERT_TRUE(px::writeKeyedTable(path, readingsFields(), {}).ok());
+    for (const QString& p : {path, px::indexPathFor(path)})
+        ASSERT_EQ(::chmod(QFile::encodeName(p).constData(), 0600), 0);
+    Result<std::unique_ptr<TableCheckpoint>> c = TableCheckpoint::begin(path, table);
+    ASSERT_TRUE(c.ok()) << c.error().toStdString();
+    appendRecords(5);
+    ASSERT_TRUE(c.value()->finish(false).ok());
+    EXPECT_EQ(onDisk(), 5);
+    for (const QString& p : {path, px::indexPathFor(path)}) {
+        struct stat st {};
+        ::stat(QFile::encodeName(p).constData(), &st);
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << p.toStdString();
+    }
+}
