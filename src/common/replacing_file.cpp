@@ -127,14 +127,16 @@ QStringList namesIn(const QString& folder) {
     return names;
 }
 
-// What a marker of a change of several files lists.
+// What a marker of a change of several files lists: the renames still to make, in order, and
+// the copies of the old files kept aside meanwhile. Removals are not listed: a file a change
+// meant to remove (an index beside a table that no longer has a key) does no harm when it
+// stays, and a marker that could remove files would be a danger of its own.
 struct ChangePlan {
     struct Rename {
         QString temp;
         QString target;
     };
     std::vector<Rename> renames;
-    QStringList removes;
     QStringList backups;
 
     QByteArray text() const {
@@ -148,23 +150,21 @@ struct ChangePlan {
         };
         for (const Rename& r : renames)
             line("replace", r.temp, r.target);
-        for (const QString& r : removes)
-            line("remove", r);
         for (const QString& b : backups)
             line("backup", b);
         return out;
     }
 
     QStringList listed() const {
-        QStringList all = removes + backups;
+        QStringList all = backups;
         for (const Rename& r : renames)
             all << r.temp << r.target;
         return all;
     }
 
-    // Reads a marker; only changes this program makes are taken: temporaries and backups of
-    // our naming beside their targets, removals of files of a target's name in its folder, the
-    // marker named after the first target.
+    // Reads a marker; only changes this program makes are taken: every file in the marker's
+    // own folder, temporaries and backups of our naming beside their targets, the marker named
+    // after the first target. Anything else (a marker not of our making) is refused whole.
     static std::optional<ChangePlan> parse(const QByteArray& text, const QString& markerPath) {
         const QList<QByteArray> lines = text.split('\n');
         if (lines.isEmpty() || lines.front() != kMarkerHead)
@@ -174,40 +174,38 @@ struct ChangePlan {
             const QList<QByteArray> words = lines[i].split(' ');
             if (words.size() == 1 && words[0].isEmpty())
                 continue;
+            const QString folder = folderOf(markerPath);
+            bool wellFormed = true;
+            // A plain name in the marker's folder: absolute, clean, no NUL.
             auto path = [&](int k) {
-                return QFile::decodeName(QByteArray::fromPercentEncoding(words[k]));
+                const QByteArray raw = QByteArray::fromPercentEncoding(words[k]);
+                const QString p = QFile::decodeName(raw);
+                if (raw.contains('\0') || !QDir::isAbsolutePath(p) || QDir::cleanPath(p) != p ||
+                    folderOf(p) != folder || nameOf(p).isEmpty())
+                    wellFormed = false;
+                return p;
             };
             if (words[0] == "replace" && words.size() == 3)
                 plan.renames.push_back({path(1), path(2)});
-            else if (words[0] == "remove" && words.size() == 2)
-                plan.removes << path(1);
             else if (words[0] == "backup" && words.size() == 2)
                 plan.backups << path(1);
             else
+                return std::nullopt;
+            if (!wellFormed)
                 return std::nullopt;
         }
         if (plan.renames.empty() || markerFor(plan.renames.front().target) != markerPath)
             return std::nullopt;
         for (const Rename& r : plan.renames) {
-            if (!QDir::isAbsolutePath(r.target) || folderOf(r.temp) != folderOf(r.target) ||
-                !siblingPattern(nameOf(r.target), "tmp").match(nameOf(r.temp)).hasMatch())
-                return std::nullopt;
-        }
-        auto besideATarget = [&](const QString& p, bool backup) {
-            return std::any_of(plan.renames.begin(), plan.renames.end(), [&](const Rename& r) {
-                if (folderOf(p) != folderOf(r.target))
-                    return false;
-                if (backup)
-                    return siblingPattern(nameOf(r.target), "old").match(nameOf(p)).hasMatch();
-                return QFileInfo(p).completeBaseName() == QFileInfo(r.target).completeBaseName();
-            });
-        };
-        for (const QString& r : plan.removes) {
-            if (!besideATarget(r, false))
+            if (!siblingPattern(nameOf(r.target), "tmp").match(nameOf(r.temp)).hasMatch())
                 return std::nullopt;
         }
         for (const QString& b : plan.backups) {
-            if (!besideATarget(b, true))
+            const bool ours =
+                std::any_of(plan.renames.begin(), plan.renames.end(), [&](const Rename& r) {
+                    return siblingPattern(nameOf(r.target), "old").match(nameOf(b)).hasMatch();
+                });
+            if (!ours)
                 return std::nullopt;
         }
         return plan;
@@ -258,9 +256,6 @@ Status applyMarker(int fd, const QString& markerPath) {
             return fail(QStringLiteral("Cannot finish the interrupted save of %1: %2")
                             .arg(shown(r.target), systemErrorText(errno)));
     }
-    // The marker goes last of all, so the removals may still be due.
-    for (const QString& r : plan->removes)
-        ::unlink(native(r).constData());
     qCInfo(lcWrite).noquote() << "finished the interrupted save of" << shown(target);
     for (const QString& b : plan->backups)
         ::unlink(native(b).constData());
@@ -645,14 +640,19 @@ Status commitTogether(const std::vector<ReplacingFile*>& files, const QStringLis
     }
 
     // The change is listed before the first rename, so that a process killed between two of
-    // them leaves what is needed to finish it.
-    if (steps.size() > 1) {
+    // them leaves what is needed to finish it. Only a change within one folder is listed (files
+    // in other folders are reached through links, rarely): a marker names nothing outside its
+    // own folder.
+    const bool oneFolder = std::all_of(steps.begin(), steps.end(), [&](const Step& s) {
+        return folderOf(s.target) == folderOf(steps.front().target);
+    });
+    const std::size_t renames = static_cast<std::size_t>(
+        std::count_if(steps.begin(), steps.end(), [](const Step& s) { return s.file; }));
+    if (steps.size() > 1 && renames > 0 && oneFolder) {
         ChangePlan plan;
         for (const Step& s : steps) {
             if (s.file)
                 plan.renames.push_back({s.file->temporaryPath(), s.target});
-            else if (s.existed)
-                plan.removes << s.target;
             if (!s.backup.isEmpty())
                 plan.backups << s.backup;
         }

@@ -289,8 +289,10 @@ TEST(ReplacingFile, ChangeCutShortBetweenRenamesIsFinished) {
         ASSERT_TRUE(finishInterruptedReplace(a).ok()) << step;
         EXPECT_EQ(bytesOf(a), "new-a") << step;
         EXPECT_EQ(bytesOf(b), "new-b") << step;
-        EXPECT_FALSE(QFileInfo::exists(c)) << step;
-        EXPECT_EQ(namesIn(dir.path()), (QStringList{"t.db", "t.px"})) << step;
+        // A file the change meant to remove may stay: it harms nothing, and a marker never
+        // removes files.
+        EXPECT_EQ(bytesOf(c), "stale") << step;
+        EXPECT_EQ(namesIn(dir.path()), (QStringList{"t.PX", "t.db", "t.px"})) << step;
     }
 }
 
@@ -320,15 +322,34 @@ TEST(ReplacingFile, ChangeUnderWayIsLeftToItsWriter) {
 
 TEST(ReplacingFile, MarkersNotOfOurMakingAreNotFollowed) {
     QTemporaryDir dir;
+    QTemporaryDir elsewhere;
     const QString a = dir.filePath("t.db");
-    put(a, "mine");
-    put(dir.filePath("victim"), "keep");
-    const QString marker = dir.filePath(".t.db.commit");
-    // Names a file that is no temporary of ours: nothing is renamed.
-    put(marker, "kxlink-replace 1\nreplace " +
-                    QFile::encodeName(dir.filePath("victim")).toPercentEncoding() + " " +
-                    QFile::encodeName(a).toPercentEncoding() + "\n");
-    EXPECT_FALSE(finishInterruptedReplace(a).ok());
-    EXPECT_EQ(bytesOf(a), "mine");
-    EXPECT_EQ(bytesOf(dir.filePath("victim")), "keep");
+    auto enc = [](const QString& p) { return QFile::encodeName(p).toPercentEncoding(); };
+    const QString ourTemp = dir.filePath(".t.db.0000abcd.tmp");
+    const QString farTemp = elsewhere.filePath(".t.db.0000abcd.tmp");
+    const QByteArray bad[] = {
+        // a file that is no temporary of ours
+        "replace " + enc(dir.filePath("victim")) + " " + enc(a),
+        // a temporary in another folder, and a target there
+        "replace " + enc(farTemp) + " " + enc(a),
+        "replace " + enc(ourTemp) + " " + enc(a) + "\nreplace " + enc(farTemp) + " " +
+            enc(elsewhere.filePath("t.db")),
+        // a removal, a backup not of our naming, a path with a NUL or dots in it
+        "replace " + enc(ourTemp) + " " + enc(a) + "\nremove " + enc(dir.filePath("victim")),
+        "replace " + enc(ourTemp) + " " + enc(a) + "\nbackup " + enc(dir.filePath("victim")),
+        "replace " + enc(ourTemp) + " " + enc(a) + "%00" + enc("/x"),
+        "replace " + enc(dir.filePath("sub/../.t.db.0000abcd.tmp")) + " " + enc(a),
+    };
+    for (const QByteArray& body : bad) {
+        put(a, "mine");
+        put(dir.filePath("victim"), "keep");
+        put(ourTemp, "ours");
+        put(farTemp, "far");
+        put(dir.filePath(".t.db.commit"), "kxlink-replace 1\n" + body + "\n");
+        EXPECT_FALSE(finishInterruptedReplace(a).ok()) << body.constData();
+        EXPECT_EQ(bytesOf(a), "mine");
+        EXPECT_EQ(bytesOf(dir.filePath("victim")), "keep");
+        EXPECT_EQ(bytesOf(farTemp), "far");
+        EXPECT_EQ(bytesOf(elsewhere.filePath("t.db")), "<missing>");
+    }
 }
