@@ -148,19 +148,3 @@ TEST_F(Checkpoints, ReadOnlyTableOrIndexIsRefusedBeforeTheRecording) {
         ASSERT_EQ(::chmod(QFile::encodeName(protectedFile).constData(), 0644), 0);
     }
 }
-
-TEST_F(Checkpoints, RecordedFileKeepsItsMode) {
-    ASSERT_TRUE(px::writeKeyedTable(path, readingsFields(), {}).ok());
-    for (const QString& p : {path, px::indexPathFor(path)})
-        ASSERT_EQ(::chmod(QFile::encodeName(p).constData(), 0600), 0);
-    Result<std::unique_ptr<TableCheckpoint>> c = TableCheckpoint::begin(path, table);
-    ASSERT_TRUE(c.ok()) << c.error().toStdString();
-    appendRecords(5);
-    ASSERT_TRUE(c.value()->finish(false).ok());
-    EXPECT_EQ(onDisk(), 5);
-    for (const QString& p : {path, px::indexPathFor(path)}) {
-        struct stat st {};
-        ::stat(QFile::encodeName(p).constData(), &st);
-        EXPECT_EQ(st.st_mode & 07777, 0600u) << p.toStdString();
-    }
-}

@@ -337,22 +337,6 @@ TEST_F(Export, FailedWritesKeepTheOldFilesAndNameThePath) {
     EXPECT_EQ(entries(dir), (QStringList{"old.db", "old.px", "old.txt"}));
 }
 
-TEST_F(Export, FullDiskSaysNoSpaceWithThePath) {
-    kxtest::SmallDisk disk(200);
-    if (!disk.mounted())
-        GTEST_SKIP() << "cannot mount a small file system here";
-    for (int i = 0; i < 3000; ++i)
-        add(table, {i + 1, i * 10, "1.0", "V", "DCV  600V", "Continuous"});
-    const QString text = disk.filePath("old.txt");
-    ASSERT_TRUE(putFile(text, QByteArray(4341, 'o')));
-    disk.fill(4096);
-    const Status s = SaveToText(table, text, 1);
-    ASSERT_FALSE(s.ok());
-    EXPECT_EQ(s.error(), "Cannot write " + text + ": No space left on device");
-    EXPECT_EQ(fileBytes(text), QByteArray(4341, 'o'));
-    EXPECT_EQ(disk.names(), QStringList{"old.txt"});
-}
-
 TEST_F(Export, ReplacedFilesKeepTheirModeAndLinksStayLinks) {
     fill();
     const QString text = dir.filePath("private.txt");

@@ -204,27 +204,6 @@ TEST_F(Painter, FailedWritesOfEveryKindKeepTheOldFile) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
 }
 
-TEST_F(Painter, FullDiskSaysNoSpaceWithThePath) {
-    kxtest::SmallDisk disk(200);
-    if (!disk.mounted())
-        GTEST_SKIP() << "cannot mount a small file system here";
-    kxtest::fillReadings(live, 400);
-    const ReportDocument doc = prepareDataReport(state, live, {});
-    for (const char* name : {"old.pdf", "old.html"}) {
-        const QString target = disk.filePath(name);
-        ASSERT_TRUE(putFile(target, QByteArray(3000, 'o')));
-    }
-    disk.fill(4096);
-    for (const char* name : {"old.pdf", "old.html"}) {
-        const QString target = disk.filePath(name);
-        const Result<SaveOutcome> r = ReportPainter(doc).save(target, *reportFileKindFor(target));
-        ASSERT_FALSE(r) << name;
-        EXPECT_EQ(r.error(), "Cannot write " + target + ": No space left on device");
-        EXPECT_EQ(fileBytes(target), QByteArray(3000, 'o'));
-    }
-    EXPECT_EQ(disk.names(), (QStringList{"old.html", "old.pdf"}));
-}
-
 TEST_F(Painter, PrintingHonoursThePageRange) {
     kxtest::fillReadings(live, 100);
     const ReportDocument doc = prepareDataReport(state, live, {});
