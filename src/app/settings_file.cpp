@@ -2,12 +2,13 @@
 
 #include "common/cp936.h"
 #include "common/regular_file.h"
+#include "common/replacing_file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 #include <optional>
 #include <vector>
@@ -50,6 +51,36 @@ struct TextCodec {
         if (fromCp936(out) != text)
             return std::nullopt;
         return out;
+    }
+};
+
+// A file in UTF-16 with its byte-order mark (as editors on some systems save it) is read and
+// changed as UTF-8 text and written back in its own encoding.
+struct Utf16Text {
+    QStringConverter::Encoding encoding = QStringConverter::Utf16LE;
+    QByteArray bom;
+    QByteArray utf8;   // the text after the mark
+    bool exact = true; // the text encodes back to the very bytes it came from
+
+    static std::optional<Utf16Text> of(QByteArrayView file) {
+        Utf16Text t;
+        if (file.startsWith("\xFF\xFE"))
+            t.encoding = QStringConverter::Utf16LE;
+        else if (file.startsWith("\xFE\xFF"))
+            t.encoding = QStringConverter::Utf16BE;
+        else
+            return std::nullopt;
+        t.bom = file.first(2).toByteArray();
+        const QByteArrayView body = file.sliced(2);
+        QStringDecoder decoder(t.encoding, QStringDecoder::Flag::Stateless);
+        const QString text = decoder(body);
+        t.utf8 = text.toUtf8();
+        t.exact = !decoder.hasError() && t.encode(t.utf8) == file;
+        return t;
+    }
+    QByteArray encode(const QByteArray& utf8) const {
+        QStringEncoder encoder(encoding, QStringEncoder::Flag::Stateless);
+        return bom + QByteArray(encoder(QString::fromUtf8(utf8)));
     }
 };
 
@@ -146,6 +177,8 @@ bool hasLineBreak(const QString& s) {
 } // namespace
 
 QString profileString(QByteArrayView file, const QString& section, const QString& key) {
+    if (const std::optional<Utf16Text> u = Utf16Text::of(file))
+        return profileString(u->utf8, section, key);
     const TextCodec codec = TextCodec::of(file);
     const std::vector<Line> lines = parseLines(file);
     const std::optional<SectionSpan> span = findSection(lines, codec, section);
@@ -168,6 +201,16 @@ Result<QByteArray> withProfileString(QByteArrayView file, const QString& section
         return fail(QStringLiteral("Invalid key name '%1'").arg(key));
     if (hasLineBreak(value))
         return fail(QStringLiteral("The value of %1 holds a line break").arg(key));
+    if (const std::optional<Utf16Text> u = Utf16Text::of(file)) {
+        // Changed as UTF-8, written back as it came; a damaged text is not rewritten, since
+        // its other lines could not be kept as they are.
+        if (!u->exact)
+            return fail(QStringLiteral("The file's UTF-16 text is damaged"));
+        Result<QByteArray> changed = withProfileString(u->utf8, section, key, value);
+        if (!changed)
+            return changed;
+        return u->encode(changed.value());
+    }
 
     const TextCodec codec = TextCodec::of(file);
     const std::optional<QByteArray> line = codec.encode(key + QLatin1Char('=') + value);
@@ -247,18 +290,13 @@ Status SettingsFile::writeString(const QString& section, const QString& key, con
     if (!after)
         return fail(QStringLiteral("Cannot write %1: %2").arg(shown, after.error()));
 
-    QSaveFile out(path_);
-    out.setDirectWriteFallback(false); // never half a file in place of the old one
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("Cannot write %1: %2").arg(shown, out.errorString()));
-    if (out.write(after.value()) != after.value().size()) {
-        const QString why = out.errorString();
-        out.cancelWriting();
-        return fail(QStringLiteral("Cannot write %1: %2").arg(shown, why));
-    }
-    if (!out.commit())
-        return fail(QStringLiteral("Cannot write %1: %2").arg(shown, out.errorString()));
-    return {};
+    // Never half a file in place of the old one.
+    Result<std::unique_ptr<ReplacingFile>> out = ReplacingFile::begin(path_);
+    if (!out)
+        return out.status();
+    if (Status s = out.value()->writeAt(0, after.value().constData(), after.value().size()); !s)
+        return s;
+    return out.value()->commit();
 }
 
 } // namespace kx

@@ -17,7 +17,8 @@ namespace kx {
 // a name count. Lines starting with ';' are comments. Values read back without the blanks
 // around them and at most kMaxValueLength characters long; a missing key reads as empty. A
 // file that is not valid UTF-8 is taken as code page 936 (a file brought over from the
-// meter's original PC).
+// meter's original PC). A file in UTF-16 with a byte-order mark is read as its text and
+// written back in UTF-16 with the same mark.
 
 constexpr int kMaxValueLength = 2047;
 

@@ -1,11 +1,13 @@
 #include "cli/cli_commands.h"
 
 #include "common/cp936.h"
+#include "common/replacing_file.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
 #include "recording/readings_schema.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -18,7 +20,8 @@ namespace kx::cli {
 namespace {
 
 constexpr const char* kUsage = "table info FILE | table dump [--raw] FILE | "
-                               "table create FILE --readings|--store | table repair FILE";
+                               "table create FILE --readings|--store [--replace] | "
+                               "table repair FILE";
 
 QString text(const QByteArray& cp936) {
     return fromCp936(std::string_view(cp936.constData(), static_cast<std::size_t>(cp936.size())));
@@ -102,7 +105,7 @@ int dump(const QString& path, bool raw) {
     return 0;
 }
 
-int create(const QString& path, const QString& kind) {
+int create(const QString& path, const QString& kind, bool replace) {
     std::vector<px::FieldDef> fields;
     if (kind == QLatin1String("--readings"))
         fields = readingsFields();
@@ -110,6 +113,19 @@ int create(const QString& path, const QString& kind) {
         fields = readingsFields(true);
     else
         return usageError(QLatin1String(kUsage));
+    // A pipe, a folder or a read-only file is refused as every write refuses it; a new empty
+    // table in place of an existing one loses its records, so only when asked.
+    const Result<WriteTarget> target = checkWriteTarget(path);
+    if (!target) {
+        printError(target.error());
+        return 1;
+    }
+    if (!replace && target.value().exists) {
+        printError(QStringLiteral("Table file %1 already exists; give --replace to replace it "
+                                  "with an empty table")
+                       .arg(QDir::toNativeSeparators(path)));
+        return 1;
+    }
     // A table another program has open is not replaced under it.
     Result<std::unique_ptr<px::TableLock>> lock = lockExisting(path);
     if (!lock) {
@@ -161,9 +177,12 @@ int runTable(const QStringList& argsIn) {
     }
     if (sub == QLatin1String("repair") && args.size() == 1)
         return repair(args[0]);
-    if (sub == QLatin1String("create") && args.size() == 2) {
-        const int k = args[0].startsWith(QLatin1String("--")) ? 0 : 1;
-        return create(args[1 - k], args[k]);
+    if (sub == QLatin1String("create")) {
+        const bool replace = args.removeAll(QStringLiteral("--replace")) > 0;
+        if (args.size() == 2) {
+            const int k = args[0].startsWith(QLatin1String("--")) ? 0 : 1;
+            return create(args[1 - k], args[k], replace);
+        }
     }
     return usageError(QLatin1String(kUsage));
 }

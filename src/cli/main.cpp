@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstring>
 #include <memory>
 
@@ -21,8 +22,8 @@ constexpr Command kCommands[] = {
     {"decode", kx::cli::runDecode, "decode FRAME..."},
     {"replay", kx::cli::runReplay, "replay FILE|-"},
     {"table", kx::cli::runTable,
-     "table info FILE | table dump [--raw] FILE | table create FILE --readings|--store | "
-     "table repair FILE"},
+     "table info FILE | table dump [--raw] FILE | table create FILE --readings|--store "
+     "[--replace] | table repair FILE"},
     {"list", kx::cli::runList, "list [--demo]"},
     {"monitor", kx::cli::runMonitor, "monitor [--demo] [--frames N]"},
     {"record", kx::cli::runRecord,
@@ -56,6 +57,9 @@ const Command* findCommand(const char* name) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A reader that went away (`| head`) is a failed write to report, not a silent death: the
+    // command stops, tells the cable goodbye where it has one, and exits 1 with the reason.
+    std::signal(SIGPIPE, SIG_IGN);
     const Command* command = findCommand(argc > 1 ? argv[1] : nullptr);
     std::unique_ptr<QCoreApplication> app;
     if (command && command->draws) {

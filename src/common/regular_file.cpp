@@ -27,13 +27,16 @@ QString kindOf(mode_t mode) {
 }
 
 QString refusal(const QString& action, const QString& path, const QString& kind) {
-    const QString what = kind.startsWith(QLatin1String("not "))
-                             ? QStringLiteral("it is %1").arg(kind)
-                             : QStringLiteral("it is %1, not a file").arg(kind);
-    return QStringLiteral("%1 %2: %3").arg(action, QDir::toNativeSeparators(path), what);
+    return QStringLiteral("%1 %2: %3").arg(action, QDir::toNativeSeparators(path), whatItIs(kind));
 }
 
 } // namespace
+
+QString whatItIs(const QString& kind) {
+    return kind.startsWith(QLatin1String("not "))
+               ? QStringLiteral("it is %1").arg(kind)
+               : QStringLiteral("it is %1, not a file").arg(kind);
+}
 
 QString systemErrorText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));

@@ -14,6 +14,9 @@ namespace kx {
 // an empty text for a plain file or a path where nothing is.
 QString nonRegularKind(const QString& path);
 
+// "it is a pipe, not a file" for a kind nonRegularKind() gave.
+QString whatItIs(const QString& kind);
+
 // Fails with "<action> <path>: it is a pipe, not a file" (the same for folders, devices and
 // sockets) when something other than a plain file is at path; passes when the path is a plain
 // file or nothing is there. `action` is the start of the message, e.g. "Cannot write".

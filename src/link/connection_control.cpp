@@ -3,6 +3,7 @@
 #include "display/frame_decoder.h"
 #include "link/device_display_name.h"
 #include "link/frame_receiver.h"
+#include "link/hid_platform.h"
 
 #include <cstring>
 
@@ -99,7 +100,9 @@ void ConnectionControl::ReadBtnClick() {
 void ConnectionControl::SetFeatureClick() {
     selectDevice();
     if (SelectedDevice) {
-        SelectedDevice->SendFeatureReport(CableSetupReport.data(), CableSetupReport.size());
+        const bool sent =
+            SelectedDevice->SendFeatureReport(CableSetupReport.data(), CableSetupReport.size());
+        qCDebug(lcHid) << "setup report" << (sent ? "sent" : "not sent");
         QString line;
         for (std::size_t i = 1; i < CableSetupReport.size(); ++i)
             line += QStringLiteral("%1 ").arg(CableSetupReport[i], 2, 16, QLatin1Char('0'));

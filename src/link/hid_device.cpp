@@ -12,7 +12,8 @@
 
 namespace kx {
 
-Q_LOGGING_CATEGORY(lcHid, "kx.link.hid")
+// Device traffic is for those who ask for it (QT_LOGGING_RULES="kx.link.hid.debug=true").
+Q_LOGGING_CATEGORY(lcHid, "kx.link.hid", QtInfoMsg)
 
 namespace {
 

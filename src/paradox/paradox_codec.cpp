@@ -208,8 +208,10 @@ bool encodeField(const FieldDef& f, const Value& v, unsigned char* out, QString*
         } else {
             return bad();
         }
+        // No number (NaN, an infinity read from a damaged file) shows blank everywhere, and is
+        // stored so: one such value must not refuse a whole copy.
         if (!std::isfinite(d))
-            return bad();
+            return true;
         putDouble(out, d);
         return true;
     }
@@ -254,7 +256,9 @@ bool encodeField(const FieldDef& f, const Value& v, unsigned char* out, QString*
             ms = static_cast<double>(v.days()) * kMsPerDay;
         else
             return bad();
-        if (!std::isfinite(ms) || ms <= 0)
+        if (!std::isfinite(ms))
+            return true; // shown blank, stored blank
+        if (ms <= 0)
             return bad();
         putDouble(out, ms);
         return true;

@@ -1,8 +1,8 @@
 #include "paradox/paradox_index.h"
 
 #include "common/regular_file.h"
+#include "common/replacing_file.h"
 #include "paradox/paradox_codec.h"
-#include "paradox/paradox_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -171,8 +171,10 @@ Result<PrimaryIndex> readPrimaryIndex(const QString& pxPath) {
     if (!isKnownType(p[0x58]) || keySize <= 0 || entrySize > idx.blockSize - 6)
         return bad(QStringLiteral("invalid key description"));
 
-    // Walk the chain once, collecting each block's entries.
-    const qint64 blocksInFile = (all.size() - headerSize) / idx.blockSize;
+    // Walk the chain once, collecting each block's entries. Other engines end a small index
+    // inside its last block, after the entries it holds: a block counts as present when what
+    // it holds lies in the file.
+    const qint64 blocksInFile = (all.size() - headerSize + idx.blockSize - 1) / idx.blockSize;
     std::map<int, std::vector<IndexEntry>> blocks;
     std::int64_t counted = 0;
     int block = fileBlocks ? firstBlock : 0;
@@ -181,12 +183,18 @@ Result<PrimaryIndex> readPrimaryIndex(const QString& pxPath) {
             return bad(QStringLiteral("block %1 lies beyond the end of the file").arg(block));
         if (blocks.count(block))
             return bad(QStringLiteral("the block chain loops at block %1").arg(block));
-        const unsigned char* b = p + headerSize + static_cast<qint64>(block - 1) * idx.blockSize;
+        const qint64 at = headerSize + static_cast<qint64>(block - 1) * idx.blockSize;
+        if (at + 6 > all.size())
+            return bad(QStringLiteral("block %1 lies beyond the end of the file").arg(block));
+        const unsigned char* b = p + at;
         const int add = le16s(b + 4);
         std::vector<IndexEntry>& list = blocks[block];
         if (add >= 0) {
             if (add % entrySize || add + entrySize > idx.blockSize - 6)
                 return bad(QStringLiteral("block %1 has a bad size").arg(block));
+            if (at + 6 + add + entrySize > all.size())
+                return bad(QStringLiteral("the entries of block %1 run past the end of the file")
+                               .arg(block));
             for (int off = 6; off <= 6 + add; off += entrySize) {
                 IndexEntry e;
                 e.key = QByteArray(reinterpret_cast<const char*>(b + off), keySize);

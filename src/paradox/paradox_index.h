@@ -10,9 +10,11 @@
 #include <memory>
 #include <vector>
 
-namespace kx::px {
-
+namespace kx {
 class ReplacingFile;
+}
+
+namespace kx::px {
 
 // One entry of a primary index block: the first key of the block it points to (stored form),
 // that block's number and the number of records below it.

@@ -1,6 +1,7 @@
 #include "paradox/paradox_lock.h"
 
 #include "common/regular_file.h"
+#include "common/replacing_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,8 @@ Result<std::unique_ptr<TableLock>> TableLock::acquire(const QString& path, bool*
     if (inUse)
         *inUse = false;
     const QString shown = QDir::toNativeSeparators(path);
+    // A table whose last save was cut short between its renames is whole again first.
+    (void)finishInterruptedReplace(path);
     // A file replaced under its name between our open and our lock would leave us holding the
     // lock of a file nobody sees any more: then the lock is taken again on the new one.
     for (int attempt = 0;; ++attempt) {
@@ -58,6 +61,10 @@ Result<std::unique_ptr<TableLock>> TableLock::acquire(const QString& path, bool*
                             .arg(shown));
         }
     }
+}
+
+std::unique_ptr<TableLock> TableLock::adopt(const QString& path, int fd) {
+    return std::unique_ptr<TableLock>(new TableLock(path, fd));
 }
 
 TableLock::~TableLock() {

@@ -17,14 +17,15 @@ class TableLock {
 public:
     // inUse, when given, tells a refusal because someone holds the lock from other failures.
     static Result<std::unique_ptr<TableLock>> acquire(const QString& path, bool* inUse = nullptr);
+    // Takes over a descriptor that already holds the file's flock (a file just written and
+    // renamed to `path`); -1 gives an object that holds nothing.
+    static std::unique_ptr<TableLock> adopt(const QString& path, int fd);
     ~TableLock();
 
     TableLock(const TableLock&) = delete;
     TableLock& operator=(const TableLock&) = delete;
 
     const QString& path() const { return path_; }
-    // The locked file now goes by another name (it was renamed into place).
-    void renamed(const QString& path) { path_ = path; }
 
 private:
     TableLock(const QString& path, int fd) : path_(path), fd_(fd) {}

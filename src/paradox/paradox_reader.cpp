@@ -1,6 +1,7 @@
 #include "paradox/paradox_reader.h"
 
 #include "common/regular_file.h"
+#include "common/replacing_file.h"
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_index.h"
 #include "paradox/paradox_writer.h"
@@ -55,6 +56,10 @@ Result<TableReader> TableReader::open(const QString& path, IndexCheck index) {
     auto bad = [&](const QString& what) {
         return fail(QStringLiteral("Table file %1 is damaged: %2").arg(shown, what));
     };
+
+    // A save of this table cut short between the renames of table and index is finished
+    // first; what cannot be finished shows as the damage it left.
+    (void)finishInterruptedReplace(path);
 
     TableReader r;
     r.path_ = path;
@@ -174,7 +179,9 @@ Result<TableReader> TableReader::open(const QString& path, IndexCheck index) {
         return bad(QStringLiteral("a keyed table without key fields"));
 
     // The block chain: every block present in the file, none visited twice, counts consistent.
-    const qint64 blocksInFile = (fileSize - info.headerSize) / info.blockSize;
+    // Other engines may end the file inside its last block, after the records it holds: a block
+    // counts as present when what it holds lies in the file.
+    const qint64 blocksInFile = (fileSize - info.headerSize + info.blockSize - 1) / info.blockSize;
     const int perBlock = (info.blockSize - 6) / info.recordSize;
     if (numRecords < 0 || numRecords > static_cast<qint64>(info.fileBlocks) * perBlock)
         return bad(QStringLiteral("record count %1 is more than %2 blocks can hold")
@@ -191,6 +198,8 @@ Result<TableReader> TableReader::open(const QString& path, IndexCheck index) {
         visited[static_cast<std::size_t>(block)] = true;
         unsigned char bh[6];
         const qint64 at = info.headerSize + static_cast<qint64>(block - 1) * info.blockSize;
+        if (at + 6 > fileSize)
+            return bad(QStringLiteral("block %1 lies beyond the end of the file").arg(block));
         if (!readAt(file, at, reinterpret_cast<char*>(bh), 6))
             return fail(
                 QStringLiteral("Cannot read table file %1: %2").arg(shown, file.errorString()));
@@ -203,6 +212,9 @@ Result<TableReader> TableReader::open(const QString& path, IndexCheck index) {
                                .arg(block)
                                .arg(addDataSize + info.recordSize));
             count = addDataSize / info.recordSize + 1;
+            if (at + 6 + static_cast<qint64>(count) * info.recordSize > fileSize)
+                return bad(QStringLiteral("the records of block %1 run past the end of the file")
+                               .arg(block));
         }
         counted += count;
         if (count > 0)

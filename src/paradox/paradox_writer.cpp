@@ -1,7 +1,7 @@
 #include "paradox/paradox_writer.h"
 
+#include "common/replacing_file.h"
 #include "paradox/paradox_codec.h"
-#include "paradox/paradox_file.h"
 #include "paradox/paradox_index.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <unistd.h>
 
 namespace kx::px {
 
@@ -39,22 +40,15 @@ QString shownPath(const QString& p) {
 // the name is never free of a lock in between.
 Status commitTable(ReplacingFile& table, const std::vector<ReplacingFile*>& files,
                    const QStringList& remove, const WriteOptions& options, const QString& path) {
-    std::unique_ptr<TableLock> lock;
-    if (options.keepLock) {
-        Result<std::unique_ptr<TableLock>> l = TableLock::acquire(table.file().fileName());
-        if (!l) {
-            for (ReplacingFile* f : files)
-                f->abandon();
-            return l.status();
-        }
-        lock = l.take();
-    }
-    if (Status s = commitTogether(files, remove); !s)
+    // The new file's own lock, held since it was created, goes with it to its name.
+    const int lockFd = options.keepLock ? table.takeLock() : -1;
+    if (Status s = commitTogether(files, remove); !s) {
+        if (lockFd >= 0)
+            ::close(lockFd);
         return s;
-    if (lock) {
-        lock->renamed(path);
-        *options.keepLock = std::move(lock);
     }
+    if (options.keepLock)
+        *options.keepLock = TableLock::adopt(path, lockFd);
     return {};
 }
 
@@ -293,22 +287,10 @@ Status TableWriter::close() {
     Result<std::unique_ptr<ReplacingFile>> f = finish();
     if (!f)
         return f.status();
-    // An index left beside the old file would describe another table.
-    return commitTable(*f.value(), {f.value().get()}, {indexPathFor(path_)}, options_, path_);
+    // An index left beside the old file (in either case of its name) would describe another
+    // table: it goes in the same change.
+    return commitTable(*f.value(), {f.value().get()}, indexPathsFor(path_), options_, path_);
 }
-
-namespace {
-
-// An index beside a table without a key would describe some other table.
-Status removeStaleIndex(const QString& tablePath) {
-    for (const QString& px : indexPathsFor(tablePath)) {
-        if (QFileInfo::exists(px) && !QFile::remove(px))
-            return fail(QStringLiteral("Cannot remove the old index %1").arg(shownPath(px)));
-    }
-    return {};
-}
-
-} // namespace
 
 Status createTable(const QString& path, const std::vector<FieldDef>& fields,
                    const WriteOptions& options) {
@@ -317,6 +299,13 @@ Status createTable(const QString& path, const std::vector<FieldDef>& fields,
 
 Status writeTable(const QString& path, const std::vector<FieldDef>& fields,
                   const std::vector<Record>& rows, const WriteOptions& options) {
+    // The old index goes with the old table: one that may not go is refused before the work.
+    for (const QString& px : indexPathsFor(path)) {
+        if (QFileInfo::exists(px) || QFileInfo(px).isSymLink()) {
+            if (Result<WriteTarget> t = checkWriteTarget(px); !t)
+                return t.status();
+        }
+    }
     Result<std::unique_ptr<TableWriter>> w = TableWriter::create(path, fields, options);
     if (!w)
         return w.status();
@@ -324,9 +313,7 @@ Status writeTable(const QString& path, const std::vector<FieldDef>& fields,
         if (Status s = w.value()->append(r); !s)
             return s;
     }
-    if (Status s = w.value()->close(); !s)
-        return s;
-    return removeStaleIndex(path);
+    return w.value()->close();
 }
 
 Status writeKeyedTable(const QString& path, const std::vector<FieldDef>& fields,
@@ -383,6 +370,9 @@ Status writeKeyed(const QString& path, const std::vector<FieldDef>& fields, std:
                   const KeyedRows& rows, const WriteOptions& options) {
     const int keySizeInt = storageSize(fields.front());
     const auto keySize = static_cast<std::size_t>(keySizeInt);
+    // The index is written last: a target it cannot have is refused before the work starts.
+    if (Result<WriteTarget> px = checkWriteTarget(indexPathFor(path)); !px)
+        return px.status();
     auto goOn = [&](std::int64_t done, std::int64_t total) {
         return !options.progress || (done & 0x1FFF) != 0 || options.progress(done, total);
     };
@@ -444,7 +434,11 @@ Status writeKeyed(const QString& path, const std::vector<FieldDef>& fields, std:
     for (std::size_t i = 1; i < n; ++i) {
         // Nothing is written: the old table and its index stay as they were.
         if (!less(order[i - 1], order[i]))
-            return fail(QStringLiteral("Key violation"));
+            return fail(
+                QStringLiteral("Key violation: %1 %2 appears twice")
+                    .arg(QString::fromLatin1(fields.front().name),
+                         QString::fromLatin1(
+                             codec::decodeField(fields.front(), keyAt(order[i])).toText())));
     }
     w.setKeyed(true);
     for (std::size_t i = 0; i < n; ++i) {
@@ -557,6 +551,16 @@ Result<IndexRebuild> rebuildPrimaryIndex(const QString& path) {
     const TableInfo& info = table.info();
     IndexRebuild done;
     done.records = info.recordCount;
+    // A repair may rewrite the table and its index: a read-only one (or one that is no plain
+    // file) is refused before anything changes.
+    if (Result<WriteTarget> t = checkWriteTarget(path); !t)
+        return fail(t.error());
+    for (const QString& px : indexPathsFor(path)) {
+        if (QFileInfo::exists(px) || QFileInfo(px).isSymLink() || px == table.indexPath()) {
+            if (Result<WriteTarget> t = checkWriteTarget(px); !t)
+                return fail(t.error());
+        }
+    }
     if (!info.keyed) {
         for (const QString& px : indexPathsFor(path)) {
             if (!QFileInfo::exists(px))
@@ -660,9 +664,11 @@ Result<IndexRebuild> rebuildPrimaryIndex(const QString& path) {
         if (Status s = w->appendStored(rec); !s)
             return fail(s.error());
     }
-    if (Status s = w->close(); !s)
-        return fail(s.error());
-    if (Status s = px.value()->commit(); !s)
+    // Table and index change together, as every keyed write does.
+    Result<std::unique_ptr<ReplacingFile>> rewritten = w->finish();
+    if (!rewritten)
+        return fail(rewritten.error());
+    if (Status s = commitTogether({rewritten.value().get(), px.value().get()}); !s)
         return fail(s.error());
     return done;
 }

@@ -12,9 +12,11 @@
 #include <memory>
 #include <vector>
 
-namespace kx::px {
-
+namespace kx {
 class ReplacingFile;
+}
+
+namespace kx::px {
 
 class TableLock;
 // Told how far a long write has come (done of total steps); returning false stops the write,

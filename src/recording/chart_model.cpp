@@ -1,10 +1,12 @@
 #include "recording/chart_model.h"
 
 #include "common/app_dir.h"
+#include "common/replacing_file.h"
 #include "recording/chart_values.h"
 #include "recording/readings_table.h"
 
-#include <QSaveFile>
+#include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -65,19 +67,35 @@ QString chartPictureName(const QDateTime& when, const QString& pageLabel) {
            QStringLiteral(".bmp");
 }
 
+namespace {
+
+// The writer's reason, in the picture's own message.
+Failure pictureFailure(const QString& path, const Status& s) {
+    QString reason = s.error();
+    const QString said = QStringLiteral("Cannot write %1: ")
+                             .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+    if (reason.startsWith(said))
+        reason = reason.mid(said.size());
+    return fail(QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
+}
+
+} // namespace
+
+Status checkPictureTarget(const QString& path) {
+    if (const Result<WriteTarget> t = checkWriteTarget(path); !t)
+        return pictureFailure(path, t.status());
+    return {};
+}
+
 Status writePictureFile(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    auto failed = [&] {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return fail(QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return failed();
-    if (file.write(bytes) != bytes.size())
-        return failed();
-    if (!file.commit())
-        return fail(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
+    auto failed = [&](const Status& s) { return pictureFailure(path, s); };
+    Result<std::unique_ptr<ReplacingFile>> file = ReplacingFile::begin(path);
+    if (!file)
+        return failed(file.status());
+    if (Status s = file.value()->writeAt(0, bytes.constData(), bytes.size()); !s)
+        return failed(s);
+    if (Status s = file.value()->commit(); !s)
+        return failed(s);
     return {};
 }
 

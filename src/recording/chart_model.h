@@ -46,9 +46,13 @@ bool isPointsPerPageKey(QChar c);
 // File name of a saved picture: "yymmddhhnn", "page", the page label as shown, ".bmp".
 // Two saves of one page within a minute share the name.
 QString chartPictureName(const QDateTime& when, const QString& pageLabel);
-// Writes a picture's bytes through a temporary file renamed over `path`, replacing a file of
-// that name; on failure "Cannot create file "<path>". <reason>" and nothing is left behind.
+// Writes a picture's bytes by the rules of every write (ReplacingFile: the target checked
+// first, a temporary beside it renamed over it once all is on disk, a link written through),
+// replacing a file of that name; on failure "Cannot create file "<path>". <reason>" and
+// nothing is left behind.
 Status writePictureFile(const QString& path, const QByteArray& bytes);
+// The same checks alone, for a caller that draws only once it knows the picture can go there.
+Status checkPictureTarget(const QString& path);
 
 // Enlarge and restore of the chart over the window. `chart` is the chart's geometry on the
 // window's scrolling surface, `scroll` the offset of the surface's visible part. A chart that

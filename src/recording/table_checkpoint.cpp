@@ -1,6 +1,7 @@
 #include "recording/table_checkpoint.h"
 
 #include "common/regular_file.h"
+#include "common/replacing_file.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
 #include "recording/readings_table.h"
@@ -23,8 +24,12 @@ TableCheckpoint::~TableCheckpoint() = default;
 
 Result<std::unique_ptr<TableCheckpoint>> TableCheckpoint::begin(const QString& path,
                                                                 const ReadingsTable& table) {
-    if (Status s = refuseNonRegular(path, QStringLiteral("Cannot write")); !s)
-        return fail(s.error());
+    // Table and index are checked as every write is, before the recording starts: a
+    // read-only one is not rewritten at the first checkpoint.
+    for (const QString& p : QStringList{path} + px::indexPathsFor(path)) {
+        if (const Result<WriteTarget> t = checkWriteTarget(p); !t)
+            return fail(t.error());
+    }
     std::unique_ptr<TableCheckpoint> c(new TableCheckpoint(path, table));
     if (!QFileInfo::exists(path)) {
         // Created exclusively, so that of two recorders starting on one name only one goes on.

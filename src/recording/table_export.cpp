@@ -2,6 +2,7 @@
 
 #include "common/cp936.h"
 #include "common/regular_file.h"
+#include "common/replacing_file.h"
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
@@ -12,12 +13,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSaveFile>
 
 #include <charconv>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace kx {
@@ -32,50 +31,24 @@ QString shown(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
-QString errnoText() {
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-// The checks every file the save would replace goes through.
-Status checkExisting(const QString& path) {
-    switch (fileKind(path)) {
-    case FileKind::Missing:
-        return {};
-    case FileKind::Folder:
-        return fail(QStringLiteral("Cannot write %1: it is a folder").arg(shown(path)));
-    case FileKind::Other:
-        return fail(QStringLiteral("Cannot write %1: it is not a regular file").arg(shown(path)));
-    case FileKind::Regular:
-        break;
-    }
-    if (isReadOnlyFile(path))
-        return fail(QStringLiteral("Cannot write %1: the file is read-only").arg(shown(path)));
-    return {};
-}
-
-// Checks the target and, when it exists, takes it for the length of the save, so that no
-// other program opens it as a table meanwhile and a table in use is never written over.
+// Checks the target by the rules of every write and, when it exists, takes it for the length of
+// the save, so that no other program opens it as a table meanwhile and a table in use is never
+// written over.
 Result<std::unique_ptr<px::TableLock>> claimTarget(const QString& path,
                                                    const ReadingsTable* source = nullptr) {
-    if (path.isEmpty())
-        return fail(QStringLiteral("No file name given"));
-    const QFileInfo fi(path);
-    if (source && fi.exists() &&
-        fi.canonicalFilePath() == QFileInfo(source->filePath()).canonicalFilePath())
+    const Result<WriteTarget> target = checkWriteTarget(path);
+    if (!target)
+        return fail(target.error());
+    if (source && target.value().exists && !source->filePath().isEmpty() &&
+        QFileInfo(target.value().file).canonicalFilePath() ==
+            QFileInfo(source->filePath()).canonicalFilePath())
         return fail(
             QStringLiteral("Cannot write %1: it is the table being saved").arg(shown(path)));
-    const QFileInfo folder(fi.absolutePath());
-    if (!folder.isDir())
-        return fail(QStringLiteral("Cannot write %1: the folder does not exist").arg(shown(path)));
-    if (::access(QFile::encodeName(folder.absoluteFilePath()).constData(), W_OK | X_OK) != 0)
-        return fail(QStringLiteral("Cannot write %1: %2").arg(shown(path), errnoText()));
-    if (Status s = checkExisting(path); !s)
-        return fail(s.error());
     if (exportFormatFor(path) == ExportFormat::Paradox) {
-        if (Status s = checkExisting(px::indexPathFor(path)); !s)
-            return fail(s.error());
+        if (const Result<WriteTarget> px = checkWriteTarget(px::indexPathFor(path)); !px)
+            return fail(px.error());
     }
-    if (!fi.exists())
+    if (!target.value().exists)
         return std::unique_ptr<px::TableLock>();
     bool inUse = false;
     Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(path, &inUse);
@@ -283,17 +256,18 @@ Status SaveToText(const ReadingsTable& table, const QString& path, int exportKin
     if (!target)
         return target.status();
 
-    QSaveFile out(path);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("Cannot write %1: %2").arg(shown(path), out.errorString()));
+    // Written beside the target and put in place only when all of it is on disk; a failed or
+    // cancelled save drops the temporary file with the writer.
+    Result<std::unique_ptr<ReplacingFile>> opened = ReplacingFile::begin(path);
+    if (!opened)
+        return opened.status();
+    ReplacingFile& out = *opened.value();
+    qint64 written = 0;
     auto writeOut = [&](std::string& text) -> Status {
-        if (out.write(text.data(), static_cast<qint64>(text.size())) !=
-            static_cast<qint64>(text.size())) {
-            const QString why = out.errorString();
-            out.cancelWriting();
-            return fail(QStringLiteral("Cannot write %1: %2").arg(shown(path), why));
-        }
+        const auto n = static_cast<qint64>(text.size());
+        if (Status s = out.writeAt(written, text.data(), n); !s)
+            return s;
+        written += n;
         text.clear();
         return {};
     };
@@ -309,14 +283,10 @@ Status SaveToText(const ReadingsTable& table, const QString& path, int exportKin
                 static_cast<std::size_t>(textExportHeader().size()));
     for (std::size_t row = 0; row < count; ++row) {
         if (row % kProgressStep == 0 && progress &&
-            !progress(static_cast<qint64>(row), static_cast<qint64>(count))) {
-            out.cancelWriting();
+            !progress(static_cast<qint64>(row), static_cast<qint64>(count)))
             return fail(px::cancelledMessage());
-        }
-        if (Status s = watch.check(); !s) {
-            out.cancelWriting();
+        if (Status s = watch.check(); !s)
             return s;
-        }
         for (std::size_t c = 0; c < cells.size(); ++c) {
             if (c)
                 text += '\t';
@@ -330,8 +300,8 @@ Status SaveToText(const ReadingsTable& table, const QString& path, int exportKin
     }
     if (Status s = writeOut(text); !s)
         return s;
-    if (!out.commit())
-        return fail(QStringLiteral("Cannot write %1: %2").arg(shown(path), out.errorString()));
+    if (Status s = out.commit(); !s)
+        return s;
     if (progress)
         progress(static_cast<qint64>(count), static_cast<qint64>(count));
     return {};

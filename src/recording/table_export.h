@@ -42,9 +42,11 @@ const char* exportFormatName(ExportFormat format); // "paradox" or "text"
 // The names looked for first for an export kind, in the order they are written.
 std::array<const char*, 6> exportFieldNames(int exportKind);
 
-// Checks, before any work is done, that a save can go to `path`: a name is given, its folder
-// exists and may be written, it is not a folder, a pipe or a device, it is not read-only and
-// no program holds it as an open table. For a Paradox target the same holds for its index.
+// Checks, before any work is done, that a save can go to `path` by the rules of every write
+// (checkWriteTarget: a name is given, its folder exists and may be written, it is not a
+// folder, a pipe or a device, it is not read-only; a symbolic link is written through) and
+// that no program holds it as an open table. For a Paradox target the same holds for its
+// index.
 Status checkExportTarget(const QString& path);
 
 // Copies the table, structure and records, into a new Paradox table at `path` with a primary

@@ -1,6 +1,7 @@
 #include "reports/report_export.h"
 
 #include "common/cp936.h"
+#include "common/replacing_file.h"
 #include "recording/table_export.h"
 #include "reports/report_document.h"
 
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeDatabase>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -278,33 +278,31 @@ Status checkReportTarget(const QString& path) {
     return checkExportTarget(path);
 }
 
-ReportFile::ReportFile(const QString& path, std::unique_ptr<QSaveFile> file)
+ReportFile::ReportFile(const QString& path, std::unique_ptr<ReplacingFile> file)
     : path_(path), file_(std::move(file)) {}
 
-ReportFile::~ReportFile() {
-    if (file_ && file_->isOpen())
-        file_->cancelWriting(); // the temporary goes; the target stays as it was
-}
+// An unfinished file's temporary goes with it; the target stays as it was.
+ReportFile::~ReportFile() = default;
 
 Result<std::unique_ptr<ReportFile>> ReportFile::begin(const QString& path) {
     if (Status s = checkReportTarget(path); !s)
         return fail(s.error());
-    auto file = std::make_unique<QSaveFile>(path);
-    if (!file->open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("Cannot save to %1: %2")
-                        .arg(QDir::toNativeSeparators(path), file->errorString()));
-    return std::unique_ptr<ReportFile>(new ReportFile(path, std::move(file)));
+    Result<std::unique_ptr<ReplacingFile>> file = ReplacingFile::begin(path);
+    if (!file)
+        return fail(file.error());
+    return std::unique_ptr<ReportFile>(new ReportFile(path, file.take()));
 }
 
-QFileDevice& ReportFile::device() {
+QIODevice& ReportFile::device() {
     return *file_;
 }
 
+Status ReportFile::status() const {
+    return file_->status();
+}
+
 Status ReportFile::finish() {
-    if (!file_->commit())
-        return fail(QStringLiteral("Cannot save to %1: %2")
-                        .arg(QDir::toNativeSeparators(path_), file_->errorString()));
-    return {};
+    return file_->commit();
 }
 
 Result<SaveOutcome> writeReportText(const ReportDocument& doc, ReportFileKind kind, QIODevice& out,
@@ -338,6 +336,9 @@ Result<SaveOutcome> saveReportText(const ReportDocument& doc, ReportFileKind kin
     if (!file)
         return fail(file.error());
     Result<SaveOutcome> r = writeReportText(doc, kind, file.value()->device(), progress);
+    // A failed write is told with the file's path and the system's reason.
+    if (Status s = file.value()->status(); !s)
+        return fail(s.error());
     if (!r || r.value() == SaveOutcome::Cancelled)
         return r;
     if (Status s = file.value()->finish(); !s)

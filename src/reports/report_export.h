@@ -9,11 +9,11 @@
 #include <optional>
 #include <vector>
 
-class QFileDevice;
 class QIODevice;
-class QSaveFile;
 
 namespace kx {
+
+class ReplacingFile;
 
 class ReportDocument;
 
@@ -34,22 +34,26 @@ enum class SaveOutcome { Saved, Cancelled };
 // or a name in a folder that does not exist or may not be written.
 Status checkReportTarget(const QString& path);
 
-// A report file being written: everything goes to a temporary file beside the target, which
-// finish() renames into place. A file abandoned (destroyed unfinished) leaves the target as
-// it was and no temporary behind.
+// A report file being written: everything goes to a temporary file beside the target (the
+// program's one writer, ReplacingFile), which finish() renames into place once it is all on
+// disk. A write that failed anywhere (a full disk) fails finish() with the path and the
+// system's reason, even when the writer drawing into the device did not notice. A file
+// abandoned (destroyed unfinished) leaves the target as it was and no temporary behind.
 class ReportFile {
 public:
     static Result<std::unique_ptr<ReportFile>> begin(const QString& path);
     ~ReportFile();
 
-    QFileDevice& device();
+    QIODevice& device();
     const QString& path() const { return path_; }
+    // The first write failure so far, naming the path.
+    Status status() const;
     Status finish();
 
 private:
-    ReportFile(const QString& path, std::unique_ptr<QSaveFile> file);
+    ReportFile(const QString& path, std::unique_ptr<ReplacingFile> file);
     QString path_;
-    std::unique_ptr<QSaveFile> file_;
+    std::unique_ptr<ReplacingFile> file_;
 };
 
 // Writes a report as plain text, comma-separated text or an HTML document, page by page.

@@ -59,16 +59,18 @@ TEST_F(InstalledStart, TheWindowFillsTheDataFolderAndOpensTheLiveTableThere) {
     EXPECT_TRUE(s->liveIsScratch());
 }
 
-TEST_F(InstalledStart, MissingTemplatesEndTheStartUpWithTheirMessage) {
+TEST_F(InstalledStart, MissingTemplatesEndTheProgramWithTheirMessage) {
     const QString gone = root.filePath("usr/share/nothing");
     auto s = session(gone);
     TFrmTest win(*s, UiServices{&boxes, nullptr});
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].kind, "error");
+    EXPECT_EQ(boxes.shown[0].kind, "warning");
     EXPECT_TRUE(boxes.shown[0].text.contains(gone)) << boxes.shown[0].text.toStdString();
-    // The remaining start-up steps are skipped; the window is there all the same.
+    // As for a missing settings file: said, and the program ends instead of opening a window
+    // that can do nothing.
+    EXPECT_TRUE(win.startUpEnded());
+    EXPECT_FALSE(win.isVisible());
     EXPECT_FALSE(s->liveTable().isOpen());
-    EXPECT_EQ(win.windowTitle(), "KX20_30 Interface Program ver:1.00");
 }
 
 TEST_F(InstalledStart, ASecondStartKeepsWhatTheUserHas) {

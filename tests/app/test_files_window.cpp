@@ -206,7 +206,7 @@ TEST_F(FilesWindow, SaveAsAsksWithItsFiltersAndTellsTheOutcome) {
     win->Save_asClick();
     ASSERT_EQ(boxes.shown.size(), 2u);
     EXPECT_EQ(boxes.shown[1].kind, "error");
-    EXPECT_EQ(boxes.shown[1].text, "Key violation");
+    EXPECT_EQ(boxes.shown[1].text, "Key violation: No 1 appears twice");
     EXPECT_EQ(fileBytes(db), before);
 }
 

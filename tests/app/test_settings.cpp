@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -70,6 +72,28 @@ TEST(SettingsRead, ByteOrderMarkAndCodePage936) {
               QString::fromUtf8("/home/été.db"));
     // Not UTF-8: a file written on the meter's original PC.
     EXPECT_EQ(read("[S]\nK=G\xA6\xB8\n", "S", "K"), QString::fromUtf8("GΩ"));
+}
+
+// As editors on other systems save it: UTF-16 with its byte-order mark, either byte order.
+TEST(SettingsUtf16, ReadAndWrittenBackInItsOwnEncoding) {
+    const QString text =
+        QString::fromUtf8("; \u00e9t\u00e9\r\n[Historyfile]\r\nNo1=&1   /data/\u00e9.db\r\n");
+    for (const auto encoding : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        QStringEncoder encoder(encoding, QStringEncoder::Flag::WriteBom);
+        const QByteArray file = encoder(text);
+        EXPECT_EQ(read(file, "HistoryFile", "no1"), QString::fromUtf8("&1   /data/\u00e9.db"));
+
+        const QByteArray changed =
+            write(file, "Historyfile", "No2", QString::fromUtf8("&2   /b\u03a9.db"));
+        QStringEncoder again(encoding, QStringEncoder::Flag::WriteBom);
+        const QByteArray expected = again(text + QString::fromUtf8("No2=&2   /b\u03a9.db\r\n"));
+        EXPECT_EQ(changed, expected) << "the same encoding, every other byte kept";
+        EXPECT_EQ(read(changed, "Historyfile", "No2"), QString::fromUtf8("&2   /b\u03a9.db"));
+    }
+    // Damaged UTF-16 (half a character) is read as far as it goes but not rewritten.
+    const QByteArray damaged = QByteArray("\xFF\xFE[\0S\0]\0\n\0K\0=\0v\0\n\0\x00\xD8", 20);
+    EXPECT_EQ(read(damaged, "S", "K"), "v");
+    EXPECT_FALSE(withProfileString(damaged, "S", "K", "w").ok());
 }
 
 TEST(SettingsWrite, ChangesOneLineAndKeepsEverythingElse) {

@@ -151,25 +151,72 @@ Table read(const QString& path, const QString& pxPath) {
     return t;
 }
 
-bool write(const QString& path, const std::vector<kx::px::FieldDef>& fields,
-           const std::vector<std::vector<std::string>>& rows, std::string* error) {
-    std::string err;
-    pxdoc_t* doc = PX_new3(onError, nullptr, nullptr, nullptr, &err);
-    auto* pf = static_cast<pxfield_t*>(std::calloc(fields.size(), sizeof(pxfield_t)));
-    int recordSize = 0;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
+namespace {
+
+// pxlib takes the field list over (and frees it with the document).
+pxfield_t* pxFields(const std::vector<kx::px::FieldDef>& fields, std::size_t n, int* recordSize) {
+    auto* pf = static_cast<pxfield_t*>(std::calloc(n, sizeof(pxfield_t)));
+    *recordSize = 0;
+    for (std::size_t i = 0; i < n; ++i) {
         pf[i].px_fname = strdup(fields[i].name.constData());
         pf[i].px_ftype = static_cast<char>(fields[i].type);
         pf[i].px_flen = kx::px::storageSize(fields[i]);
         pf[i].px_fdc = fields[i].type == kx::px::FieldType::Bcd ? fields[i].size : 0;
-        recordSize += pf[i].px_flen;
+        *recordSize += pf[i].px_flen;
     }
+    return pf;
+}
+
+bool writeTable(const QString& path, const std::vector<kx::px::FieldDef>& fields,
+                const std::vector<std::vector<std::string>>& rows, bool keyed, std::string* error);
+
+} // namespace
+
+bool write(const QString& path, const std::vector<kx::px::FieldDef>& fields,
+           const std::vector<std::vector<std::string>>& rows, std::string* error) {
+    return writeTable(path, fields, rows, false, error);
+}
+
+bool writeKeyed(const QString& path, const QString& pxPath,
+                const std::vector<kx::px::FieldDef>& fields,
+                const std::vector<std::vector<std::string>>& rows, std::string* error) {
+    if (!writeTable(path, fields, rows, true, error))
+        return false;
+    std::string err;
+    pxdoc_t* doc = PX_new3(onError, nullptr, nullptr, nullptr, &err);
+    pxdoc_t* index = PX_new3(onError, nullptr, nullptr, nullptr, &err);
+    int keySize = 0;
+    bool ok = PX_open_file(doc, QFile::encodeName(path).constData()) >= 0 &&
+              PX_create_file(index, pxFields(fields, 1, &keySize), 1,
+                             QFile::encodeName(pxPath).constData(), pxfFileTypPrimIndex) >= 0 &&
+              PX_write_primary_index(doc, index) >= 0;
+    PX_close(index);
+    PX_delete(index);
+    PX_close(doc);
+    PX_delete(doc);
+    ok = ok && err.empty();
+    if (!ok)
+        *error = err.empty() ? "index failed" : err;
+    return ok;
+}
+
+namespace {
+
+bool writeTable(const QString& path, const std::vector<kx::px::FieldDef>& fields,
+                const std::vector<std::vector<std::string>>& rows, bool keyed, std::string* error) {
+    std::string err;
+    pxdoc_t* doc = PX_new3(onError, nullptr, nullptr, nullptr, &err);
+    int recordSize = 0;
+    pxfield_t* pf = pxFields(fields, fields.size(), &recordSize);
     if (PX_create_file(doc, pf, static_cast<int>(fields.size()),
-                       QFile::encodeName(path).constData(), pxfFileTypNonIndexDB) < 0) {
+                       QFile::encodeName(path).constData(),
+                       keyed ? pxfFileTypIndexDB : pxfFileTypNonIndexDB) < 0) {
         *error = err.empty() ? "create failed" : err;
         PX_delete(doc);
         return false;
     }
+    if (keyed)
+        PX_set_value(doc, "numprimkeys", 1);
     std::vector<char> data(static_cast<std::size_t>(recordSize));
     for (const auto& row : rows) {
         std::fill(data.begin(), data.end(), 0);
@@ -216,5 +263,7 @@ bool write(const QString& path, const std::vector<kx::px::FieldDef>& fields,
     }
     return true;
 }
+
+} // namespace
 
 } // namespace pxoracle

@@ -23,6 +23,11 @@ Table read(const QString& path, const QString& pxPath = {});
 // Writes a table with pxlib from text values ("<null>" for NULL), typed by the fields.
 bool write(const QString& path, const std::vector<kx::px::FieldDef>& fields,
            const std::vector<std::vector<std::string>>& rows, std::string* error);
+// The same as a table keyed on its first field (rows given in key order), with the primary
+// index pxlib builds for it at pxPath.
+bool writeKeyed(const QString& path, const QString& pxPath,
+                const std::vector<kx::px::FieldDef>& fields,
+                const std::vector<std::vector<std::string>>& rows, std::string* error);
 // Our value in the same neutral form.
 std::string neutral(const kx::px::Value& v);
 

@@ -94,15 +94,23 @@ TEST(ParadoxCli, CreateHonoursTheLockAndDropsAnOldIndex) {
             .ok());
     const QByteArray before = fileBytes(path);
     {
+        // An existing table keeps its records unless the command is told to replace it.
+        const CliRun r = runCli({"table", "create", path, "--readings"});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains("already exists")) << r.err.constData();
+        EXPECT_EQ(fileBytes(path), before);
+        EXPECT_TRUE(QFile::exists(dir.filePath("T.px")));
+    }
+    {
         Result<std::unique_ptr<TableLock>> held = TableLock::acquire(path);
         ASSERT_TRUE(held.ok());
-        const CliRun r = runCli({"table", "create", path, "--readings"});
+        const CliRun r = runCli({"table", "create", path, "--readings", "--replace"});
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(r.err.contains("is in use by another program")) << r.err.constData();
         EXPECT_EQ(fileBytes(path), before);
         EXPECT_TRUE(QFile::exists(dir.filePath("T.px")));
     }
-    const CliRun r = runCli({"table", "create", path, "--readings"});
+    const CliRun r = runCli({"table", "create", "--replace", path, "--readings"});
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_FALSE(QFile::exists(dir.filePath("T.px")));
     EXPECT_EQ(readTableInfo(path).value().recordCount, 0);

@@ -70,7 +70,13 @@ TEST_F(ParadoxDamage, RefusedWithAMessage) {
     EXPECT_TRUE(refusal(bytes).isEmpty());
     EXPECT_TRUE(refusal(QByteArray()).contains("shorter than a table header"));
     EXPECT_TRUE(refusal(bytes.left(100)).contains("header size"));
-    EXPECT_TRUE(refusal(bytes.left(headerSize + 2 * 1024 + 500)).contains("beyond the end"));
+    // Cut inside the last block: refused only when something the block holds is missing.
+    const int thirdBlock = headerSize + 2 * 1024;
+    const int recordsEnd = thirdBlock + 6 + 13 * 74; // 13 records of 74 bytes a block
+    EXPECT_TRUE(refusal(bytes.left(thirdBlock)).contains("block 3 lies beyond the end"));
+    EXPECT_TRUE(refusal(bytes.left(thirdBlock + 3)).contains("block 3 lies beyond the end"));
+    EXPECT_TRUE(refusal(bytes.left(thirdBlock + 500)).contains("records of block 3 run past"));
+    EXPECT_TRUE(refusal(bytes.left(recordsEnd - 1)).contains("records of block 3 run past"));
 
     QByteArray loop = bytes;
     put16(loop, headerSize + 1024, 1); // block 2 leads back to block 1

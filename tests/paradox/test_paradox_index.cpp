@@ -160,7 +160,7 @@ TEST(ParadoxIndex, DuplicateKeyIsAKeyViolation) {
     rows[700][0] = rows[300][0];
     const Status s = writeKeyedTable(path, kWide, rows);
     ASSERT_FALSE(s.ok());
-    EXPECT_EQ(s.error(), "Key violation");
+    EXPECT_EQ(s.error(), "Key violation: Id -100 appears twice") << "the field and the number";
     // Nothing was written: the old keyed table and its index are as they were.
     EXPECT_EQ(fileBytes(path), oldTable);
     EXPECT_EQ(fileBytes(dir.filePath("dup.px")), oldIndex);

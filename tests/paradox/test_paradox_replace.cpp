@@ -2,7 +2,7 @@
 // file is ever left behind, and a new table never keeps the index of the one it replaces.
 #include "support/table_files.h"
 
-#include "paradox/paradox_file.h"
+#include "common/replacing_file.h"
 #include "paradox/paradox_index.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <sys/stat.h>
 
 using namespace kx;
@@ -113,14 +114,25 @@ TEST_F(Replace, FolderInTheWayOfTheIndex) {
     EXPECT_EQ(filesIn(dir), (QStringList{"k.db", "k.px"}));
 }
 
-TEST_F(Replace, ReadOnlyOldIndexIsReplacedWithItsTable) {
-    // Replacing is a matter of the folder's permissions, as for any file.
-    ASSERT_TRUE(QFile::setPermissions(index, QFile::ReadOwner));
-    ASSERT_TRUE(writeKeyedTable(table, kFields, rows(300, 7)).ok());
-    EXPECT_EQ(readTableInfo(table).value().recordCount, 300);
-    Result<PrimaryIndex> px = readPrimaryIndex(index);
-    ASSERT_TRUE(px.ok()) << px.error().toStdString();
-    EXPECT_EQ(indexedRecords(px.value()), 300);
+TEST_F(Replace, ReadOnlyTableOrIndexIsRefusedBeforeTheWork) {
+    // A file its owner protected is not replaced, whatever the folder allows; the refusal
+    // comes before the rows are read.
+    for (const QString& protectedFile : {index, table}) {
+        ASSERT_TRUE(QFile::setPermissions(protectedFile, QFile::ReadOwner));
+        bool asked = false;
+        const Status s = writeKeyedTable(table, kFields, 300, [&](std::size_t) -> const Record& {
+            asked = true;
+            static const Record r{Value(std::int32_t{1}), Value(QByteArray("x"))};
+            return r;
+        });
+        ASSERT_FALSE(s.ok());
+        EXPECT_TRUE(s.error().contains("read-only")) << s.error().toStdString();
+        EXPECT_FALSE(asked);
+        EXPECT_FALSE(emptyTable(table).ok());
+        EXPECT_FALSE(writeTable(table, kFields, rows(3)).ok());
+        expectOldPairIntact();
+        ASSERT_TRUE(QFile::setPermissions(protectedFile, QFile::ReadOwner | QFile::WriteOwner));
+    }
 }
 
 TEST_F(Replace, NewTableDropsTheOldIndex) {
@@ -197,4 +209,118 @@ TEST(ParadoxSpecialFiles, PipesAndFoldersAreRefusedAtOnce) {
     ASSERT_FALSE(folderLock.ok());
     EXPECT_TRUE(folderLock.error().contains("folder")) << folderLock.error().toStdString();
     EXPECT_FALSE(TableReader::open(dir.filePath("folder.db")).ok());
+}
+
+namespace {
+
+int dieAt = -1;
+bool stepsUntilKilled(int step) {
+    return step != dieAt;
+}
+
+// The process "dies" before the given rename of a change of several files.
+struct KilledBeforeRename {
+    explicit KilledBeforeRename(int step) {
+        dieAt = step;
+        testhooks::setStepFunction(&stepsUntilKilled);
+    }
+    ~KilledBeforeRename() { testhooks::setStepFunction(nullptr); }
+};
+
+} // namespace
+
+// Random kills never land between the renames of table and index; the hook puts one there.
+// Whoever opens the table next finds it whole, with the new records.
+TEST_F(Replace, KilledBetweenTheRenamesIsFinishedOnOpen) {
+    struct Opener {
+        const char* name;
+        std::function<bool(const QString&)> open;
+    };
+    const Opener openers[] = {
+        {"reader", [](const QString& p) { return TableReader::open(p).ok(); }},
+        {"lock", [](const QString& p) { return TableLock::acquire(p).ok(); }},
+        {"repair", [](const QString& p) { return rebuildPrimaryIndex(p).ok(); }},
+    };
+    int n = 20;
+    for (const Opener& o : openers) {
+        for (int step : {0, 1}) {
+            n += 7;
+            {
+                KilledBeforeRename killed(step);
+                ASSERT_FALSE(writeKeyedTable(table, kFields, rows(n, 3)).ok());
+            }
+            if (step == 1) {
+                // What a crash there left: the new table beside the old index.
+                EXPECT_EQ(fileBytes(index), oldIndex);
+            }
+            ASSERT_TRUE(o.open(table)) << o.name << " " << step;
+            const Result<TableReader> r = TableReader::open(table);
+            ASSERT_TRUE(r.ok()) << r.error().toStdString();
+            EXPECT_EQ(r.value().info().recordCount, n) << o.name << " " << step;
+            EXPECT_EQ(filesIn(dir), (QStringList{"k.db", "k.px"})) << o.name << " " << step;
+            oldIndex = fileBytes(index);
+        }
+    }
+}
+
+TEST_F(Replace, RepairOutOfOrderChangesTableAndIndexTogether) {
+    // A table written out of key order by hand: the repair rewrites both in one change.
+    ASSERT_TRUE(writeTable(table, kFields, {rows(3, 5)[2], rows(3, 5)[0], rows(3, 5)[1]}).ok());
+    QByteArray b = fileBytes(table);
+    b[0x04] = 0; // keyed
+    b[0x23] = 1; // on one field
+    ASSERT_TRUE(putFile(table, b));
+    {
+        KilledBeforeRename killed(1);
+        ASSERT_FALSE(rebuildPrimaryIndex(table).ok());
+    }
+    const Result<std::vector<Record>> back = readTable(table);
+    ASSERT_TRUE(back.ok()) << back.error().toStdString();
+    EXPECT_EQ(back.value()[0][0].toInt(), 5);
+    EXPECT_EQ(filesIn(dir), (QStringList{"k.db", "k.px"}));
+}
+
+TEST_F(Replace, TableAndIndexKeepTheirModes) {
+    for (const QString& p : {table, index})
+        ASSERT_EQ(::chmod(QFile::encodeName(p).constData(), 0640), 0);
+    auto modes = [&] {
+        QList<unsigned> m;
+        for (const QString& p : {table, index}) {
+            struct stat st {};
+            ::stat(QFile::encodeName(p).constData(), &st);
+            m << (st.st_mode & 07777);
+        }
+        return m;
+    };
+    ASSERT_TRUE(writeKeyedTable(table, kFields, rows(40)).ok());
+    EXPECT_EQ(modes(), (QList<unsigned>{0640, 0640})) << "keyed write";
+    ASSERT_TRUE(QFile::remove(index));
+    ASSERT_TRUE(rebuildPrimaryIndex(table).ok());
+    ASSERT_EQ(::chmod(QFile::encodeName(index).constData(), 0640), 0);
+    ASSERT_TRUE(emptyTable(table).ok());
+    EXPECT_EQ(modes(), (QList<unsigned>{0640, 0640})) << "emptied";
+}
+
+TEST_F(Replace, LeftoversOfKilledSavesGoWithTheNextSave) {
+    // What 33 killed saves of a large table left, in small.
+    const QStringList dead = {".k.db.00000001.tmp", ".k.db.0000abcd.tmp", ".k.px.12345678.tmp",
+                              ".k.db.87654321.old"};
+    for (const QString& n : dead)
+        ASSERT_TRUE(putFile(dir.filePath(n), QByteArray(100000, 'x')));
+    ASSERT_TRUE(writeKeyedTable(table, kFields, rows(12)).ok());
+    EXPECT_EQ(filesIn(dir), (QStringList{"k.db", "k.px"}));
+}
+
+TEST_F(Replace, LinkedTableIsWrittenThroughAndStaysALink) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir("data"));
+    const QString real = dir.filePath("data/real.db");
+    ASSERT_TRUE(QFile::rename(table, real));
+    ASSERT_TRUE(QFile::rename(index, dir.filePath("data/real.px")));
+    ASSERT_TRUE(QFile::link("data/real.db", table));
+    ASSERT_TRUE(QFile::link("data/real.px", index));
+    ASSERT_TRUE(writeKeyedTable(table, kFields, rows(60)).ok());
+    EXPECT_TRUE(QFileInfo(table).isSymLink());
+    EXPECT_TRUE(QFileInfo(index).isSymLink());
+    EXPECT_EQ(readTableInfo(real).value().recordCount, 60);
+    EXPECT_EQ(readTableInfo(table).value().recordCount, 60);
 }

@@ -3,6 +3,7 @@
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "support/table_files.h"
+#include "support/write_faults.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -11,6 +12,8 @@
 
 #include <algorithm>
 #include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace kx;
 
@@ -155,6 +158,43 @@ TEST(ChartPicture, WritesThroughATemporaryAndReplaces) {
     EXPECT_FALSE(writePictureFile(dir.filePath("c.bmp"), "x").ok());
     EXPECT_TRUE(QFileInfo(dir.filePath("c.bmp")).isDir());
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"a.bmp"});
+}
+
+// Pictures follow the rules of every file: a pipe is not waited on, a read-only picture and
+// a device behind a link are left alone, a full disk is told with its reason.
+TEST(ChartPicture, TargetsThatMustNotBeReplacedAreRefused) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString readOnly = dir.filePath("old.png");
+    ASSERT_TRUE(putFile(readOnly, "old picture"));
+    ASSERT_EQ(::chmod(QFile::encodeName(readOnly).constData(), 0444), 0);
+    const QString device = dir.filePath("null");
+    const bool haveDevice =
+        ::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    const QString linked = dir.filePath("linked.bmp");
+    ASSERT_TRUE(QFile::link(haveDevice ? device : fifo, linked));
+    for (const QString& target : {fifo, readOnly, linked}) {
+        EXPECT_FALSE(checkPictureTarget(target).ok()) << target.toStdString();
+        const Status s = writePictureFile(target, "new picture");
+        ASSERT_FALSE(s.ok()) << target.toStdString();
+        EXPECT_TRUE(s.error().startsWith("Cannot create file \"" + target + "\". it is") ||
+                    s.error().contains("read-only"))
+            << s.error().toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+    EXPECT_TRUE(QFileInfo(linked).isSymLink());
+    EXPECT_EQ(fileBytes(readOnly), "old picture");
+
+    const QString picture = dir.filePath("p.bmp");
+    ASSERT_TRUE(putFile(picture, "old"));
+    {
+        kxtest::FileSizeLimit limit(1024);
+        const Status s = writePictureFile(picture, QByteArray(8192, 'p'));
+        ASSERT_FALSE(s.ok());
+        EXPECT_EQ(s.error(), "Cannot create file \"" + picture + "\". File too large");
+    }
+    EXPECT_EQ(fileBytes(picture), "old");
 }
 
 TEST(ChartEnlarge, EnlargesBelowFiftyAndRestoresExactly) {

@@ -131,3 +131,20 @@ TEST_F(Checkpoints, FailedRunLeavesNoFileItMade) {
     ASSERT_FALSE(f.ok());
     EXPECT_TRUE(f.error().contains("folder.db")) << f.error().toStdString();
 }
+
+TEST_F(Checkpoints, ReadOnlyTableOrIndexIsRefusedBeforeTheRecording) {
+    appendRecords(3);
+    ASSERT_TRUE(px::writeKeyedTable(path, readingsFields(), {}).ok());
+    const QString index = px::indexPathFor(path);
+    for (const QString& protectedFile : {path, index}) {
+        ASSERT_EQ(::chmod(QFile::encodeName(protectedFile).constData(), 0444), 0);
+        const QByteArray table0 = fileBytes(path), index0 = fileBytes(index);
+        const Result<std::unique_ptr<TableCheckpoint>> c = TableCheckpoint::begin(path, table);
+        ASSERT_FALSE(c.ok());
+        EXPECT_TRUE(c.error().contains("read-only")) << c.error().toStdString();
+        EXPECT_TRUE(c.error().contains(protectedFile)) << c.error().toStdString();
+        EXPECT_EQ(fileBytes(path), table0);
+        EXPECT_EQ(fileBytes(index), index0);
+        ASSERT_EQ(::chmod(QFile::encodeName(protectedFile).constData(), 0644), 0);
+    }
+}

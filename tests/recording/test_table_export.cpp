@@ -2,6 +2,7 @@
 // sees it, and failed or cancelled saves that leave the old file as it was.
 #include "paradox/px_oracle.h"
 #include "support/table_files.h"
+#include "support/write_faults.h"
 
 #include "paradox/paradox_index.h"
 #include "paradox/paradox_lock.h"
@@ -260,7 +261,7 @@ TEST_F(Export, DuplicateNumberIsAKeyViolationAndKeepsTheOldPair) {
     add(table, {2, 5, "again", "V", "", ""});
     const Status dup = SaveToDB(table, out, 1);
     ASSERT_FALSE(dup.ok());
-    EXPECT_EQ(dup.error(), "Key violation");
+    EXPECT_EQ(dup.error(), "Key violation: No 2 appears twice");
     EXPECT_EQ(fileBytes(out), oldTable);
     EXPECT_EQ(fileBytes(dir.filePath("k.px")), oldIndex);
     EXPECT_EQ(entries(dir), (QStringList{"k.db", "k.px"}));
@@ -356,12 +357,68 @@ TEST_F(Export, TargetsThatCannotTakeASaveAreRefusedAndKept) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     s = SaveToText(table, fifo, 1);
     ASSERT_FALSE(s.ok());
-    EXPECT_TRUE(s.error().contains("not a regular file")) << s.error().toStdString();
+    EXPECT_TRUE(s.error().contains("it is a pipe, not a file")) << s.error().toStdString();
     EXPECT_FALSE(SaveToDB(table, dir.filePath("pipe.txt"), 1).ok());
 
     // No temporary file was left by any of them.
     EXPECT_EQ(entries(dir),
               (QStringList{"folder.txt", "pair.db", "pair.px", "pipe.txt", "ro.db", "ro.txt"}));
+}
+
+// A write that fails half way (a full disk) leaves the old files whole and says where and
+// why; the text export used to put the cut file in place and report success.
+TEST_F(Export, FailedWritesKeepTheOldFilesAndNameThePath) {
+    for (int i = 0; i < 2000; ++i)
+        add(table, {i + 1, i * 10, "1.0", "V", "DCV  600V", "Continuous"});
+    const QString text = dir.filePath("old.txt");
+    const QString db = dir.filePath("old.db");
+    ASSERT_TRUE(putFile(text, "the good old export"));
+    ASSERT_TRUE(SaveToDB(table, db, 1).ok());
+    const QByteArray oldDb = fileBytes(db), oldPx = fileBytes(dir.filePath("old.px"));
+    add(table, {5000, 0, "2.0", "V", "", ""});
+    {
+        kxtest::FileSizeLimit limit(16 * 1024);
+        const Status t = SaveToText(table, text, 1);
+        ASSERT_FALSE(t.ok());
+        EXPECT_EQ(t.error(), "Cannot write " + text + ": File too large");
+        const Status d = SaveToDB(table, db, 1);
+        ASSERT_FALSE(d.ok());
+        EXPECT_TRUE(d.error().startsWith("Cannot write " + db + ": ")) << d.error().toStdString();
+    }
+    EXPECT_EQ(fileBytes(text), "the good old export");
+    EXPECT_EQ(fileBytes(db), oldDb);
+    EXPECT_EQ(fileBytes(dir.filePath("old.px")), oldPx);
+    EXPECT_EQ(entries(dir), (QStringList{"old.db", "old.px", "old.txt"}));
+}
+
+TEST_F(Export, ReplacedFilesKeepTheirModeAndLinksStayLinks) {
+    fill();
+    const QString text = dir.filePath("private.txt");
+    const QString db = dir.filePath("private.db");
+    ASSERT_TRUE(putFile(text, "old"));
+    ASSERT_TRUE(SaveToDB(table, db, 1).ok());
+    for (const QString& p : {text, db, dir.filePath("private.px")})
+        ASSERT_EQ(::chmod(QFile::encodeName(p).constData(), 0600), 0);
+    ASSERT_TRUE(SaveToText(table, text, 1).ok());
+    ASSERT_TRUE(SaveToDB(table, db, 1).ok());
+    for (const QString& p : {text, db, dir.filePath("private.px")}) {
+        struct stat st {};
+        ::stat(QFile::encodeName(p).constData(), &st);
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << p.toStdString();
+    }
+
+    // One rule for links, whatever the format: the file they name is written, the link stays.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("real"));
+    for (const char* name : {"l.txt", "l.db", "l.px"}) {
+        ASSERT_TRUE(putFile(dir.filePath(QStringLiteral("real/") + name), "old"));
+        ASSERT_TRUE(QFile::link(QStringLiteral("real/") + name, dir.filePath(name)));
+    }
+    ASSERT_TRUE(SaveToText(table, dir.filePath("l.txt"), 1).ok());
+    ASSERT_TRUE(SaveToDB(table, dir.filePath("l.db"), 1).ok());
+    for (const char* name : {"l.txt", "l.db", "l.px"})
+        EXPECT_TRUE(QFileInfo(dir.filePath(name)).isSymLink()) << name;
+    EXPECT_TRUE(fileBytes(dir.filePath("real/l.txt")).startsWith("No\tTime"));
+    EXPECT_EQ(px::readTableInfo(dir.filePath("real/l.db")).value().recordCount, 3);
 }
 
 TEST_F(Export, TableInUseIsNotWrittenOver) {
@@ -476,7 +533,7 @@ TEST_F(Export, SaveAsTellsTheUserAsTheWindowShowsIt) {
     add(table, {1, 0, "dup", "", "", ""});
     o = saveTableAs(table, dir.filePath("c.db"), 1);
     EXPECT_EQ(o.box, SaveAsOutcome::Box::Error);
-    EXPECT_EQ(o.text, "Key violation");
+    EXPECT_EQ(o.text, "Key violation: No 1 appears twice");
 
     o = saveTableAs(table, dir.filePath("d.txt"), 1, [](qint64, qint64) { return false; });
     EXPECT_TRUE(o.cancelled);

@@ -2,6 +2,7 @@
 #include "reports/report_fixtures.h"
 #include "reports/ui/report_painter.h"
 #include "support/table_files.h"
+#include "support/write_faults.h"
 
 #include <QImage>
 #include <QPrinter>
@@ -181,6 +182,26 @@ TEST_F(Painter, PdfCancelledKeepsTheOldFile) {
     EXPECT_EQ(r.value(), SaveOutcome::Cancelled);
     EXPECT_EQ(fileBytes(pdf), "old");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.pdf"});
+}
+
+// Every kind of report file, the PDF drawn by the painter included, fails loudly on a disk
+// that fills up: the old file stays, the message names the path and the reason.
+TEST_F(Painter, FailedWritesOfEveryKindKeepTheOldFile) {
+    kxtest::fillReadings(live, 400);
+    const ReportDocument doc = prepareDataReport(state, live, {});
+    for (const char* name : {"old.pdf", "old.txt", "old.csv", "old.html"}) {
+        const QString target = path(name);
+        ASSERT_TRUE(putFile(target, "the good old report"));
+        Result<SaveOutcome> r = SaveOutcome::Saved;
+        {
+            kxtest::FileSizeLimit limit(8 * 1024);
+            r = ReportPainter(doc).save(target, *reportFileKindFor(target));
+        }
+        ASSERT_FALSE(r) << name;
+        EXPECT_EQ(r.error(), "Cannot write " + target + ": File too large");
+        EXPECT_EQ(fileBytes(target), "the good old report") << name;
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
 }
 
 TEST_F(Painter, PrintingHonoursThePageRange) {

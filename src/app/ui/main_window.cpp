@@ -96,8 +96,11 @@ void TFrmTest::FormCreate() {
     // folder first gets the files it lacks. COM1 and "10000" are checked as the menus are
     // built.
     if (const Status s = session_.prepareAppDir(); !s) {
+        // Without its files the window could do nothing: said, then the program ends, as
+        // for a missing settings file.
         qCWarning(lcWindow).noquote() << "Start-up stopped:" << s.error();
-        boxes_->error(this, s.error());
+        boxes_->warning(this, s.error());
+        startUpEnded_ = true;
         return;
     }
     if (const Status s = session_.openLiveTableAtStart(); !s) {

@@ -98,6 +98,13 @@ int runChart(const QStringList& args) {
         printError(*wrong);
         return usageError(QLatin1String(kUsage));
     }
+    // A picture that cannot go where it is asked to (a pipe, a device behind a link, a
+    // read-only file) is refused before anything is drawn.
+    const QString path = QFileInfo(o.out).absoluteFilePath();
+    if (const Status s = checkPictureTarget(path); !s) {
+        printError(s.error());
+        return 1;
+    }
     SessionSetup setup;
     setup.platform = std::make_shared<SimHidBus>(); // no devices are needed to draw
     setup.liveTable = QFileInfo(o.table).absoluteFilePath();
@@ -120,7 +127,6 @@ int runChart(const QStringList& args) {
     view.refresh();
 
     Result<QByteArray> bytes = encodePicture(view.picture(), o.format);
-    const QString path = QFileInfo(o.out).absoluteFilePath();
     const Status written = bytes ? writePictureFile(path, bytes.value()) : bytes.status();
     if (!written) {
         printError(written.error());

@@ -197,18 +197,21 @@ Result<SaveOutcome> ReportPainter::savePdf(const QString& path,
         if (const ReportBand* h = doc_.layout().band(BandKind::PageHeader); h && !h->texts.empty())
             writer.setTitle(h->texts.front().text.trimmed());
         QPainter p;
-        if (!p.begin(&writer))
+        if (!p.begin(&writer)) {
+            if (Status s = file.value()->status(); !s)
+                return fail(s.error());
             return fail(QStringLiteral("Cannot write %1").arg(QDir::toNativeSeparators(path)));
+        }
         r = paintPages(
             p, 0, doc_.pageCount() - 1, writer.resolution() / 25.4,
             [&] { return writer.newPage(); }, progress);
-        p.end();
+        p.end(); // writes the document's tail
     }
+    // The PDF engine does not look at what its writes returned: the file remembers.
+    if (Status s = file.value()->status(); !s)
+        return fail(s.error());
     if (!r || r.value() == SaveOutcome::Cancelled)
         return r;
-    if (file.value()->device().error() != QFileDevice::NoError)
-        return fail(QStringLiteral("Cannot write %1: %2")
-                        .arg(QDir::toNativeSeparators(path), file.value()->device().errorString()));
     if (Status s = file.value()->finish(); !s)
         return fail(s.error());
     return SaveOutcome::Saved;
