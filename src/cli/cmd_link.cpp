@@ -214,7 +214,10 @@ int runRecord(const QStringList& args) {
         rc.setRecordLimit(static_cast<std::int32_t>(*o.limit));
     if (o.interval) {
         rc.setIntervalEnabled(true);
-        rc.RecordSITimeChange(*o.interval);
+        if (const Status s = rc.RecordSITimeChange(*o.interval); !s) {
+            printError(s.error());
+            return 2;
+        }
     }
     QObject::connect(&session, &AppSession::recordingFailed,
                      [](const QString& e) { printError(e); });

@@ -17,7 +17,7 @@ inline Failure fail(QString message) {
 }
 
 // Outcome of an operation that returns nothing: success or a message.
-class Status {
+class [[nodiscard]] Status {
 public:
     Status() = default;
     Status(Failure f) : error_(std::move(f.message)), failed_(true) {}
@@ -33,7 +33,7 @@ private:
 
 // Outcome of an operation that returns a value: the value or a message. Nothing throws
 // across module boundaries; callers test ok() and read value() or error().
-template <typename T> class Result {
+template <typename T> class [[nodiscard]] Result {
 public:
     Result(T value) : value_(std::move(value)) {}
     Result(Failure f) : error_(std::move(f.message)) {}

@@ -126,7 +126,7 @@ TEST_F(Recording, IntervalBoxTexts) {
     EXPECT_TRUE(offer("n"));
 
     // Text that does not convert: reported, the countdown stays, nothing is recorded.
-    rc.RecordSITimeChange("7");
+    EXPECT_TRUE(rc.RecordSITimeChange("7").ok());
     const auto msg = rc.RecordSITimeChange("99999999999");
     ASSERT_FALSE(msg.ok());
     EXPECT_EQ(msg.error(), "'99999999999' is not a valid integer value");
@@ -146,11 +146,11 @@ TEST_F(Recording, IntervalBoxTexts) {
 TEST_F(Recording, RepeatRefusalDoesNotReloadTheCountdown) {
     rc.setIntervalEnabled(true);
     rc.setRepeat(false);
-    rc.RecordSITimeChange("");
+    EXPECT_TRUE(rc.RecordSITimeChange("").ok());
     EXPECT_TRUE(offer("1"));
-    rc.RecordSITimeChange("5");
-    rc.RecordSITimeChange("");
-    rc.RecordSITimeChange("5");
+    EXPECT_TRUE(rc.RecordSITimeChange("5").ok());
+    EXPECT_TRUE(rc.RecordSITimeChange("").ok());
+    EXPECT_TRUE(rc.RecordSITimeChange("5").ok());
     for (int i = 0; i < 5; ++i)
         rc.SampInterTimeTimer();
     EXPECT_FALSE(offer("1")) << "refused by the repeat rule";

@@ -123,7 +123,9 @@ void TFrmTest::FormCreate() {
     recoverReadings();
     showRecentFiles();
     session_.LinkPort = 5;
-    session_.chart().setPointsPerPage(100); // at most 100 points a page
+    // At most 100 points a page.
+    if (const Status s = session_.chart().setPointsPerPage(100); !s)
+        boxes_->error(this, s.error());
 }
 
 void TFrmTest::buildClientArea() {
