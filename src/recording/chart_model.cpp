@@ -207,6 +207,7 @@ Status ChartModel::setPointsPerPage(int perPage) {
     perPage_ = perPage;
     keepPageInRange();
     Q_EMIT changed();
+    Q_EMIT settingsChanged();
     return {};
 }
 
@@ -242,16 +243,20 @@ void ChartModel::ShowSeries(int index) {
 }
 
 void ChartModel::BtFillClick(bool fillTicked) {
+    const bool switched = fill_ != fillTicked;
+    fill_ = fillTicked;
     ShowSeries(fillTicked ? kAreaSeries : kLineSeries);
+    if (switched)
+        Q_EMIT settingsChanged();
 }
 
-void ChartModel::BtNewClick(bool fillTicked) {
+void ChartModel::BtNewClick() {
     start_ = table_.rowCount();
     // The series are switched as ShowSeries does, but the page stays where it was, even past
     // the single page now left, and so do the label and the buttons: the page buttons bring
     // the chart back into range.
     active_ = kAreaSeries;
-    active_ = fillTicked ? kAreaSeries : kLineSeries;
+    active_ = fill_ ? kAreaSeries : kLineSeries;
     Q_EMIT changed();
 }
 
