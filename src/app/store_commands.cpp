@@ -18,10 +18,11 @@ bool sameFile(const QString& a, const QString& b) {
 }
 
 // Opens the stored table again after a step that failed with `failed`. When even that fails the
-// user hears both reasons: the table is closed now, and its grid empty.
+// user hears it too: the table is closed now, and its grid empty.
 Status reopenAfter(ReadingsTable& store, const Status& failed) {
     if (Status s = store.open(); !s)
-        return fail(failed.error() + QLatin1Char('\n') + s.error());
+        return fail(failed.error() +
+                    QStringLiteral("\nThe stored table could not be opened again: ") + s.error());
     return failed;
 }
 

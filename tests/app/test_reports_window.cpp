@@ -377,6 +377,22 @@ TEST_F(Reports, DeleteAllEmptiesTheStoredTable) {
     EXPECT_EQ(recordsIn(file), 0);
 }
 
+// A stored table whose file was damaged under it: Delete all fails, cannot open it again
+// either, and says both, so the user knows why the grid went empty.
+TEST_F(Reports, DeleteAllOfADamagedFileSaysTheTableIsClosed) {
+    const QString file = storedFile("stored.db", 3);
+    answer(file);
+    win.SpeedButton4Click();
+    ASSERT_TRUE(session.storeTable().isOpen());
+    ASSERT_TRUE(putFile(file, QByteArray(4096, 'x')));
+    boxes.deleteAnswer = true;
+    win.SpeedButton9Click();
+    ASSERT_EQ(shownKinds(), (std::vector<std::string>{"delete", "error"}));
+    EXPECT_TRUE(boxes.shown[1].text.contains("\nThe stored table could not be opened again: "))
+        << boxes.shown[1].text.toStdString();
+    EXPECT_FALSE(session.storeTable().isOpen());
+}
+
 TEST_F(Reports, StoreShowsPrintsAndSavesALiveReadingsTable) {
     const QString file = liveFile("live.db", 5);
     auto* store = find<TFrmstore>("Frmstore");

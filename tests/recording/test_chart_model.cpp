@@ -420,6 +420,26 @@ TEST_F(Chart, FollowsATableFileOpened) {
     EXPECT_EQ(allPoints(chart.trace(300)).back(), QPointF(100, 1000));
 }
 
+// A table of another program, whose fields have names of their own: the grid and the exports
+// read it by position and kind, and so does the chart.
+TEST_F(Chart, DrawsATableOfOtherNamesByPositionAndKind) {
+    table.openScratch({{"Nr", px::FieldType::Long, 4},
+                       {"Uhrzeit", px::FieldType::Time, 4},
+                       {"Wert", px::FieldType::Alpha, 8},
+                       {"Einheit", px::FieldType::Alpha, 4},
+                       {"Bereich", px::FieldType::Alpha, 20},
+                       {"Notiz", px::FieldType::Alpha, 20}});
+    for (int i = 1; i <= 3; ++i) {
+        table.append();
+        ASSERT_TRUE(table.setFieldInt("Nr", 10 * i).ok());
+        ASSERT_TRUE(table.setFieldText("Wert", std::to_string(i)).ok());
+        ASSERT_TRUE(table.setFieldText("Einheit", "k" + kOhm).ok());
+        ASSERT_TRUE(table.post().ok());
+    }
+    EXPECT_EQ(allPoints(chart.trace(300)),
+              (QList<QPointF>{{10, 1000}, {20, 2000}, {30, 3000}}));
+}
+
 TEST_F(Chart, EnvelopeKeepsEveryColumnsExtremes) {
     // A saw tooth with spikes and a run of overloads: the envelope must show each column's
     // smallest and largest reading and the gap.
