@@ -66,10 +66,8 @@ TableChangeWatch::~TableChangeWatch() {
         QObject::disconnect(c);
 }
 
-Status TableChangeWatch::check() const {
-    if (changed_)
-        return fail(QStringLiteral("The table changed while it was being saved"));
-    return {};
+QString TableChangeWatch::changedMessage() {
+    return QStringLiteral("The table changed while it was being saved");
 }
 
 Status writeKeyedFile(const ReadingsTable& table, const QString& path,

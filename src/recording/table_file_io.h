@@ -42,7 +42,8 @@ public:
     TableChangeWatch& operator=(const TableChangeWatch&) = delete;
 
     // Fails once the table was reset or lost a record since the watch began.
-    Status check() const;
+    Status check() const { return changed_ ? fail(changedMessage()) : Status(); }
+    static QString changedMessage();
 
 private:
     bool changed_ = false;

@@ -63,10 +63,12 @@ void TFrmTest::printClick() {
     Frmprint->exec();
 }
 
+// "Store Data" (tool strip, hidden at design): shows the stored-readings window.
 void TFrmTest::SpeedButton5Click() {
     Frmstore->exec();
 }
 
+// Store row, first button (no caption, no hint): opens a table file into the stored table.
 void TFrmTest::SpeedButton4Click() {
     QWidget* from = commandWindow();
     FileDialogRequest request;
@@ -80,11 +82,13 @@ void TFrmTest::SpeedButton4Click() {
     DBGrid2->viewport()->update();
 }
 
+// Store row, "Save Data": saves the stored table by the Save As rule.
 void TFrmTest::SpeedButton8Click() {
     // The save dialog, its remembered filter and the writers are Save As's.
     saveTableAs(commandWindow(), ExportKind::Store);
 }
 
+// Store row, "Delete Data": asks, then deletes every stored record.
 void TFrmTest::SpeedButton9Click() {
     QWidget* from = commandWindow();
     const DeletionQuestion q = store_->deleteAllQuestion();
@@ -94,6 +98,7 @@ void TFrmTest::SpeedButton9Click() {
         boxes_->error(from, s.error());
 }
 
+// Store row, last button (no hint): previews the stored-data report.
 void TFrmTest::SpeedButton7Click() {
     reports_->previewStore(commandWindow());
 }

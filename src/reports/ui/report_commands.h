@@ -28,7 +28,6 @@ public:
 
     ReportState& state() { return state_; }
     bool previewOpen() const { return !preview_.isNull(); }
-    ReportPreview* preview() const { return preview_; }
 
     // `owner` is the window the request came from; the preview stays above it.
     void previewData(QWidget* owner);
