@@ -68,12 +68,6 @@ int badUsage(const CommandInfo& command) {
     return 2;
 }
 
-int badUsage(const char* command) {
-    if (const CommandInfo* c = findCommand(QLatin1String(command)))
-        return badUsage(*c);
-    return usageError(QLatin1String(command));
-}
-
 int usageError(const QString& usage) {
     printError(QStringLiteral("usage: ") + usage);
     return 2;

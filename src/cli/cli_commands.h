@@ -40,9 +40,7 @@ const CommandInfo* findCommand(const QString& name);
 
 // "usage: <the command's usage line>" and a pointer to its --help on stderr; returns 2.
 int badUsage(const CommandInfo& command);
-// The same for the command of that name.
-int badUsage(const char* command);
-// The usage as the commands not yet on CommandLine give it, for the same message.
+// "usage: <usage>" on stderr; returns 2. The program's own usage, when no command is named.
 int usageError(const QString& usage);
 
 } // namespace kx::cli

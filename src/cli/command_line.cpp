@@ -13,13 +13,13 @@ const CommandInfo& commandNamed(const char* name) {
     return *c;
 }
 
-const QString kHelp = QStringLiteral("help");
+constexpr QLatin1String kHelp("help");
 
 } // namespace
 
 CommandLine::CommandLine(const char* command) : command_(commandNamed(command)) {
     parser_.setApplicationDescription(QLatin1String(command_.summary));
-    parser_.addOption(QCommandLineOption({QStringLiteral("h"), kHelp},
+    parser_.addOption(QCommandLineOption({QStringLiteral("h"), QString(kHelp)},
                                          QStringLiteral("Shows this help and ends.")));
 }
 
