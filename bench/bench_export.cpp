@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     QElapsedTimer t;
     t.start();
     double cpu = cpuSeconds();
-    kx::Status s = kx::SaveToText(table, text, 1);
+    kx::Status s = kx::SaveToText(table, text, kx::ExportKind::Live);
     const double textS = seconds(t);
     const double textCpu = cpuSeconds() - cpu;
     const long peak = peakKiB();
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     const QString keyed = tmp.filePath(QStringLiteral("readings.db"));
     t.restart();
     cpu = cpuSeconds();
-    s = kx::SaveToDB(table, keyed, 1);
+    s = kx::SaveToDB(table, keyed, kx::ExportKind::Live);
     const double keyedS = seconds(t);
     const double keyedCpu = cpuSeconds() - cpu;
     if (!s) {

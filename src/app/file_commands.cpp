@@ -108,13 +108,13 @@ void FileCommands::setSaveFilter(int filter) {
         saveFilter_ = filter;
 }
 
-SaveAsOutcome FileCommands::saveAs(const QString& path, const ExportProgress& progress) {
-    ReadingsTable& live = session_.liveTable();
+SaveAsOutcome FileCommands::saveAs(const QString& path, ExportKind kind,
+                                   const ExportProgress& progress) {
+    if (kind == ExportKind::Store)
+        return saveTableAs(session_.storeTable(), path, kind, progress);
     const qint64 mark = session_.appendedReadings();
-    SaveAsOutcome outcome = saveTableAs(live, path, session_.ExportKind, progress);
-    if (outcome.walkedTable)
-        live.last(); // the grid follows the text export's walk to the last record
-    if (outcome.saved)
+    SaveAsOutcome outcome = saveTableAs(session_.liveTable(), path, kind, progress);
+    if (outcome.saved())
         session_.savedUpTo(mark);
     return outcome;
 }

@@ -70,10 +70,13 @@ public:
     // Save As: the filter chosen last is offered first next time.
     int saveFilter() const { return saveFilter_; }
     void setSaveFilter(int filter);
-    // Saves the live table by the name's rule, with the field names of the session's
-    // ExportKind. The text export leaves the table (and the grid) on its last record. A
-    // successful save leaves no readings unsaved but those recorded while it ran.
-    SaveAsOutcome saveAs(const QString& path, const ExportProgress& progress = {});
+    // Save As, and the stored-readings window's Save: saves the live table (ExportKind::Live)
+    // or the stored one (ExportKind::Store) by the name's rule (saveTableAs). The text export
+    // leaves the table (and its grid) on its last record. A successful save of the live table
+    // leaves no readings unsaved but those recorded while it ran. A closed stored table is read
+    // from its file for a keyed copy and stays closed; as text it is refused with the
+    // closed-table message and nothing is written.
+    SaveAsOutcome saveAs(const QString& path, ExportKind kind, const ExportProgress& progress = {});
 
     // The EXIT panel: closes both tables and writes the recent list, one key at a time. A key
     // that cannot be written stops the writing with "Unable to write to <file>"; the program

@@ -17,6 +17,15 @@ bool sameFile(const QString& a, const QString& b) {
     return QDir::cleanPath(fa.absoluteFilePath()) == QDir::cleanPath(fb.absoluteFilePath());
 }
 
+// Opens the stored table again after a step that failed with `failed`. When even that fails the
+// user hears it too: the table is closed now, and its grid empty.
+Status reopenAfter(ReadingsTable& store, const Status& failed) {
+    if (Status s = store.open(); !s)
+        return fail(failed.error() +
+                    QStringLiteral("\nThe stored table could not be opened again: ") + s.error());
+    return failed;
+}
+
 } // namespace
 
 QString StoreCommands::liveTableMessage(const QString& path) {
@@ -48,11 +57,8 @@ Status StoreCommands::open(const QString& path) {
     const bool wasOpen = store.isOpen();
     store.close();
     if (session_.storeIsDefault() && !again) {
-        if (Status s = store.emptyTable(); !s) {
-            if (wasOpen)
-                (void)store.open();
-            return s;
-        }
+        if (Status s = store.emptyTable(); !s)
+            return wasOpen ? reopenAfter(store, s) : s;
     }
     store.takeOver(incoming);
     return {};
@@ -80,22 +86,9 @@ Status StoreCommands::deleteAll() {
     store.close();
     if (Status s = store.emptyTable(); !s) {
         // The records stay where they were, in the file and on screen.
-        (void)store.open();
-        return s;
+        return reopenAfter(store, s);
     }
     return store.open();
-}
-
-void StoreCommands::beginSave() {
-    session_.ExportKind = 2;
-}
-
-SaveAsOutcome StoreCommands::save(const QString& path, const ExportProgress& progress) {
-    ReadingsTable& store = session_.storeTable();
-    SaveAsOutcome outcome = saveTableAs(store, path, session_.ExportKind, progress);
-    if (outcome.walkedTable)
-        store.last();
-    return outcome;
 }
 
 } // namespace kx

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "common/result.h"
-#include "recording/table_export.h"
 
 #include <QString>
 
@@ -12,7 +11,8 @@ struct DeletionQuestion;
 
 // The commands on the stored-readings table. The main window's store row and the
 // stored-readings window both run these, so they behave the same from either place; the
-// windows show the dialogs and messages around them.
+// windows show the dialogs and messages around them. Saving it is Save As's command
+// (FileCommands::saveAs with ExportKind::Store).
 class StoreCommands {
 public:
     explicit StoreCommands(AppSession& session) : session_(session) {}
@@ -33,15 +33,6 @@ public:
     // Removes every stored record: the table is closed, its file emptied and opened again. A
     // table without records is left as it is; a closed one fails.
     Status deleteAll();
-
-    // Save: the writers are told they have the stored table's fields before the dialog shows.
-    void beginSave();
-    // Saves the stored table by the Save As rule, with the writers of Save As: a name ending
-    // exactly in ".db" gets a keyed copy (on its first field, the record number), any other
-    // name the tab-separated text, which leaves the table on its last record. A closed table
-    // is read from its file for the copy and stays closed; as text it fails with the
-    // closed-table message and writes nothing.
-    SaveAsOutcome save(const QString& path, const ExportProgress& progress = {});
 
 private:
     AppSession& session_;

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "cli/json_output.h"
+
+#include <QString>
 #include <QStringList>
 
-#include <cstddef>
-
-class QJsonObject;
+#include <span>
 
 namespace kx::cli {
 
@@ -21,17 +22,25 @@ int runQuery(const QStringList& args);
 int runChart(const QStringList& args);
 int runReport(const QStringList& args);
 
-// Shared output helpers: one compact JSON object per line on stdout, messages on stderr.
-void printJson(const QJsonObject& o);
-void printError(const QString& message);
+// The commands with their usage lines and what each does: the one place the usage text
+// lives. The program's own usage, each command's --help and every bad-usage message are made
+// from here.
+struct CommandInfo {
+    const char* name;
+    int (*run)(const QStringList& args);
+    const char* usage;   // the command's name and its arguments
+    const char* summary; // what it does, for --help
+    // Commands that draw (charts, report pages) need the GUI classes; they run on the
+    // offscreen platform, so no display is needed.
+    bool draws = false;
+};
+std::span<const CommandInfo> commands();
+// Nothing for a name that is no command.
+const CommandInfo* findCommand(const QString& name);
+
+// "usage: <the command's usage line>" and a pointer to its --help on stderr; returns 2.
+int badUsage(const CommandInfo& command);
+// "usage: <usage>" on stderr; returns 2. The program's own usage, when no command is named.
 int usageError(const QString& usage);
-// Raw bytes for stdout (table dumps). A failure is remembered: see finishOutput.
-void writeOutput(const char* data, std::size_t size);
-// Whether writing to stdout has failed; a command that prints as it goes stops then.
-bool outputFailed();
-// Flushes stdout. When anything written to it was lost (a full disk, a closed pipe, a
-// device that refuses it) says so on stderr with the system's reason and turns the exit
-// code into a failure; otherwise returns `code` as it is.
-int finishOutput(int code);
 
 } // namespace kx::cli

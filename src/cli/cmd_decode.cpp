@@ -1,4 +1,4 @@
-#include "cli/cli_commands.h"
+#include "cli/command_line.h"
 #include "cli/decode_json.h"
 #include "display/frame_decoder.h"
 #include "link/frame_receiver.h"
@@ -7,16 +7,20 @@
 #include <QFile>
 #include <QJsonObject>
 
-#include <cstdio>
+#include <optional>
 #include <vector>
 
 namespace kx::cli {
 
 int runDecode(const QStringList& args) {
-    if (args.isEmpty())
-        return usageError(QStringLiteral("kxlink-cli decode FRAME..."));
+    CommandLine line("decode");
+    line.positional(QStringLiteral("FRAME"),
+                    QStringLiteral("A meter frame: 44 hexadecimal characters ending 0D0A."), false,
+                    true);
+    if (const std::optional<int> done = line.parse(args))
+        return *done;
     FrameDecoder decoder;
-    for (const QString& frame : args) {
+    for (const QString& frame : line.positional()) {
         const QByteArray text = frame.toLatin1();
         const DecodeResult r = decoder.ShowDataKx30(
             std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
@@ -26,18 +30,22 @@ int runDecode(const QStringList& args) {
 }
 
 int runReplay(const QStringList& args) {
-    if (args.size() != 1)
-        return usageError(QStringLiteral("kxlink-cli replay FILE|-"));
+    CommandLine line("replay");
+    line.positional(QStringLiteral("FILE"),
+                    QStringLiteral("Cable input reports, one a line, or - for standard input."));
+    if (const std::optional<int> done = line.parse(args))
+        return *done;
+    const QString name = line.positional().front();
     QFile file;
     bool opened = false;
-    if (args[0] == QLatin1String("-"))
+    if (name == QLatin1String("-"))
         opened = file.open(stdin, QIODevice::ReadOnly);
     else {
-        file.setFileName(args[0]);
+        file.setFileName(name);
         opened = file.open(QIODevice::ReadOnly);
     }
     if (!opened) {
-        printError(QStringLiteral("cannot read %1: %2").arg(args[0], file.errorString()));
+        printError(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
         return 1;
     }
 
@@ -71,11 +79,7 @@ int runReplay(const QStringList& args) {
         receiver.ReadPw60(b[0], b.data() + 1, static_cast<std::uint16_t>(b.size() - 1));
     }
 
-    QJsonObject summary;
-    summary.insert("reports", reports);
-    summary.insert("frames", frames);
-    summary.insert("idle", receiver.IdleReportCount());
-    printJson(summary);
+    printJson({{"reports", reports}, {"frames", frames}, {"idle", receiver.IdleReportCount()}});
     return 0;
 }
 

@@ -1,46 +1,17 @@
-#include "cli/cli_commands.h"
+#include "cli/command_line.h"
 
-#include "common/cp936.h"
 #include "reports/local_query.h"
-
-#include <QJsonObject>
-#include <QJsonValue>
-
-#include <cmath>
 
 namespace kx::cli {
 
-namespace {
-
-constexpr const char* kUsage = "query 'select * from \"FILE.db\" [where FIELD=\"TEXT\"]'";
-
-QString text(const QByteArray& cp936) {
-    return fromCp936(cp936);
-}
-
-// Numbers stay numbers and blanks are null; every other value is its text form.
-QJsonValue jsonValue(const px::Value& v) {
-    using K = px::Value::Kind;
-    switch (v.kind()) {
-    case K::Null:
-        return QJsonValue::Null;
-    case K::Integer:
-        return static_cast<qint64>(v.toInt());
-    case K::Number:
-        return std::isfinite(v.toNumber()) ? QJsonValue(v.toNumber()) : QJsonValue::Null;
-    case K::Logical:
-        return v.toBool();
-    default:
-        return text(v.toText());
-    }
-}
-
-} // namespace
-
 int runQuery(const QStringList& args) {
-    if (args.size() != 1)
-        return usageError(QLatin1String(kUsage));
-    Result<QueryStatement> statement = parseQueryStatement(args[0]);
+    CommandLine line("query");
+    line.positional(QStringLiteral("STATEMENT"),
+                    QStringLiteral("select * from \"FILE.db\", with at most one condition "
+                                   "where FIELD=\"TEXT\"."));
+    if (const std::optional<int> done = line.parse(args))
+        return *done;
+    Result<QueryStatement> statement = parseQueryStatement(line.positional().front());
     if (!statement) {
         printError(statement.error());
         return 1;
@@ -52,7 +23,7 @@ int runQuery(const QStringList& args) {
     }
     QStringList names;
     for (const px::FieldDef& f : query.value().fields())
-        names.append(text(f.name));
+        names.append(jsonText(f.name));
     qint64 rows = 0;
     const Status s = query.value().forEachRow([&](const px::Record& r) {
         QJsonObject o;
@@ -66,9 +37,7 @@ int runQuery(const QStringList& args) {
         printError(s.error());
         return 1;
     }
-    QJsonObject summary;
-    summary.insert("rows", rows);
-    printJson(summary);
+    printJson({{"rows", rows}});
     return 0;
 }
 

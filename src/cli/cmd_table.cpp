@@ -1,6 +1,5 @@
-#include "cli/cli_commands.h"
+#include "cli/command_line.h"
 
-#include "common/cp936.h"
 #include "common/replacing_file.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
@@ -19,14 +18,6 @@ namespace kx::cli {
 
 namespace {
 
-constexpr const char* kUsage = "table info FILE | table dump [--raw] FILE | "
-                               "table create FILE --readings|--store [--replace] | "
-                               "table repair FILE";
-
-QString text(const QByteArray& cp936) {
-    return fromCp936(std::string_view(cp936.constData(), static_cast<std::size_t>(cp936.size())));
-}
-
 int info(const QString& path) {
     Result<px::TableInfo> r = px::readTableInfo(path);
     if (!r) {
@@ -35,24 +26,18 @@ int info(const QString& path) {
     }
     const px::TableInfo& i = r.value();
     QJsonArray fields;
-    for (const px::FieldDef& f : i.fields) {
-        QJsonObject o;
-        o.insert("name", text(f.name));
-        o.insert("type", px::typeName(f.type));
-        o.insert("size", f.size);
-        fields.append(o);
-    }
-    QJsonObject o;
-    o.insert("file", path);
-    o.insert("version", i.version);
-    o.insert("fileVersionId", i.fileVersionId);
-    o.insert("blockSize", i.blockSize);
-    o.insert("recordSize", i.recordSize);
-    o.insert("recordCount", static_cast<qint64>(i.recordCount));
-    o.insert("keyFields", i.keyFieldCount);
-    o.insert("codePage", i.codePage);
-    o.insert("fields", fields);
-    printJson(o);
+    for (const px::FieldDef& f : i.fields)
+        fields.append(QJsonObject{
+            {"name", jsonText(f.name)}, {"type", px::typeName(f.type)}, {"size", f.size}});
+    printJson({{"file", path},
+               {"version", i.version},
+               {"fileVersionId", i.fileVersionId},
+               {"blockSize", i.blockSize},
+               {"recordSize", i.recordSize},
+               {"recordCount", static_cast<qint64>(i.recordCount)},
+               {"keyFields", i.keyFieldCount},
+               {"codePage", i.codePage},
+               {"fields", fields}});
     return 0;
 }
 
@@ -79,7 +64,7 @@ int dump(const QString& path, bool raw) {
         return 1;
     }
     auto put = [&](const QByteArray& line) {
-        QByteArray out = raw ? line : text(line).toUtf8();
+        QByteArray out = raw ? line : jsonText(line).toUtf8();
         out += '\n';
         writeOutput(out.constData(), static_cast<std::size_t>(out.size()));
         return !outputFailed();
@@ -105,14 +90,8 @@ int dump(const QString& path, bool raw) {
     return 0;
 }
 
-int create(const QString& path, const QString& kind, bool replace) {
-    std::vector<px::FieldDef> fields;
-    if (kind == QLatin1String("--readings"))
-        fields = readingsFields();
-    else if (kind == QLatin1String("--store"))
-        fields = readingsFields(true);
-    else
-        return usageError(QLatin1String(kUsage));
+int create(const QString& path, bool store, bool replace) {
+    const std::vector<px::FieldDef> fields = readingsFields(store);
     // A pipe, a folder or a read-only file is refused as every write refuses it; a new empty
     // table in place of an existing one loses its records, so only when asked.
     const Result<WriteTarget> target = checkWriteTarget(path);
@@ -151,40 +130,52 @@ int repair(const QString& path) {
         printError(r.error());
         return 1;
     }
-    QJsonObject o;
-    o.insert("file", path);
-    o.insert("records", static_cast<qint64>(r.value().records));
-    o.insert("keyed", r.value().keyed);
-    o.insert("reordered", r.value().reordered);
-    o.insert("removedIndex", r.value().removedIndex);
-    printJson(o);
+    printJson({{"file", path},
+               {"records", static_cast<qint64>(r.value().records)},
+               {"keyed", r.value().keyed},
+               {"reordered", r.value().reordered},
+               {"removedIndex", r.value().removedIndex}});
     return 0;
 }
 
 } // namespace
 
-int runTable(const QStringList& argsIn) {
-    QStringList args = argsIn;
-    if (args.isEmpty())
-        return usageError(QLatin1String(kUsage));
-    const QString sub = args.takeFirst();
-    if (sub == QLatin1String("info") && args.size() == 1)
-        return info(args[0]);
-    if (sub == QLatin1String("dump")) {
-        const bool raw = args.removeAll(QStringLiteral("--raw")) > 0;
-        if (args.size() == 1)
-            return dump(args[0], raw);
+int runTable(const QStringList& args) {
+    CommandLine line("table");
+    line.flag(QStringLiteral("raw"), QStringLiteral("dump: keep the table's bytes (code page "
+                                                    "936) instead of UTF-8."));
+    line.flag(QStringLiteral("readings"), QStringLiteral("create: a live readings table (No, "
+                                                         "Time, Value, Unit, V_Range, I_Range)."));
+    line.flag(QStringLiteral("store"), QStringLiteral("create: a stored readings table (SNo, "
+                                                      "STime, ...)."));
+    line.flag(QStringLiteral("replace"),
+              QStringLiteral("create: replace an existing table, whose records are lost."));
+    line.positional(QStringLiteral("ACTION"), QStringLiteral("info, dump, create or repair."));
+    line.positional(QStringLiteral("FILE"), QStringLiteral("The table file."));
+    if (const std::optional<int> done = line.parse(args))
+        return *done;
+    const QString action = line.positional().at(0);
+    const QString path = line.positional().at(1);
+    // Each option belongs to one action; anywhere else it is a mistake worth telling.
+    auto onlyFor = [&](const char* option, const char* owner) {
+        return !line.isSet(QLatin1String(option)) || action == QLatin1String(owner);
+    };
+    if (!onlyFor("raw", "dump") || !onlyFor("readings", "create") || !onlyFor("store", "create") ||
+        !onlyFor("replace", "create"))
+        return line.usageError();
+    if (action == QLatin1String("info"))
+        return info(path);
+    if (action == QLatin1String("dump"))
+        return dump(path, line.isSet(QStringLiteral("raw")));
+    if (action == QLatin1String("repair"))
+        return repair(path);
+    if (action == QLatin1String("create")) {
+        const bool store = line.isSet(QStringLiteral("store"));
+        if (store == line.isSet(QStringLiteral("readings")))
+            return line.usageError(QStringLiteral("create needs --readings or --store"));
+        return create(path, store, line.isSet(QStringLiteral("replace")));
     }
-    if (sub == QLatin1String("repair") && args.size() == 1)
-        return repair(args[0]);
-    if (sub == QLatin1String("create")) {
-        const bool replace = args.removeAll(QStringLiteral("--replace")) > 0;
-        if (args.size() == 2) {
-            const int k = args[0].startsWith(QLatin1String("--")) ? 0 : 1;
-            return create(args[1 - k], args[k], replace);
-        }
-    }
-    return usageError(QLatin1String(kUsage));
+    return line.usageError(QStringLiteral("unknown action '%1'").arg(action));
 }
 
 } // namespace kx::cli

@@ -3,6 +3,7 @@
 #include "common/app_dir.h"
 #include "common/replacing_file.h"
 #include "recording/chart_values.h"
+#include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 
 #include <QDir>
@@ -136,14 +137,19 @@ ChartModel::ChartModel(ReadingsTable& table, QObject* parent)
 }
 
 void ChartModel::resolveFields() {
-    // The stored table's field names serve when a file of that kind was opened.
-    auto find = [&](const char* name, const char* storeName) {
-        const int i = table_.fieldIndex(name);
-        return i >= 0 ? i : table_.fieldIndex(storeName);
+    // The fields are found as the grids find them; a table that is not all there is still
+    // drawn from the fields it has, found by either table's names.
+    const std::optional<ReadingsFieldMap> matched = matchReadingsFields(table_.fields());
+    auto find = [&](ReadingsField kind) {
+        const auto k = static_cast<std::size_t>(kind);
+        if (matched)
+            return (*matched)[k];
+        const int i = table_.fieldIndex(readingsFieldNames(false)[k]);
+        return i >= 0 ? i : table_.fieldIndex(readingsFieldNames(true)[k]);
     };
-    noField_ = find("No", "SNo");
-    valueField_ = find("Value", "SValue");
-    unitField_ = find("Unit", "SUnit");
+    noField_ = find(ReadingsField::Number);
+    valueField_ = find(ReadingsField::Value);
+    unitField_ = find(ReadingsField::Unit);
     auto storage = [&](int field) {
         if (field < 0)
             return RecordStore::Storage::None;
@@ -207,6 +213,7 @@ Status ChartModel::setPointsPerPage(int perPage) {
     perPage_ = perPage;
     keepPageInRange();
     Q_EMIT changed();
+    Q_EMIT settingsChanged();
     return {};
 }
 
@@ -242,16 +249,20 @@ void ChartModel::ShowSeries(int index) {
 }
 
 void ChartModel::BtFillClick(bool fillTicked) {
+    const bool switched = fill_ != fillTicked;
+    fill_ = fillTicked;
     ShowSeries(fillTicked ? kAreaSeries : kLineSeries);
+    if (switched)
+        Q_EMIT settingsChanged();
 }
 
-void ChartModel::BtNewClick(bool fillTicked) {
+void ChartModel::BtNewClick() {
     start_ = table_.rowCount();
     // The series are switched as ShowSeries does, but the page stays where it was, even past
     // the single page now left, and so do the label and the buttons: the page buttons bring
     // the chart back into range.
     active_ = kAreaSeries;
-    active_ = fillTicked ? kAreaSeries : kLineSeries;
+    active_ = fill_ ? kAreaSeries : kLineSeries;
     Q_EMIT changed();
 }
 

@@ -113,8 +113,6 @@ public:
     qint64 readingCount() const;
     qint64 pointCount() const;
     bool showsSample() const { return readingCount() == 0; }
-    // The table row of the first record shown.
-    qint64 firstRow() const { return start_; }
 
     int pointsPerPage() const { return perPage_; }
     // Negative counts are refused with "MaxPointsPerPage must be >= 0"; 0 puts every point on
@@ -138,12 +136,15 @@ public:
     // and then a single page.
     void ShowSeries(int index);
     int activeSeries() const { return active_; }
-    // The Fill switch: ticked shows the area series, unticked the line series.
+    // The Fill switch: ticked shows the area series, unticked the line series. The switch is
+    // the chart's own setting, like the points per page: the chart's check box, the Graph
+    // menu's Fill and the command line show and set this one.
+    bool fillTicked() const { return fill_; }
     void BtFillClick(bool fillTicked);
     // Clear: back to the sample point, the area series shown first and then the one the
     // Fill switch chooses. Page, points per page, label and buttons stay as they are; a page
     // past the one page left shows the sample point until the page buttons move.
-    void BtNewClick(bool fillTicked);
+    void BtNewClick();
 
     // Table rows [first, end) of the page shown.
     std::pair<qint64, qint64> pageRows() const;
@@ -171,6 +172,8 @@ Q_SIGNALS:
     // What the chart shows changed (page, series, points per page, or records of the page
     // shown); views redraw, coalescing bursts.
     void changed();
+    // The Fill switch or the points per page were set: views show the new settings.
+    void settingsChanged();
 
 private:
     struct Block {
@@ -205,6 +208,7 @@ private:
     PageButtons buttons_;
     QString pageLabel_ = QStringLiteral("1");
     int active_ = kAreaSeries;
+    bool fill_ = true;
     QString picturesDir_;
 
     int noField_ = -1;

@@ -3,19 +3,18 @@
 #include "common/cp936.h"
 #include "common/regular_file.h"
 #include "common/replacing_file.h"
-#include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
 #include "recording/field_text.h"
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
+#include "recording/table_file_io.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <charconv>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -61,34 +60,10 @@ Result<std::unique_ptr<px::TableLock>> claimTarget(const QString& path,
     return std::unique_ptr<px::TableLock>();
 }
 
-// Watches the table for changes that would move or drop records under a running save.
-// Appends are harmless: the save writes the records it started with.
-class ChangeWatch {
-public:
-    explicit ChangeWatch(const ReadingsTable& table) {
-        auto mark = [this] { changed_ = true; };
-        connections_[0] = QObject::connect(&table, &ReadingsTable::aboutToReset, mark);
-        connections_[1] = QObject::connect(&table, &ReadingsTable::rowAboutToBeRemoved, mark);
-    }
-    ~ChangeWatch() {
-        for (const QMetaObject::Connection& c : connections_)
-            QObject::disconnect(c);
-    }
-    Status check() const {
-        if (changed_)
-            return fail(QStringLiteral("The table changed while it was being saved"));
-        return {};
-    }
-
-private:
-    bool changed_ = false;
-    QMetaObject::Connection connections_[2];
-};
-
 // The six fields a save writes, matched by name or else by position and kind, or the
 // message that the table holds no readings.
-Result<ReadingsFieldMap> exportFields(const ReadingsTable& table, int exportKind) {
-    return readingsFieldMap(table.fields(), table.filePath(), exportKind == 2);
+Result<ReadingsFieldMap> exportFields(const ReadingsTable& table, ExportKind kind) {
+    return readingsFieldMap(table.fields(), table.filePath(), kind == ExportKind::Store);
 }
 
 // The grid's text of one field, without a detour through a value object for the kinds a
@@ -159,10 +134,6 @@ const char* exportFormatName(ExportFormat format) {
     return format == ExportFormat::Paradox ? "paradox" : "text";
 }
 
-std::array<const char*, 6> exportFieldNames(int exportKind) {
-    return readingsFieldNames(exportKind == 2);
-}
-
 Status checkExportTarget(const QString& path) {
     return claimTarget(path).status();
 }
@@ -171,7 +142,7 @@ QByteArray textExportHeader() {
     return QByteArrayLiteral("No\tTime\tValue\tUnit\tFunction\tRemark\r\n");
 }
 
-Status SaveToDB(const ReadingsTable& table, const QString& path, int exportKind,
+Status SaveToDB(const ReadingsTable& table, const QString& path, ExportKind kind,
                 const ExportProgress& progress) {
     Result<std::unique_ptr<px::TableLock>> target = claimTarget(path, &table);
     if (!target)
@@ -189,7 +160,7 @@ Status SaveToDB(const ReadingsTable& table, const QString& path, int exportKind,
     }
     // The copy keeps the table's structure and is keyed on its first field, which must be the
     // record number.
-    Result<ReadingsFieldMap> matched = exportFields(*source, exportKind);
+    Result<ReadingsFieldMap> matched = exportFields(*source, kind);
     if (!matched)
         return matched.status();
     const int key = matched.value()[static_cast<std::size_t>(ReadingsField::Number)];
@@ -198,58 +169,25 @@ Status SaveToDB(const ReadingsTable& table, const QString& path, int exportKind,
                                    "cannot be built on it")
                         .arg(fromCp936(source->fields()[static_cast<std::size_t>(key)].name)));
 
-    const RecordStore& store = source->records();
-    const std::vector<px::FieldDef>& fields = store.fields();
-    std::vector<int> offsets;
-    int at = 0;
-    for (const px::FieldDef& f : fields) {
-        offsets.push_back(at);
-        at += px::storageSize(f);
-    }
-    const std::size_t count = store.rowCount();
-    ChangeWatch watch(*source);
-    QString error;
-    auto encode = [&](std::size_t row, unsigned char* out, std::size_t fieldCount) -> Status {
-        if (Status s = watch.check(); !s)
-            return s;
-        for (std::size_t f = 0; f < fieldCount; ++f) {
-            const int field = static_cast<int>(f);
-            unsigned char* cell = out + offsets[f];
-            if (store.isNull(row, field))
-                continue; // all zero is NULL
-            if (fields[f].type == px::FieldType::Alpha) {
-                const std::string_view text = store.textValue(row, field);
-                const int width = px::storageSize(fields[f]);
-                const int size = static_cast<int>(text.size());
-                // Texts are cut to their field as they are set; only a longer one needs care.
-                const int n = size <= width ? size : px::codec::cutText(text.data(), size, width);
-                std::memcpy(cell, text.data(), static_cast<std::size_t>(n));
-                continue;
-            }
-            if (!px::codec::encodeField(fields[f], store.value(row, field), cell, &error))
-                return fail(error);
-        }
-        return {};
-    };
+    const auto count = source->rowCount();
     px::WriteOptions options;
     if (progress) {
         // The engine counts its passes over the rows; the user sees records.
         options.progress = [&](std::int64_t done, std::int64_t total) {
-            const auto records = static_cast<qint64>(count);
-            return progress(total > 0 ? static_cast<qint64>(done) * records / total : 0, records);
+            return progress(total > 0 ? static_cast<qint64>(done) * count / total : 0, count);
         };
     }
-    const Status s = px::writeKeyedTableStored(path, fields, count, encode, options);
+    const Status s = writeKeyedFile(*source, path, options);
     if (s && progress)
-        progress(static_cast<qint64>(count), static_cast<qint64>(count));
+        progress(count, count);
     return s;
 }
 
-Status SaveToText(const ReadingsTable& table, const QString& path, int exportKind,
+Status SaveToText(const ReadingsTable& table, const QString& path, ExportKind kind,
                   const ExportProgress& progress) {
     if (!table.isOpen())
         return fail(ReadingsTable::closedMessage());
-    Result<ReadingsFieldMap> fields = exportFields(table, exportKind);
+    Result<ReadingsFieldMap> fields = exportFields(table, kind);
     if (!fields)
         return fields.status();
     Result<std::unique_ptr<px::TableLock>> target = claimTarget(path, &table);
@@ -276,7 +214,7 @@ Status SaveToText(const ReadingsTable& table, const QString& path, int exportKin
     for (int f : fields.value())
         cells.emplace_back(table, f);
     const auto count = static_cast<std::size_t>(table.rowCount());
-    ChangeWatch watch(table);
+    const TableChangeWatch watch(table);
     std::string text;
     text.reserve(kWriteChunk + 4096);
     text.append(textExportHeader().constData(),
@@ -315,48 +253,63 @@ QString textNotSavedMessage(const QString& path) {
     return QStringLiteral("Could not save table to specified file: ") + path;
 }
 
-SaveAsOutcome saveTableAs(const ReadingsTable& table, const QString& path, int exportKind,
+SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind kind,
                           const ExportProgress& progress) {
     SaveAsOutcome o;
+    o.path = path;
     o.format = exportFormatFor(path);
+    o.records = table.rowCount();
+    auto ended = [&](SaveAsOutcome::End end, const Status& s) {
+        o.end = end;
+        o.error = s.error();
+        if (!s && end != SaveAsOutcome::End::Cancelled)
+            qCWarning(lcExport).noquote() << s.error();
+        return o;
+    };
+    // Errors of the table itself come before any file is touched.
+    if (table.isOpen()) {
+        if (Result<ReadingsFieldMap> m = exportFields(table, kind); !m)
+            return ended(SaveAsOutcome::End::TableRefused, m.status());
+    } else if (o.format == ExportFormat::Text) {
+        return ended(SaveAsOutcome::End::TableRefused, fail(ReadingsTable::closedMessage()));
+    }
+    bool cancelled = false;
     ExportProgress watched;
     if (progress) {
         watched = [&](qint64 done, qint64 total) {
             const bool goOn = progress(done, total);
-            o.cancelled = o.cancelled || !goOn;
+            cancelled = cancelled || !goOn;
             return goOn;
         };
     }
-    if (o.format == ExportFormat::Paradox) {
-        const Status s = SaveToDB(table, path, exportKind, watched);
-        o.saved = s.ok();
-        if (!s && !o.cancelled) {
-            o.box = SaveAsOutcome::Box::Error;
-            o.text = s.error();
-            o.detail = s.error();
-        }
+    const Status s = o.format == ExportFormat::Paradox ? SaveToDB(table, path, kind, watched)
+                                                       : SaveToText(table, path, kind, watched);
+    // The text export went through the records: the table stays on its last one, as after any
+    // walk, whether or not the file could then be written.
+    if (o.format == ExportFormat::Text && !cancelled)
+        table.last();
+    if (s)
+        return ended(SaveAsOutcome::End::Saved, s);
+    return ended(cancelled ? SaveAsOutcome::End::Cancelled : SaveAsOutcome::End::WriteFailed, s);
+}
+
+SaveAsOutcome saveTableFileAs(const QString& source, const QString& target, ExportKind kind) {
+    const QString to = QFileInfo(target).absoluteFilePath();
+    auto refused = [&](SaveAsOutcome::End end, const Status& s) {
+        SaveAsOutcome o;
+        o.end = end;
+        o.format = exportFormatFor(to);
+        o.path = to;
+        o.error = s.error();
         return o;
-    }
-    // Errors of the table itself go to the error box; the text's own outcome to a plain box.
-    if (!table.isOpen() || !exportFields(table, exportKind)) {
-        o.box = SaveAsOutcome::Box::Error;
-        o.text = table.isOpen() ? exportFields(table, exportKind).error()
-                                : ReadingsTable::closedMessage();
-        o.detail = o.text;
-        return o;
-    }
-    const Status s = SaveToText(table, path, exportKind, watched);
-    o.saved = s.ok();
-    o.walkedTable = !o.cancelled;
-    if (o.cancelled && !s)
-        return o;
-    o.box = SaveAsOutcome::Box::Plain;
-    o.text = s ? textSavedMessage(path) : textNotSavedMessage(path);
-    if (!s) {
-        o.detail = s.error();
-        qCWarning(lcExport).noquote() << s.error();
-    }
-    return o;
+    };
+    if (const Status s = checkExportTarget(to); !s)
+        return refused(SaveAsOutcome::End::WriteFailed, s);
+    ReadingsTable table;
+    table.setTableName(QFileInfo(source).absoluteFilePath());
+    if (const Status s = table.open(); !s)
+        return refused(SaveAsOutcome::End::TableRefused, s);
+    return saveTableAs(table, to, kind);
 }
 
 } // namespace kx

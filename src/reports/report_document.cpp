@@ -162,6 +162,34 @@ Status checkReportTable(ReportKind kind, const ReadingsTable& table) {
     return readingsFieldMap(table.fields(), table.filePath(), storeNamesFirst(kind)).status();
 }
 
+bool reportNeedsPicture(ReportKind kind) {
+    return kind == ReportKind::Graph || kind == ReportKind::DataGraph;
+}
+
+QString noPictureMessage() {
+    return QStringLiteral(" Warning:Please select graph to print! ");
+}
+
+Result<ReportDocument> prepareReport(ReportKind kind, const ReadingsTable* table,
+                                     ReportState& state, QDate date) {
+    if (reportNeedsPicture(kind) && state.GraphPicturePath.isEmpty())
+        return fail(noPictureMessage());
+    if (kind == ReportKind::Graph)
+        return prepareGraphReport(state.GraphPicturePath, date);
+    if (!table)
+        return fail(ReadingsTable::closedMessage());
+    if (Status s = checkReportTable(kind, *table); !s)
+        return fail(s.error());
+    switch (kind) {
+    case ReportKind::Store:
+        return prepareStoreReport(state, *table, date);
+    case ReportKind::DataGraph:
+        return prepareDataGraphReport(*table, state.GraphPicturePath, date);
+    default:
+        return prepareDataReport(state, *table, date);
+    }
+}
+
 ReportDocument prepareDataReport(ReportState& state, const ReadingsTable& live, QDate date) {
     state.DataReportPages = reportPageTotal(countForTotal(live));
     return ReportDocument(ReportKind::Data, &live, state.DataReportPages, date);

@@ -72,7 +72,6 @@ public:
 
     ReportKind kind() const { return layout_->kind; }
     const ReportLayout& layout() const { return *layout_; }
-    const ReportPagination& pagination() const { return pagination_; }
     int pageCount() const { return pagination_.pageCount(); }
     ReportPage page(int index) const { return pagination_.page(index); }
     qint64 recordCount() const { return records_; }
@@ -100,8 +99,23 @@ private:
 // A closed or empty table prints its one empty band.
 Status checkReportTable(ReportKind kind, const ReadingsTable& table);
 
-// The report commands' first steps. The data and stored-data reports compute their page
-// totals here (a closed table counts as one record), immediately before each preview.
+// Whether a report prints the picture chosen in Print Style (the two graph reports).
+bool reportNeedsPicture(ReportKind kind);
+// What a graph report without a picture says instead of printing.
+QString noPictureMessage();
+
+// The report commands' first step, the same for the window's previews and the command line:
+// the report of `kind` over `table` (the live table for the data and data-and-graph reports,
+// the stored table for the stored-data report; the graph report takes none) with the picture
+// state.GraphPicturePath and the date it prints. Refused, with nothing changed: a graph report
+// whose picture was never chosen (noPictureMessage), a table whose fields are not a readings
+// table's (checkReportTable). The data and stored-data reports compute their page totals into
+// `state` here, immediately before each preview. The picture itself is loaded by whoever draws.
+Result<ReportDocument> prepareReport(ReportKind kind, const ReadingsTable* table,
+                                     ReportState& state, QDate date);
+
+// The report commands' building blocks, without those checks. The data and stored-data
+// reports compute their page totals here (a closed table counts as one record).
 ReportDocument prepareDataReport(ReportState& state, const ReadingsTable& live, QDate date);
 ReportDocument prepareStoreReport(ReportState& state, const ReadingsTable& store, QDate date);
 ReportDocument prepareGraphReport(const QString& picture, QDate date);

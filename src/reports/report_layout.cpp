@@ -1,5 +1,9 @@
 #include "reports/report_layout.h"
 
+#include "recording/readings_schema.h"
+
+#include <array>
+
 namespace kx {
 namespace {
 
@@ -48,12 +52,14 @@ ReportBand columnHeader(double height, std::vector<std::pair<const char*, double
     return b;
 }
 
-// The six readings fields, in their table order.
-ReportBand detail(std::vector<std::pair<const char*, double>> fields) {
+// The six readings fields of the live table or the stored one, in their table order, at
+// these positions.
+ReportBand detail(bool store, std::array<double, kReadingsFieldCount> lefts) {
     ReportBand b{BandKind::Detail, 6.6, {}, std::nullopt};
-    for (const auto& [name, left] : fields) {
-        b.texts.push_back(field(name, left));
-        b.texts.back().role = static_cast<int>(b.texts.size()) - 1;
+    const std::array<const char*, kReadingsFieldCount> names = readingsFieldNames(store);
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        b.texts.push_back(field(names[k], lefts[k]));
+        b.texts.back().role = static_cast<int>(k);
     }
     return b;
 }
@@ -85,12 +91,7 @@ ReportLayout dataLayout() {
                             {"Unit", 99.5},
                             {"Function", 123.8},
                             {"Remark", 163.0}}),
-        detail({{"No", 8.5},
-                {"Time", 33.9},
-                {"Value", 65.6},
-                {"Unit", 99.5},
-                {"V_Range", 123.8},
-                {"I_Range", 164.0}}),
+        detail(false, {8.5, 33.9, 65.6, 99.5, 123.8, 164.0}),
         numberedFooter(),
     };
     return l;
@@ -107,12 +108,7 @@ ReportLayout storeLayout() {
                             {"Unit", 99.5},
                             {"V_Range", 132.3},
                             {"I_Range", 163.0}}),
-        detail({{"SNo", 8.5},
-                {"STime", 33.9},
-                {"SValue", 65.6},
-                {"SUnit", 99.5},
-                {"SV_Range", 132.3},
-                {"SI_Range", 163.0}}),
+        detail(true, {8.5, 33.9, 65.6, 99.5, 132.3, 163.0}),
         numberedFooter(),
     };
     return l;
@@ -143,12 +139,7 @@ ReportLayout dataGraphLayout() {
                             {"Unit", 99.5},
                             {"V_Range", 132.3},
                             {"I_Range", 163.0}}),
-        detail({{"No", 8.5},
-                {"Time", 33.9},
-                {"Value", 65.6},
-                {"Unit", 99.5},
-                {"V_Range", 132.3},
-                {"I_Range", 163.0}}),
+        detail(false, {8.5, 33.9, 65.6, 99.5, 132.3, 163.0}),
         ReportBand{BandKind::Summary, 91.3, {}, ReportPictureBox{7.4, 9.5, 143.1, 77.5}},
         ReportBand{BandKind::PageFooter, 9.8, {}, std::nullopt}, // no page numbers
     };

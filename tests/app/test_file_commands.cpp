@@ -45,7 +45,7 @@ struct Files : ::testing::Test {
         for (int i = 0; i < n; ++i)
             record(std::to_string(100 + i).c_str());
         const QString path = tables.path(name);
-        EXPECT_TRUE(SaveToDB(session.liveTable(), path, 1).ok());
+        EXPECT_TRUE(SaveToDB(session.liveTable(), path, ExportKind::Live).ok());
         return path;
     }
     QByteArray settingsBytes() { return fileBytes(tables.settingsPath()); }
@@ -182,19 +182,21 @@ TEST_F(Files, PathWithALineBreakOpensButIsNotListed) {
     EXPECT_TRUE(files.exitPanel().ok()) << "the list can still be written";
 }
 
-TEST_F(Files, SaveAsUsesTheSessionsExportKind) {
+TEST_F(Files, SaveAsSavesTheTableItsKindNames) {
     record("1");
     const QString out = tables.path("out.txt");
-    SaveAsOutcome o = files.saveAs(out);
-    EXPECT_EQ(o.box, SaveAsOutcome::Box::Plain);
-    EXPECT_TRUE(o.saved);
-    EXPECT_TRUE(fileBytes(out).startsWith("No\tTime\t"));
+    SaveAsOutcome o = files.saveAs(out, ExportKind::Live);
+    EXPECT_TRUE(o.saved());
+    EXPECT_EQ(session.unsavedReadings(), 0);
+    EXPECT_TRUE(fileBytes(out).startsWith(textExportHeader() + "1\t"));
 
-    // The stored table's names come first, but the live table's own are found as well.
-    session.ExportKind = 2;
-    o = files.saveAs(tables.path("out2.txt"));
-    EXPECT_EQ(o.box, SaveAsOutcome::Box::Plain);
-    EXPECT_EQ(fileBytes(tables.path("out2.txt")), fileBytes(out));
+    // The stored table's save writes the stored table, not the live one.
+    ASSERT_TRUE(session.storeTable().open().ok());
+    record("2");
+    o = files.saveAs(tables.path("store.txt"), ExportKind::Store);
+    EXPECT_TRUE(o.saved());
+    EXPECT_EQ(fileBytes(tables.path("store.txt")), textExportHeader());
+    EXPECT_EQ(session.unsavedReadings(), 1) << "the live readings are still unsaved";
 
     files.setSaveFilter(2);
     EXPECT_EQ(files.saveFilter(), 2);

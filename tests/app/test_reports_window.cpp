@@ -281,13 +281,11 @@ TEST_F(Reports, SaveFromEitherPlaceGivesTheSameFiles) {
     answer(storedFile("stored.db", 6));
     win.SpeedButton4Click();
     auto* store = find<TFrmstore>("Frmstore");
-    session.ExportKind = 1;
     // The same names in two folders: a table copy carries its own name.
     ASSERT_TRUE(QDir(dir.path()).mkpath("row") && QDir(dir.path()).mkpath("window"));
     answer(path("row/copy.db"));
     answer(path("row/copy.txt"), 1);
     win.SpeedButton8Click();
-    EXPECT_EQ(session.ExportKind, 2);
     win.SpeedButton8Click();
     answer(path("window/copy.db"));
     answer(path("window/copy.txt"), 1);
@@ -377,6 +375,22 @@ TEST_F(Reports, DeleteAllEmptiesTheStoredTable) {
     EXPECT_EQ(shownKinds(), (std::vector<std::string>{"delete", "delete", "delete"}));
     session.storeTable().close();
     EXPECT_EQ(recordsIn(file), 0);
+}
+
+// A stored table whose file was damaged under it: Delete all fails, cannot open it again
+// either, and says both, so the user knows why the grid went empty.
+TEST_F(Reports, DeleteAllOfADamagedFileSaysTheTableIsClosed) {
+    const QString file = storedFile("stored.db", 3);
+    answer(file);
+    win.SpeedButton4Click();
+    ASSERT_TRUE(session.storeTable().isOpen());
+    ASSERT_TRUE(putFile(file, QByteArray(4096, 'x')));
+    boxes.deleteAnswer = true;
+    win.SpeedButton9Click();
+    ASSERT_EQ(shownKinds(), (std::vector<std::string>{"delete", "error"}));
+    EXPECT_TRUE(boxes.shown[1].text.contains("\nThe stored table could not be opened again: "))
+        << boxes.shown[1].text.toStdString();
+    EXPECT_FALSE(session.storeTable().isOpen());
 }
 
 TEST_F(Reports, StoreShowsPrintsAndSavesALiveReadingsTable) {

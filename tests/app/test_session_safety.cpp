@@ -40,7 +40,7 @@ struct SessionSafety : kxtest::WindowTest {
     QString openSaved(const char* name, int n) {
         record(n);
         const QString path = tables.path(name);
-        EXPECT_TRUE(session.files().saveAs(path).saved);
+        EXPECT_TRUE(session.files().saveAs(path, ExportKind::Live).saved());
         dialogs.answers.push_back(FileDialogAnswer{path, 0});
         win.OpenClick();
         EXPECT_EQ(session.liveTable().filePath(), path);

@@ -58,6 +58,33 @@ TEST(CliDecode, BadUsage) {
     EXPECT_EQ(runCli({"no-such-command"}).exitCode, 2);
 }
 
+// Every command tells its usage on --help (stdout, exit 0) and on bad usage (stderr, exit 2)
+// from the one table of usage lines, which the program's own usage lists too.
+TEST(CliUsage, EveryCommandHasHelpAndOneUsageLine) {
+    const CliRun all = runCli({"--help"});
+    ASSERT_EQ(all.exitCode, 0) << all.err.constData();
+    for (const char* name :
+         {"decode", "replay", "table", "list", "export", "query", "chart", "report"}) {
+        const CliRun help = runCli({name, "--help"});
+        EXPECT_EQ(help.exitCode, 0) << name;
+        EXPECT_FALSE(help.err.contains("usage")) << name << ": " << help.err.constData();
+        const QList<QByteArray> lines = help.out.split('\n');
+        ASSERT_GE(lines.size(), 3) << name;
+        const QByteArray usage = lines[0].mid(int(strlen("usage: kxlink-cli ")));
+        EXPECT_TRUE(lines[0].startsWith(QByteArray("usage: kxlink-cli ") + name)) << name;
+        EXPECT_TRUE(help.out.contains("--help")) << name;
+        EXPECT_TRUE(all.out.contains("kxlink-cli " + usage)) << name;
+
+        const CliRun bad = runCli({name, "--no-such-option"});
+        EXPECT_EQ(bad.exitCode, 2) << name;
+        EXPECT_TRUE(bad.out.isEmpty()) << name;
+        EXPECT_TRUE(bad.err.contains("usage: " + usage + "\n"))
+            << name << ": " << bad.err.constData();
+        EXPECT_TRUE(bad.err.contains("no-such-option")) << name << ": " << bad.err.constData();
+    }
+    EXPECT_TRUE(runCli({}).err.contains("kxlink-cli report FILE.db"));
+}
+
 TEST(CliReplay, ReportsFromStandardInput) {
     QByteArray input = "00 F0 00 00 00 00 00 00 00\n\n" + exampleReports();
     input += "00\n"; // a report without data bytes

@@ -316,8 +316,14 @@ TEST_F(Chart, LabelIsWrittenOnlyByThePageButtons) {
 }
 
 TEST_F(Chart, SeriesAndFillSwitch) {
+    int told = 0;
+    QObject::connect(&chart, &ChartModel::settingsChanged, [&] { ++told; });
+    EXPECT_TRUE(chart.fillTicked()) << "ticked at start";
     chart.BtFillClick(false);
+    EXPECT_FALSE(chart.fillTicked());
     EXPECT_EQ(chart.activeSeries(), ChartModel::kLineSeries);
+    chart.BtFillClick(false);
+    EXPECT_EQ(told, 1) << "views hear of a change, not of the same setting again";
     chart.BtFillClick(true);
     EXPECT_EQ(chart.activeSeries(), ChartModel::kAreaSeries);
     addCounting(250);
@@ -328,6 +334,8 @@ TEST_F(Chart, SeriesAndFillSwitch) {
     EXPECT_EQ(chart.page(), 1);
     chart.ShowSeries(ChartModel::kLineSeries);
     EXPECT_EQ(chart.pageCount(), 3);
+    ASSERT_TRUE(chart.setPointsPerPage(7).ok());
+    EXPECT_EQ(told, 3);
 }
 
 TEST_F(Chart, ClearShowsOnlyTheRecordsAfterIt) {
@@ -335,7 +343,8 @@ TEST_F(Chart, ClearShowsOnlyTheRecordsAfterIt) {
     chart.pressPageButton(PageButton::Last);
     ASSERT_EQ(chart.page(), 3);
     ASSERT_FALSE(chart.nextLastEnabled());
-    chart.BtNewClick(false);
+    chart.BtFillClick(false);
+    chart.BtNewClick();
     EXPECT_TRUE(chart.showsSample());
     EXPECT_EQ(chart.activeSeries(), ChartModel::kLineSeries) << "Fill unticked: the line";
     // Page, label and buttons are left as they are, though one page is left.
@@ -356,7 +365,8 @@ TEST_F(Chart, ClearShowsOnlyTheRecordsAfterIt) {
     EXPECT_EQ(chart.page(), 1);
     EXPECT_EQ(chart.pageLabel(), "1");
     EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{251, 7}, {252, 8}}));
-    chart.BtNewClick(true);
+    chart.BtFillClick(true);
+    chart.BtNewClick();
     EXPECT_EQ(chart.activeSeries(), ChartModel::kAreaSeries);
     EXPECT_FALSE(chart.firstPreviousEnabled()) << "First's states stay after the Clear";
 }
@@ -376,7 +386,7 @@ TEST_F(Chart, FollowsAppendsOnThePageShown) {
 
 TEST_F(Chart, FollowsResetsAndRemovals) {
     addCounting(150);
-    chart.BtNewClick(true); // shows nothing until new records come
+    chart.BtNewClick(); // shows nothing until new records come
     addCounting(30);
     // A record removed below the first shown keeps the same records shown.
     ASSERT_TRUE(table.deleteRecord(5).ok());
@@ -408,6 +418,26 @@ TEST_F(Chart, FollowsATableFileOpened) {
     EXPECT_EQ(chart.readingCount(), 120);
     EXPECT_EQ(chart.pageCount(), 2);
     EXPECT_EQ(allPoints(chart.trace(300)).back(), QPointF(100, 1000));
+}
+
+// A table of another program, whose fields have names of their own: the grid and the exports
+// read it by position and kind, and so does the chart.
+TEST_F(Chart, DrawsATableOfOtherNamesByPositionAndKind) {
+    table.openScratch({{"Nr", px::FieldType::Long, 4},
+                       {"Uhrzeit", px::FieldType::Time, 4},
+                       {"Wert", px::FieldType::Alpha, 8},
+                       {"Einheit", px::FieldType::Alpha, 4},
+                       {"Bereich", px::FieldType::Alpha, 20},
+                       {"Notiz", px::FieldType::Alpha, 20}});
+    for (int i = 1; i <= 3; ++i) {
+        table.append();
+        ASSERT_TRUE(table.setFieldInt("Nr", 10 * i).ok());
+        ASSERT_TRUE(table.setFieldText("Wert", std::to_string(i)).ok());
+        ASSERT_TRUE(table.setFieldText("Einheit", "k" + kOhm).ok());
+        ASSERT_TRUE(table.post().ok());
+    }
+    EXPECT_EQ(allPoints(chart.trace(300)),
+              (QList<QPointF>{{10, 1000}, {20, 2000}, {30, 3000}}));
 }
 
 TEST_F(Chart, EnvelopeKeepsEveryColumnsExtremes) {

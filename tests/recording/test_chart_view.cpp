@@ -181,6 +181,26 @@ TEST_F(ChartViewTest, FillSwitchSwapsTheSeries) {
     EXPECT_EQ(view->drawnPoints(0).size(), 2);
 }
 
+// The settings are the chart's: set on the model (the Graph menu, the command line), the
+// controls show them; set on the controls, the model holds them.
+TEST_F(ChartViewTest, ControlsShowTheChartsSettings) {
+    for (int i = 1; i <= 30; ++i)
+        add(i, std::to_string(i));
+    model.BtFillClick(false);
+    EXPECT_FALSE(view->BtFill->isChecked());
+    ASSERT_TRUE(model.setPointsPerPage(10).ok());
+    EXPECT_EQ(view->Maxrecord->text(), "10");
+    view->refresh();
+    EXPECT_EQ(view->drawnPoints(1).size(), 10);
+    EXPECT_TRUE(view->drawnPoints(0).isEmpty());
+    // Clear keeps the switch the model holds.
+    view->BtNewClick();
+    EXPECT_EQ(model.activeSeries(), ChartModel::kLineSeries);
+    view->BtFill->setChecked(true);
+    EXPECT_TRUE(model.fillTicked());
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
 TEST_F(ChartViewTest, PointsPerPageBoxTakesDigitsAndReportsBadTexts) {
     view->Maxrecord->setFocus();
     view->Maxrecord->end(false);

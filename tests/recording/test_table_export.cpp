@@ -72,7 +72,7 @@ struct Export : ::testing::Test {
 TEST_F(Export, TextIsCodePage936WithTabsAndCrLfAfterEveryLine) {
     fill();
     const QString out = dir.filePath("readings.txt");
-    const Status s = SaveToText(table, out, 1);
+    const Status s = SaveToText(table, out, ExportKind::Live);
     ASSERT_TRUE(s.ok()) << s.error().toStdString();
     // Times in the long time format of the tests' locale: hours, minutes and seconds.
     const QByteArray expected =
@@ -88,7 +88,7 @@ TEST_F(Export, TextIsCodePage936WithTabsAndCrLfAfterEveryLine) {
 TEST_F(Export, EmptyTableGivesTheHeaderAlone) {
     for (const char* name : {"empty.txt", "empty.xls", "empty.DB", "noext"}) {
         const QString out = dir.filePath(name);
-        ASSERT_TRUE(SaveToText(table, out, 1).ok()) << name;
+        ASSERT_TRUE(SaveToText(table, out, ExportKind::Live).ok()) << name;
         EXPECT_EQ(fileBytes(out), "No\tTime\tValue\tUnit\tFunction\tRemark\r\n") << name;
     }
 }
@@ -98,12 +98,12 @@ TEST_F(Export, StoredTableWritesItsOwnFieldsUnderTheSameHeader) {
     store.openScratch(readingsFields(true));
     add(store, {7, 1000, "5", "V", "ACV", "Timed"}, true);
     const QString out = dir.filePath("store.txt");
-    ASSERT_TRUE(SaveToText(store, out, 2).ok());
+    ASSERT_TRUE(SaveToText(store, out, ExportKind::Store).ok());
     const QByteArray expected = "No\tTime\tValue\tUnit\tFunction\tRemark\r\n"
                                 "7\t00:00:01\t5\tV\tACV\tTimed\r\n";
     EXPECT_EQ(fileBytes(out), expected);
     // Saved as the live table's kind, the same fields are found under their own names.
-    ASSERT_TRUE(SaveToText(store, dir.filePath("live.txt"), 1).ok());
+    ASSERT_TRUE(SaveToText(store, dir.filePath("live.txt"), ExportKind::Live).ok());
     EXPECT_EQ(fileBytes(dir.filePath("live.txt")), expected);
 }
 
@@ -127,24 +127,24 @@ TEST_F(Export, TablesOfOtherProgramsAreReadByPositionAndKind) {
     ASSERT_TRUE(other.setFieldText("Notiz", "Timed").ok());
     ASSERT_TRUE(other.setFieldText("Extra", "x").ok());
     ASSERT_TRUE(other.post().ok());
-    for (int kind : {1, 2}) {
-        const QString out = dir.filePath(QStringLiteral("other%1.txt").arg(kind));
-        ASSERT_TRUE(SaveToText(other, out, kind).ok()) << kind;
+    for (ExportKind kind : {ExportKind::Live, ExportKind::Store}) {
+        const int k = static_cast<int>(kind);
+        const QString out = dir.filePath(QStringLiteral("other%1.txt").arg(k));
+        ASSERT_TRUE(SaveToText(other, out, kind).ok()) << k;
         EXPECT_EQ(fileBytes(out), "No\tTime\tValue\tUnit\tFunction\tRemark\r\n"
                                   "4\t01:02:03\t2.5\tV\tACV\tTimed\r\n")
-            << kind;
+            << k;
     }
-    ASSERT_TRUE(SaveToDB(other, dir.filePath("other.db"), 2).ok());
+    ASSERT_TRUE(SaveToDB(other, dir.filePath("other.db"), ExportKind::Store).ok());
     EXPECT_EQ(px::readTableInfo(dir.filePath("other.db")).value().recordCount, 1);
 
     // Fields that are not those kinds: the reason, and nothing written.
     ReadingsTable wrong;
     wrong.openScratch({{"Id", px::FieldType::Long, 4}, {"LONG", px::FieldType::Long, 4}});
     for (const char* name : {"wrong.txt", "wrong.db"}) {
-        const SaveAsOutcome o = saveTableAs(wrong, dir.filePath(name), 1);
-        EXPECT_FALSE(o.saved) << name;
-        EXPECT_EQ(o.box, SaveAsOutcome::Box::Error) << name;
-        EXPECT_TRUE(o.text.contains("does not hold readings")) << o.text.toStdString();
+        const SaveAsOutcome o = saveTableAs(wrong, dir.filePath(name), ExportKind::Live);
+        EXPECT_EQ(o.end, SaveAsOutcome::End::TableRefused) << name;
+        EXPECT_TRUE(o.error.contains("does not hold readings")) << o.error.toStdString();
         EXPECT_FALSE(QFileInfo::exists(dir.filePath(name))) << name;
     }
 }
@@ -189,13 +189,13 @@ TEST_F(Export, TextCellsAreTheGridsTexts) {
                                 "4000\t12:00:00\t-10000000\tFalse\t29 Feb 2024\t-700000\r\n"
                                 "5000\t12:00:00\t3.25\tTrue\t29 Feb 2024\t-770000\r\n";
     const QString out = dir.filePath("kinds.txt");
-    ASSERT_TRUE(SaveToText(t, out, 1).ok());
+    ASSERT_TRUE(SaveToText(t, out, ExportKind::Live).ok());
     EXPECT_EQ(fileBytes(out).toStdString(), expected.toStdString());
 }
 
 TEST_F(Export, ClosedTableIsAnErrorAndWritesNothing) {
     table.close();
-    const Status text = SaveToText(table, dir.filePath("t.txt"), 1);
+    const Status text = SaveToText(table, dir.filePath("t.txt"), ExportKind::Live);
     ASSERT_FALSE(text.ok());
     EXPECT_EQ(text.error(), ReadingsTable::closedMessage());
     EXPECT_TRUE(entries(dir).isEmpty());
@@ -204,7 +204,7 @@ TEST_F(Export, ClosedTableIsAnErrorAndWritesNothing) {
 TEST_F(Export, KeyedCopyReadsBackThroughPxlibWithItsIndex) {
     fill();
     const QString out = dir.filePath("copy.db");
-    const Status s = SaveToDB(table, out, 1);
+    const Status s = SaveToDB(table, out, ExportKind::Live);
     ASSERT_TRUE(s.ok()) << s.error().toStdString();
     const QString index = dir.filePath("copy.px");
     EXPECT_EQ(entries(dir), (QStringList{"copy.db", "copy.px"}));
@@ -229,7 +229,7 @@ TEST_F(Export, KeyedCopyReadsBackThroughPxlibWithItsIndex) {
     // An empty table gives an empty keyed table with its index.
     ReadingsTable empty;
     empty.openScratch(readingsFields());
-    ASSERT_TRUE(SaveToDB(empty, dir.filePath("none.db"), 1).ok());
+    ASSERT_TRUE(SaveToDB(empty, dir.filePath("none.db"), ExportKind::Live).ok());
     EXPECT_EQ(px::readTableInfo(dir.filePath("none.db")).value().recordCount, 0);
     EXPECT_EQ(indexedRecords(px::readPrimaryIndex(dir.filePath("none.px")).value()), 0);
 }
@@ -240,7 +240,7 @@ TEST_F(Export, StoredCopyIsKeyedOnSNo) {
     add(store, {3, 1000, "5", "V", "ACV", "Timed"}, true);
     add(store, {1, 2000, "6", "V", "ACV", "Timed"}, true);
     const QString out = dir.filePath("s.db");
-    ASSERT_TRUE(SaveToDB(store, out, 2).ok());
+    ASSERT_TRUE(SaveToDB(store, out, ExportKind::Store).ok());
     const pxoracle::Table back = pxoracle::read(out, dir.filePath("s.px"));
     ASSERT_TRUE(back.error.empty()) << back.error;
     ASSERT_EQ(back.rows.size(), 2u);
@@ -249,17 +249,17 @@ TEST_F(Export, StoredCopyIsKeyedOnSNo) {
     EXPECT_EQ(indexedRecords(px::readPrimaryIndex(dir.filePath("s.px")).value()), 2);
 
     // Saved as the live kind, the copy is still keyed on its first field, SNo.
-    ASSERT_TRUE(SaveToDB(store, dir.filePath("w.db"), 1).ok());
+    ASSERT_TRUE(SaveToDB(store, dir.filePath("w.db"), ExportKind::Live).ok());
     EXPECT_EQ(pxoracle::read(dir.filePath("w.db"), dir.filePath("w.px")).rows.size(), 2u);
 }
 
 TEST_F(Export, DuplicateNumberIsAKeyViolationAndKeepsTheOldPair) {
     fill();
     const QString out = dir.filePath("k.db");
-    ASSERT_TRUE(SaveToDB(table, out, 1).ok());
+    ASSERT_TRUE(SaveToDB(table, out, ExportKind::Live).ok());
     const QByteArray oldTable = fileBytes(out), oldIndex = fileBytes(dir.filePath("k.px"));
     add(table, {2, 5, "again", "V", "", ""});
-    const Status dup = SaveToDB(table, out, 1);
+    const Status dup = SaveToDB(table, out, ExportKind::Live);
     ASSERT_FALSE(dup.ok());
     EXPECT_EQ(dup.error(), "Key violation: No 2 appears twice");
     EXPECT_EQ(fileBytes(out), oldTable);
@@ -275,7 +275,7 @@ TEST_F(Export, KeyMustBeTheFirstField) {
                    {"Unit", px::FieldType::Alpha, 8},
                    {"V_Range", px::FieldType::Alpha, 8},
                    {"I_Range", px::FieldType::Alpha, 8}});
-    const Status s = SaveToDB(t, dir.filePath("x.db"), 1);
+    const Status s = SaveToDB(t, dir.filePath("x.db"), ExportKind::Live);
     ASSERT_FALSE(s.ok());
     EXPECT_TRUE(s.error().contains("first field")) << s.error().toStdString();
     EXPECT_TRUE(entries(dir).isEmpty());
@@ -284,16 +284,16 @@ TEST_F(Export, KeyMustBeTheFirstField) {
 TEST_F(Export, ClosedSourceIsReadFromItsFileForTheCopy) {
     const QString file = dir.filePath("src.db");
     fill();
-    ASSERT_TRUE(SaveToDB(table, file, 1).ok());
+    ASSERT_TRUE(SaveToDB(table, file, ExportKind::Live).ok());
     ReadingsTable closed;
     closed.setTableName(file);
     const QString out = dir.filePath("again.db");
-    ASSERT_TRUE(SaveToDB(closed, out, 1).ok());
+    ASSERT_TRUE(SaveToDB(closed, out, ExportKind::Live).ok());
     EXPECT_FALSE(closed.isOpen()) << "closed again afterwards";
     EXPECT_EQ(px::readTableInfo(out).value().recordCount, 3);
     // A missing one fails with the engine's message.
     closed.setTableName(dir.filePath("missing.db"));
-    const Status s = SaveToDB(closed, dir.filePath("third.db"), 1);
+    const Status s = SaveToDB(closed, dir.filePath("third.db"), ExportKind::Live);
     ASSERT_FALSE(s.ok());
     EXPECT_TRUE(s.error().contains("missing.db")) << s.error().toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("third.db")));
@@ -312,11 +312,11 @@ TEST_F(Export, TheNameDecidesTheFormat) {
 TEST_F(Export, TextExportTouchesOnlyItsTarget) {
     fill();
     // A keyed pair named like the text file: neither is touched.
-    ASSERT_TRUE(SaveToDB(table, dir.filePath("out.db"), 1).ok());
+    ASSERT_TRUE(SaveToDB(table, dir.filePath("out.db"), ExportKind::Live).ok());
     const QByteArray db = fileBytes(dir.filePath("out.db"));
     const QByteArray px = fileBytes(dir.filePath("out.px"));
-    ASSERT_TRUE(SaveToText(table, dir.filePath("out.txt"), 1).ok());
-    ASSERT_TRUE(SaveToText(table, dir.filePath("out.DB"), 1).ok());
+    ASSERT_TRUE(SaveToText(table, dir.filePath("out.txt"), ExportKind::Live).ok());
+    ASSERT_TRUE(SaveToText(table, dir.filePath("out.DB"), ExportKind::Live).ok());
     EXPECT_EQ(fileBytes(dir.filePath("out.db")), db);
     EXPECT_EQ(fileBytes(dir.filePath("out.px")), px);
     EXPECT_EQ(entries(dir), (QStringList{"out.DB", "out.db", "out.px", "out.txt"}));
@@ -327,7 +327,7 @@ TEST_F(Export, TargetsThatCannotTakeASaveAreRefusedAndKept) {
     const QString ro = dir.filePath("ro.txt");
     ASSERT_TRUE(putFile(ro, "keep me"));
     ASSERT_TRUE(QFile::setPermissions(ro, QFile::ReadOwner | QFile::ReadGroup));
-    Status s = SaveToText(table, ro, 1);
+    Status s = SaveToText(table, ro, ExportKind::Live);
     ASSERT_FALSE(s.ok());
     EXPECT_TRUE(s.error().contains("read-only")) << s.error().toStdString();
     EXPECT_EQ(fileBytes(ro), "keep me");
@@ -335,30 +335,30 @@ TEST_F(Export, TargetsThatCannotTakeASaveAreRefusedAndKept) {
     const QString roDb = dir.filePath("ro.db");
     ASSERT_TRUE(putFile(roDb, "old table"));
     ASSERT_TRUE(QFile::setPermissions(roDb, QFile::ReadOwner));
-    EXPECT_FALSE(SaveToDB(table, roDb, 1).ok());
+    EXPECT_FALSE(SaveToDB(table, roDb, ExportKind::Live).ok());
     EXPECT_EQ(fileBytes(roDb), "old table");
 
     // A read-only index beside a table is protected the same way.
     const QString pair = dir.filePath("pair.db");
-    ASSERT_TRUE(SaveToDB(table, pair, 1).ok());
+    ASSERT_TRUE(SaveToDB(table, pair, ExportKind::Live).ok());
     ASSERT_TRUE(QFile::setPermissions(dir.filePath("pair.px"), QFile::ReadOwner));
-    s = SaveToDB(table, pair, 1);
+    s = SaveToDB(table, pair, ExportKind::Live);
     ASSERT_FALSE(s.ok());
     EXPECT_TRUE(s.error().contains("pair.px")) << s.error().toStdString();
 
-    EXPECT_FALSE(SaveToText(table, dir.filePath("no/such/folder.txt"), 1).ok());
+    EXPECT_FALSE(SaveToText(table, dir.filePath("no/such/folder.txt"), ExportKind::Live).ok());
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.txt"));
-    s = SaveToText(table, dir.filePath("folder.txt"), 1);
+    s = SaveToText(table, dir.filePath("folder.txt"), ExportKind::Live);
     ASSERT_FALSE(s.ok());
     EXPECT_TRUE(s.error().contains("folder")) << s.error().toStdString();
 
     // A pipe is refused at once instead of being written to forever.
     const QString fifo = dir.filePath("pipe.txt");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    s = SaveToText(table, fifo, 1);
+    s = SaveToText(table, fifo, ExportKind::Live);
     ASSERT_FALSE(s.ok());
     EXPECT_TRUE(s.error().contains("it is a pipe, not a file")) << s.error().toStdString();
-    EXPECT_FALSE(SaveToDB(table, dir.filePath("pipe.txt"), 1).ok());
+    EXPECT_FALSE(SaveToDB(table, dir.filePath("pipe.txt"), ExportKind::Live).ok());
 
     // No temporary file was left by any of them.
     EXPECT_EQ(entries(dir),
@@ -373,15 +373,15 @@ TEST_F(Export, FailedWritesKeepTheOldFilesAndNameThePath) {
     const QString text = dir.filePath("old.txt");
     const QString db = dir.filePath("old.db");
     ASSERT_TRUE(putFile(text, "the good old export"));
-    ASSERT_TRUE(SaveToDB(table, db, 1).ok());
+    ASSERT_TRUE(SaveToDB(table, db, ExportKind::Live).ok());
     const QByteArray oldDb = fileBytes(db), oldPx = fileBytes(dir.filePath("old.px"));
     add(table, {5000, 0, "2.0", "V", "", ""});
     {
         kxtest::FileSizeLimit limit(16 * 1024);
-        const Status t = SaveToText(table, text, 1);
+        const Status t = SaveToText(table, text, ExportKind::Live);
         ASSERT_FALSE(t.ok());
         EXPECT_EQ(t.error(), "Cannot write " + text + ": File too large");
-        const Status d = SaveToDB(table, db, 1);
+        const Status d = SaveToDB(table, db, ExportKind::Live);
         ASSERT_FALSE(d.ok());
         EXPECT_TRUE(d.error().startsWith("Cannot write " + db + ": ")) << d.error().toStdString();
     }
@@ -396,11 +396,11 @@ TEST_F(Export, ReplacedFilesKeepTheirModeAndLinksStayLinks) {
     const QString text = dir.filePath("private.txt");
     const QString db = dir.filePath("private.db");
     ASSERT_TRUE(putFile(text, "old"));
-    ASSERT_TRUE(SaveToDB(table, db, 1).ok());
+    ASSERT_TRUE(SaveToDB(table, db, ExportKind::Live).ok());
     for (const QString& p : {text, db, dir.filePath("private.px")})
         ASSERT_EQ(::chmod(QFile::encodeName(p).constData(), 0600), 0);
-    ASSERT_TRUE(SaveToText(table, text, 1).ok());
-    ASSERT_TRUE(SaveToDB(table, db, 1).ok());
+    ASSERT_TRUE(SaveToText(table, text, ExportKind::Live).ok());
+    ASSERT_TRUE(SaveToDB(table, db, ExportKind::Live).ok());
     for (const QString& p : {text, db, dir.filePath("private.px")}) {
         struct stat st {};
         ::stat(QFile::encodeName(p).constData(), &st);
@@ -413,8 +413,8 @@ TEST_F(Export, ReplacedFilesKeepTheirModeAndLinksStayLinks) {
         ASSERT_TRUE(putFile(dir.filePath(QStringLiteral("real/") + name), "old"));
         ASSERT_TRUE(QFile::link(QStringLiteral("real/") + name, dir.filePath(name)));
     }
-    ASSERT_TRUE(SaveToText(table, dir.filePath("l.txt"), 1).ok());
-    ASSERT_TRUE(SaveToDB(table, dir.filePath("l.db"), 1).ok());
+    ASSERT_TRUE(SaveToText(table, dir.filePath("l.txt"), ExportKind::Live).ok());
+    ASSERT_TRUE(SaveToDB(table, dir.filePath("l.db"), ExportKind::Live).ok());
     for (const char* name : {"l.txt", "l.db", "l.px"})
         EXPECT_TRUE(QFileInfo(dir.filePath(name)).isSymLink()) << name;
     EXPECT_TRUE(fileBytes(dir.filePath("real/l.txt")).startsWith("No\tTime"));
@@ -424,15 +424,15 @@ TEST_F(Export, ReplacedFilesKeepTheirModeAndLinksStayLinks) {
 TEST_F(Export, TableInUseIsNotWrittenOver) {
     fill();
     const QString file = dir.filePath("inuse.db");
-    ASSERT_TRUE(SaveToDB(table, file, 1).ok());
+    ASSERT_TRUE(SaveToDB(table, file, ExportKind::Live).ok());
     const QByteArray before = fileBytes(file);
     {
         auto lock = px::TableLock::acquire(file);
         ASSERT_TRUE(lock.ok());
-        const Status s = SaveToDB(table, file, 1);
+        const Status s = SaveToDB(table, file, ExportKind::Live);
         ASSERT_FALSE(s.ok());
         EXPECT_TRUE(s.error().contains("in use")) << s.error().toStdString();
-        EXPECT_FALSE(SaveToText(table, file, 1).ok()) << "nor replaced by text";
+        EXPECT_FALSE(SaveToText(table, file, ExportKind::Live).ok()) << "nor replaced by text";
     }
     EXPECT_EQ(fileBytes(file), before);
 
@@ -440,10 +440,10 @@ TEST_F(Export, TableInUseIsNotWrittenOver) {
     ReadingsTable open;
     open.setTableName(file);
     ASSERT_TRUE(open.open().ok());
-    Status s = SaveToDB(open, file, 1);
+    Status s = SaveToDB(open, file, ExportKind::Live);
     ASSERT_FALSE(s.ok());
     EXPECT_TRUE(s.error().contains("being saved")) << s.error().toStdString();
-    s = SaveToText(open, file, 1);
+    s = SaveToText(open, file, ExportKind::Live);
     ASSERT_FALSE(s.ok());
     EXPECT_EQ(fileBytes(file), before);
 }
@@ -462,12 +462,12 @@ TEST_F(Export, CancelledSavesLeaveTheOldFilesAndNoTemporary) {
         lastTotal = total;
         return done < 10000;
     };
-    Status s = SaveToText(table, text, 1, cancelSoon);
+    Status s = SaveToText(table, text, ExportKind::Live, cancelSoon);
     ASSERT_FALSE(s.ok());
     EXPECT_EQ(s.error(), px::cancelledMessage());
     EXPECT_GT(calls, 1);
     EXPECT_EQ(lastTotal, 30000);
-    s = SaveToDB(table, db, 1, cancelSoon);
+    s = SaveToDB(table, db, ExportKind::Live, cancelSoon);
     ASSERT_FALSE(s.ok());
     EXPECT_EQ(fileBytes(text), "old text");
     EXPECT_EQ(fileBytes(db), "old table");
@@ -475,7 +475,7 @@ TEST_F(Export, CancelledSavesLeaveTheOldFilesAndNoTemporary) {
 
     // Carried through, the last report says all is done.
     qint64 last = -1;
-    ASSERT_TRUE(SaveToText(table, text, 1, [&](qint64 done, qint64 total) {
+    ASSERT_TRUE(SaveToText(table, text, ExportKind::Live, [&](qint64 done, qint64 total) {
                     last = done;
                     EXPECT_EQ(total, 30000);
                     return true;
@@ -493,7 +493,7 @@ TEST_F(Export, TableEmptiedDuringTheSaveStopsIt) {
             table.openScratch(readingsFields()); // a Clear All while the save runs
         return true;
     };
-    const Status s = SaveToText(table, out, 1, clearing);
+    const Status s = SaveToText(table, out, ExportKind::Live, clearing);
     ASSERT_FALSE(s.ok());
     EXPECT_TRUE(s.error().contains("changed")) << s.error().toStdString();
     EXPECT_EQ(fileBytes(out), "old");
@@ -502,46 +502,73 @@ TEST_F(Export, TableEmptiedDuringTheSaveStopsIt) {
     for (int i = 0; i < 20000; ++i)
         add(table, {i + 1, 0, "1", "V", "", ""});
     int appended = 0;
-    ASSERT_TRUE(SaveToDB(table, dir.filePath("grow.db"), 1, [&](qint64, qint64) {
+    ASSERT_TRUE(SaveToDB(table, dir.filePath("grow.db"), ExportKind::Live, [&](qint64, qint64) {
                     add(table, {100000 + appended++, 0, "2", "V", "", ""});
                     return true;
                 }).ok());
     EXPECT_EQ(px::readTableInfo(dir.filePath("grow.db")).value().recordCount, 20000);
 }
 
-TEST_F(Export, SaveAsTellsTheUserAsTheWindowShowsIt) {
+TEST_F(Export, SaveAsTellsHowTheSaveEnded) {
     fill();
+    table.setCursor(0);
     const QString text = dir.filePath("a.txt");
-    SaveAsOutcome o = saveTableAs(table, text, 1);
-    EXPECT_TRUE(o.saved);
+    SaveAsOutcome o = saveTableAs(table, text, ExportKind::Live);
+    EXPECT_EQ(o.end, SaveAsOutcome::End::Saved);
     EXPECT_EQ(o.format, ExportFormat::Text);
-    EXPECT_EQ(o.box, SaveAsOutcome::Box::Plain);
-    EXPECT_EQ(o.text, "save table to specified file: " + text + " Scuss!");
+    EXPECT_EQ(o.path, text);
+    EXPECT_EQ(o.records, 3);
+    EXPECT_EQ(table.cursor(), 2) << "the text export leaves the table on its last record";
 
     ASSERT_TRUE(QFile::setPermissions(text, QFile::ReadOwner));
-    o = saveTableAs(table, text, 1);
-    EXPECT_FALSE(o.saved);
-    EXPECT_EQ(o.box, SaveAsOutcome::Box::Plain);
-    EXPECT_EQ(o.text, "Could not save table to specified file: " + text);
-    EXPECT_TRUE(o.detail.contains("read-only"));
+    table.setCursor(0);
+    o = saveTableAs(table, text, ExportKind::Live);
+    EXPECT_EQ(o.end, SaveAsOutcome::End::WriteFailed);
+    EXPECT_TRUE(o.error.contains("read-only")) << o.error.toStdString();
+    EXPECT_EQ(table.cursor(), 2) << "walked all the same";
 
-    o = saveTableAs(table, dir.filePath("b.db"), 1);
-    EXPECT_TRUE(o.saved);
+    table.setCursor(0);
+    o = saveTableAs(table, dir.filePath("b.db"), ExportKind::Live);
+    EXPECT_TRUE(o.saved());
     EXPECT_EQ(o.format, ExportFormat::Paradox);
-    EXPECT_EQ(o.box, SaveAsOutcome::Box::None) << "a keyed copy says nothing on success";
+    EXPECT_EQ(table.cursor(), 0) << "a keyed copy does not walk the table";
 
     add(table, {1, 0, "dup", "", "", ""});
-    o = saveTableAs(table, dir.filePath("c.db"), 1);
-    EXPECT_EQ(o.box, SaveAsOutcome::Box::Error);
-    EXPECT_EQ(o.text, "Key violation: No 1 appears twice");
+    o = saveTableAs(table, dir.filePath("c.db"), ExportKind::Live);
+    EXPECT_EQ(o.end, SaveAsOutcome::End::WriteFailed);
+    EXPECT_EQ(o.error, "Key violation: No 1 appears twice");
 
-    o = saveTableAs(table, dir.filePath("d.txt"), 1, [](qint64, qint64) { return false; });
-    EXPECT_TRUE(o.cancelled);
-    EXPECT_EQ(o.box, SaveAsOutcome::Box::None) << "a cancelled save says nothing";
+    table.setCursor(0);
+    o = saveTableAs(table, dir.filePath("d.txt"), ExportKind::Live,
+                    [](qint64, qint64) { return false; });
+    EXPECT_EQ(o.end, SaveAsOutcome::End::Cancelled);
+    EXPECT_EQ(table.cursor(), 0) << "a cancelled walk does not move the table";
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("d.txt")));
 
     table.close();
-    o = saveTableAs(table, dir.filePath("e.txt"), 1);
-    EXPECT_EQ(o.box, SaveAsOutcome::Box::Error);
-    EXPECT_EQ(o.text, ReadingsTable::closedMessage());
+    o = saveTableAs(table, dir.filePath("e.txt"), ExportKind::Live);
+    EXPECT_EQ(o.end, SaveAsOutcome::End::TableRefused);
+    EXPECT_EQ(o.error, ReadingsTable::closedMessage());
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("e.txt")));
+}
+
+// The command line's export: the target is refused before the source is even looked at, and
+// a source that cannot be read is the table's fault, not the file's.
+TEST_F(Export, SavingATableFileChecksTheTargetFirst) {
+    fill();
+    const QString source = dir.filePath("src.db");
+    ASSERT_TRUE(SaveToDB(table, source, ExportKind::Live).ok());
+    SaveAsOutcome o = saveTableFileAs(source, dir.filePath("copy.txt"), ExportKind::Store);
+    ASSERT_TRUE(o.saved()) << o.error.toStdString();
+    EXPECT_EQ(o.records, 3);
+    EXPECT_TRUE(fileBytes(dir.filePath("copy.txt")).startsWith(textExportHeader() + "1\t"));
+
+    o = saveTableFileAs(dir.filePath("absent.db"), dir.filePath("no/folder/x.txt"),
+                        ExportKind::Live);
+    EXPECT_EQ(o.end, SaveAsOutcome::End::WriteFailed);
+    EXPECT_TRUE(o.error.contains("folder does not exist")) << o.error.toStdString();
+    o = saveTableFileAs(dir.filePath("absent.db"), dir.filePath("x.txt"), ExportKind::Live);
+    EXPECT_EQ(o.end, SaveAsOutcome::End::TableRefused);
+    EXPECT_TRUE(o.error.contains("absent.db")) << o.error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("x.txt")));
 }

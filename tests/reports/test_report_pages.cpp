@@ -255,6 +255,45 @@ TEST(ReportDocument, EitherReportPrintsATableOfEitherKind) {
     EXPECT_TRUE(checkReportTable(ReportKind::Store, other).ok()) << "closed: one empty band";
 }
 
+// The report command both front ends run: what it refuses leaves the page totals alone.
+TEST(ReportCommand, RefusesWhatWouldPrintNothingAndCountsTheRest) {
+    ReadingsTable live, other;
+    kxtest::fillReadings(live, 40);
+    other.openScratch({{"Id", px::FieldType::Long, 4}});
+    ReportState state;
+    const QDate day(2024, 5, 6);
+
+    for (ReportKind k : {ReportKind::Graph, ReportKind::DataGraph}) {
+        const Result<ReportDocument> r = prepareReport(k, &live, state, day);
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error(), " Warning:Please select graph to print! ");
+    }
+    for (ReportKind k : {ReportKind::Data, ReportKind::Store}) {
+        const Result<ReportDocument> r = prepareReport(k, &other, state, day);
+        ASSERT_FALSE(r.ok());
+        EXPECT_TRUE(r.error().contains("does not hold readings")) << r.error().toStdString();
+    }
+    EXPECT_EQ(state.DataReportPages, 1);
+    EXPECT_EQ(state.StoreReportPages, 1);
+
+    Result<ReportDocument> r = prepareReport(ReportKind::Store, &live, state, day);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.value().kind(), ReportKind::Store);
+    EXPECT_EQ(state.StoreReportPages, 2);
+    EXPECT_EQ(state.DataReportPages, 1);
+    EXPECT_EQ(r.value().date(), day);
+
+    state.GraphPicturePath = QStringLiteral("/pictures/g.png");
+    r = prepareReport(ReportKind::Graph, nullptr, state, day);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.value().picturePath(), state.GraphPicturePath);
+    EXPECT_EQ(r.value().recordCount(), 0);
+    r = prepareReport(ReportKind::DataGraph, &live, state, day);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.value().recordCount(), 40);
+    EXPECT_FALSE(prepareReport(ReportKind::DataGraph, &other, state, day).ok());
+}
+
 TEST(ReportDocument, KeepsItsRecordsWhileTheTableChanges) {
     ReadingsTable live;
     kxtest::fillReadings(live, 37);

@@ -33,6 +33,7 @@ class TFrmprint;
 class TFrmstore;
 struct RecordingState;
 struct SaveAsOutcome;
+enum class ExportKind;
 class TFrmAbout;
 class TFrmsearch;
 class VirtualPanel;
@@ -148,9 +149,10 @@ private:
     // Menu entries and separator as the recent list stands.
     void showRecentFiles();
     void openRecentFile(int position);
-    void showSaveOutcome(const SaveAsOutcome& outcome);
-    // Save As for the live table; true when the readings were saved.
-    bool saveLiveAs();
+    // Save As of the live table or the stored one, asked for and told from `from`; true when
+    // the table was saved.
+    bool saveTableAs(QWidget* from, ExportKind kind);
+    void showSaveOutcome(QWidget* from, const SaveAsOutcome& outcome);
     // Before the live table's unsaved readings are dropped (leaving, Open, a recent entry):
     // asks to save them. True when the command may go on: nothing unsaved, saved, or
     // discarded.

@@ -7,7 +7,6 @@
 #include "recording/ui/readings_grid.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QToolButton>
@@ -21,13 +20,16 @@ void TFrmTest::connectChart() {
     connect(menu_.Last1, &QAction::triggered, Chtshow, &ChartView::BTlastClick);
     connect(menu_.Privous1, &QAction::triggered, Chtshow, &ChartView::BTPreviousClick);
     connect(menu_.Clear1, &QAction::triggered, Chtshow, &ChartView::BtNewClick);
-    // The menu's Fill and the chart's check box are one switch.
-    connect(menu_.Fill1, &QAction::toggled, Chtshow->BtFill, &QCheckBox::setChecked);
-    connect(Chtshow->BtFill, &QCheckBox::toggled, menu_.Fill1, &QAction::setChecked);
+    // The menu's Fill and the chart's check box show the chart's one switch.
+    ChartModel& chart = session_.chart();
+    connect(menu_.Fill1, &QAction::toggled, &chart, &ChartModel::BtFillClick);
+    connect(&chart, &ChartModel::settingsChanged, menu_.Fill1,
+            [this, &chart] { menu_.Fill1->setChecked(chart.fillTicked()); });
     connect(Chtshow, &ChartView::enlargeClicked, this, &TFrmTest::TbSxClick);
     connect(storeRow_.SpeedButton6, &QToolButton::clicked, this, &TFrmTest::SpeedButton6Click);
 }
 
+// Store row, second button (no hint): the window to 755 x 538, the chart 278 high.
 void TFrmTest::SpeedButton6Click() {
     // Sizes are the window's outer ones, frame and menu bar included, as the enlarge image
     // measures them; the scrolling client area takes what the window gains or loses.

@@ -6,7 +6,7 @@
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
 #include "common/ui/progress_dialogs.h"
-#include "recording/ui/chart_view.h"
+#include "recording/chart_model.h"
 
 #include <QAction>
 #include <QToolButton>
@@ -41,7 +41,7 @@ void TFrmTest::NewClick() {
     const DeletionQuestion q = session_.files().newQuestion();
     if (!boxes_->confirmDeletion(this, q.text, q.file))
         return;
-    Chtshow->BtNewClick();
+    session_.chart().BtNewClick();
     if (const Status s = session_.files().newRecording(); !s)
         boxes_->error(this, s.error());
 }
@@ -51,7 +51,7 @@ bool TFrmTest::mayDropReadings() {
         return true;
     switch (boxes_->askToSave(this, session_.saveQuestion())) {
     case MessageBoxes::SaveAnswer::Save:
-        return saveLiveAs();
+        return saveTableAs(this, ExportKind::Live);
     case MessageBoxes::SaveAnswer::Discard:
         return true;
     case MessageBoxes::SaveAnswer::Cancel:
@@ -74,34 +74,40 @@ void TFrmTest::OpenClick() {
 }
 
 void TFrmTest::Save_asClick() {
-    saveLiveAs();
+    saveTableAs(this, ExportKind::Live);
 }
 
-bool TFrmTest::saveLiveAs() {
+bool TFrmTest::saveTableAs(QWidget* from, ExportKind kind) {
     FileCommands& files = session_.files();
-    session_.ExportKind = 1;
     FileDialogRequest request;
     request.filters = FileCommands::saveFilters();
     request.filter = files.saveFilter();
     request.defaultSuffix = FileCommands::saveDefaultSuffix();
-    const std::optional<FileDialogAnswer> answer = dialogs_->saveFile(this, request);
+    const std::optional<FileDialogAnswer> answer = dialogs_->saveFile(from, request);
     if (!answer)
         return false;
     files.setSaveFilter(answer->filter);
     std::unique_ptr<ProgressReporter> progress =
-        progress_->begin(this, QStringLiteral("Saving %1").arg(answer->path));
-    const SaveAsOutcome outcome = files.saveAs(
-        answer->path, [&](qint64 done, qint64 total) { return progress->update(done, total); });
+        progress_->begin(from, QStringLiteral("Saving %1").arg(answer->path));
+    const SaveAsOutcome outcome = files.saveAs(answer->path, kind, [&](qint64 done, qint64 total) {
+        return progress->update(done, total);
+    });
     progress.reset();
-    showSaveOutcome(outcome);
-    return outcome.saved;
+    showSaveOutcome(from, outcome);
+    return outcome.saved();
 }
 
-void TFrmTest::showSaveOutcome(const SaveAsOutcome& outcome) {
-    if (outcome.box == SaveAsOutcome::Box::Plain)
-        boxes_->plain(this, outcome.text);
-    else if (outcome.box == SaveAsOutcome::Box::Error)
-        boxes_->error(this, outcome.text);
+void TFrmTest::showSaveOutcome(QWidget* from, const SaveAsOutcome& outcome) {
+    using End = SaveAsOutcome::End;
+    if (outcome.end == End::Cancelled)
+        return;
+    // A keyed copy says nothing when it worked; the text export always tells its outcome in a
+    // plain box, unless the table itself could not be read.
+    if (outcome.format == ExportFormat::Text && outcome.end != End::TableRefused)
+        boxes_->plain(from, outcome.saved() ? textSavedMessage(outcome.path)
+                                            : textNotSavedMessage(outcome.path));
+    else if (!outcome.saved())
+        boxes_->error(from, outcome.error);
 }
 
 void TFrmTest::openRecentFile(int position) {

@@ -7,7 +7,6 @@
 #include "app/ui/main_window.h"
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
-#include "common/ui/progress_dialogs.h"
 #include "recording/ui/readings_grid.h"
 #include "reports/ui/print_style_dialog.h"
 #include "reports/ui/printer_dialogs.h"
@@ -64,10 +63,12 @@ void TFrmTest::printClick() {
     Frmprint->exec();
 }
 
+// "Store Data" (tool strip, hidden at design): shows the stored-readings window.
 void TFrmTest::SpeedButton5Click() {
     Frmstore->exec();
 }
 
+// Store row, first button (no caption, no hint): opens a table file into the stored table.
 void TFrmTest::SpeedButton4Click() {
     QWidget* from = commandWindow();
     FileDialogRequest request;
@@ -81,30 +82,13 @@ void TFrmTest::SpeedButton4Click() {
     DBGrid2->viewport()->update();
 }
 
+// Store row, "Save Data": saves the stored table by the Save As rule.
 void TFrmTest::SpeedButton8Click() {
-    // The save dialog and its remembered filter are Save As's.
-    QWidget* from = commandWindow();
-    FileCommands& files = session_.files();
-    store_->beginSave();
-    FileDialogRequest request;
-    request.filters = FileCommands::saveFilters();
-    request.filter = files.saveFilter();
-    request.defaultSuffix = FileCommands::saveDefaultSuffix();
-    const std::optional<FileDialogAnswer> answer = dialogs_->saveFile(from, request);
-    if (!answer)
-        return;
-    files.setSaveFilter(answer->filter);
-    std::unique_ptr<ProgressReporter> progress =
-        progress_->begin(from, QStringLiteral("Saving %1").arg(answer->path));
-    const SaveAsOutcome outcome = store_->save(
-        answer->path, [&](qint64 done, qint64 total) { return progress->update(done, total); });
-    progress.reset();
-    if (outcome.box == SaveAsOutcome::Box::Plain)
-        boxes_->plain(from, outcome.text);
-    else if (outcome.box == SaveAsOutcome::Box::Error)
-        boxes_->error(from, outcome.text);
+    // The save dialog, its remembered filter and the writers are Save As's.
+    saveTableAs(commandWindow(), ExportKind::Store);
 }
 
+// Store row, "Delete Data": asks, then deletes every stored record.
 void TFrmTest::SpeedButton9Click() {
     QWidget* from = commandWindow();
     const DeletionQuestion q = store_->deleteAllQuestion();
@@ -114,6 +98,7 @@ void TFrmTest::SpeedButton9Click() {
         boxes_->error(from, s.error());
 }
 
+// Store row, last button (no hint): previews the stored-data report.
 void TFrmTest::SpeedButton7Click() {
     reports_->previewStore(commandWindow());
 }

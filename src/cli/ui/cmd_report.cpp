@@ -1,4 +1,6 @@
-#include "cli/cli_commands.h"
+// Writes a printed report headless, through the report command the window's previews run and
+// the page painter they draw with.
+#include "cli/command_line.h"
 
 #include "recording/readings_table.h"
 #include "reports/report_document.h"
@@ -7,125 +9,85 @@
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonObject>
 
 namespace kx::cli {
 
-namespace {
-
-constexpr const char* kUsage =
-    "report FILE.db [--store] [--kind data|graph|data+graph] [--picture FILE] "
-    "--out OUT.pdf|.txt|.csv|.html";
-
-struct Options {
-    QString table;
-    QString picture;
-    QString out;
-    QString kind = QStringLiteral("data");
-    bool store = false;
-};
-
-std::optional<Options> parse(const QStringList& args) {
-    Options o;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto value = [&](QString& into) {
-            if (i + 1 >= args.size())
-                return false;
-            into = args[++i];
-            return true;
-        };
-        if (a == QLatin1String("--store")) {
-            o.store = true;
-        } else if (a == QLatin1String("--kind")) {
-            if (!value(o.kind))
-                return std::nullopt;
-        } else if (a == QLatin1String("--picture")) {
-            if (!value(o.picture))
-                return std::nullopt;
-        } else if (a == QLatin1String("--out")) {
-            if (!value(o.out))
-                return std::nullopt;
-        } else if (a.startsWith(QLatin1String("--")) || !o.table.isEmpty()) {
-            return std::nullopt;
-        } else {
-            o.table = a;
-        }
-    }
-    const bool graph = o.kind == QLatin1String("graph");
-    const bool dataGraph = o.kind == QLatin1String("data+graph");
-    if (!graph && !dataGraph && o.kind != QLatin1String("data"))
-        return std::nullopt;
-    if (o.out.isEmpty() || (o.store && o.kind != QLatin1String("data")))
-        return std::nullopt;
-    if ((graph || dataGraph) == o.picture.isEmpty())
-        return std::nullopt;
-    if (!graph && o.table.isEmpty())
-        return std::nullopt;
-    return o;
-}
-
-} // namespace
-
 int runReport(const QStringList& args) {
-    const std::optional<Options> o = parse(args);
-    if (!o)
-        return usageError(QLatin1String(kUsage));
-    const std::optional<ReportFileKind> fileKind = reportFileKindFor(o->out);
+    CommandLine line("report");
+    line.flag(QStringLiteral("store"),
+              QStringLiteral("The stored-data report instead of the data report."));
+    line.option(QStringLiteral("kind"), QStringLiteral("data|graph|data+graph"),
+                QStringLiteral("The report: the data report (the default), the graph report of "
+                               "a picture, or the data followed by a picture."));
+    line.option(QStringLiteral("picture"), QStringLiteral("FILE"),
+                QStringLiteral("The picture of the graph reports."));
+    line.option(QStringLiteral("out"), QStringLiteral("OUT"),
+                QStringLiteral("The file to write; its extension gives its kind: .pdf, .txt, "
+                               ".csv, .html or .htm."));
+    line.positional(QStringLiteral("FILE.db"),
+                    QStringLiteral("The readings table file (not needed by --kind graph)."), true);
+    if (const std::optional<int> done = line.parse(args))
+        return *done;
+
+    const QString kindName = line.isSet(QStringLiteral("kind")) ? line.value(QStringLiteral("kind"))
+                                                                : QStringLiteral("data");
+    const bool store = line.isSet(QStringLiteral("store"));
+    ReportKind kind = store ? ReportKind::Store : ReportKind::Data;
+    if (kindName == QLatin1String("graph"))
+        kind = ReportKind::Graph;
+    else if (kindName == QLatin1String("data+graph"))
+        kind = ReportKind::DataGraph;
+    else if (kindName != QLatin1String("data"))
+        return line.usageError(QStringLiteral("unknown report kind '%1'").arg(kindName));
+    if (store && kindName != QLatin1String("data"))
+        return line.usageError(QStringLiteral("--store prints the stored-data report only"));
+    const QString picture = line.value(QStringLiteral("picture"));
+    if (reportNeedsPicture(kind) == picture.isEmpty())
+        return line.usageError(reportNeedsPicture(kind)
+                                   ? QStringLiteral("this report needs --picture")
+                                   : QStringLiteral("only the graph reports take --picture"));
+    const QString table = line.positional().value(0);
+    if (kind != ReportKind::Graph && table.isEmpty())
+        return line.usageError(QStringLiteral("a table file is needed"));
+    const std::optional<ReportFileKind> fileKind =
+        reportFileKindFor(line.value(QStringLiteral("out")));
     if (!fileKind)
-        return usageError(QLatin1String(kUsage));
-    const QString out = QFileInfo(o->out).absoluteFilePath();
+        return line.usageError(QStringLiteral("--out needs a name ending in .pdf, .txt, .csv, "
+                                              ".html or .htm"));
+
     // The target is checked before any reading, so a bad one fails at once.
+    const QString out = QFileInfo(line.value(QStringLiteral("out"))).absoluteFilePath();
     if (const Status s = checkReportTarget(out); !s) {
         printError(s.error());
         return 1;
     }
-
-    ReadingsTable table;
-    const bool graph = o->kind == QLatin1String("graph");
-    if (!graph) {
-        table.setTableName(QFileInfo(o->table).absoluteFilePath());
-        if (const Status s = table.open(); !s) {
-            printError(s.error());
-            return 1;
-        }
-        const ReportKind kind = o->kind == QLatin1String("data+graph") ? ReportKind::DataGraph
-                                : o->store                             ? ReportKind::Store
-                                                                       : ReportKind::Data;
-        if (const Status s = checkReportTable(kind, table); !s) {
+    ReadingsTable source;
+    if (kind != ReportKind::Graph) {
+        source.setTableName(QFileInfo(table).absoluteFilePath());
+        if (const Status s = source.open(); !s) {
             printError(s.error());
             return 1;
         }
     }
-    QImage picture;
-    QString picturePath;
-    if (!o->picture.isEmpty()) {
-        picturePath = QFileInfo(o->picture).absoluteFilePath();
-        Result<QImage> loaded = loadReportPicture(picturePath);
-        if (!loaded) {
-            printError(loaded.error());
-            return 1;
-        }
-        picture = loaded.take();
-    }
-
     ReportState state;
-    const QDate today = QDate::currentDate();
-    const ReportDocument doc = graph ? prepareGraphReport(picturePath, today)
-                               : o->kind == QLatin1String("data+graph")
-                                   ? prepareDataGraphReport(table, picturePath, today)
-                                   : (o->store ? prepareStoreReport(state, table, today)
-                                               : prepareDataReport(state, table, today));
-    const Result<SaveOutcome> saved = ReportPainter(doc, picture).save(out, *fileKind);
+    if (!picture.isEmpty())
+        state.GraphPicturePath = QFileInfo(picture).absoluteFilePath();
+    const Result<DrawableReport> report = prepareDrawableReport(
+        kind, kind == ReportKind::Graph ? nullptr : &source, state, QDate::currentDate());
+    if (!report) {
+        printError(report.error());
+        return 1;
+    }
+    const ReportDocument& doc = report.value().document;
+    const Result<SaveOutcome> saved =
+        ReportPainter(doc, report.value().picture).save(out, *fileKind);
     if (!saved) {
         printError(saved.error());
         return 1;
     }
-    QJsonObject j;
-    j.insert("pages", doc.pageCount());
-    j.insert("records", doc.recordCount());
-    j.insert("path", QDir::toNativeSeparators(out));
-    printJson(j);
+    printJson({{"pages", doc.pageCount()},
+               {"records", doc.recordCount()},
+               {"path", QDir::toNativeSeparators(out)}});
     return 0;
 }
 

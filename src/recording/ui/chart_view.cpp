@@ -80,6 +80,8 @@ ChartView::ChartView(ChartModel& model, MessageBoxes& boxes, QWidget* parent)
     redraw_.setInterval(kRedrawIntervalMs);
     connect(&redraw_, &QTimer::timeout, this, [this] { refresh(false); });
     connect(&model_, &ChartModel::changed, this, &ChartView::scheduleRedraw);
+    connect(&model_, &ChartModel::settingsChanged, this, &ChartView::showSettings);
+    showSettings();
     refresh();
 }
 
@@ -170,10 +172,9 @@ void ChartView::buildToolbar() {
     BtFill->setObjectName(QStringLiteral("BtFill"));
     BtFill->setToolTip(QStringLiteral("Graphic Fill"));
     BtFill->setGeometry(1, 5, 36, 17); // inside the bevel's frame, drawn over it
-    BtFill->setChecked(true);
     connect(BtFill, &QCheckBox::toggled, this, &ChartView::BtFillClick);
 
-    Maxrecord = new QLineEdit(QStringLiteral("100"), this);
+    Maxrecord = new QLineEdit(this);
     Maxrecord->setObjectName(QStringLiteral("Maxrecord"));
     Maxrecord->setGeometry(48, 3, 41, 21);
     Maxrecord->installEventFilter(this);
@@ -233,7 +234,20 @@ void ChartView::buildToolbar() {
 void ChartView::prepareAtStart() {
     // The live table was just emptied: each series shows its sample point.
     ShowSeries(ChartModel::kAreaSeries);
-    ShowSeries(BtFill->isChecked() ? ChartModel::kAreaSeries : ChartModel::kLineSeries);
+    ShowSeries(model_.fillTicked() ? ChartModel::kAreaSeries : ChartModel::kLineSeries);
+}
+
+void ChartView::showSettings() {
+    // The chart's settings may be set elsewhere (the Graph menu, the command line): the
+    // controls show them without reporting a change back.
+    const QSignalBlocker fill(BtFill);
+    BtFill->setChecked(model_.fillTicked());
+    // A box the user is typing into keeps its text while it says the same number.
+    const Result<int> shown = pointsPerPageFromText(Maxrecord->text());
+    if (!shown || shown.value() != model_.pointsPerPage()) {
+        const QSignalBlocker box(Maxrecord);
+        Maxrecord->setText(QString::number(model_.pointsPerPage()));
+    }
 }
 
 void ChartView::ShowSeries(int index) {
@@ -301,17 +315,22 @@ void ChartView::showPageButtons() {
 }
 
 void ChartView::BtNewClick() {
-    model_.BtNewClick(BtFill->isChecked());
+    model_.BtNewClick();
     refresh();
 }
 
 void ChartView::BtSaveClick() {
     const QString path = model_.picturePath(clock_());
     boxes_.information(this, ChartModel::pictureSavedMessage(path));
-    Result<QByteArray> bytes = encodePicture(picture(), QByteArrayLiteral("BMP"));
-    const Status s = bytes ? writePictureFile(path, bytes.value()) : bytes.status();
-    if (!s)
+    if (const Status s = savePicture(path, QByteArrayLiteral("BMP")); !s)
         boxes_.error(this, s.error());
+}
+
+Status ChartView::savePicture(const QString& path, const QByteArray& format) {
+    Result<QByteArray> bytes = encodePicture(picture(), format);
+    if (!bytes)
+        return bytes.status();
+    return writePictureFile(path, bytes.value());
 }
 
 void ChartView::showEnlarged(bool enlarged) {

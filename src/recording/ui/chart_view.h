@@ -70,6 +70,9 @@ public:
     int redrawCount() const { return redraws_; }
     // The chart in its current state, without the toolbar, on white, at the chart's size.
     QImage picture();
+    // That picture written to `path` in `format` ("BMP", "PNG") by the rules of every write
+    // (writePictureFile). The chart's Save and the command line's chart both save this way.
+    Status savePicture(const QString& path, const QByteArray& format);
     // The series in the chart's order: Series2 (area), Series1 (line).
     QAbstractSeries* series(int index) const;
     // The points the series of `index` draws, run after run, in the axis' units.
@@ -121,6 +124,8 @@ protected:
 private:
     void buildChart();
     void buildToolbar();
+    // The Fill switch and the points per page as the model holds them.
+    void showSettings();
     // Typed characters other than digits and backspace are discarded.
     bool MaxrecordKeyPress(const QKeyEvent& key) const;
     void pageButton(int button);

@@ -66,12 +66,9 @@ private:
 GridLayout liveGridLayout() {
     GridLayout g;
     g.columns = {
-        {"No", "No", 54, Qt::AlignHCenter},
-        {"Time", "Time", 92, Qt::AlignHCenter},
-        {"Value", "Value", 72, Qt::AlignHCenter},
-        {"Unit", "Unit", 90, Qt::AlignHCenter},
-        {"V_Range", "Function", 109, Qt::AlignHCenter},
-        {"I_Range", "Remark", 158, Qt::AlignLeft},
+        {"No", 54, Qt::AlignHCenter},     {"Time", 92, Qt::AlignHCenter},
+        {"Value", 72, Qt::AlignHCenter},  {"Unit", 90, Qt::AlignHCenter},
+        {"Function", 109, Qt::AlignHCenter}, {"Remark", 158, Qt::AlignLeft},
     };
     g.background = QColor(0xC0, 0xC0, 0xC0); // silver
     g.titleColor = Qt::black;
@@ -85,12 +82,9 @@ GridLayout liveGridLayout() {
 GridLayout storeGridLayout() {
     GridLayout g;
     g.columns = {
-        {"SNo", "SNo", 36, Qt::AlignHCenter},
-        {"STime", "STime", 47, Qt::AlignHCenter},
-        {"SValue", "SValue", 49, Qt::AlignHCenter},
-        {"SUnit", "SUnit", 42, Qt::AlignHCenter},
-        {"SV_Range", "SV_Range", 73, Qt::AlignHCenter},
-        {"SI_Range", "SI_Range", 70, Qt::AlignHCenter},
+        {"SNo", 36, Qt::AlignHCenter},      {"STime", 47, Qt::AlignHCenter},
+        {"SValue", 49, Qt::AlignHCenter},   {"SUnit", 42, Qt::AlignHCenter},
+        {"SV_Range", 73, Qt::AlignHCenter}, {"SI_Range", 70, Qt::AlignHCenter},
     };
     g.storeNames = true;
     g.background = QColor(0xA6, 0xCA, 0xF0); // sky blue
@@ -158,9 +152,12 @@ void ReadingsGrid::applyLayout() {
     model_->clearColumnTitles();
     const std::optional<ReadingsFieldMap> matched =
         matchReadingsFields(table_.fields(), layout_.storeNames);
-    for (std::size_t k = 0; k < layout_.columns.size(); ++k) {
+    // A table that is not all there shows the columns it has, found by their names.
+    const std::array<const char*, kReadingsFieldCount> names =
+        readingsFieldNames(layout_.storeNames);
+    for (std::size_t k = 0; k < layout_.columns.size() && k < names.size(); ++k) {
         const GridLayout::Column& c = layout_.columns[k];
-        const int i = matched && k < matched->size() ? (*matched)[k] : table_.fieldIndex(c.field);
+        const int i = matched ? (*matched)[k] : table_.fieldIndex(names[k]);
         if (i < 0)
             continue;
         align[static_cast<std::size_t>(i)] = c.alignment;

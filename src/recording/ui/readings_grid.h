@@ -16,7 +16,6 @@ class ReadingsTableModel;
 // a table of the other kind, or one made by another program, gets the same titles and widths.
 struct GridLayout {
     struct Column {
-        const char* field;
         const char* title;
         int width;
         Qt::Alignment alignment;

@@ -21,55 +21,41 @@ void ReportCommands::show(ReportDocument doc, QImage picture, QWidget* owner) {
     preview_.clear();
 }
 
-bool ReportCommands::tableReady(ReportKind kind, const ReadingsTable& table, QWidget* owner) {
-    const Status s = checkReportTable(kind, table);
-    if (!s && services_.boxes)
-        services_.boxes->error(owner, s.error());
-    return s.ok();
+void ReportCommands::preview(ReportKind kind, QWidget* owner) {
+    if (previewOpen())
+        return;
+    // No picture chosen is a hint for the user, not an error.
+    if (reportNeedsPicture(kind) && state_.GraphPicturePath.isEmpty()) {
+        if (services_.boxes)
+            services_.boxes->information(owner, noPictureMessage());
+        return;
+    }
+    const ReadingsTable* table = kind == ReportKind::Store   ? &store_
+                                 : kind == ReportKind::Graph ? nullptr
+                                                             : &live_;
+    Result<DrawableReport> report = prepareDrawableReport(kind, table, state_, today_());
+    if (!report) {
+        if (services_.boxes)
+            services_.boxes->error(owner, report.error());
+        return;
+    }
+    show(std::move(report.value().document), std::move(report.value().picture), owner);
 }
 
 void ReportCommands::previewData(QWidget* owner) {
-    if (previewOpen() || !tableReady(ReportKind::Data, live_, owner))
-        return;
-    show(prepareDataReport(state_, live_, today_()), {}, owner);
+    preview(ReportKind::Data, owner);
 }
 
 void ReportCommands::previewStore(QWidget* owner) {
-    if (previewOpen() || !tableReady(ReportKind::Store, store_, owner))
-        return;
-    show(prepareStoreReport(state_, store_, today_()), {}, owner);
-}
-
-std::optional<QImage> ReportCommands::graphPicture(QWidget* owner) {
-    if (state_.GraphPicturePath.isEmpty()) {
-        if (services_.boxes)
-            services_.boxes->information(owner,
-                                         QStringLiteral(" Warning:Please select graph to print! "));
-        return std::nullopt;
-    }
-    Result<QImage> picture = loadReportPicture(state_.GraphPicturePath);
-    if (!picture) {
-        if (services_.boxes)
-            services_.boxes->error(owner, picture.error());
-        return std::nullopt;
-    }
-    return picture.take();
+    preview(ReportKind::Store, owner);
 }
 
 void ReportCommands::previewGraph(QWidget* owner) {
-    if (previewOpen())
-        return;
-    if (std::optional<QImage> picture = graphPicture(owner))
-        show(prepareGraphReport(state_.GraphPicturePath, today_()), std::move(*picture), owner);
+    preview(ReportKind::Graph, owner);
 }
 
 void ReportCommands::previewDataGraph(QWidget* owner) {
-    if (previewOpen())
-        return;
-    std::optional<QImage> picture = graphPicture(owner);
-    if (picture && tableReady(ReportKind::DataGraph, live_, owner))
-        show(prepareDataGraphReport(live_, state_.GraphPicturePath, today_()), std::move(*picture),
-             owner);
+    preview(ReportKind::DataGraph, owner);
 }
 
 } // namespace kx

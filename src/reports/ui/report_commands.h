@@ -8,7 +8,6 @@
 #include <QPointer>
 
 #include <functional>
-#include <optional>
 
 namespace kx {
 
@@ -29,7 +28,6 @@ public:
 
     ReportState& state() { return state_; }
     bool previewOpen() const { return !preview_.isNull(); }
-    ReportPreview* preview() const { return preview_; }
 
     // `owner` is the window the request came from; the preview stays above it.
     void previewData(QWidget* owner);
@@ -47,10 +45,9 @@ Q_SIGNALS:
     void previewOpened(ReportPreview* preview);
 
 private:
+    // The report command (prepareDrawableReport) for `kind`, its refusal told in a box.
+    void preview(ReportKind kind, QWidget* owner);
     void show(ReportDocument doc, QImage picture, QWidget* owner);
-    std::optional<QImage> graphPicture(QWidget* owner);
-    // A table whose fields cannot be matched gets the reason instead of blank pages.
-    bool tableReady(ReportKind kind, const ReadingsTable& table, QWidget* owner);
 
     ReadingsTable& live_;
     ReadingsTable& store_;

@@ -234,6 +234,21 @@ Result<QImage> loadReportPicture(const QString& path) {
     return image;
 }
 
+Result<DrawableReport> prepareDrawableReport(ReportKind kind, const ReadingsTable* table,
+                                             ReportState& state, QDate date) {
+    Result<ReportDocument> doc = prepareReport(kind, table, state, date);
+    if (!doc)
+        return fail(doc.error());
+    QImage picture;
+    if (reportNeedsPicture(kind)) {
+        Result<QImage> loaded = loadReportPicture(state.GraphPicturePath);
+        if (!loaded)
+            return fail(loaded.error());
+        picture = loaded.take();
+    }
+    return DrawableReport{doc.take(), std::move(picture)};
+}
+
 QStringList pictureFileFilters() {
     std::set<QString> formats;
     for (const QByteArray& f : QImageReader::supportedImageFormats())

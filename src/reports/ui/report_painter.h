@@ -50,6 +50,16 @@ private:
 // Loads a picture for the graph reports; the failure carries the loader's reason.
 Result<QImage> loadReportPicture(const QString& path);
 
+// A report ready to be drawn: the document and, for the graph reports, its picture loaded.
+struct DrawableReport {
+    ReportDocument document;
+    QImage picture;
+};
+// The report command as both front ends run it: prepareReport, then the picture loaded. A
+// picture that does not load is refused with the loader's reason, and nothing is drawn.
+Result<DrawableReport> prepareDrawableReport(ReportKind kind, const ReadingsTable* table,
+                                             ReportState& state, QDate date);
+
 // The picture dialog's filters: every kind this machine's image readers load, then one
 // filter per common kind present, then all files.
 QStringList pictureFileFilters();

@@ -1,12 +1,14 @@
-#include "cli/cli_commands.h"
+#include "cli/json_output.h"
 
+#include "common/cp936.h"
 #include "common/regular_file.h"
+#include "paradox/paradox_value.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 
 namespace kx::cli {
@@ -33,6 +35,11 @@ void writeOutput(const char* data, std::size_t size) {
     errno = 0;
     if (size > 0 && std::fwrite(data, 1, size, stdout) != size)
         noteFailure();
+}
+
+void writeOutput(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    writeOutput(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 void printJson(const QJsonObject& o) {
@@ -65,9 +72,24 @@ void printError(const QString& message) {
     std::fprintf(stderr, "%s\n", b.constData());
 }
 
-int usageError(const QString& usage) {
-    printError(QStringLiteral("usage: ") + usage);
-    return 2;
+QString jsonText(const QByteArray& cp936) {
+    return fromCp936(cp936);
+}
+
+QJsonValue jsonValue(const px::Value& v) {
+    using K = px::Value::Kind;
+    switch (v.kind()) {
+    case K::Null:
+        return QJsonValue::Null;
+    case K::Integer:
+        return static_cast<qint64>(v.toInt());
+    case K::Number:
+        return std::isfinite(v.toNumber()) ? QJsonValue(v.toNumber()) : QJsonValue::Null;
+    case K::Logical:
+        return v.toBool();
+    default:
+        return jsonText(v.toText());
+    }
 }
 
 } // namespace kx::cli

@@ -1,0 +1,76 @@
+#include "cli/cli_commands.h"
+
+#include <QStringView>
+
+#include <array>
+
+namespace kx::cli {
+namespace {
+
+constexpr std::array kCommands{
+    CommandInfo{"decode", runDecode, "decode FRAME...",
+                "Decodes meter frames (44 hexadecimal characters ending 0D0A) in order, carrying "
+                "the display state from one frame to the next; one object per frame."},
+    CommandInfo{"replay", runReplay, "replay FILE|-",
+                "Feeds recorded cable input reports (one a line, hexadecimal bytes, report ID "
+                "first) through the frame receiver and the decoder; one object per frame, then "
+                "the counts."},
+    CommandInfo{"table", runTable,
+                "table info FILE | table dump [--raw] FILE | table create FILE --readings|--store "
+                "[--replace] | table repair FILE",
+                "Inspects, dumps, creates and repairs Paradox tables."},
+    CommandInfo{"list", runList, "list [--demo]", "Lists the HID devices present."},
+    CommandInfo{"monitor", runMonitor, "monitor [--demo] [--frames N]",
+                "Connects to the cable as the window's CONNECT does and prints each decoded "
+                "frame until N frames, Ctrl+C or SIGTERM."},
+    CommandInfo{"record", runRecord,
+                "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] "
+                "--out FILE.db|--append FILE.db",
+                "Records the readings under the window's rules into a Paradox table keyed on No, "
+                "written as the recording goes."},
+    CommandInfo{"export", runExport, "export SRC DEST [--store]",
+                "Saves the readings table file SRC under DEST as the window's Save As does: a "
+                "keyed Paradox copy for a name ending exactly in .db, the tab-separated text for "
+                "any other."},
+    CommandInfo{"query", runQuery, "query 'select * from \"FILE.db\" [where FIELD=\"TEXT\"]'",
+                "Lists the records of a table file, all of them or those whose field holds "
+                "exactly that text, then the count."},
+    CommandInfo{"chart", runChart,
+                "chart FILE.db [--per-page P] [--page N] [--line] --out PICTURE.bmp|.png",
+                "Draws the chart of a table file as the window shows it, offscreen, into a "
+                "picture.",
+                true},
+    CommandInfo{"report", runReport,
+                "report FILE.db [--store] [--kind data|graph|data+graph] [--picture FILE] "
+                "--out OUT.pdf|.txt|.csv|.html",
+                "Writes a printed report as the window's preview shows it, as PDF, text, "
+                "comma-separated text or HTML.",
+                true},
+};
+
+} // namespace
+
+std::span<const CommandInfo> commands() {
+    return kCommands;
+}
+
+const CommandInfo* findCommand(const QString& name) {
+    for (const CommandInfo& c : kCommands) {
+        if (name == QLatin1String(c.name))
+            return &c;
+    }
+    return nullptr;
+}
+
+int badUsage(const CommandInfo& command) {
+    printError(QStringLiteral("usage: %1\nSee 'kxlink-cli %2 --help'.")
+                   .arg(QLatin1String(command.usage), QLatin1String(command.name)));
+    return 2;
+}
+
+int usageError(const QString& usage) {
+    printError(QStringLiteral("usage: ") + usage);
+    return 2;
+}
+
+} // namespace kx::cli
