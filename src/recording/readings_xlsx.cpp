@@ -7,8 +7,8 @@
 // again while it works could leave a part cut short in a workbook it reports as written. So
 // the rows are flushed and their errors looked at before the library packs them, and the
 // packed workbook is read back (minizip, the library's own zip code) before it is put in
-// place: every part whole (its checksum, and XML that ends in a tag) and every sheet with the
-// rows written into it.
+// place: every part whole (its checksum, and XML that ends with its root element's closing
+// tag) and every sheet with the rows written into it.
 #include "recording/readings_exports.h"
 
 #include "common/regular_file.h"
@@ -69,10 +69,17 @@ public:
 
     lxw_workbook* get() const { return book_; }
 
-    lxw_worksheet* addSheet(const char* name) {
+    // A new sheet, or the reason why there is none: in this mode each sheet starts with a
+    // working file of its own.
+    Result<lxw_worksheet*> addSheet(const char* name, const QString& shownPath) {
+        errno = 0;
         lxw_worksheet* sheet = workbook_add_worksheet(book_, name);
-        if (sheet)
-            sheets_.push_back(sheet);
+        if (!sheet)
+            return fail(
+                QStringLiteral("Cannot write %1: %2")
+                    .arg(shown(shownPath), errno ? systemErrorText(errno)
+                                                 : QStringLiteral("the workbook library failed")));
+        sheets_.push_back(sheet);
         return sheet;
     }
 
@@ -124,7 +131,7 @@ private:
 // call does nothing.
 class SheetWriter {
 public:
-    SheetWriter(lxw_worksheet* sheet) : sheet_(sheet) {}
+    explicit SheetWriter(lxw_worksheet* sheet) : sheet_(sheet) {}
 
     void number(lxw_row_t row, lxw_col_t col, double v, lxw_format* format = nullptr) {
         if (error_ != LXW_NO_ERROR)
@@ -451,9 +458,12 @@ Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, int exp
                         .arg(shown(shownPath)));
     lxw_format* header = workbook_add_format(book.get());
     lxw_format* time = workbook_add_format(book.get());
-    lxw_worksheet* sheet = book.addSheet("Readings");
-    if (!header || !time || !sheet)
+    if (!header || !time)
         return fail(QStringLiteral("Cannot write %1: out of memory").arg(shown(shownPath)));
+    Result<lxw_worksheet*> added = book.addSheet("Readings", shownPath);
+    if (!added)
+        return added.status();
+    lxw_worksheet* sheet = added.value();
     format_set_bold(header);
     format_set_num_format(time, kTimeFormat);
 
@@ -510,11 +520,11 @@ Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, int exp
 
     std::vector<qint64> sheetRows = {out.rows()};
     if (!tests.empty()) {
-        lxw_worksheet* results = book.addSheet("Results");
+        Result<lxw_worksheet*> results = book.addSheet("Results", shownPath);
         if (!results)
-            return fail(QStringLiteral("Cannot write %1: out of memory").arg(shown(shownPath)));
-        SheetWriter resultsOut(results);
-        writeResults(resultsOut, results, tests, header, time);
+            return results.status();
+        SheetWriter resultsOut(results.value());
+        writeResults(resultsOut, results.value(), tests, header, time);
         out.note(resultsOut.error());
         sheetRows.push_back(resultsOut.rows());
     }
