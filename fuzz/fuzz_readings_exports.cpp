@@ -1,6 +1,7 @@
 // Input: a small readings table. Byte 0 chooses: bit 0 also a workbook, bit 1 ';' as the CSV
 // delimiter, bit 2 decimal commas, bits 3-4 the fields (the live table's, the stored one's,
-// another program's read by position, or the live names over odd kinds). Then records: a
+// another program's read by position, or the live names over odd kinds), bit 5 a workbook
+// cancelled once begun (nothing may stay behind). Then records: a
 // 2-byte number, a 4-byte time (any value, out of range too) and four texts, each a 1-byte
 // length and its bytes. Every format must be written; the CSV must read back through a strict
 // RFC 4180 reader and the JSON lines through Qt's, each cell as the exports' reader gave it.
@@ -12,6 +13,7 @@
 #include "recording/readings_table.h"
 #include "support/csv_reader.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -123,6 +125,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(kx::saveReadingsJsonLines(table, jsonPath, kind).ok());
     if (flags & 1)
         check(kx::saveReadingsXlsx(table, kxfuzz::scratchPath("t.xlsx"), kind).ok());
+    if (flags & 32 && table.rowCount() > 0) { // an empty table is written before any report
+        const QString cancelled = kxfuzz::scratchPath("cancelled.xlsx");
+        const kx::Status s =
+            kx::saveReadingsXlsx(table, cancelled, kind, {}, [](qint64, qint64) { return false; });
+        check(!s.ok() && !QFileInfo::exists(cancelled));
+    }
 
     // What the writers were given, record by record.
     auto reader = kx::ReadingsRowReader::open(table, kind);
