@@ -10,10 +10,12 @@ SOAK_ARGS ?=
 JOBS      ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-# Debian 12 packages the program, its tests and its demo need.
+# Debian 12 packages the program, its tests and its demo need (pxlib-dev and python3-openpyxl
+# only for the tests, which read our tables and workbooks back with them).
 PACKAGES = build-essential cmake pkg-config ccache \
            qt6-base-dev libqt6opengl6-dev qt6-charts-dev qt6-svg-dev libgl-dev \
-           libudev-dev libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev \
+           libudev-dev libxlsxwriter-dev libminizip-dev \
+           libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev python3-openpyxl \
            fonts-liberation2 xvfb xauth udev poppler-utils
 
 # Only the fuzz targets need these (clang and its sanitizer and fuzzer runtimes); `make test`

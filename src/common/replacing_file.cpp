@@ -495,6 +495,23 @@ Status ReplacingFile::writeAt(qint64 pos, const char* data, qint64 n) {
     return {};
 }
 
+Status ReplacingFile::adoptWrittenFile() {
+    if (!failure_.isEmpty())
+        return fail(failure_);
+    if (done_ || fd_ < 0)
+        return cannotWrite(target_.path, QStringLiteral("the file is closed"));
+    struct stat st {};
+    if (!sameFile(fd_, temp_) || ::fstat(fd_, &st) != 0) {
+        failure_ =
+            cannotWrite(target_.path, QStringLiteral("its temporary file was replaced while it was "
+                                                     "written"))
+                .message;
+        return fail(failure_);
+    }
+    end_ = static_cast<qint64>(st.st_size);
+    return {};
+}
+
 qint64 ReplacingFile::writeData(const char* data, qint64 size) {
     if (!writeAt(pos(), data, size))
         return -1;

@@ -65,6 +65,12 @@ public:
     Status writeAt(qint64 pos, const char* data, qint64 n);
     // Success, or the first failure of a write so far.
     Status status() const;
+    // For a library that writes a file only by its name: it writes temporaryPath() (there
+    // from begin() on, empty and held by us) and closes it, then this takes what it wrote as
+    // the file's content. Fails when that name no longer leads to the file begun here (it
+    // was removed or replaced meanwhile). commit() then flushes, closes and renames it as
+    // for bytes written through writeAt(). The library's own errors are the caller's to check.
+    Status adoptWrittenFile();
     // Flushes to disk, closes and renames over the target.
     Status commit();
     // Drops the temporary file; the target stays as it was.

@@ -2,7 +2,9 @@
 
 #include "recording/chart_values.h"
 
+#include <charconv>
 #include <cmath>
+#include <string>
 
 namespace kx {
 namespace {
@@ -20,7 +22,7 @@ std::string_view trimmed(std::string_view s) {
 
 struct UnitScale {
     QuantityKind kind = QuantityKind::Other;
-    double factor = 1;
+    int exponent = 0; // the unit is 10^exponent of its base
 };
 
 UnitScale unitScale(std::string_view unit) {
@@ -31,23 +33,23 @@ UnitScale unitScale(std::string_view unit) {
     else if (unit.ends_with(kOhmUtf8))
         prefix = unit.substr(0, unit.size() - kOhmUtf8.size());
     else if (unit == "V" || unit == "mV" || unit == "kV")
-        return {QuantityKind::Voltage, 1};
+        return {QuantityKind::Voltage, 0};
     else
         return {};
     if (prefix.empty())
-        return {QuantityKind::Resistance, 1};
+        return {QuantityKind::Resistance, 0};
     if (prefix.size() != 1)
         return {};
     switch (prefix.front()) {
     case 'k':
     case 'K':
-        return {QuantityKind::Resistance, 1e3};
+        return {QuantityKind::Resistance, 3};
     case 'M':
-        return {QuantityKind::Resistance, 1e6};
+        return {QuantityKind::Resistance, 6};
     case 'G':
-        return {QuantityKind::Resistance, 1e9};
+        return {QuantityKind::Resistance, 9};
     case 'T':
-        return {QuantityKind::Resistance, 1e12};
+        return {QuantityKind::Resistance, 12};
     default:
         return {};
     }
@@ -63,8 +65,22 @@ ReadingQuantity readingQuantity(std::string_view value, std::string_view unit) {
     const std::optional<double> n = readingNumber(value, {});
     if (!n)
         return q;
-    const double v = *n * scale.factor;
-    if (std::isfinite(v))
+    if (scale.exponent == 0) {
+        q.base = *n;
+        return q;
+    }
+    // The digits are moved by the unit's power of ten before they become a binary number, in
+    // one correctly rounded step: "1.001" kΩ is 1001 Ω, where a product of two rounded
+    // numbers gives 1000.9999999999999.
+    std::string_view digits = trimmed(value);
+    if (digits.starts_with('+'))
+        digits.remove_prefix(1);
+    std::string text(digits);
+    text += 'e';
+    text += std::to_string(scale.exponent);
+    double v = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (r.ec == std::errc() && r.ptr == text.data() + text.size() && std::isfinite(v))
         q.base = v;
     return q;
 }

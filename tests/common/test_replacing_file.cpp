@@ -220,6 +220,40 @@ TEST(ReplacingFile, WritesThroughSymbolicLinks) {
     EXPECT_TRUE(loop.error().contains("symbolic links")) << loop.error().toStdString();
 }
 
+// A library that writes a file only by its name writes the temporary one; what it wrote is
+// put in place with the old file's mode, and a temporary swapped for another file is refused.
+TEST(ReplacingFile, TakesWhatALibraryWroteByName) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("book.xlsx");
+    put(path, "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    {
+        Result<std::unique_ptr<ReplacingFile>> f = ReplacingFile::begin(path);
+        ASSERT_TRUE(f.ok()) << f.error().toStdString();
+        put(f.value()->temporaryPath(), "written by name"); // opens, truncates, closes
+        ASSERT_TRUE(f.value()->adoptWrittenFile().ok());
+        EXPECT_EQ(f.value()->size(), 15);
+        ASSERT_TRUE(f.value()->commit().ok());
+    }
+    EXPECT_EQ(bytesOf(path), "written by name");
+    EXPECT_EQ(modeOf(path) & 07777, 0640u);
+    EXPECT_EQ(namesIn(dir.path()), QStringList{"book.xlsx"});
+
+    Result<std::unique_ptr<ReplacingFile>> f = ReplacingFile::begin(path);
+    ASSERT_TRUE(f.ok());
+    const QString temp = f.value()->temporaryPath();
+    const QString other = dir.filePath("other");
+    put(other, "not ours");
+    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(temp).constData()),
+              0);
+    const Status s = f.value()->adoptWrittenFile();
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error(),
+              "Cannot write " + path + ": its temporary file was replaced while it was written");
+    EXPECT_FALSE(f.value()->commit().ok()) << "the failure stays";
+    EXPECT_EQ(bytesOf(path), "written by name");
+}
+
 TEST(ReplacingFile, SweepsLeftoversOfKilledSavesOnly) {
     QTemporaryDir dir;
     const QString path = dir.filePath("x.txt");

@@ -99,6 +99,31 @@ TEST(ReadingQuantity, ValuesAndUnitsAsNumbers) {
     }
 }
 
+// A scaled reading is the binary number nearest to the decimal the meter showed, so that
+// exports print 1001 for "1.001" kΩ, not 1000.9999999999999.
+TEST(ReadingQuantity, ScaledValuesAreTheNearestNumberToTheDecimal) {
+    struct Case {
+        std::string value, unit, exact; // `exact`: the same number in base units
+    };
+    const std::vector<Case> cases = {
+        {"1.001", "k" + kOhmSign, "1.001e3"},
+        {"1.001", kMOhm, "1.001e6"},
+        {"1.001", kGOhm, "1.001e9"},
+        {"4.35", "T" + kOhmSign, "4.35e12"},
+        {"+1.001", "k" + kOhmSign, "1001"},
+        {"-1.001", kMOhm, "-1001000"},
+        {" 0.07 ", kGOhm, "7e7"},
+        {"941.5", kMOhm, "9.415e8"},
+        {".5", kMOhm, "5e5"},
+        {"5.", kGOhm, "5e9"},
+    };
+    for (const Case& c : cases) {
+        const std::optional<double> base = readingQuantity(c.value, c.unit).base;
+        ASSERT_TRUE(base.has_value()) << c.value;
+        EXPECT_EQ(*base, std::strtod(c.exact.c_str(), nullptr)) << c.value << ' ' << c.unit;
+    }
+}
+
 TEST(InsulationResults, TestVoltageFromTheFunction) {
     EXPECT_EQ(testVoltageOf(kIr2500), 2500);
     EXPECT_EQ(testVoltageOf(kIr500), 500);
