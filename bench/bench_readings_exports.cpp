@@ -101,10 +101,13 @@ int main(int argc, char** argv) {
         const QString csv = tmp.filePath(QStringLiteral("readings.csv"));
         const QString jsonl = tmp.filePath(QStringLiteral("readings.jsonl"));
         const QString xlsx = tmp.filePath(QStringLiteral("readings.xlsx"));
-        if (!measure(".csv", csv, 2, [&] { return kx::saveReadingsCsv(*table, csv, 1); }) ||
-            !measure(".jsonl", jsonl, 2,
-                     [&] { return kx::saveReadingsJsonLines(*table, jsonl, 1); }) ||
-            !measure(".xlsx", xlsx, 15, [&] { return kx::saveReadingsXlsx(*table, xlsx, 1); }))
+        if (!measure(".csv", csv, 2,
+                     [&] { return kx::saveReadingsCsv(*table, csv, kx::ExportKind::Live); }) ||
+            !measure(
+                ".jsonl", jsonl, 2,
+                [&] { return kx::saveReadingsJsonLines(*table, jsonl, kx::ExportKind::Live); }) ||
+            !measure(".xlsx", xlsx, 15,
+                     [&] { return kx::saveReadingsXlsx(*table, xlsx, kx::ExportKind::Live); }))
             return 1;
     }
     if (large > 0) {
@@ -112,7 +115,8 @@ int main(int argc, char** argv) {
         if (!table)
             return 1;
         const QString csv = tmp.filePath(QStringLiteral("large.csv"));
-        if (!measure(".csv (large)", csv, 15, [&] { return kx::saveReadingsCsv(*table, csv, 1); }))
+        if (!measure(".csv (large)", csv, 15,
+                     [&] { return kx::saveReadingsCsv(*table, csv, kx::ExportKind::Live); }))
             return 1;
     }
     return 0;

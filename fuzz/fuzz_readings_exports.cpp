@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kx::CsvOptions csv;
     csv.delimiter = flags & 2 ? ';' : ',';
     csv.decimalComma = (flags & 4) != 0;
-    const int kind = layout == 1 ? 2 : 1;
+    const kx::ExportKind kind = layout == 1 ? kx::ExportKind::Store : kx::ExportKind::Live;
     const QString csvPath = kxfuzz::scratchPath("t.csv");
     const QString jsonPath = kxfuzz::scratchPath("t.jsonl");
     check(kx::saveReadingsCsv(table, csvPath, kind, csv).ok());

@@ -194,9 +194,9 @@ void appendJsonText(std::string& out, std::string_view s) {
 // work, then the file begun beside the target, the records written through `writeRow`, and
 // the file put in place.
 template <typename WriteFile>
-Status saveThrough(const ReadingsTable& table, const QString& path, int exportKind,
+Status saveThrough(const ReadingsTable& table, const QString& path, ExportKind kind,
                    const ExportProgress& progress, WriteFile writeFile) {
-    Result<std::unique_ptr<ReadingsRowReader>> reader = ReadingsRowReader::open(table, exportKind);
+    Result<std::unique_ptr<ReadingsRowReader>> reader = ReadingsRowReader::open(table, kind);
     if (!reader)
         return reader.status();
     Result<std::unique_ptr<px::TableLock>> target = claimExportTarget(path, &table);
@@ -278,11 +278,11 @@ QByteArray csvHeader(const CsvOptions& options) {
     return line + "\r\n";
 }
 
-Status saveReadingsCsv(const ReadingsTable& table, const QString& path, int exportKind,
+Status saveReadingsCsv(const ReadingsTable& table, const QString& path, ExportKind kind,
                        const CsvOptions& options, const ExportProgress& progress) {
     if (options.delimiter != ',' && options.delimiter != ';')
         return fail(QStringLiteral("The delimiter of a CSV file is ',' or ';'"));
-    return saveThrough(table, path, exportKind, progress,
+    return saveThrough(table, path, kind, progress,
                        [&](ReadingsRowReader& reader, ReplacingFile& f) {
                            ChunkedWriter out(f);
                            out.text() += kBom;
@@ -324,10 +324,10 @@ Status saveReadingsCsv(const ReadingsTable& table, const QString& path, int expo
                        });
 }
 
-Status saveReadingsJsonLines(const ReadingsTable& table, const QString& path, int exportKind,
+Status saveReadingsJsonLines(const ReadingsTable& table, const QString& path, ExportKind kind,
                              const ExportProgress& progress) {
     return saveThrough(
-        table, path, exportKind, progress, [&](ReadingsRowReader& reader, ReplacingFile& f) {
+        table, path, kind, progress, [&](ReadingsRowReader& reader, ReplacingFile& f) {
             ChunkedWriter out(f);
             std::string& t = out.text();
             return writeRows(reader, out, progress, [&](const ExportRow& r) {

@@ -18,7 +18,7 @@ class ReadingsTable;
 // tab-separated text and the keyed Paradox copy (table_export.h) stay as they are.
 //
 // Each writer takes an open table of either kind: the six fields are found as the grids find
-// them (`exportKind` 1 looks for the live table's names first, 2 for the stored table's, and a
+// them (`kind` Live looks for the live table's names first, Store for the stored table's, and a
 // table with neither is read by position and kind). Every one writes eight columns:
 //
 //   No         the record number, as a number
@@ -70,7 +70,7 @@ struct CsvOptions {
 // 1200000000000). A text that a spreadsheet would take for a formula (it begins with '=', '+',
 // '-', '@', a tab or CR, and is neither a plain number nor the meter's dashes) is written with
 // a leading apostrophe, so opening the file cannot run anything.
-Status saveReadingsCsv(const ReadingsTable& table, const QString& path, int exportKind,
+Status saveReadingsCsv(const ReadingsTable& table, const QString& path, ExportKind kind,
                        const CsvOptions& options = {}, const ExportProgress& progress = {});
 
 // The header line, CR LF included (without the byte-order mark).
@@ -81,7 +81,7 @@ QByteArray csvHeader(const CsvOptions& options = {});
 // numbers, the rest strings; a missing value (an empty field, a reading that is no number) is
 // null. UTF-8 without a byte-order mark. A `No` field of another program that holds a text
 // that is no number gives that text as a string.
-Status saveReadingsJsonLines(const ReadingsTable& table, const QString& path, int exportKind,
+Status saveReadingsJsonLines(const ReadingsTable& table, const QString& path, ExportKind kind,
                              const ExportProgress& progress = {});
 
 // A workbook with the sheet "Readings": a header row, frozen and with an autofilter, then one
@@ -97,7 +97,7 @@ struct XlsxOptions {
     ResultSettings results;
 };
 inline constexpr qint64 kXlsxMaxReadings = 1'048'575;
-Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, int exportKind,
+Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, ExportKind kind,
                         const XlsxOptions& options = {}, const ExportProgress& progress = {});
 
 // Checks, before any work, that a save can go to `path`: the rules of every write

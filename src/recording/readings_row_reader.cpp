@@ -108,11 +108,11 @@ ReadingsRowReader::~ReadingsRowReader() {
 }
 
 Result<std::unique_ptr<ReadingsRowReader>> ReadingsRowReader::open(const ReadingsTable& table,
-                                                                   int exportKind) {
+                                                                   ExportKind kind) {
     if (!table.isOpen())
         return fail(ReadingsTable::closedMessage());
     Result<ReadingsFieldMap> map =
-        readingsFieldMap(table.fields(), table.filePath(), exportKind == 2);
+        readingsFieldMap(table.fields(), table.filePath(), kind == ExportKind::Store);
     if (!map)
         return fail(map.error());
     return std::unique_ptr<ReadingsRowReader>(new ReadingsRowReader(table, map.value()));

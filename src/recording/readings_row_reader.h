@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "recording/readings_schema.h"
+#include "recording/table_export.h"
 
 #include <QMetaObject>
 #include <QString>
@@ -74,9 +75,9 @@ private:
 class ReadingsRowReader {
 public:
     // Fails on a closed table (the engine's message) and on a table whose fields cannot be
-    // matched; `exportKind` 2 looks for the stored table's names first.
+    // matched; `kind` Store looks for the stored table's names first.
     static Result<std::unique_ptr<ReadingsRowReader>> open(const ReadingsTable& table,
-                                                           int exportKind);
+                                                           ExportKind kind);
     ~ReadingsRowReader();
 
     ReadingsRowReader(const ReadingsRowReader&) = delete;

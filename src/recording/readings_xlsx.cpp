@@ -420,9 +420,9 @@ void writeResults(SheetWriter& out, lxw_worksheet* sheet,
 
 } // namespace
 
-Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, int exportKind,
+Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, ExportKind kind,
                         const XlsxOptions& options, const ExportProgress& progress) {
-    Result<std::unique_ptr<ReadingsRowReader>> opened = ReadingsRowReader::open(table, exportKind);
+    Result<std::unique_ptr<ReadingsRowReader>> opened = ReadingsRowReader::open(table, kind);
     if (!opened)
         return opened.status();
     ReadingsRowReader& reader = *opened.value();

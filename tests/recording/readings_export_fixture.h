@@ -80,24 +80,22 @@ using ExportProgress = kx::ExportProgress;
 struct Writer {
     const char* name;
     const char* extension;
-    std::function<kx::Status(const kx::ReadingsTable&, const QString&, int, const ExportProgress&)>
+    std::function<kx::Status(const kx::ReadingsTable&, const QString&, kx::ExportKind,
+                             const ExportProgress&)>
         save;
 };
 
 inline std::vector<Writer> allWriters() {
     return {
         {"csv", "csv",
-         [](const kx::ReadingsTable& t, const QString& p, int k, const ExportProgress& g) {
-             return kx::saveReadingsCsv(t, p, k, {}, g);
-         }},
+         [](const kx::ReadingsTable& t, const QString& p, kx::ExportKind k,
+            const ExportProgress& g) { return kx::saveReadingsCsv(t, p, k, {}, g); }},
         {"jsonl", "jsonl",
-         [](const kx::ReadingsTable& t, const QString& p, int k, const ExportProgress& g) {
-             return kx::saveReadingsJsonLines(t, p, k, g);
-         }},
+         [](const kx::ReadingsTable& t, const QString& p, kx::ExportKind k,
+            const ExportProgress& g) { return kx::saveReadingsJsonLines(t, p, k, g); }},
         {"xlsx", "xlsx",
-         [](const kx::ReadingsTable& t, const QString& p, int k, const ExportProgress& g) {
-             return kx::saveReadingsXlsx(t, p, k, {}, g);
-         }},
+         [](const kx::ReadingsTable& t, const QString& p, kx::ExportKind k,
+            const ExportProgress& g) { return kx::saveReadingsXlsx(t, p, k, {}, g); }},
     };
 }
 

@@ -63,23 +63,24 @@ TEST_F(ExportFailures, UnwritableTargetsAreRefusedBeforeAnyWork) {
         const QString ro = in("ro");
         ASSERT_TRUE(putFile(ro, "keep me"));
         ASSERT_TRUE(QFile::setPermissions(ro, QFile::ReadOwner | QFile::ReadGroup));
-        Status s = w.save(table, ro, 1, counting);
+        Status s = w.save(table, ro, ExportKind::Live, counting);
         ASSERT_FALSE(s.ok());
         EXPECT_TRUE(s.error().contains("read-only")) << s.error().toStdString();
         EXPECT_EQ(fileBytes(ro), "keep me");
 
         const QString fifo = in("pipe");
         ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        s = w.save(table, fifo, 1, counting);
+        s = w.save(table, fifo, ExportKind::Live, counting);
         ASSERT_FALSE(s.ok());
         EXPECT_TRUE(s.error().contains("it is a pipe, not a file")) << s.error().toStdString();
 
         ASSERT_TRUE(QDir(here.path()).mkdir(QStringLiteral("folder.") + w.extension));
-        s = w.save(table, in("folder"), 1, counting);
+        s = w.save(table, in("folder"), ExportKind::Live, counting);
         ASSERT_FALSE(s.ok());
         EXPECT_TRUE(s.error().contains("folder")) << s.error().toStdString();
 
-        s = w.save(table, here.filePath(QStringLiteral("no/such/x.") + w.extension), 1, counting);
+        s = w.save(table, here.filePath(QStringLiteral("no/such/x.") + w.extension),
+                   ExportKind::Live, counting);
         ASSERT_FALSE(s.ok());
         EXPECT_TRUE(s.error().contains("the folder does not exist")) << s.error().toStdString();
 
@@ -89,7 +90,7 @@ TEST_F(ExportFailures, UnwritableTargetsAreRefusedBeforeAnyWork) {
         {
             Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(held);
             ASSERT_TRUE(lock.ok());
-            s = w.save(table, held, 1, counting);
+            s = w.save(table, held, ExportKind::Live, counting);
             ASSERT_FALSE(s.ok());
             EXPECT_TRUE(s.error().contains("in use")) << s.error().toStdString();
         }
@@ -110,14 +111,14 @@ TEST_F(ExportFailures, TheTablesOwnFileIsNotItsTarget) {
         // A readings table that happens to carry the export's extension.
         QTemporaryDir here;
         const QString file = here.filePath(QStringLiteral("table.") + w.extension);
-        ASSERT_TRUE(SaveToDB(table, here.filePath("table.db"), 1).ok());
+        ASSERT_TRUE(SaveToDB(table, here.filePath("table.db"), ExportKind::Live).ok());
         ASSERT_TRUE(QFile::rename(here.filePath("table.db"), file));
         ReadingsTable opened;
         opened.setTableName(file);
         const Status o = opened.open();
         ASSERT_TRUE(o.ok()) << o.error().toStdString();
         const QByteArray before = fileBytes(file);
-        const Status s = w.save(opened, file, 1, {});
+        const Status s = w.save(opened, file, ExportKind::Live, {});
         ASSERT_FALSE(s.ok());
         EXPECT_EQ(s.error(), "Cannot write " + file + ": it is the table being saved");
         EXPECT_EQ(fileBytes(file), before);
@@ -130,10 +131,10 @@ TEST_F(ExportFailures, ClosedOrUnmatchedTablesWriteNothing) {
     ReadingsTable closed;
     for (const Writer& w : allWriters()) {
         SCOPED_TRACE(w.name);
-        Status s = w.save(closed, target(w), 1, {});
+        Status s = w.save(closed, target(w), ExportKind::Live, {});
         ASSERT_FALSE(s.ok());
         EXPECT_EQ(s.error(), ReadingsTable::closedMessage());
-        s = w.save(wrong, target(w), 1, {});
+        s = w.save(wrong, target(w), ExportKind::Live, {});
         ASSERT_FALSE(s.ok());
         EXPECT_TRUE(s.error().contains("does not hold readings")) << s.error().toStdString();
     }
@@ -152,7 +153,7 @@ TEST_F(ExportFailures, CancelKeepsTheOldFile) {
             const int descriptors = openDescriptors();
             int calls = 0;
             std::vector<std::pair<qint64, qint64>> seen;
-            const Status s = w.save(table, out, 1, [&](qint64 done, qint64 total) {
+            const Status s = w.save(table, out, ExportKind::Live, [&](qint64 done, qint64 total) {
                 seen.emplace_back(done, total);
                 return ++calls < stopAt;
             });
@@ -173,7 +174,7 @@ TEST_F(ExportFailures, ProgressRunsFromNothingToEveryRecord) {
     for (const Writer& w : allWriters()) {
         SCOPED_TRACE(w.name);
         std::vector<qint64> done;
-        ASSERT_TRUE(w.save(table, target(w), 1, [&](qint64 d, qint64 total) {
+        ASSERT_TRUE(w.save(table, target(w), ExportKind::Live, [&](qint64 d, qint64 total) {
                          EXPECT_EQ(total, 20000);
                          done.push_back(d);
                          return true;
@@ -192,7 +193,7 @@ TEST_F(ExportFailures, RecordsRemovedDuringTheSaveFailIt) {
         const QString out = target(w);
         ASSERT_TRUE(putFile(out, "old"));
         int calls = 0;
-        const Status s = w.save(table, out, 1, [&](qint64, qint64) {
+        const Status s = w.save(table, out, ExportKind::Live, [&](qint64, qint64) {
             if (++calls == 2) {
                 EXPECT_TRUE(table.deleteRecord(0).ok());
             }
@@ -218,7 +219,7 @@ TEST_F(ExportFailures, FailedWritesKeepTheOldFileAndSayWhy) {
         Status s;
         {
             FileSizeLimit limit(64 * 1024);
-            s = w.save(table, out, 1, {});
+            s = w.save(table, out, ExportKind::Live, {});
         }
         ASSERT_FALSE(s.ok());
         EXPECT_TRUE(s.error().startsWith("Cannot write " + out + ": ")) << s.error().toStdString();
@@ -238,7 +239,7 @@ TEST_F(ExportFailures, FullDiskIsReportedWithThePath) {
             GTEST_SKIP() << "no small disk can be mounted here (needs root)";
         const QString out = disk.filePath(QStringLiteral("old.") + w.extension);
         ASSERT_TRUE(putFile(out, "the good old export"));
-        const Status s = w.save(table, out, 1, {});
+        const Status s = w.save(table, out, ExportKind::Live, {});
         ASSERT_FALSE(s.ok());
         EXPECT_TRUE(s.error().startsWith("Cannot write " + out + ": ")) << s.error().toStdString();
         EXPECT_TRUE(s.error().contains("No space left on device")) << s.error().toStdString();
@@ -257,7 +258,7 @@ TEST_F(ExportFailures, WorkbookHoldsAtMostASheetOfReadings) {
     }
     const QString out = dir.filePath("big.xlsx");
     int calls = 0;
-    const Status s = saveReadingsXlsx(table, out, 1, {}, [&](qint64, qint64) {
+    const Status s = saveReadingsXlsx(table, out, ExportKind::Live, {}, [&](qint64, qint64) {
         ++calls;
         return true;
     });
@@ -279,7 +280,7 @@ TEST_F(ExportFailures, ReplacedFilesKeepTheirModeAndLinksStayLinks) {
         ASSERT_EQ(::symlink(QFile::encodeName(QFileInfo(real).fileName()).constData(),
                             QFile::encodeName(link).constData()),
                   0);
-        const Status s = w.save(table, link, 1, {});
+        const Status s = w.save(table, link, ExportKind::Live, {});
         ASSERT_TRUE(s.ok()) << s.error().toStdString();
         EXPECT_TRUE(QFileInfo(link).isSymLink());
         EXPECT_NE(fileBytes(real), "old");
@@ -299,7 +300,7 @@ TEST_F(ExportFailures, WorkbookCutShortByTheLibraryIsNeverPutInPlace) {
     ASSERT_TRUE(putFile(out, "the good old workbook"));
     const auto saveWithin = [&](rlim_t bytes) {
         FileSizeLimit limit(bytes);
-        return saveReadingsXlsx(table, out, 1);
+        return saveReadingsXlsx(table, out, ExportKind::Live);
     };
     // The least limit under which the save goes through, to 64 bytes.
     rlim_t low = 4096, high = 16 << 20;

@@ -75,7 +75,7 @@ const std::string kExpectedCsv =
 
 TEST_F(ReadingsExport, CsvIsUtf8WithItsHeaderQuotingAndNumbersInBaseUnits) {
     const QString out = dir.filePath("readings.csv");
-    const Status s = saveReadingsCsv(table, out, 1);
+    const Status s = saveReadingsCsv(table, out, ExportKind::Live);
     ASSERT_TRUE(s.ok()) << s.error().toStdString();
     const QByteArray bytes = fileBytes(out);
     EXPECT_EQ(bytes.toStdString(), kExpectedCsv);
@@ -94,7 +94,7 @@ TEST_F(ReadingsExport, CsvIsUtf8WithItsHeaderQuotingAndNumbersInBaseUnits) {
 
 TEST_F(ReadingsExport, CsvReadsBackThroughPythonsStrictReader) {
     const QString out = dir.filePath("readings.csv");
-    ASSERT_TRUE(saveReadingsCsv(table, out, 1).ok());
+    ASSERT_TRUE(saveReadingsCsv(table, out, ExportKind::Live).ok());
     const PythonRead read = readWithPython(QStringLiteral("csv"), out);
     if (!read.skip.isEmpty())
         GTEST_SKIP() << read.skip.toStdString();
@@ -121,7 +121,7 @@ TEST_F(ReadingsExport, EuropeanCsvHasSemicolonsAndDecimalCommas) {
     CsvOptions eu;
     eu.delimiter = ';';
     eu.decimalComma = true;
-    ASSERT_TRUE(saveReadingsCsv(table, out, 1, eu).ok());
+    ASSERT_TRUE(saveReadingsCsv(table, out, ExportKind::Live, eu).ok());
     const QByteArray bytes = fileBytes(out);
     ASSERT_TRUE(bytes.startsWith("\xEF\xBB\xBFNo;Time;Value;Unit;Function;Remark;BaseValue;"
                                  "BaseUnit\r\n"));
@@ -151,7 +151,7 @@ TEST_F(ReadingsExport, EuropeanCsvHasSemicolonsAndDecimalCommas) {
     // A comma both delimits and marks decimals: the numbers are quoted.
     CsvOptions both;
     both.decimalComma = true;
-    ASSERT_TRUE(saveReadingsCsv(table, out, 1, both).ok());
+    ASSERT_TRUE(saveReadingsCsv(table, out, ExportKind::Live, both).ok());
     const auto quoted = readStrictCsv(std::string_view(fileBytes(out)).substr(3), ',');
     ASSERT_TRUE(quoted.has_value());
     EXPECT_EQ((*quoted)[3][6], "0,5");
@@ -159,12 +159,12 @@ TEST_F(ReadingsExport, EuropeanCsvHasSemicolonsAndDecimalCommas) {
 
     CsvOptions tab;
     tab.delimiter = '\t';
-    EXPECT_FALSE(saveReadingsCsv(table, out, 1, tab).ok());
+    EXPECT_FALSE(saveReadingsCsv(table, out, ExportKind::Live, tab).ok());
 }
 
 TEST_F(ReadingsExport, JsonLinesAreOneObjectPerRecordWithNumbersAndNulls) {
     const QString out = dir.filePath("readings.jsonl");
-    const Status s = saveReadingsJsonLines(table, out, 1);
+    const Status s = saveReadingsJsonLines(table, out, ExportKind::Live);
     ASSERT_TRUE(s.ok()) << s.error().toStdString();
     const QByteArray bytes = fileBytes(out);
     EXPECT_FALSE(bytes.contains('\r'));
@@ -210,7 +210,7 @@ TEST_F(ReadingsExport, JsonLinesAreOneObjectPerRecordWithNumbersAndNulls) {
 
 TEST_F(ReadingsExport, WorkbookReadsBackThroughOpenpyxl) {
     const QString out = dir.filePath("readings.xlsx");
-    const Status s = saveReadingsXlsx(table, out, 1);
+    const Status s = saveReadingsXlsx(table, out, ExportKind::Live);
     ASSERT_TRUE(s.ok()) << s.error().toStdString();
     EXPECT_EQ(entriesOf(dir.path()), QStringList{"readings.xlsx"}) << "no working files left";
     const PythonRead read = readWithPython(QStringLiteral("xlsx"), out);
@@ -278,7 +278,7 @@ TEST(ReadingsExportResults, WorkbookListsTheTestsOnASecondSheet) {
     const InsulationResult& t = tests.value()[0];
 
     const QString out = dir.filePath("test.xlsx");
-    const Status s = saveReadingsXlsx(table, out, 1);
+    const Status s = saveReadingsXlsx(table, out, ExportKind::Live);
     ASSERT_TRUE(s.ok()) << s.error().toStdString();
     const PythonRead read = readWithPython(QStringLiteral("xlsx"), out);
     if (!read.skip.isEmpty())
@@ -315,7 +315,7 @@ TEST(ReadingsExportResults, WorkbookListsTheTestsOnASecondSheet) {
     // The results follow the settings given.
     XlsxOptions strict;
     strict.results.minimumOhms = 1e12;
-    ASSERT_TRUE(saveReadingsXlsx(table, out, 1, strict).ok());
+    ASSERT_TRUE(saveReadingsXlsx(table, out, ExportKind::Live, strict).ok());
     const PythonRead again = readWithPython(QStringLiteral("xlsx"), out);
     ASSERT_TRUE(again.error.isEmpty()) << again.error.toStdString();
     const QJsonArray judged = again.json["Results"].toObject()["rows"].toArray();
@@ -334,7 +334,7 @@ TEST(ReadingsExportTables, StoredAndOtherProgramsTablesGiveTheSameColumns) {
     store.openScratch(readingsFields(true));
     addReading(store, {7, 1000, "5", "V", "ACV", "Timed"}, true);
     const QString csv = dir.filePath("s.csv");
-    ASSERT_TRUE(saveReadingsCsv(store, csv, 2).ok());
+    ASSERT_TRUE(saveReadingsCsv(store, csv, ExportKind::Store).ok());
     EXPECT_EQ(fileBytes(csv).mid(3), csvHeader() + "7,00:00:01.000,5,V,ACV,Timed,5,V\r\n");
 
     ReadingsTable other;
@@ -351,19 +351,19 @@ TEST(ReadingsExportTables, StoredAndOtherProgramsTablesGiveTheSameColumns) {
     ASSERT_TRUE(other.setFieldText("Einheit", "k" + kOhm936).ok());
     ASSERT_TRUE(other.setFieldText("Bereich", "IR").ok());
     ASSERT_TRUE(other.post().ok());
-    for (int kind : {1, 2}) {
+    for (ExportKind kind : {ExportKind::Live, ExportKind::Store}) {
         ASSERT_TRUE(saveReadingsCsv(other, csv, kind).ok());
         EXPECT_EQ(
             fileBytes(csv).mid(3).toStdString(),
             (csvHeader() + "4,01:02:03.004,2.5,k\xCE\xA9,IR,,2500,\xCE\xA9\r\n").toStdString());
     }
     const QString jsonl = dir.filePath("o.jsonl");
-    ASSERT_TRUE(saveReadingsJsonLines(other, jsonl, 1).ok());
+    ASSERT_TRUE(saveReadingsJsonLines(other, jsonl, ExportKind::Live).ok());
     const QJsonObject o = QJsonDocument::fromJson(fileBytes(jsonl)).object();
     EXPECT_EQ(o["no"].toInt(), 4);
     EXPECT_EQ(o["baseValue"].toDouble(), 2500);
     EXPECT_TRUE(o["remark"].isNull());
-    ASSERT_TRUE(saveReadingsXlsx(other, dir.filePath("o.xlsx"), 1).ok());
+    ASSERT_TRUE(saveReadingsXlsx(other, dir.filePath("o.xlsx"), ExportKind::Live).ok());
 }
 
 TEST(ReadingsExportNumbers, PlainDecimalsInTheFewestDigits) {
