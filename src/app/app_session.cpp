@@ -241,38 +241,17 @@ void AppSession::journalFailed(const Status& s) {
 void AppSession::journalRow(qint64 row) {
     if (!journal_)
         return;
-    const RecordStore& r = LiveTable_.records();
-    const auto at = static_cast<std::size_t>(row);
-    RecordingJournal::Reading reading;
-    auto text = [&](std::string_view field) {
-        const int f = LiveTable_.fieldIndex(field);
-        return f < 0 || r.isNull(at, f) ? std::string() : std::string(r.textValue(at, f));
-    };
-    const int no = LiveTable_.fieldIndex("No");
-    const int time = LiveTable_.fieldIndex("Time");
-    // Only recordings have these fields; another table opened in the live one is not
+    // Only recordings have a number and a time; another table opened in the live one is not
     // journalled.
-    if (no < 0 || time < 0 || r.isNull(at, no))
-        return;
-    reading.no = static_cast<std::int32_t>(r.intValue(at, no));
-    if (!r.isNull(at, time))
-        reading.msOfDay = static_cast<std::int32_t>(r.intValue(at, time));
-    reading.value = text("Value");
-    reading.unit = text("Unit");
-    reading.function = text("V_Range");
-    reading.mode = text("I_Range");
-    journalFailed(journal_->append(reading));
+    if (const std::optional<Reading> reading = LiveTable_.readingAt(row))
+        journalFailed(journal_->append(*reading));
 }
 
 void AppSession::journalDeletion(qint64 row) {
     if (!journal_)
         return;
-    const int no = LiveTable_.fieldIndex("No");
-    const auto at = static_cast<std::size_t>(row);
-    if (no < 0 || row < 0 || row >= LiveTable_.rowCount() || LiveTable_.records().isNull(at, no))
-        return;
-    journalFailed(
-        journal_->appendDeletion(static_cast<std::int32_t>(LiveTable_.records().intValue(at, no))));
+    if (const std::optional<Reading> reading = LiveTable_.readingAt(row))
+        journalFailed(journal_->appendDeletion(reading->no));
 }
 
 void AppSession::journalRestart() {

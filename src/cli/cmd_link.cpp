@@ -87,23 +87,6 @@ bool parseOptions(QStringList args, bool record, LinkOptions* o) {
     return !record || (o->out.isEmpty() != o->append.isEmpty());
 }
 
-// The fields a recording sets, with No first: the table is keyed on its first field.
-Status checkReadingsFields(const QString& path, const std::vector<px::FieldDef>& fields) {
-    auto has = [&](const QByteArray& name) {
-        return std::any_of(fields.begin(), fields.end(),
-                           [&](const px::FieldDef& f) { return f.name == name; });
-    };
-    for (const char* name : {"No", "Time", "Value", "Unit", "V_Range", "I_Range"}) {
-        if (!has(QByteArray(name)))
-            return fail(QStringLiteral("%1 is not a readings table: it has no field '%2'")
-                            .arg(QDir::toNativeSeparators(path), QLatin1String(name)));
-    }
-    if (fields.front().name != QByteArray("No"))
-        return fail(QStringLiteral("%1 is not a readings table: its first field is not 'No'")
-                        .arg(QDir::toNativeSeparators(path)));
-    return {};
-}
-
 // The records of the table to append to, read into the recording (the checkpoint holds the
 // file's lock, so it is read without taking one).
 Status loadForAppend(const QString& path, ReadingsTable& table) {
@@ -111,7 +94,7 @@ Status loadForAppend(const QString& path, ReadingsTable& table) {
     if (!reader)
         return reader.status();
     const std::vector<px::FieldDef>& fields = reader.value().info().fields;
-    if (Status s = checkReadingsFields(path, fields); !s)
+    if (Status s = checkRecordableFields(fields, path); !s)
         return s;
     table.openScratch(fields);
     return reader.value().forEach([&](const px::Record& r) {

@@ -4,8 +4,9 @@
 #include "common/cp936.h"
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
+#include "paradox/paradox_reader.h"
+#include "paradox/paradox_writer.h"
 #include "recording/field_text.h"
-#include "recording/table_file_io.h"
 
 #include <QFileInfo>
 
@@ -77,10 +78,30 @@ Status ReadingsTable::open() {
         open_ = true;
         return {};
     }
-    const Status s = loadTableFile(filePath(), *this);
+    const Status s = load(filePath());
     if (s)
         open_ = true;
     return s;
+}
+
+Status ReadingsTable::load(const QString& path) {
+    Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(path);
+    if (!lock)
+        return lock.status();
+    Result<px::TableReader> reader = px::TableReader::open(path);
+    if (!reader)
+        return reader.status();
+    reset(reader.value().info().fields);
+    const Status s = reader.value().forEach([&](const px::Record& r) {
+        appendLoaded(r);
+        return true;
+    });
+    if (!s) {
+        reset({});
+        return s;
+    }
+    holdLock(lock.take());
+    return {};
 }
 
 void ReadingsTable::openScratch(std::vector<px::FieldDef> fields) {
@@ -129,7 +150,11 @@ Status ReadingsTable::emptyTable() {
         return {};
     if (open_)
         return fail(QStringLiteral("Table is busy: %1").arg(filePath()));
-    return emptyTableFile(filePath());
+    // Emptying needs the file to ourselves, like the engine's exclusive use.
+    Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(filePath());
+    if (!lock)
+        return lock.status();
+    return px::emptyTable(filePath());
 }
 
 void ReadingsTable::append() {
@@ -251,6 +276,52 @@ Status ReadingsTable::post() {
     store_.append(draft_);
     Q_EMIT rowAppended(row);
     return {};
+}
+
+Status ReadingsTable::appendReading(const Reading& reading) {
+    auto name = [](ReadingsField kind) { return readingsFieldName(kind); };
+    append();
+    Status s = setFieldText(name(ReadingsField::Value), reading.value);
+    if (s && reading.msOfDay)
+        s = setFieldTime(name(ReadingsField::Time), *reading.msOfDay);
+    if (s)
+        s = setFieldInt(name(ReadingsField::Number), reading.no);
+    if (s)
+        s = setFieldText(name(ReadingsField::Function), reading.function);
+    if (s)
+        s = setFieldText(name(ReadingsField::Remark), reading.mode);
+    if (s)
+        s = setFieldText(name(ReadingsField::Unit), reading.unit);
+    if (s)
+        return post();
+    cancel();
+    return s;
+}
+
+std::optional<Reading> ReadingsTable::readingAt(qint64 row) const {
+    const int no = fieldIndex(readingsFieldName(ReadingsField::Number));
+    const int time = fieldIndex(readingsFieldName(ReadingsField::Time));
+    if (no < 0 || time < 0 || row < 0 || row >= rowCount())
+        return std::nullopt;
+    const auto at = static_cast<std::size_t>(row);
+    if (store_.isNull(at, no))
+        return std::nullopt;
+    Reading r;
+    const px::Value number = store_.value(at, no);
+    if (number.kind() == px::Value::Kind::Integer)
+        r.no = static_cast<std::int32_t>(number.toInt());
+    else if (number.kind() == px::Value::Kind::Number && number.toNumber() > -2.2e9 &&
+             number.toNumber() < 2.2e9)
+        r.no = static_cast<std::int32_t>(number.toNumber());
+    else
+        return std::nullopt;
+    if (const px::Value t = store_.value(at, time); t.kind() == px::Value::Kind::Time)
+        r.msOfDay = t.msecs();
+    r.value = fieldText(row, readingsFieldName(ReadingsField::Value));
+    r.unit = fieldText(row, readingsFieldName(ReadingsField::Unit));
+    r.function = fieldText(row, readingsFieldName(ReadingsField::Function));
+    r.mode = fieldText(row, readingsFieldName(ReadingsField::Remark));
+    return r;
 }
 
 void ReadingsTable::holdLock(std::unique_ptr<px::TableLock> lock) {

@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "paradox/paradox_value.h"
+#include "recording/readings_schema.h"
 #include "recording/record_store.h"
 
 #include <QObject>
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +70,15 @@ public:
     Status post();
     void cancel();
 
+    // Appends one reading as a record of the live table's fields and posts it, setting the
+    // fields in the order recording sets them: Value, Time, No, V_Range, I_Range, Unit. A
+    // reading without a time leaves Time blank. Fails with the first field that cannot be set
+    // (a closed table, a missing field, a value that does not convert), appending nothing.
+    Status appendReading(const Reading& reading);
+    // The reading a record holds under the live table's field names; nothing for a row that
+    // does not exist or has no number, and for a table without No or Time (it is no recording).
+    std::optional<Reading> readingAt(qint64 row) const;
+
     // Record count, pending records included; fails on a closed table.
     Result<qint64> recordCount() const;
     bool isEmpty() const { return store_.rowCount() == 0; }
@@ -100,7 +111,7 @@ public:
         return QStringLiteral("Cannot perform this operation on a closed dataset");
     }
 
-    // Replaces the table's structure and records; the table-file bridge and tests that
+    // Replaces the table's structure and records; readers of other files and tests that
     // build tables without files use these.
     void reset(std::vector<px::FieldDef> fields);
     void appendLoaded(const px::Record& values) { store_.append(values); }
@@ -121,6 +132,8 @@ private:
     // The field an append may set, or the failure (closed table, no such field).
     Result<int> settableField(std::string_view field) const;
     void clearRecords();
+    // Reads the structure and records of the table file and takes its lock.
+    Status load(const QString& path);
 
     QString tableName_;
     bool open_ = false;

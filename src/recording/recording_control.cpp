@@ -45,22 +45,9 @@ bool RecordingControl::INDataToTable(int target) {
         return false;
     IntervalCountdown = *countdown;
 
-    table_.append();
-    Status s = table_.setFieldText("Value", texts_.ReadingValue);
-    if (s)
-        s = table_.setFieldTime("Time", timeOfDay_());
-    if (s)
-        s = table_.setFieldInt("No", NextRecordNo);
-    if (s)
-        s = table_.setFieldText("V_Range", texts_.FunctionText);
-    if (s)
-        s = table_.setFieldText("I_Range", texts_.ModeText);
-    if (s)
-        s = table_.setFieldText("Unit", texts_.UnitText);
-    if (s)
-        s = table_.post();
-    else
-        table_.cancel();
+    const Status s =
+        table_.appendReading(Reading{NextRecordNo, timeOfDay_(), texts_.ReadingValue,
+                                     texts_.UnitText, texts_.FunctionText, texts_.ModeText});
     if (!s) {
         if (!errorReported_ && errorSink_)
             errorSink_(s.error());
@@ -117,7 +104,7 @@ void RecordingControl::restartNumbering() {
 }
 
 std::optional<std::int32_t> RecordingControl::highestRecordNo(const ReadingsTable& table) {
-    const int no = table.fieldIndex("No");
+    const int no = table.fieldIndex(readingsFieldName(ReadingsField::Number));
     if (no < 0)
         return std::nullopt;
     const RecordStore& records = table.records();

@@ -242,22 +242,10 @@ Status fillTable(ReadingsTable& t, const std::vector<RecordingJournal::Reading>&
         unique = unique && seen.insert(r.no).second;
     t.openScratch(readingsFields());
     std::int32_t next = 1;
-    for (const RecordingJournal::Reading& r : readings) {
-        t.append();
-        Status s = t.setFieldInt("No", unique ? r.no : next++);
-        if (s && r.msOfDay)
-            s = t.setFieldTime("Time", *r.msOfDay);
-        if (s)
-            s = t.setFieldText("Value", r.value);
-        if (s)
-            s = t.setFieldText("Unit", r.unit);
-        if (s)
-            s = t.setFieldText("V_Range", r.function);
-        if (s)
-            s = t.setFieldText("I_Range", r.mode);
-        if (s)
-            s = t.post();
-        if (!s)
+    for (RecordingJournal::Reading r : readings) {
+        if (!unique)
+            r.no = next++;
+        if (Status s = t.appendReading(r); !s)
             return s;
     }
     return {};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/result.h"
+#include "recording/readings_schema.h"
 
 #include <QByteArrayView>
 #include <QDateTime>
@@ -32,12 +33,7 @@ namespace kx {
 //   D <No>
 class RecordingJournal {
 public:
-    struct Reading {
-        std::int32_t no = 0;
-        std::optional<std::int32_t> msOfDay;     // none: no time
-        std::string value, unit, function, mode; // code page 936 bytes
-        bool operator==(const Reading&) const = default;
-    };
+    using Reading = kx::Reading;
 
     // Opens the journal for a new recording: the file is created empty (a journal left
     // there must have been recovered first) and locked.
