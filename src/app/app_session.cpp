@@ -3,11 +3,14 @@
 #include "app/file_commands.h"
 #include "app/recording_status.h"
 #include "common/app_dir.h"
+#include "common/stop_signals.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
 #include "recording/recording_journal.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLoggingCategory>
 
@@ -33,7 +36,8 @@ QString inFolder(const QString& folder, const QString& name) {
 } // namespace
 
 AppSession::AppSession(SessionSetup setup, QObject* parent)
-    : QObject(parent), chart_(LiveTable_), recording_(decoder_.readingTexts(), LiveTable_) {
+    : QObject(parent), chart_(LiveTable_), recording_(decoder_.readingTexts(), LiveTable_),
+      throttle_([this](std::string_view frame) { decodeFrame(frame); }) {
     if (!setup.appDir.isEmpty()) {
         // A folder of the caller's own: used as it is, nothing is filled into it.
         ownFolder_ = true;
@@ -50,15 +54,19 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
 
     link_ = std::make_unique<ConnectionControl>(
         setup.platform ? setup.platform : makeSystemPlatform(), receiver_, decoder_);
-    // Every report names the link type on the panel.
+    // The road of one frame. CONNECT makes the receiver the cable's data handler, so every
+    // input report reaches it on the main thread, and names the link type on the panel. A
+    // complete frame waits in the throttle (two frames a second at most), then decodeFrame
+    // decodes it, offers its reading to recording and tells the listeners.
     receiver_.setReportHandler([this] {
         LinkIndicators link = decoder_.state().link();
         link.rsUsbCaption = "USB";
         decoder_.updateLink(link);
     });
-    decoder_.setRecordHandler([this] { recording_.INDataToTable(1); });
+    receiver_.setFrameHandler([this](std::string_view frame) { throttle_.offer(frame); });
+
     status_ = std::make_unique<RecordingStatus>(*link_, LiveTable_, recording_);
-    recording_.setErrorSink([this](const QString& message) {
+    connect(&recording_, &RecordingControl::recordingFailed, this, [this](const QString& message) {
         status_->recordingFailed(message);
         recordingError(message);
     });
@@ -91,13 +99,68 @@ AppSession::~AppSession() {
     journal_.reset();
     // Reading threads end before the devices, the receiver and the tables go away.
     link_->shutDown();
-    decoder_.setStateObserver({});
-    decoder_.setRecordHandler({});
+    throttle_.discard();
 }
 
 void AppSession::start() {
+    if (started_)
+        return;
+    started_ = true;
     link_->start();
     SampInterTime_.start();
+}
+
+void AppSession::decodeFrame(std::string_view frameHex) {
+    const DecodeResult r = decoder_.ShowDataKx30(frameHex);
+    if (r.record && recordingOn_ && recording_.INDataToTable(1))
+        Q_EMIT readingRecorded(LiveTable_.rowCount() - 1);
+    Q_EMIT frameDecoded(r);
+}
+
+bool AppSession::connectLink() {
+    // What start-up gives the link: the USB port and the device list's first scan, which is
+    // queued on the event loop and run here.
+    link_->LinkPort = 5;
+    start();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    if (!link_->usbConDown())
+        link_->Panel2Click();
+    return link_->usbConDown();
+}
+
+LinkRun AppSession::runLink(qint64 frames) {
+    LinkRun run;
+    if (!connectLink())
+        return run;
+    run.end = LinkRun::End::Stopped;
+    QEventLoop loop;
+    connect(this, &AppSession::frameDecoded, &loop, [&] {
+        ++run.frames;
+        if (frames > 0 && run.frames >= frames) {
+            run.end = LinkRun::End::Done;
+            loop.quit();
+        }
+    });
+    connect(link_.get(), &ConnectionControl::linkDropped, &loop, [&](const QString& reason) {
+        run.end = LinkRun::End::Dropped;
+        run.reason = reason;
+        loop.quit();
+    });
+    {
+        // Ctrl+C, SIGTERM and SIGHUP (a closed terminal) end the run as its end would.
+        const StopSignals stop([this](int) { stopLink(); });
+        linkLoop_ = &loop;
+        loop.exec();
+        linkLoop_ = nullptr;
+    }
+    endLink();
+    return run;
+}
+
+void AppSession::stopLink() {
+    if (linkLoop_)
+        linkLoop_->quit();
 }
 
 void AppSession::recordingError(const QString& message) {

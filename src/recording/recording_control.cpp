@@ -49,8 +49,8 @@ bool RecordingControl::INDataToTable(int target) {
         table_.appendReading(Reading{NextRecordNo, timeOfDay_(), texts_.ReadingValue,
                                      texts_.UnitText, texts_.FunctionText, texts_.ModeText});
     if (!s) {
-        if (!errorReported_ && errorSink_)
-            errorSink_(s.error());
+        if (!errorReported_)
+            Q_EMIT recordingFailed(s.error());
         errorReported_ = true;
         return false;
     }

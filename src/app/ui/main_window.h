@@ -105,7 +105,6 @@ public Q_SLOTS:
     void setlimitClick();
     void ClearRClick();
     void RecordSITimeChange(const QString& text);
-    void SampInterTimeTimer();
     void HELP1Click();
     void About2Click();
     void SearchRClick();
