@@ -6,7 +6,7 @@
 #include "common/stop_signals.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
-#include "recording/recording_journal.h"
+#include "recording/readings_schema.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -80,11 +80,7 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
     connect(&LiveTable_, &ReadingsTable::didReset, this, [this] { unsaved_ = 0; });
 
     journalFolder_ = setup.journalFolder;
-    connect(&LiveTable_, &ReadingsTable::rowAppended, this, &AppSession::journalRow);
-    connect(&LiveTable_, &ReadingsTable::rowAboutToBeRemoved, this, &AppSession::journalDeletion);
-    // Clear All, New, Open and the recent entries drop the recording's pending readings on
-    // purpose, and the journal with them.
-    connect(&LiveTable_, &ReadingsTable::aboutToReset, this, &AppSession::journalRestart);
+    connect(&keeper_, &RecordingKeeper::keepFailed, this, &AppSession::recordingError);
 
     SampInterTime_.setObjectName(QStringLiteral("SampInterTime"));
     SampInterTime_.setInterval(1000);
@@ -96,7 +92,7 @@ AppSession::~AppSession() {
     // an ending (a start-up that stopped, a test), so it stays for the next start.
     disconnect(&LiveTable_, nullptr, this, nullptr);
     status_.reset();
-    journal_.reset();
+    keeper_.leave();
     // Reading threads end before the devices, the receiver and the tables go away.
     link_->shutDown();
     throttle_.discard();
@@ -239,87 +235,25 @@ Status AppSession::exitWithoutSaving() {
 }
 
 JournalRecovery AppSession::recoverJournals(const QDateTime& now) {
-    JournalRecovery done;
-    if (journalFolder_.isEmpty())
-        return done;
-    for (const QString& path : leftOverJournals(journalFolder_)) {
-        Result<QString> table = recoverJournal(path, AppDir, now);
-        if (!table) {
-            qCWarning(lcSession).noquote() << table.error();
-            done.errors << table.error();
-        } else if (!table.value().isEmpty()) {
-            qCInfo(lcSession).noquote()
-                << "Recovered the readings of an unfinished recording as" << table.value();
-            done.tables << table.value();
-        }
-    }
-    return done;
+    return kx::recoverJournals(journalFolder_, AppDir, now);
 }
 
 Status AppSession::startJournal() {
-    if (journalFolder_.isEmpty() || journal_)
+    if (journalFolder_.isEmpty())
         return {};
-    if (!QDir().mkpath(journalFolder_))
-        return fail(QStringLiteral("Cannot make the folder %1 for the recording journal")
-                        .arg(QDir::toNativeSeparators(journalFolder_)));
-    Result<std::unique_ptr<RecordingJournal>> j =
-        RecordingJournal::create(newJournalPath(journalFolder_));
-    if (!j)
-        return j.status();
-    journal_ = j.take();
-    journalFailing_ = false;
-    // Readings recorded before the journal began (none at start-up) are written first.
-    for (qint64 row = 0; row < LiveTable_.rowCount(); ++row)
-        journalRow(row);
-    return {};
+    return keeper_.journalIn(journalFolder_);
 }
 
-QString AppSession::journalPath() const {
-    return journal_ ? journal_->path() : QString();
+Result<KeptFile> AppSession::recordInto(const QString& path, bool append) {
+    LiveTable_.openScratch(readingsFields());
+    Result<KeptFile> kept = keeper_.keepInFile(path, append, QDateTime::currentDateTime());
+    if (kept && append)
+        recording_.continueNumbering();
+    return kept;
 }
 
-void AppSession::finishJournal() {
-    if (!journal_)
-        return;
-    if (Status s = journal_->finish(); !s)
-        qCWarning(lcSession).noquote() << s.error();
-    journal_.reset();
-}
-
-void AppSession::keepJournal() {
-    journal_.reset();
-}
-
-void AppSession::journalFailed(const Status& s) {
-    if (s) {
-        journalFailing_ = false;
-        return;
-    }
-    if (journalFailing_)
-        return;
-    journalFailing_ = true;
-    recordingError(s.error());
-}
-
-void AppSession::journalRow(qint64 row) {
-    if (!journal_)
-        return;
-    // Only recordings have a number and a time; another table opened in the live one is not
-    // journalled.
-    if (const std::optional<Reading> reading = LiveTable_.readingAt(row))
-        journalFailed(journal_->append(*reading));
-}
-
-void AppSession::journalDeletion(qint64 row) {
-    if (!journal_)
-        return;
-    if (const std::optional<Reading> reading = LiveTable_.readingAt(row))
-        journalFailed(journal_->appendDeletion(reading->no));
-}
-
-void AppSession::journalRestart() {
-    if (journal_)
-        journalFailed(journal_->restart());
+Status AppSession::finishRecording(bool runFailed) {
+    return keeper_.finish(runFailed);
 }
 
 } // namespace kx

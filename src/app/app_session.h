@@ -9,6 +9,7 @@
 #include "recording/chart_model.h"
 #include "recording/readings_table.h"
 #include "recording/recording_control.h"
+#include "recording/recording_keeper.h"
 #include "reports/report_state.h"
 
 #include <QDateTime>
@@ -27,7 +28,6 @@ namespace kx {
 
 class ConnectionControl;
 class FileCommands;
-class RecordingJournal;
 class RecordingStatus;
 
 // A question asked before records are deleted: the warning, and the file whose records go.
@@ -48,9 +48,9 @@ struct SessionSetup {
     // Where the program's folder is chosen from; the running program's places when not
     // given.
     std::optional<AppDirPlaces> places;
-    // Where the recording journal is kept (see RecordingJournal); empty: no journal. The
-    // window journals into the user's data folder; the command line writes its own target as
-    // it goes instead.
+    // Where the window's recording journal is kept (RecordingKeeper::journalIn); empty: no
+    // journal. The window journals into the user's data folder; the command line keeps its
+    // recording in its target file instead (recordInto).
     QString journalFolder;
 };
 
@@ -65,12 +65,6 @@ struct LinkRun {
     End end = End::NotConnected;
     qint64 frames = 0; // frames decoded during the run
     QString reason;
-};
-
-// What start-up made of the journals earlier runs left behind.
-struct JournalRecovery {
-    QStringList tables; // the recovered tables, oldest first
-    QStringList errors; // journals that could not be recovered (they stay for the next start)
 };
 
 // The program's state and components, shared by the main window and the command-line front
@@ -167,19 +161,29 @@ public:
     // front ends comes through here.
     void endLink();
 
+    // How the readings of a recording are kept safe from a crash: one keeper for both front
+    // ends, configured by each (see RecordingKeeper).
+    RecordingKeeper& keeper() { return keeper_; }
     // Start-up: the journals of runs that ended without finishing them (a crash, a kill) are
     // written as keyed tables "recovered-yymmddhhnn.db" in the program's folder.
     JournalRecovery recoverJournals(const QDateTime& now);
-    // Start-up: every reading recorded from now on is kept in a journal until the recording
-    // ends. A failure leaves the program recording without one.
+    // The window's start-up: every reading recorded from now on is kept in a journal in the
+    // journal folder until the recording ends. A failure leaves the program recording
+    // without one.
     Status startJournal();
-    bool journaling() const { return journal_ != nullptr; }
-    QString journalPath() const;
-    // The program ends normally (an exit, the close box): the journal is removed.
-    void finishJournal();
+    bool journaling() const { return keeper_.journaling(); }
+    QString journalPath() const { return keeper_.journalPath(); }
+    // The command line's recording: readings go to a table with no file behind it and are
+    // kept in `path` as they come (RecordingKeeper::keepInFile). With `append` the file's
+    // records are kept and the numbering continues after the highest.
+    Result<KeptFile> recordInto(const QString& path, bool append);
+    // The recording ends normally (the window's exits and close box, the end of a
+    // command-line recording): kept for good, the journal removed. `runFailed`: see
+    // RecordingKeeper::finish.
+    Status finishRecording(bool runFailed = false);
     // The program is told to stop (a signal): the journal is closed and left for the next
     // start to recover.
-    void keepJournal();
+    void keepJournal() { keeper_.leave(); }
 
     // The EXIT panel's closing of both tables.
     void closeTablesForExit();
@@ -203,10 +207,6 @@ Q_SIGNALS:
 private:
     void recordingError(const QString& message);
     void countRemoval(qint64 row);
-    void journalRow(qint64 row);
-    void journalDeletion(qint64 row);
-    void journalRestart();
-    void journalFailed(const Status& s);
 
     FrameReceiver receiver_;
     FrameDecoder decoder_;
@@ -230,8 +230,7 @@ private:
     QString storeDefaultPath_;
     ReportState reports_;
     QString journalFolder_;
-    std::unique_ptr<RecordingJournal> journal_;
-    bool journalFailing_ = false; // told once until a write succeeds again
+    RecordingKeeper keeper_{LiveTable_};
 };
 
 } // namespace kx

@@ -6,9 +6,6 @@
 #include "cli/decode_json.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
-#include "paradox/paradox_reader.h"
-#include "recording/readings_schema.h"
-#include "recording/table_checkpoint.h"
 
 #include <QCommandLineParser>
 #include <QJsonObject>
@@ -143,22 +140,6 @@ private:
     int told_ = 0;
 };
 
-// The records of the table to append to, read into the recording (the checkpoint holds the
-// file's lock, so it is read without taking one).
-Status loadForAppend(const QString& path, ReadingsTable& table) {
-    Result<px::TableReader> reader = px::TableReader::open(path);
-    if (!reader)
-        return reader.status();
-    const std::vector<px::FieldDef>& fields = reader.value().info().fields;
-    if (Status s = checkRecordableFields(fields, path); !s)
-        return s;
-    table.openScratch(fields);
-    return reader.value().forEach([&](const px::Record& r) {
-        table.appendLoaded(r);
-        return true;
-    });
-}
-
 } // namespace
 
 int runMonitor(const QStringList& args) {
@@ -191,30 +172,8 @@ int runRecord(const QStringList& args) {
     }
 
     AppSession session(sessionSetup(o));
-    // The readings are kept in a table with no file behind it; the target follows it at every
-    // checkpoint, and is claimed before anything else happens.
-    ReadingsTable& table = session.liveTable();
-    table.openScratch(readingsFields());
-    const QString target = o.append.isEmpty() ? o.out : o.append;
-    Result<std::unique_ptr<TableCheckpoint>> claimed = TableCheckpoint::begin(target, table);
-    if (!claimed) {
-        printError(claimed.error());
-        return 1;
-    }
-    TableCheckpoint& checkpoint = *claimed.value();
-    // Appending keeps the table's records and numbers the new ones after its highest; a table
-    // that is not there yet is made as --out makes it.
-    qint64 kept = 0;
-    if (!o.append.isEmpty() && !checkpoint.created()) {
-        if (const Status s = loadForAppend(target, table); !s) {
-            printError(s.error());
-            return 1; // the file stays as it was
-        }
-        kept = table.rowCount();
-        checkpoint.holdsTable();
-        session.recording().continueNumbering();
-    }
-    QObject::connect(&checkpoint, &TableCheckpoint::writeFailed,
+    // Table errors and failed checkpoints are said as they come; the recording goes on.
+    QObject::connect(&session, &AppSession::recordingFailed,
                      [](const QString& e) { printError(e); });
     RecordingControl& rc = session.recording();
     rc.setRepeat(o.repeat);
@@ -227,14 +186,22 @@ int runRecord(const QStringList& args) {
             return 2;
         }
     }
-    QObject::connect(&session, &AppSession::recordingFailed,
-                     [](const QString& e) { printError(e); });
+    // The target is claimed before anything else happens; an append keeps its records and
+    // numbers the new ones after its highest (a missing one is made as --out makes it).
+    const bool append = !o.append.isEmpty();
+    const Result<KeptFile> kept = session.recordInto(append ? o.append : o.out, append);
+    if (!kept) {
+        printError(kept.error());
+        return 1; // the file stays as it was
+    }
+    for (const QString& note : kept.value().notes)
+        printError(note);
 
     const LinkMessages messages(session);
     const LinkRun run = session.runLink(o.frames);
     const int code = messages.exitCode(run);
     const bool failed = code != 0 && run.frames == 0;
-    if (const Status s = checkpoint.finish(failed); !s) {
+    if (const Status s = session.finishRecording(failed); !s) {
         printError(s.error());
         return 1;
     }
@@ -247,11 +214,12 @@ int runRecord(const QStringList& args) {
         limited.limit = rc.RecordLimit;
         printError(limited.text());
     }
+    const qint64 records = session.liveTable().rowCount();
     QJsonObject summary;
-    summary.insert("records", table.rowCount());
+    summary.insert("records", records);
     summary.insert("frames", run.frames);
-    if (!o.append.isEmpty())
-        summary.insert("appended", table.rowCount() - kept);
+    if (append)
+        summary.insert("appended", records - kept.value().kept);
     printJson(summary);
     return 0;
 }

@@ -8,9 +8,11 @@
 #include "paradox/paradox_writer.h"
 #include "recording/field_text.h"
 
+#include <QByteArray>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <limits>
 
 namespace kx {
 namespace {
@@ -78,16 +80,25 @@ Status ReadingsTable::open() {
         open_ = true;
         return {};
     }
-    const Status s = load(filePath());
+    Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(filePath());
+    if (!lock)
+        return lock.status();
+    const Status s = load(filePath(), lock.take());
     if (s)
         open_ = true;
     return s;
 }
 
-Status ReadingsTable::load(const QString& path) {
-    Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(path);
-    if (!lock)
-        return lock.status();
+Status ReadingsTable::openCopy(const QString& path) {
+    close();
+    if (Status s = load(path, nullptr); !s)
+        return s;
+    scratch_ = true;
+    open_ = true;
+    return {};
+}
+
+Status ReadingsTable::load(const QString& path, std::unique_ptr<px::TableLock> lock) {
     Result<px::TableReader> reader = px::TableReader::open(path);
     if (!reader)
         return reader.status();
@@ -100,7 +111,7 @@ Status ReadingsTable::load(const QString& path) {
         reset({});
         return s;
     }
-    holdLock(lock.take());
+    holdLock(std::move(lock));
     return {};
 }
 
@@ -322,6 +333,50 @@ std::optional<Reading> ReadingsTable::readingAt(qint64 row) const {
     r.function = fieldText(row, readingsFieldName(ReadingsField::Function));
     r.mode = fieldText(row, readingsFieldName(ReadingsField::Remark));
     return r;
+}
+
+std::optional<std::int32_t> ReadingsTable::highestNo() const {
+    const int no = fieldIndex(readingsFieldName(ReadingsField::Number));
+    if (no < 0)
+        return std::nullopt;
+    const RecordStore& records = store_;
+    const px::FieldType type = records.fields()[static_cast<std::size_t>(no)].type;
+    std::optional<qint64> highest;
+    for (std::size_t row = 0; row < records.rowCount(); ++row) {
+        if (records.isNull(row, no))
+            continue;
+        qint64 v = 0;
+        switch (RecordStore::storageOf(type)) {
+        case RecordStore::Storage::Int:
+            v = records.intValue(row, no);
+            break;
+        case RecordStore::Storage::Double: {
+            const double d = records.doubleValue(row, no);
+            if (!(d > -2.2e9 && d < 2.2e9)) // NaN, and numbers no record number reaches
+                continue;
+            v = static_cast<qint64>(d);
+            break;
+        }
+        case RecordStore::Storage::Text: {
+            // A number kept as text: what converts counts.
+            const std::string_view t = records.textValue(row, no);
+            bool ok = false;
+            v = QByteArray(t.data(), static_cast<qsizetype>(t.size())).trimmed().toLongLong(&ok);
+            if (!ok)
+                continue;
+            break;
+        }
+        case RecordStore::Storage::None:
+            continue;
+        }
+        if (!highest || v > *highest)
+            highest = v;
+    }
+    if (!highest)
+        return std::nullopt;
+    return static_cast<std::int32_t>(std::clamp<qint64>(*highest,
+                                                        std::numeric_limits<std::int32_t>::min(),
+                                                        std::numeric_limits<std::int32_t>::max()));
 }
 
 void ReadingsTable::holdLock(std::unique_ptr<px::TableLock> lock) {

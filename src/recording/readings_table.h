@@ -46,6 +46,10 @@ public:
     // Opens the table on a structure alone, with no file behind it: a scratch recording whose
     // records live only until it is closed or copied (the command-line recorder uses this).
     void openScratch(std::vector<px::FieldDef> fields);
+    // Opens the table on a copy of a file's structure and records, without taking the file's
+    // lock (the caller holds it): records appended live only in memory, as in a scratch table.
+    // Fails, leaving the table closed, when the file cannot be read.
+    Status openCopy(const QString& path);
     // Pending records are discarded; the file stays as it was.
     void close();
     // Takes over what `other` holds (its file, structure, records and lock) as if it had been
@@ -78,6 +82,9 @@ public:
     // The reading a record holds under the live table's field names; nothing for a row that
     // does not exist or has no number, and for a table without No or Time (it is no recording).
     std::optional<Reading> readingAt(qint64 row) const;
+    // The highest record number (`No`) of the records, numbers kept as text or as a Number
+    // included; nothing when none has one.
+    std::optional<std::int32_t> highestNo() const;
 
     // Record count, pending records included; fails on a closed table.
     Result<qint64> recordCount() const;
@@ -132,8 +139,9 @@ private:
     // The field an append may set, or the failure (closed table, no such field).
     Result<int> settableField(std::string_view field) const;
     void clearRecords();
-    // Reads the structure and records of the table file and takes its lock.
-    Status load(const QString& path);
+    // Reads the structure and records of a table file; its lock, when given, is held while
+    // the table stays open.
+    Status load(const QString& path, std::unique_ptr<px::TableLock> lock);
 
     QString tableName_;
     bool open_ = false;

@@ -2,7 +2,6 @@
 
 #include "recording/readings_table.h"
 
-#include <QByteArray>
 #include <QTime>
 
 #include <algorithm>
@@ -103,52 +102,8 @@ void RecordingControl::restartNumbering() {
     Q_EMIT numberingChanged();
 }
 
-std::optional<std::int32_t> RecordingControl::highestRecordNo(const ReadingsTable& table) {
-    const int no = table.fieldIndex(readingsFieldName(ReadingsField::Number));
-    if (no < 0)
-        return std::nullopt;
-    const RecordStore& records = table.records();
-    const px::FieldType type = records.fields()[static_cast<std::size_t>(no)].type;
-    std::optional<qint64> highest;
-    for (std::size_t row = 0; row < records.rowCount(); ++row) {
-        if (records.isNull(row, no))
-            continue;
-        qint64 v = 0;
-        switch (RecordStore::storageOf(type)) {
-        case RecordStore::Storage::Int:
-            v = records.intValue(row, no);
-            break;
-        case RecordStore::Storage::Double: {
-            const double d = records.doubleValue(row, no);
-            if (!(d > -2.2e9 && d < 2.2e9)) // NaN, and numbers no record number reaches
-                continue;
-            v = static_cast<qint64>(d);
-            break;
-        }
-        case RecordStore::Storage::Text: {
-            // A number kept as text: what converts counts.
-            const std::string_view t = records.textValue(row, no);
-            bool ok = false;
-            v = QByteArray(t.data(), static_cast<qsizetype>(t.size())).trimmed().toLongLong(&ok);
-            if (!ok)
-                continue;
-            break;
-        }
-        case RecordStore::Storage::None:
-            continue;
-        }
-        if (!highest || v > *highest)
-            highest = v;
-    }
-    if (!highest)
-        return std::nullopt;
-    return static_cast<std::int32_t>(std::clamp<qint64>(*highest,
-                                                        std::numeric_limits<std::int32_t>::min(),
-                                                        std::numeric_limits<std::int32_t>::max()));
-}
-
 void RecordingControl::continueNumbering() {
-    const std::optional<std::int32_t> highest = highestRecordNo(table_);
+    const std::optional<std::int32_t> highest = table_.highestNo();
     // A table numbered up to the largest number can take no more: the limit refuses.
     NextRecordNo = !highest || *highest < 1                               ? 1
                    : *highest == std::numeric_limits<std::int32_t>::max() ? *highest

@@ -53,8 +53,6 @@ public:
     // number follows its highest `No`, so no number is given twice and the recording can be
     // saved as a keyed table. An empty table, or one without numbers, starts at 1.
     void continueNumbering();
-    // The highest `No` of the table's records; nothing when it holds none.
-    static std::optional<std::int32_t> highestRecordNo(const ReadingsTable& table);
 
     void setRepeat(bool ticked) { repeatTicked_ = ticked; }
     bool repeat() const { return repeatTicked_; }

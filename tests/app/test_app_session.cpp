@@ -130,7 +130,7 @@ TEST_F(Session, ReadingsAreJournalledUntilANormalEnding) {
     record("4.5");
     EXPECT_EQ(journalled(path).size(), 1u);
 
-    session.finishJournal();
+    ASSERT_TRUE(session.finishRecording().ok());
     EXPECT_FALSE(QFileInfo::exists(path));
     EXPECT_FALSE(session.journaling());
 }

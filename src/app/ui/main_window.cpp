@@ -226,7 +226,8 @@ void TFrmTest::closeEvent(QCloseEvent* event) {
         return;
     }
     // Every ending through the window (the exits, the close box) is a normal one.
-    session_.finishJournal();
+    if (const Status s = session_.finishRecording(); !s)
+        qCWarning(lcWindow).noquote() << s.error();
     session_.endLink();
     QMainWindow::closeEvent(event);
 }
