@@ -1,6 +1,6 @@
 #include "cli/cli_commands.h"
-#include "link/HidControllerClass.h"
 #include "link/device_display_name.h"
+#include "link/hid_device_controller.h"
 #include "link/hid_platforms.h"
 
 #include <QJsonObject>
