@@ -122,22 +122,26 @@ SessionSetup sessionSetup(const LinkOptions& o) {
 // The link's messages go to stderr as they come. A drop that came with none says why.
 class LinkMessages {
 public:
-    explicit LinkMessages(AppSession& session) {
-        QObject::connect(&session.link(), &ConnectionControl::information,
-                         [this](const QString& t) {
-                             printError(t);
-                             ++told_;
-                         });
-    }
+    explicit LinkMessages(AppSession& session)
+        : told_(QObject::connect(&session.link(), &ConnectionControl::information,
+                                 [this](const QString& t) {
+                                     printError(t);
+                                     ++count_;
+                                 })) {}
+    ~LinkMessages() { QObject::disconnect(told_); }
+    LinkMessages(const LinkMessages&) = delete;
+    LinkMessages& operator=(const LinkMessages&) = delete;
+
     // The exit code of a run: 1 when the cable could not be read or the link dropped.
-    int exitCode(const LinkRun& run) const {
-        if (run.end == LinkRun::End::Dropped && told_ == 0)
+    int ended(const LinkRun& run) const {
+        if (run.end == LinkRun::End::Dropped && count_ == 0)
             printError(QStringLiteral("Link dropped: ") + run.reason);
         return run.end == LinkRun::End::NotConnected || run.end == LinkRun::End::Dropped ? 1 : 0;
     }
 
 private:
-    int told_ = 0;
+    QMetaObject::Connection told_;
+    int count_ = 0;
 };
 
 } // namespace
@@ -157,7 +161,7 @@ int runMonitor(const QStringList& args) {
     const LinkMessages messages(session);
     QObject::connect(&session, &AppSession::frameDecoded,
                      [&](const DecodeResult& r) { printJson(decodeJson(r, session.decoder())); });
-    return messages.exitCode(session.runLink(o.frames));
+    return messages.ended(session.runLink(o.frames));
 }
 
 int runRecord(const QStringList& args) {
@@ -199,7 +203,7 @@ int runRecord(const QStringList& args) {
 
     const LinkMessages messages(session);
     const LinkRun run = session.runLink(o.frames);
-    const int code = messages.exitCode(run);
+    const int code = messages.ended(run);
     const bool failed = code != 0 && run.frames == 0;
     if (const Status s = session.finishRecording(failed); !s) {
         printError(s.error());
