@@ -45,10 +45,10 @@ void BM_ReceiverAndDecoder(benchmark::State& state) {
     kx::FrameDecoder dec;
     std::int64_t decoded = 0;
     std::int64_t offered = 0;
-    dec.setRecordHandler([&] { ++offered; });
     rx.setFrameHandler([&](std::string_view hex) {
-        if (dec.ShowDataKx30(hex).accepted)
-            ++decoded;
+        const kx::DecodeResult r = dec.ShowDataKx30(hex);
+        decoded += r.accepted;
+        offered += r.record;
     });
     for (auto _ : state) {
         for (const Report& r : stream)

@@ -1,7 +1,7 @@
 // The cable streaming at its real rate through the device layer: how long a report waits
 // between leaving the device and entering its handler on the main thread, and how much CPU the
 // reading thread uses.
-#include "link/HidControllerClass.h"
+#include "link/hid_device_controller.h"
 #include "link/sim_usb_serial_cable.h"
 
 #include <QCoreApplication>

@@ -32,9 +32,8 @@ struct Fixture {
 
     Fixture() {
         panel.showState(dec.state());
-        dec.setStateObserver([this](const kx::DisplayState& b, const kx::DisplayState& a) {
-            panel.applyChange(b, a);
-        });
+        QObject::connect(&dec, &kx::FrameDecoder::displayChanged, &panel,
+                         &kx::VirtualPanel::applyChange);
     }
 };
 

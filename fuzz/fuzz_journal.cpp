@@ -1,4 +1,5 @@
-// Input: a recording journal as a crashed run may leave it: cut short, damaged or foreign.
+// Input: a recording journal as a crashed run may leave it (the window's, or one beside a
+// recording's table file): cut short, damaged or foreign.
 #include "recording/recording_journal.h"
 
 #include <QByteArrayView>
@@ -12,6 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!c.recognised && !c.readings.empty())
         __builtin_trap();
     if (c.damagedLines < 0)
+        __builtin_trap();
+    // The table a journal follows has a count of records, never a negative one.
+    if (c.base && c.base->records < 0)
         __builtin_trap();
     for (const kx::RecordingJournal::Reading& r : c.readings) {
         // A time of day, when there is one.

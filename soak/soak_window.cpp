@@ -120,8 +120,8 @@ int main(int argc, char** argv) {
     {
         kx::AppSession session(setup);
         // Every frame is let through as if half a second had passed since the last.
-        session.link().throttle().setClock([t = std::int64_t{0}]() mutable { return t += 500; });
-        session.link().onDecoded = [&](const kx::DecodeResult&) { ++frames; };
+        session.throttle().setClock([t = std::int64_t{0}]() mutable { return t += 500; });
+        QObject::connect(&session, &kx::AppSession::frameDecoded, [&] { ++frames; });
         kx::TFrmTest win(session, kx::UiServices{&boxes, nullptr});
         if (!hidden)
             win.show();

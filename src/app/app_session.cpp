@@ -3,11 +3,14 @@
 #include "app/file_commands.h"
 #include "app/recording_status.h"
 #include "common/app_dir.h"
+#include "common/stop_signals.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
-#include "recording/recording_journal.h"
+#include "recording/readings_schema.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLoggingCategory>
 
@@ -33,7 +36,8 @@ QString inFolder(const QString& folder, const QString& name) {
 } // namespace
 
 AppSession::AppSession(SessionSetup setup, QObject* parent)
-    : QObject(parent), chart_(LiveTable_), recording_(decoder_.readingTexts(), LiveTable_) {
+    : QObject(parent), chart_(LiveTable_), recording_(decoder_.readingTexts(), LiveTable_),
+      throttle_([this](std::string_view frame) { decodeFrame(frame); }) {
     if (!setup.appDir.isEmpty()) {
         // A folder of the caller's own: used as it is, nothing is filled into it.
         ownFolder_ = true;
@@ -50,15 +54,19 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
 
     link_ = std::make_unique<ConnectionControl>(
         setup.platform ? setup.platform : makeSystemPlatform(), receiver_, decoder_);
-    // Every report names the link type on the panel.
+    // The road of one frame. CONNECT makes the receiver the cable's data handler, so every
+    // input report reaches it on the main thread, and names the link type on the panel. A
+    // complete frame waits in the throttle (two frames a second at most), then decodeFrame
+    // decodes it, offers its reading to recording and tells the listeners.
     receiver_.setReportHandler([this] {
         LinkIndicators link = decoder_.state().link();
         link.rsUsbCaption = "USB";
         decoder_.updateLink(link);
     });
-    decoder_.setRecordHandler([this] { recording_.INDataToTable(1); });
+    receiver_.setFrameHandler([this](std::string_view frame) { throttle_.offer(frame); });
+
     status_ = std::make_unique<RecordingStatus>(*link_, LiveTable_, recording_);
-    recording_.setErrorSink([this](const QString& message) {
+    connect(&recording_, &RecordingControl::recordingFailed, this, [this](const QString& message) {
         status_->recordingFailed(message);
         recordingError(message);
     });
@@ -72,11 +80,7 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
     connect(&LiveTable_, &ReadingsTable::didReset, this, [this] { unsaved_ = 0; });
 
     journalFolder_ = setup.journalFolder;
-    connect(&LiveTable_, &ReadingsTable::rowAppended, this, &AppSession::journalRow);
-    connect(&LiveTable_, &ReadingsTable::rowAboutToBeRemoved, this, &AppSession::journalDeletion);
-    // Clear All, New, Open and the recent entries drop the recording's pending readings on
-    // purpose, and the journal with them.
-    connect(&LiveTable_, &ReadingsTable::aboutToReset, this, &AppSession::journalRestart);
+    connect(&keeper_, &RecordingKeeper::keepFailed, this, &AppSession::recordingError);
 
     SampInterTime_.setObjectName(QStringLiteral("SampInterTime"));
     SampInterTime_.setInterval(1000);
@@ -88,16 +92,71 @@ AppSession::~AppSession() {
     // an ending (a start-up that stopped, a test), so it stays for the next start.
     disconnect(&LiveTable_, nullptr, this, nullptr);
     status_.reset();
-    journal_.reset();
+    keeper_.leave();
     // Reading threads end before the devices, the receiver and the tables go away.
     link_->shutDown();
-    decoder_.setStateObserver({});
-    decoder_.setRecordHandler({});
+    throttle_.discard();
 }
 
 void AppSession::start() {
+    if (started_)
+        return;
+    started_ = true;
     link_->start();
     SampInterTime_.start();
+}
+
+void AppSession::decodeFrame(std::string_view frameHex) {
+    const DecodeResult r = decoder_.ShowDataKx30(frameHex);
+    if (r.record && recordingOn_ && recording_.INDataToTable(1))
+        Q_EMIT readingRecorded(LiveTable_.rowCount() - 1);
+    Q_EMIT frameDecoded(r);
+}
+
+bool AppSession::connectLink() {
+    // What start-up gives the link: the USB port and the device list's first scan, which is
+    // queued on the event loop and run here.
+    link_->LinkPort = 5;
+    start();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    if (!link_->usbConDown())
+        link_->Panel2Click();
+    return link_->usbConDown();
+}
+
+LinkRun AppSession::runLink(qint64 frames) {
+    LinkRun run;
+    if (!connectLink())
+        return run;
+    run.end = LinkRun::End::Stopped;
+    QEventLoop loop;
+    connect(this, &AppSession::frameDecoded, &loop, [&] {
+        ++run.frames;
+        if (frames > 0 && run.frames >= frames) {
+            run.end = LinkRun::End::Done;
+            loop.quit();
+        }
+    });
+    connect(link_.get(), &ConnectionControl::linkDropped, &loop, [&](const QString& reason) {
+        run.end = LinkRun::End::Dropped;
+        run.reason = reason;
+        loop.quit();
+    });
+    {
+        // Ctrl+C, SIGTERM and SIGHUP (a closed terminal) end the run as its end would.
+        const StopSignals stop([this](int) { stopLink(); });
+        linkLoop_ = &loop;
+        loop.exec();
+        linkLoop_ = nullptr;
+    }
+    endLink();
+    return run;
+}
+
+void AppSession::stopLink() {
+    if (linkLoop_)
+        linkLoop_->quit();
 }
 
 void AppSession::recordingError(const QString& message) {
@@ -176,108 +235,25 @@ Status AppSession::exitWithoutSaving() {
 }
 
 JournalRecovery AppSession::recoverJournals(const QDateTime& now) {
-    JournalRecovery done;
-    if (journalFolder_.isEmpty())
-        return done;
-    for (const QString& path : leftOverJournals(journalFolder_)) {
-        Result<QString> table = recoverJournal(path, AppDir, now);
-        if (!table) {
-            qCWarning(lcSession).noquote() << table.error();
-            done.errors << table.error();
-        } else if (!table.value().isEmpty()) {
-            qCInfo(lcSession).noquote()
-                << "Recovered the readings of an unfinished recording as" << table.value();
-            done.tables << table.value();
-        }
-    }
-    return done;
+    return kx::recoverJournals(journalFolder_, AppDir, now);
 }
 
 Status AppSession::startJournal() {
-    if (journalFolder_.isEmpty() || journal_)
+    if (journalFolder_.isEmpty())
         return {};
-    if (!QDir().mkpath(journalFolder_))
-        return fail(QStringLiteral("Cannot make the folder %1 for the recording journal")
-                        .arg(QDir::toNativeSeparators(journalFolder_)));
-    Result<std::unique_ptr<RecordingJournal>> j =
-        RecordingJournal::create(newJournalPath(journalFolder_));
-    if (!j)
-        return j.status();
-    journal_ = j.take();
-    journalFailing_ = false;
-    // Readings recorded before the journal began (none at start-up) are written first.
-    for (qint64 row = 0; row < LiveTable_.rowCount(); ++row)
-        journalRow(row);
-    return {};
+    return keeper_.journalIn(journalFolder_);
 }
 
-QString AppSession::journalPath() const {
-    return journal_ ? journal_->path() : QString();
+Result<KeptFile> AppSession::recordInto(const QString& path, bool append) {
+    LiveTable_.openScratch(readingsFields());
+    Result<KeptFile> kept = keeper_.keepInFile(path, append, QDateTime::currentDateTime());
+    if (kept && append)
+        recording_.continueNumbering();
+    return kept;
 }
 
-void AppSession::finishJournal() {
-    if (!journal_)
-        return;
-    if (Status s = journal_->finish(); !s)
-        qCWarning(lcSession).noquote() << s.error();
-    journal_.reset();
-}
-
-void AppSession::keepJournal() {
-    journal_.reset();
-}
-
-void AppSession::journalFailed(const Status& s) {
-    if (s) {
-        journalFailing_ = false;
-        return;
-    }
-    if (journalFailing_)
-        return;
-    journalFailing_ = true;
-    recordingError(s.error());
-}
-
-void AppSession::journalRow(qint64 row) {
-    if (!journal_)
-        return;
-    const RecordStore& r = LiveTable_.records();
-    const auto at = static_cast<std::size_t>(row);
-    RecordingJournal::Reading reading;
-    auto text = [&](std::string_view field) {
-        const int f = LiveTable_.fieldIndex(field);
-        return f < 0 || r.isNull(at, f) ? std::string() : std::string(r.textValue(at, f));
-    };
-    const int no = LiveTable_.fieldIndex("No");
-    const int time = LiveTable_.fieldIndex("Time");
-    // Only recordings have these fields; another table opened in the live one is not
-    // journalled.
-    if (no < 0 || time < 0 || r.isNull(at, no))
-        return;
-    reading.no = static_cast<std::int32_t>(r.intValue(at, no));
-    if (!r.isNull(at, time))
-        reading.msOfDay = static_cast<std::int32_t>(r.intValue(at, time));
-    reading.value = text("Value");
-    reading.unit = text("Unit");
-    reading.function = text("V_Range");
-    reading.mode = text("I_Range");
-    journalFailed(journal_->append(reading));
-}
-
-void AppSession::journalDeletion(qint64 row) {
-    if (!journal_)
-        return;
-    const int no = LiveTable_.fieldIndex("No");
-    const auto at = static_cast<std::size_t>(row);
-    if (no < 0 || row < 0 || row >= LiveTable_.rowCount() || LiveTable_.records().isNull(at, no))
-        return;
-    journalFailed(
-        journal_->appendDeletion(static_cast<std::int32_t>(LiveTable_.records().intValue(at, no))));
-}
-
-void AppSession::journalRestart() {
-    if (journal_)
-        journalFailed(journal_->restart());
+Status AppSession::finishRecording(bool runFailed) {
+    return keeper_.finish(runFailed);
 }
 
 } // namespace kx

@@ -4,10 +4,12 @@
 #include "common/result.h"
 #include "display/frame_decoder.h"
 #include "link/frame_receiver.h"
+#include "link/frame_throttle.h"
 #include "link/hid_platform.h"
 #include "recording/chart_model.h"
 #include "recording/readings_table.h"
 #include "recording/recording_control.h"
+#include "recording/recording_keeper.h"
 #include "reports/report_state.h"
 
 #include <QDateTime>
@@ -18,12 +20,14 @@
 
 #include <memory>
 #include <optional>
+#include <string_view>
+
+class QEventLoop;
 
 namespace kx {
 
 class ConnectionControl;
 class FileCommands;
-class RecordingJournal;
 class RecordingStatus;
 
 // A question asked before records are deleted: the warning, and the file whose records go.
@@ -44,23 +48,32 @@ struct SessionSetup {
     // Where the program's folder is chosen from; the running program's places when not
     // given.
     std::optional<AppDirPlaces> places;
-    // Where the recording journal is kept (see RecordingJournal); empty: no journal. The
-    // window journals into the user's data folder; the command line writes its own target as
-    // it goes instead.
+    // Where the window's recording journal is kept (RecordingKeeper::journalIn); empty: no
+    // journal. The window journals into the user's data folder; the command line keeps its
+    // recording in its target file instead (recordInto).
     QString journalFolder;
 };
 
-// What start-up made of the journals earlier runs left behind.
-struct JournalRecovery {
-    QStringList tables; // the recovered tables, oldest first
-    QStringList errors; // journals that could not be recovered (they stay for the next start)
+// How a run of the link (AppSession::runLink) ended.
+struct LinkRun {
+    enum class End {
+        NotConnected, // CONNECT found no cable to read; the reason was told as information
+        Done,         // the frames asked for were decoded
+        Stopped,      // stopLink(), a stop signal (SIGINT, SIGTERM, SIGHUP) or the end of the loop
+        Dropped,      // the link dropped (the watchdog, a device change); `reason` says why
+    };
+    End end = End::NotConnected;
+    qint64 frames = 0; // frames decoded during the run
+    QString reason;
 };
 
 // The program's state and components, shared by the main window and the command-line front
 // end: the cable's reports in, frames assembled and decoded, the link to the cable, the two
 // readings tables and the rules that record readings into the live one, the chart of the
 // live table, the sampling timer. Neither front end wires these itself; both make one
-// session and drive it.
+// session, drive it with its commands and listen to its signals (and those of the objects it
+// owns: ConnectionControl::information and linkDropped, FrameDecoder::displayChanged,
+// RecordingStatus::recordingStateChanged), as many listeners as they like.
 //
 // The session outlives every view of it: windows and grids attach to its tables and
 // detach when they go. Commands report failures as a Status carrying the message the
@@ -73,6 +86,8 @@ public:
     ~AppSession() override;
 
     FrameReceiver& receiver() { return receiver_; }
+    // Paces decoding to two frames a second; tests set its clock.
+    FrameThrottle& throttle() { return throttle_; }
     FrameDecoder& decoder() { return decoder_; }
     ConnectionControl& link() { return *link_; }
     ReadingsTable& liveTable() { return LiveTable_; }
@@ -88,6 +103,25 @@ public:
 
     // Starts the device list's first scan (from the event loop) and the sampling timer.
     void start();
+
+    // One complete frame, as the throttle lets it through: decoded, its reading offered to
+    // recording when recording is on, then frameDecoded (and readingRecorded) told.
+    void decodeFrame(std::string_view frameHex);
+    // Whether decoded readings are offered to recording; on from the start. Off, the link and
+    // the panel run as usual and nothing is recorded (the command line's monitor).
+    void setRecordingOn(bool on) { recordingOn_ = on; }
+    bool recordingOn() const { return recordingOn_; }
+
+    // The link's life as the command line lives it, in the window's terms: start-up's USB
+    // port and first device scan, then CONNECT. Returns whether the link is up; when not, the
+    // reason was told through ConnectionControl::information.
+    bool connectLink();
+    // Connects (connectLink), then runs the event loop until `frames` frames were decoded (0:
+    // no limit), stopLink() is called or a stop signal arrives (SIGINT, SIGTERM, SIGHUP), or
+    // the link drops. On the way out the cable gets its setup report again (endLink).
+    LinkRun runLink(qint64 frames = 0);
+    // Ends a runLink at the next return to its event loop.
+    void stopLink();
 
     // Start-up's first step: an installed program's data folder gets the files it lacks
     // from the installed templates. Nothing to do when the program runs from its own folder.
@@ -122,45 +156,57 @@ public:
     // Clear All's question: the program's warning and the live table's file.
     DeletionQuestion clearAllQuestion() const;
 
-    // The program is ending: a connected cable gets its setup report again, as it does on
-    // DISCONNECT, so it is left as it was found.
+    // The program or a run of the link is ending: a connected cable gets its setup report
+    // again, as it does on DISCONNECT, so it is left as it was found. Every ending of both
+    // front ends comes through here.
     void endLink();
 
+    // How the readings of a recording are kept safe from a crash: one keeper for both front
+    // ends, configured by each (see RecordingKeeper).
+    RecordingKeeper& keeper() { return keeper_; }
     // Start-up: the journals of runs that ended without finishing them (a crash, a kill) are
     // written as keyed tables "recovered-yymmddhhnn.db" in the program's folder.
     JournalRecovery recoverJournals(const QDateTime& now);
-    // Start-up: every reading recorded from now on is kept in a journal until the recording
-    // ends. A failure leaves the program recording without one.
+    // The window's start-up: every reading recorded from now on is kept in a journal in the
+    // journal folder until the recording ends. A failure leaves the program recording
+    // without one.
     Status startJournal();
-    bool journaling() const { return journal_ != nullptr; }
-    QString journalPath() const;
-    // The program ends normally (an exit, the close box): the journal is removed.
-    void finishJournal();
+    bool journaling() const { return keeper_.journaling(); }
+    QString journalPath() const { return keeper_.journalPath(); }
+    // The command line's recording: readings go to a table with no file behind it and are
+    // kept in `path` as they come (RecordingKeeper::keepInFile). With `append` the file's
+    // records are kept and the numbering continues after the highest.
+    Result<KeptFile> recordInto(const QString& path, bool append);
+    // The recording ends normally (the window's exits and close box, the end of a
+    // command-line recording): kept for good, the journal removed. `runFailed`: see
+    // RecordingKeeper::finish.
+    Status finishRecording(bool runFailed = false);
     // The program is told to stop (a signal): the journal is closed and left for the next
     // start to recover.
-    void keepJournal();
+    void keepJournal() { keeper_.leave(); }
 
     // The EXIT panel's closing of both tables.
     void closeTablesForExit();
     // File > Exit: closes the live table and empties its file when it is the scratch file.
     Status exitWithoutSaving();
 
-    // Module state of the main window, under the names the program uses throughout.
-    int LinkPort = 0;   // 1..4 COM1..COM4, 5 USB; start-up sets 5
+    // Module state of the main window, under the names the program uses throughout (the
+    // link port is ConnectionControl::LinkPort).
     int ExportKind = 1; // 1 the live table's field names, 2 the stored table's
     QString AppDir;     // the program's folder, with its trailing separator
 
 Q_SIGNALS:
-    // A table error while recording, already written to the link's history list.
+    // Every frame decodeFrame handled, after its reading was offered to recording.
+    void frameDecoded(const kx::DecodeResult& result);
+    // A reading was recorded as row `row` of the live table.
+    void readingRecorded(qint64 row);
+    // A reading could not be recorded or kept (a table error, a journal that cannot be
+    // written), already written to the link's history list. Told once until it works again.
     void recordingFailed(const QString& message);
 
 private:
     void recordingError(const QString& message);
     void countRemoval(qint64 row);
-    void journalRow(qint64 row);
-    void journalDeletion(qint64 row);
-    void journalRestart();
-    void journalFailed(const Status& s);
 
     FrameReceiver receiver_;
     FrameDecoder decoder_;
@@ -168,6 +214,10 @@ private:
     ReadingsTable StoreTable_; // "pw60sd"
     ChartModel chart_;
     RecordingControl recording_;
+    FrameThrottle throttle_;
+    bool recordingOn_ = true;
+    bool started_ = false;
+    QEventLoop* linkLoop_ = nullptr; // the loop of a runLink under way
     QTimer SampInterTime_;
     std::unique_ptr<ConnectionControl> link_;
     std::unique_ptr<FileCommands> files_;
@@ -180,8 +230,7 @@ private:
     QString storeDefaultPath_;
     ReportState reports_;
     QString journalFolder_;
-    std::unique_ptr<RecordingJournal> journal_;
-    bool journalFailing_ = false; // told once until a write succeeds again
+    RecordingKeeper keeper_{LiveTable_};
 };
 
 } // namespace kx

@@ -1,26 +1,22 @@
-// The live commands: connect to the cable as the window's CONNECT does, and print or record
-// the decoded frames.
+// The live commands: the session's link run, as the window's CONNECT starts it, with the
+// decoded frames printed (monitor) or recorded into a table file (record).
 #include "app/app_session.h"
 #include "app/recording_status.h"
 #include "cli/cli_commands.h"
 #include "cli/decode_json.h"
-#include "common/stop_signals.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
-#include "paradox/paradox_reader.h"
-#include "recording/readings_schema.h"
-#include "recording/table_checkpoint.h"
 
-#include <QDir>
-
-#include <QCoreApplication>
+#include <QCommandLineParser>
 #include <QJsonObject>
-#include <QTimer>
-
-#include <algorithm>
 
 namespace kx::cli {
 namespace {
+
+constexpr const char* kMonitorUsage = "monitor [--demo] [--frames N]";
+constexpr const char* kRecordUsage =
+    "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] "
+    "--out FILE.db|--append FILE.db";
 
 struct LinkOptions {
     bool demo = false;
@@ -32,9 +28,7 @@ struct LinkOptions {
     QString append; // a table to keep and record after, instead of --out
 };
 
-constexpr const char* kRecordUsage =
-    "kxlink-cli record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] "
-    "--out FILE.db|--append FILE.db";
+enum class Parsed { Ok, Help, Bad };
 
 bool parseCount(const QString& text, qint64* out) {
     bool ok = false;
@@ -45,116 +39,78 @@ bool parseCount(const QString& text, qint64* out) {
     return true;
 }
 
-bool parseOptions(QStringList args, bool record, LinkOptions* o) {
-    while (!args.isEmpty()) {
-        const QString a = args.takeFirst();
-        auto value = [&](QString* v) {
-            if (args.isEmpty())
-                return false;
-            *v = args.takeFirst();
-            return true;
-        };
-        QString v;
-        if (a == QLatin1String("--demo"))
-            o->demo = true;
-        else if (a == QLatin1String("--frames")) {
-            if (!value(&v) || !parseCount(v, &o->frames))
-                return false;
-        } else if (record && a == QLatin1String("--limit")) {
-            qint64 n = 0;
-            if (!value(&v) || !parseCount(v, &n) || n > RecordingControl::kLimitless)
-                return false;
-            o->limit = n;
-        } else if (record && a == QLatin1String("--interval")) {
-            // The sampling interval is a count of seconds to wait: never below 0.
-            const std::optional<std::int32_t> seconds =
-                value(&v) ? RecordingControl::intervalFromText(v) : std::nullopt;
-            if (!seconds || *seconds < 0)
-                return false;
-            o->interval = v;
-        } else if (record && a == QLatin1String("--no-repeat"))
-            o->repeat = false;
-        else if (record && a == QLatin1String("--out")) {
-            if (!value(&o->out))
-                return false;
-        } else if (record && a == QLatin1String("--append")) {
-            if (!value(&o->append))
-                return false;
-        } else
-            return false;
+// The command's options; --help prints them on stdout.
+Parsed parseOptions(const QStringList& args, bool record, LinkOptions* o) {
+    QCommandLineParser p;
+    p.setApplicationDescription(
+        record ? QStringLiteral("Records the meter's readings under the window's rules (record "
+                                "limit, sampling interval, repeat rule) into a Paradox table "
+                                "keyed on No, written as the recording goes.")
+               : QStringLiteral("Prints every decoded frame of the meter as one JSON object a "
+                                "line, until N frames, Ctrl+C or SIGTERM."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
+    const QCommandLineOption demo(QStringLiteral("demo"),
+                                  QStringLiteral("Use the simulated cable and demo meter."));
+    const QCommandLineOption frames(QStringLiteral("frames"),
+                                    QStringLiteral("Stop after N decoded frames."),
+                                    QStringLiteral("N"));
+    const QCommandLineOption limit(QStringLiteral("limit"),
+                                   QStringLiteral("The record limit: highest record number."),
+                                   QStringLiteral("N"));
+    const QCommandLineOption interval(
+        QStringLiteral("interval"),
+        QStringLiteral("Sampling interval: S seconds (0 or more) between records."),
+        QStringLiteral("S"));
+    const QCommandLineOption noRepeat(QStringLiteral("no-repeat"),
+                                      QStringLiteral("Record a repeated value only once."));
+    const QCommandLineOption out(QStringLiteral("out"),
+                                 QStringLiteral("The table to write (replaced)."),
+                                 QStringLiteral("FILE.db"));
+    const QCommandLineOption append(
+        QStringLiteral("append"),
+        QStringLiteral("A readings table to keep and record after, numbered on."),
+        QStringLiteral("FILE.db"));
+    p.addOptions({help, demo, frames});
+    if (record)
+        p.addOptions({limit, interval, noRepeat, out, append});
+
+    const QString usage = QLatin1String(record ? kRecordUsage : kMonitorUsage);
+    if (!p.parse(QStringList{QStringLiteral("kxlink-cli")} + args) ||
+        !p.positionalArguments().isEmpty())
+        return Parsed::Bad;
+    if (p.isSet(help)) {
+        // The parser's own usage line names the program only.
+        QString text = p.helpText();
+        text = QStringLiteral("Usage: kxlink-cli ") + usage + text.mid(text.indexOf('\n'));
+        const QByteArray bytes = text.toUtf8();
+        writeOutput(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        return Parsed::Help;
     }
+    o->demo = p.isSet(demo);
+    if (p.isSet(frames) && !parseCount(p.value(frames), &o->frames))
+        return Parsed::Bad;
+    if (!record)
+        return Parsed::Ok;
+    if (p.isSet(limit)) {
+        qint64 n = 0;
+        if (!parseCount(p.value(limit), &n) || n > RecordingControl::kLimitless)
+            return Parsed::Bad;
+        o->limit = n;
+    }
+    if (p.isSet(interval)) {
+        // The sampling interval is a count of seconds to wait: never below 0.
+        const std::optional<std::int32_t> seconds =
+            RecordingControl::intervalFromText(p.value(interval));
+        if (!seconds || *seconds < 0)
+            return Parsed::Bad;
+        o->interval = p.value(interval);
+    }
+    o->repeat = !p.isSet(noRepeat);
+    o->out = p.value(out);
+    o->append = p.value(append);
     // A recording goes to exactly one table.
-    return !record || (o->out.isEmpty() != o->append.isEmpty());
-}
-
-// The fields a recording sets, with No first: the table is keyed on its first field.
-Status checkReadingsFields(const QString& path, const std::vector<px::FieldDef>& fields) {
-    auto has = [&](const QByteArray& name) {
-        return std::any_of(fields.begin(), fields.end(),
-                           [&](const px::FieldDef& f) { return f.name == name; });
-    };
-    for (const char* name : {"No", "Time", "Value", "Unit", "V_Range", "I_Range"}) {
-        if (!has(QByteArray(name)))
-            return fail(QStringLiteral("%1 is not a readings table: it has no field '%2'")
-                            .arg(QDir::toNativeSeparators(path), QLatin1String(name)));
-    }
-    if (fields.front().name != QByteArray("No"))
-        return fail(QStringLiteral("%1 is not a readings table: its first field is not 'No'")
-                        .arg(QDir::toNativeSeparators(path)));
-    return {};
-}
-
-// The records of the table to append to, read into the recording (the checkpoint holds the
-// file's lock, so it is read without taking one).
-Status loadForAppend(const QString& path, ReadingsTable& table) {
-    Result<px::TableReader> reader = px::TableReader::open(path);
-    if (!reader)
-        return reader.status();
-    const std::vector<px::FieldDef>& fields = reader.value().info().fields;
-    if (Status s = checkReadingsFields(path, fields); !s)
-        return s;
-    table.openScratch(fields);
-    return reader.value().forEach([&](const px::Record& r) {
-        table.appendLoaded(r);
-        return true;
-    });
-}
-
-// Runs the session's link until N frames were decoded, a stop signal arrived or the watchdog
-// dropped it. Returns the exit code.
-int runLink(const LinkOptions& o, AppSession& session,
-            const std::function<void(const DecodeResult&)>& onFrame, qint64* framesOut) {
-    ConnectionControl& link = session.link();
-    bool dropped = false;
-    link.setInformationBox([&](const QString& text) {
-        printError(text);
-        if (text == ConnectionControl::meterSilentMessage()) {
-            dropped = true;
-            QCoreApplication::quit();
-        }
-    });
-    qint64 frames = 0;
-    link.onDecoded = [&](const DecodeResult& r) {
-        ++frames;
-        onFrame(r);
-        if (o.frames > 0 && frames >= o.frames)
-            QCoreApplication::quit();
-    };
-    // Ctrl+C, SIGTERM and SIGHUP (a closed terminal) end the command as if its frames were done.
-    const StopSignals stop([](int) { QCoreApplication::quit(); });
-    session.start();
-    // The controller's first scan is queued on the event loop; let it run.
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents();
-
-    link.Panel2Click();
-    if (!link.usbConDown())
-        return 1; // the message went to stderr
-    QCoreApplication::exec();
-    if (!dropped)
-        link.Panel2Click(); // disconnect: the setup report goes out again
-    *framesOut = frames;
-    return dropped ? 1 : 0;
+    return o->out.isEmpty() != o->append.isEmpty() ? Parsed::Ok : Parsed::Bad;
 }
 
 SessionSetup sessionSetup(const LinkOptions& o) {
@@ -163,50 +119,65 @@ SessionSetup sessionSetup(const LinkOptions& o) {
     return setup;
 }
 
+// The link's messages go to stderr as they come. A drop that came with none says why.
+class LinkMessages {
+public:
+    explicit LinkMessages(AppSession& session)
+        : told_(QObject::connect(&session.link(), &ConnectionControl::information,
+                                 [this](const QString& t) {
+                                     printError(t);
+                                     ++count_;
+                                 })) {}
+    ~LinkMessages() { QObject::disconnect(told_); }
+    LinkMessages(const LinkMessages&) = delete;
+    LinkMessages& operator=(const LinkMessages&) = delete;
+
+    // The exit code of a run: 1 when the cable could not be read or the link dropped.
+    int ended(const LinkRun& run) const {
+        if (run.end == LinkRun::End::Dropped && count_ == 0)
+            printError(QStringLiteral("Link dropped: ") + run.reason);
+        return run.end == LinkRun::End::NotConnected || run.end == LinkRun::End::Dropped ? 1 : 0;
+    }
+
+private:
+    QMetaObject::Connection told_;
+    int count_ = 0;
+};
+
 } // namespace
 
 int runMonitor(const QStringList& args) {
     LinkOptions o;
-    if (!parseOptions(args, false, &o))
-        return usageError(QStringLiteral("kxlink-cli monitor [--demo] [--frames N]"));
+    switch (parseOptions(args, false, &o)) {
+    case Parsed::Help:
+        return 0;
+    case Parsed::Bad:
+        return usageError(QStringLiteral("kxlink-cli ") + QLatin1String(kMonitorUsage));
+    case Parsed::Ok:
+        break;
+    }
     AppSession session(sessionSetup(o));
-    session.decoder().setRecordHandler({}); // nothing is recorded
-    qint64 frames = 0;
-    return runLink(
-        o, session, [&](const DecodeResult& r) { printJson(decodeJson(r, session.decoder())); },
-        &frames);
+    session.setRecordingOn(false);
+    const LinkMessages messages(session);
+    QObject::connect(&session, &AppSession::frameDecoded,
+                     [&](const DecodeResult& r) { printJson(decodeJson(r, session.decoder())); });
+    return messages.ended(session.runLink(o.frames));
 }
 
 int runRecord(const QStringList& args) {
     LinkOptions o;
-    if (!parseOptions(args, true, &o))
-        return usageError(QLatin1String(kRecordUsage));
+    switch (parseOptions(args, true, &o)) {
+    case Parsed::Help:
+        return 0;
+    case Parsed::Bad:
+        return usageError(QStringLiteral("kxlink-cli ") + QLatin1String(kRecordUsage));
+    case Parsed::Ok:
+        break;
+    }
 
     AppSession session(sessionSetup(o));
-    // The readings are kept in a table with no file behind it; the target follows it at every
-    // checkpoint, and is claimed before anything else happens.
-    ReadingsTable& table = session.liveTable();
-    table.openScratch(readingsFields());
-    const QString target = o.append.isEmpty() ? o.out : o.append;
-    Result<std::unique_ptr<TableCheckpoint>> claimed = TableCheckpoint::begin(target, table);
-    if (!claimed) {
-        printError(claimed.error());
-        return 1;
-    }
-    TableCheckpoint& checkpoint = *claimed.value();
-    // Appending keeps the table's records and numbers the new ones after its highest; a table
-    // that is not there yet is made as --out makes it.
-    qint64 kept = 0;
-    if (!o.append.isEmpty() && !checkpoint.created()) {
-        if (const Status s = loadForAppend(target, table); !s) {
-            printError(s.error());
-            return 1; // the file stays as it was
-        }
-        kept = table.rowCount();
-        checkpoint.holdsTable();
-        session.recording().continueNumbering();
-    }
-    QObject::connect(&checkpoint, &TableCheckpoint::writeFailed,
+    // Table errors and failed checkpoints are said as they come; the recording goes on.
+    QObject::connect(&session, &AppSession::recordingFailed,
                      [](const QString& e) { printError(e); });
     RecordingControl& rc = session.recording();
     rc.setRepeat(o.repeat);
@@ -219,14 +190,22 @@ int runRecord(const QStringList& args) {
             return 2;
         }
     }
-    QObject::connect(&session, &AppSession::recordingFailed,
-                     [](const QString& e) { printError(e); });
+    // The target is claimed before anything else happens; an append keeps its records and
+    // numbers the new ones after its highest (a missing one is made as --out makes it).
+    const bool append = !o.append.isEmpty();
+    const Result<KeptFile> kept = session.recordInto(append ? o.append : o.out, append);
+    if (!kept) {
+        printError(kept.error());
+        return 1; // the file stays as it was
+    }
+    for (const QString& note : kept.value().notes)
+        printError(note);
 
-    qint64 frames = 0;
-    const int code = runLink(
-        o, session, [](const DecodeResult&) {}, &frames);
-    const bool failed = code != 0 && frames == 0;
-    if (const Status s = checkpoint.finish(failed); !s) {
+    const LinkMessages messages(session);
+    const LinkRun run = session.runLink(o.frames);
+    const int code = messages.ended(run);
+    const bool failed = code != 0 && run.frames == 0;
+    if (const Status s = session.finishRecording(failed); !s) {
         printError(s.error());
         return 1;
     }
@@ -239,11 +218,12 @@ int runRecord(const QStringList& args) {
         limited.limit = rc.RecordLimit;
         printError(limited.text());
     }
+    const qint64 records = session.liveTable().rowCount();
     QJsonObject summary;
-    summary.insert("records", table.rowCount());
-    summary.insert("frames", frames);
-    if (!o.append.isEmpty())
-        summary.insert("appended", table.rowCount() - kept);
+    summary.insert("records", records);
+    summary.insert("frames", run.frames);
+    if (append)
+        summary.insert("appended", records - kept.value().kept);
     printJson(summary);
     return 0;
 }

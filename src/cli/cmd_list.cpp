@@ -1,6 +1,6 @@
 #include "cli/command_line.h"
-#include "link/HidControllerClass.h"
 #include "link/device_display_name.h"
+#include "link/hid_device_controller.h"
 #include "link/hid_platforms.h"
 
 namespace kx::cli {

@@ -1,5 +1,7 @@
 #include "display/frame_decoder.h"
 
+#include <QMetaMethod>
+
 #include <array>
 
 namespace kx {
@@ -179,24 +181,29 @@ DigitLayout digitLayout(Digit d) {
     return DigitLayout{0, 0, false, Element::Count, Element::Count};
 }
 
+bool FrameDecoder::watched() const {
+    static const QMetaMethod changed = QMetaMethod::fromSignal(&FrameDecoder::displayChanged);
+    return isSignalConnected(changed);
+}
+
 void FrameDecoder::updateLink(const LinkIndicators& link) {
     if (state_.link() == link)
         return;
-    if (observer_) {
+    if (watched()) {
         const DisplayState before = state_;
         state_.link() = link;
-        observer_(before, state_);
+        Q_EMIT displayChanged(before, state_);
     } else {
         state_.link() = link;
     }
 }
 
 DecodeResult FrameDecoder::ShowDataKx30(std::string_view frame) {
-    if (!observer_)
+    if (!watched())
         return decode(frame);
     const DisplayState before = state_;
     const DecodeResult r = decode(frame);
-    observer_(before, state_);
+    Q_EMIT displayChanged(before, state_);
     return r;
 }
 
@@ -327,11 +334,7 @@ DecodeResult FrameDecoder::decode(std::string_view frame) {
 
     const bool mainShown = state_.digit(Digit::LabelA).lit || state_.digit(Digit::LabelB).lit ||
                            state_.digit(Digit::LabelC).lit || state_.digit(Digit::LabelD).lit;
-    if (mainShown) {
-        result.record = true;
-        if (recordHandler_)
-            recordHandler_();
-    }
+    result.record = mainShown;
     return result;
 }
 

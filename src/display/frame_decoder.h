@@ -3,8 +3,9 @@
 #include "display/display_state.h"
 #include "display/reading_texts.h"
 
+#include <QObject>
+
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -55,16 +56,16 @@ DigitLayout digitLayout(Digit d);
 
 struct DecodeResult {
     bool accepted = false; // the frame passed the terminator and character checks
-    bool record = false;   // the reading was offered to recording
+    bool record = false;   // a main digit is shown: the reading is offered to recording
 };
 
 // Turns meter frames (44 hexadecimal characters ending "0D0A") into the display state and
-// the four reading texts. Decoding is immediate; pacing is the link's business.
-class FrameDecoder {
+// the four reading texts. Decoding is immediate; pacing is the link's business, and whether
+// the reading is recorded is the caller's (the result says whether it is offered).
+class FrameDecoder : public QObject {
+    Q_OBJECT
 public:
-    using RecordHandler = std::function<void()>;
-    using StateObserver =
-        std::function<void(const DisplayState& before, const DisplayState& after)>;
+    explicit FrameDecoder(QObject* parent = nullptr) : QObject(parent) {}
 
     DecodeResult ShowDataKx30(std::string_view frame);
 
@@ -72,22 +73,21 @@ public:
     DisplayState& state() { return state_; }
     const ReadingTexts& readingTexts() const { return texts_; }
 
-    // Called with the reading to be offered to recording (at most once per frame).
-    void setRecordHandler(RecordHandler h) { recordHandler_ = std::move(h); }
-    // Called once per call of ShowDataKx30 with the state before and after it; the blanked
-    // intermediate state is never seen.
-    void setStateObserver(StateObserver o) { observer_ = std::move(o); }
-
-    // Lets the watchdog switch the link indicators through the same observer.
+    // The watchdog switches the link indicators; listeners are told as for a frame.
     void updateLink(const LinkIndicators& link);
+
+Q_SIGNALS:
+    // Once per call of ShowDataKx30 and per change of the link indicators, with the state
+    // before and after it; the blanked intermediate state is never seen.
+    void displayChanged(const kx::DisplayState& before, const kx::DisplayState& after);
 
 private:
     DecodeResult decode(std::string_view frame);
+    // Whether anyone listens to displayChanged: without listeners no state is copied.
+    bool watched() const;
 
     DisplayState state_;
     ReadingTexts texts_;
-    RecordHandler recordHandler_;
-    StateObserver observer_;
 };
 
 } // namespace kx

@@ -16,15 +16,9 @@ const QString kCable = QStringLiteral("USB to Serial");
 ConnectionControl::ConnectionControl(std::shared_ptr<HidPlatform> platform, FrameReceiver& receiver,
                                      FrameDecoder& decoder, QObject* parent)
     : QObject(parent), receiver_(receiver), decoder_(decoder),
-      hidCtl_(std::make_unique<THidDeviceController>(std::move(platform))),
-      throttle_([this](std::string_view frame) {
-          const DecodeResult r = decoder_.ShowDataKx30(frame);
-          if (onDecoded)
-              onDecoded(r);
-      }) {
+      hidCtl_(std::make_unique<THidDeviceController>(std::move(platform))) {
     readPw60_ = THidDataEvent([this](THidDevice* dev, std::uint8_t id, const std::uint8_t* data,
                                      std::uint16_t size) { dataHandler(dev, id, data, size); });
-    receiver_.setFrameHandler([this](std::string_view frame) { throttle_.offer(frame); });
 
     hidCtl_->SetOnArrival([this](THidDevice* d) { HidCtlArrival(d); });
     hidCtl_->SetOnEnumerate(
@@ -44,7 +38,6 @@ ConnectionControl::~ConnectionControl() {
 
 void ConnectionControl::shutDown() {
     conTimer_.stop();
-    throttle_.discard();
     // Reading threads end before the controller and the devices go away; the controller then
     // marks the devices still claimed as missing, and they are destroyed last.
     for (DeviceItem& item : devList_) {
@@ -109,8 +102,7 @@ void ConnectionControl::SetFeatureClick() {
         addHistory(line);
         return;
     }
-    if (information_)
-        information_(notConnectedMessage());
+    Q_EMIT information(notConnectedMessage());
     usbConDown_ = false;
 }
 
@@ -159,8 +151,7 @@ void ConnectionControl::ConTimerTimer() {
         // Told before the box, which waits for the user.
         drop(QStringLiteral("the meter sent no readings; check that it is on and ready, then "
                             "press CONNECT"));
-        if (information_)
-            information_(meterSilentMessage());
+        Q_EMIT information(meterSilentMessage());
         if (panel2Caption_ == QLatin1String("DISCONNECT"))
             setPanel2(QStringLiteral("CONNECT"), CaptionColor::Yellow);
     }

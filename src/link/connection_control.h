@@ -1,7 +1,6 @@
 #pragma once
 
-#include "link/HidControllerClass.h"
-#include "link/frame_throttle.h"
+#include "link/hid_device_controller.h"
 
 #include <QObject>
 #include <QStringList>
@@ -9,7 +8,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -17,12 +15,12 @@ namespace kx {
 
 class FrameDecoder;
 class FrameReceiver;
-struct DecodeResult;
 
 // The main window's side of the meter link: the device list with the cable picked out by its
 // product string, CONNECT and DISCONNECT, the cable's setup report, the frame receiver as the
 // cable's data handler, and the watchdog that drops a link whose meter fell silent. It holds
-// the state of the window's link controls (most of them hidden); the window shows it.
+// the state of the window's link controls (most of them hidden); the window shows it. What
+// becomes of the receiver's frames is the session's business.
 class ConnectionControl : public QObject {
     Q_OBJECT
 public:
@@ -43,18 +41,12 @@ public:
     // The colours the CONNECT caption takes.
     enum class CaptionColor { Black, Yellow };
 
-    // A modal information box ("Information", one OK); returns once it was closed.
-    using InformationBox = std::function<void(const QString&)>;
-
     ConnectionControl(std::shared_ptr<HidPlatform> platform, FrameReceiver& receiver,
                       FrameDecoder& decoder, QObject* parent = nullptr);
     ~ConnectionControl() override;
 
-    void setInformationBox(InformationBox box) { information_ = std::move(box); }
     // Arms the device controller (its first scan runs from the event loop) and the watchdog.
     void start();
-    THidDeviceController& HidCtl() { return *hidCtl_; }
-    FrameThrottle& throttle() { return throttle_; }
 
     // User events.
     void Panel2Click();
@@ -89,14 +81,11 @@ public:
     // Why the link stopped reading without the user's DISCONNECT (the watchdog, a device
     // change); empty once the user connects or disconnects again.
     const QString& dropReason() const { return dropReason_; }
-    std::int8_t LinkPort = 5;
+    std::int8_t LinkPort = 0; // 1..4 COM1..COM4, 5 USB; start-up sets 5
     std::array<bool, 4> comChecked{true, false, false, false};
     bool usbChecked = false;
     std::int32_t WatchdogTicks = 0;
     THidDevice* SelectedDevice = nullptr;
-
-    // Told of every decoded frame (after the throttle).
-    std::function<void(const DecodeResult&)> onDecoded;
 
     // Adds a line to the history list and selects it.
     void log(const QString& line) { addHistory(line); }
@@ -110,6 +99,9 @@ Q_SIGNALS:
     void deviceListChanged();
     // The link stopped reading without the user's DISCONNECT; `reason` in words.
     void linkDropped(const QString& reason);
+    // A message for the user, shown as a modal information box ("Information", one OK) in the
+    // window: the link goes on once every listener has returned.
+    void information(const QString& text);
 
 private:
     void selectDevice();
@@ -123,9 +115,7 @@ private:
     FrameDecoder& decoder_;
     std::unique_ptr<THidDeviceController> hidCtl_;
     THidDataEvent readPw60_;
-    FrameThrottle throttle_;
     QTimer conTimer_;
-    InformationBox information_;
 
     std::vector<DeviceItem> devList_;
     int devSelected_ = -1;

@@ -1,6 +1,9 @@
 #pragma once
 
+// The chief header of the HID device layer: the controller, its devices and the platform
+// interface they run on.
 #include "link/hid_device.h"
+#include "link/hid_platform.h"
 
 #include <QObject>
 

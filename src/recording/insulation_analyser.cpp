@@ -2,6 +2,7 @@
 
 #include "common/cp936.h"
 #include "recording/reading_quantity.h"
+#include "recording/readings_schema.h"
 
 #include <QJsonArray>
 #include <QJsonValue>
@@ -217,14 +218,13 @@ QJsonObject insulationResultJson(const InsulationResult& r) {
 // ---- columns ----------------------------------------------------------------------------
 
 Result<ReadingsColumns> ReadingsColumns::find(const std::vector<px::FieldDef>& fields) {
-    static constexpr std::array<std::string_view, 6> kNames = {"No",   "Time",    "Value",
-                                                               "Unit", "V_Range", "I_Range"};
     // The fields of one naming, -1 where missing.
-    auto lookUp = [&](std::string_view prefix) {
+    auto lookUp = [&](bool store) {
         std::array<int, 6> at{};
         at.fill(-1);
-        for (std::size_t n = 0; n < kNames.size(); ++n) {
-            const std::string name = std::string(prefix) + std::string(kNames[n]);
+        for (std::size_t n = 0; n < kReadingsSchema.size(); ++n) {
+            const std::string_view name =
+                store ? kReadingsSchema[n].storeName : kReadingsSchema[n].name;
             for (std::size_t f = 0; f < fields.size() && at[n] < 0; ++f) {
                 if (sameName(fields[f].name, name))
                     at[n] = static_cast<int>(f);
@@ -232,18 +232,18 @@ Result<ReadingsColumns> ReadingsColumns::find(const std::vector<px::FieldDef>& f
         }
         return at;
     };
-    const std::array<int, 6> plain = lookUp({});
-    const std::array<int, 6> stored = lookUp("S");
+    const std::array<int, 6> plain = lookUp(false);
+    const std::array<int, 6> stored = lookUp(true);
     auto complete = [](const std::array<int, 6>& at) {
         return std::find(at.begin(), at.end(), -1) == at.end();
     };
     const bool usePlain = complete(plain) || !complete(stored);
     const std::array<int, 6>& at = usePlain ? plain : stored;
-    for (std::size_t n = 0; n < kNames.size(); ++n) {
+    for (std::size_t n = 0; n < kReadingsSchema.size(); ++n) {
+        const std::string_view name = kReadingsSchema[n].name;
         if (at[n] < 0)
             return fail(QStringLiteral("The table has no field \"%1\": it is not a readings table.")
-                            .arg(QLatin1String(kNames[n].data(),
-                                               static_cast<qsizetype>(kNames[n].size()))));
+                            .arg(QLatin1String(name.data(), static_cast<qsizetype>(name.size()))));
     }
     ReadingsColumns c;
     c.no = at[0];

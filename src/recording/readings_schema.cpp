@@ -2,8 +2,20 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace kx {
 namespace {
+
+static_assert(
+    [] {
+        for (std::size_t k = 0; k < kReadingsSchema.size(); ++k) {
+            if (kReadingsSchema[k].kind != static_cast<ReadingsField>(k))
+                return false;
+        }
+        return true;
+    }(),
+    "the schema lists the fields in the order of ReadingsField");
 
 bool isNumberKind(px::FieldType t) {
     using T = px::FieldType;
@@ -49,19 +61,20 @@ std::optional<ReadingsFieldMap> byNames(const std::vector<px::FieldDef>& fields,
 } // namespace
 
 std::vector<px::FieldDef> readingsFields(bool store) {
-    const QByteArray prefix = store ? QByteArray("S") : QByteArray();
-    using T = px::FieldType;
-    return {
-        {prefix + "No", T::Long, 4},        {prefix + "Time", T::Time, 4},
-        {prefix + "Value", T::Alpha, 16},   {prefix + "Unit", T::Alpha, 8},
-        {prefix + "V_Range", T::Alpha, 24}, {prefix + "I_Range", T::Alpha, 16},
-    };
+    std::vector<px::FieldDef> out;
+    for (const ReadingsFieldSpec& f : kReadingsSchema) {
+        const std::string_view name = store ? f.storeName : f.name;
+        out.push_back(
+            {QByteArray(name.data(), static_cast<qsizetype>(name.size())), f.type, f.size});
+    }
+    return out;
 }
 
 std::array<const char*, kReadingsFieldCount> readingsFieldNames(bool store) {
-    if (store)
-        return {"SNo", "STime", "SValue", "SUnit", "SV_Range", "SI_Range"};
-    return {"No", "Time", "Value", "Unit", "V_Range", "I_Range"};
+    std::array<const char*, kReadingsFieldCount> out{};
+    for (std::size_t k = 0; k < out.size(); ++k)
+        out[k] = (store ? kReadingsSchema[k].storeName : kReadingsSchema[k].name).data();
+    return out;
 }
 
 std::optional<ReadingsFieldMap> matchReadingsFields(const std::vector<px::FieldDef>& fields,
@@ -93,6 +106,21 @@ Result<ReadingsFieldMap> readingsFieldMap(const std::vector<px::FieldDef>& field
     if (std::optional<ReadingsFieldMap> m = matchReadingsFields(fields, storeNamesFirst))
         return *m;
     return fail(unmatchedFieldsMessage(path));
+}
+
+Status checkRecordableFields(const std::vector<px::FieldDef>& fields, const QString& path) {
+    for (const ReadingsFieldSpec& spec : kReadingsSchema) {
+        const QByteArray name(spec.name.data(), static_cast<qsizetype>(spec.name.size()));
+        if (std::none_of(fields.begin(), fields.end(),
+                         [&](const px::FieldDef& f) { return f.name == name; }))
+            return fail(QStringLiteral("%1 is not a readings table: it has no field '%2'")
+                            .arg(QDir::toNativeSeparators(path), QLatin1String(name)));
+    }
+    if (fields.front().name != readingsFieldName(ReadingsField::Number).data())
+        return fail(QStringLiteral("%1 is not a readings table: its first field is not '%2'")
+                        .arg(QDir::toNativeSeparators(path),
+                             QLatin1String(readingsFieldName(ReadingsField::Number).data())));
+    return {};
 }
 
 } // namespace kx

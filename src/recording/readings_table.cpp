@@ -4,12 +4,15 @@
 #include "common/cp936.h"
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
+#include "paradox/paradox_reader.h"
+#include "paradox/paradox_writer.h"
 #include "recording/field_text.h"
-#include "recording/table_file_io.h"
 
+#include <QByteArray>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <limits>
 
 namespace kx {
 namespace {
@@ -77,10 +80,39 @@ Status ReadingsTable::open() {
         open_ = true;
         return {};
     }
-    const Status s = loadTableFile(filePath(), *this);
+    Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(filePath());
+    if (!lock)
+        return lock.status();
+    const Status s = load(filePath(), lock.take());
     if (s)
         open_ = true;
     return s;
+}
+
+Status ReadingsTable::openCopy(const QString& path) {
+    close();
+    if (Status s = load(path, nullptr); !s)
+        return s;
+    scratch_ = true;
+    open_ = true;
+    return {};
+}
+
+Status ReadingsTable::load(const QString& path, std::unique_ptr<px::TableLock> lock) {
+    Result<px::TableReader> reader = px::TableReader::open(path);
+    if (!reader)
+        return reader.status();
+    reset(reader.value().info().fields);
+    const Status s = reader.value().forEach([&](const px::Record& r) {
+        appendLoaded(r);
+        return true;
+    });
+    if (!s) {
+        reset({});
+        return s;
+    }
+    holdLock(std::move(lock));
+    return {};
 }
 
 void ReadingsTable::openScratch(std::vector<px::FieldDef> fields) {
@@ -129,7 +161,11 @@ Status ReadingsTable::emptyTable() {
         return {};
     if (open_)
         return fail(QStringLiteral("Table is busy: %1").arg(filePath()));
-    return emptyTableFile(filePath());
+    // Emptying needs the file to ourselves, like the engine's exclusive use.
+    Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(filePath());
+    if (!lock)
+        return lock.status();
+    return px::emptyTable(filePath());
 }
 
 void ReadingsTable::append() {
@@ -251,6 +287,96 @@ Status ReadingsTable::post() {
     store_.append(draft_);
     Q_EMIT rowAppended(row);
     return {};
+}
+
+Status ReadingsTable::appendReading(const Reading& reading) {
+    auto name = [](ReadingsField kind) { return readingsFieldName(kind); };
+    append();
+    Status s = setFieldText(name(ReadingsField::Value), reading.value);
+    if (s && reading.msOfDay)
+        s = setFieldTime(name(ReadingsField::Time), *reading.msOfDay);
+    if (s)
+        s = setFieldInt(name(ReadingsField::Number), reading.no);
+    if (s)
+        s = setFieldText(name(ReadingsField::Function), reading.function);
+    if (s)
+        s = setFieldText(name(ReadingsField::Remark), reading.mode);
+    if (s)
+        s = setFieldText(name(ReadingsField::Unit), reading.unit);
+    if (s)
+        return post();
+    cancel();
+    return s;
+}
+
+std::optional<Reading> ReadingsTable::readingAt(qint64 row) const {
+    const int no = fieldIndex(readingsFieldName(ReadingsField::Number));
+    const int time = fieldIndex(readingsFieldName(ReadingsField::Time));
+    if (no < 0 || time < 0 || row < 0 || row >= rowCount())
+        return std::nullopt;
+    const auto at = static_cast<std::size_t>(row);
+    if (store_.isNull(at, no))
+        return std::nullopt;
+    Reading r;
+    const px::Value number = store_.value(at, no);
+    if (number.kind() == px::Value::Kind::Integer)
+        r.no = static_cast<std::int32_t>(number.toInt());
+    else if (number.kind() == px::Value::Kind::Number && number.toNumber() > -2.2e9 &&
+             number.toNumber() < 2.2e9)
+        r.no = static_cast<std::int32_t>(number.toNumber());
+    else
+        return std::nullopt;
+    if (const px::Value t = store_.value(at, time); t.kind() == px::Value::Kind::Time)
+        r.msOfDay = t.msecs();
+    r.value = fieldText(row, readingsFieldName(ReadingsField::Value));
+    r.unit = fieldText(row, readingsFieldName(ReadingsField::Unit));
+    r.function = fieldText(row, readingsFieldName(ReadingsField::Function));
+    r.mode = fieldText(row, readingsFieldName(ReadingsField::Remark));
+    return r;
+}
+
+std::optional<std::int32_t> ReadingsTable::highestNo() const {
+    const int no = fieldIndex(readingsFieldName(ReadingsField::Number));
+    if (no < 0)
+        return std::nullopt;
+    const RecordStore& records = store_;
+    const px::FieldType type = records.fields()[static_cast<std::size_t>(no)].type;
+    std::optional<qint64> highest;
+    for (std::size_t row = 0; row < records.rowCount(); ++row) {
+        if (records.isNull(row, no))
+            continue;
+        qint64 v = 0;
+        switch (RecordStore::storageOf(type)) {
+        case RecordStore::Storage::Int:
+            v = records.intValue(row, no);
+            break;
+        case RecordStore::Storage::Double: {
+            const double d = records.doubleValue(row, no);
+            if (!(d > -2.2e9 && d < 2.2e9)) // NaN, and numbers no record number reaches
+                continue;
+            v = static_cast<qint64>(d);
+            break;
+        }
+        case RecordStore::Storage::Text: {
+            // A number kept as text: what converts counts.
+            const std::string_view t = records.textValue(row, no);
+            bool ok = false;
+            v = QByteArray(t.data(), static_cast<qsizetype>(t.size())).trimmed().toLongLong(&ok);
+            if (!ok)
+                continue;
+            break;
+        }
+        case RecordStore::Storage::None:
+            continue;
+        }
+        if (!highest || v > *highest)
+            highest = v;
+    }
+    if (!highest)
+        return std::nullopt;
+    return static_cast<std::int32_t>(std::clamp<qint64>(*highest,
+                                                        std::numeric_limits<std::int32_t>::min(),
+                                                        std::numeric_limits<std::int32_t>::max()));
 }
 
 void ReadingsTable::holdLock(std::unique_ptr<px::TableLock> lock) {

@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "paradox/paradox_value.h"
+#include "recording/readings_schema.h"
 #include "recording/record_store.h"
 
 #include <QObject>
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +46,10 @@ public:
     // Opens the table on a structure alone, with no file behind it: a scratch recording whose
     // records live only until it is closed or copied (the command-line recorder uses this).
     void openScratch(std::vector<px::FieldDef> fields);
+    // Opens the table on a copy of a file's structure and records, without taking the file's
+    // lock (the caller holds it): records appended live only in memory, as in a scratch table.
+    // Fails, leaving the table closed, when the file cannot be read.
+    Status openCopy(const QString& path);
     // Pending records are discarded; the file stays as it was.
     void close();
     // Takes over what `other` holds (its file, structure, records and lock) as if it had been
@@ -67,6 +73,18 @@ public:
     Status setFieldTime(std::string_view field, std::int32_t msOfDay);
     Status post();
     void cancel();
+
+    // Appends one reading as a record of the live table's fields and posts it, setting the
+    // fields in the order recording sets them: Value, Time, No, V_Range, I_Range, Unit. A
+    // reading without a time leaves Time blank. Fails with the first field that cannot be set
+    // (a closed table, a missing field, a value that does not convert), appending nothing.
+    Status appendReading(const Reading& reading);
+    // The reading a record holds under the live table's field names; nothing for a row that
+    // does not exist or has no number, and for a table without No or Time (it is no recording).
+    std::optional<Reading> readingAt(qint64 row) const;
+    // The highest record number (`No`) of the records, numbers kept as text or as a Number
+    // included; nothing when none has one.
+    std::optional<std::int32_t> highestNo() const;
 
     // Record count, pending records included; fails on a closed table.
     Result<qint64> recordCount() const;
@@ -100,7 +118,7 @@ public:
         return QStringLiteral("Cannot perform this operation on a closed dataset");
     }
 
-    // Replaces the table's structure and records; the table-file bridge and tests that
+    // Replaces the table's structure and records; readers of other files and tests that
     // build tables without files use these.
     void reset(std::vector<px::FieldDef> fields);
     void appendLoaded(const px::Record& values) { store_.append(values); }
@@ -121,6 +139,9 @@ private:
     // The field an append may set, or the failure (closed table, no such field).
     Result<int> settableField(std::string_view field) const;
     void clearRecords();
+    // Reads the structure and records of a table file; its lock, when given, is held while
+    // the table stays open.
+    Status load(const QString& path, std::unique_ptr<px::TableLock> lock);
 
     QString tableName_;
     bool open_ = false;

@@ -23,13 +23,12 @@ public:
     // Record-limit choices of the Record menu.
     static constexpr std::int32_t kLimitless = 10'000'000;
 
-    using TimeOfDay = std::function<std::int32_t()>;       // ms since local midnight
-    using ErrorSink = std::function<void(const QString&)>; // table errors, once per run of errors
+    using TimeOfDay = std::function<std::int32_t()>; // ms since local midnight
 
     RecordingControl(const ReadingTexts& texts, ReadingsTable& table, QObject* parent = nullptr);
 
     // Offer the current reading; target 1 is the live table, any other target does nothing.
-    // Returns true when a record was appended.
+    // Returns true when a record was appended. A table error is told by recordingFailed.
     bool INDataToTable(int target);
 
     // One tick of the one-second sampling timer.
@@ -54,17 +53,13 @@ public:
     // number follows its highest `No`, so no number is given twice and the recording can be
     // saved as a keyed table. An empty table, or one without numbers, starts at 1.
     void continueNumbering();
-    // The highest `No` of the table's records; nothing when it holds none.
-    static std::optional<std::int32_t> highestRecordNo(const ReadingsTable& table);
 
     void setRepeat(bool ticked) { repeatTicked_ = ticked; }
     bool repeat() const { return repeatTicked_; }
     void setIntervalEnabled(bool ticked) { intervalTicked_ = ticked; }
     bool intervalEnabled() const { return intervalTicked_; }
-    const QString& intervalText() const { return intervalText_; }
 
     void setTimeOfDay(TimeOfDay f) { timeOfDay_ = std::move(f); }
-    void setErrorSink(ErrorSink f) { errorSink_ = std::move(f); }
 
     // State shared with the rest of the window, under the names the program uses throughout.
     std::int32_t NextRecordNo = 1;
@@ -80,6 +75,9 @@ Q_SIGNALS:
     // The numbering or the limit changed outside an append (a limit chosen, Clear All, a
     // table opened), so whether the limit is reached may have changed.
     void numberingChanged();
+    // Appending a reading failed; told once for a run of failures, until a reading is
+    // appended or the table is reset.
+    void recordingFailed(const QString& message);
 
 private:
     const ReadingTexts& texts_;
@@ -89,7 +87,6 @@ private:
     QString intervalText_ = QStringLiteral("10");
     bool errorReported_ = false;
     TimeOfDay timeOfDay_;
-    ErrorSink errorSink_;
 };
 
 } // namespace kx

@@ -19,6 +19,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kx {
 namespace {
@@ -59,7 +60,8 @@ bool toInt(QByteArrayView t, std::int32_t* out) {
 
 } // namespace
 
-Result<std::unique_ptr<RecordingJournal>> RecordingJournal::create(const QString& path) {
+Result<std::unique_ptr<RecordingJournal>>
+RecordingJournal::create(const QString& path, const std::optional<JournalBase>& base) {
     const QByteArray native = QFile::encodeName(path);
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
@@ -76,7 +78,7 @@ Result<std::unique_ptr<RecordingJournal>> RecordingJournal::create(const QString
             QStringLiteral("The recording journal %1 is in use by another program").arg(path));
     }
     std::unique_ptr<RecordingJournal> j(new RecordingJournal(path, fd));
-    if (Status s = j->restart(); !s)
+    if (Status s = j->restart(base); !s)
         return fail(s.error());
     return j;
 }
@@ -126,13 +128,17 @@ Status RecordingJournal::appendDeletion(std::int32_t no) {
     return writeAll("D " + std::to_string(no) + '\n');
 }
 
-Status RecordingJournal::restart() {
+Status RecordingJournal::restart(const std::optional<JournalBase>& base) {
     if (fd_ < 0)
         return fail(QStringLiteral("The recording journal %1 is closed").arg(path_));
     if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) < 0)
         return fail(systemError(QStringLiteral("Cannot empty the recording journal"), path_));
     lastSyncMs_ = 0; // the header goes to disk at once
-    return writeAll(kHeader);
+    std::string start = kHeader;
+    if (base)
+        start += "B " + std::to_string(base->records) + ' ' +
+                 (base->highestNo ? std::to_string(*base->highestNo) : std::string("-")) + '\n';
+    return writeAll(start);
 }
 
 Status RecordingJournal::finish() {
@@ -157,6 +163,7 @@ JournalContents parseJournal(QByteArrayView bytes) {
         return out;
     out.recognised = true;
     bytes = bytes.sliced(header.size());
+    bool first = true;
     while (!bytes.isEmpty()) {
         const qsizetype end = bytes.indexOf('\n');
         if (end < 0) { // cut short by a crash
@@ -168,7 +175,19 @@ JournalContents parseJournal(QByteArrayView bytes) {
         const QList<QByteArray> f = line.toByteArray().split(' ');
         RecordingJournal::Reading r;
         bool ok = false;
-        if (f.size() == 7 && f[0] == "R") {
+        const bool atStart = std::exchange(first, false);
+        if (atStart && f.size() == 3 && f[0] == "B") {
+            // The table the readings follow is named before any reading.
+            JournalBase base;
+            bool counted = false;
+            base.records = f[1].toLongLong(&counted);
+            std::int32_t highest = 0;
+            ok = counted && base.records >= 0 && (f[2] == "-" || toInt(f[2], &highest));
+            if (f[2] != "-")
+                base.highestNo = highest;
+            if (ok)
+                out.base = base;
+        } else if (f.size() == 7 && f[0] == "R") {
             ok = toInt(f[1], &r.no);
             if (ok && f[2] != "-") {
                 std::int32_t ms = 0;
@@ -242,22 +261,10 @@ Status fillTable(ReadingsTable& t, const std::vector<RecordingJournal::Reading>&
         unique = unique && seen.insert(r.no).second;
     t.openScratch(readingsFields());
     std::int32_t next = 1;
-    for (const RecordingJournal::Reading& r : readings) {
-        t.append();
-        Status s = t.setFieldInt("No", unique ? r.no : next++);
-        if (s && r.msOfDay)
-            s = t.setFieldTime("Time", *r.msOfDay);
-        if (s)
-            s = t.setFieldText("Value", r.value);
-        if (s)
-            s = t.setFieldText("Unit", r.unit);
-        if (s)
-            s = t.setFieldText("V_Range", r.function);
-        if (s)
-            s = t.setFieldText("I_Range", r.mode);
-        if (s)
-            s = t.post();
-        if (!s)
+    for (RecordingJournal::Reading r : readings) {
+        if (!unique)
+            r.no = next++;
+        if (Status s = t.appendReading(r); !s)
             return s;
     }
     return {};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/result.h"
+#include "recording/readings_schema.h"
 
 #include <QByteArrayView>
 #include <QDateTime>
@@ -15,6 +16,15 @@
 
 namespace kx {
 
+// The table file a journal's readings follow: it held `records` records, the highest numbered
+// `highestNo`, when the readings after it began. A journal whose table still looks like this
+// can be folded into it.
+struct JournalBase {
+    qint64 records = 0;
+    std::optional<std::int32_t> highestNo; // none: no record has a number
+    bool operator==(const JournalBase&) const = default;
+};
+
 // An append-only file beside the recording that keeps every recorded reading until the
 // recording ends normally. Recorded readings live only in memory (pending records of the
 // live table); if the program dies, the next start finds the journal and writes its readings
@@ -25,23 +35,22 @@ namespace kx {
 // journal is open its file is locked, so another instance of the program never mistakes a
 // live journal for one left by a crash.
 //
-// The file is text: a header line, then one line per reading and one per deleted record.
-// Texts are written in hexadecimal, so no byte of a reading can break a line.
+// The file is text: a header line, the table the readings follow (when they follow one),
+// then one line per reading and one per deleted record. Texts are written in hexadecimal, so
+// no byte of a reading can break a line.
 //   KXJOURNAL 1
+//   B <records> <highest No or ->
 //   R <No> <ms of day or -> <Value> <Unit> <V_Range> <I_Range>
 //   D <No>
 class RecordingJournal {
 public:
-    struct Reading {
-        std::int32_t no = 0;
-        std::optional<std::int32_t> msOfDay;     // none: no time
-        std::string value, unit, function, mode; // code page 936 bytes
-        bool operator==(const Reading&) const = default;
-    };
+    using Reading = kx::Reading;
 
     // Opens the journal for a new recording: the file is created empty (a journal left
-    // there must have been recovered first) and locked.
-    static Result<std::unique_ptr<RecordingJournal>> create(const QString& path);
+    // there must have been recovered first) and locked. `base`, when given, describes the
+    // table file the readings are to follow (see JournalBase).
+    static Result<std::unique_ptr<RecordingJournal>>
+    create(const QString& path, const std::optional<JournalBase>& base = std::nullopt);
     ~RecordingJournal(); // syncs and closes; the file stays
 
     RecordingJournal(const RecordingJournal&) = delete;
@@ -49,8 +58,9 @@ public:
 
     Status append(const Reading& r);
     Status appendDeletion(std::int32_t no);
-    // The recording was discarded on purpose (Clear All, New): the journal starts empty.
-    Status restart();
+    // The journal starts empty: the recording was discarded on purpose (Clear All, New), or
+    // its readings are safe in the table file `base` describes (a checkpoint).
+    Status restart(const std::optional<JournalBase>& base = std::nullopt);
     // The recording ended normally: closes and removes the file.
     Status finish();
 
@@ -70,6 +80,7 @@ private:
 // order they were recorded. A line cut short by a crash, or damaged, is skipped and counted.
 struct JournalContents {
     std::vector<RecordingJournal::Reading> readings;
+    std::optional<JournalBase> base; // the table the readings follow, when the journal says
     int damagedLines = 0;
     bool recognised = false; // the header was there
 };

@@ -2,7 +2,6 @@
 
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
-#include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
 #include "recording/readings_table.h"
 
@@ -12,34 +11,6 @@
 #include <vector>
 
 namespace kx {
-
-Status loadTableFile(const QString& path, ReadingsTable& table) {
-    Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(path);
-    if (!lock)
-        return lock.status();
-    Result<px::TableReader> reader = px::TableReader::open(path);
-    if (!reader)
-        return reader.status();
-    table.reset(reader.value().info().fields);
-    const Status s = reader.value().forEach([&](const px::Record& r) {
-        table.appendLoaded(r);
-        return true;
-    });
-    if (!s) {
-        table.reset({});
-        return s;
-    }
-    table.holdLock(lock.take());
-    return {};
-}
-
-Status emptyTableFile(const QString& path) {
-    // Emptying needs the file to ourselves, like the engine's exclusive use.
-    Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(path);
-    if (!lock)
-        return lock.status();
-    return px::emptyTable(path);
-}
 
 Status saveKeyedCopy(const ReadingsTable& table, const QString& path) {
     if (!table.isOpen())

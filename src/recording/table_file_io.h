@@ -12,13 +12,8 @@ namespace px {
 struct WriteOptions;
 }
 
-// The bridge between readings tables and their Paradox files.
+// Writing readings tables as Paradox files (a table reads its own file when it opens).
 
-// Reads the structure and records of a table file into `table` (which must be closed) and
-// hands it the file's lock, held while the table stays open.
-Status loadTableFile(const QString& path, ReadingsTable& table);
-// Removes every record from a table file, keeping its structure.
-Status emptyTableFile(const QString& path);
 // Writes the open table, pending records included, as a new Paradox table at `path` with a
 // primary index on its first field. An existing file of that name is replaced.
 Status saveKeyedCopy(const ReadingsTable& table, const QString& path);

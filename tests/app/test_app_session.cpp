@@ -31,7 +31,7 @@ struct Session : ::testing::Test {
     void show(const char* value) {
         MeterDisplay d;
         d.reading = value;
-        session.decoder().ShowDataKx30(frameHex(encodeFrame(d)));
+        session.decodeFrame(frameHex(encodeFrame(d)));
     }
     void record(const char* value) {
         const std::int32_t next = session.recording().NextRecordNo;
@@ -130,7 +130,7 @@ TEST_F(Session, ReadingsAreJournalledUntilANormalEnding) {
     record("4.5");
     EXPECT_EQ(journalled(path).size(), 1u);
 
-    session.finishJournal();
+    ASSERT_TRUE(session.finishRecording().ok());
     EXPECT_FALSE(QFileInfo::exists(path));
     EXPECT_FALSE(session.journaling());
 }
@@ -146,7 +146,7 @@ TEST(SessionJournal, AJournalLeftByACrashIsRecoveredAtTheNextStartOnly) {
         MeterDisplay d;
         for (const char* v : {"10.1", "20.2"}) {
             d.reading = v;
-            crashed.decoder().ShowDataKx30(frameHex(encodeFrame(d)));
+            crashed.decodeFrame(frameHex(encodeFrame(d)));
         }
         ASSERT_EQ(crashed.liveTable().rowCount(), 2);
         // While its program runs, a journal is nobody's to recover.

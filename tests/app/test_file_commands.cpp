@@ -33,7 +33,7 @@ struct Files : ::testing::Test {
         const std::int32_t next = session.recording().NextRecordNo;
         MeterDisplay d;
         d.reading = value;
-        session.decoder().ShowDataKx30(frameHex(encodeFrame(d)));
+        session.decodeFrame(frameHex(encodeFrame(d)));
         ASSERT_EQ(session.recording().NextRecordNo, next + 1) << value;
     }
     qint64 onDisk(const QString& path) {

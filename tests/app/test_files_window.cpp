@@ -59,7 +59,7 @@ struct FilesWindow : ::testing::Test {
     void record(const char* value) {
         MeterDisplay d;
         d.reading = value;
-        session->decoder().ShowDataKx30(frameHex(encodeFrame(d)));
+        session->decodeFrame(frameHex(encodeFrame(d)));
     }
     // A recording saved as the user saves it.
     QString usersFile(const char* name, int n) {
@@ -77,7 +77,7 @@ TEST_F(FilesWindow, NoStoredFilesEndTheMenuAtExit) {
     start();
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_FALSE(win->startUpEnded());
-    EXPECT_EQ(session->LinkPort, 5);
+    EXPECT_EQ(session->link().LinkPort, 5);
     EXPECT_EQ(tail(), (std::vector<std::string>{"-|hidden", "|hidden", "|hidden", "|hidden",
                                                 "|hidden", "|hidden"}));
 }
@@ -100,7 +100,7 @@ TEST_F(FilesWindow, MissingSettingsFileWarnsAndEndsWithNoWindow) {
     EXPECT_TRUE(w.startUpEnded());
     EXPECT_FALSE(w.isVisible());
     EXPECT_FALSE(s.samplingTimer().isActive()) << "nothing runs for a program that ends";
-    EXPECT_NE(s.LinkPort, 5);
+    EXPECT_NE(s.link().LinkPort, 5);
     EXPECT_FALSE(w.findChild<QAction*>("FileSep")->isVisible());
 }
 

@@ -38,15 +38,12 @@ struct StatusLineState : ::testing::Test {
         bus->plug(std::make_shared<SimUsbSerialCable>(
             std::make_unique<SimulatedCable>([](std::int64_t) { return std::nullopt; }),
             CableClock::Virtual));
-        session->start();
-        ASSERT_TRUE(kx::test::waitUntil([&] { return session->link().devListSelection() == 0; }));
-        session->link().Panel2Click();
-        ASSERT_TRUE(session->link().usbConDown());
+        ASSERT_TRUE(session->connectLink());
     }
     void show(const char* value) {
         MeterDisplay d;
         d.reading = value;
-        session->decoder().ShowDataKx30(frameHex(encodeFrame(d)));
+        session->decodeFrame(frameHex(encodeFrame(d)));
     }
     void watchdogDrop() {
         const std::uint8_t idle[8] = {0xF0};

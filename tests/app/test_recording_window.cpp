@@ -164,8 +164,9 @@ TEST_F(RecordingWindow, RepeatAndIntervalControlsDriveTheRules) {
     find<QCheckBox>("RecordSI")->setChecked(true);
     feed(frameFor("124")); // countdown 2 from the change of the box
     EXPECT_EQ(live().rowCount(), 1);
-    win.SampInterTimeTimer();
-    win.SampInterTimeTimer();
+    // Two ticks of the sampling timer.
+    control().SampInterTimeTimer();
+    control().SampInterTimeTimer();
     feed(frameFor("125"));
     EXPECT_EQ(live().rowCount(), 2);
     feed(frameFor("126"));
@@ -344,7 +345,7 @@ TEST(RecordingWindowStartUp, MissingLiveTableShowsTheErrorAndTheWindowStillOpens
     MeterDisplay d;
     d.reading = "42";
     const std::string hex = frameHex(encodeFrame(d));
-    session.decoder().ShowDataKx30(hex);
+    session.decodeFrame(hex);
     EXPECT_EQ(session.recording().NextRecordNo, 1);
     EXPECT_EQ(boxes.shown.size(), 1u);
 }

@@ -33,7 +33,7 @@ struct SessionSafety : kxtest::WindowTest {
         for (int i = 0; i < n; ++i) {
             MeterDisplay d;
             d.reading = std::to_string(first + i);
-            session.decoder().ShowDataKx30(frameHex(encodeFrame(d)));
+            session.decodeFrame(frameHex(encodeFrame(d)));
         }
     }
     // A recording of `n` readings saved by Save As, then opened by File > Open.
@@ -128,7 +128,7 @@ TEST_F(SessionSafety, AContinuedRecordingSavesAsAKeyedTable) {
     for (int i = 0; i < 3; ++i) {
         MeterDisplay d;
         d.reading = std::to_string(700 + i);
-        next.decoder().ShowDataKx30(frameHex(encodeFrame(d)));
+        next.decodeFrame(frameHex(encodeFrame(d)));
     }
     EXPECT_EQ(next.liveTable().fieldText(4, "No"), "5");
     EXPECT_EQ(next.liveTable().fieldText(6, "No"), "7");
@@ -163,7 +163,7 @@ TEST_F(SessionSafety, LeavingWithUnsavedReadingsAsksToSaveThem) {
         for (int i = 0; i < 3; ++i) {
             MeterDisplay d;
             d.reading = std::to_string(100 + i);
-            ownSession->decoder().ShowDataKx30(frameHex(encodeFrame(d)));
+            ownSession->decodeFrame(frameHex(encodeFrame(d)));
         }
         boxes.shown.clear();
     };

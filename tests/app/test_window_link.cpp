@@ -77,10 +77,11 @@ TEST_F(WindowLink, ConnectFollowsTheMeterAndDisconnectStops) {
     // 300 ms, sooner than a slow (sanitizer) build may get to look afterwards.
     bool conOkShown = false;
     bool conOkNShown = true;
-    session->link().onDecoded = [&](const DecodeResult&) {
-        conOkShown = panel->conOk()->isVisible();
-        conOkNShown = panel->conOkN()->isVisible();
-    };
+    const QMetaObject::Connection watch =
+        QObject::connect(session.get(), &AppSession::frameDecoded, [&] {
+            conOkShown = panel->conOk()->isVisible();
+            conOkNShown = panel->conOkN()->isVisible();
+        });
     cable->advance(1200000);
     ASSERT_TRUE(
         waitUntil([&] { return session->decoder().readingTexts().ReadingValue == "123.4"; }));
@@ -90,7 +91,7 @@ TEST_F(WindowLink, ConnectFollowsTheMeterAndDisconnectStops) {
     EXPECT_TRUE(panel->element(Element::Labmo1)->isVisible());
     EXPECT_TRUE(conOkShown);
     EXPECT_FALSE(conOkNShown);
-    session->link().onDecoded = nullptr;
+    QObject::disconnect(watch);
 
     clickPanel2();
     EXPECT_EQ(panel2()->text(), "CONNECT");

@@ -134,7 +134,7 @@ struct WindowTest : ::testing::Test {
         auto s = std::make_unique<kx::AppSession>(tables.setup(bus));
         // Frames fed by a test arrive faster than the link's two a second; let each one
         // through as if half a second had passed.
-        s->link().throttle().setClock([t = std::int64_t{0}]() mutable { return t += 500; });
+        s->throttle().setClock([t = std::int64_t{0}]() mutable { return t += 500; });
         return s;
     }
 

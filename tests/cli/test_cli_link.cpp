@@ -1,6 +1,7 @@
 #include "cli_runner.h"
 #include "paradox/paradox_writer.h"
 #include "recording/readings_schema.h"
+#include "recording/recording_journal.h"
 #include "support/table_files.h"
 
 #include <QElapsedTimer>
@@ -267,6 +268,9 @@ TEST(CliRecordAppend, ClaimsTheFileAndKeepsCheckpointsWhenKilled) {
     QTemporaryDir dir;
     const QString file = numberedTable(dir, "mine.db", {1, 2, 3, 4});
     BackgroundRecord rec({"--append", file});
+    // The journal beside the file shows the claim: only then can a second recorder not take
+    // the file first.
+    ASSERT_TRUE(eventually([&] { return QFile::exists(dir.filePath(".mine.db.journal")); }));
     // Claimed at once: a second recorder is refused (tried without a cable, so that before
     // the claim it only fails and changes nothing).
     ASSERT_TRUE(eventually([&] {
@@ -281,4 +285,42 @@ TEST(CliRecordAppend, ClaimsTheFileAndKeepsCheckpointsWhenKilled) {
     ASSERT_GT(numbers.size(), 4u);
     for (std::size_t i = 0; i < numbers.size(); ++i)
         EXPECT_EQ(numbers[i], static_cast<int>(i + 1));
+}
+
+namespace {
+
+// Readings a recording journalled since its last checkpoint; 0 while there is no journal.
+int journalled(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly)
+               ? static_cast<int>(kx::parseJournal(f.readAll()).readings.size())
+               : 0;
+}
+
+} // namespace
+
+TEST(CliRecord, AKilledRecordingLosesNoReadingOnceTheFileIsClaimedAgain) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath("killed.db");
+    const QString journal = dir.filePath(".killed.db.journal");
+    BackgroundRecord rec({"--out", out});
+    // Killed with readings on disk and more recorded since the last checkpoint.
+    ASSERT_TRUE(eventually([&] { return recordsIn(out) > 0 && journalled(journal) > 0; }));
+    rec.p.kill();
+    ASSERT_TRUE(rec.p.waitForFinished());
+    const int kept = recordsIn(out);
+    const int since = journalled(journal);
+    ASSERT_GT(kept, 0);
+
+    const CliRun next = runCli({"record", "--demo", "--frames", "1", "--append", out});
+    ASSERT_EQ(next.exitCode, 0) << next.err.constData();
+    const std::vector<int> numbers = numbersIn(out);
+    // A kill just after a checkpoint, before its journal was emptied, has nothing to add.
+    const bool added = next.err.contains("left unsaved by a recording into");
+    EXPECT_EQ(numbers.size(), static_cast<std::size_t>(kept + (added ? since : 0) + 1))
+        << next.err.constData();
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        EXPECT_EQ(numbers[i], static_cast<int>(i + 1));
+    EXPECT_EQ(next.jsonLines().value(0)["appended"].toInt(), 1);
+    EXPECT_FALSE(QFile::exists(journal)) << "a finished recording leaves no journal";
 }

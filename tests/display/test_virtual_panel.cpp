@@ -30,8 +30,7 @@ struct Panel : ::testing::Test {
 
     Panel() {
         panel.showState(dec.state());
-        dec.setStateObserver(
-            [this](const DisplayState& b, const DisplayState& a) { panel.applyChange(b, a); });
+        QObject::connect(&dec, &FrameDecoder::displayChanged, &panel, &VirtualPanel::applyChange);
     }
 
     QWidget* w(const char* name) {

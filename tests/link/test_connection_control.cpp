@@ -56,7 +56,10 @@ struct Link : ::testing::Test {
 
     void start() {
         link = std::make_unique<ConnectionControl>(bus, receiver, decoder);
-        link->setInformationBox([this](const QString& m) { messages.push_back(m); });
+        link->LinkPort = 5; // USB, as start-up sets it
+        receiver.setFrameHandler([this](std::string_view f) { decoder.ShowDataKx30(f); });
+        QObject::connect(link.get(), &ConnectionControl::information,
+                         [this](const QString& m) { messages.push_back(m); });
         link->start();
         EXPECT_TRUE(link->DevListBox().empty()) << "the first scan runs from the event loop";
         std::vector<HidInterface> present;
@@ -279,8 +282,10 @@ TEST(LinkDemo, SimulatedMeterReachesTheDecoder) {
     FrameReceiver receiver;
     FrameDecoder decoder;
     int decoded = 0;
+    receiver.setFrameHandler(
+        [&](std::string_view frame) { decoded += decoder.ShowDataKx30(frame).accepted; });
     ConnectionControl link(bus, receiver, decoder);
-    link.onDecoded = [&](const DecodeResult& r) { decoded += r.accepted; };
+    link.LinkPort = 5;
     link.start();
     ASSERT_TRUE(waitUntil([&] { return link.devListSelection() == 0; }));
     link.Panel2Click();

@@ -1,6 +1,6 @@
 #include "hid_test_support.h"
-#include "link/HidControllerClass.h"
 #include "link/device_display_name.h"
+#include "link/hid_device_controller.h"
 #include "link/hid_platform_sim.h"
 
 #include <gtest/gtest.h>

@@ -26,7 +26,7 @@ struct ReadingsExport : ::testing::Test {
 
     void SetUp() override {
         table.openScratch(readingsFields());
-        for (const Reading& r : everyKindOfReading())
+        for (const kxtest::Reading& r : everyKindOfReading())
             addReading(table, r);
     }
 };
@@ -181,12 +181,12 @@ TEST_F(ReadingsExport, JsonLinesAreOneObjectPerRecordWithNumbersAndNulls) {
     EXPECT_EQ(lines[10], "{\"no\":11,\"time\":null,\"value\":null,\"unit\":null,\"function\":null,"
                          "\"remark\":null,\"baseValue\":null,\"baseUnit\":null}");
 
-    const std::vector<Reading> readings = everyKindOfReading();
+    const std::vector<kxtest::Reading> readings = everyKindOfReading();
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QJsonParseError e{};
         const QJsonObject o = QJsonDocument::fromJson(lines[i], &e).object();
         ASSERT_EQ(e.error, QJsonParseError::NoError) << lines[i].toStdString();
-        const Reading& r = readings[static_cast<std::size_t>(i)];
+        const kxtest::Reading& r = readings[static_cast<std::size_t>(i)];
         EXPECT_EQ(o.keys().size(), 8);
         EXPECT_TRUE(o["no"].isDouble());
         EXPECT_EQ(o["no"].toInt(), r.no);
@@ -232,9 +232,9 @@ TEST_F(ReadingsExport, WorkbookReadsBackThroughOpenpyxl) {
         header << c.toObject()["s"].toString();
     EXPECT_EQ(header.join(','), "No,Time,Value,Unit,Function,Remark,BaseValue,BaseUnit");
 
-    const std::vector<Reading> readings = everyKindOfReading();
+    const std::vector<kxtest::Reading> readings = everyKindOfReading();
     for (qsizetype i = 1; i < rows.size(); ++i) {
-        const Reading& r = readings[static_cast<std::size_t>(i - 1)];
+        const kxtest::Reading& r = readings[static_cast<std::size_t>(i - 1)];
         const QJsonArray row = rows[i].toArray();
         ASSERT_EQ(row.size(), 8) << i;
         EXPECT_EQ(row[0].toObject()["n"].toDouble(), r.no) << i;

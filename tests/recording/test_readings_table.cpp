@@ -312,3 +312,53 @@ TEST(FieldText, DamagedNumbersFromAFileShowBlank) {
         saved.close();
     }
 }
+
+// The one way a reading becomes a record, and back: recording, the journal's recovery and the
+// journal itself rely on the two agreeing.
+TEST(ReadingRecords, AppendAndReadBack) {
+    ReadingsTable table;
+    table.openScratch(readingsFields());
+    const Reading timed{7, 45296789, "-1.23", "G\xA6\xB8", "IR:5000V 1000G\xA6\xB8", "COMP:GOOD"};
+    const Reading untimed{8, std::nullopt, "L234", "V", "DCV  600V", "Continuous"};
+    for (const Reading& r : {timed, untimed})
+        ASSERT_TRUE(table.appendReading(r).ok());
+    ASSERT_EQ(table.rowCount(), 2);
+    EXPECT_EQ(table.readingAt(0), timed);
+    EXPECT_EQ(table.readingAt(1), untimed);
+    EXPECT_EQ(table.fieldText(1, "Time"), "");
+    EXPECT_FALSE(table.readingAt(2).has_value());
+    EXPECT_FALSE(table.readingAt(-1).has_value());
+}
+
+TEST(ReadingRecords, ATableThatCannotTakeTheReadingKeepsNothing) {
+    const Reading r{1, 1000, "1.0", "V", "DCV  600V", "Continuous"};
+    ReadingsTable closed;
+    const Status s = closed.appendReading(r);
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error(), ReadingsTable::closedMessage());
+
+    // The stored table's names are not the live table's: nothing is appended, and its records
+    // are no readings to journal.
+    ReadingsTable store;
+    store.openScratch(readingsFields(true));
+    const Status named = store.appendReading(r);
+    ASSERT_FALSE(named.ok());
+    EXPECT_EQ(named.error(), "Field 'Value' not found");
+    EXPECT_EQ(store.rowCount(), 0);
+    store.appendLoaded({px::Value(std::int32_t{1}), px::Value::timeOfDay(5), px::Value("x"),
+                        px::Value(), px::Value(), px::Value()});
+    EXPECT_FALSE(store.readingAt(0).has_value());
+
+    // A number that does not fit the field fails before the record is posted.
+    ReadingsTable shortNo;
+    shortNo.openScratch({{"No", px::FieldType::Short, 2},
+                         {"Time", px::FieldType::Time, 4},
+                         {"Value", px::FieldType::Alpha, 8},
+                         {"Unit", px::FieldType::Alpha, 8},
+                         {"V_Range", px::FieldType::Alpha, 24},
+                         {"I_Range", px::FieldType::Alpha, 16}});
+    EXPECT_FALSE(shortNo.appendReading(Reading{40000, 0, "1", "V", "", ""}).ok());
+    EXPECT_EQ(shortNo.rowCount(), 0);
+    ASSERT_TRUE(shortNo.appendReading(Reading{4, 0, "1", "V", "", ""}).ok());
+    EXPECT_EQ(shortNo.readingAt(0)->no, 4);
+}

@@ -17,7 +17,8 @@ struct Recording : ::testing::Test {
     void SetUp() override {
         table.openScratch(readingsFields());
         rc.setTimeOfDay([] { return 3723004; }); // 01:02:03.004
-        rc.setErrorSink([this](const QString& e) { errors.push_back(e); });
+        QObject::connect(&rc, &RecordingControl::recordingFailed,
+                         [this](const QString& e) { errors.push_back(e); });
     }
     bool offer(std::string value) {
         texts.ReadingValue = std::move(value);

@@ -150,3 +150,35 @@ TEST_F(Journal, RecoveryFailureKeepsTheJournal) {
     EXPECT_TRUE(none.value().isEmpty());
     EXPECT_FALSE(QFile::exists(empty));
 }
+
+TEST_F(Journal, TheTableTheReadingsFollowIsNamedFirst) {
+    auto j = RecordingJournal::create(path, JournalBase{3, 15});
+    ASSERT_TRUE(j.ok());
+    ASSERT_TRUE(j.value()->append(reading(16, "1")).ok());
+    JournalContents c = parseJournal(bytesOf(path));
+    EXPECT_EQ(c.base, (JournalBase{3, 15}));
+    EXPECT_EQ(c.readings.size(), 1u);
+    // A checkpoint starts it again after the new table; a reset follows no table.
+    ASSERT_TRUE(j.value()->restart(JournalBase{16, 16}).ok());
+    c = parseJournal(bytesOf(path));
+    EXPECT_EQ(c.base, (JournalBase{16, 16}));
+    EXPECT_TRUE(c.readings.empty());
+    ASSERT_TRUE(j.value()->restart().ok());
+    EXPECT_FALSE(parseJournal(bytesOf(path)).base.has_value());
+
+    const struct {
+        const char* text;
+        std::optional<JournalBase> base;
+        int damaged;
+    } cases[] = {
+        {"KXJOURNAL 1\nB 5 -\n", JournalBase{5, std::nullopt}, 0},
+        {"KXJOURNAL 1\nR 1 - 31 56 44 43\nB 1 1\n", std::nullopt, 1}, // only before readings
+        {"KXJOURNAL 1\nB -1 2\n", std::nullopt, 1},
+        {"KXJOURNAL 1\nB 2 x\n", std::nullopt, 1},
+    };
+    for (const auto& k : cases) {
+        const JournalContents p = parseJournal(k.text);
+        EXPECT_EQ(p.base, k.base) << k.text;
+        EXPECT_EQ(p.damagedLines, k.damaged) << k.text;
+    }
+}

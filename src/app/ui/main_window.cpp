@@ -85,11 +85,8 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     session_.start();
 }
 
-TFrmTest::~TFrmTest() {
-    // The session outlives the window: detach what reaches the window's widgets.
-    session_.decoder().setStateObserver({});
-    session_.link().setInformationBox({});
-}
+// The session outlives the window; what it tells the window's widgets ends with them.
+TFrmTest::~TFrmTest() = default;
 
 void TFrmTest::FormCreate() {
     // The program's folder (the session has worked it out); an installed program's data
@@ -122,7 +119,7 @@ void TFrmTest::FormCreate() {
     }
     recoverReadings();
     showRecentFiles();
-    session_.LinkPort = 5;
+    session_.link().LinkPort = 5; // USB
     // At most 100 points a page.
     if (const Status s = session_.chart().setPointsPerPage(100); !s)
         boxes_->error(this, s.error());
@@ -184,12 +181,10 @@ void TFrmTest::connectSession() {
     showRecordingState(status.state());
     connect(&status, &RecordingStatus::recordingStateChanged, this, &TFrmTest::showRecordingState);
 
-    session_.decoder().setStateObserver(
-        [this](const DisplayState& before, const DisplayState& after) {
-            VirtualPanel1->applyChange(before, after);
-        });
-    session_.link().setInformationBox(
-        [this](const QString& text) { boxes_->information(this, text); });
+    connect(&session_.decoder(), &FrameDecoder::displayChanged, VirtualPanel1,
+            &VirtualPanel::applyChange);
+    connect(&session_.link(), &ConnectionControl::information, this,
+            [this](const QString& text) { boxes_->information(this, text); });
 }
 
 void TFrmTest::recoverReadings() {
@@ -231,7 +226,8 @@ void TFrmTest::closeEvent(QCloseEvent* event) {
         return;
     }
     // Every ending through the window (the exits, the close box) is a normal one.
-    session_.finishJournal();
+    if (const Status s = session_.finishRecording(); !s)
+        qCWarning(lcWindow).noquote() << s.error();
     session_.endLink();
     QMainWindow::closeEvent(event);
 }

@@ -106,22 +106,26 @@ public Q_SLOTS:
     void setlimitClick();
     void ClearRClick();
     void RecordSITimeChange(const QString& text);
-    void SampInterTimeTimer();
     void HELP1Click();
     void About2Click();
     void SearchRClick();
     // The chart's enlarge and restore images.
     void TbSxClick();
-    // The store row's second button: the window to 755 x 538 (outer size), the chart 278 high.
+    // Store row, no caption: the window to 755 x 538 (outer size), the chart 278 high.
     void SpeedButton6Click();
 
     // Reports and stored readings (main_window_reports.cpp).
     void MajPrintClick();
     void printClick();
+    // "Store Data" (hidden): shows the stored-readings window.
     void SpeedButton5Click();
+    // Store row, no caption: opens a chosen file into the stored table.
     void SpeedButton4Click();
+    // Store row, "Save Data": saves the stored table under a chosen name.
     void SpeedButton8Click();
+    // Store row, "Delete Data": empties the stored table once confirmed.
     void SpeedButton9Click();
+    // Store row, no caption: previews the stored-data report.
     void SpeedButton7Click();
 
 public:

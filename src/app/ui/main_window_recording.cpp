@@ -78,10 +78,6 @@ void TFrmTest::RecordSITimeChange(const QString& text) {
         boxes_->error(this, s.error());
 }
 
-void TFrmTest::SampInterTimeTimer() {
-    session_.recording().SampInterTimeTimer();
-}
-
 void TFrmTest::ClearRClick() {
     // Clear All empties the table in use, also a file the user opened: only after OK.
     const DeletionQuestion q = session_.clearAllQuestion();

@@ -65,11 +65,10 @@ private:
 
 GridLayout liveGridLayout() {
     GridLayout g;
-    g.columns = {
-        {"No", 54, Qt::AlignHCenter},     {"Time", 92, Qt::AlignHCenter},
-        {"Value", 72, Qt::AlignHCenter},  {"Unit", 90, Qt::AlignHCenter},
-        {"Function", 109, Qt::AlignHCenter}, {"Remark", 158, Qt::AlignLeft},
-    };
+    // Every column is centred but the remark's.
+    for (const ReadingsFieldSpec& f : kReadingsSchema)
+        g.columns.push_back({f.liveTitle.data(), f.liveWidth,
+                             f.kind == ReadingsField::Remark ? Qt::AlignLeft : Qt::AlignHCenter});
     g.background = QColor(0xC0, 0xC0, 0xC0); // silver
     g.titleColor = Qt::black;
     g.cellPixelHeight = 11;
@@ -81,11 +80,9 @@ GridLayout liveGridLayout() {
 
 GridLayout storeGridLayout() {
     GridLayout g;
-    g.columns = {
-        {"SNo", 36, Qt::AlignHCenter},      {"STime", 47, Qt::AlignHCenter},
-        {"SValue", 49, Qt::AlignHCenter},   {"SUnit", 42, Qt::AlignHCenter},
-        {"SV_Range", 73, Qt::AlignHCenter}, {"SI_Range", 70, Qt::AlignHCenter},
-    };
+    // Titled with the field names, every column centred.
+    for (const ReadingsFieldSpec& f : kReadingsSchema)
+        g.columns.push_back({f.storeName.data(), f.storeWidth, Qt::AlignHCenter});
     g.storeNames = true;
     g.background = QColor(0xA6, 0xCA, 0xF0); // sky blue
     g.titleColor = QColor(0xFF, 0x00, 0xFF); // fuchsia

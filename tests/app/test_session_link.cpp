@@ -1,0 +1,162 @@
+// The session's frame path and its link run, as both front ends drive them: frames told to
+// any number of listeners after their reading was offered to recording, and a run of the link
+// that ends after N frames, when stopped, or when the link drops.
+#include "app/app_session.h"
+#include "app/session_fixture.h"
+#include "link/connection_control.h"
+#include "link/hid_platform_sim.h"
+#include "link/meter_simulator.h"
+#include "link/sim_usb_serial_cable.h"
+
+#include <QTimer>
+
+#include <utility>
+
+#include <gtest/gtest.h>
+
+using namespace kx;
+
+namespace {
+
+std::string frameShowing(const char* value) {
+    MeterDisplay d;
+    d.reading = value;
+    return frameHex(encodeFrame(d));
+}
+
+struct SessionLink : ::testing::Test {
+    std::shared_ptr<SimHidBus> bus = std::make_shared<SimHidBus>();
+    kxtest::TableFolder tables;
+    std::shared_ptr<SimUsbSerialCable> cable;
+    std::unique_ptr<AppSession> session;
+    QStringList told; // the link's information messages
+
+    // The cable with a meter showing 12.5 throughout, on the real clock, and every frame let
+    // through the throttle at once.
+    void open(bool withCable = true) {
+        if (withCable) {
+            MeterDisplay shown;
+            shown.reading = "12.5";
+            const MeterFrame frame = encodeFrame(shown);
+            cable = std::make_shared<SimUsbSerialCable>(std::make_unique<SimulatedCable>(
+                [frame](std::int64_t) { return std::optional(frame); }, 100000));
+            bus->plug(cable);
+        }
+        session = std::make_unique<AppSession>(tables.setup(bus));
+        session->throttle().setClock([t = std::int64_t{0}]() mutable { return t += 500; });
+        QObject::connect(&session->link(), &ConnectionControl::information,
+                         [this](const QString& m) { told << m; });
+        ASSERT_TRUE(session->openLiveTableAtStart().ok());
+    }
+    // A run that should have ended long ago is stopped, so the test fails instead of waiting.
+    LinkRun run(qint64 frames = 0) {
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, session.get(), [this] { session->stopLink(); });
+        guard.start(30000);
+        return session->runLink(frames);
+    }
+    std::size_t setupReports() const { return cable ? cable->featureReports().size() : 0; }
+};
+
+} // namespace
+
+TEST_F(SessionLink, FramesAreToldAfterTheirReadingWasOffered) {
+    open(false);
+    std::vector<std::pair<bool, qint64>> first, second; // (record, live rows when told)
+    std::vector<qint64> recorded;
+    for (auto* seen : {&first, &second}) {
+        QObject::connect(session.get(), &AppSession::frameDecoded,
+                         [&, seen](const DecodeResult& r) {
+                             seen->push_back({r.record, session->liveTable().rowCount()});
+                         });
+    }
+    QObject::connect(session.get(), &AppSession::readingRecorded,
+                     [&](qint64 row) { recorded.push_back(row); });
+
+    session->decodeFrame(frameShowing("12.5"));
+    session->decodeFrame(frameShowing("    ")); // no main digit: nothing to offer
+    session->setRecordingOn(false);
+    session->decodeFrame(frameShowing("13.5"));
+
+    const std::vector<std::pair<bool, qint64>> expected = {{true, 1}, {false, 1}, {true, 1}};
+    EXPECT_EQ(first, expected);
+    EXPECT_EQ(second, expected) << "every listener is told";
+    EXPECT_EQ(recorded, std::vector<qint64>{0});
+    EXPECT_EQ(session->decoder().readingTexts().ReadingValue, "13.5") << "the panel goes on";
+}
+
+TEST_F(SessionLink, ARunEndsAfterItsFramesAndSaysGoodbyeToTheCable) {
+    open();
+    qint64 told = 0;
+    QObject::connect(session.get(), &AppSession::frameDecoded, [&] { ++told; });
+    const LinkRun run = this->run(3);
+    EXPECT_EQ(run.end, LinkRun::End::Done);
+    EXPECT_EQ(run.frames, 3);
+    EXPECT_EQ(told, 3);
+    EXPECT_EQ(session->link().LinkPort, 5);
+    EXPECT_FALSE(session->link().usbConDown());
+    EXPECT_EQ(setupReports(), 2u) << "on CONNECT and on the way out";
+    EXPECT_EQ(session->liveTable().rowCount(), 3);
+    EXPECT_TRUE(this->told.isEmpty());
+}
+
+TEST_F(SessionLink, StopLinkEndsTheRunAsItsEnd) {
+    open();
+    QObject::connect(session.get(), &AppSession::frameDecoded, session.get(),
+                     [this] { session->stopLink(); });
+    const LinkRun run = this->run();
+    EXPECT_EQ(run.end, LinkRun::End::Stopped);
+    EXPECT_EQ(run.frames, 1);
+    EXPECT_EQ(setupReports(), 2u);
+}
+
+TEST_F(SessionLink, WithoutACableNothingRuns) {
+    open(false);
+    const LinkRun run = session->runLink(1);
+    EXPECT_EQ(run.end, LinkRun::End::NotConnected);
+    EXPECT_EQ(run.frames, 0);
+    EXPECT_EQ(told, QStringList{ConnectionControl::notConnectedMessage()});
+}
+
+// A run never waits on a link that stopped reading: the watchdog's drop and a device change
+// (which stops the reading until the user connects again) both end it with the reason.
+TEST_F(SessionLink, ADroppedLinkEndsTheRun) {
+    const struct {
+        const char* name;
+        std::function<void(SessionLink&)> drop;
+        std::size_t setupReports; // a device change leaves the link to be disconnected
+        QStringList told;
+    } cases[] = {
+        {"meter silent",
+         [](SessionLink& t) {
+             const std::uint8_t idle[8] = {0xF0};
+             for (int i = 0; i < ConnectionControl::kIdleReportLimit; ++i)
+                 t.session->receiver().ReadPw60(0, idle, 8);
+             for (int i = 0; i < 3; ++i)
+                 t.session->link().ConTimerTimer();
+         },
+         1u,
+         {ConnectionControl::meterSilentMessage()}},
+        {"device change", [](SessionLink& t) { t.bus->plug(SimHidDeviceInfo{}); }, 2u, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        session.reset();
+        bus = std::make_shared<SimHidBus>();
+        told.clear();
+        open();
+        // Dropped once the link is up and reading.
+        bool dropped = false;
+        QObject::connect(session.get(), &AppSession::frameDecoded, session.get(), [&] {
+            if (!std::exchange(dropped, true))
+                c.drop(*this);
+        });
+        const LinkRun run = this->run();
+        EXPECT_EQ(run.end, LinkRun::End::Dropped);
+        EXPECT_FALSE(run.reason.isEmpty());
+        EXPECT_EQ(setupReports(), c.setupReports);
+        EXPECT_EQ(told, c.told);
+        EXPECT_FALSE(session->link().usbConDown());
+    }
+}
