@@ -6,6 +6,7 @@
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
 #include "recording/recording_journal.h"
+#include "recording/test_results.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -45,6 +46,7 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
     LiveTable_.setTableName(inFolder(AppDir, setup.liveTable));
     StoreTable_.setTableName(inFolder(AppDir, setup.storeTable));
     scratchPath_ = LiveTable_.filePath();
+    results_ = std::make_unique<TestResults>(LiveTable_, scratchPath_);
     files_ = std::make_unique<FileCommands>(*this);
     storeDefaultPath_ = StoreTable_.filePath();
 

@@ -25,6 +25,7 @@ class ConnectionControl;
 class FileCommands;
 class RecordingJournal;
 class RecordingStatus;
+class TestResults;
 
 // A question asked before records are deleted: the warning, and the file whose records go.
 struct DeletionQuestion {
@@ -85,6 +86,8 @@ public:
     ReportState& reports() { return reports_; }
     // Whether readings are being recorded and why not, for the status line.
     RecordingStatus& recordingStatus() { return *status_; }
+    // The insulation tests of the live table with their details and settings.
+    TestResults& results() { return *results_; }
 
     // Starts the device list's first scan (from the event loop) and the sampling timer.
     void start();
@@ -182,6 +185,7 @@ private:
     QString journalFolder_;
     std::unique_ptr<RecordingJournal> journal_;
     bool journalFailing_ = false; // told once until a write succeeds again
+    std::unique_ptr<TestResults> results_;
 };
 
 } // namespace kx

@@ -1,0 +1,271 @@
+#include "recording/test_curve.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace kx {
+namespace {
+
+constexpr double kMsPerDay = 86'400'000.0;
+
+bool sameTest(const InsulationAnalyser::Reading& r, const InsulationResult& test) {
+    return r.mode == test.mode && r.function == test.function;
+}
+
+// Times of day go on past midnight: a time far below the one before it is the next day's.
+double unwrapped(double raw, bool timeOfDay, double& lastRaw, double& dayOffset, bool first) {
+    if (!first && timeOfDay && raw < lastRaw - kMsPerDay / 2)
+        dayOffset += kMsPerDay;
+    lastRaw = raw;
+    return raw + dayOffset;
+}
+
+std::optional<std::size_t> firstRowOf(const RecordStore& records, const ReadingsColumns& c,
+                                      std::int64_t no) {
+    // Recordings are in `No` order: a binary search finds the row; a table that is not falls
+    // back to a walk.
+    std::size_t lo = 0;
+    std::size_t hi = records.rowCount();
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (readingAt(records, c, mid).no < no)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo < records.rowCount() && readingAt(records, c, lo).no == no)
+        return lo;
+    for (std::size_t row = 0; row < records.rowCount(); ++row) {
+        if (!records.isNull(row, c.no) && readingAt(records, c, row).no == no)
+            return row;
+    }
+    return std::nullopt;
+}
+
+// "0.1", "1", "10", "1000": a decade in the axis's unit.
+QString decadeLabel(int exponent) {
+    if (exponent >= 0)
+        return QString::number(std::pow(10.0, exponent), 'f', 0);
+    return QString::number(std::pow(10.0, exponent), 'f', -exponent);
+}
+
+QString secondsLabel(double s) {
+    const long long whole = std::llround(s);
+    if (whole < 60)
+        return QStringLiteral("%1 s").arg(whole);
+    if (whole % 60 == 0)
+        return QStringLiteral("%1 min").arg(whole / 60);
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The smallest round length of time axis that holds `s` seconds.
+double roundAxis(double s) {
+    static constexpr std::array<double, 14> kLengths = {15,  30,   60,   120,  180,  300,   600,
+                                                        900, 1200, 1800, 3600, 7200, 14400, 28800};
+    for (double l : kLengths) {
+        if (s <= l)
+            return l;
+    }
+    return std::ceil(s / 28800) * 28800;
+}
+
+double tickStep(double length) {
+    static constexpr std::array<double, 14> kSteps = {5,   10,  15,   30,   60,   120,  300,
+                                                      600, 900, 1200, 1800, 3600, 7200, 14400};
+    for (double step : kSteps) {
+        if (length / step <= 6)
+            return step;
+    }
+    return std::ceil(length / 6 / 14400) * 14400;
+}
+
+// The curve from a walk over every record, for a table whose records are not in `No` order.
+std::vector<CurvePoint> scanCurve(const RecordStore& records, const ReadingsColumns& c,
+                                  const InsulationResult& test) {
+    struct Numbered {
+        std::int64_t no;
+        std::size_t row;
+    };
+    std::vector<Numbered> rows;
+    for (std::size_t row = 0; row < records.rowCount(); ++row) {
+        if (records.isNull(row, c.no))
+            continue;
+        const std::int64_t no = readingAt(records, c, row).no;
+        if (no >= test.first && no <= test.last)
+            rows.push_back({no, row});
+    }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Numbered& a, const Numbered& b) { return a.no < b.no; });
+    std::vector<CurvePoint> points;
+    double lastRaw = 0;
+    double dayOffset = 0;
+    double t0 = 0;
+    bool first = true;
+    for (const Numbered& n : rows) {
+        const InsulationAnalyser::Reading r = readingAt(records, c, n.row);
+        if (!r.timeMs)
+            continue;
+        const double t = unwrapped(*r.timeMs, r.timeOfDay, lastRaw, dayOffset, first);
+        if (first)
+            t0 = t;
+        first = false;
+        if (!sameTest(r, test))
+            continue;
+        if (const auto ohms = InsulationAnalyser::resistanceOf(r.value, r.unit))
+            points.push_back({(t - t0) / 1000.0, *ohms});
+    }
+    return points;
+}
+
+} // namespace
+
+std::vector<CurvePoint> testCurve(const RecordStore& records, const ReadingsColumns& c,
+                                  const InsulationResult& test) {
+    TestCurveCache cache;
+    return cache.update(records, c, test, 0);
+}
+
+void TestCurveCache::clear() {
+    valid_ = false;
+    points_.clear();
+}
+
+bool TestCurveCache::walk(const RecordStore& records, const ReadingsColumns& c,
+                          const InsulationResult& test) {
+    for (; nextRow_ < records.rowCount(); ++nextRow_) {
+        if (records.isNull(nextRow_, c.no))
+            return false;
+        const InsulationAnalyser::Reading r = readingAt(records, c, nextRow_);
+        if (started_ && r.no < lastNo_)
+            return false; // out of order: the whole-table walk sorts
+        if (r.no > test.last)
+            break; // the test's end so far; later records may still join it
+        lastNo_ = r.no;
+        if (!r.timeMs)
+            continue;
+        const double t = unwrapped(*r.timeMs, r.timeOfDay, lastRaw_, dayOffset_, !started_);
+        if (!started_)
+            t0_ = t;
+        started_ = true;
+        if (!sameTest(r, test))
+            continue;
+        if (const auto ohms = InsulationAnalyser::resistanceOf(r.value, r.unit))
+            points_.push_back({(t - t0_) / 1000.0, *ohms});
+    }
+    return true;
+}
+
+const std::vector<CurvePoint>& TestCurveCache::update(const RecordStore& records,
+                                                      const ReadingsColumns& c,
+                                                      const InsulationResult& test,
+                                                      std::uint64_t generation) {
+    if (!valid_ || first_ != test.first || generation_ != generation ||
+        nextRow_ > records.rowCount()) {
+        points_.clear();
+        valid_ = false;
+        first_ = test.first;
+        generation_ = generation;
+        started_ = false;
+        dayOffset_ = 0;
+        const std::optional<std::size_t> row = firstRowOf(records, c, test.first);
+        if (!row)
+            return points_;
+        nextRow_ = *row;
+        valid_ = true;
+    }
+    if (!walk(records, c, test)) {
+        points_ = scanCurve(records, c, test);
+        valid_ = false; // walked whole again next time
+    }
+    return points_;
+}
+
+TestCurveLayout layoutTestCurve(const std::vector<CurvePoint>& points, const InsulationResult& test,
+                                int columns) {
+    TestCurveLayout l;
+    double lo = 0;
+    double hi = 0;
+    double tMax = 0;
+    bool any = false;
+    for (const CurvePoint& p : points) {
+        tMax = std::max(tMax, p.seconds);
+        if (!(p.ohms > 0) || !std::isfinite(p.ohms))
+            continue;
+        lo = any ? std::min(lo, p.ohms) : p.ohms;
+        hi = any ? std::max(hi, p.ohms) : p.ohms;
+        any = true;
+    }
+    if (!any) {
+        lo = 1e5;
+        hi = 1e6;
+    }
+    const bool giga = hi >= 1e9;
+    l.unit = giga ? QStringLiteral("G\u03A9") : QStringLiteral("M\u03A9");
+    l.unitOhms = giga ? 1e9 : 1e6;
+    int bottom = static_cast<int>(std::floor(std::log10(lo)));
+    int top = static_cast<int>(std::ceil(std::log10(hi)));
+    if (top <= bottom)
+        top = bottom + 1;
+    l.logBottom = bottom;
+    l.logTop = top;
+    const double unitLog = std::log10(l.unitOhms);
+    for (int e = bottom; e <= top; ++e)
+        l.yTicks.push_back(
+            {double(e - bottom) / (top - bottom), decadeLabel(e - static_cast<int>(unitLog))});
+
+    l.seconds = roundAxis(std::max({tMax, test.duration, test.mode == "PI" ? 600.0 : 0.0, 1.0}));
+    const double step = tickStep(l.seconds);
+    for (double s = 0; s <= l.seconds + 1e-9; s += step)
+        l.xTicks.push_back({s / l.seconds, secondsLabel(s)});
+
+    auto yOf = [&](double ohms) {
+        const double y =
+            (std::log10(std::max(ohms, std::pow(10.0, bottom))) - bottom) / double(top - bottom);
+        return std::clamp(y, 0.0, 1.0);
+    };
+    // At most the lowest and the highest reading of each column, in the order they came.
+    columns = std::max(columns, 1);
+    l.line.reserve(std::min<std::size_t>(points.size(), 2 * std::size_t(columns) + 2));
+    std::size_t i = 0;
+    while (i < points.size()) {
+        const int column = static_cast<int>(points[i].seconds / l.seconds * columns);
+        std::size_t j = i;
+        std::size_t low = i;
+        std::size_t high = i;
+        while (j < points.size() &&
+               static_cast<int>(points[j].seconds / l.seconds * columns) == column) {
+            if (points[j].ohms < points[low].ohms)
+                low = j;
+            if (points[j].ohms > points[high].ohms)
+                high = j;
+            ++j;
+        }
+        for (std::size_t k : {std::min(low, high), std::max(low, high)}) {
+            const QPointF p(std::clamp(points[k].seconds / l.seconds, 0.0, 1.0),
+                            yOf(points[k].ohms));
+            if (l.line.empty() || l.line.back() != p)
+                l.line.push_back(p);
+        }
+        i = j;
+    }
+
+    const std::array<std::optional<double>, 4> values = {test.r15, test.r30, test.r60, test.r600};
+    static constexpr std::array<const char*, 4> kLabels = {"15 s", "30 s", "1 min", "10 min"};
+    for (std::size_t k = 0; k < kResultMarks.size(); ++k) {
+        if (kResultMarks[k] > l.seconds)
+            continue;
+        CurveMark m;
+        m.seconds = kResultMarks[k];
+        m.label = QString::fromLatin1(kLabels[k]);
+        m.x = kResultMarks[k] / l.seconds;
+        if (values[k] && std::isfinite(*values[k])) {
+            m.ohms = values[k];
+            m.y = yOf(*values[k]);
+        }
+        l.marks.push_back(m);
+    }
+    return l;
+}
+
+} // namespace kx

@@ -1,0 +1,294 @@
+#include "recording/test_results.h"
+
+#include "recording/readings_table.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kx {
+namespace {
+Q_LOGGING_CATEGORY(lcResults, "kx.results")
+}
+
+TestResults::TestResults(ReadingsTable& table, QString scratchPath, QObject* parent)
+    : QObject(parent), table_(table), scratchPath_(std::move(scratchPath)) {
+    signalTimer_.setSingleShot(true);
+    connect(&signalTimer_, &QTimer::timeout, this, &TestResults::flush);
+    connect(&table_, &ReadingsTable::didReset, this, &TestResults::markStale);
+    connect(&table_, &ReadingsTable::rowAppended, this, &TestResults::rowAppended);
+    connect(&table_, &ReadingsTable::rowRemoved, this, &TestResults::markStale);
+    analyser_.setSettings(details_.settings);
+    schedule();
+}
+
+TestResults::~TestResults() = default;
+
+bool TestResults::scratch() const {
+    // A table opened on a structure alone has no file, and so no details file either.
+    return table_.tableName().isEmpty() || table_.filePath() == scratchPath_;
+}
+
+int TestResults::count() const {
+    return static_cast<int>(completed_) + (currentCounts_ ? 1 : 0);
+}
+
+const InsulationResult& TestResults::test(int index) const {
+    if (index >= 0 && static_cast<std::size_t>(index) < completed_)
+        return analyser_.tests()[static_cast<std::size_t>(index)];
+    return *current_;
+}
+
+void TestResults::markStale() {
+    stale_ = true;
+    schedule();
+}
+
+void TestResults::schedule() {
+    if (signalTimer_.isActive())
+        return;
+    // The first change after a quiet spell is shown at once, later ones at most five times
+    // a second.
+    int wait = 0;
+    if (sinceSignal_.isValid() && sinceSignal_.elapsed() < kSignalIntervalMs)
+        wait = kSignalIntervalMs - static_cast<int>(sinceSignal_.elapsed());
+    signalTimer_.start(wait);
+}
+
+void TestResults::rowAppended(qint64 row) {
+    if (stale_)
+        return; // the whole table is analysed again anyway
+    if (!columns_ || row != table_.rowCount() - 1) {
+        markStale();
+        return;
+    }
+    const RecordStore& records = table_.records();
+    const auto at = static_cast<std::size_t>(row);
+    if (records.isNull(at, columns_->no))
+        return; // a record without a number is no part of any test
+    const InsulationAnalyser::Reading r = readingAt(records, *columns_, at);
+    if (lastNo_ && r.no < *lastNo_) {
+        markStale(); // out of order: the whole table is walked in `No` order
+        return;
+    }
+    lastNo_ = r.no;
+    if (analyser_.add(r))
+        listChanged_ = true;
+    pending_ = true;
+    schedule();
+}
+
+void TestResults::loadDetails() {
+    if (!table_.isOpen() || table_.filePath() == detailsFor_)
+        return;
+    detailsFor_ = table_.filePath();
+    const TestDetails before = details_;
+    detailsProblem_.clear();
+    if (scratch()) {
+        // A new recording on the scratch table keeps the settings; the asset is another.
+        details_.clearFields();
+    } else {
+        // The settings in force stand in for those a file does not give.
+        TestDetailsRead read = readTestDetails(detailsFor_, details_.settings);
+        if (read.found)
+            details_ = read.details;
+        else
+            details_.clearFields();
+        detailsProblem_ = read.problem;
+    }
+    analyser_.setSettings(details_.settings);
+    if (!(details_ == before))
+        Q_EMIT detailsChanged();
+    if (!detailsProblem_.isEmpty())
+        Q_EMIT detailsProblemFound(detailsProblem_);
+}
+
+void TestResults::analyseWhole() {
+    stale_ = false;
+    ++generation_;
+    ++curveGeneration_;
+    curveIndex_ = -1;
+    analyser_.reset();
+    lastNo_.reset();
+    columns_.reset();
+    tableProblem_.clear();
+    listChanged_ = true;
+    pending_ = true;
+    loadDetails();
+    if (!table_.isOpen() || table_.fields().empty())
+        return;
+    Result<ReadingsColumns> found = ReadingsColumns::find(table_.fields());
+    if (!found) {
+        tableProblem_ = found.error();
+        return;
+    }
+    columns_ = found.value();
+    lastNo_ = feedInsulationAnalyser(analyser_, table_.records(), *columns_);
+    qCDebug(lcResults) << "analysed" << table_.rowCount() << "records:" << analyser_.tests().size()
+                       << "tests";
+}
+
+void TestResults::flush() {
+    signalTimer_.stop();
+    if (stale_)
+        analyseWhole();
+    const int before = count();
+    const std::size_t completedBefore = completed_;
+    completed_ = analyser_.tests().size();
+    if (pending_)
+        current_ = analyser_.current();
+    currentCounts_ = current_ && current_->duration * 1000 >= InsulationAnalyser::kMinTestMs;
+    const bool listChanged = listChanged_ || count() != before || completed_ != completedBefore;
+    const bool figures = pending_;
+    listChanged_ = false;
+    pending_ = false;
+    sinceSignal_.start();
+    if (listChanged)
+        Q_EMIT testsChanged();
+    if (figures)
+        Q_EMIT figuresChanged();
+}
+
+const std::vector<CurvePoint>& TestResults::curve(int index) {
+    static const std::vector<CurvePoint> kNone;
+    if (!columns_ || index < 0 || index >= count())
+        return kNone;
+    const InsulationResult& t = test(index);
+    if (static_cast<std::size_t>(index) >= completed_)
+        return curveCache_.update(table_.records(), *columns_, t, curveGeneration_);
+    if (curveIndex_ != index) {
+        completedCurve_ = testCurve(table_.records(), *columns_, t);
+        curveIndex_ = index;
+    }
+    return completedCurve_;
+}
+
+const TestDetails& TestResults::details() {
+    if (stale_)
+        flush();
+    return details_;
+}
+
+Status TestResults::setSettings(const ResultSettings& settings) {
+    TestDetails d = details_;
+    d.settings = settings;
+    return setDetails(d);
+}
+
+Status TestResults::setDetails(const TestDetails& details) {
+    if (const QString problem = settingsProblem(details.settings); !problem.isEmpty())
+        return fail(problem);
+    if (stale_)
+        flush();
+    if (details == details_)
+        return {};
+    TestDetails oldSettings;
+    oldSettings.settings = details_.settings;
+    TestDetails newSettings;
+    newSettings.settings = details.settings;
+    const bool rejudge = !(oldSettings == newSettings);
+    details_ = details;
+    Status written;
+    if (!scratch() && table_.isOpen()) {
+        written = writeTestDetails(table_.filePath(), details_);
+        if (written)
+            detailsProblem_.clear();
+    }
+    Q_EMIT detailsChanged();
+    if (rejudge) {
+        analyser_.setSettings(details_.settings);
+        if (current_)
+            judge(*current_, details_.settings);
+        Q_EMIT figuresChanged();
+    }
+    return written;
+}
+
+// ---- texts ------------------------------------------------------------------------------
+
+QString ohmsText(double ohms) {
+    static constexpr std::array<std::pair<double, const char*>, 4> kUnits = {
+        {{1e12, "T"}, {1e9, "G"}, {1e6, "M"}, {1e3, "k"}}};
+    for (const auto& [factor, prefix] : kUnits) {
+        if (std::fabs(ohms) >= factor * 0.99995) {
+            const double v = ohms / factor;
+            const int decimals = v < 9.9995 ? 3 : v < 99.995 ? 2 : v < 999.95 ? 1 : 0;
+            return QString::number(v, 'f', decimals) + QLatin1Char(' ') + QLatin1String(prefix) +
+                   QStringLiteral("\u03A9");
+        }
+    }
+    return QString::number(ohms, 'f', 0) + QStringLiteral(" \u03A9");
+}
+
+QString ratioText(double ratio) {
+    return QString::number(ratio, 'f', 2);
+}
+
+QString celsiusText(double c) {
+    return QString::number(c, 'g', 4) + QStringLiteral(" \u00B0C");
+}
+
+QString elapsedText(double seconds) {
+    const long long s = std::llround(std::clamp(seconds, 0.0, 1e9));
+    if (s < 3600)
+        return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600)
+        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString verdictCaption(Verdict v) {
+    return verdictText(v).toUpper();
+}
+
+// ---- whole tables -----------------------------------------------------------------------
+
+void applyOverrides(ResultSettings& s, const ResultOverrides& o) {
+    if (o.temperature)
+        s.temperature = o.temperature;
+    if (o.baseTemperature)
+        s.baseTemperature = *o.baseTemperature;
+    if (o.minimumOhms)
+        s.minimumOhms = *o.minimumOhms;
+    if (o.piMinimum)
+        s.piMinimum = *o.piMinimum;
+}
+
+Result<TableResults> resultsOfTable(const ReadingsTable& table, const TestDetails& details,
+                                    bool storeNamesFirst) {
+    if (!table.isOpen())
+        return fail(ReadingsTable::closedMessage());
+    Result<std::vector<InsulationResult>> tests =
+        findInsulationTests(table.records(), details.settings, storeNamesFirst);
+    if (!tests)
+        return fail(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(table.filePath()),
+                                                 tests.error()));
+    TableResults r;
+    r.tests = tests.take();
+    r.details = details;
+    r.records = table.rowCount();
+    return r;
+}
+
+Result<TableResults> resultsOfTableFile(const QString& path, const ResultOverrides& overrides) {
+    ReadingsTable table;
+    table.setTableName(QFileInfo(path).absoluteFilePath());
+    if (Status s = table.open(); !s)
+        return fail(s.error());
+    TestDetailsRead read = readTestDetails(table.filePath());
+    applyOverrides(read.details.settings, overrides);
+    if (const QString problem = settingsProblem(read.details.settings); !problem.isEmpty())
+        return fail(problem);
+    Result<TableResults> r = resultsOfTable(table, read.details, overrides.storeNamesFirst);
+    if (r) {
+        r.value().detailsFound = read.found;
+        r.value().detailsProblem = read.problem;
+    }
+    return r;
+}
+
+} // namespace kx
