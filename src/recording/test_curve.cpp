@@ -181,6 +181,41 @@ const std::vector<CurvePoint>& TestCurveCache::update(const RecordStore& records
     return points_;
 }
 
+std::vector<int> markLabelRows(const std::vector<CurveMark>& marks,
+                               const std::vector<std::pair<double, double>>& spans, double gap) {
+    std::vector<int> rows(marks.size(), -1);
+    std::vector<std::size_t> order(marks.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    auto rank = [&](std::size_t i) { return marks[i].seconds >= 60 ? 0 : 1; };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return rank(a) < rank(b); });
+    std::array<std::vector<std::pair<double, double>>, 2> taken;
+    for (std::size_t i : order) {
+        if (i >= spans.size())
+            continue;
+        for (int row = 0; row < 2; ++row) {
+            auto& placed = taken[static_cast<std::size_t>(row)];
+            const bool free = std::none_of(placed.begin(), placed.end(), [&](const auto& p) {
+                return spans[i].first < p.second + gap && p.first < spans[i].second + gap;
+            });
+            if (free) {
+                placed.push_back(spans[i]);
+                rows[i] = row;
+                break;
+            }
+        }
+    }
+    return rows;
+}
+
+QRectF curvePlotArea(const QRectF& box, double h) {
+    QRectF plot = box.adjusted(3.4 * h, 2.4 * h, -1.2 * h, -2.0 * h);
+    if (plot.width() < 1 || plot.height() < 1)
+        plot = box;
+    return plot;
+}
+
 TestCurveLayout layoutTestCurve(const std::vector<CurvePoint>& points, const InsulationResult& test,
                                 int columns) {
     TestCurveLayout l;
@@ -207,6 +242,9 @@ TestCurveLayout layoutTestCurve(const std::vector<CurvePoint>& points, const Ins
     int top = static_cast<int>(std::ceil(std::log10(hi)));
     if (top <= bottom)
         top = bottom + 1;
+    // A reading near nothing (a short circuit, the first instant of charging) would squeeze
+    // the test into the top of the picture: six decades below the highest are shown.
+    bottom = std::max(bottom, top - 6);
     l.logBottom = bottom;
     l.logTop = top;
     const double unitLog = std::log10(l.unitOhms);

@@ -4,6 +4,7 @@
 #include "recording/record_store.h"
 
 #include <QPointF>
+#include <QRectF>
 #include <QString>
 
 #include <cstdint>
@@ -83,6 +84,21 @@ struct TestCurveLayout {
 
     bool hasCurve() const { return !line.empty(); }
 };
+
+// Where the plot lies in a picture's box whose texts are `textHeight` high, in the box's
+// units: room on the left for the resistance labels, above for the unit and two rows of the
+// marks' labels (marks close together take turns), below for the times.
+QRectF curvePlotArea(const QRectF& box, double textHeight);
+// A point of the layout (fractions) in the plot area, y growing downwards as on a page.
+inline QPointF curvePlotPoint(const QRectF& plot, const QPointF& f) {
+    return {plot.left() + f.x() * plot.width(), plot.bottom() - f.y() * plot.height()};
+}
+
+// Which row each mark's label takes above the plot (0 next to it, 1 above that), or -1 when
+// neither has room; `spans` are the labels' left and right edges as a renderer sets them.
+// The 1-minute and 10-minute labels are placed first.
+std::vector<int> markLabelRows(const std::vector<CurveMark>& marks,
+                               const std::vector<std::pair<double, double>>& spans, double gap);
 
 // `columns` is the plot's width in device pixels (or any unit the line need not be finer
 // than). A PI test's time axis spans at least its ten minutes from the start.

@@ -10,7 +10,6 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
-#include <QLoggingCategory>
 #include <QStringList>
 
 #include <fcntl.h>
@@ -20,8 +19,6 @@
 
 namespace kx {
 namespace {
-
-Q_LOGGING_CATEGORY(lcDetails, "kx.details")
 
 const QString kKind = QStringLiteral("kxlink test details");
 constexpr int kVersion = 1;
@@ -236,10 +233,7 @@ TestDetailsRead readTestDetails(const QString& tablePath, const ResultSettings& 
         r.problem = QStringLiteral("The test details are not read: %1").arg(bytes.error());
         return r;
     }
-    r = parseTestDetails(bytes.value(), path, defaults);
-    if (!r.problem.isEmpty())
-        qCWarning(lcDetails).noquote() << r.problem;
-    return r;
+    return parseTestDetails(bytes.value(), path, defaults);
 }
 
 QByteArray testDetailsJson(const TestDetails& d) {

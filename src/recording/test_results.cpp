@@ -11,7 +11,8 @@
 
 namespace kx {
 namespace {
-Q_LOGGING_CATEGORY(lcResults, "kx.results")
+// What the analysis found, for those who ask (QT_LOGGING_RULES="kx.results.debug=true").
+Q_LOGGING_CATEGORY(lcResults, "kx.results", QtInfoMsg)
 }
 
 TestResults::TestResults(ReadingsTable& table, QString scratchPath, QObject* parent)
@@ -102,8 +103,10 @@ void TestResults::loadDetails() {
     analyser_.setSettings(details_.settings);
     if (!(details_ == before))
         Q_EMIT detailsChanged();
-    if (!detailsProblem_.isEmpty())
+    if (!detailsProblem_.isEmpty()) {
+        qCWarning(lcResults).noquote() << detailsProblem_;
         Q_EMIT detailsProblemFound(detailsProblem_);
+    }
 }
 
 void TestResults::analyseWhole() {
@@ -243,6 +246,49 @@ QString elapsedText(double seconds) {
 
 QString verdictCaption(Verdict v) {
     return verdictText(v).toUpper();
+}
+
+QString resultFigureText(const InsulationResult& r, ResultFigure f, bool running) {
+    const QString none = QStringLiteral("not available");
+    // A figure of a test in progress that its mark has not reached yet comes later.
+    auto pending = [&](int seconds, const QString& when) {
+        return running && r.duration < seconds ? QStringLiteral("after ") + when : none;
+    };
+    auto ohms = [&](const std::optional<double>& v, int seconds, const QString& when) {
+        return v && std::isfinite(*v) ? ohmsText(*v) : pending(seconds, when);
+    };
+    auto ratio = [&](const std::optional<double>& v, int seconds, const QString& when) {
+        return v && std::isfinite(*v) ? ratioText(*v) : pending(seconds, when);
+    };
+    const QString s15 = QStringLiteral("15 s");
+    const QString s30 = QStringLiteral("30 s");
+    const QString m1 = QStringLiteral("1 min");
+    const QString m10 = QStringLiteral("10 min");
+    switch (f) {
+    case ResultFigure::Voltage:
+        return r.testVoltage ? QStringLiteral("%1 V").arg(*r.testVoltage) : none;
+    case ResultFigure::R15:
+        return ohms(r.r15, 15, s15);
+    case ResultFigure::R30:
+        return ohms(r.r30, 30, s30);
+    case ResultFigure::R60:
+        return ohms(r.r60, 60, m1);
+    case ResultFigure::R600:
+        return ohms(r.r600, 600, m10);
+    case ResultFigure::Dar:
+        return ratio(r.dar, 60, m1);
+    case ResultFigure::Dar15:
+        return ratio(r.dar15, 60, m1);
+    case ResultFigure::Pi:
+        return ratio(r.pi, 600, m10);
+    case ResultFigure::Corrected:
+        if (r.r60Corrected)
+            return ohmsText(*r.r60Corrected);
+        if (!r.temperature)
+            return QStringLiteral("no winding temperature given");
+        return pending(60, m1);
+    }
+    return none;
 }
 
 // ---- whole tables -----------------------------------------------------------------------

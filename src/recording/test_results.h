@@ -141,6 +141,13 @@ QString elapsedText(double seconds);
 // "PASS", "FAIL", "INCONCLUSIVE".
 QString verdictCaption(Verdict v);
 
+// The figures shown for a test.
+enum class ResultFigure { Voltage, R15, R30, R60, R600, Dar, Dar15, Pi, Corrected };
+// A figure as the window and the report show it: its value, or for a test still in progress
+// when it will be known ("after 1 min"), or why there is none ("not available", "no winding
+// temperature given").
+QString resultFigureText(const InsulationResult& r, ResultFigure f, bool running);
+
 // What the command line and the report work on: a table file's tests under its details file's
 // settings, with the changes given on the command line.
 struct ResultOverrides {
