@@ -13,12 +13,16 @@ namespace kx {
 namespace {
 // What the analysis found, for those who ask (QT_LOGGING_RULES="kx.results.debug=true").
 Q_LOGGING_CATEGORY(lcResults, "kx.results", QtInfoMsg)
-}
+} // namespace
 
 TestResults::TestResults(ReadingsTable& table, QString scratchPath, QObject* parent)
     : QObject(parent), table_(table), scratchPath_(std::move(scratchPath)) {
     signalTimer_.setSingleShot(true);
     connect(&signalTimer_, &QTimer::timeout, this, &TestResults::flush);
+    // When the readings stop, the test in progress has ended: views show its verdict.
+    quietTimer_.setSingleShot(true);
+    quietTimer_.setInterval(kQuietMs);
+    connect(&quietTimer_, &QTimer::timeout, this, [this] { Q_EMIT figuresChanged(); });
     connect(&table_, &ReadingsTable::didReset, this, &TestResults::markStale);
     connect(&table_, &ReadingsTable::rowAppended, this, &TestResults::rowAppended);
     connect(&table_, &ReadingsTable::rowRemoved, this, &TestResults::markStale);
@@ -35,6 +39,11 @@ bool TestResults::scratch() const {
 
 int TestResults::count() const {
     return static_cast<int>(completed_) + (currentCounts_ ? 1 : 0);
+}
+
+bool TestResults::isRunning(int index) const {
+    return current_ && currentCounts_ && index == count() - 1 && sinceReading_.isValid() &&
+           sinceReading_.elapsed() < kQuietMs;
 }
 
 const InsulationResult& TestResults::test(int index) const {
@@ -60,8 +69,10 @@ void TestResults::schedule() {
 }
 
 void TestResults::rowAppended(qint64 row) {
-    if (stale_)
-        return; // the whole table is analysed again anyway
+    if (stale_) {
+        readingWhileStale_ = true; // the whole table is analysed again anyway
+        return;
+    }
     if (!columns_ || row != table_.rowCount() - 1) {
         markStale();
         return;
@@ -79,6 +90,8 @@ void TestResults::rowAppended(qint64 row) {
     if (analyser_.add(r))
         listChanged_ = true;
     pending_ = true;
+    sinceReading_.start();
+    quietTimer_.start();
     schedule();
 }
 
@@ -111,6 +124,15 @@ void TestResults::loadDetails() {
 
 void TestResults::analyseWhole() {
     stale_ = false;
+    // The records are the table's: the last test goes on only when readings are coming.
+    if (readingWhileStale_) {
+        sinceReading_.start();
+        quietTimer_.start();
+    } else {
+        sinceReading_.invalidate();
+        quietTimer_.stop();
+    }
+    readingWhileStale_ = false;
     ++generation_;
     ++curveGeneration_;
     curveIndex_ = -1;

@@ -47,13 +47,13 @@ public:
     int count() const;
     // The test at `index` (0 to count() - 1).
     const InsulationResult& test(int index) const;
-    // Whether the last test is still going on: the meter's readings may add to it.
-    bool lastRunning() const { return current_.has_value(); }
-    // The run in progress, once it has a resistance reading; it is a test (the last one)
-    // from 10 s on.
+    // The last run, not yet ended by a record that does not belong to it, once it has a
+    // resistance reading; it is a test (the last one) from 10 s on.
     const std::optional<InsulationResult>& current() const { return current_; }
-    // Whether `index` is the test in progress.
-    bool isRunning(int index) const { return current_ && index == count() - 1 && currentCounts_; }
+    // Whether `index` is the test in progress: the last one, while readings are coming that
+    // may add to it. The last test of a table just opened is not in progress, nor is one the
+    // meter has stopped adding to for longer than the gap that ends a test.
+    bool isRunning(int index) const;
     // Changes whenever the tests were worked out again as a whole (a view starts over).
     std::uint64_t generation() const { return generation_; }
 
@@ -80,6 +80,9 @@ public:
     void flush();
 
     static constexpr int kSignalIntervalMs = 200;
+    // A test no reading has come for in this long has ended (the gap that ends a test, and a
+    // second for the reading's way from the meter).
+    static constexpr int kQuietMs = static_cast<int>(InsulationAnalyser::kMaxGapMs) + 1000;
 
 Q_SIGNALS:
     // Tests were added or worked out again; count() may have changed.
@@ -107,6 +110,7 @@ private:
     std::optional<ReadingsColumns> columns_;
     QString tableProblem_;
     bool stale_ = true;
+    bool readingWhileStale_ = false;
     bool pending_ = false;     // readings analysed since the last signal
     bool listChanged_ = false; // tests added since the last signal
     std::optional<std::int64_t> lastNo_;
@@ -124,6 +128,8 @@ private:
 
     QTimer signalTimer_;
     QElapsedTimer sinceSignal_;
+    QElapsedTimer sinceReading_; // since the last reading appended while recording
+    QTimer quietTimer_;
     TestCurveCache curveCache_;
     int curveIndex_ = -1;
     std::vector<CurvePoint> completedCurve_;
