@@ -21,7 +21,9 @@ std::optional<double> decimal(const CommandLine& line, const QString& name, doub
         return std::nullopt;
     const QString text = line.value(name);
     bool ok = false;
-    const double x = QLocale::c().toDouble(text.trimmed(), &ok);
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    const double x = c.toDouble(text.trimmed(), &ok);
     if (!ok || !std::isfinite(x) || x > max || (above ? x <= min : x < min)) {
         bad = line.usageError(
             QStringLiteral("--%1 needs a number %2, not '%3'").arg(name, range, text));
