@@ -61,13 +61,14 @@ QString secondsLabel(double s) {
 
 // The smallest round length of time axis that holds `s` seconds.
 double roundAxis(double s) {
-    static constexpr std::array<double, 14> kLengths = {15,  30,   60,   120,  180,  300,   600,
-                                                        900, 1200, 1800, 3600, 7200, 14400, 28800};
+    static constexpr std::array<double, 19> kLengths = {15,   30,   60,   90,   120,  180, 240,
+                                                        300,  420,  600,  660,  720,  900, 1200,
+                                                        1800, 2700, 3600, 7200, 14400};
     for (double l : kLengths) {
         if (s <= l)
             return l;
     }
-    return std::ceil(s / 28800) * 28800;
+    return std::ceil(s / 14400) * 14400;
 }
 
 double tickStep(double length) {

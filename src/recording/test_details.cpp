@@ -29,13 +29,23 @@ QString shown(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
+// At most `limit` UTF-16 units, never half a character.
+QString cut(QString text, int limit) {
+    if (text.size() > limit) {
+        text.truncate(limit);
+        if (text.back().isHighSurrogate())
+            text.chop(1);
+    }
+    return text;
+}
+
 // A single-line field: line breaks and tabs become blanks, and it is cut to its limit.
 QString oneLine(QString text, int limit) {
     for (QChar& c : text) {
         if (c.category() == QChar::Other_Control)
             c = QLatin1Char(' ');
     }
-    return text.left(limit);
+    return cut(std::move(text), limit);
 }
 
 QString notesText(QString text) {
@@ -44,7 +54,7 @@ QString notesText(QString text) {
         if (c.category() == QChar::Other_Control && c != QLatin1Char('\n'))
             c = QLatin1Char(' ');
     }
-    return text.left(kMaxNotesLength);
+    return cut(std::move(text), kMaxNotesLength);
 }
 
 struct Reader {

@@ -307,7 +307,7 @@ QString resultFigureText(const InsulationResult& r, ResultFigure f, bool running
         if (r.r60Corrected)
             return ohmsText(*r.r60Corrected);
         if (!r.temperature)
-            return QStringLiteral("no winding temperature given");
+            return QStringLiteral("no temperature given");
         return pending(60, m1);
     }
     return none;

@@ -150,7 +150,7 @@ QString verdictCaption(Verdict v);
 // The figures shown for a test.
 enum class ResultFigure { Voltage, R15, R30, R60, R600, Dar, Dar15, Pi, Corrected };
 // A figure as the window and the report show it: its value, or for a test still in progress
-// when it will be known ("after 1 min"), or why there is none ("not available", "no winding
+// when it will be known ("after 1 min"), or why there is none ("not available", "no
 // temperature given").
 QString resultFigureText(const InsulationResult& r, ResultFigure f, bool running);
 

@@ -197,7 +197,7 @@ ReportLayout resultsLayout() {
 
     // One block a test: what it was, its verdict in large type, the figures beside the
     // curve, then the reasons.
-    ReportBand test{BandKind::Detail, 100.0, {}, ReportPictureBox{68, 14, 122, 56, true}};
+    ReportBand test{BandKind::Detail, 100.0, {}, ReportPictureBox{74, 14, 116, 56, true}};
     test.lines = true;
     ReportText name = entry(S::Result, "test", 0, 2.0, 12);
     name.bold = true;

@@ -126,7 +126,7 @@ TEST_F(ResultsWindow, AnOpenedTablesTestsWithTheSelectedOnesFigures) {
     EXPECT_EQ(figure(w, 0), QStringLiteral("2500 V"));
     EXPECT_EQ(figure(w, 3), ohmsText(*pi.r60));
     EXPECT_EQ(figure(w, 7), ratioText(*pi.pi));
-    EXPECT_EQ(figure(w, 8), QStringLiteral("no winding temperature given"));
+    EXPECT_EQ(figure(w, 8), QStringLiteral("no temperature given"));
     EXPECT_TRUE(in<QLabel>(w, "TimeLabel")->text().startsWith(QStringLiteral("Duration 10:03")));
     EXPECT_EQ(in<QLabel>(w, "VerdictLabel")->palette().color(QPalette::WindowText),
               QColor(0, 136, 0));

@@ -359,13 +359,13 @@ TEST(TestCurve, LayoutOfAPiTest) {
     ASSERT_EQ(l.yTicks.size(), 3u);
     EXPECT_EQ(l.yTicks[0].label, QStringLiteral("0.1"));
     EXPECT_EQ(l.yTicks[2].label, QStringLiteral("10"));
-    // The axis holds the whole test: 15 minutes, in 5-minute ticks.
-    EXPECT_EQ(l.seconds, 900);
-    EXPECT_EQ(l.xTicks.back().label, QStringLiteral("15 min"));
+    // The axis holds the whole test: 11 minutes, in 2-minute ticks.
+    EXPECT_EQ(l.seconds, 660);
+    EXPECT_EQ(l.xTicks.back().label, QStringLiteral("10 min"));
     // Every mark is on the axis; the 30 s mark's value is not known.
     ASSERT_EQ(l.marks.size(), 4u);
     EXPECT_FALSE(l.marks[1].y);
-    EXPECT_NEAR(l.marks[3].x, 600.0 / 900, 1e-9);
+    EXPECT_NEAR(l.marks[3].x, 600.0 / 660, 1e-9);
     EXPECT_NEAR(*l.marks[2].y, (std::log10(absorption(60)) - 8) / 2, 1e-9);
     // No more than two points a column.
     EXPECT_LE(l.line.size(), 2u * 300 + 2);
