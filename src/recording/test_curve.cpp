@@ -220,17 +220,46 @@ QRectF curvePlotArea(const QRectF& box, double h) {
 TestCurveLayout layoutTestCurve(const std::vector<CurvePoint>& points, const InsulationResult& test,
                                 int columns) {
     TestCurveLayout l;
+    // A test's times never go back: its last reading is its latest.
+    const double tMax = points.empty() ? 0 : std::max(points.back().seconds, 0.0);
+    l.seconds = roundAxis(std::max({tMax, test.duration, test.mode == "PI" ? 600.0 : 0.0, 1.0}));
+    const double step = tickStep(l.seconds);
+    for (double s = 0; s <= l.seconds + 1e-9; s += step)
+        l.xTicks.push_back({s / l.seconds, secondsLabel(s)});
+
+    // One walk over the readings: the lowest and the highest of each column of the plot, in
+    // the order they came, and the range of all of them.
+    columns = std::max(columns, 1);
+    std::vector<std::size_t> kept;
+    kept.reserve(std::min<std::size_t>(points.size(), 2 * std::size_t(columns) + 2));
     double lo = 0;
     double hi = 0;
-    double tMax = 0;
     bool any = false;
-    for (const CurvePoint& p : points) {
-        tMax = std::max(tMax, p.seconds);
-        if (!(p.ohms > 0) || !std::isfinite(p.ohms))
-            continue;
-        lo = any ? std::min(lo, p.ohms) : p.ohms;
-        hi = any ? std::max(hi, p.ohms) : p.ohms;
-        any = true;
+    const double perColumn = l.seconds / columns;
+    std::size_t i = 0;
+    while (i < points.size()) {
+        const double end = (std::floor(points[i].seconds / perColumn) + 1) * perColumn;
+        std::size_t low = i;
+        std::size_t high = i;
+        std::size_t j = i + 1;
+        for (; j < points.size() && points[j].seconds < end; ++j) {
+            if (points[j].ohms < points[low].ohms)
+                low = j;
+            if (points[j].ohms > points[high].ohms)
+                high = j;
+        }
+        kept.push_back(std::min(low, high));
+        if (high != low)
+            kept.push_back(std::max(low, high));
+        for (std::size_t k : {low, high}) {
+            const double ohms = points[k].ohms;
+            if (!(ohms > 0) || !std::isfinite(ohms))
+                continue;
+            lo = any ? std::min(lo, ohms) : ohms;
+            hi = any ? std::max(hi, ohms) : ohms;
+            any = true;
+        }
+        i = j;
     }
     if (!any) {
         lo = 1e5;
@@ -253,40 +282,16 @@ TestCurveLayout layoutTestCurve(const std::vector<CurvePoint>& points, const Ins
         l.yTicks.push_back(
             {double(e - bottom) / (top - bottom), decadeLabel(e - static_cast<int>(unitLog))});
 
-    l.seconds = roundAxis(std::max({tMax, test.duration, test.mode == "PI" ? 600.0 : 0.0, 1.0}));
-    const double step = tickStep(l.seconds);
-    for (double s = 0; s <= l.seconds + 1e-9; s += step)
-        l.xTicks.push_back({s / l.seconds, secondsLabel(s)});
-
+    const double floorOhms = std::pow(10.0, bottom);
     auto yOf = [&](double ohms) {
-        const double y =
-            (std::log10(std::max(ohms, std::pow(10.0, bottom))) - bottom) / double(top - bottom);
+        const double y = (std::log10(std::max(ohms, floorOhms)) - bottom) / double(top - bottom);
         return std::clamp(y, 0.0, 1.0);
     };
-    // At most the lowest and the highest reading of each column, in the order they came.
-    columns = std::max(columns, 1);
-    l.line.reserve(std::min<std::size_t>(points.size(), 2 * std::size_t(columns) + 2));
-    std::size_t i = 0;
-    while (i < points.size()) {
-        const int column = static_cast<int>(points[i].seconds / l.seconds * columns);
-        std::size_t j = i;
-        std::size_t low = i;
-        std::size_t high = i;
-        while (j < points.size() &&
-               static_cast<int>(points[j].seconds / l.seconds * columns) == column) {
-            if (points[j].ohms < points[low].ohms)
-                low = j;
-            if (points[j].ohms > points[high].ohms)
-                high = j;
-            ++j;
-        }
-        for (std::size_t k : {std::min(low, high), std::max(low, high)}) {
-            const QPointF p(std::clamp(points[k].seconds / l.seconds, 0.0, 1.0),
-                            yOf(points[k].ohms));
-            if (l.line.empty() || l.line.back() != p)
-                l.line.push_back(p);
-        }
-        i = j;
+    l.line.reserve(kept.size());
+    for (std::size_t k : kept) {
+        const QPointF p(std::clamp(points[k].seconds / l.seconds, 0.0, 1.0), yOf(points[k].ohms));
+        if (l.line.empty() || l.line.back() != p)
+            l.line.push_back(p);
     }
 
     const std::array<std::optional<double>, 4> values = {test.r15, test.r30, test.r60, test.r600};

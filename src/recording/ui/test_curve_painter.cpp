@@ -2,11 +2,15 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
-#include <QPainterPath>
 
 namespace kx {
 
 void paintTestCurve(QPainter& p, const QRectF& box, const TestCurveLayout& l, const QFont& font) {
+    paintCurveFrame(p, box, l, font);
+    paintCurveLine(p, box, l, font);
+}
+
+void paintCurveFrame(QPainter& p, const QRectF& box, const TestCurveLayout& l, const QFont& font) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
     const QFont f(font, p.device());
@@ -62,15 +66,32 @@ void paintTestCurve(QPainter& p, const QRectF& box, const TestCurveLayout& l, co
                        l.marks[i].label);
     }
 
+    p.restore();
+}
+
+void paintCurveLine(QPainter& p, const QRectF& box, const TestCurveLayout& l, const QFont& font) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    const double h = QFontMetricsF(QFont(font, p.device()), p.device()).height();
+    const QRectF plot = curvePlotArea(box, h);
     if (l.hasCurve()) {
-        QPainterPath path(curvePlotPoint(plot, l.line.front()));
-        for (std::size_t i = 1; i < l.line.size(); ++i)
-            path.lineTo(curvePlotPoint(plot, l.line[i]));
-        p.setPen(
-            QPen(kCurveColor, std::max(1.0, h * 0.12), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        p.drawPath(path);
-        if (l.line.size() == 1)
-            p.drawPoint(curvePlotPoint(plot, l.line.front()));
+        // Bevelled joins: round ones cost a trigonometric curve at every reading.
+        std::vector<QPointF> line(l.line.size());
+        for (std::size_t i = 0; i < l.line.size(); ++i)
+            line[i] = curvePlotPoint(plot, l.line[i]);
+        const double width = h * 0.12;
+        QPen pen(kCurveColor, width, Qt::SolidLine, Qt::FlatCap, Qt::BevelJoin);
+        if (width < 2.5) {
+            // On a screen: a line of one pixel or two drawn by the painter's fast way for
+            // thin lines (wide ones are outlined segment by segment, at a cost that grows
+            // with the readings).
+            pen.setWidthF(1.0);
+            pen.setCosmetic(true);
+        }
+        p.setPen(pen);
+        p.drawPolyline(line.data(), static_cast<int>(line.size()));
+        if (line.size() == 1)
+            p.drawPoint(line.front());
     }
     p.setPen(Qt::NoPen);
     p.setBrush(kCurveMarkColor);

@@ -21,5 +21,11 @@ inline const QColor kCurveMarkColor(224, 96, 0);
 // from the labels' height, so the picture looks the same on screen and on paper.
 void paintTestCurve(QPainter& p, const QRectF& box, const TestCurveLayout& layout,
                     const QFont& font);
+// The two halves of it: the frame (axes, grid, labels, the marks' lines), which changes only
+// when the axes do, and the readings with the marks' dots over it.
+void paintCurveFrame(QPainter& p, const QRectF& box, const TestCurveLayout& layout,
+                     const QFont& font);
+void paintCurveLine(QPainter& p, const QRectF& box, const TestCurveLayout& layout,
+                    const QFont& font);
 
 } // namespace kx

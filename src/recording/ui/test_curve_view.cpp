@@ -17,7 +17,17 @@ TestCurveView::TestCurveView(QWidget* parent) : QWidget(parent) {
 }
 
 void TestCurveView::setCurve(const std::vector<CurvePoint>& points, const InsulationResult& test) {
-    points_ = points;
+    // The curve of the test in progress only grows: its new readings are taken on.
+    const bool grown = hasTest_ && test.first == test_.first && !points_.empty() &&
+                       points.size() >= points_.size() &&
+                       points[points_.size() - 1].seconds == points_.back().seconds &&
+                       points[points_.size() - 1].ohms == points_.back().ohms &&
+                       points.front().seconds == points_.front().seconds;
+    if (grown)
+        points_.insert(points_.end(), points.begin() + static_cast<std::ptrdiff_t>(points_.size()),
+                       points.end());
+    else
+        points_ = points;
     test_ = test;
     hasTest_ = true;
     relayout();

@@ -2,6 +2,7 @@
 
 #include "recording/test_curve.h"
 
+#include <QPixmap>
 #include <QWidget>
 
 #include <vector>
@@ -35,6 +36,10 @@ private:
     bool hasTest_ = false;
     QString placeholder_;
     TestCurveLayout layout_;
+    // The frame drawn last and what it showed: it is drawn again only when the axes change,
+    // not with every reading.
+    QPixmap frame_;
+    QString frameKey_;
 };
 
 } // namespace kx

@@ -118,11 +118,11 @@ void TFrmresults::build() {
     ResultsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ResultsGrid->verticalHeader()->hide();
     ResultsGrid->verticalHeader()->setDefaultSectionSize(20);
+    // Fixed widths: sizing columns to their contents would read every row at each update.
     ResultsGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     ResultsGrid->horizontalHeader()->setSectionResizeMode(TestResultsModel::Number,
-                                                          QHeaderView::ResizeToContents);
-    ResultsGrid->horizontalHeader()->setSectionResizeMode(TestResultsModel::Function,
-                                                          QHeaderView::ResizeToContents);
+                                                          QHeaderView::Fixed);
+    ResultsGrid->horizontalHeader()->resizeSection(TestResultsModel::Number, 44);
     ResultsGrid->setItemDelegateForColumn(TestResultsModel::VerdictColumn,
                                           new VerdictDelegate(ResultsGrid));
     ResultsGrid->setFixedHeight(130);
