@@ -58,6 +58,8 @@ Status FileCommands::newRecording() {
     if (Status s = session_.openLive(session_.scratchPath(), true); !s)
         return s;
     session_.recording().restartNumbering();
+    // Another recording is of another asset; the settings it is judged by stay.
+    session_.results().newRecording();
     return {};
 }
 

@@ -197,6 +197,13 @@ const TestDetails& TestResults::details() {
     return details_;
 }
 
+void TestResults::newRecording() {
+    if (!details_.hasFields())
+        return;
+    details_.clearFields();
+    Q_EMIT detailsChanged();
+}
+
 Status TestResults::setSettings(const ResultSettings& settings) {
     TestDetails d = details_;
     d.settings = settings;
@@ -268,6 +275,30 @@ QString elapsedText(double seconds) {
 
 QString verdictCaption(Verdict v) {
     return verdictText(v).toUpper();
+}
+
+QString verdictShown(const InsulationResult& r, bool running) {
+    if (!running)
+        return verdictCaption(r.verdict);
+    if (!r.r60)
+        return QStringLiteral("IN PROGRESS");
+    return verdictCaption(r.verdict) + QStringLiteral(" (so far)");
+}
+
+QStringList reasonsShown(const InsulationResult& r, bool running) {
+    if (!running)
+        return r.reasons;
+    if (!r.r60 && r.duration < 60)
+        return {QStringLiteral("The verdict comes with the 1-minute resistance, at 1 min.")};
+    QStringList shown;
+    for (const QString& reason : r.reasons) {
+        // Judged as if the test ended now, a test short of ten minutes has no PI yet.
+        if (!r.pi && r.duration < 600 && reason.startsWith(QLatin1String("No polarization index")))
+            shown << QStringLiteral("The polarization index comes at 10 min, if the test lasts.");
+        else
+            shown << reason;
+    }
+    return shown;
 }
 
 QString resultFigureText(const InsulationResult& r, ResultFigure f, bool running) {

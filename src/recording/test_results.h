@@ -71,6 +71,8 @@ public:
     // its details file at once; a failure to write it is returned (the details stand).
     Status setDetails(const TestDetails& details);
     Status setSettings(const ResultSettings& settings);
+    // A new recording (File > New): the free fields go, the settings stay.
+    void newRecording();
     // Why the table's details file could not be read, or empty.
     const QString& detailsProblem() const { return detailsProblem_; }
     // The details belong to the program's scratch table (nothing on disk).
@@ -146,6 +148,13 @@ QString celsiusText(double c);
 QString elapsedText(double seconds);
 // "PASS", "FAIL", "INCONCLUSIVE".
 QString verdictCaption(Verdict v);
+
+// The verdict as shown: "PASS", "FAIL", "INCONCLUSIVE"; for a test in progress "IN PROGRESS"
+// until its 1-minute resistance is known, then the verdict so far ("PASS (so far)").
+QString verdictShown(const InsulationResult& r, bool running);
+// The reasons as shown: those of a test in progress say what is still to come rather than
+// that the test ended too soon.
+QStringList reasonsShown(const InsulationResult& r, bool running);
 
 // The figures shown for a test.
 enum class ResultFigure { Voltage, R15, R30, R60, R600, Dar, Dar15, Pi, Corrected };

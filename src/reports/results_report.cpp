@@ -93,7 +93,7 @@ QString resultText(const ResultsReportData& d, std::size_t i, const QByteArray& 
     if (key == "records")
         return QStringLiteral("No %1 to %2").arg(r.first).arg(r.last);
     if (key == "verdict")
-        return verdictCaption(r.verdict) + (running ? QStringLiteral(" (so far)") : QString());
+        return verdictShown(r, running);
     static constexpr std::array<std::pair<const char*, ResultFigure>, 9> kFigures = {{
         {"voltage", ResultFigure::Voltage},
         {"r15", ResultFigure::R15},
@@ -113,7 +113,8 @@ QString resultText(const ResultsReportData& d, std::size_t i, const QByteArray& 
         return QStringLiteral("R60 at %1").arg(celsiusText(r.baseTemperature));
     if (key.startsWith("reason")) {
         const int n = key.mid(6).toInt() - 1;
-        return n >= 0 && n < r.reasons.size() ? QStringLiteral("- ") + r.reasons[n] : QString();
+        const QStringList reasons = reasonsShown(r, running);
+        return n >= 0 && n < reasons.size() ? QStringLiteral("- ") + reasons[n] : QString();
     }
     return {};
 }

@@ -322,12 +322,13 @@ void TFrmresults::showSelected() {
     CorrectedCaption->setText(QStringLiteral("R60 at %1").arg(celsiusText(t.baseTemperature)));
     for (std::size_t i = 0; i < kFigures.size(); ++i)
         Figures[i]->setText(resultFigureText(t, kFigures[i], running));
-    VerdictLabel->setText(verdictCaption(t.verdict) +
-                          (running ? QStringLiteral(" (so far)") : QString()));
+    VerdictLabel->setText(verdictShown(t, running));
     QPalette colour = VerdictLabel->palette();
-    colour.setColor(QPalette::WindowText, verdictColour(static_cast<int>(t.verdict)));
+    colour.setColor(QPalette::WindowText, running && !t.r60
+                                              ? verdictColour(-1)
+                                              : verdictColour(static_cast<int>(t.verdict)));
     VerdictLabel->setPalette(colour);
-    ReasonsLabel->setText(t.reasons.join(QLatin1Char('\n')));
+    ReasonsLabel->setText(reasonsShown(t, running).join(QLatin1Char('\n')));
     TestCurve->setCurve(results_.curve(index), t);
 }
 
