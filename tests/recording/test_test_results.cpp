@@ -29,8 +29,9 @@ double absorption(double s) {
 void appendRow(ReadingsTable& t, const Row& r) {
     t.append();
     ASSERT_TRUE(t.setFieldInt("No", static_cast<std::int32_t>(r.no)).ok());
-    if (r.ms >= 0)
+    if (r.ms >= 0) {
         ASSERT_TRUE(t.setFieldTime("Time", static_cast<std::int32_t>(r.ms)).ok());
+    }
     ASSERT_TRUE(t.setFieldText("Value", r.value).ok());
     ASSERT_TRUE(t.setFieldText("Unit", r.unit).ok());
     ASSERT_TRUE(t.setFieldText("V_Range", r.function).ok());
@@ -308,8 +309,9 @@ TEST_F(LiveTable, TheCurveOfTheRunningTestGrowsWithIt) {
         appendRow(table, rows[i]);
         if (i % 25 == 24) {
             results.flush();
-            if (results.count() == 1)
+            if (results.count() == 1) {
                 EXPECT_EQ(results.curve(0).size(), i + 1);
+            }
         }
     }
     results.flush();
