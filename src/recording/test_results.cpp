@@ -100,6 +100,7 @@ void TestResults::loadDetails() {
         return;
     detailsFor_ = table_.filePath();
     const TestDetails before = details_;
+    const QString problemBefore = detailsProblem_;
     detailsProblem_.clear();
     if (scratch()) {
         // A new recording on the scratch table keeps the settings; the asset is another.
@@ -114,7 +115,7 @@ void TestResults::loadDetails() {
         detailsProblem_ = read.problem;
     }
     analyser_.setSettings(details_.settings);
-    if (!(details_ == before))
+    if (!(details_ == before) || detailsProblem_ != problemBefore)
         Q_EMIT detailsChanged();
     if (!detailsProblem_.isEmpty()) {
         qCWarning(lcResults).noquote() << detailsProblem_;

@@ -92,7 +92,8 @@ Q_SIGNALS:
     // The figures of the test in progress (its elapsed time and each value as it becomes
     // known), or the judgement of every test, changed.
     void figuresChanged();
-    // New details or settings (from the table's file or set here).
+    // New details or settings (from the table's file or set here), or the file's problem
+    // came or went.
     void detailsChanged();
     // The table's details file could not be read; the defaults stand in.
     void detailsProblemFound(const QString& message);

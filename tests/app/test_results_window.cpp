@@ -202,6 +202,9 @@ TEST_F(ResultsWindow, ADamagedDetailsFileIsToldInTheWindow) {
     TFrmresults* w = results();
     EXPECT_TRUE(in<QLabel>(w, "ProblemLabel")->text().contains(QLatin1String("damaged")));
     EXPECT_EQ(session.results().count(), 2) << "the tests are there all the same";
+    // Another table without the problem: the line goes.
+    open(morningFile(path("other.db")));
+    EXPECT_TRUE(in<QLabel>(w, "ProblemLabel")->text().isEmpty());
 }
 
 TEST_F(ResultsWindow, TheReportPreviewedPrintedAndSavedAsPdf) {
