@@ -54,7 +54,8 @@ protected:
         QStyledItemDelegate::initStyleOption(option, index);
         const int verdict = index.data(TestResultsModel::VerdictRole).toInt();
         option->palette.setColor(QPalette::Text, verdictColour(verdict));
-        option->palette.setColor(QPalette::HighlightedText, verdictColour(verdict).lighter(170));
+        // On the selection's colour the verdict stays readable in white.
+        option->palette.setColor(QPalette::HighlightedText, Qt::white);
         option->font.setBold(true);
     }
 };
