@@ -7,6 +7,7 @@
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
 #include "recording/readings_schema.h"
+#include "recording/test_results.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,6 +50,7 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
     LiveTable_.setTableName(inFolder(AppDir, setup.liveTable));
     StoreTable_.setTableName(inFolder(AppDir, setup.storeTable));
     scratchPath_ = LiveTable_.filePath();
+    results_ = std::make_unique<TestResults>(LiveTable_, scratchPath_);
     files_ = std::make_unique<FileCommands>(*this);
     storeDefaultPath_ = StoreTable_.filePath();
 

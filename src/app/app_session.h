@@ -29,6 +29,7 @@ namespace kx {
 class ConnectionControl;
 class FileCommands;
 class RecordingStatus;
+class TestResults;
 
 // A question asked before records are deleted: the warning, and the file whose records go.
 struct DeletionQuestion {
@@ -100,6 +101,8 @@ public:
     ReportState& reports() { return reports_; }
     // Whether readings are being recorded and why not, for the status line.
     RecordingStatus& recordingStatus() { return *status_; }
+    // The insulation tests of the live table with their details and settings.
+    TestResults& results() { return *results_; }
 
     // Starts the device list's first scan (from the event loop) and the sampling timer.
     void start();
@@ -231,6 +234,7 @@ private:
     ReportState reports_;
     QString journalFolder_;
     RecordingKeeper keeper_{LiveTable_};
+    std::unique_ptr<TestResults> results_;
 };
 
 } // namespace kx

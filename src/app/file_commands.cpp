@@ -3,6 +3,7 @@
 #include "app/app_session.h"
 #include "app/settings_file.h"
 #include "common/app_dir.h"
+#include "recording/test_results.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -57,6 +58,8 @@ Status FileCommands::newRecording() {
     if (Status s = session_.openLive(session_.scratchPath(), true); !s)
         return s;
     session_.recording().restartNumbering();
+    // Another recording is of another asset; the settings it is judged by stay.
+    session_.results().newRecording();
     return {};
 }
 
@@ -113,7 +116,10 @@ SaveAsOutcome FileCommands::saveAs(const QString& path, ExportKind kind,
     if (kind == ExportKind::Store)
         return saveTableAs(session_.storeTable(), path, kind, progress);
     const qint64 mark = session_.appendedReadings();
-    SaveAsOutcome outcome = saveTableAs(session_.liveTable(), path, kind, progress);
+    // The live table's test details go with a keyed copy, also those of the scratch table,
+    // which are kept in memory only.
+    SaveAsOutcome outcome =
+        saveTableAs(session_.liveTable(), path, kind, progress, &session_.results().details());
     if (outcome.saved())
         session_.savedUpTo(mark);
     return outcome;

@@ -41,11 +41,18 @@ constexpr std::array kCommands{
                 "picture.",
                 true},
     CommandInfo{"report", runReport,
-                "report FILE.db [--store] [--kind data|graph|data+graph] [--picture FILE] "
+                "report FILE.db [--store] [--kind data|graph|data+graph|results] [--picture FILE] "
+                "[--temperature C] [--base 40|20] [--minimum MOHM] [--pi-minimum X] "
                 "--out OUT.pdf|.txt|.csv|.html",
                 "Writes a printed report as the window's preview shows it, as PDF, text, "
                 "comma-separated text or HTML.",
                 true},
+    CommandInfo{"results", runResults,
+                "results FILE.db [--store] [--temperature C] [--base 40|20] [--minimum MOHM] "
+                "[--pi-minimum X]",
+                "Finds the insulation tests of a readings table file and works out their figures "
+                "and verdicts as the results window does; one object per test, then the count. "
+                "The table's test details give the settings; the options change them."},
 };
 
 } // namespace

@@ -217,7 +217,8 @@ QJsonObject insulationResultJson(const InsulationResult& r) {
 
 // ---- columns ----------------------------------------------------------------------------
 
-Result<ReadingsColumns> ReadingsColumns::find(const std::vector<px::FieldDef>& fields) {
+Result<ReadingsColumns> ReadingsColumns::find(const std::vector<px::FieldDef>& fields,
+                                              bool storeNamesFirst) {
     // The fields of one naming, -1 where missing.
     auto lookUp = [&](bool store) {
         std::array<int, 6> at{};
@@ -237,7 +238,8 @@ Result<ReadingsColumns> ReadingsColumns::find(const std::vector<px::FieldDef>& f
     auto complete = [](const std::array<int, 6>& at) {
         return std::find(at.begin(), at.end(), -1) == at.end();
     };
-    const bool usePlain = complete(plain) || !complete(stored);
+    const bool usePlain =
+        storeNamesFirst ? !complete(stored) : complete(plain) || !complete(stored);
     const std::array<int, 6>& at = usePlain ? plain : stored;
     for (std::size_t n = 0; n < kReadingsSchema.size(); ++n) {
         const std::string_view name = kReadingsSchema[n].name;
@@ -461,14 +463,10 @@ InsulationAnalyser::Reading readingAt(const RecordStore& records, const Readings
     return r;
 }
 
-Result<std::vector<InsulationResult>> findInsulationTests(const RecordStore& records,
-                                                          const ResultSettings& settings) {
-    Result<ReadingsColumns> found = ReadingsColumns::find(records.fields());
-    if (!found)
-        return fail(found.error());
-    const ReadingsColumns& c = found.value();
+std::optional<std::int64_t> feedInsulationAnalyser(InsulationAnalyser& analyser,
+                                                   const RecordStore& records,
+                                                   const ReadingsColumns& c) {
     const std::size_t n = records.rowCount();
-
     auto numberOf = [&](std::size_t row) { return numberAt(records, c, row); };
     // Tables keep their records in `No` order; only a table that does not gets sorted.
     bool ordered = true;
@@ -477,10 +475,12 @@ Result<std::vector<InsulationResult>> findInsulationTests(const RecordStore& rec
             ordered = false;
     }
 
-    InsulationAnalyser analyser(settings);
+    std::optional<std::int64_t> highest;
     if (ordered) {
         for (std::size_t row = 0; row < n; ++row)
             analyser.add(readingAt(records, c, row));
+        if (n > 0)
+            highest = numberOf(n - 1);
     } else {
         std::vector<std::pair<std::int64_t, std::size_t>> order;
         order.reserve(n);
@@ -492,7 +492,20 @@ Result<std::vector<InsulationResult>> findInsulationTests(const RecordStore& rec
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         for (const auto& [no, row] : order)
             analyser.add(readingAt(records, c, row));
+        if (!order.empty())
+            highest = order.back().first;
     }
+    return highest;
+}
+
+Result<std::vector<InsulationResult>> findInsulationTests(const RecordStore& records,
+                                                          const ResultSettings& settings,
+                                                          bool storeNamesFirst) {
+    Result<ReadingsColumns> found = ReadingsColumns::find(records.fields(), storeNamesFirst);
+    if (!found)
+        return fail(found.error());
+    InsulationAnalyser analyser(settings);
+    feedInsulationAnalyser(analyser, records, found.value());
     analyser.finish();
     return analyser.takeTests();
 }

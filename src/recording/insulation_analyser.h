@@ -100,8 +100,11 @@ struct ReadingsColumns {
     int mode = -1;
     bool timeOfDay = true; // `Time` is a time of day (else a timestamp)
 
-    // Fails with a message naming the missing field, or a `Time` that holds no times.
-    static Result<ReadingsColumns> find(const std::vector<px::FieldDef>& fields);
+    // Fails with a message naming the missing field, or a `Time` that holds no times. The
+    // plain names are taken when all are there, unless `storeNamesFirst` asks for the
+    // S-prefixed ones first.
+    static Result<ReadingsColumns> find(const std::vector<px::FieldDef>& fields,
+                                        bool storeNamesFirst = false);
 };
 
 // Follows a recording record by record and keeps the test in progress, so that a live view
@@ -187,9 +190,17 @@ private:
 InsulationAnalyser::Reading readingAt(const RecordStore& records, const ReadingsColumns& columns,
                                       std::size_t row);
 
+// Gives the analyser every record of a store in `No` order (records without a `No` are left
+// out), without finishing the last run, so that records appended later can follow. Returns
+// the highest `No` given, none for a store without numbered records.
+std::optional<std::int64_t> feedInsulationAnalyser(InsulationAnalyser& analyser,
+                                                   const RecordStore& records,
+                                                   const ReadingsColumns& columns);
+
 // Every test of a readings table, in `No` order (records without a `No` are left out). Fails
 // only when the table lacks a field the analysis needs.
 Result<std::vector<InsulationResult>> findInsulationTests(const RecordStore& records,
-                                                          const ResultSettings& settings = {});
+                                                          const ResultSettings& settings = {},
+                                                          bool storeNamesFirst = false);
 
 } // namespace kx

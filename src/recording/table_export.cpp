@@ -9,6 +9,7 @@
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "recording/table_file_io.h"
+#include "recording/test_details.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -254,7 +255,7 @@ QString textNotSavedMessage(const QString& path) {
 }
 
 SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind kind,
-                          const ExportProgress& progress) {
+                          const ExportProgress& progress, const TestDetails* details) {
     SaveAsOutcome o;
     o.path = path;
     o.format = exportFormatFor(path);
@@ -273,6 +274,16 @@ SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind 
     } else if (o.format == ExportFormat::Text) {
         return ended(SaveAsOutcome::End::TableRefused, fail(ReadingsTable::closedMessage()));
     }
+    // A keyed copy's details go beside it: their target is checked with the table's.
+    // A table opened on a structure alone has no file, and no details beside one.
+    const QString source = table.tableName().isEmpty() ? QString() : table.filePath();
+    const bool detailsGo = details
+                               ? !details->isDefault()
+                               : !source.isEmpty() && QFileInfo::exists(testDetailsPath(source));
+    if (o.format == ExportFormat::Paradox && detailsGo) {
+        if (const Status s = checkTestDetailsTarget(path); !s)
+            return ended(SaveAsOutcome::End::WriteFailed, s);
+    }
     bool cancelled = false;
     ExportProgress watched;
     if (progress) {
@@ -288,8 +299,19 @@ SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind 
     // walk, whether or not the file could then be written.
     if (o.format == ExportFormat::Text && !cancelled)
         table.last();
-    if (s)
+    if (s) {
+        if (o.format == ExportFormat::Paradox) {
+            const Status d =
+                details ? writeTestDetails(path, *details) : copyTestDetails(source, path);
+            if (!d) {
+                o.warning = QStringLiteral("The readings were saved, but not their test details: "
+                                           "%1")
+                                .arg(d.error());
+                qCWarning(lcExport).noquote() << o.warning;
+            }
+        }
         return ended(SaveAsOutcome::End::Saved, s);
+    }
     return ended(cancelled ? SaveAsOutcome::End::Cancelled : SaveAsOutcome::End::WriteFailed, s);
 }
 

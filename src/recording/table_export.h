@@ -9,6 +9,7 @@
 namespace kx {
 
 class ReadingsTable;
+struct TestDetails;
 
 // Saving a readings table to a file: the one command behind the main window's Save As, the
 // stored-readings window's Save and the command line's export. Both writers read the table
@@ -74,6 +75,7 @@ struct SaveAsOutcome {
     ExportFormat format = ExportFormat::Text;
     QString path;
     QString error;      // the writer's message unless saved
+    QString warning;    // saved, but the test details could not go with it (and why)
     qint64 records = 0; // records in the table when the save started
     bool saved() const { return end == End::Saved; }
 };
@@ -81,8 +83,15 @@ struct SaveAsOutcome {
 // Saves a table by the Save As rule: the name chooses the writer (exportFormatFor), `kind`
 // the names looked for first. The text export walks the table, so its current record is the
 // last one afterwards (the grid follows), whether or not the file could then be written.
+//
+// A keyed copy takes the table's test details along (test_details.h): `details` when given
+// (the live table's, which the program's scratch table keeps in memory), else the details
+// file beside the table; a copy of a table without details loses an old details file of its
+// new name. The details file's target is checked with the table's before anything is
+// written; a failure to write it after the table was saved is told in `warning`.
 SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind kind,
-                          const ExportProgress& progress = {});
+                          const ExportProgress& progress = {},
+                          const TestDetails* details = nullptr);
 
 // The same for a table file that is not open: the target is checked first, so a bad one fails
 // at once before the source is read; then the source is opened (and locked) for the save.

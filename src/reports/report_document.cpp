@@ -2,6 +2,8 @@
 
 #include "common/cp936.h"
 #include "recording/readings_table.h"
+#include "recording/test_details.h"
+#include "reports/results_report.h"
 
 #include <QLocale>
 
@@ -130,6 +132,13 @@ ReportDocument::ReportDocument(ReportKind kind, const ReadingsTable* table, int 
       pagination_(*layout_, records_), pageTotal_(pageTotal), date_(date),
       picturePath_(std::move(picturePath)) {}
 
+ReportDocument::ReportDocument(std::shared_ptr<const ResultsReportData> results, QDate date)
+    : layout_(&reportLayout(ReportKind::Results)), table_(nullptr),
+      fields_(fieldsOf(ReportKind::Results, nullptr)),
+      records_(results ? static_cast<qint64>(results->tests.size()) : 0),
+      pagination_(*layout_, records_), pageTotal_(pagination_.pageCount()), date_(date),
+      results_(std::move(results)) {}
+
 QString ReportDocument::dateText() const {
     return QLocale::system().toString(date_, QLocale::ShortFormat);
 }
@@ -152,13 +161,32 @@ QString ReportDocument::text(const ReportText& item, const PlacedBand& placed,
         return QString::number(pageNumber);
     case ReportText::Source::PageTotal:
         return QString::number(pageTotal_);
+    case ReportText::Source::Result:
+    case ReportText::Source::Detail:
+        if (!results_)
+            return {};
+        if (item.source == ReportText::Source::Result && placed.record >= records_)
+            return {};
+        return resultsReportText(*results_, item.source, placed.record, item.field);
     }
     return {};
+}
+
+ReportColor ReportDocument::colorOf(const ReportText& item, const PlacedBand& placed) const {
+    if (item.color != ReportColor::ByVerdict)
+        return item.color;
+    return results_ ? resultsVerdictColor(*results_, placed.record) : ReportColor::Black;
 }
 
 Status checkReportTable(ReportKind kind, const ReadingsTable& table) {
     if (!reportLayout(kind).boundToTable || !table.isOpen())
         return {};
+    if (kind == ReportKind::Results) {
+        // The tests need the readings' own fields, found by name.
+        if (Result<ReadingsColumns> c = ReadingsColumns::find(table.fields()); !c)
+            return fail(QStringLiteral("%1: %2").arg(table.filePath(), c.error()));
+        return {};
+    }
     return readingsFieldMap(table.fields(), table.filePath(), storeNamesFirst(kind)).status();
 }
 
@@ -183,6 +211,15 @@ Result<ReportDocument> prepareReport(ReportKind kind, const ReadingsTable* table
     switch (kind) {
     case ReportKind::Store:
         return prepareStoreReport(state, *table, date);
+    case ReportKind::Results: {
+        const TestDetails details = table->tableName().isEmpty()
+                                        ? TestDetails{}
+                                        : readTestDetails(table->filePath()).details;
+        Result<std::shared_ptr<const ResultsReportData>> data = resultsReportOf(*table, details);
+        if (!data)
+            return fail(data.error());
+        return prepareResultsReport(data.take(), date);
+    }
     case ReportKind::DataGraph:
         return prepareDataGraphReport(*table, state.GraphPicturePath, date);
     default:
@@ -207,6 +244,10 @@ ReportDocument prepareGraphReport(const QString& picture, QDate date) {
 ReportDocument prepareDataGraphReport(const ReadingsTable& live, const QString& picture,
                                       QDate date) {
     return ReportDocument(ReportKind::DataGraph, &live, 1, date, picture);
+}
+
+ReportDocument prepareResultsReport(std::shared_ptr<const ResultsReportData> results, QDate date) {
+    return ReportDocument(std::move(results), date);
 }
 
 } // namespace kx

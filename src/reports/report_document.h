@@ -8,11 +8,13 @@
 #include <QDate>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 namespace kx {
 
 class ReadingsTable;
+struct ResultsReportData;
 
 // The page total a data or stored-data report prints in its footers: 37 records a page, and
 // one page for up to 37 records (an empty table included).
@@ -69,6 +71,8 @@ class ReportDocument {
 public:
     ReportDocument(ReportKind kind, const ReadingsTable* table, int pageTotal, QDate date,
                    QString picturePath = {});
+    // The insulation test report: a block per test of `results`, its page total its pages.
+    ReportDocument(std::shared_ptr<const ResultsReportData> results, QDate date);
 
     ReportKind kind() const { return layout_->kind; }
     const ReportLayout& layout() const { return *layout_; }
@@ -82,6 +86,10 @@ public:
 
     // The text an item shows in a placed band on page `pageNumber`.
     QString text(const ReportText& item, const PlacedBand& placed, int pageNumber) const;
+    // The colour it shows in: its own, or for ByVerdict that of its band's test's verdict.
+    ReportColor colorOf(const ReportText& item, const PlacedBand& placed) const;
+    // The tests of the insulation test report; null for the other reports.
+    const ResultsReportData* results() const { return results_.get(); }
 
 private:
     const ReportLayout* layout_;
@@ -92,6 +100,7 @@ private:
     int pageTotal_;
     QDate date_;
     QString picturePath_;
+    std::shared_ptr<const ResultsReportData> results_;
 };
 
 // Whether a report of this kind can print `table`: an open table whose fields cannot be
@@ -106,7 +115,8 @@ QString noPictureMessage();
 
 // The report commands' first step, the same for the window's previews and the command line:
 // the report of `kind` over `table` (the live table for the data and data-and-graph reports,
-// the stored table for the stored-data report; the graph report takes none) with the picture
+// the stored table for the stored-data report, any readings table for the insulation test
+// report, judged by the test details beside it; the graph report takes none) with the picture
 // state.GraphPicturePath and the date it prints. Refused, with nothing changed: a graph report
 // whose picture was never chosen (noPictureMessage), a table whose fields are not a readings
 // table's (checkReportTable). The data and stored-data reports compute their page totals into
@@ -121,5 +131,6 @@ ReportDocument prepareStoreReport(ReportState& state, const ReadingsTable& store
 ReportDocument prepareGraphReport(const QString& picture, QDate date);
 ReportDocument prepareDataGraphReport(const ReadingsTable& live, const QString& picture,
                                       QDate date);
+ReportDocument prepareResultsReport(std::shared_ptr<const ResultsReportData> results, QDate date);
 
 } // namespace kx

@@ -4,6 +4,7 @@
 #include "common/replacing_file.h"
 #include "recording/table_export.h"
 #include "reports/report_document.h"
+#include "reports/results_report.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,6 +90,53 @@ std::vector<PlacedText> bandTexts(const ReportDocument& doc, const PlacedBand& p
     return out;
 }
 
+// The lines of a band: one for the whole band, or one for each top its texts stand at (a band
+// laid out in lines); lines whose texts are all empty are left out of such a band.
+std::vector<std::vector<PlacedText>> bandLines(const ReportDocument& doc, const PlacedBand& placed,
+                                               int pageNumber) {
+    if (!placed.band->lines)
+        return {bandTexts(doc, placed, pageNumber)};
+    std::vector<double> tops;
+    for (const ReportText& item : placed.band->texts) {
+        if (std::find(tops.begin(), tops.end(), item.top) == tops.end())
+            tops.push_back(item.top);
+    }
+    std::sort(tops.begin(), tops.end());
+    std::vector<std::vector<PlacedText>> lines;
+    for (double top : tops) {
+        ReportBand row = *placed.band;
+        row.texts.clear();
+        for (const ReportText& item : placed.band->texts) {
+            if (item.top == top)
+                row.texts.push_back(item);
+        }
+        PlacedBand one = placed;
+        one.band = &row;
+        std::vector<PlacedText> texts = bandTexts(doc, one, pageNumber);
+        if (std::any_of(texts.begin(), texts.end(),
+                        [](const PlacedText& t) { return !t.text.isEmpty(); }))
+            lines.push_back(std::move(texts));
+    }
+    return lines;
+}
+
+QString cssColor(ReportColor c) {
+    switch (c) {
+    case ReportColor::Blue:
+        return QStringLiteral("#00f");
+    case ReportColor::Green:
+        return QStringLiteral("#080");
+    case ReportColor::Red:
+        return QStringLiteral("#d00");
+    case ReportColor::Grey:
+        return QStringLiteral("#808080");
+    case ReportColor::Black:
+    case ReportColor::ByVerdict:
+        break;
+    }
+    return {};
+}
+
 class TextWriter {
 public:
     TextWriter(const ReportDocument& doc, Sink& sink) : doc_(doc), sink_(sink) {}
@@ -99,7 +147,8 @@ public:
         for (const PlacedBand& b : page.bands) {
             if (b.band->texts.empty())
                 continue;
-            sink_.put(cp936(layTextLine(bandTexts(doc_, b, page.number))) + "\r\n");
+            for (std::vector<PlacedText>& line : bandLines(doc_, b, page.number))
+                sink_.put(cp936(layTextLine(std::move(line))) + "\r\n");
         }
     }
     void end() {}
@@ -117,15 +166,17 @@ public:
         for (const PlacedBand& b : page.bands) {
             if (b.band->texts.empty())
                 continue;
-            QString line;
-            bool firstText = true;
-            for (const PlacedText& t : bandTexts(doc_, b, page.number)) {
-                if (!firstText)
-                    line += QLatin1Char(',');
-                line += csvField(t.text);
-                firstText = false;
+            for (const std::vector<PlacedText>& texts : bandLines(doc_, b, page.number)) {
+                QString line;
+                bool firstText = true;
+                for (const PlacedText& t : texts) {
+                    if (!firstText)
+                        line += QLatin1Char(',');
+                    line += csvField(t.text);
+                    firstText = false;
+                }
+                sink_.put(cp936(line) + "\r\n");
             }
-            sink_.put(cp936(line) + "\r\n");
         }
     }
     void end() {}
@@ -174,8 +225,9 @@ public:
                                        : QStringLiteral("left:%1;").arg(mm(t.left)),
                              t.bold ? QStringLiteral("font-weight:bold;") : QString(),
                              t.underline ? QStringLiteral("text-decoration:underline;") : QString(),
-                             t.color == ReportColor::Blue ? QStringLiteral("color:#00f;")
-                                                          : QString());
+                             cssColor(t.color).isEmpty()
+                                 ? QString()
+                                 : QStringLiteral("color:%1;").arg(cssColor(t.color)));
             }
             if (b.picture) {
                 css += QStringLiteral(".b%1p{left:%2;top:%3;width:%4;height:%5}")
@@ -201,16 +253,34 @@ public:
                 const QString text = doc_.text(b.band->texts[ti], b, page.number);
                 if (text.isEmpty())
                     continue;
-                html += QStringLiteral("<span class=\"b%1t%2\">%3</span>")
+                const ReportText& item = b.band->texts[ti];
+                const QString style =
+                    item.color == ReportColor::ByVerdict
+                        ? QStringLiteral(" style=\"color:%1\"").arg(cssColor(doc_.colorOf(item, b)))
+                        : QString();
+                html += QStringLiteral("<span class=\"b%1t%2\"%4>%3</span>")
                             .arg(bi)
                             .arg(ti)
-                            .arg(text.toHtmlEscaped());
+                            .arg(text.toHtmlEscaped(), style);
             }
-            if (b.band->picture && !picture_.isEmpty())
+            if (b.band->picture && b.band->picture->testCurve && doc_.results() && b.record >= 0 &&
+                b.record < doc_.recordCount()) {
+                const ReportPictureBox& box = *b.band->picture;
+                const auto test = static_cast<std::size_t>(b.record);
+                html += QStringLiteral("<div class=\"b%1p\" style=\"position:absolute\">").arg(bi);
+                html += testCurveSvg(layoutTestCurve(doc_.results()->curve(test),
+                                                     doc_.results()->tests[test],
+                                                     static_cast<int>(box.width * 4)),
+                                     box.width, box.height);
+                html += QStringLiteral("</div>");
+            }
+            const bool image =
+                b.band->picture && !b.band->picture->testCurve && !picture_.isEmpty();
+            if (image)
                 html += QStringLiteral("<img class=\"b%1p\" alt=\"\" src=\"").arg(bi);
             sink_.put(html.toUtf8());
             html.clear();
-            if (b.band->picture && !picture_.isEmpty()) {
+            if (image) {
                 sink_.put(picture_);
                 html += QStringLiteral("\">");
             }

@@ -146,6 +146,107 @@ ReportLayout dataGraphLayout() {
     return l;
 }
 
+// An entry of the insulation test report: the figure `key` of the band's test, or the
+// details' entry `key`.
+ReportText entry(ReportText::Source source, const char* key, double left, double top,
+                 double points = 10) {
+    ReportText t = label("", left, top, points);
+    t.source = source;
+    t.field = key;
+    return t;
+}
+
+ReportLayout resultsLayout() {
+    using S = ReportText::Source;
+    ReportLayout l;
+    l.kind = ReportKind::Results;
+
+    // The details, first page only: two columns of label and entry.
+    ReportBand details{BandKind::Title, 44.0, {}, std::nullopt};
+    details.lines = true;
+    struct Row {
+        double top;
+        const char* label;
+        const char* key;
+        double at;
+        const char* label2;
+        const char* key2;
+        double at2;
+    };
+    const std::array<Row, 5> rows = {{
+        {1.0, "Table:", "table", 28, nullptr, nullptr, 0},
+        {6.5, "Asset:", "asset", 28, "Location:", "location", 128},
+        {12.0, "Operator:", "operator", 28, "Humidity:", "humidity", 128},
+        {17.5, "Winding temperature:", "temperature", 40, "Base temperature:", "base", 135},
+        {23.0, "Minimum R60:", "minimum", 40, "PI minimum:", "piMinimum", 135},
+    }};
+    for (const Row& r : rows) {
+        details.texts.push_back(label(r.label, 0, r.top));
+        details.texts.push_back(entry(S::Detail, r.key, r.at, r.top));
+        if (r.label2) {
+            details.texts.push_back(label(r.label2, 100, r.top));
+            details.texts.push_back(entry(S::Detail, r.key2, r.at2, r.top));
+        }
+    }
+    details.texts.push_back(label("Notes:", 0, 28.5));
+    details.texts.push_back(entry(S::Detail, "notes1", 28, 28.5));
+    details.texts.push_back(entry(S::Detail, "notes2", 28, 33.5));
+    ReportText summary = entry(S::Detail, "summary", 0, 38.5);
+    summary.bold = true;
+    details.texts.push_back(summary);
+
+    // One block a test: what it was, its verdict in large type, the figures beside the
+    // curve, then the reasons.
+    ReportBand test{BandKind::Detail, 100.0, {}, ReportPictureBox{74, 14, 116, 56, true}};
+    test.lines = true;
+    ReportText name = entry(S::Result, "test", 0, 2.0, 12);
+    name.bold = true;
+    name.color = ReportColor::Blue;
+    test.texts.push_back(name);
+    test.texts.push_back(entry(S::Result, "mode", 24, 2.0));
+    test.texts.push_back(entry(S::Result, "function", 48, 2.0));
+    test.texts.push_back(label("Start", 100, 2.0));
+    test.texts.push_back(entry(S::Result, "start", 112, 2.0));
+    test.texts.push_back(label("Duration", 148, 2.0));
+    test.texts.push_back(entry(S::Result, "duration", 167, 2.0));
+    ReportText verdict = entry(S::Result, "verdict", 0, 8.0, 16);
+    verdict.bold = true;
+    verdict.color = ReportColor::ByVerdict;
+    test.texts.push_back(verdict);
+    const std::array<std::pair<const char*, const char*>, 8> figures = {{
+        {"Test voltage", "voltage"},
+        {"R15", "r15"},
+        {"R30", "r30"},
+        {"R60", "r60"},
+        {"R600", "r600"},
+        {"DAR", "dar"},
+        {"DAR15", "dar15"},
+        {"PI", "pi"},
+    }};
+    double top = 17.0;
+    for (const auto& [caption, key] : figures) {
+        test.texts.push_back(label(caption, 0, top));
+        test.texts.push_back(entry(S::Result, key, 36, top));
+        top += 5.5;
+    }
+    test.texts.push_back(entry(S::Result, "correctedLabel", 0, top));
+    test.texts.push_back(entry(S::Result, "corrected", 36, top));
+    for (int n = 1; n <= 4; ++n) {
+        static constexpr std::array<const char*, 4> kReasons = {"reason1", "reason2", "reason3",
+                                                                "reason4"};
+        test.texts.push_back(
+            entry(S::Result, kReasons[std::size_t(n - 1)], 0, 67.0 + 5.5 * n, 8.5));
+    }
+
+    l.bands = {
+        pageHeader("INSULATION TEST REPORT", 2.1),
+        details,
+        test,
+        numberedFooter(),
+    };
+    return l;
+}
+
 } // namespace
 
 const ReportBand* ReportLayout::band(BandKind k) const {
@@ -158,7 +259,7 @@ const ReportBand* ReportLayout::band(BandKind k) const {
 
 const ReportLayout& reportLayout(ReportKind kind) {
     static const ReportLayout layouts[] = {dataLayout(), storeLayout(), graphLayout(),
-                                           dataGraphLayout()};
+                                           dataGraphLayout(), resultsLayout()};
     return layouts[static_cast<int>(kind)];
 }
 

@@ -8,7 +8,7 @@
 
 namespace kx {
 
-// The four printed reports. Each is a fixed page layout: bands stacked down an A4 page, their
+// The printed reports. Each is a fixed page layout: bands stacked down an A4 page, their
 // contents placed in millimetres. The layouts are plain data here; the page painter and the
 // text exports read them, so what is previewed, printed and saved comes from one description.
 
@@ -17,6 +17,7 @@ enum class ReportKind {
     Store,     // stored readings
     Graph,     // one picture
     DataGraph, // live readings followed by a picture
+    Results,   // insulation tests: the asset's details, then a block per test
 };
 
 // Page geometry shared by every report, in millimetres.
@@ -26,8 +27,9 @@ inline constexpr double kMarginMm = 10.0;
 inline constexpr double kBandWidthMm = kPageWidthMm - 2 * kMarginMm;        // 190
 inline constexpr double kPrintableHeightMm = kPageHeightMm - 2 * kMarginMm; // 277
 
-// The core names colours; the painter maps them.
-enum class ReportColor { Black, Blue };
+// The core names colours; the painter maps them. ByVerdict is the colour of the verdict of the
+// band's test: green for a pass, red for a fail, grey otherwise (ReportDocument::colorOf).
+enum class ReportColor { Black, Blue, Green, Red, Grey, ByVerdict };
 
 // One text of a band, positioned from the band's top-left corner.
 struct ReportText {
@@ -37,6 +39,8 @@ struct ReportText {
         PrintDate,  // the report's date
         PageNumber, // this page's number
         PageTotal,  // the total the report was given before its preview
+        Result,     // the figure `field` names of the band's test (insulation test report)
+        Detail,     // the test details' entry `field` names (insulation test report)
     };
     Source source = Source::Literal;
     QString text;
@@ -59,6 +63,7 @@ struct ReportPictureBox {
     double top = 0;
     double width = 0;
     double height = 0;
+    bool testCurve = false; // the R(t) curve of the band's test instead of the picture
 };
 
 enum class BandKind { PageHeader, Title, ColumnHeader, Detail, Summary, PageFooter };
@@ -68,6 +73,9 @@ struct ReportBand {
     double height = 0; // mm
     std::vector<ReportText> texts;
     std::optional<ReportPictureBox> picture;
+    // The text exports give the band one line for each top its texts stand at, rather than
+    // one line for the band.
+    bool lines = false;
 };
 
 struct ReportLayout {

@@ -91,7 +91,8 @@ TEST_F(Window, MenuBarHoldsEveryMenuAndItem) {
               (std::vector<std::string>{"First", "Next", "Last", "Privous"}));
     EXPECT_TRUE(find<QAction>("Fill1")->isChecked());
     EXPECT_EQ(entries(find<QMenu>("Rec")),
-              (std::vector<std::string>{" Save", " RecordSet", " Clear All", " Search|hidden"}));
+              (std::vector<std::string>{" Save", " RecordSet", " Clear All", " Test Results",
+                                        " Search|hidden"}));
     EXPECT_EQ(entries(find<QMenu>("RecSet")),
               (std::vector<std::string>{"1000", "5000", "10000", "50000", "100000", "Limitless"}));
     EXPECT_EQ(entries(find<QMenu>("About1")),
@@ -161,7 +162,7 @@ TEST_F(Window, StoreRowsSecondButtonSizesTheWindowAndTheChart) {
 }
 
 TEST_F(Window, ToolStripAndCaptionPanels) {
-    EXPECT_EQ(find("Panel7")->geometry(), QRect(2, 320, 383, 25));
+    EXPECT_EQ(find("Panel7")->geometry(), QRect(2, 320, 411, 25));
     auto* repeat = find<QCheckBox>("RepeatSet");
     EXPECT_EQ(repeat->text(), "Repeat");
     EXPECT_EQ(repeat->pos(), QPoint(5, 5));
@@ -172,11 +173,10 @@ TEST_F(Window, ToolStripAndCaptionPanels) {
     auto* box = find<QLineEdit>("RecordSITime");
     EXPECT_EQ(box->text(), "10");
     EXPECT_EQ(box->geometry(), QRect(166, 0, 29, 22));
-    const std::pair<const char*, const char*> hints[] = {{"SpeedButton1", "Save Data"},
-                                                         {"SpeedButton2", "Delete Data"},
-                                                         {"SpeedButton3", "Open Data"},
-                                                         {"MajPrint", "Print Data"},
-                                                         {"SpeedButton5", "Store Data"}};
+    const std::pair<const char*, const char*> hints[] = {
+        {"SpeedButton1", "Save Data"},  {"SpeedButton2", "Delete Data"},
+        {"SpeedButton3", "Open Data"},  {"MajPrint", "Print Data"},
+        {"SpeedButton5", "Store Data"}, {"SpeedButton10", "Test Results"}};
     for (const auto& [name, hint] : hints) {
         auto* b = find<QToolButton>(name);
         EXPECT_EQ(b->toolTip(), hint);

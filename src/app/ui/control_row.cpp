@@ -40,8 +40,8 @@ ControlRow buildControlRow(QWidget* client) {
     ControlRow r;
     r.Panel7 = new QFrame(client);
     r.Panel7->setObjectName(QStringLiteral("Panel7"));
-    // Wide enough for the "Store Data" button after "Print Data".
-    r.Panel7->setGeometry(2, 320, 383, 25);
+    // Wide enough for the "Store Data" and "Test Results" buttons after "Print Data".
+    r.Panel7->setGeometry(2, 320, 411, 25);
     r.Panel7->setFrameStyle(QFrame::Panel | QFrame::Raised);
     r.Panel7->setFont(arial(11));
 
@@ -75,6 +75,7 @@ ControlRow buildControlRow(QWidget* client) {
     r.MajPrint = button("MajPrint", "Print Data", ":/panel/tool_print.svg", 322);
     // Shown, so that the stored readings and their commands can be reached.
     r.SpeedButton5 = button("SpeedButton5", "Store Data", ":/panel/tool_store.svg", 350);
+    r.SpeedButton10 = button("SpeedButton10", "Test Results", ":/panel/tool_results.svg", 378);
     return r;
 }
 

@@ -16,11 +16,12 @@ struct ControlRow {
     QCheckBox* RepeatSet = nullptr;
     QCheckBox* RecordSI = nullptr;
     QLineEdit* RecordSITime = nullptr;
-    QToolButton* SpeedButton1 = nullptr; // "Save Data"
-    QToolButton* SpeedButton2 = nullptr; // "Delete Data"
-    QToolButton* SpeedButton3 = nullptr; // "Open Data"
-    QToolButton* MajPrint = nullptr;     // "Print Data"
-    QToolButton* SpeedButton5 = nullptr; // "Store Data"
+    QToolButton* SpeedButton1 = nullptr;  // "Save Data"
+    QToolButton* SpeedButton2 = nullptr;  // "Delete Data"
+    QToolButton* SpeedButton3 = nullptr;  // "Open Data"
+    QToolButton* MajPrint = nullptr;      // "Print Data"
+    QToolButton* SpeedButton5 = nullptr;  // "Store Data"
+    QToolButton* SpeedButton10 = nullptr; // "Test Results"
 };
 
 // Builds the row on the window's client area, in its design state. The interval box takes

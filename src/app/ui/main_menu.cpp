@@ -105,6 +105,7 @@ MainMenu buildMainMenu(QMainWindow* window) {
     m.set10k->setChecked(true);
     m.Rec->addMenu(m.RecSet);
     m.ClearR = item(m.Rec, "ClearR", " Clear All");
+    m.ResultsR = item(m.Rec, "ResultsR", " Test Results");
     m.SearchR = item(m.Rec, "SearchR", " Search");
     m.SearchR->setVisible(false);
     m.MainMenu1->addMenu(m.Rec);

@@ -48,6 +48,7 @@ struct MainMenu {
     QAction* set100k = nullptr;
     QAction* setlimit = nullptr;
     QAction* ClearR = nullptr;
+    QAction* ResultsR = nullptr; // " Test Results"
     QAction* SearchR = nullptr;
 
     QMenu* About1 = nullptr;

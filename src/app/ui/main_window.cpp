@@ -62,6 +62,7 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     menu_ = buildMainMenu(this);
     buildClientArea();
     buildReportWindows();
+    buildResultsWindow();
     connectSession();
     connectRecording();
     connectFiles();

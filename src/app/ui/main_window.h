@@ -30,6 +30,7 @@ class ReportCommands;
 class StatusLine;
 class StoreCommands;
 class TFrmprint;
+class TFrmresults;
 class TFrmstore;
 struct RecordingState;
 struct SaveAsOutcome;
@@ -128,8 +129,14 @@ public Q_SLOTS:
     // Store row, no caption: previews the stored-data report.
     void SpeedButton7Click();
 
+    // The test results window, from the tool strip and the Record menu
+    // (main_window_results.cpp).
+    void SpeedButton10Click();
+    void ResultsRClick();
+
 public:
     ReportCommands& reports() { return *reports_; }
+    TFrmresults* resultsWindow() const { return Frmresults; }
 
 protected:
     // Every way the window closes (the close box, the exits, a stop signal) ends the link.
@@ -141,6 +148,7 @@ private:
     // The report commands, the Print Style dialog, the stored-readings window and the store
     // row, made once with the window.
     void buildReportWindows();
+    void buildResultsWindow();
     // The window a store command was started from: the stored-readings window when it is
     // open, else this one. Its dialogs and messages show above it.
     QWidget* commandWindow();
@@ -203,6 +211,7 @@ private:
     ReportCommands* reports_ = nullptr;
     TFrmprint* Frmprint = nullptr;
     TFrmstore* Frmstore = nullptr;
+    TFrmresults* Frmresults = nullptr;
     StoreRow storeRow_;
 };
 

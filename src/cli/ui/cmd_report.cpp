@@ -1,9 +1,12 @@
 // Writes a printed report headless, through the report command the window's previews run and
 // the page painter they draw with.
 #include "cli/command_line.h"
+#include "cli/result_options.h"
 
 #include "recording/readings_table.h"
+#include "recording/test_details.h"
 #include "reports/report_document.h"
+#include "reports/results_report.h"
 #include "reports/ui/report_painter.h"
 
 #include <QDate>
@@ -11,19 +14,52 @@
 #include <QFileInfo>
 
 namespace kx::cli {
+namespace {
+
+// The insulation test report of an open table: its tests judged by the details beside it and
+// the options given.
+int writeResultsReport(const ReadingsTable& source, const ResultOverrides& overrides,
+                       const QString& out, ReportFileKind fileKind) {
+    TestDetailsRead details = readTestDetails(source.filePath());
+    if (!details.problem.isEmpty())
+        printError(details.problem);
+    applyOverrides(details.details.settings, overrides);
+    Result<std::shared_ptr<const ResultsReportData>> data =
+        resultsReportOf(source, details.details);
+    if (!data) {
+        printError(data.error());
+        return 1;
+    }
+    const qint64 tests = static_cast<qint64>(data.value()->tests.size());
+    const ReportDocument doc = prepareResultsReport(data.take(), QDate::currentDate());
+    const Result<SaveOutcome> saved = ReportPainter(doc).save(out, fileKind);
+    if (!saved) {
+        printError(saved.error());
+        return 1;
+    }
+    printJson({{"pages", doc.pageCount()},
+               {"records", source.rowCount()},
+               {"tests", tests},
+               {"path", QDir::toNativeSeparators(out)}});
+    return 0;
+}
+
+} // namespace
 
 int runReport(const QStringList& args) {
     CommandLine line("report");
     line.flag(QStringLiteral("store"),
               QStringLiteral("The stored-data report instead of the data report."));
-    line.option(QStringLiteral("kind"), QStringLiteral("data|graph|data+graph"),
+    line.option(QStringLiteral("kind"), QStringLiteral("data|graph|data+graph|results"),
                 QStringLiteral("The report: the data report (the default), the graph report of "
-                               "a picture, or the data followed by a picture."));
+                               "a picture, the data followed by a picture, or the insulation "
+                               "test report of the table's tests."));
     line.option(QStringLiteral("picture"), QStringLiteral("FILE"),
                 QStringLiteral("The picture of the graph reports."));
     line.option(QStringLiteral("out"), QStringLiteral("OUT"),
                 QStringLiteral("The file to write; its extension gives its kind: .pdf, .txt, "
                                ".csv, .html or .htm."));
+    addResultOptions(line);
     line.positional(QStringLiteral("FILE.db"),
                     QStringLiteral("The readings table file (not needed by --kind graph)."), true);
     if (const std::optional<int> done = line.parse(args))
@@ -37,10 +73,18 @@ int runReport(const QStringList& args) {
         kind = ReportKind::Graph;
     else if (kindName == QLatin1String("data+graph"))
         kind = ReportKind::DataGraph;
+    else if (kindName == QLatin1String("results"))
+        kind = ReportKind::Results;
     else if (kindName != QLatin1String("data"))
         return line.usageError(QStringLiteral("unknown report kind '%1'").arg(kindName));
     if (store && kindName != QLatin1String("data"))
         return line.usageError(QStringLiteral("--store prints the stored-data report only"));
+    ResultOverrides overrides;
+    if (kind != ReportKind::Results && resultOptionsGiven(line))
+        return line.usageError(QStringLiteral("only --kind results takes --temperature, --base, "
+                                              "--minimum and --pi-minimum"));
+    if (const std::optional<int> bad = readResultOptions(line, overrides))
+        return *bad;
     const QString picture = line.value(QStringLiteral("picture"));
     if (reportNeedsPicture(kind) == picture.isEmpty())
         return line.usageError(reportNeedsPicture(kind)
@@ -69,6 +113,8 @@ int runReport(const QStringList& args) {
             return 1;
         }
     }
+    if (kind == ReportKind::Results)
+        return writeResultsReport(source, overrides, out, *fileKind);
     ReportState state;
     if (!picture.isEmpty())
         state.GraphPicturePath = QFileInfo(picture).absoluteFilePath();

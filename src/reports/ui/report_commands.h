@@ -8,10 +8,12 @@
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 
 namespace kx {
 
 class ReadingsTable;
+struct ResultsReportData;
 
 // The commands that preview a report: the data report ("Print Data" and Print Style), the
 // stored-data report (the store's print) and the two graph reports (Print Style). Each
@@ -36,6 +38,12 @@ public:
     // picture that does not load gives the loader's reason; neither previews anything.
     void previewGraph(QWidget* owner);
     void previewDataGraph(QWidget* owner);
+
+    // The insulation test report of `results` (resultsReportOf): its preview, or printed
+    // through the printer dialog, or saved as PDF under a name the save dialog gives.
+    void previewResults(QWidget* owner, std::shared_ptr<const ResultsReportData> results);
+    void printResults(QWidget* owner, std::shared_ptr<const ResultsReportData> results);
+    void saveResultsPdf(QWidget* owner, std::shared_ptr<const ResultsReportData> results);
 
     // The report date; today's unless a test fixes it.
     void setClock(std::function<QDate()> today) { today_ = std::move(today); }

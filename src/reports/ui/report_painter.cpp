@@ -1,5 +1,8 @@
 #include "reports/ui/report_painter.h"
 
+#include "recording/ui/test_curve_painter.h"
+#include "reports/results_report.h"
+
 #include <QDir>
 #include <QFontMetricsF>
 #include <QImageReader>
@@ -18,6 +21,23 @@ namespace kx {
 namespace {
 
 const QColor kBlue(0, 0, 255);
+
+QColor colourOf(ReportColor c) {
+    switch (c) {
+    case ReportColor::Blue:
+        return kBlue;
+    case ReportColor::Green:
+        return QColor(0, 136, 0);
+    case ReportColor::Red:
+        return QColor(221, 0, 0);
+    case ReportColor::Grey:
+        return QColor(128, 128, 128);
+    case ReportColor::Black:
+    case ReportColor::ByVerdict:
+        break;
+    }
+    return Qt::black;
+}
 
 QFont reportFont(const ReportText& t) {
     QFont f(QStringLiteral("Arial"));
@@ -91,7 +111,22 @@ void ReportPainter::paintPage(QPainter& p, int index, double dotsPerMm) const {
     for (const PlacedBand& placed : page.bands) {
         const ReportBand& band = *placed.band;
         const double bandTop = placed.top * dotsPerMm;
-        if (band.picture && !picture_.isNull()) {
+        if (band.picture && band.picture->testCurve) {
+            // The band's test's own curve, in labels of 7 points.
+            const ReportPictureBox& b = *band.picture;
+            const ResultsReportData* results = doc_.results();
+            if (results && placed.record >= 0 && placed.record < doc_.recordCount()) {
+                const QRectF box(b.left * dotsPerMm, bandTop + b.top * dotsPerMm,
+                                 b.width * dotsPerMm, b.height * dotsPerMm);
+                const auto test = static_cast<std::size_t>(placed.record);
+                QFont labels(QStringLiteral("Arial"));
+                labels.setPointSizeF(7);
+                paintTestCurve(p, box,
+                               layoutTestCurve(results->curve(test), results->tests[test],
+                                               static_cast<int>(box.width())),
+                               labels);
+            }
+        } else if (band.picture && !picture_.isNull()) {
             const ReportPictureBox& b = *band.picture;
             p.drawImage(QRectF(b.left * dotsPerMm, bandTop + b.top * dotsPerMm, b.width * dotsPerMm,
                                b.height * dotsPerMm),
@@ -107,7 +142,7 @@ void ReportPainter::paintPage(QPainter& p, int index, double dotsPerMm) const {
                 p.setFont(style.font);
                 current = at;
             }
-            const QColor colour = item.color == ReportColor::Blue ? kBlue : QColor(Qt::black);
+            const QColor colour = colourOf(doc_.colorOf(item, placed));
             if (colour != pen) {
                 p.setPen(colour);
                 pen = colour;

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "cli/command_line.h"
+#include "recording/test_results.h"
+
+#include <optional>
+
+namespace kx::cli {
+
+// The options that change how insulation tests are judged, shared by `results` and
+// `report --kind results`: --temperature C, --base 40|20, --minimum MOHM, --pi-minimum X.
+// Their defaults are the table's test details; without those, the program's own.
+void addResultOptions(CommandLine& line);
+// Reads them into `o`; nothing when they are good, else the exit code of bad usage (told).
+std::optional<int> readResultOptions(const CommandLine& line, ResultOverrides& o);
+// Whether any of them was given.
+bool resultOptionsGiven(const CommandLine& line);
+
+} // namespace kx::cli

@@ -1,0 +1,321 @@
+#include "recording/test_details.h"
+
+#include "common/regular_file.h"
+#include "common/replacing_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+#include <QStringList>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+
+namespace kx {
+namespace {
+
+const QString kKind = QStringLiteral("kxlink test details");
+constexpr int kVersion = 1;
+// Far more than any details file holds; a bigger file is something else under that name.
+constexpr qint64 kMaxFileBytes = 256 * 1024;
+
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// At most `limit` UTF-16 units, never half a character.
+QString cut(QString text, int limit) {
+    if (text.size() > limit) {
+        text.truncate(limit);
+        if (text.back().isHighSurrogate())
+            text.chop(1);
+    }
+    return text;
+}
+
+// A single-line field: line breaks and tabs become blanks, and it is cut to its limit.
+QString oneLine(QString text, int limit) {
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    return cut(std::move(text), limit);
+}
+
+QString notesText(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control && c != QLatin1Char('\n'))
+            c = QLatin1Char(' ');
+    }
+    return cut(std::move(text), kMaxNotesLength);
+}
+
+struct Reader {
+    const QJsonObject& o;
+    QStringList ignored;
+
+    void text(const char* key, QString& out, bool notes = false) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        if (v.isUndefined() || v.isNull())
+            return;
+        if (!v.isString()) {
+            ignored << QStringLiteral("\"%1\" is not a text").arg(QLatin1String(key));
+            return;
+        }
+        out = notes ? notesText(v.toString()) : oneLine(v.toString(), kMaxDetailLength);
+    }
+
+    // A number within [min, max] (above min when `above`); `out` keeps its value otherwise.
+    bool number(const char* key, double min, double max, double& out, bool above = false) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        if (v.isUndefined())
+            return false;
+        const double x = v.toDouble(std::nan(""));
+        if (!v.isDouble() || !std::isfinite(x) || x > max || (above ? x <= min : x < min)) {
+            ignored << QStringLiteral("\"%1\" is no number in its range").arg(QLatin1String(key));
+            return false;
+        }
+        out = x;
+        return true;
+    }
+};
+
+// The file's bytes, opened without ever waiting on whatever may have been put there since it
+// was looked at; at most one byte more than a details file may hold.
+Result<QByteArray> readDetailsBytes(const QString& path) {
+    Result<int> fd = openRegularFile(path, O_RDONLY | O_NONBLOCK, QStringLiteral("Cannot read"));
+    if (!fd)
+        return fail(fd.error());
+    QFile f;
+    if (!f.open(fd.value(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd.value());
+        return fail(QStringLiteral("Cannot read %1: %2").arg(shown(path), f.errorString()));
+    }
+    QByteArray bytes = f.read(kMaxFileBytes + 1);
+    if (f.error() != QFileDevice::NoError)
+        return fail(QStringLiteral("Cannot read %1: %2").arg(shown(path), f.errorString()));
+    return bytes;
+}
+
+} // namespace
+
+bool TestDetails::hasFields() const {
+    return !asset.isEmpty() || !location.isEmpty() || !operatorName.isEmpty() ||
+           !humidity.isEmpty() || !notes.isEmpty();
+}
+
+bool TestDetails::isDefault() const {
+    const ResultSettings d;
+    return !hasFields() && !settings.temperature && settings.baseTemperature == d.baseTemperature &&
+           settings.minimumOhms == d.minimumOhms && settings.piMinimum == d.piMinimum;
+}
+
+void TestDetails::clearFields() {
+    asset.clear();
+    location.clear();
+    operatorName.clear();
+    humidity.clear();
+    notes.clear();
+}
+
+bool TestDetails::operator==(const TestDetails& o) const {
+    return asset == o.asset && location == o.location && operatorName == o.operatorName &&
+           humidity == o.humidity && notes == o.notes &&
+           settings.temperature == o.settings.temperature &&
+           settings.baseTemperature == o.settings.baseTemperature &&
+           settings.minimumOhms == o.settings.minimumOhms &&
+           settings.piMinimum == o.settings.piMinimum;
+}
+
+QString settingsProblem(const ResultSettings& s) {
+    if (s.temperature &&
+        !(*s.temperature >= kMinWindingTemperature && *s.temperature <= kMaxWindingTemperature))
+        return QStringLiteral("The winding temperature must lie from %1 to %2 \u00B0C.")
+            .arg(kMinWindingTemperature)
+            .arg(kMaxWindingTemperature);
+    if (s.baseTemperature != 40 && s.baseTemperature != 20)
+        return QStringLiteral("The base temperature is 40 \u00B0C (machines) or 20 \u00B0C "
+                              "(cables).");
+    if (!(s.minimumOhms > 0 && s.minimumOhms <= kMaxMinimumOhms))
+        return QStringLiteral("The minimum resistance must be above 0 and at most 10 T\u03A9.");
+    if (!(s.piMinimum > 0 && s.piMinimum <= kMaxPiMinimum))
+        return QStringLiteral("The PI minimum must be above 0 and at most %1.").arg(kMaxPiMinimum);
+    return {};
+}
+
+QString testDetailsPath(const QString& tablePath) {
+    const QFileInfo info(tablePath);
+    const QString base = info.suffix().isEmpty() ? info.fileName() : info.completeBaseName();
+    return info.dir().filePath(base + QStringLiteral(".results.json"));
+}
+
+TestDetailsRead parseTestDetails(QByteArrayView bytes, const QString& shownPath,
+                                 const ResultSettings& defaults) {
+    TestDetailsRead r;
+    r.found = true;
+    r.details.settings = defaults;
+    const QString name = shown(shownPath);
+    if (bytes.size() > kMaxFileBytes) {
+        r.problem = QStringLiteral("The test details %1 are not read: the file is too large "
+                                   "(%2 bytes) to be a details file.")
+                        .arg(name)
+                        .arg(bytes.size());
+        return r;
+    }
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes.toByteArray(), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        r.problem =
+            QStringLiteral("The test details %1 are damaged (%2) and were not read; the "
+                           "fields are left empty.")
+                .arg(
+                    name,
+                    error.error != QJsonParseError::NoError
+                        ? QStringLiteral("%1 at byte %2").arg(error.errorString()).arg(error.offset)
+                        : QStringLiteral("no object"));
+        return r;
+    }
+    const QJsonObject o = doc.object();
+    Reader in{o, {}};
+    const QJsonValue kind = o.value(QStringLiteral("kind"));
+    if (!kind.isUndefined() && kind.toString() != kKind) {
+        r.problem = QStringLiteral("%1 is not a file of test details (its kind is \"%2\"); it "
+                                   "was not read.")
+                        .arg(name, kind.toString().left(80));
+        return r;
+    }
+    TestDetails& d = r.details;
+    in.text("asset", d.asset);
+    in.text("location", d.location);
+    in.text("operator", d.operatorName);
+    in.text("humidity", d.humidity);
+    in.text("notes", d.notes, true);
+
+    ResultSettings& s = d.settings;
+    const QJsonValue t = o.value(QStringLiteral("temperature"));
+    if (t.isNull()) {
+        s.temperature.reset();
+    } else {
+        double c = 0;
+        if (in.number("temperature", kMinWindingTemperature, kMaxWindingTemperature, c))
+            s.temperature = c;
+    }
+    double base = s.baseTemperature;
+    if (o.contains(QStringLiteral("baseTemperature"))) {
+        const double b = o.value(QStringLiteral("baseTemperature")).toDouble(-1);
+        if (b == 40 || b == 20)
+            base = b;
+        else
+            in.ignored << QStringLiteral("\"baseTemperature\" is not 40 or 20");
+    }
+    s.baseTemperature = base;
+    in.number("minimum", 0, kMaxMinimumOhms, s.minimumOhms, true);
+    in.number("piMinimum", 0, kMaxPiMinimum, s.piMinimum, true);
+    if (!in.ignored.isEmpty())
+        r.problem = QStringLiteral("The test details %1 are partly damaged: %2; the defaults "
+                                   "are used instead.")
+                        .arg(name, in.ignored.join(QStringLiteral("; ")));
+    return r;
+}
+
+TestDetailsRead readTestDetails(const QString& tablePath, const ResultSettings& defaults) {
+    const QString path = testDetailsPath(tablePath);
+    TestDetailsRead r;
+    r.details.settings = defaults;
+    const FileKind kind = fileKind(path);
+    if (kind == FileKind::Missing)
+        return r;
+    r.found = true;
+    if (kind != FileKind::Regular) {
+        r.problem = QStringLiteral("The test details %1 are not read: %2.")
+                        .arg(shown(path), whatItIs(nonRegularKind(path)));
+        return r;
+    }
+    Result<QByteArray> bytes = readDetailsBytes(path);
+    if (!bytes) {
+        r.problem = QStringLiteral("The test details are not read: %1").arg(bytes.error());
+        return r;
+    }
+    return parseTestDetails(bytes.value(), path, defaults);
+}
+
+QByteArray testDetailsJson(const TestDetails& d) {
+    QJsonObject o;
+    o.insert(QStringLiteral("kind"), kKind);
+    o.insert(QStringLiteral("version"), kVersion);
+    o.insert(QStringLiteral("asset"), d.asset);
+    o.insert(QStringLiteral("location"), d.location);
+    o.insert(QStringLiteral("operator"), d.operatorName);
+    o.insert(QStringLiteral("humidity"), d.humidity);
+    o.insert(QStringLiteral("notes"), d.notes);
+    o.insert(QStringLiteral("temperature"), d.settings.temperature
+                                                ? QJsonValue(*d.settings.temperature)
+                                                : QJsonValue(QJsonValue::Null));
+    o.insert(QStringLiteral("baseTemperature"), d.settings.baseTemperature);
+    o.insert(QStringLiteral("minimum"), d.settings.minimumOhms);
+    o.insert(QStringLiteral("piMinimum"), d.settings.piMinimum);
+    return QJsonDocument(o).toJson(QJsonDocument::Indented);
+}
+
+namespace {
+
+Status putInPlace(const QString& path, const QByteArray& bytes) {
+    Result<std::unique_ptr<ReplacingFile>> file = ReplacingFile::begin(path);
+    if (!file)
+        return file.status();
+    if (Status s = file.value()->writeAt(0, bytes.constData(), bytes.size()); !s)
+        return s;
+    return file.value()->commit();
+}
+
+Status removeDetails(const QString& path) {
+    if (fileKind(path) == FileKind::Missing)
+        return {};
+    if (Status s = refuseNonRegular(path, QStringLiteral("Cannot remove")); !s)
+        return s;
+    QFile f(path);
+    if (!f.remove())
+        return fail(QStringLiteral("Cannot remove %1: %2").arg(shown(path), f.errorString()));
+    return {};
+}
+
+} // namespace
+
+Status writeTestDetails(const QString& tablePath, const TestDetails& d) {
+    const QString path = testDetailsPath(tablePath);
+    if (d.isDefault())
+        return removeDetails(path);
+    return putInPlace(path, testDetailsJson(d));
+}
+
+Status checkTestDetailsTarget(const QString& tablePath) {
+    return checkWriteTarget(testDetailsPath(tablePath)).status();
+}
+
+Status copyTestDetails(const QString& fromTable, const QString& toTable) {
+    const QString to = testDetailsPath(toTable);
+    if (fromTable.isEmpty())
+        return removeDetails(to);
+    const QString from = testDetailsPath(fromTable);
+    if (QFileInfo(from).canonicalFilePath() == QFileInfo(to).canonicalFilePath() &&
+        QFileInfo::exists(from))
+        return {};
+    if (fileKind(from) != FileKind::Regular)
+        return removeDetails(to);
+    Result<QByteArray> bytes = readDetailsBytes(from);
+    if (!bytes)
+        return bytes.status();
+    if (bytes.value().size() > kMaxFileBytes)
+        return fail(QStringLiteral("Cannot copy %1: it is too large to be a details file")
+                        .arg(shown(from)));
+    return putInPlace(to, bytes.value());
+}
+
+} // namespace kx

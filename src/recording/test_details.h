@@ -1,0 +1,87 @@
+#pragma once
+
+#include "common/result.h"
+#include "recording/insulation_analyser.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+namespace kx {
+
+// What a technician notes about a test besides the readings, kept with the readings table in
+// a small file beside it, NAME.results.json for NAME.db: the asset tested, where, by whom, the
+// air's humidity, free notes, and the settings the tests are judged with (winding
+// temperature, base temperature, minimum resistance, PI minimum).
+//
+// The file is JSON (UTF-8) so that it can be read and mended with any editor and by scripts;
+// the name keeps the table's base name, so the two travel together, and says what it holds.
+//
+//   {"kind": "kxlink test details", "version": 1,
+//    "asset": "Pump motor 3", "location": "Hall B", "operator": "J. Doe",
+//    "humidity": "55 %", "notes": "...",
+//    "temperature": 31.5, "baseTemperature": 40, "minimum": 100000000, "piMinimum": 2}
+//
+// `temperature` is null when none was given; `minimum` is in ohms, as in the results.
+struct TestDetails {
+    QString asset;
+    QString location;
+    QString operatorName;
+    QString humidity;
+    QString notes;
+    ResultSettings settings;
+
+    // Whether any free field holds a text.
+    bool hasFields() const;
+    // No free field and the default settings: nothing worth a file.
+    bool isDefault() const;
+    // The free fields emptied, the settings kept (a new recording of another asset).
+    void clearFields();
+    bool operator==(const TestDetails& other) const;
+};
+
+// The limits of the settings, the same for the window, the file and the command line.
+inline constexpr double kMinWindingTemperature = -50;
+inline constexpr double kMaxWindingTemperature = 200;
+inline constexpr double kMaxMinimumOhms = 1e13; // 10 TΩ
+inline constexpr double kMaxPiMinimum = 100;
+// The longest free field kept; notes may be longer than the others.
+inline constexpr int kMaxDetailLength = 200;
+inline constexpr int kMaxNotesLength = 4000;
+
+// Empty when the settings are within their limits; else what is wrong, in words.
+QString settingsProblem(const ResultSettings& s);
+
+// "NAME.results.json" beside "NAME.db" (any extension).
+QString testDetailsPath(const QString& tablePath);
+
+// What reading a details file gave. Reading never fails: a damaged file or a field that
+// cannot be used is told in `problem` and the defaults stand in for what could not be read.
+struct TestDetailsRead {
+    bool found = false; // a file lies beside the table
+    TestDetails details;
+    QString problem; // the file or some of its fields could not be read, and why
+};
+
+// The file's contents; `defaults` stands in for what is missing or damaged. `shownPath` names
+// the file in the problem's text.
+TestDetailsRead parseTestDetails(QByteArrayView bytes, const QString& shownPath,
+                                 const ResultSettings& defaults = {});
+// The details beside the table at `tablePath`.
+TestDetailsRead readTestDetails(const QString& tablePath, const ResultSettings& defaults = {});
+
+// The file's contents for `d`.
+QByteArray testDetailsJson(const TestDetails& d);
+
+// Writes the details beside the table, atomically by the rules of every write. Details with
+// nothing to keep (isDefault) remove an existing file instead, so that a table never carries
+// another one's details.
+Status writeTestDetails(const QString& tablePath, const TestDetails& d);
+// Checks, before a save starts, that the details file beside `tablePath` could be written.
+Status checkTestDetailsTarget(const QString& tablePath);
+// The details of one table given to its copy: the file beside `fromTable`, byte for byte,
+// written atomically beside `toTable`; when there is none (or no `fromTable`), an old one
+// beside `toTable` goes.
+Status copyTestDetails(const QString& fromTable, const QString& toTable);
+
+} // namespace kx

@@ -1,0 +1,236 @@
+#include "recording/readings_schema.h"
+#include "recording/readings_table.h"
+#include "recording/table_export.h"
+#include "recording/test_details.h"
+#include "support/table_files.h"
+#include "support/write_faults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace kx;
+
+namespace {
+
+TestDetails someDetails() {
+    TestDetails d;
+    d.asset = QStringLiteral("Pump motor 3");
+    d.location = QStringLiteral("Hall B \u2013 bay 4");
+    d.operatorName = QStringLiteral("J. Doe");
+    d.humidity = QStringLiteral("55 %");
+    d.notes = QStringLiteral("Terminals cleaned.\nWinding warm after run.");
+    d.settings.temperature = 31.5;
+    d.settings.baseTemperature = 20;
+    d.settings.minimumOhms = 250e6;
+    d.settings.piMinimum = 1.5;
+    return d;
+}
+
+// A readings table file of no records at `path`.
+void makeTable(const QString& path) {
+    ReadingsTable t;
+    t.openScratch(readingsFields());
+    ASSERT_TRUE(SaveToDB(t, path, ExportKind::Live).ok());
+}
+
+} // namespace
+
+TEST(TestDetails, FileNameFollowsTheTable) {
+    EXPECT_EQ(testDetailsPath(QStringLiteral("/data/motor.db")),
+              QStringLiteral("/data/motor.results.json"));
+    EXPECT_EQ(testDetailsPath(QStringLiteral("/data/run.2024.DB")),
+              QStringLiteral("/data/run.2024.results.json"));
+    EXPECT_EQ(testDetailsPath(QStringLiteral("/data/plain")),
+              QStringLiteral("/data/plain.results.json"));
+}
+
+TEST(TestDetails, WrittenAndReadBack) {
+    QTemporaryDir dir;
+    const QString table = dir.filePath(QStringLiteral("motor.db"));
+    ASSERT_TRUE(writeTestDetails(table, someDetails()).ok());
+    const TestDetailsRead r = readTestDetails(table);
+    EXPECT_TRUE(r.found);
+    EXPECT_TRUE(r.problem.isEmpty()) << r.problem.toStdString();
+    EXPECT_TRUE(r.details == someDetails());
+    // No temporary is left beside it.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+    // A table without a file of details: not found, the defaults given stand.
+    ResultSettings defaults;
+    defaults.piMinimum = 3;
+    const TestDetailsRead none =
+        readTestDetails(dir.filePath(QStringLiteral("other.db")), defaults);
+    EXPECT_FALSE(none.found);
+    EXPECT_EQ(none.details.settings.piMinimum, 3);
+    EXPECT_FALSE(none.details.hasFields());
+}
+
+TEST(TestDetails, DefaultDetailsRemoveTheFile) {
+    QTemporaryDir dir;
+    const QString table = dir.filePath(QStringLiteral("motor.db"));
+    ASSERT_TRUE(writeTestDetails(table, someDetails()).ok());
+    ASSERT_TRUE(QFile::exists(testDetailsPath(table)));
+    ASSERT_TRUE(writeTestDetails(table, TestDetails{}).ok());
+    EXPECT_FALSE(QFile::exists(testDetailsPath(table)));
+}
+
+TEST(TestDetails, DamagedFilesAreToldAndNeverHurt) {
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        const char* problem; // part of the message; empty: none
+        QString asset;       // what is still read
+        double piMinimum;
+    };
+    const ResultSettings d;
+    const std::vector<Case> cases = {
+        {"not JSON", "{\"asset\": \"Pump", "damaged", {}, d.piMinimum},
+        {"an array", "[1, 2]", "damaged", {}, d.piMinimum},
+        {"empty", "", "damaged", {}, d.piMinimum},
+        {"binary", QByteArray("\x00\xff\xfe{", 4), "damaged", {}, d.piMinimum},
+        {"another kind",
+         R"({"kind": "something else", "asset": "X"})",
+         "not a file of test",
+         {},
+         d.piMinimum},
+        {"a number for a text",
+         R"({"asset": 12, "piMinimum": 1.5})",
+         "\"asset\" is not a text",
+         {},
+         1.5},
+        {"PI minimum out of range", R"({"asset": "A", "piMinimum": -1})", "\"piMinimum\"",
+         QStringLiteral("A"), d.piMinimum},
+        {"a base of 30", R"({"asset": "A", "baseTemperature": 30})", "\"baseTemperature\"",
+         QStringLiteral("A"), d.piMinimum},
+        {"a text for a number", R"({"asset": "A", "minimum": "100M"})", "\"minimum\"",
+         QStringLiteral("A"), d.piMinimum},
+        {"a line break in the asset", "{\"asset\": \"A\\nB\"}", "", QStringLiteral("A B"),
+         d.piMinimum},
+        {"nothing but what is known", R"({"extra": [1, {"x": null}], "asset": "A"})", "",
+         QStringLiteral("A"), d.piMinimum},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TestDetailsRead r = parseTestDetails(c.bytes, QStringLiteral("/d/t.results.json"));
+        EXPECT_TRUE(r.found);
+        if (*c.problem) {
+            EXPECT_TRUE(r.problem.contains(QLatin1String(c.problem))) << r.problem.toStdString();
+            EXPECT_TRUE(r.problem.contains(QLatin1String("/d/t.results.json")));
+        } else {
+            EXPECT_TRUE(r.problem.isEmpty()) << r.problem.toStdString();
+        }
+        EXPECT_EQ(r.details.asset, c.asset);
+        EXPECT_EQ(r.details.settings.piMinimum, c.piMinimum);
+        EXPECT_EQ(r.details.settings.baseTemperature, d.baseTemperature);
+    }
+    // Far too large to be details.
+    const TestDetailsRead big = parseTestDetails(QByteArray(300 * 1024, ' '), QStringLiteral("x"));
+    EXPECT_TRUE(big.problem.contains(QLatin1String("too large")));
+}
+
+TEST(TestDetails, AFolderOrAPipeInItsPlaceIsToldNotOpened) {
+    QTemporaryDir dir;
+    const QString table = dir.filePath(QStringLiteral("motor.db"));
+    ASSERT_TRUE(QDir().mkdir(testDetailsPath(table)));
+    TestDetailsRead r = readTestDetails(table);
+    EXPECT_TRUE(r.found);
+    EXPECT_TRUE(r.problem.contains(QLatin1String("folder"))) << r.problem.toStdString();
+    // Nor is anything written into a folder.
+    EXPECT_FALSE(writeTestDetails(table, someDetails()).ok());
+
+    const QString piped = dir.filePath(QStringLiteral("piped.db"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(testDetailsPath(piped)).constData(), 0600), 0);
+    r = readTestDetails(piped); // returns at once: nothing waits for a writer
+    EXPECT_TRUE(r.problem.contains(QLatin1String("pipe"))) << r.problem.toStdString();
+}
+
+TEST(TestDetails, AFailedWriteLeavesTheOldFile) {
+    kxtest::SmallDisk disk(64);
+    if (!disk.mounted())
+        GTEST_SKIP() << "no small file system for this test (needs root)";
+    const QString table = disk.filePath(QStringLiteral("motor.db"));
+    ASSERT_TRUE(writeTestDetails(table, someDetails()).ok());
+    const QByteArray before = fileBytes(testDetailsPath(table));
+    disk.fill(0);
+    TestDetails longer = someDetails();
+    longer.notes = QString(3000, QLatin1Char('n'));
+    const Status s = writeTestDetails(table, longer);
+    ASSERT_FALSE(s.ok());
+    EXPECT_TRUE(s.error().contains(QLatin1String("No space left on device")))
+        << s.error().toStdString();
+    EXPECT_EQ(fileBytes(testDetailsPath(table)), before);
+    QDir folder(QFileInfo(table).path());
+    EXPECT_TRUE(folder.entryList({QStringLiteral(".*.tmp")}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
+TEST(TestDetails, KeyedSaveTakesThemAlongATextExportDoesNot) {
+    QTemporaryDir dir;
+    const QString from = dir.filePath(QStringLiteral("from.db"));
+    makeTable(from);
+    ASSERT_TRUE(writeTestDetails(from, someDetails()).ok());
+
+    // A keyed copy of the file: its details file is copied byte for byte.
+    const QString to = dir.filePath(QStringLiteral("to.db"));
+    SaveAsOutcome o = saveTableFileAs(from, to, ExportKind::Live);
+    ASSERT_TRUE(o.saved()) << o.error.toStdString();
+    EXPECT_TRUE(o.warning.isEmpty());
+    EXPECT_EQ(fileBytes(testDetailsPath(to)), fileBytes(testDetailsPath(from)));
+
+    // The text export does not.
+    const QString text = dir.filePath(QStringLiteral("text.txt"));
+    o = saveTableFileAs(from, text, ExportKind::Live);
+    ASSERT_TRUE(o.saved());
+    EXPECT_FALSE(QFile::exists(testDetailsPath(text)));
+
+    // Details given by the caller (the scratch table's, kept in memory) go to the copy.
+    ReadingsTable scratch;
+    scratch.openScratch(readingsFields());
+    TestDetails mine = someDetails();
+    mine.asset = QStringLiteral("Feeder cable 7");
+    const QString copy = dir.filePath(QStringLiteral("copy.db"));
+    o = saveTableAs(scratch, copy, ExportKind::Live, {}, &mine);
+    ASSERT_TRUE(o.saved()) << o.error.toStdString();
+    EXPECT_EQ(readTestDetails(copy).details.asset, QStringLiteral("Feeder cable 7"));
+
+    // A copy of a table without details over one that had them: the old details go.
+    const QString bare = dir.filePath(QStringLiteral("bare.db"));
+    makeTable(bare);
+    o = saveTableFileAs(bare, to, ExportKind::Live);
+    ASSERT_TRUE(o.saved());
+    EXPECT_FALSE(QFile::exists(testDetailsPath(to)));
+}
+
+TEST(TestDetails, AKeyedSaveWhoseDetailsCannotGoIsRefusedFirst) {
+    QTemporaryDir dir;
+    const QString from = dir.filePath(QStringLiteral("from.db"));
+    makeTable(from);
+    ASSERT_TRUE(writeTestDetails(from, someDetails()).ok());
+    const QString to = dir.filePath(QStringLiteral("to.db"));
+    ASSERT_TRUE(QDir().mkdir(testDetailsPath(to)));
+    const SaveAsOutcome o = saveTableFileAs(from, to, ExportKind::Live);
+    EXPECT_FALSE(o.saved());
+    EXPECT_TRUE(o.error.contains(QLatin1String("folder"))) << o.error.toStdString();
+    EXPECT_FALSE(QFile::exists(to)) << "nothing written";
+}
+
+TEST(TestDetails, SettingsLimits) {
+    ResultSettings s;
+    EXPECT_TRUE(settingsProblem(s).isEmpty());
+    s.temperature = -51;
+    EXPECT_FALSE(settingsProblem(s).isEmpty());
+    s.temperature = 200;
+    EXPECT_TRUE(settingsProblem(s).isEmpty());
+    s.baseTemperature = 25;
+    EXPECT_FALSE(settingsProblem(s).isEmpty());
+    s.baseTemperature = 20;
+    s.minimumOhms = 0;
+    EXPECT_FALSE(settingsProblem(s).isEmpty());
+    s.minimumOhms = 1e6;
+    s.piMinimum = std::nan("");
+    EXPECT_FALSE(settingsProblem(s).isEmpty());
+}

@@ -1,0 +1,228 @@
+#include "common/cp936.h"
+#include "recording/readings_schema.h"
+#include "recording/readings_table.h"
+#include "recording/test_results.h"
+#include "reports/report_document.h"
+#include "reports/report_export.h"
+#include "reports/results_report.h"
+#include "reports/ui/report_painter.h"
+
+#include <QBuffer>
+#include <QFontMetricsF>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace kx;
+
+namespace {
+
+const std::string kOhm = "\xA6\xB8";
+
+void addReading(ReadingsTable& t, int no, int ms, const std::string& value, const std::string& unit,
+                const std::string& function, const std::string& mode) {
+    t.append();
+    ASSERT_TRUE(t.setFieldInt("No", no).ok());
+    ASSERT_TRUE(t.setFieldTime("Time", ms).ok());
+    ASSERT_TRUE(t.setFieldText("Value", value).ok());
+    ASSERT_TRUE(t.setFieldText("Unit", unit).ok());
+    ASSERT_TRUE(t.setFieldText("V_Range", function).ok());
+    ASSERT_TRUE(t.setFieldText("I_Range", mode).ok());
+    ASSERT_TRUE(t.post().ok());
+}
+
+// `tests` timed tests of 70 s at 500 V whose resistance rises by 2 MΩ a second from 300 MΩ,
+// read every second from 09:00:00 and ten minutes apart, then a continuous test at 2500 V of
+// 12 s five minutes after the last.
+void fillTwoTests(ReadingsTable& t, int tests = 1) {
+    t.openScratch(readingsFields());
+    int no = 1;
+    for (int k = 0; k < tests; ++k) {
+        const int start = 9 * 3'600'000 + k * 600'000;
+        for (int s = 0; s <= 70; ++s)
+            addReading(t, no++, start + s * 1000,
+                       QString::number(300 + 2 * s, 'f', 1).toStdString(), "M" + kOhm,
+                       "IR:500V 20G" + kOhm, "Timed");
+    }
+    for (int s = 0; s <= 12; ++s)
+        addReading(t, no++, 9 * 3'600'000 + 300'000 + tests * 600'000 + s * 1000, "1.500",
+                   "G" + kOhm, "IR:2500 100G" + kOhm, "Continuous");
+}
+
+TestDetails pumpDetails() {
+    TestDetails d;
+    d.asset = QStringLiteral("Pump motor 3");
+    d.location = QStringLiteral("Hall B");
+    d.operatorName = QStringLiteral("J. Doe");
+    d.humidity = QStringLiteral("55 %");
+    d.notes = QStringLiteral("Terminals cleaned.\nWinding warm after run.");
+    d.settings.temperature = 30;
+    return d;
+}
+
+ReportDocument reportOf(const ReadingsTable& t, const TestDetails& d) {
+    auto data = resultsReportOf(t, d);
+    EXPECT_TRUE(data.ok()) << data.error().toStdString();
+    return prepareResultsReport(data.take(), QDate(2025, 3, 14));
+}
+
+QString textOf(const ReportDocument& doc, ReportFileKind kind = ReportFileKind::Text) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    const Result<SaveOutcome> r = writeReportText(doc, kind, buffer);
+    EXPECT_TRUE(r.ok()) << r.error().toStdString();
+    return kind == ReportFileKind::Html ? QString::fromUtf8(buffer.data())
+                                        : fromCp936(buffer.data());
+}
+
+} // namespace
+
+TEST(ResultsReport, TextOfEveryEntry) {
+    ReadingsTable t;
+    fillTwoTests(t);
+    const ReportDocument doc = reportOf(t, pumpDetails());
+    ASSERT_EQ(doc.pageCount(), 1);
+    ASSERT_EQ(doc.recordCount(), 2);
+    // R15, R30 and R60 are readings taken at the marks: 330, 360 and 420 MΩ; DAR 420 / 360,
+    // DAR15 420 / 330; at 30 °C the 1-minute resistance is half at 40 °C.
+    const QString expected =
+        QString::fromUtf8(
+            "                          INSULATION TEST REPORT               Print Date: %1\r\n"
+            "Table:     (no file)\r\n"
+            "Asset:     Pump motor 3                Location:  Hall B\r\n"
+            "Operator:  J. Doe                      Humidity:  55 %\r\n"
+            "Winding temperature: 30 °C            Base temperature: 40 °C\r\n"
+            "Minimum R60:    100.0 MΩ              PI minimum:   2.0\r\n"
+            "Notes:     Terminals cleaned.\r\n"
+            "           Winding warm after run.\r\n"
+            "2 tests: 1 passed, 0 failed, 1 inconclusive.\r\n"
+            "Test 1   Timed     IR:500V 20GΩ       Start 09:00:00.000 Duration 1:10\r\n"
+            "PASS\r\n"
+            "Test voltage  500 V\r\n"
+            "R15           330.0 MΩ\r\n"
+            "R30           360.0 MΩ\r\n"
+            "R60           420.0 MΩ\r\n"
+            "R600          not available\r\n"
+            "DAR           1.17\r\n"
+            "DAR15         1.27\r\n"
+            "PI            not available\r\n"
+            "R60 at 40 °C 210.0 MΩ\r\n" // ° is two columns wide in code page 936
+            "- 1-minute resistance 420 MΩ at 30 °C, corrected to 40 °C: 210 MΩ meets the minimum "
+            "of 100 MΩ.\r\n"
+            "- No polarization index: the test lasted 1 min 10 s, less than the 10 minutes it "
+            "needs.\r\n"
+            "Test 2   Continuous IR:2500 100GΩ     Start 09:15:00.000 Duration 0:12\r\n"
+            "INCONCLUSIVE\r\n"
+            "Test voltage  2500 V\r\n"
+            "R15           not available\r\n"
+            "R30           not available\r\n"
+            "R60           not available\r\n"
+            "R600          not available\r\n"
+            "DAR           not available\r\n"
+            "DAR15         not available\r\n"
+            "PI            not available\r\n"
+            "R60 at 40 °C not available\r\n"
+            "- No 1-minute resistance: the test ended after 12 s, before the 1-minute mark.\r\n"
+            "   The Page 1 Of 1\r\n")
+            .arg(doc.dateText());
+    EXPECT_EQ(textOf(doc).toStdString(), expected.toStdString());
+}
+
+TEST(ResultsReport, NoTestsSaySoOnOnePage) {
+    ReadingsTable t;
+    t.openScratch(readingsFields());
+    addReading(t, 1, 36'000'000, "230.4", "V", "ACV  600V", "Continuous");
+    const ReportDocument doc = reportOf(t, TestDetails{});
+    EXPECT_EQ(doc.pageCount(), 1);
+    const QString text = textOf(doc);
+    EXPECT_TRUE(text.contains(QLatin1String("No insulation tests were found in this table.")));
+    EXPECT_TRUE(text.contains(QLatin1String("Winding temperature: not given")));
+    EXPECT_FALSE(text.contains(QLatin1String("Test 1")));
+    EXPECT_TRUE(text.endsWith(QLatin1String("The Page 1 Of 1\r\n")));
+}
+
+TEST(ResultsReport, TwoTestsAPageAndTheTotalInEveryFooter) {
+    ReadingsTable t;
+    fillTwoTests(t, 4); // five tests
+    const ReportDocument doc = reportOf(t, TestDetails{});
+    ASSERT_EQ(doc.recordCount(), 5);
+    EXPECT_EQ(doc.pageCount(), 3);
+    const QStringList pages = textOf(doc).split(QLatin1Char('\f'));
+    ASSERT_EQ(pages.size(), 3);
+    EXPECT_TRUE(pages[0].contains(QLatin1String("Test 2")));
+    EXPECT_TRUE(pages[1].contains(QLatin1String("Test 3")) &&
+                pages[1].contains(QLatin1String("Test 4")));
+    EXPECT_FALSE(pages[1].contains(QLatin1String("Asset:")))
+        << "the details on the first page only";
+    EXPECT_TRUE(pages[2].contains(QLatin1String("The Page 3 Of 3")));
+}
+
+TEST(ResultsReport, HtmlDrawsEachCurveWithItsMarks) {
+    ReadingsTable t;
+    fillTwoTests(t);
+    const QString html = textOf(reportOf(t, pumpDetails()), ReportFileKind::Html);
+    EXPECT_EQ(html.count(QLatin1String("<svg")), 2);
+    // The first test has R15, R30 and R60; the second, of 12 s, none.
+    EXPECT_EQ(html.count(QLatin1String("<circle")), 3);
+    EXPECT_TRUE(html.contains(QLatin1String(">1 min</text>")));
+    EXPECT_TRUE(html.contains(QLatin1String("style=\"color:#080\">PASS<")));
+    EXPECT_TRUE(html.contains(QLatin1String("style=\"color:#808080\">INCONCLUSIVE<")));
+}
+
+TEST(ResultsReport, ThePagePainterDrawsTheCurveWhereItsBoxIs) {
+    ReadingsTable t;
+    fillTwoTests(t);
+    const ReportDocument doc = reportOf(t, pumpDetails());
+    constexpr double dotsPerMm = 8;
+    const QImage page = ReportPainter(doc).renderPage(0, dotsPerMm);
+    // The curve's box of the first test, from the layout: the first detail band follows the
+    // page header (10.6 mm) and the details (44 mm).
+    const ReportBand* band = doc.layout().band(BandKind::Detail);
+    ASSERT_TRUE(band && band->picture);
+    const ReportPictureBox& b = *band->picture;
+    const QRectF box((kMarginMm + b.left) * dotsPerMm,
+                     (kMarginMm + 10.6 + 44.0 + b.top) * dotsPerMm, b.width * dotsPerMm,
+                     b.height * dotsPerMm);
+    // Where the layout puts the 1-minute mark's dot, in the box's plot area.
+    const TestCurveLayout l = layoutTestCurve(resultsReportOf(t, pumpDetails()).value()->curve(0),
+                                              doc.results()->tests[0], int(box.width()));
+    QFont labels(QStringLiteral("Arial"));
+    labels.setPointSizeF(7);
+    QImage probe(1, 1, QImage::Format_RGB32);
+    probe.setDotsPerMeterX(page.dotsPerMeterX());
+    probe.setDotsPerMeterY(page.dotsPerMeterY());
+    const double h = QFontMetricsF(labels, &probe).height();
+    const QRectF plot = curvePlotArea(box, h);
+    ASSERT_EQ(l.marks.size(), 3u); // 15 s, 30 s and 1 min on a 2-minute axis
+    const QPointF expected = curvePlotPoint(plot, {l.marks[2].x, *l.marks[2].y});
+    // The mark's orange dot is found there, within a pixel or two.
+    double sx = 0;
+    double sy = 0;
+    int n = 0;
+    const QRect around = QRectF(expected - QPointF(12, 12), QSizeF(24, 24)).toRect();
+    for (int y = around.top(); y <= around.bottom(); ++y) {
+        for (int x = around.left(); x <= around.right(); ++x) {
+            const QColor c = page.pixelColor(x, y);
+            if (c.red() > 200 && c.green() > 70 && c.green() < 120 && c.blue() < 40) {
+                sx += x;
+                sy += y;
+                ++n;
+            }
+        }
+    }
+    ASSERT_GT(n, 10);
+    EXPECT_NEAR(sx / n, expected.x(), 2.0);
+    EXPECT_NEAR(sy / n, expected.y(), 2.0);
+    // The verdict in green at its place.
+    int green = 0;
+    for (int y = int((kMarginMm + 54.6 + 8) * dotsPerMm);
+         y < int((kMarginMm + 54.6 + 15) * dotsPerMm); ++y) {
+        for (int x = int(kMarginMm * dotsPerMm); x < int((kMarginMm + 30) * dotsPerMm); ++x) {
+            const QColor c = page.pixelColor(x, y);
+            green += c.green() > 100 && c.red() < 80 && c.blue() < 80;
+        }
+    }
+    EXPECT_GT(green, 100);
+}
