@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 using namespace kx;
@@ -68,8 +69,10 @@ TEST_F(ChartWindow, GrowsWithTheRecordedReadings) {
         feed(frameFor(std::to_string(100 + i)));
     ASSERT_EQ(session.liveTable().rowCount(), 30);
     ASSERT_TRUE(kxtest::waitUntil([&] { return chart().drawnPoints(0).size() == 30; }));
-    EXPECT_EQ(chart().drawnPoints(0).front(), QPointF(1, 100));
-    EXPECT_EQ(chart().drawnPoints(0).back(), QPointF(30, 129));
+    // Drawn on the resistance axis, whose coordinates are the logarithms of the MΩ.
+    EXPECT_EQ(chart().valueAxis().unit, "M\u03A9");
+    EXPECT_EQ(chart().drawnPoints(0).front(), QPointF(1, std::log10(100)));
+    EXPECT_EQ(chart().drawnPoints(0).back(), QPointF(30, std::log10(129)));
 
     win.ClearRClick(); // Clear All empties the table: the chart goes back to its sample point
     EXPECT_TRUE(model().showsSample());
@@ -77,7 +80,7 @@ TEST_F(ChartWindow, GrowsWithTheRecordedReadings) {
     EXPECT_EQ(chart().drawnPoints(0), QList<QPointF>{ChartModel::kSamplePoint});
     feed(frameFor("555"));
     ASSERT_TRUE(kxtest::waitUntil([&] { return !chart().redrawPending(); }));
-    EXPECT_EQ(chart().drawnPoints(0), QList<QPointF>{QPointF(1, 555)});
+    EXPECT_EQ(chart().drawnPoints(0), QList<QPointF>{QPointF(1, std::log10(555))});
 }
 
 TEST_F(ChartWindow, HiddenGraphMenuWorksTheChartsToolbar) {

@@ -282,7 +282,7 @@ TEST_F(Chart, PointsPerPageAndItsMessages) {
     EXPECT_EQ(chart.pageCount(), 1);
     EXPECT_EQ(chart.page(), 1) << "beyond the page count: the last page";
     EXPECT_EQ(allPoints(chart.trace(1000)).size(), 250);
-    EXPECT_EQ(chart.pageLabel(), "1");
+    EXPECT_EQ(chart.pageLabel(), "3") << "the label keeps the page the chart followed to";
 
     Status s = chart.MaxrecordChange("-5");
     ASSERT_FALSE(s.ok());
@@ -355,33 +355,81 @@ TEST_F(Chart, ClearShowsOnlyTheRecordsAfterIt) {
     EXPECT_FALSE(chart.nextLastEnabled());
     EXPECT_EQ(chart.pointsPerPage(), 100);
     EXPECT_TRUE(chart.trace(300).sample);
+    // The chart was on its last page: it follows the new readings to theirs.
     add(251, "7", "V");
     add(252, "8", "V");
     EXPECT_EQ(chart.readingCount(), 2);
-    EXPECT_EQ(chart.page(), 3) << "new readings do not move the page";
-    EXPECT_TRUE(chart.trace(300).sample) << "page 3 of the new readings holds none of them";
-    // The page buttons bring the chart back to the readings after the Clear.
-    chart.pressPageButton(PageButton::First);
     EXPECT_EQ(chart.page(), 1);
     EXPECT_EQ(chart.pageLabel(), "1");
     EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{251, 7}, {252, 8}}));
+
+    // Paged back, it stays on a page past the new readings until the page buttons move.
+    addCounting(250);
+    chart.pressPageButton(PageButton::First);
+    ASSERT_FALSE(chart.following());
+    chart.pressPageButton(PageButton::Last);
+    chart.pressPageButton(PageButton::Previous);
+    ASSERT_EQ(chart.page(), 2);
     chart.BtFillClick(true);
     chart.BtNewClick();
     EXPECT_EQ(chart.activeSeries(), ChartModel::kAreaSeries);
-    EXPECT_FALSE(chart.firstPreviousEnabled()) << "First's states stay after the Clear";
+    EXPECT_TRUE(chart.firstPreviousEnabled()) << "Previous's states stay after the Clear";
+    add(600, "7", "V");
+    EXPECT_EQ(chart.page(), 2);
+    EXPECT_TRUE(chart.trace(300).sample) << "page 2 of the new readings holds none of them";
+    chart.pressPageButton(PageButton::First);
+    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{600, 7}}));
 }
 
-TEST_F(Chart, FollowsAppendsOnThePageShown) {
+TEST_F(Chart, FollowsTheNewestPageUnlessPagedBack) {
+    int paging = 0;
+    QObject::connect(&chart, &ChartModel::pagingChanged, [&] { ++paging; });
     changes = 0;
     addCounting(100);
     EXPECT_EQ(changes, 100) << "each record on page 1 changes the page shown";
+    EXPECT_EQ(paging, 0);
+    EXPECT_TRUE(chart.firstPreviousEnabled() && chart.nextLastEnabled()) << "as at start";
+    addCounting(1); // starts page 2: the chart goes there as Last would
+    EXPECT_EQ(chart.page(), 2);
+    EXPECT_EQ(chart.pageLabel(), "2");
+    EXPECT_TRUE(chart.firstPreviousEnabled());
+    EXPECT_FALSE(chart.nextLastEnabled());
+    EXPECT_EQ(paging, 1);
+
+    // Paged back: the page, its label and its buttons stay, and so does the picture.
+    chart.pressPageButton(PageButton::Previous);
+    EXPECT_FALSE(chart.following());
     changes = 0;
-    addCounting(50);
-    EXPECT_EQ(changes, 0) << "records beyond the page shown do not";
-    chart.setPage(2);
+    paging = 0;
+    addCounting(150);
+    EXPECT_EQ(chart.page(), 1);
+    EXPECT_EQ(chart.pageLabel(), "1");
+    EXPECT_EQ(changes, 0) << "records beyond the page shown do not change it";
+    EXPECT_EQ(paging, 0);
+    chart.pressPageButton(PageButton::Next); // page 2 of 3 is not the newest
+    EXPECT_FALSE(chart.following());
+    addCounting(50); // page 4 begins
+    EXPECT_EQ(chart.page(), 2);
+
+    // Back on the last page, it follows again.
+    chart.pressPageButton(PageButton::Last);
+    ASSERT_EQ(chart.page(), 4);
+    EXPECT_TRUE(chart.following());
     changes = 0;
+    addCounting(99);
+    EXPECT_EQ(changes, 99);
+    EXPECT_EQ(chart.page(), 4);
     addCounting(1);
-    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(chart.page(), 5);
+    EXPECT_EQ(chart.pageLabel(), "5");
+    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{401, 401}}));
+
+    // One page for all: nothing to follow, every record changes it.
+    ASSERT_TRUE(chart.setPointsPerPage(0).ok());
+    changes = 0;
+    addCounting(3);
+    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(chart.page(), 1);
 }
 
 TEST_F(Chart, FollowsResetsAndRemovals) {
@@ -410,14 +458,30 @@ TEST_F(Chart, FollowsATableFileOpened) {
                         px::Value(QByteArray::number(i * 10)), px::Value("V"),
                         px::Value("DCV  600V"), px::Value("Continuous")});
     ASSERT_TRUE(px::writeTable(path, readingsFields(), rows).ok());
+    // The chart was on page 5 of another table, with Next and Last disabled.
+    addCounting(450);
+    chart.pressPageButton(PageButton::Last);
+    ASSERT_EQ(chart.pageLabel(), "5");
+    int paging = 0;
+    QObject::connect(&chart, &ChartModel::pagingChanged, [&] { ++paging; });
     table.close();
     table.setTableName(path);
     changes = 0;
     ASSERT_TRUE(table.open().ok());
     EXPECT_GE(changes, 1);
+    EXPECT_GE(paging, 1);
     EXPECT_EQ(chart.readingCount(), 120);
     EXPECT_EQ(chart.pageCount(), 2);
+    // Its first page, and the label and the buttons say so.
+    EXPECT_EQ(chart.page(), 1);
+    EXPECT_EQ(chart.pageLabel(), "1");
+    EXPECT_TRUE(chart.firstPreviousEnabled());
+    EXPECT_TRUE(chart.nextLastEnabled());
     EXPECT_EQ(allPoints(chart.trace(300)).back(), QPointF(100, 1000));
+    // Recording into it brings the chart to the newest page.
+    add(121, "5", "V");
+    EXPECT_EQ(chart.page(), 2);
+    EXPECT_EQ(chart.pageLabel(), "2");
 }
 
 // A table of another program, whose fields have names of their own: the grid and the exports
@@ -436,8 +500,7 @@ TEST_F(Chart, DrawsATableOfOtherNamesByPositionAndKind) {
         ASSERT_TRUE(table.setFieldText("Einheit", "k" + kOhm).ok());
         ASSERT_TRUE(table.post().ok());
     }
-    EXPECT_EQ(allPoints(chart.trace(300)),
-              (QList<QPointF>{{10, 1000}, {20, 2000}, {30, 3000}}));
+    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{10, 1000}, {20, 2000}, {30, 3000}}));
 }
 
 TEST_F(Chart, EnvelopeKeepsEveryColumnsExtremes) {

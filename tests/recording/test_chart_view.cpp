@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QAreaSeries>
+#include <QCategoryAxis>
 #include <QCheckBox>
 #include <QDir>
 #include <QKeyEvent>
@@ -78,10 +79,10 @@ struct ChartViewTest : ::testing::Test {
                 n += img.pixelColor(x, y) == c;
         return n;
     }
-    // Whether colour c is within a pixel or two of where the reading (x, y) is drawn.
-    bool colourNear(const QImage& img, QPointF reading, const QColor& c, QAbstractSeries* s) {
-        const QPointF scene = view->chart()->mapToPosition(reading, s);
-        const QPoint at = scene.toPoint() + view->viewport()->geometry().topLeft();
+    // Whether colour c is within a pixel or two of where the reading (x, value in base units)
+    // is drawn.
+    bool colourNear(const QImage& img, double x, double base, const QColor& c) {
+        const QPoint at = view->pictureAt(x, base);
         for (int dy = -2; dy <= 2; ++dy)
             for (int dx = -2; dx <= 2; ++dx) {
                 const QPoint p = at + QPoint(dx, dy);
@@ -134,22 +135,19 @@ TEST_F(ChartViewTest, RendersTheReadingsInTheSeriesColours) {
     EXPECT_GT(count(img, kArea), 1000) << "the area fills under the readings";
     EXPECT_GT(count(img, kAreaLine), 50);
     EXPECT_EQ(count(img, kLine), 0) << "the line series is not drawn";
-    // Readings in MΩ, axis in M: the reading of record 25 (150 MΩ) sits on the area's line.
-    EXPECT_EQ(view->AxisY->labelFormat().right(1), "M");
-    EXPECT_LE(view->AxisY->min(), 100);
-    EXPECT_GE(view->AxisY->max(), 190);
-    EXPECT_TRUE(colourNear(img, {25, 150}, kAreaLine, view->Series2));
-    EXPECT_TRUE(colourNear(img, {30, 100}, kAreaLine, view->Series2));
-    const QPointF below = view->chart()->mapToPosition({25, 120}, view->Series2) +
-                          view->viewport()->geometry().topLeft();
-    EXPECT_EQ(img.pixelColor(below.toPoint()), kArea);
+    // Readings in MΩ, axis in MΩ: the reading of record 25 (150 MΩ) sits on the area's line.
+    EXPECT_EQ(view->AxisY->categoriesLabels(),
+              (QStringList{"100M\u03A9", "125M\u03A9", "150M\u03A9", "175M\u03A9", "200M\u03A9"}));
+    EXPECT_TRUE(colourNear(img, 25, 150e6, kAreaLine));
+    EXPECT_TRUE(colourNear(img, 30, 100e6, kAreaLine));
+    EXPECT_EQ(img.pixelColor(view->pictureAt(25, 120e6)), kArea);
 
     view->BtFill->setChecked(false);
     img = draw();
     EXPECT_EQ(count(img, kArea), 0);
     EXPECT_GT(count(img, kLine), 50);
-    EXPECT_TRUE(colourNear(img, {25, 150}, kLine, view->Series1));
-    EXPECT_TRUE(colourNear(img, {41, 110}, kLine, view->Series1));
+    EXPECT_TRUE(colourNear(img, 25, 150e6, kLine));
+    EXPECT_TRUE(colourNear(img, 41, 110e6, kLine));
     EXPECT_EQ(img.size(), QSize(361, 209));
 }
 
@@ -158,12 +156,11 @@ TEST_F(ChartViewTest, UnconvertibleReadingsLeaveAGap) {
     for (int i = 1; i <= 30; ++i)
         add(i, i > 10 && i <= 20 ? "0L" : "500");
     const QImage img = draw();
-    EXPECT_TRUE(colourNear(img, {5, 500}, kLine, view->Series1));
-    EXPECT_TRUE(colourNear(img, {25, 500}, kLine, view->Series1));
-    const QPointF gap = view->chart()->mapToPosition({15, 500}, view->Series1) +
-                        view->viewport()->geometry().topLeft();
+    EXPECT_TRUE(colourNear(img, 5, 500, kLine));
+    EXPECT_TRUE(colourNear(img, 25, 500, kLine));
+    const QPoint gap = view->pictureAt(15, 500);
     for (int dy = -3; dy <= 3; ++dy)
-        EXPECT_NE(img.pixelColor(gap.toPoint() + QPoint(0, dy)), kLine);
+        EXPECT_NE(img.pixelColor(gap + QPoint(0, dy)), kLine);
 }
 
 TEST_F(ChartViewTest, FillSwitchSwapsTheSeries) {
