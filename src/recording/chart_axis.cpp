@@ -13,6 +13,10 @@ namespace {
 constexpr double kFuzz = 1e-9;
 // More labels than this do not fit beside a chart 209 pixels high.
 constexpr int kMostTicks = 7;
+// The resistance axis spans at most 1 Ω to 1 EΩ, far beyond what any meter shows: readings
+// outside sit on its ends, and its labels stay short.
+constexpr double kLeastOhms = 1;
+constexpr double kMostOhms = 1e18;
 constexpr std::array<double, 3> kMantissas = {1, 2, 5};
 
 const QChar kOhmSign(0x03A9);
@@ -21,7 +25,8 @@ const QChar kOhmSign(0x03A9);
 int decimalsOf(double step) {
     for (int d = 0; d < 12; ++d) {
         const double scaled = step * std::pow(10.0, d);
-        if (std::fabs(scaled - std::round(scaled)) <= 1e-6 * std::max(1.0, scaled))
+        if (std::round(scaled) >= 1 &&
+            std::fabs(scaled - std::round(scaled)) <= 1e-6 * std::max(1.0, scaled))
             return d;
     }
     return 12;
@@ -31,7 +36,7 @@ QString label(double v, int decimals, const QString& unit) {
     if (std::fabs(v) < 1e-300)
         v = 0; // no "-0"
     if (decimals > 9)
-        return QString::number(v, 'g', 3) + unit;
+        return QString::number(v, 'g', 6) + unit;
     return QString::number(v, 'f', decimals) + unit;
 }
 
@@ -100,11 +105,18 @@ void logTicks(ChartAxis& a, double lo, double hi) {
         }
         return;
     }
-    int eLo = first.exp;
-    int eHi = last.i == 0 ? last.exp : last.exp + 1;
-    const int every = std::max(1, (eHi - eLo + kMostTicks - 2) / (kMostTicks - 1));
-    eLo = floorDiv(eLo, every) * every;
-    eHi = -floorDiv(-eHi, every) * every;
+    const int from = first.exp;
+    const int to = last.i == 0 ? last.exp : last.exp + 1;
+    // Every few decades, on multiples of that few so that the labels read 0.01, 10, 10000.
+    int every = 1;
+    int eLo = from;
+    int eHi = to;
+    for (;; ++every) {
+        eLo = floorDiv(from, every) * every;
+        eHi = -floorDiv(-to, every) * every;
+        if ((eHi - eLo) / every + 1 <= kMostTicks)
+            break;
+    }
     for (int e = eLo; e <= eHi; e += every)
         addLogTick(a, std::pow(10.0, e), std::max(0, -e));
 }
@@ -116,7 +128,7 @@ double ChartAxis::at(double base) const {
         return base / scale;
     if (!(base > 0))
         return lo;
-    return std::max(lo, std::log10(base / scale));
+    return std::clamp(std::log10(base / scale), lo, hi);
 }
 
 ChartAxis sampleAxis() {
@@ -144,9 +156,9 @@ ChartAxis resistanceAxis(double least, double most) {
     const bool giga = most >= 1e9;
     a.scale = giga ? 1e9 : 1e6;
     a.unit = (giga ? QStringLiteral("G") : QStringLiteral("M")) + kOhmSign;
-    // Far beyond any reading, but the ticks' powers of ten stay normal numbers.
-    const double hi = std::clamp(most / a.scale, 1e-200, 1e200);
-    const double lo = std::clamp(least / a.scale, 1e-200, hi);
+    const double mostOhms = std::clamp(most, kLeastOhms, kMostOhms);
+    const double hi = mostOhms / a.scale;
+    const double lo = std::clamp(least, kLeastOhms, mostOhms) / a.scale;
     if (hi / lo < 3) {
         // Within a factor of three the axis is nearly straight: evenly spaced round ticks
         // tell more than one or two of the 1-2-5 sequence.

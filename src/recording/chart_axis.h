@@ -34,7 +34,7 @@ struct ChartAxis {
     std::vector<ChartTick> ticks; // from lo to hi, both ends included
 
     // The axis coordinate of a reading in base units. On a logarithmic axis a reading of zero
-    // or less (a short circuit) sits on the floor.
+    // or less (a short circuit) sits on the floor, and one beyond the axis' ends on that end.
     double at(double base) const;
 
     bool operator==(const ChartAxis&) const = default;

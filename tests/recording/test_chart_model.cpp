@@ -609,3 +609,111 @@ TEST_F(Chart, RecordsWithoutNumberOrValueField) {
     EXPECT_FALSE(t.anyValue);
     EXPECT_TRUE(t.runs.isEmpty());
 }
+
+// An insulation tester's table holds resistance readings and voltage checks: the chart plots
+// the resistance and leaves the voltages out as gaps, as it does non-numbers.
+TEST_F(Chart, MixedTablesPlotTheResistanceReadings) {
+    add(1, "950");
+    add(2, "500", "V");
+    add(3, "1.20", "G" + kOhm);
+    add(4, "230", "V");
+    add(5, "");
+    add(6, "----");
+    add(7, "0L");
+    add(8, "7", "");
+    add(9, "12.5", "k" + kOhm);
+    add(10, "0.00");
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Resistance);
+    chart.ShowSeries(ChartModel::kLineSeries);
+    const ChartTrace t = chart.trace(300);
+    EXPECT_EQ(t.quantity, ChartQuantity::Resistance);
+    ASSERT_EQ(t.runs.size(), 3);
+    EXPECT_EQ(t.runs[0], (QList<QPointF>{{1, 950e6}}));
+    EXPECT_EQ(t.runs[1], (QList<QPointF>{{3, 1.2e9}}));
+    EXPECT_EQ(t.runs[2], (QList<QPointF>{{9, 12.5e3}, {10, 0}}));
+    EXPECT_EQ(t.yMin, 0);
+    EXPECT_EQ(t.yMax, 1.2e9);
+    EXPECT_EQ(t.yLeast, 12.5e3) << "the smallest above zero, for the logarithmic axis";
+    EXPECT_FALSE(chart.valueAt(1).has_value());
+    const ChartAxis axis = chartAxis(t);
+    EXPECT_TRUE(axis.logarithmic);
+    EXPECT_EQ(axis.unit, "G\u03A9");
+
+    // Summarised columns leave the voltages out too: a thousand readings of 1 GΩ with a
+    // voltage check of 500 V between every two.
+    table.openScratch(readingsFields());
+    for (int i = 1; i <= 3000; ++i)
+        add(i, i % 3 == 0 ? "500" : "1.00", i % 3 == 0 ? "V" : "G" + kOhm);
+    ASSERT_TRUE(chart.setPointsPerPage(0).ok());
+    for (int series : {ChartModel::kAreaSeries, ChartModel::kLineSeries}) {
+        chart.ShowSeries(series);
+        const ChartTrace big = chart.trace(100);
+        EXPECT_EQ(big.yMin, 1e9);
+        EXPECT_EQ(big.yMax, 1e9);
+        for (const QPointF& p : allPoints(big))
+            EXPECT_EQ(p.y(), 1e9);
+    }
+}
+
+TEST_F(Chart, VoltageOnlyTablesPlotTheirVolts) {
+    add(1, "230", "V");
+    add(2, "----", "V");
+    add(3, "7", "");
+    add(4, "-12", "V");
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Voltage);
+    ChartTrace t = chart.trace(300);
+    EXPECT_EQ(allPoints(t), (QList<QPointF>{{1, 230}, {4, -12}}))
+        << "a reading without a unit is no voltage";
+    EXPECT_EQ(chartAxis(t).unit, "V");
+    EXPECT_FALSE(chartAxis(t).logarithmic);
+
+    // The first resistance reading turns the chart into a resistance chart at once.
+    changes = 0;
+    chart.pressPageButton(PageButton::Previous); // even on a page it does not land on
+    add(5, "300");
+    EXPECT_GE(changes, 1);
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Resistance);
+    t = chart.trace(300);
+    EXPECT_EQ(allPoints(t), (QList<QPointF>{{5, 300e6}}));
+    EXPECT_EQ(chartAxis(t).unit, "M\u03A9");
+
+    // Removed again, the voltages come back.
+    ASSERT_TRUE(table.deleteRecord(4).ok());
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Voltage);
+    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{1, 230}, {4, -12}}));
+    // A record removed before the first voltage keeps the chart a voltage chart.
+    add(5, "1", "V");
+    ASSERT_TRUE(table.deleteRecord(2).ok());
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Voltage);
+
+    // Clear: the readings after it decide.
+    add(6, "2.5", "G" + kOhm);
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Resistance);
+    chart.BtNewClick();
+    add(7, "400", "V");
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Voltage);
+    chart.pressPageButton(PageButton::First);
+    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{7, 400}}));
+}
+
+// Tables of other programs may keep the value as a number, and their unit beside it.
+TEST_F(Chart, NumericValuesAreReadWithTheirUnit) {
+    table.openScratch({{"No", px::FieldType::Long, 4},
+                       {"Value", px::FieldType::Long, 4},
+                       {"Unit", px::FieldType::Alpha, 4}});
+    const std::pair<int, std::string> rows[] = {
+        {950, "M" + kOhm}, {500, "V"}, {2, "G" + kOhm}, {0, "T" + kOhm}};
+    int no = 0;
+    for (const auto& [v, unit] : rows) {
+        table.append();
+        ASSERT_TRUE(table.setFieldInt("No", ++no).ok());
+        ASSERT_TRUE(table.setFieldInt("Value", v).ok());
+        ASSERT_TRUE(table.setFieldText("Unit", unit).ok());
+        ASSERT_TRUE(table.post().ok());
+    }
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Resistance);
+    const ChartTrace t = chart.trace(300);
+    ASSERT_EQ(t.runs.size(), 2);
+    EXPECT_EQ(t.runs[0], (QList<QPointF>{{1, 950e6}}));
+    EXPECT_EQ(t.runs[1], (QList<QPointF>{{3, 2e9}, {4, 0}}));
+}

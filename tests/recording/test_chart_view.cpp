@@ -347,3 +347,131 @@ TEST_F(ChartViewTest, SavesTheChartAsAPictureAfterTheMessage) {
                                                  "/2405060708page1.bmp\". "));
     EXPECT_FALSE(QDir(dir.filePath("missing")).exists());
 }
+
+// The voltage checks between insulation readings are left out as gaps, like blanks and
+// overloads: the picture is the same as that of a table with dashes in their place, and no
+// line runs down from the readings towards the floor.
+TEST_F(ChartViewTest, VoltageChecksAreGapsNotSpikes) {
+    const std::string mega = "M\xA6\xB8";
+    auto reading = [&](int i, bool voltage) -> std::pair<std::string, std::string> {
+        if (i % 3 == 0)
+            return voltage ? std::pair{std::string("500"), std::string("V")}
+                           : std::pair{std::string("----"), mega};
+        if (i % 17 == 0)
+            return {"", mega};
+        return {std::to_string(i == 1 ? 100 : 800 + i), mega};
+    };
+    ReadingsTable dashes;
+    dashes.openScratch(readingsFields());
+    ChartModel dashesModel(dashes);
+    for (int i = 1; i <= 100; ++i) {
+        const auto [v, u] = reading(i, true);
+        add(i, v, u.c_str());
+        const auto [dv, du] = reading(i, false);
+        dashes.append();
+        ASSERT_TRUE(dashes.setFieldInt("No", i).ok());
+        ASSERT_TRUE(dashes.setFieldText("Value", dv).ok());
+        ASSERT_TRUE(dashes.setFieldText("Unit", du).ok());
+        ASSERT_TRUE(dashes.post().ok());
+    }
+    for (bool fill : {false, true}) {
+        view->BtFill->setChecked(fill);
+        dashesModel.BtFillClick(fill);
+        const QImage mixed = draw();
+        ChartView other(dashesModel, boxes);
+        other.show();
+        QApplication::processEvents();
+        other.refresh();
+        QApplication::processEvents();
+        EXPECT_EQ(mixed, other.picture()) << (fill ? "area" : "line");
+    }
+    view->BtFill->setChecked(false);
+    const QImage img = draw();
+    EXPECT_EQ(view->valueAxis().unit, "M\u03A9");
+    EXPECT_TRUE(colourNear(img, 10, 810e6, kLine));
+    EXPECT_TRUE(colourNear(img, 1, 100e6, kLine));
+    // Between the first reading (100 MΩ) and the others (800 MΩ and more) the plot holds no
+    // line after the first few records.
+    const QPoint from = view->pictureAt(4, 700e6);
+    const QPoint to = view->pictureAt(100, 150e6);
+    ASSERT_GT(to.y() - from.y(), 30);
+    for (int y = from.y(); y <= to.y(); ++y)
+        for (int x = from.x(); x <= to.x(); ++x)
+            ASSERT_NE(img.pixelColor(x, y), kLine) << x << "," << y;
+}
+
+// Each page gets the unit its largest reading needs: a test that climbs from hundreds of MΩ
+// into GΩ is labelled in MΩ on its first page and in GΩ on its second.
+TEST_F(ChartViewTest, ResistanceAxisRangesFromMegaToGigaOhms) {
+    view->BtFill->setChecked(false);
+    for (int i = 1; i <= 200; ++i) {
+        if (i <= 100)
+            add(i, std::to_string(i * 9), "M\xA6\xB8"); // 9 .. 900 MΩ
+        else
+            add(i, QString::number(1 + (i - 100) * 0.02, 'f', 2).toStdString(), "G\xA6\xB8");
+    }
+    view->BtFirstClick();
+    QImage img = draw();
+    EXPECT_EQ(view->AxisY->categoriesLabels().join(' '),
+              "1M\u03A9 10M\u03A9 100M\u03A9 1000M\u03A9");
+    EXPECT_TRUE(view->valueAxis().logarithmic);
+    // Logarithmic: 9 MΩ is drawn well above the floor, not squeezed onto it beside 900 MΩ.
+    const QRect plot = view->chart()->plotArea().toRect();
+    EXPECT_LT(view->pictureAt(1, 9e6).y() - view->viewport()->geometry().top(),
+              plot.bottom() - plot.height() / 4);
+    for (const auto& [x, ohms] : {std::pair{1, 9e6}, {11, 99e6}, {50, 450e6}, {100, 900e6}})
+        EXPECT_TRUE(colourNear(img, x, ohms, kLine)) << x;
+
+    view->BtNextClick();
+    img = draw();
+    EXPECT_EQ(view->Bt10->text(), "2");
+    EXPECT_EQ(view->AxisY->categoriesLabels().join(' '),
+              "1.0G\u03A9 1.5G\u03A9 2.0G\u03A9 2.5G\u03A9 3.0G\u03A9");
+    for (const auto& [x, ohms] : {std::pair{101, 1.02e9}, {150, 2e9}, {200, 3e9}})
+        EXPECT_TRUE(colourNear(img, x, ohms, kLine)) << x;
+}
+
+TEST_F(ChartViewTest, VoltageOnlyTablesGetAVoltAxis) {
+    view->BtFill->setChecked(false);
+    for (int i = 1; i <= 50; ++i)
+        add(i, i == 20 ? "" : std::to_string(200 + i % 40), "V");
+    const QImage img = draw();
+    EXPECT_EQ(view->AxisY->categoriesLabels().join(' '), "200V 210V 220V 230V 240V");
+    EXPECT_FALSE(view->valueAxis().logarithmic);
+    EXPECT_TRUE(colourNear(img, 10, 210, kLine));
+    EXPECT_TRUE(colourNear(img, 39, 239, kLine));
+    for (int dy = -3; dy <= 3; ++dy)
+        EXPECT_NE(img.pixelColor(view->pictureAt(20, 220) + QPoint(0, dy)), kLine) << "a blank";
+}
+
+// While records arrive the chart goes to each new page, and its label and buttons with it,
+// unless the user has paged back.
+TEST_F(ChartViewTest, FollowsTheNewestPageUnlessPagedBack) {
+    for (int i = 1; i <= 100; ++i)
+        add(i, "100", "M\xA6\xB8");
+    EXPECT_EQ(view->Bt10->text(), "1");
+    add(101, "200", "M\xA6\xB8");
+    EXPECT_EQ(view->Bt10->text(), "2");
+    EXPECT_FALSE(view->BtNext->isEnabled());
+    EXPECT_FALSE(view->BTlast->isEnabled());
+    EXPECT_TRUE(view->BtFirst->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return !view->redrawPending(); }));
+    EXPECT_EQ(view->drawnPoints(0).size(), 1);
+    EXPECT_EQ(view->drawnPoints(0).front().x(), 101);
+
+    view->BTPreviousClick();
+    for (int i = 102; i <= 250; ++i)
+        add(i, "300", "M\xA6\xB8");
+    ASSERT_TRUE(waitUntil([&] { return !view->redrawPending(); }));
+    EXPECT_EQ(view->Bt10->text(), "1");
+    EXPECT_EQ(view->drawnPoints(0).front().x(), 1);
+    EXPECT_TRUE(view->BtNext->isEnabled());
+
+    view->BTlastClick();
+    EXPECT_EQ(view->Bt10->text(), "3");
+    add(301, "300", "M\xA6\xB8");
+    EXPECT_EQ(view->Bt10->text(), "3") << "record 251 of the chart";
+    for (int i = 302; i <= 351; ++i)
+        add(i, "300", "M\xA6\xB8");
+    EXPECT_EQ(view->Bt10->text(), "4");
+}
