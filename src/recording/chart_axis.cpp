@@ -162,15 +162,18 @@ ChartAxis resistanceAxis(double least, double most) {
     if (hi / lo < 3) {
         // Within a factor of three the axis is nearly straight: evenly spaced round ticks
         // tell more than one or two of the 1-2-5 sequence.
-        const double from = hi == lo ? lo * 0.9 : lo;
-        const double to = hi == lo ? hi * 1.1 : hi;
+        // Readings closer than any meter tells apart are one reading.
+        const bool one = hi - lo <= kFuzz * hi;
+        const double from = one ? lo * 0.9 : lo;
+        const double to = one ? hi * 1.1 : hi;
         const double step = roundStep(to - from, 4);
         const double kLo = std::floor(from / step + kFuzz);
         const double kHi = std::ceil(to / step - kFuzz);
         if (kLo >= 1 && kHi - kLo <= 2 * kMostTicks) {
             const int decimals = decimalsOf(step);
-            for (double k = kLo; k <= kHi; ++k)
-                addLogTick(a, k * step, decimals);
+            const int n = static_cast<int>(kHi - kLo);
+            for (int i = 0; i <= n; ++i)
+                addLogTick(a, (kLo + i) * step, decimals);
         }
     }
     if (a.ticks.empty())
@@ -187,6 +190,9 @@ ChartAxis linearAxis(ChartQuantity quantity, double min, double max) {
         min = 0;
         max = 1000;
     }
+    // Readings closer than any meter tells apart are one reading.
+    if (max - min <= kFuzz * std::max(std::fabs(min), std::fabs(max)))
+        min = max;
     const ValueAxisLayout l = valueAxisLayout(min, max);
     ChartAxis a;
     a.quantity = quantity;

@@ -131,7 +131,9 @@ TEST(ChartAxisLayout, ResistanceAxisHoldsEverySpan) {
                                       {5.0, NAN},
                                       {NAN, 5.0},
                                       {INFINITY, INFINITY},
-                                      {7e6, 3e6}}) {
+                                      {7e6, 3e6},
+                                      // Closer than a double's steps between round ticks.
+                                      {1e6, 1000000.0000000002}}) {
         const ChartAxis a = resistanceAxis(least, most);
         expectSound(a, std::to_string(least) + ".." + std::to_string(most));
     }
@@ -152,6 +154,9 @@ TEST(ChartAxisLayout, LinearAxesForVoltsAndPlainNumbers) {
     const ChartAxis plain = linearAxis(ChartQuantity::Plain, 950e6, 1.2e9);
     EXPECT_EQ(labels(plain).back(), "1.2G");
     EXPECT_EQ(linearAxis(ChartQuantity::Plain, 1, 0), sampleAxis());
+
+    expectSound(linearAxis(ChartQuantity::Voltage, 1e6, 1000000.0000000002), "near-equal");
+    expectSound(linearAxis(ChartQuantity::Plain, -3e9, -3e9), "equal");
 
     const ChartAxis s = sampleAxis();
     EXPECT_EQ(s.lo, -11000);
