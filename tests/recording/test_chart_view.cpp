@@ -72,6 +72,32 @@ struct ChartViewTest : ::testing::Test {
         QApplication::processEvents();
         return view->picture();
     }
+    // Whether each tick of the value axis has its label drawn beside it: dark text left of
+    // the plot within a few rows of the tick, and none halfway between ticks that are far
+    // enough apart.
+    void expectTickLabelsDrawn(const QImage& img) {
+        const int left = view->viewport()->geometry().left();
+        const int right = static_cast<int>(view->chart()->plotArea().left()) + left - 2;
+        auto textNear = [&](int y, int rows) {
+            for (int dy = -rows; dy <= rows; ++dy)
+                for (int x = left; x < right; ++x)
+                    if (img.rect().contains(x, y + dy) && qGray(img.pixel(x, y + dy)) < 128)
+                        return true;
+            return false;
+        };
+        int previous = -1;
+        for (const ChartTick& t : view->valueAxis().ticks) {
+            const int y = view->chart()
+                              ->mapToPosition(QPointF(view->AxisX->min(), t.at), view->Series1)
+                              .toPoint()
+                              .y() +
+                          view->viewport()->geometry().top();
+            EXPECT_TRUE(textNear(y, 3)) << t.label.toStdString();
+            if (previous >= 0 && previous - y > 24)
+                EXPECT_FALSE(textNear((previous + y) / 2, 2)) << t.label.toStdString();
+            previous = y;
+        }
+    }
     static int count(const QImage& img, const QColor& c) {
         int n = 0;
         for (int y = 0; y < img.height(); ++y)
@@ -421,6 +447,7 @@ TEST_F(ChartViewTest, ResistanceAxisRangesFromMegaToGigaOhms) {
               plot.bottom() - plot.height() / 4);
     for (const auto& [x, ohms] : {std::pair{1, 9e6}, {11, 99e6}, {50, 450e6}, {100, 900e6}})
         EXPECT_TRUE(colourNear(img, x, ohms, kLine)) << x;
+    expectTickLabelsDrawn(img);
 
     view->BtNextClick();
     img = draw();
@@ -429,6 +456,7 @@ TEST_F(ChartViewTest, ResistanceAxisRangesFromMegaToGigaOhms) {
               "1.0G\u03A9 1.5G\u03A9 2.0G\u03A9 2.5G\u03A9 3.0G\u03A9");
     for (const auto& [x, ohms] : {std::pair{101, 1.02e9}, {150, 2e9}, {200, 3e9}})
         EXPECT_TRUE(colourNear(img, x, ohms, kLine)) << x;
+    expectTickLabelsDrawn(img);
 }
 
 TEST_F(ChartViewTest, VoltageOnlyTablesGetAVoltAxis) {
@@ -437,6 +465,7 @@ TEST_F(ChartViewTest, VoltageOnlyTablesGetAVoltAxis) {
         add(i, i == 20 ? "" : std::to_string(200 + i % 40), "V");
     const QImage img = draw();
     EXPECT_EQ(view->AxisY->categoriesLabels().join(' '), "200V 210V 220V 230V 240V");
+    expectTickLabelsDrawn(img);
     EXPECT_FALSE(view->valueAxis().logarithmic);
     EXPECT_TRUE(colourNear(img, 10, 210, kLine));
     EXPECT_TRUE(colourNear(img, 39, 239, kLine));
