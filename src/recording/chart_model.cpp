@@ -2,7 +2,6 @@
 
 #include "common/app_dir.h"
 #include "common/replacing_file.h"
-#include "recording/chart_values.h"
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 
@@ -163,18 +162,44 @@ void ChartModel::tableReset() {
     blocks_.clear();
     blocks_.shrink_to_fit();
     start_ = 0;
+    restartQuantity();
     resolveFields();
-    keepPageInRange();
+    // Another table: its first page, and the label and buttons that say so.
+    restartPaging();
     Q_EMIT changed();
+}
+
+void ChartModel::restartPaging() {
+    page_ = 1;
+    buttons_ = PageButtons{};
+    pageLabel_ = QStringLiteral("1");
+    following_ = true;
+    Q_EMIT pagingChanged();
 }
 
 void ChartModel::rowAppended(qint64 row) {
     const qint64 point = row - start_;
     if (point < 0)
         return;
-    // Only a record that lands on the page shown changes the picture.
-    if (perPage_ < 1 || point / perPage_ == page_ - 1)
+    // The first resistance reading in a chart of voltages turns them all into gaps.
+    const bool otherQuantity = firstResistance_ < 0 && knownQuantity() != quantity();
+    const qint64 pageOfPoint = perPage_ < 1 ? 1 : point / perPage_ + 1;
+    if (following_ && pageOfPoint != page_ && pageOfPoint == pageCount()) {
+        follow();
+        return;
+    }
+    // Otherwise only a record that lands on the page shown changes the picture.
+    if (otherQuantity || pageOfPoint == page_)
         Q_EMIT changed();
+}
+
+void ChartModel::follow() {
+    buttons_.page = page_;
+    buttons_ = kx::pressPageButton(PageButton::Last, buttons_, pageCount());
+    pageLabel_ = QString::number(buttons_.page);
+    page_ = buttons_.page;
+    Q_EMIT changed();
+    Q_EMIT pagingChanged();
 }
 
 void ChartModel::rowRemoved(qint64 row) {
@@ -183,8 +208,76 @@ void ChartModel::rowRemoved(qint64 row) {
         std::min<std::size_t>(blocks_.size(), static_cast<std::size_t>(row / kBlockRows)));
     if (row < start_)
         --start_;
+    if (row == firstResistance_ || row == firstVoltage_) {
+        restartQuantity();
+    } else if (row < kindsSeen_) {
+        --kindsSeen_;
+        firstResistance_ -= firstResistance_ > row;
+        firstVoltage_ -= firstVoltage_ > row;
+    }
     keepPageInRange();
     Q_EMIT changed();
+}
+
+void ChartModel::restartQuantity() {
+    kindsSeen_ = start_;
+    firstResistance_ = -1;
+    firstVoltage_ = -1;
+}
+
+ReadingQuantity ChartModel::quantityAt(qint64 row) const {
+    const RecordStore& records = table_.records();
+    const auto r = static_cast<std::size_t>(row);
+    std::string_view unit;
+    if (unitField_ >= 0 && !records.isNull(r, unitField_))
+        unit = records.textValue(r, unitField_);
+    if (valueField_ < 0 || records.isNull(r, valueField_))
+        return readingQuantity(std::string_view(), unit);
+    switch (valueStorage_) {
+    case RecordStore::Storage::Text:
+        return readingQuantity(records.textValue(r, valueField_), unit);
+    case RecordStore::Storage::Int:
+    case RecordStore::Storage::Double:
+        return readingQuantity(records.doubleValue(r, valueField_), unit);
+    case RecordStore::Storage::None:
+        break;
+    }
+    return readingQuantity(std::string_view(), unit);
+}
+
+QuantityKind ChartModel::kindAt(qint64 row) const {
+    std::string_view unit;
+    const auto r = static_cast<std::size_t>(row);
+    if (unitField_ >= 0 && !table_.records().isNull(r, unitField_))
+        unit = table_.records().textValue(r, unitField_);
+    return readingQuantity(std::string_view(), unit).kind;
+}
+
+ChartQuantity ChartModel::quantity() const {
+    const qint64 rows = table_.rowCount();
+    kindsSeen_ = std::max(kindsSeen_, start_);
+    while (firstResistance_ < 0 && kindsSeen_ < rows) {
+        const QuantityKind k = kindAt(kindsSeen_);
+        if (k == QuantityKind::Resistance)
+            firstResistance_ = kindsSeen_;
+        else if (k == QuantityKind::Voltage && firstVoltage_ < 0)
+            firstVoltage_ = kindsSeen_;
+        ++kindsSeen_;
+    }
+    return knownQuantity();
+}
+
+ChartQuantity ChartModel::knownQuantity() const {
+    if (firstResistance_ >= 0)
+        return ChartQuantity::Resistance;
+    return firstVoltage_ >= 0 ? ChartQuantity::Voltage : ChartQuantity::Plain;
+}
+
+void ChartModel::useQuantity(ChartQuantity q) const {
+    if (q == blocksQuantity_)
+        return;
+    blocks_.clear();
+    blocksQuantity_ = q;
 }
 
 void ChartModel::keepPageInRange() {
@@ -226,6 +319,7 @@ Status ChartModel::MaxrecordChange(const QString& text) {
 
 void ChartModel::setPage(qint64 page) {
     page = std::clamp<qint64>(page, 1, pageCount());
+    following_ = page == pageCount();
     if (page == page_)
         return;
     page_ = page;
@@ -238,6 +332,7 @@ void ChartModel::pressPageButton(PageButton button) {
     pageLabel_ = QString::number(buttons_.page);
     setPage(buttons_.page);
     Q_EMIT changed(); // the buttons and the label may have changed without the page
+    Q_EMIT pagingChanged();
 }
 
 void ChartModel::ShowSeries(int index) {
@@ -258,6 +353,7 @@ void ChartModel::BtFillClick(bool fillTicked) {
 
 void ChartModel::BtNewClick() {
     start_ = table_.rowCount();
+    restartQuantity();
     // The series are switched as ShowSeries does, but the page stays where it was, even past
     // the single page now left, and so do the label and the buttons: the page buttons bring
     // the chart back into range.
@@ -274,30 +370,34 @@ std::pair<qint64, qint64> ChartModel::pageRows() const {
     return {first, std::min(rows, first + perPage_)};
 }
 
-std::optional<double> ChartModel::valueAt(qint64 row) const {
-    if (valueField_ < 0 || row < 0 || row >= table_.rowCount())
-        return std::nullopt;
-    const RecordStore& records = table_.records();
-    const auto r = static_cast<std::size_t>(row);
-    if (records.isNull(r, valueField_))
-        return std::nullopt;
-    std::string_view unit;
-    if (unitField_ >= 0 && !records.isNull(r, unitField_))
-        unit = records.textValue(r, unitField_);
-    switch (valueStorage_) {
-    case RecordStore::Storage::Text:
-        return readingNumber(records.textValue(r, valueField_), unit);
-    case RecordStore::Storage::Int:
-    case RecordStore::Storage::Double: {
-        const double v = records.doubleValue(r, valueField_) * unitFactor(unit);
-        if (!std::isfinite(v))
-            return std::nullopt;
-        return v;
-    }
-    case RecordStore::Storage::None:
+namespace {
+
+QuantityKind kindOf(ChartQuantity q) {
+    switch (q) {
+    case ChartQuantity::Resistance:
+        return QuantityKind::Resistance;
+    case ChartQuantity::Voltage:
+        return QuantityKind::Voltage;
+    case ChartQuantity::Plain:
         break;
     }
-    return std::nullopt;
+    return QuantityKind::Other;
+}
+
+} // namespace
+
+std::optional<double> ChartModel::valueAt(qint64 row) const {
+    useQuantity(quantity());
+    return numberAt(row);
+}
+
+std::optional<double> ChartModel::numberAt(qint64 row) const {
+    if (valueField_ < 0 || row < 0 || row >= table_.rowCount())
+        return std::nullopt;
+    const ReadingQuantity q = quantityAt(row);
+    if (q.kind != kindOf(blocksQuantity_))
+        return std::nullopt;
+    return q.base;
 }
 
 double ChartModel::xAt(qint64 row) const {
@@ -324,7 +424,7 @@ const ChartModel::Block& ChartModel::block(qint64 index) const {
         Extremes e;
         const qint64 first = index * kBlockRows;
         for (qint64 r = first; r < first + kBlockRows; ++r) {
-            if (const std::optional<double> v = valueAt(r))
+            if (const std::optional<double> v = numberAt(r))
                 e.add(*v, r);
         }
         b.any = e.any;
@@ -352,7 +452,7 @@ ChartModel::Extremes ChartModel::scan(qint64 first, qint64 end) const {
             }
             r += kBlockRows;
         } else {
-            if (const std::optional<double> v = valueAt(r))
+            if (const std::optional<double> v = numberAt(r))
                 e.add(*v, r);
             ++r;
         }
@@ -374,6 +474,8 @@ ChartTrace ChartModel::trace(int columns) const {
         return t;
     }
     t.sample = false;
+    t.quantity = quantity();
+    useQuantity(t.quantity);
     QList<QPointF> run;
     auto endRun = [&] {
         if (!run.isEmpty())
@@ -386,6 +488,8 @@ ChartTrace ChartModel::trace(int columns) const {
         }
         t.yMin = std::min(t.yMin, y);
         t.yMax = std::max(t.yMax, y);
+        if (y > 0 && (t.yLeast == 0 || y < t.yLeast))
+            t.yLeast = y;
     };
     auto put = [&](qint64 row, double y) {
         run.append(QPointF(xAt(row), y));
@@ -396,7 +500,7 @@ ChartTrace ChartModel::trace(int columns) const {
     columns = std::max(1, columns);
     if (n <= columns) {
         for (qint64 r = first; r < end; ++r) {
-            if (const std::optional<double> v = valueAt(r))
+            if (const std::optional<double> v = numberAt(r))
                 put(r, *v);
             else
                 endRun();
@@ -415,8 +519,8 @@ ChartTrace ChartModel::trace(int columns) const {
                 endRun();
                 continue;
             }
-            const double low = *valueAt(e.minRow);
-            const double high = *valueAt(e.maxRow);
+            const double low = *numberAt(e.minRow);
+            const double high = *numberAt(e.maxRow);
             if (active_ == kAreaSeries) {
                 // An area is filled from below: a column shows its largest reading, and one
                 // point a column keeps the outline simple to fill.
@@ -449,6 +553,16 @@ ChartTrace ChartModel::trace(int columns) const {
     t.xLo = lo;
     t.xHi = hi;
     return t;
+}
+
+ChartAxis chartAxis(const ChartTrace& t) {
+    if (t.sample)
+        return sampleAxis();
+    if (t.quantity == ChartQuantity::Resistance)
+        return t.anyValue ? resistanceAxis(t.yLeast, t.yMax) : resistanceAxis(0, 0);
+    if (!t.anyValue)
+        return linearAxis(t.quantity, 1, 0);
+    return linearAxis(t.quantity, t.yMin, t.yMax);
 }
 
 void ChartModel::setPicturesDir(const QString& dir) {

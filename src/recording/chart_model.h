@@ -1,6 +1,8 @@
 #pragma once
 
 #include "common/result.h"
+#include "recording/chart_axis.h"
+#include "recording/reading_quantity.h"
 #include "recording/record_store.h"
 
 #include <QByteArray>
@@ -70,25 +72,40 @@ ChartPlacement enlargeOrRestore(const QRect& chart, bool enlarged, const QPoint&
                                 const QSize& windowOuter, QRect& normalBounds);
 
 // What the chart draws of its page: runs of points (X the record's No, Y the reading in base
-// units), a gap between runs where readings do not convert, and the span of both axes.
+// units), a gap between runs where readings do not convert or measure another quantity, and
+// the span of both axes.
 struct ChartTrace {
     QList<QList<QPointF>> runs;
+    ChartQuantity quantity = ChartQuantity::Plain;
     bool sample = true;    // the chart holds only its sample point
     bool anyValue = false; // some reading on the page converted; yMin/yMax are valid
     double yMin = 0;
     double yMax = 0;
+    double yLeast = 0; // the smallest reading above zero; 0 when none is
     double xLo = 0;
     double xHi = 1;
 };
+
+// The value axis of a page: the sample's, a resistance axis, or a linear one for volts or
+// plain numbers; an empty page keeps its quantity's unit.
+ChartAxis chartAxis(const ChartTrace& trace);
 
 // The chart of the live table: one point per record, read from the table whenever the chart
 // is drawn; the chart keeps no copy of the points. It follows the table as it grows, is reset,
 // or loses records, and holds the chart's own state: the page shown, the points per page,
 // the page buttons' states and label, the active series, and where pictures go.
 //
+// What it plots: the resistance readings, with the others (voltage checks, readings without
+// a unit) left out as gaps; a chart of voltage readings only plots those in volts; readings
+// whose unit the program does not know are plotted as plain numbers only when there are no
+// others. Values that are not numbers (blanks, dashes, overloads) are gaps too.
+//
+// While records arrive the chart follows the newest page, unless the user has paged away from
+// it with the page buttons; going to the last page again resumes following.
+//
 // The chart's own Clear goes back to a single sample point and from then on shows only the
 // records that come after it; a table that is reset (emptied, re-opened, re-pointed) is
-// shown from its first record again.
+// shown from its first page again, with the label and the buttons as at start.
 class ChartModel : public QObject {
     Q_OBJECT
 public:
@@ -123,10 +140,14 @@ public:
 
     qint64 pageCount() const;
     qint64 page() const { return page_; }
-    // Limited to 1 .. page count; the current page changes nothing.
+    // Limited to 1 .. page count; the current page changes nothing. A page before the last
+    // stops the chart following new records; the last page resumes it.
     void setPage(qint64 page);
+    // Whether a record that starts a new page brings the chart to it.
+    bool following() const { return following_; }
 
-    // The page buttons, with their enabled states and the label they write.
+    // The page buttons, with their enabled states and the label they write. Following new
+    // records moves the page as Last does.
     void pressPageButton(PageButton button);
     bool firstPreviousEnabled() const { return buttons_.firstPreviousEnabled; }
     bool nextLastEnabled() const { return buttons_.nextLastEnabled; }
@@ -154,8 +175,12 @@ public:
     // below) its largest; the vertical span still covers every reading of the page.
     ChartTrace trace(int columns) const;
 
-    // The reading of a table row as a number, nothing when it does not convert; and its
-    // X (the record's No, or its point number when the record has none).
+    // What the readings shown measure: Resistance when any of them is a resistance reading,
+    // otherwise Voltage when any is a voltage reading, otherwise Plain.
+    ChartQuantity quantity() const;
+    // The reading of a table row as a number, nothing when it does not convert or measures
+    // another quantity than the chart plots; and its X (the record's No, or its point number
+    // when the record has none).
     std::optional<double> valueAt(qint64 row) const;
     double xAt(qint64 row) const;
 
@@ -174,6 +199,8 @@ Q_SIGNALS:
     void changed();
     // The Fill switch or the points per page were set: views show the new settings.
     void settingsChanged();
+    // The page label or the page buttons' states changed.
+    void pagingChanged();
 
 private:
     struct Block {
@@ -198,6 +225,15 @@ private:
     void rowAppended(qint64 row);
     void rowRemoved(qint64 row);
     void keepPageInRange();
+    void restartPaging();
+    void follow();
+    void restartQuantity();
+    ChartQuantity knownQuantity() const; // from the rows looked at so far
+    QuantityKind kindAt(qint64 row) const;
+    ReadingQuantity quantityAt(qint64 row) const;
+    std::optional<double> numberAt(qint64 row) const; // of blocksQuantity_
+    // The summaries hold numbers of one quantity; they are dropped when it changes.
+    void useQuantity(ChartQuantity q) const;
     Extremes scan(qint64 first, qint64 end) const;
     const Block& block(qint64 index) const;
 
@@ -207,6 +243,7 @@ private:
     qint64 page_ = 1;
     PageButtons buttons_;
     QString pageLabel_ = QStringLiteral("1");
+    bool following_ = true;
     int active_ = kAreaSeries;
     bool fill_ = true;
     QString picturesDir_;
@@ -217,6 +254,12 @@ private:
     RecordStore::Storage noStorage_ = RecordStore::Storage::None;
     RecordStore::Storage valueStorage_ = RecordStore::Storage::None;
     mutable std::vector<Block> blocks_; // whole blocks only, filled in as pages need them
+    mutable ChartQuantity blocksQuantity_ = ChartQuantity::Plain;
+    // The first resistance and voltage readings among rows [start_, kindsSeen_), -1 for none:
+    // looked for as far as needed, and no further once a resistance reading is found.
+    mutable qint64 kindsSeen_ = 0;
+    mutable qint64 firstResistance_ = -1;
+    mutable qint64 firstVoltage_ = -1;
 };
 
 } // namespace kx

@@ -85,4 +85,14 @@ ReadingQuantity readingQuantity(std::string_view value, std::string_view unit) {
     return q;
 }
 
+ReadingQuantity readingQuantity(double value, std::string_view unit) {
+    const UnitScale scale = unitScale(unit);
+    ReadingQuantity q;
+    q.kind = scale.kind;
+    const double v = value * std::pow(10.0, scale.exponent);
+    if (std::isfinite(v))
+        q.base = v;
+    return q;
+}
+
 } // namespace kx

@@ -26,5 +26,8 @@ struct ReadingQuantity {
 // allowed. Texts are code page 936 bytes (the ohm sign is A6 B8; its UTF-8 form is taken too,
 // for tables typed by hand). Never fails: damaged texts give an Other kind or no number.
 ReadingQuantity readingQuantity(std::string_view value, std::string_view unit);
+// The same for a value a table keeps as a number (tables of other programs may); a value that
+// is not finite is no number.
+ReadingQuantity readingQuantity(double value, std::string_view unit);
 
 } // namespace kx

@@ -1,7 +1,10 @@
+#include "app/file_commands.h"
 #include "app/ui/main_window.h"
 #include "app/window_fixture.h"
 #include "link/meter_simulator.h"
+#include "paradox/paradox_writer.h"
 #include "recording/chart_model.h"
+#include "recording/readings_schema.h"
 #include "recording/ui/chart_view.h"
 
 #include <QAction>
@@ -19,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 using namespace kx;
@@ -68,8 +72,10 @@ TEST_F(ChartWindow, GrowsWithTheRecordedReadings) {
         feed(frameFor(std::to_string(100 + i)));
     ASSERT_EQ(session.liveTable().rowCount(), 30);
     ASSERT_TRUE(kxtest::waitUntil([&] { return chart().drawnPoints(0).size() == 30; }));
-    EXPECT_EQ(chart().drawnPoints(0).front(), QPointF(1, 100));
-    EXPECT_EQ(chart().drawnPoints(0).back(), QPointF(30, 129));
+    // Drawn on the resistance axis, whose coordinates are the logarithms of the MΩ.
+    EXPECT_EQ(chart().valueAxis().unit, "M\u03A9");
+    EXPECT_EQ(chart().drawnPoints(0).front(), QPointF(1, std::log10(100)));
+    EXPECT_EQ(chart().drawnPoints(0).back(), QPointF(30, std::log10(129)));
 
     win.ClearRClick(); // Clear All empties the table: the chart goes back to its sample point
     EXPECT_TRUE(model().showsSample());
@@ -77,7 +83,7 @@ TEST_F(ChartWindow, GrowsWithTheRecordedReadings) {
     EXPECT_EQ(chart().drawnPoints(0), QList<QPointF>{ChartModel::kSamplePoint});
     feed(frameFor("555"));
     ASSERT_TRUE(kxtest::waitUntil([&] { return !chart().redrawPending(); }));
-    EXPECT_EQ(chart().drawnPoints(0), QList<QPointF>{QPointF(1, 555)});
+    EXPECT_EQ(chart().drawnPoints(0), QList<QPointF>{QPointF(1, std::log10(555))});
 }
 
 TEST_F(ChartWindow, HiddenGraphMenuWorksTheChartsToolbar) {
@@ -135,4 +141,53 @@ TEST_F(ChartWindow, EnlargeAndRestorePutTheChartBackExactly) {
     click(chart().TbFd); // and again, without scrolling
     click(chart().TbSx);
     EXPECT_EQ(chart().geometry(), QRect(18, 612, 361, 209));
+}
+
+// Recording follows the newest page; a table opened afterwards, from the Open dialog or a
+// recent entry, is shown from its first page, and the label and the buttons say so.
+TEST_F(ChartWindow, OpenShowsTheFirstPageWithItsLabel) {
+    for (int i = 0; i < 250; ++i)
+        feed(frameFor(std::to_string(100 + i % 50)));
+    ASSERT_EQ(session.liveTable().rowCount(), 250);
+    EXPECT_EQ(model().page(), 3);
+    EXPECT_EQ(chart().Bt10->text(), "3") << "the chart followed the readings";
+    EXPECT_FALSE(chart().BtNext->isEnabled());
+    EXPECT_FALSE(chart().BTlast->isEnabled());
+
+    const QString path = tables.path("two pages.db");
+    std::vector<px::Record> rows;
+    for (int i = 1; i <= 150; ++i)
+        rows.push_back({px::Value(std::int32_t(i)), px::Value::timeOfDay(1000 * i),
+                        px::Value(QByteArray::number(i)), px::Value("M\xA6\xB8"),
+                        px::Value("IR:500V 20G\xA6\xB8"), px::Value("Continuous")});
+    ASSERT_TRUE(px::writeTable(path, readingsFields(), rows).ok());
+    boxes.saveAnswer = MessageBoxes::SaveAnswer::Discard;
+    dialogs.answers.push_back(FileDialogAnswer{path, 0});
+    win.OpenClick();
+    ASSERT_EQ(session.liveTable().rowCount(), 150);
+    auto expectFirstPage = [&] {
+        EXPECT_EQ(model().page(), 1);
+        EXPECT_EQ(chart().Bt10->text(), "1");
+        for (QWidget* b :
+             {static_cast<QWidget*>(chart().BtFirst), static_cast<QWidget*>(chart().BTPrevious),
+              static_cast<QWidget*>(chart().BtNext), static_cast<QWidget*>(chart().BTlast)})
+            EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+        ASSERT_TRUE(kxtest::waitUntil([&] { return !chart().redrawPending(); }));
+        EXPECT_EQ(chart().drawnPoints(0).size(), 100);
+        EXPECT_EQ(chart().drawnPoints(0).front().x(), 1);
+    };
+    expectFirstPage();
+
+    // Paged to the last page, then the recent entry opens it again.
+    chart().BTlastClick();
+    ASSERT_EQ(chart().Bt10->text(), "2");
+    ASSERT_EQ(find<QAction>("filename1")->text(), "&1   " + path);
+    find<QAction>("filename1")->trigger();
+    ASSERT_EQ(session.liveTable().rowCount(), 150);
+    expectFirstPage();
+
+    // Recording into it brings the chart to its newest page.
+    feed(frameFor("333"));
+    EXPECT_EQ(chart().Bt10->text(), "2");
+    EXPECT_FALSE(chart().BtNext->isEnabled());
 }

@@ -99,3 +99,45 @@ TEST(CliChart, BadArgumentsAndFiles) {
     EXPECT_TRUE(r.err.contains("Cannot create file")) << r.err.constData();
     EXPECT_FALSE(QFile::exists(dir.filePath("x.bmp")));
 }
+
+// The command line draws what the window draws: voltage checks between resistance readings
+// are gaps, so a table with dashes in their place gives the same picture.
+TEST(CliChart, VoltageChecksAreGapsAsInTheWindow) {
+    QTemporaryDir dir;
+    auto table = [&](const char* name, bool voltages) {
+        const QString path = dir.filePath(name);
+        std::vector<kx::px::Record> rows;
+        for (int i = 1; i <= 120; ++i) {
+            const bool check = i % 4 == 0;
+            rows.push_back({kx::px::Value(std::int32_t(i)), kx::px::Value::timeOfDay(1000 * i),
+                            kx::px::Value(check ? QByteArray(voltages ? "500" : "----")
+                                                : QByteArray::number(20 * i)),
+                            kx::px::Value(check && voltages ? "V" : "M\xA6\xB8"),
+                            kx::px::Value("IR:500V 20G\xA6\xB8"), kx::px::Value("Continuous")});
+        }
+        EXPECT_TRUE(kx::px::writeTable(path, kx::readingsFields(), rows).ok());
+        return path;
+    };
+    const QString mixed = table("mixed.db", true);
+    const QString dashes = table("dashes.db", false);
+    for (const char* series : {"--line", ""}) {
+        QStringList args{"--page", "2"};
+        if (*series)
+            args << series;
+        const CliRun a = runCli(QStringList{"chart", mixed} + args +
+                                QStringList{"--out", dir.filePath("a.png")});
+        const CliRun b = runCli(QStringList{"chart", dashes} + args +
+                                QStringList{"--out", dir.filePath("b.png")});
+        ASSERT_EQ(a.exitCode, 0) << a.err.constData();
+        ASSERT_EQ(b.exitCode, 0) << b.err.constData();
+        const auto objs = a.jsonLines();
+        ASSERT_EQ(objs.size(), 1);
+        EXPECT_EQ(objs[0].keys(), (QStringList{"page", "pages", "path", "points"}));
+        EXPECT_EQ(objs[0]["points"].toInt(), 120);
+        EXPECT_EQ(objs[0]["page"].toInt(), 2);
+        const QImage pa(dir.filePath("a.png"), "PNG");
+        ASSERT_FALSE(pa.isNull());
+        EXPECT_EQ(pa, QImage(dir.filePath("b.png"), "PNG")) << series;
+        EXPECT_GT(count(pa, *series ? kLine : kArea), 20);
+    }
+}

@@ -282,7 +282,7 @@ TEST_F(Chart, PointsPerPageAndItsMessages) {
     EXPECT_EQ(chart.pageCount(), 1);
     EXPECT_EQ(chart.page(), 1) << "beyond the page count: the last page";
     EXPECT_EQ(allPoints(chart.trace(1000)).size(), 250);
-    EXPECT_EQ(chart.pageLabel(), "1");
+    EXPECT_EQ(chart.pageLabel(), "3") << "the label keeps the page the chart followed to";
 
     Status s = chart.MaxrecordChange("-5");
     ASSERT_FALSE(s.ok());
@@ -355,33 +355,81 @@ TEST_F(Chart, ClearShowsOnlyTheRecordsAfterIt) {
     EXPECT_FALSE(chart.nextLastEnabled());
     EXPECT_EQ(chart.pointsPerPage(), 100);
     EXPECT_TRUE(chart.trace(300).sample);
+    // The chart was on its last page: it follows the new readings to theirs.
     add(251, "7", "V");
     add(252, "8", "V");
     EXPECT_EQ(chart.readingCount(), 2);
-    EXPECT_EQ(chart.page(), 3) << "new readings do not move the page";
-    EXPECT_TRUE(chart.trace(300).sample) << "page 3 of the new readings holds none of them";
-    // The page buttons bring the chart back to the readings after the Clear.
-    chart.pressPageButton(PageButton::First);
     EXPECT_EQ(chart.page(), 1);
     EXPECT_EQ(chart.pageLabel(), "1");
     EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{251, 7}, {252, 8}}));
+
+    // Paged back, it stays on a page past the new readings until the page buttons move.
+    addCounting(250);
+    chart.pressPageButton(PageButton::First);
+    ASSERT_FALSE(chart.following());
+    chart.pressPageButton(PageButton::Last);
+    chart.pressPageButton(PageButton::Previous);
+    ASSERT_EQ(chart.page(), 2);
     chart.BtFillClick(true);
     chart.BtNewClick();
     EXPECT_EQ(chart.activeSeries(), ChartModel::kAreaSeries);
-    EXPECT_FALSE(chart.firstPreviousEnabled()) << "First's states stay after the Clear";
+    EXPECT_TRUE(chart.firstPreviousEnabled()) << "Previous's states stay after the Clear";
+    add(600, "7", "V");
+    EXPECT_EQ(chart.page(), 2);
+    EXPECT_TRUE(chart.trace(300).sample) << "page 2 of the new readings holds none of them";
+    chart.pressPageButton(PageButton::First);
+    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{600, 7}}));
 }
 
-TEST_F(Chart, FollowsAppendsOnThePageShown) {
+TEST_F(Chart, FollowsTheNewestPageUnlessPagedBack) {
+    int paging = 0;
+    QObject::connect(&chart, &ChartModel::pagingChanged, [&] { ++paging; });
     changes = 0;
     addCounting(100);
     EXPECT_EQ(changes, 100) << "each record on page 1 changes the page shown";
+    EXPECT_EQ(paging, 0);
+    EXPECT_TRUE(chart.firstPreviousEnabled() && chart.nextLastEnabled()) << "as at start";
+    addCounting(1); // starts page 2: the chart goes there as Last would
+    EXPECT_EQ(chart.page(), 2);
+    EXPECT_EQ(chart.pageLabel(), "2");
+    EXPECT_TRUE(chart.firstPreviousEnabled());
+    EXPECT_FALSE(chart.nextLastEnabled());
+    EXPECT_EQ(paging, 1);
+
+    // Paged back: the page, its label and its buttons stay, and so does the picture.
+    chart.pressPageButton(PageButton::Previous);
+    EXPECT_FALSE(chart.following());
     changes = 0;
-    addCounting(50);
-    EXPECT_EQ(changes, 0) << "records beyond the page shown do not";
-    chart.setPage(2);
+    paging = 0;
+    addCounting(150);
+    EXPECT_EQ(chart.page(), 1);
+    EXPECT_EQ(chart.pageLabel(), "1");
+    EXPECT_EQ(changes, 0) << "records beyond the page shown do not change it";
+    EXPECT_EQ(paging, 0);
+    chart.pressPageButton(PageButton::Next); // page 2 of 3 is not the newest
+    EXPECT_FALSE(chart.following());
+    addCounting(50); // page 4 begins
+    EXPECT_EQ(chart.page(), 2);
+
+    // Back on the last page, it follows again.
+    chart.pressPageButton(PageButton::Last);
+    ASSERT_EQ(chart.page(), 4);
+    EXPECT_TRUE(chart.following());
     changes = 0;
+    addCounting(99);
+    EXPECT_EQ(changes, 99);
+    EXPECT_EQ(chart.page(), 4);
     addCounting(1);
-    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(chart.page(), 5);
+    EXPECT_EQ(chart.pageLabel(), "5");
+    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{401, 401}}));
+
+    // One page for all: nothing to follow, every record changes it.
+    ASSERT_TRUE(chart.setPointsPerPage(0).ok());
+    changes = 0;
+    addCounting(3);
+    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(chart.page(), 1);
 }
 
 TEST_F(Chart, FollowsResetsAndRemovals) {
@@ -410,14 +458,30 @@ TEST_F(Chart, FollowsATableFileOpened) {
                         px::Value(QByteArray::number(i * 10)), px::Value("V"),
                         px::Value("DCV  600V"), px::Value("Continuous")});
     ASSERT_TRUE(px::writeTable(path, readingsFields(), rows).ok());
+    // The chart was on page 5 of another table, with Next and Last disabled.
+    addCounting(450);
+    chart.pressPageButton(PageButton::Last);
+    ASSERT_EQ(chart.pageLabel(), "5");
+    int paging = 0;
+    QObject::connect(&chart, &ChartModel::pagingChanged, [&] { ++paging; });
     table.close();
     table.setTableName(path);
     changes = 0;
     ASSERT_TRUE(table.open().ok());
     EXPECT_GE(changes, 1);
+    EXPECT_GE(paging, 1);
     EXPECT_EQ(chart.readingCount(), 120);
     EXPECT_EQ(chart.pageCount(), 2);
+    // Its first page, and the label and the buttons say so.
+    EXPECT_EQ(chart.page(), 1);
+    EXPECT_EQ(chart.pageLabel(), "1");
+    EXPECT_TRUE(chart.firstPreviousEnabled());
+    EXPECT_TRUE(chart.nextLastEnabled());
     EXPECT_EQ(allPoints(chart.trace(300)).back(), QPointF(100, 1000));
+    // Recording into it brings the chart to the newest page.
+    add(121, "5", "V");
+    EXPECT_EQ(chart.page(), 2);
+    EXPECT_EQ(chart.pageLabel(), "2");
 }
 
 // A table of another program, whose fields have names of their own: the grid and the exports
@@ -436,8 +500,7 @@ TEST_F(Chart, DrawsATableOfOtherNamesByPositionAndKind) {
         ASSERT_TRUE(table.setFieldText("Einheit", "k" + kOhm).ok());
         ASSERT_TRUE(table.post().ok());
     }
-    EXPECT_EQ(allPoints(chart.trace(300)),
-              (QList<QPointF>{{10, 1000}, {20, 2000}, {30, 3000}}));
+    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{10, 1000}, {20, 2000}, {30, 3000}}));
 }
 
 TEST_F(Chart, EnvelopeKeepsEveryColumnsExtremes) {
@@ -545,4 +608,112 @@ TEST_F(Chart, RecordsWithoutNumberOrValueField) {
     EXPECT_FALSE(t.sample);
     EXPECT_FALSE(t.anyValue);
     EXPECT_TRUE(t.runs.isEmpty());
+}
+
+// An insulation tester's table holds resistance readings and voltage checks: the chart plots
+// the resistance and leaves the voltages out as gaps, as it does non-numbers.
+TEST_F(Chart, MixedTablesPlotTheResistanceReadings) {
+    add(1, "950");
+    add(2, "500", "V");
+    add(3, "1.20", "G" + kOhm);
+    add(4, "230", "V");
+    add(5, "");
+    add(6, "----");
+    add(7, "0L");
+    add(8, "7", "");
+    add(9, "12.5", "k" + kOhm);
+    add(10, "0.00");
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Resistance);
+    chart.ShowSeries(ChartModel::kLineSeries);
+    const ChartTrace t = chart.trace(300);
+    EXPECT_EQ(t.quantity, ChartQuantity::Resistance);
+    ASSERT_EQ(t.runs.size(), 3);
+    EXPECT_EQ(t.runs[0], (QList<QPointF>{{1, 950e6}}));
+    EXPECT_EQ(t.runs[1], (QList<QPointF>{{3, 1.2e9}}));
+    EXPECT_EQ(t.runs[2], (QList<QPointF>{{9, 12.5e3}, {10, 0}}));
+    EXPECT_EQ(t.yMin, 0);
+    EXPECT_EQ(t.yMax, 1.2e9);
+    EXPECT_EQ(t.yLeast, 12.5e3) << "the smallest above zero, for the logarithmic axis";
+    EXPECT_FALSE(chart.valueAt(1).has_value());
+    const ChartAxis axis = chartAxis(t);
+    EXPECT_TRUE(axis.logarithmic);
+    EXPECT_EQ(axis.unit, "G\u03A9");
+
+    // Summarised columns leave the voltages out too: a thousand readings of 1 GΩ with a
+    // voltage check of 500 V between every two.
+    table.openScratch(readingsFields());
+    for (int i = 1; i <= 3000; ++i)
+        add(i, i % 3 == 0 ? "500" : "1.00", i % 3 == 0 ? "V" : "G" + kOhm);
+    ASSERT_TRUE(chart.setPointsPerPage(0).ok());
+    for (int series : {ChartModel::kAreaSeries, ChartModel::kLineSeries}) {
+        chart.ShowSeries(series);
+        const ChartTrace big = chart.trace(100);
+        EXPECT_EQ(big.yMin, 1e9);
+        EXPECT_EQ(big.yMax, 1e9);
+        for (const QPointF& p : allPoints(big))
+            EXPECT_EQ(p.y(), 1e9);
+    }
+}
+
+TEST_F(Chart, VoltageOnlyTablesPlotTheirVolts) {
+    add(1, "230", "V");
+    add(2, "----", "V");
+    add(3, "7", "");
+    add(4, "-12", "V");
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Voltage);
+    ChartTrace t = chart.trace(300);
+    EXPECT_EQ(allPoints(t), (QList<QPointF>{{1, 230}, {4, -12}}))
+        << "a reading without a unit is no voltage";
+    EXPECT_EQ(chartAxis(t).unit, "V");
+    EXPECT_FALSE(chartAxis(t).logarithmic);
+
+    // The first resistance reading turns the chart into a resistance chart at once.
+    changes = 0;
+    chart.pressPageButton(PageButton::Previous); // even on a page it does not land on
+    add(5, "300");
+    EXPECT_GE(changes, 1);
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Resistance);
+    t = chart.trace(300);
+    EXPECT_EQ(allPoints(t), (QList<QPointF>{{5, 300e6}}));
+    EXPECT_EQ(chartAxis(t).unit, "M\u03A9");
+
+    // Removed again, the voltages come back.
+    ASSERT_TRUE(table.deleteRecord(4).ok());
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Voltage);
+    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{1, 230}, {4, -12}}));
+    // A record removed before the first voltage keeps the chart a voltage chart.
+    add(5, "1", "V");
+    ASSERT_TRUE(table.deleteRecord(2).ok());
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Voltage);
+
+    // Clear: the readings after it decide.
+    add(6, "2.5", "G" + kOhm);
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Resistance);
+    chart.BtNewClick();
+    add(7, "400", "V");
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Voltage);
+    chart.pressPageButton(PageButton::First);
+    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{7, 400}}));
+}
+
+// Tables of other programs may keep the value as a number, and their unit beside it.
+TEST_F(Chart, NumericValuesAreReadWithTheirUnit) {
+    table.openScratch({{"No", px::FieldType::Long, 4},
+                       {"Value", px::FieldType::Long, 4},
+                       {"Unit", px::FieldType::Alpha, 4}});
+    const std::pair<int, std::string> rows[] = {
+        {950, "M" + kOhm}, {500, "V"}, {2, "G" + kOhm}, {0, "T" + kOhm}};
+    int no = 0;
+    for (const auto& [v, unit] : rows) {
+        table.append();
+        ASSERT_TRUE(table.setFieldInt("No", ++no).ok());
+        ASSERT_TRUE(table.setFieldInt("Value", v).ok());
+        ASSERT_TRUE(table.setFieldText("Unit", unit).ok());
+        ASSERT_TRUE(table.post().ok());
+    }
+    EXPECT_EQ(chart.quantity(), ChartQuantity::Resistance);
+    const ChartTrace t = chart.trace(300);
+    ASSERT_EQ(t.runs.size(), 2);
+    EXPECT_EQ(t.runs[0], (QList<QPointF>{{1, 950e6}}));
+    EXPECT_EQ(t.runs[1], (QList<QPointF>{{3, 2e9}, {4, 0}}));
 }

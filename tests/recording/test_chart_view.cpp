@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QAreaSeries>
+#include <QCategoryAxis>
 #include <QCheckBox>
 #include <QDir>
 #include <QKeyEvent>
@@ -71,6 +72,32 @@ struct ChartViewTest : ::testing::Test {
         QApplication::processEvents();
         return view->picture();
     }
+    // Whether each tick of the value axis has its label drawn beside it: dark text left of
+    // the plot within a few rows of the tick, and none halfway between ticks that are far
+    // enough apart.
+    void expectTickLabelsDrawn(const QImage& img) {
+        const int left = view->viewport()->geometry().left();
+        const int right = static_cast<int>(view->chart()->plotArea().left()) + left - 2;
+        auto textNear = [&](int y, int rows) {
+            for (int dy = -rows; dy <= rows; ++dy)
+                for (int x = left; x < right; ++x)
+                    if (img.rect().contains(x, y + dy) && qGray(img.pixel(x, y + dy)) < 128)
+                        return true;
+            return false;
+        };
+        int previous = -1;
+        for (const ChartTick& t : view->valueAxis().ticks) {
+            const int y = view->chart()
+                              ->mapToPosition(QPointF(view->AxisX->min(), t.at), view->Series1)
+                              .toPoint()
+                              .y() +
+                          view->viewport()->geometry().top();
+            EXPECT_TRUE(textNear(y, 3)) << t.label.toStdString();
+            if (previous >= 0 && previous - y > 24)
+                EXPECT_FALSE(textNear((previous + y) / 2, 2)) << t.label.toStdString();
+            previous = y;
+        }
+    }
     static int count(const QImage& img, const QColor& c) {
         int n = 0;
         for (int y = 0; y < img.height(); ++y)
@@ -78,10 +105,10 @@ struct ChartViewTest : ::testing::Test {
                 n += img.pixelColor(x, y) == c;
         return n;
     }
-    // Whether colour c is within a pixel or two of where the reading (x, y) is drawn.
-    bool colourNear(const QImage& img, QPointF reading, const QColor& c, QAbstractSeries* s) {
-        const QPointF scene = view->chart()->mapToPosition(reading, s);
-        const QPoint at = scene.toPoint() + view->viewport()->geometry().topLeft();
+    // Whether colour c is within a pixel or two of where the reading (x, value in base units)
+    // is drawn.
+    bool colourNear(const QImage& img, double x, double base, const QColor& c) {
+        const QPoint at = view->pictureAt(x, base);
         for (int dy = -2; dy <= 2; ++dy)
             for (int dx = -2; dx <= 2; ++dx) {
                 const QPoint p = at + QPoint(dx, dy);
@@ -134,22 +161,19 @@ TEST_F(ChartViewTest, RendersTheReadingsInTheSeriesColours) {
     EXPECT_GT(count(img, kArea), 1000) << "the area fills under the readings";
     EXPECT_GT(count(img, kAreaLine), 50);
     EXPECT_EQ(count(img, kLine), 0) << "the line series is not drawn";
-    // Readings in MΩ, axis in M: the reading of record 25 (150 MΩ) sits on the area's line.
-    EXPECT_EQ(view->AxisY->labelFormat().right(1), "M");
-    EXPECT_LE(view->AxisY->min(), 100);
-    EXPECT_GE(view->AxisY->max(), 190);
-    EXPECT_TRUE(colourNear(img, {25, 150}, kAreaLine, view->Series2));
-    EXPECT_TRUE(colourNear(img, {30, 100}, kAreaLine, view->Series2));
-    const QPointF below = view->chart()->mapToPosition({25, 120}, view->Series2) +
-                          view->viewport()->geometry().topLeft();
-    EXPECT_EQ(img.pixelColor(below.toPoint()), kArea);
+    // Readings in MΩ, axis in MΩ: the reading of record 25 (150 MΩ) sits on the area's line.
+    EXPECT_EQ(view->AxisY->categoriesLabels(),
+              (QStringList{"100M\u03A9", "125M\u03A9", "150M\u03A9", "175M\u03A9", "200M\u03A9"}));
+    EXPECT_TRUE(colourNear(img, 25, 150e6, kAreaLine));
+    EXPECT_TRUE(colourNear(img, 30, 100e6, kAreaLine));
+    EXPECT_EQ(img.pixelColor(view->pictureAt(25, 120e6)), kArea);
 
     view->BtFill->setChecked(false);
     img = draw();
     EXPECT_EQ(count(img, kArea), 0);
     EXPECT_GT(count(img, kLine), 50);
-    EXPECT_TRUE(colourNear(img, {25, 150}, kLine, view->Series1));
-    EXPECT_TRUE(colourNear(img, {41, 110}, kLine, view->Series1));
+    EXPECT_TRUE(colourNear(img, 25, 150e6, kLine));
+    EXPECT_TRUE(colourNear(img, 41, 110e6, kLine));
     EXPECT_EQ(img.size(), QSize(361, 209));
 }
 
@@ -158,12 +182,11 @@ TEST_F(ChartViewTest, UnconvertibleReadingsLeaveAGap) {
     for (int i = 1; i <= 30; ++i)
         add(i, i > 10 && i <= 20 ? "0L" : "500");
     const QImage img = draw();
-    EXPECT_TRUE(colourNear(img, {5, 500}, kLine, view->Series1));
-    EXPECT_TRUE(colourNear(img, {25, 500}, kLine, view->Series1));
-    const QPointF gap = view->chart()->mapToPosition({15, 500}, view->Series1) +
-                        view->viewport()->geometry().topLeft();
+    EXPECT_TRUE(colourNear(img, 5, 500, kLine));
+    EXPECT_TRUE(colourNear(img, 25, 500, kLine));
+    const QPoint gap = view->pictureAt(15, 500);
     for (int dy = -3; dy <= 3; ++dy)
-        EXPECT_NE(img.pixelColor(gap.toPoint() + QPoint(0, dy)), kLine);
+        EXPECT_NE(img.pixelColor(gap + QPoint(0, dy)), kLine);
 }
 
 TEST_F(ChartViewTest, FillSwitchSwapsTheSeries) {
@@ -349,4 +372,127 @@ TEST_F(ChartViewTest, SavesTheChartAsAPictureAfterTheMessage) {
     EXPECT_TRUE(boxes.shown[1].second.startsWith("Cannot create file \"" + dir.filePath("missing") +
                                                  "/2405060708page1.bmp\". "));
     EXPECT_FALSE(QDir(dir.filePath("missing")).exists());
+}
+
+// The voltage checks between insulation readings are left out as gaps, like blanks and
+// overloads: the picture is the same as that of a table with dashes in their place, and no
+// line runs down from the readings towards the floor.
+TEST_F(ChartViewTest, VoltageChecksAreGapsNotSpikes) {
+    const std::string mega = "M\xA6\xB8";
+    auto reading = [&](int i, bool voltage) -> std::pair<std::string, std::string> {
+        if (i % 3 == 0)
+            return voltage ? std::pair{std::string("500"), std::string("V")}
+                           : std::pair{std::string("----"), mega};
+        if (i % 17 == 0)
+            return {"", mega};
+        return {std::to_string(i == 1 ? 100 : 800 + i), mega};
+    };
+    ReadingsTable dashes;
+    dashes.openScratch(readingsFields());
+    ChartModel dashesModel(dashes);
+    for (int i = 1; i <= 100; ++i) {
+        const auto [v, u] = reading(i, true);
+        add(i, v, u.c_str());
+        const auto [dv, du] = reading(i, false);
+        dashes.append();
+        ASSERT_TRUE(dashes.setFieldInt("No", i).ok());
+        ASSERT_TRUE(dashes.setFieldText("Value", dv).ok());
+        ASSERT_TRUE(dashes.setFieldText("Unit", du).ok());
+        ASSERT_TRUE(dashes.post().ok());
+    }
+    for (bool fill : {false, true}) {
+        view->BtFill->setChecked(fill);
+        dashesModel.BtFillClick(fill);
+        const QImage mixed = draw();
+        ChartView other(dashesModel, boxes);
+        other.show();
+        QApplication::processEvents();
+        other.refresh();
+        QApplication::processEvents();
+        EXPECT_EQ(mixed, other.picture()) << (fill ? "area" : "line");
+    }
+    view->BtFill->setChecked(false);
+    const QImage img = draw();
+    EXPECT_EQ(view->valueAxis().unit, "M\u03A9");
+    EXPECT_TRUE(colourNear(img, 10, 810e6, kLine));
+    EXPECT_TRUE(colourNear(img, 1, 100e6, kLine));
+    // Between the first reading (100 MΩ) and the others (800 MΩ and more) the plot holds no
+    // line after the first few records.
+    const QPoint from = view->pictureAt(4, 700e6);
+    const QPoint to = view->pictureAt(100, 150e6);
+    ASSERT_GT(to.y() - from.y(), 30);
+    for (int y = from.y(); y <= to.y(); ++y)
+        for (int x = from.x(); x <= to.x(); ++x)
+            ASSERT_NE(img.pixelColor(x, y), kLine) << x << "," << y;
+}
+
+// Each page gets the unit its largest reading needs: a test that climbs from hundreds of MΩ
+// into GΩ is labelled in MΩ on its first page and in GΩ on its second.
+TEST_F(ChartViewTest, ResistanceAxisRangesFromMegaToGigaOhms) {
+    view->BtFill->setChecked(false);
+    for (int i = 1; i <= 200; ++i) {
+        if (i <= 100)
+            add(i, std::to_string(i * 9), "M\xA6\xB8"); // 9 .. 900 MΩ
+        else
+            add(i, QString::number(1 + (i - 100) * 0.02, 'f', 2).toStdString(), "G\xA6\xB8");
+    }
+    view->BtFirstClick();
+    QImage img = draw();
+    EXPECT_EQ(view->AxisY->categoriesLabels().join(' '),
+              "1M\u03A9 10M\u03A9 100M\u03A9 1000M\u03A9");
+    EXPECT_TRUE(view->valueAxis().logarithmic);
+    // Logarithmic: 9 MΩ is drawn well above the floor, not squeezed onto it beside 900 MΩ.
+    const QRect plot = view->chart()->plotArea().toRect();
+    EXPECT_LT(view->pictureAt(1, 9e6).y() - view->viewport()->geometry().top(),
+              plot.bottom() - plot.height() / 4);
+    for (const auto& [x, ohms] : {std::pair{1, 9e6}, {11, 99e6}, {50, 450e6}, {100, 900e6}})
+        EXPECT_TRUE(colourNear(img, x, ohms, kLine)) << x;
+    expectTickLabelsDrawn(img);
+
+    view->BtNextClick();
+    img = draw();
+    EXPECT_EQ(view->Bt10->text(), "2");
+    EXPECT_EQ(view->AxisY->categoriesLabels().join(' '),
+              "1.0G\u03A9 1.5G\u03A9 2.0G\u03A9 2.5G\u03A9 3.0G\u03A9");
+    for (const auto& [x, ohms] : {std::pair{101, 1.02e9}, {150, 2e9}, {200, 3e9}})
+        EXPECT_TRUE(colourNear(img, x, ohms, kLine)) << x;
+    expectTickLabelsDrawn(img);
+}
+
+TEST_F(ChartViewTest, VoltageOnlyTablesGetAVoltAxis) {
+    view->BtFill->setChecked(false);
+    for (int i = 1; i <= 50; ++i)
+        add(i, i == 20 ? "" : std::to_string(200 + i % 40), "V");
+    const QImage img = draw();
+    EXPECT_EQ(view->AxisY->categoriesLabels().join(' '), "200V 210V 220V 230V 240V");
+    expectTickLabelsDrawn(img);
+    EXPECT_FALSE(view->valueAxis().logarithmic);
+    EXPECT_TRUE(colourNear(img, 10, 210, kLine));
+    EXPECT_TRUE(colourNear(img, 39, 239, kLine));
+    for (int dy = -3; dy <= 3; ++dy)
+        EXPECT_NE(img.pixelColor(view->pictureAt(20, 220) + QPoint(0, dy)), kLine) << "a blank";
+}
+
+// While records arrive the chart goes to each new page, and its label and buttons with it,
+// unless the user has paged back.
+TEST_F(ChartViewTest, FollowsTheNewestPageUnlessPagedBack) {
+    for (int i = 1; i <= 100; ++i)
+        add(i, "100", "M\xA6\xB8");
+    EXPECT_EQ(view->Bt10->text(), "1");
+    add(101, "200", "M\xA6\xB8");
+    EXPECT_EQ(view->Bt10->text(), "2");
+    EXPECT_FALSE(view->BtNext->isEnabled());
+    EXPECT_FALSE(view->BTlast->isEnabled());
+    EXPECT_TRUE(view->BtFirst->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return !view->redrawPending(); }));
+    EXPECT_EQ(view->drawnPoints(0).size(), 1);
+    EXPECT_EQ(view->drawnPoints(0).front().x(), 101);
+
+    view->BTPreviousClick();
+    for (int i = 102; i <= 250; ++i)
+        add(i, "300", "M\xA6\xB8");
+    ASSERT_TRUE(waitUntil([&] { return !view->redrawPending(); }));
+    EXPECT_EQ(view->Bt10->text(), "1");
+    EXPECT_EQ(view->drawnPoints(0).front().x(), 1);
+    EXPECT_TRUE(view->BtNext->isEnabled());
 }

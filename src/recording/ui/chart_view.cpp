@@ -7,6 +7,7 @@
 
 #include <QAreaSeries>
 #include <QBuffer>
+#include <QCategoryAxis>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFrame>
@@ -35,13 +36,6 @@ const QColor kSilver(192, 192, 192);
 const QColor kAreaColor(255, 255, 128);
 const QColor kAreaLineColor(0, 128, 255);
 const QColor kLineColor(128, 255, 0);
-
-QString axisFormat(int decimals, char prefix) {
-    QString f = QStringLiteral("%.%1f").arg(decimals);
-    if (prefix)
-        f += QLatin1Char(prefix);
-    return f;
-}
 
 } // namespace
 
@@ -81,7 +75,9 @@ ChartView::ChartView(ChartModel& model, MessageBoxes& boxes, QWidget* parent)
     connect(&redraw_, &QTimer::timeout, this, [this] { refresh(false); });
     connect(&model_, &ChartModel::changed, this, &ChartView::scheduleRedraw);
     connect(&model_, &ChartModel::settingsChanged, this, &ChartView::showSettings);
+    connect(&model_, &ChartModel::pagingChanged, this, &ChartView::showPageButtons);
     showSettings();
+    showPageButtons();
     refresh();
 }
 
@@ -110,9 +106,10 @@ void ChartView::buildChart() {
 
     AxisX = new QValueAxis(c);
     AxisX->setObjectName(QStringLiteral("AxisX"));
-    AxisY = new QValueAxis(c);
+    AxisY = new QCategoryAxis(c);
     AxisY->setObjectName(QStringLiteral("AxisY"));
-    for (QValueAxis* a : {AxisX, AxisY}) {
+    AxisY->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    for (QValueAxis* a : {AxisX, static_cast<QValueAxis*>(AxisY)}) {
         a->setLabelsFont(arial(9));
         a->setGridLineColor(QColor(224, 224, 224));
         a->setMinorGridLineVisible(false);
@@ -286,7 +283,6 @@ bool ChartView::eventFilter(QObject* watched, QEvent* event) {
 
 void ChartView::pageButton(int button) {
     model_.pressPageButton(static_cast<PageButton>(button));
-    showPageButtons();
     refresh();
 }
 
@@ -374,10 +370,10 @@ void ChartView::refresh(bool wholePage) {
     if (wholePage && chart()->isZoomed())
         chart()->zoomReset();
     const ChartTrace t = model_.trace(plotColumns());
-    // A zoom keeps its axes while records arrive; the points follow the axis' unit.
+    // A zoom keeps its axes while records arrive; the points are placed on the axis kept.
     if (!chart()->isZoomed())
         setAxes(t);
-    showTrace(t, yScale_);
+    showTrace(t);
 }
 
 void ChartView::setAxes(const ChartTrace& t) {
@@ -388,32 +384,39 @@ void ChartView::setAxes(const ChartTrace& t) {
     AxisX->setTickInterval(std::max({interval, AxisX->max() - AxisX->min(), t.xHi - t.xLo}));
     AxisX->setRange(t.xLo, t.xHi);
     AxisX->setTickInterval(interval);
-    if (!t.anyValue) {
-        // The sample point, or a page whose readings all failed to convert.
-        AxisY->setRange(ChartModel::kSampleAxisMin, ChartModel::kSampleAxisMax);
-        AxisY->setTickCount(5);
-        AxisY->setLabelFormat(QStringLiteral("%.0f"));
-        yScale_ = 1;
-        return;
-    }
-    // Readings are drawn in the axis' unit: base units over the prefix's scale.
-    const ValueAxisLayout y = valueAxisLayout(t.yMin, t.yMax);
-    yScale_ = y.scale;
-    AxisY->setRange(y.lo / y.scale, y.hi / y.scale);
-    AxisY->setTickCount(y.tickCount);
-    AxisY->setLabelFormat(axisFormat(y.decimals, y.prefix));
+    showValueAxis(chartAxis(t));
 }
 
-void ChartView::showTrace(const ChartTrace& t, double yScale) {
+void ChartView::showValueAxis(const ChartAxis& axis) {
+    // Relaid out only when it changes: most redraws while records arrive keep their ticks.
+    const bool sameTicks = axis.ticks == yAxis_.ticks && AxisY->count() > 0;
+    yAxis_ = axis;
+    if (AxisY->min() != axis.lo || AxisY->max() != axis.hi)
+        AxisY->setRange(axis.lo, axis.hi);
+    if (sameTicks)
+        return;
+    for (const QString& l : AxisY->categoriesLabels())
+        AxisY->remove(l);
+    // Labels sit on the categories' ends; the first category is an empty one ending on the
+    // lowest tick, so that it is labelled too.
+    AxisY->setStartValue(axis.lo - (axis.hi - axis.lo) * 1e-6);
+    for (const ChartTick& t : axis.ticks)
+        AxisY->append(t.label, t.at);
+}
+
+QPoint ChartView::pictureAt(double x, double base) const {
+    const QPointF scene = chart()->mapToPosition(QPointF(x, yAxis_.at(base)), Series1);
+    return scene.toPoint() + viewport()->geometry().topLeft();
+}
+
+void ChartView::showTrace(const ChartTrace& t) {
     const int active = model_.activeSeries();
     const std::size_t runs = static_cast<std::size_t>(t.runs.size());
     auto scaled = [&](const QList<QPointF>& run) {
-        if (yScale == 1)
-            return run;
         QList<QPointF> out;
         out.reserve(run.size());
         for (const QPointF& p : run)
-            out.append(QPointF(p.x(), p.y() / yScale));
+            out.append(QPointF(p.x(), yAxis_.at(p.y())));
         return out;
     };
     // Only the active series is drawn; the other keeps nothing to draw.

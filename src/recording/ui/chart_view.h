@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/result.h"
+#include "recording/chart_axis.h"
 
 #include <QByteArray>
 #include <QChartView>
@@ -14,6 +15,7 @@
 
 class QAbstractSeries;
 class QAreaSeries;
+class QCategoryAxis;
 class QCheckBox;
 class QFrame;
 class QLineEdit;
@@ -49,6 +51,10 @@ protected:
 //
 // Gaps: a run of readings that do not convert breaks the line (and the area); each run is a
 // series of its own behind the two named series, which carry the first run.
+//
+// The value axis is the page's ChartAxis: a logarithmic one in MΩ or GΩ for resistance, a
+// linear one for volts or plain numbers. Its ticks are uneven on a logarithmic axis, so it is a
+// category axis whose boundaries are the ticks; the series carry axis coordinates.
 class ChartView : public QChartView {
     Q_OBJECT
 public:
@@ -75,8 +81,11 @@ public:
     Status savePicture(const QString& path, const QByteArray& format);
     // The series in the chart's order: Series2 (area), Series1 (line).
     QAbstractSeries* series(int index) const;
-    // The points the series of `index` draws, run after run, in the axis' units.
+    // The points the series of `index` draws, run after run, in the axis' coordinates.
     QList<QPointF> drawnPoints(int index) const;
+    // The value axis drawn, and where a reading (X, value in base units) lies in the picture.
+    const ChartAxis& valueAxis() const { return yAxis_; }
+    QPoint pictureAt(double x, double base) const;
     // Enlarged: the restore image is shown instead of the enlarge image.
     void showEnlarged(bool enlarged);
     bool isEnlarged() const;
@@ -99,7 +108,7 @@ public:
     QAreaSeries* Series2 = nullptr;
     QLineSeries* Series1 = nullptr;
     QValueAxis* AxisX = nullptr;
-    QValueAxis* AxisY = nullptr;
+    QCategoryAxis* AxisY = nullptr;
 
 public Q_SLOTS:
     void BtFillClick();
@@ -132,8 +141,9 @@ private:
     void showPageButtons();
     void scheduleRedraw();
     int plotColumns() const;
-    void showTrace(const ChartTrace& t, double yScale);
+    void showTrace(const ChartTrace& t);
     void setAxes(const ChartTrace& t);
+    void showValueAxis(const ChartAxis& axis);
     QLineSeries* lineRun(std::size_t i);
     QAreaSeries* areaRun(std::size_t i);
 
@@ -141,7 +151,7 @@ private:
     MessageBoxes& boxes_;
     QTimer redraw_;
     int redraws_ = 0;
-    double yScale_ = 1;
+    ChartAxis yAxis_; // the points are placed on this axis
     std::function<QDateTime()> clock_;
     // Runs of the line and of the area series; element 0 is the named series itself.
     std::vector<QLineSeries*> lineRuns_;
