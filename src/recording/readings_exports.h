@@ -1,8 +1,8 @@
 #pragma once
 
 #include "common/result.h"
+#include "recording/export_kind.h"
 #include "recording/insulation_analyser.h"
-#include "recording/table_export.h"
 
 #include <QByteArray>
 #include <QString>
