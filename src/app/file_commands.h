@@ -81,11 +81,11 @@ public:
     ExportOptions saveOptions() const;
     // Save As, and the stored-readings window's Save: saves the live table (ExportKind::Live)
     // or the stored one (ExportKind::Store) by the name's rule (saveTableAs) with the chosen
-    // filter's options (saveOptions). The text export
-    // leaves the table (and its grid) on its last record. A successful save of the live table
-    // leaves no readings unsaved but those recorded while it ran. A closed stored table is read
-    // from its file for a keyed copy and stays closed; as text it is refused with the
-    // closed-table message and nothing is written.
+    // filter's options (saveOptions). The text export leaves the table (and its grid) on its
+    // last record. A successful save of the live table, in any format, leaves no readings
+    // unsaved but those recorded while it ran. A closed stored table is read from its file for
+    // a keyed copy and stays closed; in any other format it is refused with the closed-table
+    // message and nothing is written.
     SaveAsOutcome saveAs(const QString& path, ExportKind kind, const ExportProgress& progress = {});
 
     // The EXIT panel: closes both tables and writes the recent list, one key at a time. A key
