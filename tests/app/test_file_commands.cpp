@@ -226,21 +226,3 @@ TEST(FilesChartFolder, MadeOnceAndSilently) {
     EXPECT_EQ(fileBytes(other.filePath("TestGraph")), "a file");
     qputenv("HOME", oldHome);
 }
-
-TEST_F(Files, TheChosenFilterGivesTheCsvVariant) {
-    record("941.5");
-    EXPECT_EQ(files.saveOptions().csv.delimiter, ',');
-    files.setSaveFilter(FileCommands::kSemicolonCsvFilter);
-    EXPECT_EQ(files.saveOptions().csv.delimiter, ';');
-    EXPECT_TRUE(files.saveOptions().csv.decimalComma);
-    const QString eu = tables.path("eu.csv");
-    ASSERT_TRUE(files.saveAs(eu, ExportKind::Live).saved());
-    EXPECT_TRUE(fileBytes(eu).startsWith("\xEF\xBB\xBFNo;Time;"));
-    EXPECT_TRUE(fileBytes(eu).contains(";941,5;")) << fileBytes(eu).constData();
-    EXPECT_EQ(session.unsavedReadings(), 0) << "a file for other programs saves the readings";
-
-    files.setSaveFilter(FileCommands::kSemicolonCsvFilter - 1);
-    EXPECT_FALSE(files.saveOptions().csv.decimalComma);
-    ASSERT_TRUE(files.saveAs(eu, ExportKind::Live).saved());
-    EXPECT_TRUE(fileBytes(eu).contains(",941.5,")) << fileBytes(eu).constData();
-}

@@ -6,7 +6,6 @@
 #include "support/table_files.h"
 #include "support/write_faults.h"
 
-#include "paradox/paradox_writer.h"
 #include "recording/table_export.h"
 
 #include <QJsonArray>
@@ -132,20 +131,6 @@ TEST_F(SaveAsFormats, OptionsReachTheCsvWriterOnly) {
     EXPECT_EQ(fileBytes(path("a.txt")), fileBytes(path("b.txt")));
 }
 
-TEST_F(SaveAsFormats, StoredTableIsSavedUnderItsOwnNames) {
-    ReadingsTable store;
-    store.openScratch(readingsFields(true));
-    addReading(store, {7, 1000, "12.5", "k" + kOhm936, "IR:500V", "Timed"}, true);
-    const SaveAsOutcome o = saveTableAs(store, path("store.csv"), ExportKind::Store);
-    ASSERT_TRUE(o.saved()) << o.error.toStdString();
-    const auto rows = readStrictCsv(withoutBom(fileBytes(path("store.csv"))), ',');
-    ASSERT_TRUE(rows.has_value());
-    ASSERT_EQ(rows->size(), 2u);
-    EXPECT_EQ((*rows)[1][0], "7");
-    EXPECT_EQ((*rows)[1][6], "12500");
-    EXPECT_EQ((*rows)[1][7], kOhmUtf8);
-}
-
 // A closed table is refused as the text export refuses it, before any file is touched; a
 // target that cannot take the save, a full disk and a Cancel leave the old file.
 TEST_F(SaveAsFormats, EveryFailureEndsAsTheFrontEndsExpect) {
@@ -201,25 +186,4 @@ TEST_F(SaveAsFormats, EveryFailureEndsAsTheFrontEndsExpect) {
                n == "pipe.csv";
     });
     EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
-}
-
-// The command line's way: the target is checked before the source is read, and the options
-// are carried to the writer.
-TEST_F(SaveAsFormats, TableFilesAreSavedWithTheirOptions) {
-    const QString source = path("src.db");
-    ASSERT_TRUE(SaveToDB(table, source, ExportKind::Live).ok());
-    ExportOptions european;
-    european.csv.delimiter = ';';
-    SaveAsOutcome o = saveTableFileAs(source, path("x.CSV"), ExportKind::Live, european);
-    ASSERT_TRUE(o.saved()) << o.error.toStdString();
-    EXPECT_EQ(o.format, ExportFormat::Csv);
-    EXPECT_EQ(o.records, 15);
-    EXPECT_TRUE(fileBytes(path("x.CSV")).startsWith("\xEF\xBB\xBFNo;Time;"));
-
-    o = saveTableFileAs(path("absent.db"), path("no/folder/x.xlsx"), ExportKind::Live);
-    EXPECT_EQ(o.end, SaveAsOutcome::End::WriteFailed);
-    EXPECT_TRUE(o.error.contains("folder does not exist")) << o.error.toStdString();
-    o = saveTableFileAs(path("absent.db"), path("y.xlsx"), ExportKind::Live);
-    EXPECT_EQ(o.end, SaveAsOutcome::End::TableRefused);
-    EXPECT_FALSE(QFileInfo::exists(path("y.xlsx")));
 }
