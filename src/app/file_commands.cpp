@@ -22,8 +22,26 @@ QStringList FileCommands::openFilters() {
 }
 
 QStringList FileCommands::saveFilters() {
-    return {QStringLiteral("DB File(*.db *.DB)"), QStringLiteral("Txt File(*.txt *.TXT)"),
-            QStringLiteral("Excel File(*.xls *.XLS)"), QStringLiteral("All File(*)")};
+    return {QStringLiteral("DB File(*.db *.DB)"),
+            QStringLiteral("Txt File(*.txt *.TXT)"),
+            QStringLiteral("Excel File(*.xls *.XLS)"),
+            QStringLiteral("All File(*)"),
+            QStringLiteral("Excel Workbook(*.xlsx *.XLSX)"),
+            QStringLiteral("CSV UTF-8(*.csv *.CSV)"),
+            QStringLiteral("CSV UTF-8 (semicolon, decimal comma)(*.csv *.CSV)"),
+            QStringLiteral("JSON Lines(*.jsonl *.JSONL)")};
+}
+
+QStringList FileCommands::saveFilterSuffixes() {
+    const QString xls = saveDefaultSuffix();
+    return {xls,
+            xls,
+            xls,
+            xls,
+            QStringLiteral("xlsx"),
+            QStringLiteral("csv"),
+            QStringLiteral("csv"),
+            QStringLiteral("jsonl")};
 }
 
 QString FileCommands::settingsPath() const {
@@ -111,15 +129,25 @@ void FileCommands::setSaveFilter(int filter) {
         saveFilter_ = filter;
 }
 
+ExportOptions FileCommands::saveOptions() const {
+    ExportOptions options;
+    if (saveFilter_ == kSemicolonCsvFilter) {
+        options.csv.delimiter = ';';
+        options.csv.decimalComma = true;
+    }
+    return options;
+}
+
 SaveAsOutcome FileCommands::saveAs(const QString& path, ExportKind kind,
                                    const ExportProgress& progress) {
+    const ExportOptions options = saveOptions();
     if (kind == ExportKind::Store)
-        return saveTableAs(session_.storeTable(), path, kind, progress);
+        return saveTableAs(session_.storeTable(), path, kind, progress, options);
     const qint64 mark = session_.appendedReadings();
     // The live table's test details go with a keyed copy, also those of the scratch table,
-    // which are kept in memory only.
-    SaveAsOutcome outcome =
-        saveTableAs(session_.liveTable(), path, kind, progress, &session_.results().details());
+    // which are kept in memory only; a workbook judges its tests by their settings.
+    SaveAsOutcome outcome = saveTableAs(session_.liveTable(), path, kind, progress, options,
+                                        &session_.results().details());
     if (outcome.saved())
         session_.savedUpTo(mark);
     return outcome;

@@ -30,9 +30,15 @@ public:
             " Warning:some component or files had been deleted,please setup again! ");
     }
     // Filters of the open and save dialogs, in Qt's form; both cases of an extension match.
+    // The save dialog's first four are the program's own; then the workbook, CSV, the CSV for
+    // spreadsheets that write a decimal comma, and JSON lines.
     static QStringList openFilters();
     static QStringList saveFilters();
+    static constexpr int kSemicolonCsvFilter = 6;
+    // The extension a name typed without one gets: "xls" under the first four filters, as
+    // ever, and the filter's own under the others (a workbook chosen is a workbook written).
     static QString saveDefaultSuffix() { return QStringLiteral("xls"); }
+    static QStringList saveFilterSuffixes();
 
     // The settings file in the program's folder.
     QString settingsPath() const;
@@ -70,12 +76,16 @@ public:
     // Save As: the filter chosen last is offered first next time.
     int saveFilter() const { return saveFilter_; }
     void setSaveFilter(int filter);
+    // What the chosen filter asks of a save besides the name: under the semicolon filter a
+    // .csv file is written with ';' and decimal commas, under any other with ',' and points.
+    ExportOptions saveOptions() const;
     // Save As, and the stored-readings window's Save: saves the live table (ExportKind::Live)
-    // or the stored one (ExportKind::Store) by the name's rule (saveTableAs). The text export
-    // leaves the table (and its grid) on its last record. A successful save of the live table
-    // leaves no readings unsaved but those recorded while it ran. A closed stored table is read
-    // from its file for a keyed copy and stays closed; as text it is refused with the
-    // closed-table message and nothing is written.
+    // or the stored one (ExportKind::Store) by the name's rule (saveTableAs) with the chosen
+    // filter's options (saveOptions). The text export leaves the table (and its grid) on its
+    // last record. A successful save of the live table, in any format, leaves no readings
+    // unsaved but those recorded while it ran. A closed stored table is read from its file for
+    // a keyed copy and stays closed; in any other format it is refused with the closed-table
+    // message and nothing is written.
     SaveAsOutcome saveAs(const QString& path, ExportKind kind, const ExportProgress& progress = {});
 
     // The EXIT panel: closes both tables and writes the recent list, one key at a time. A key

@@ -28,9 +28,11 @@ constexpr std::array kCommands{
                 "--out FILE.db|--append FILE.db",
                 "Records the readings under the window's rules into a Paradox table keyed on No, "
                 "written as the recording goes."},
-    CommandInfo{"export", runExport, "export SRC DEST [--store]",
+    CommandInfo{"export", runExport,
+                "export SRC DEST [--store] [--delimiter ','|';'] [--decimal-comma]",
                 "Saves the readings table file SRC under DEST as the window's Save As does: a "
-                "keyed Paradox copy for a name ending exactly in .db, the tab-separated text for "
+                "keyed Paradox copy for a name ending exactly in .db; UTF-8 CSV, JSON lines or "
+                "a workbook for .csv, .jsonl or .xlsx in any case; the tab-separated text for "
                 "any other."},
     CommandInfo{"query", runQuery, "query 'select * from \"FILE.db\" [where FIELD=\"TEXT\"]'",
                 "Lists the records of a table file, all of them or those whose field holds "

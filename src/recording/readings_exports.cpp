@@ -49,6 +49,31 @@ bool looksLikeFormula(std::string_view s) {
     }
 }
 
+void appendCsvField(std::string& out, std::string_view s, char delimiter, bool guard) {
+    bool quote = false;
+    for (const char c : s) {
+        if (c == delimiter || c == '"' || c == '\r' || c == '\n') {
+            quote = true;
+            break;
+        }
+    }
+    if (!quote) {
+        if (guard)
+            out += '\'';
+        out += s;
+        return;
+    }
+    out += '"';
+    if (guard)
+        out += '\'';
+    for (const char c : s) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
 class CsvLine {
 public:
     CsvLine(std::string& out, const CsvOptions& options)
@@ -59,28 +84,7 @@ public:
 
     void field(std::string_view s, bool guard) {
         separate();
-        bool quote = false;
-        for (const char c : s) {
-            if (c == delimiter_ || c == '"' || c == '\r' || c == '\n') {
-                quote = true;
-                break;
-            }
-        }
-        if (!quote) {
-            if (guard)
-                out_ += '\'';
-            out_ += s;
-            return;
-        }
-        out_ += '"';
-        if (guard)
-            out_ += '\'';
-        for (const char c : s) {
-            if (c == '"')
-                out_ += '"';
-            out_ += c;
-        }
-        out_ += '"';
+        appendCsvField(out_, s, delimiter_, guard);
     }
 
     // A number written by the caller into a field of its own; quoted when the decimal mark is
@@ -266,6 +270,10 @@ const char* readingsFormatName(ReadingsFormat format) {
 
 Status checkReadingsExportTarget(const QString& path, const ReadingsTable* table) {
     return claimExportTarget(path, table).status();
+}
+
+void appendCsvText(std::string& out, std::string_view text, char delimiter) {
+    appendCsvField(out, text, delimiter, looksLikeFormula(text));
 }
 
 QByteArray csvHeader(const CsvOptions& options) {

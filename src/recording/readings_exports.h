@@ -1,13 +1,15 @@
 #pragma once
 
 #include "common/result.h"
+#include "recording/export_kind.h"
 #include "recording/insulation_analyser.h"
-#include "recording/table_export.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace kx {
 
@@ -75,6 +77,11 @@ Status saveReadingsCsv(const ReadingsTable& table, const QString& path, ExportKi
 
 // The header line, CR LF included (without the byte-order mark).
 QByteArray csvHeader(const CsvOptions& options = {});
+
+// Appends one text field (UTF-8) as the .csv export writes it: quoted when it holds the
+// delimiter, a quote, CR or LF, and after an apostrophe when a spreadsheet would take it for
+// a formula. The report's comma-separated text follows the same rule.
+void appendCsvText(std::string& out, std::string_view text, char delimiter = ',');
 
 // One JSON object per record and line, LF after each: keys "no", "time", "value", "unit",
 // "function", "remark", "baseValue" and "baseUnit" in that order; "no" and "baseValue" are

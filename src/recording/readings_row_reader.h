@@ -1,8 +1,8 @@
 #pragma once
 
 #include "common/result.h"
+#include "recording/export_kind.h"
 #include "recording/readings_schema.h"
-#include "recording/table_export.h"
 
 #include <QMetaObject>
 #include <QString>

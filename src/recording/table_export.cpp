@@ -128,11 +128,35 @@ ExportFormat exportFormatFor(const QString& path) {
     const QString name = QFileInfo(path).fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString ext = dot < 0 ? QString() : name.mid(dot);
-    return ext == QLatin1String(".db") ? ExportFormat::Paradox : ExportFormat::Text;
+    if (ext == QLatin1String(".db"))
+        return ExportFormat::Paradox;
+    if (const std::optional<ReadingsFormat> f = readingsFormatFor(path)) {
+        switch (*f) {
+        case ReadingsFormat::Csv:
+            return ExportFormat::Csv;
+        case ReadingsFormat::JsonLines:
+            return ExportFormat::JsonLines;
+        case ReadingsFormat::Xlsx:
+            return ExportFormat::Xlsx;
+        }
+    }
+    return ExportFormat::Text;
 }
 
 const char* exportFormatName(ExportFormat format) {
-    return format == ExportFormat::Paradox ? "paradox" : "text";
+    switch (format) {
+    case ExportFormat::Paradox:
+        return "paradox";
+    case ExportFormat::Text:
+        return "text";
+    case ExportFormat::Csv:
+        return readingsFormatName(ReadingsFormat::Csv);
+    case ExportFormat::JsonLines:
+        return readingsFormatName(ReadingsFormat::JsonLines);
+    case ExportFormat::Xlsx:
+        return readingsFormatName(ReadingsFormat::Xlsx);
+    }
+    return "";
 }
 
 Status checkExportTarget(const QString& path) {
@@ -255,7 +279,8 @@ QString textNotSavedMessage(const QString& path) {
 }
 
 SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind kind,
-                          const ExportProgress& progress, const TestDetails* details) {
+                          const ExportProgress& progress, const ExportOptions& options,
+                          const TestDetails* details) {
     SaveAsOutcome o;
     o.path = path;
     o.format = exportFormatFor(path);
@@ -271,7 +296,7 @@ SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind 
     if (table.isOpen()) {
         if (Result<ReadingsFieldMap> m = exportFields(table, kind); !m)
             return ended(SaveAsOutcome::End::TableRefused, m.status());
-    } else if (o.format == ExportFormat::Text) {
+    } else if (o.format != ExportFormat::Paradox) {
         return ended(SaveAsOutcome::End::TableRefused, fail(ReadingsTable::closedMessage()));
     }
     // A keyed copy's details go beside it: their target is checked with the table's.
@@ -293,8 +318,28 @@ SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind 
             return goOn;
         };
     }
-    const Status s = o.format == ExportFormat::Paradox ? SaveToDB(table, path, kind, watched)
-                                                       : SaveToText(table, path, kind, watched);
+    const Status s = [&] {
+        switch (o.format) {
+        case ExportFormat::Paradox:
+            return SaveToDB(table, path, kind, watched);
+        case ExportFormat::Text:
+            break;
+        case ExportFormat::Csv:
+            return saveReadingsCsv(table, path, kind, options.csv, watched);
+        case ExportFormat::JsonLines:
+            return saveReadingsJsonLines(table, path, kind, watched);
+        case ExportFormat::Xlsx: {
+            // The workbook's tests are judged as the table's details say, where it has any.
+            XlsxOptions xlsx = options.xlsx;
+            if (details)
+                xlsx.results = details->settings;
+            else if (!source.isEmpty())
+                xlsx.results = readTestDetails(source, xlsx.results).details.settings;
+            return saveReadingsXlsx(table, path, kind, xlsx, watched);
+        }
+        }
+        return SaveToText(table, path, kind, watched);
+    }();
     // The text export went through the records: the table stays on its last one, as after any
     // walk, whether or not the file could then be written.
     if (o.format == ExportFormat::Text && !cancelled)
@@ -315,7 +360,8 @@ SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind 
     return ended(cancelled ? SaveAsOutcome::End::Cancelled : SaveAsOutcome::End::WriteFailed, s);
 }
 
-SaveAsOutcome saveTableFileAs(const QString& source, const QString& target, ExportKind kind) {
+SaveAsOutcome saveTableFileAs(const QString& source, const QString& target, ExportKind kind,
+                              const ExportOptions& options) {
     const QString to = QFileInfo(target).absoluteFilePath();
     auto refused = [&](SaveAsOutcome::End end, const Status& s) {
         SaveAsOutcome o;
@@ -331,7 +377,7 @@ SaveAsOutcome saveTableFileAs(const QString& source, const QString& target, Expo
     table.setTableName(QFileInfo(source).absoluteFilePath());
     if (const Status s = table.open(); !s)
         return refused(SaveAsOutcome::End::TableRefused, s);
-    return saveTableAs(table, to, kind);
+    return saveTableAs(table, to, kind, {}, options);
 }
 
 } // namespace kx

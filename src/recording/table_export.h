@@ -1,10 +1,10 @@
 #pragma once
 
 #include "common/result.h"
+#include "recording/export_kind.h"
+#include "recording/readings_exports.h"
 
 #include <QString>
-
-#include <functional>
 
 namespace kx {
 
@@ -12,28 +12,29 @@ class ReadingsTable;
 struct TestDetails;
 
 // Saving a readings table to a file: the one command behind the main window's Save As, the
-// stored-readings window's Save and the command line's export. Both writers read the table
-// through its open records (pending ones included), write everything to a temporary file
-// beside the target and rename it into place only when all of it is written: a failed or
+// stored-readings window's Save and the command line's export. Every writer reads the table
+// through its open records (pending ones included), writes everything to a temporary file
+// beside the target and renames it into place only when all of it is written: a failed or
 // cancelled save leaves an existing file of that name as it was and nothing else behind.
 
-// Whose field names a save looks for first: the live table's (No, Time, Value, Unit, V_Range,
-// I_Range) or the stored table's (SNo, STime, ...). The six fields are found as the grids
-// find them (matchReadingsFields): by either set of names, else by the position and kind of
-// the table's fields. A table whose fields cannot be matched is not saved.
-enum class ExportKind { Live, Store };
+// What a save writes: the keyed Paradox copy, the tab-separated text in code page 936, or one
+// of the formats other programs open without help (readings_exports.h): UTF-8 CSV, JSON lines,
+// a workbook.
+enum class ExportFormat { Paradox, Text, Csv, JsonLines, Xlsx };
 
-// Told how far a save has come (done of total records) every few thousand records; returning
-// false cancels the save. The total is fixed when the save starts: records appended while it
-// runs are not part of it.
-using ExportProgress = std::function<bool(qint64 done, qint64 total)>;
-
-enum class ExportFormat { Paradox, Text };
-
-// A name whose extension is exactly ".db" (lower case) gives a keyed Paradox copy; any other
-// name, ".DB" included, gives the text export.
+// The name decides the format by its extension: exactly ".db" (lower case) gives a keyed
+// Paradox copy; ".csv", ".jsonl" and ".xlsx" in any case (DATA.CSV is CSV) give those formats;
+// any other name, ".DB", ".txt" and ".xls" included, gives the tab-separated text.
 ExportFormat exportFormatFor(const QString& path);
-const char* exportFormatName(ExportFormat format); // "paradox" or "text"
+// "paradox", "text", "csv", "jsonl" or "xlsx".
+const char* exportFormatName(ExportFormat format);
+
+// What the user chose besides the name: how a CSV file marks its fields and decimals, and how
+// a workbook judges the tests it lists. Other formats have no choices.
+struct ExportOptions {
+    CsvOptions csv;
+    XlsxOptions xlsx;
+};
 
 // Checks, before any work is done, that a save can go to `path` by the rules of every write
 // (checkWriteTarget: a name is given, its folder exists and may be written, it is not a
@@ -61,9 +62,9 @@ Status SaveToText(const ReadingsTable& table, const QString& path, ExportKind ki
 QByteArray textExportHeader();
 
 // What a save came to. How the user hears of it is the front end's business: the window
-// shows a keyed copy's failure in the error box and the text export's outcome in a plain box
-// (textSavedMessage, textNotSavedMessage); the command line prints the record count or the
-// error.
+// shows the text export's outcome in a plain box (textSavedMessage, textNotSavedMessage) and
+// any other format's failure in the error box; the command line prints the record count and
+// format, or the error.
 struct SaveAsOutcome {
     enum class End {
         Saved,
@@ -81,21 +82,26 @@ struct SaveAsOutcome {
 };
 
 // Saves a table by the Save As rule: the name chooses the writer (exportFormatFor), `kind`
-// the names looked for first. The text export walks the table, so its current record is the
-// last one afterwards (the grid follows), whether or not the file could then be written.
+// the names looked for first, `options` the CSV variant and the workbook's judgement. The
+// text export walks the table, so its current record is the last one afterwards (the grid
+// follows), whether or not the file could then be written; the other writers leave the table
+// where it was. A closed table is read from its file for a keyed copy and refused
+// (TableRefused, the closed-table message) for every other format.
 //
 // A keyed copy takes the table's test details along (test_details.h): `details` when given
 // (the live table's, which the program's scratch table keeps in memory), else the details
 // file beside the table; a copy of a table without details loses an old details file of its
 // new name. The details file's target is checked with the table's before anything is
-// written; a failure to write it after the table was saved is told in `warning`.
+// written; a failure to write it after the table was saved is told in `warning`. A workbook
+// judges its tests by the same details' settings.
 SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind kind,
-                          const ExportProgress& progress = {},
+                          const ExportProgress& progress = {}, const ExportOptions& options = {},
                           const TestDetails* details = nullptr);
 
 // The same for a table file that is not open: the target is checked first, so a bad one fails
 // at once before the source is read; then the source is opened (and locked) for the save.
-SaveAsOutcome saveTableFileAs(const QString& source, const QString& target, ExportKind kind);
+SaveAsOutcome saveTableFileAs(const QString& source, const QString& target, ExportKind kind,
+                              const ExportOptions& options = {});
 
 QString textSavedMessage(const QString& path);
 QString textNotSavedMessage(const QString& path);

@@ -2,6 +2,7 @@
 
 #include "common/cp936.h"
 #include "common/replacing_file.h"
+#include "recording/readings_exports.h"
 #include "recording/table_export.h"
 #include "reports/report_document.h"
 #include "reports/results_report.h"
@@ -40,15 +41,6 @@ int columnsOf(const QString& text) {
     for (const QChar c : text)
         n += c.unicode() < 0x80 ? 1 : 2;
     return n;
-}
-
-QString csvField(const QString& text) {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
-        return text;
-    QString q = text;
-    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + q + QLatin1Char('"');
 }
 
 QString mm(double v) {
@@ -158,24 +150,27 @@ private:
     Sink& sink_;
 };
 
+// UTF-8 with a byte-order mark, so that spreadsheets on any system read Ω as Ω, and quoted
+// as the readings' .csv export is.
 class CsvWriter {
 public:
     CsvWriter(const ReportDocument& doc, Sink& sink) : doc_(doc), sink_(sink) {}
-    void begin() {}
+    void begin() { sink_.put("\xEF\xBB\xBF"); }
     void page(const ReportPage& page) {
         for (const PlacedBand& b : page.bands) {
             if (b.band->texts.empty())
                 continue;
             for (const std::vector<PlacedText>& texts : bandLines(doc_, b, page.number)) {
-                QString line;
+                std::string line;
                 bool firstText = true;
                 for (const PlacedText& t : texts) {
                     if (!firstText)
-                        line += QLatin1Char(',');
-                    line += csvField(t.text);
+                        line += ',';
+                    appendCsvText(line, t.text.toStdString());
                     firstText = false;
                 }
-                sink_.put(cp936(line) + "\r\n");
+                line += "\r\n";
+                sink_.put(QByteArray::fromStdString(line));
             }
         }
     }

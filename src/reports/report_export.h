@@ -60,9 +60,11 @@ private:
 //  - Text: each band a line, its texts set in columns of 2.54 mm; pages separated by a form
 //    feed; code page 936 bytes, CR LF line ends.
 //  - CSV: each band that prints texts a line of them, left to right, separated by ",", quoted
-//    where a text holds a comma, a quote or a line end; code page 936, CR LF.
-//  - HTML: one UTF-8 document, each page a block of A4 with its bands and texts at their
-//    places and the report's picture embedded.
+//    where a text holds a comma, a quote or a line end (RFC 4180) and kept from being read as
+//    a formula as the readings' .csv export has it (appendCsvText); UTF-8 with a byte-order
+//    mark, CR LF.
+//  - HTML: one UTF-8 document that says so (<meta charset="utf-8">), each page a block of A4
+//    with its bands and texts at their places and the report's picture embedded.
 // Pdf is not a text kind: the page painter writes it.
 Result<SaveOutcome> writeReportText(const ReportDocument& doc, ReportFileKind kind, QIODevice& out,
                                     const ReportProgress& progress = {});

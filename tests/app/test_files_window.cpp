@@ -171,10 +171,16 @@ TEST_F(FilesWindow, SaveAsAsksWithItsFiltersAndTellsTheOutcome) {
     win->Save_asClick();
     ASSERT_EQ(dialogs.asked.size(), 1u);
     const FileDialogRequest& r = dialogs.asked[0];
-    EXPECT_EQ(r.filters, (QStringList{"DB File(*.db *.DB)", "Txt File(*.txt *.TXT)",
-                                      "Excel File(*.xls *.XLS)", "All File(*)"}));
+    EXPECT_EQ(r.filters.mid(0, 4), (QStringList{"DB File(*.db *.DB)", "Txt File(*.txt *.TXT)",
+                                                "Excel File(*.xls *.XLS)", "All File(*)"}));
+    EXPECT_EQ(r.filters.mid(4),
+              (QStringList{"Excel Workbook(*.xlsx *.XLSX)", "CSV UTF-8(*.csv *.CSV)",
+                           "CSV UTF-8 (semicolon, decimal comma)(*.csv *.CSV)",
+                           "JSON Lines(*.jsonl *.JSONL)"}));
     EXPECT_EQ(r.filter, 0);
     EXPECT_EQ(r.defaultSuffix, "xls");
+    EXPECT_EQ(r.filterSuffixes,
+              (QStringList{"xls", "xls", "xls", "xls", "xlsx", "csv", "csv", "jsonl"}));
     EXPECT_TRUE(r.confirmOverwrite);
     EXPECT_TRUE(boxes.shown.empty());
 

@@ -1,3 +1,4 @@
+#include "app/file_commands.h"
 #include "app/store_commands.h"
 #include "app/window_fixture.h"
 #include "paradox/paradox_writer.h"
@@ -305,7 +306,7 @@ TEST_F(Reports, SaveFromEitherPlaceGivesTheSameFiles) {
     EXPECT_EQ(dialogs.asked[1].filter, 0);
     EXPECT_EQ(dialogs.asked[3].filter, 1); // the window's save after the row's text save
     EXPECT_EQ(dialogs.asked[4].filter, 0);
-    EXPECT_EQ(dialogs.asked[4].filters.size(), 4);
+    EXPECT_EQ(dialogs.asked[4].filters, FileCommands::saveFilters());
     EXPECT_EQ(dialogs.asked[4].defaultSuffix, "xls");
     EXPECT_EQ(shownKinds(), (std::vector<std::string>{"plain", "plain"}));
     EXPECT_EQ(boxes.shown[0].text,

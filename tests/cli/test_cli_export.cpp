@@ -1,5 +1,7 @@
 // kxlink-cli export: a table file saved by the Save As rule, with its target checked first.
 #include "cli_runner.h"
+#include "support/csv_reader.h"
+#include "support/python_reader.h"
 #include "support/table_files.h"
 
 #include "paradox/paradox_index.h"
@@ -10,6 +12,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -119,4 +122,97 @@ TEST_F(CliExport, BadUsage) {
     EXPECT_EQ(runCli({"export", source}).exitCode, 2);
     EXPECT_EQ(runCli({"export", source, "a", "b"}).exitCode, 2);
     EXPECT_EQ(runCli({"export", source, "a.txt", "--keyed"}).exitCode, 2);
+}
+
+// The formats for other programs, each chosen by its extension in any case; the workbook read
+// back by openpyxl, the CSV by a strict reader, the JSON lines by Qt's.
+TEST_F(CliExport, WritesCsvJsonLinesAndWorkbooks) {
+    struct Case {
+        const char* name;
+        const char* format;
+    };
+    for (const Case& c : {Case{"a.csv", "csv"}, Case{"B.CSV", "csv"}, Case{"c.jsonl", "jsonl"},
+                          Case{"d.xlsx", "xlsx"}, Case{"E.XLSX", "xlsx"}}) {
+        SCOPED_TRACE(c.name);
+        const QString out = dir.filePath(c.name);
+        const CliRun r = runCli({"export", source, out});
+        ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+        const auto objs = r.jsonLines();
+        ASSERT_EQ(objs.size(), 1);
+        EXPECT_EQ(objs[0]["records"].toInt(), 3);
+        EXPECT_EQ(objs[0]["format"].toString(), c.format);
+        EXPECT_EQ(objs[0]["path"].toString(), out);
+    }
+
+    const QByteArray csv = fileBytes(dir.filePath("a.csv"));
+    ASSERT_TRUE(csv.startsWith("\xEF\xBB\xBF"));
+    const auto rows = kxtest::readStrictCsv(csv.mid(3).toStdString(), ',');
+    ASSERT_TRUE(rows.has_value());
+    ASSERT_EQ(rows->size(), 4u);
+    EXPECT_EQ((*rows)[0], (std::vector<std::string>{"No", "Time", "Value", "Unit", "Function",
+                                                    "Remark", "BaseValue", "BaseUnit"}));
+    EXPECT_EQ((*rows)[1], (std::vector<std::string>{"1", "00:00:01.000", "1.5", "M\xCE\xA9",
+                                                    "IR:500V", "Timed", "1500000", "\xCE\xA9"}));
+    EXPECT_EQ(fileBytes(dir.filePath("B.CSV")), csv);
+
+    const QList<QByteArray> lines = fileBytes(dir.filePath("c.jsonl")).split('\n');
+    ASSERT_EQ(lines.size(), 4); // three records, each ending in LF
+    const QJsonObject first = QJsonDocument::fromJson(lines[0]).object();
+    EXPECT_EQ(first["no"].toInt(), 1);
+    EXPECT_EQ(first["unit"].toString(), QStringLiteral("M\u03A9"));
+    EXPECT_EQ(first["baseValue"].toDouble(), 1.5e6);
+
+    const kxtest::PythonRead book = kxtest::readWithPython("xlsx", dir.filePath("d.xlsx"));
+    if (!book.skip.isEmpty())
+        GTEST_SKIP() << book.skip.toStdString();
+    ASSERT_TRUE(book.error.isEmpty()) << book.error.toStdString();
+    const QJsonObject sheet = book.json["Readings"].toObject();
+    EXPECT_EQ(sheet["freeze"].toString(), "A2");
+    const QJsonArray sheetRows = sheet["rows"].toArray();
+    ASSERT_EQ(sheetRows.size(), 4);
+    double sum = 0;
+    for (qsizetype i = 1; i < sheetRows.size(); ++i)
+        sum += sheetRows[i].toArray()[6].toObject()["n"].toDouble();
+    EXPECT_EQ(sum, 4.5e6);
+}
+
+TEST_F(CliExport, DelimiterAndDecimalCommaGiveTheEuropeanCsv) {
+    const QString out = dir.filePath("eu.csv");
+    CliRun r = runCli({"export", source, out, "--delimiter", ";", "--decimal-comma"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.jsonLines()[0]["format"].toString(), "csv");
+    const auto rows = kxtest::readStrictCsv(fileBytes(out).mid(3).toStdString(), ';');
+    ASSERT_TRUE(rows.has_value());
+    EXPECT_EQ((*rows)[1][2], "1,5");
+    EXPECT_EQ((*rows)[1][6], "1500000");
+
+    // Only ',' and ';' part fields, and only a .csv file has them: bad usage, nothing written.
+    for (const QStringList& bad : {QStringList{"--delimiter", "\t", dir.filePath("t.csv")},
+                                   QStringList{"--delimiter", ";;", dir.filePath("t.csv")},
+                                   QStringList{"--delimiter", ";", dir.filePath("t.txt")},
+                                   QStringList{"--decimal-comma", dir.filePath("t.xlsx")},
+                                   QStringList{"--delimiter", dir.filePath("t.csv")}}) {
+        SCOPED_TRACE(bad.join(' ').toStdString());
+        r = runCli(QStringList{"export", source} + bad);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_TRUE(r.err.contains("usage: export")) << r.err.constData();
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList({"t.*"}), QStringList());
+}
+
+TEST_F(CliExport, NewFormatsRefuseTargetsBeforeReading) {
+    const QString ro = dir.filePath("ro.xlsx");
+    ASSERT_TRUE(putFile(ro, "mine"));
+    ASSERT_TRUE(QFile::setPermissions(ro, QFile::ReadOwner));
+    CliRun r = runCli({"export", dir.filePath("absent.db"), ro});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("read-only")) << r.err.constData();
+    EXPECT_EQ(fileBytes(ro), "mine");
+
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sub.jsonl"));
+    r = runCli({"export", source, dir.filePath("sub.jsonl")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("folder")) << r.err.constData();
+    EXPECT_TRUE(r.out.isEmpty());
 }

@@ -48,7 +48,9 @@ TEST_F(CliReport, StoredReportAsTextAndCsv) {
     EXPECT_TRUE(text.contains("The Page 1 Of 1\r\n"));
     r = runCli({"report", "--out", path("r.csv"), "--store", db});
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
-    EXPECT_TRUE(fileBytes(path("r.csv")).contains("\r\n3,"));
+    const QByteArray csv = fileBytes(path("r.csv"));
+    EXPECT_TRUE(csv.startsWith("\xEF\xBB\xBF")) << "UTF-8 with its byte-order mark";
+    EXPECT_TRUE(csv.contains("\r\n3,"));
 }
 
 TEST_F(CliReport, StoredReportOfALiveReadingsTablePrintsItsRecords) {

@@ -193,7 +193,7 @@ TEST(TestDetails, KeyedSaveTakesThemAlongATextExportDoesNot) {
     TestDetails mine = someDetails();
     mine.asset = QStringLiteral("Feeder cable 7");
     const QString copy = dir.filePath(QStringLiteral("copy.db"));
-    o = saveTableAs(scratch, copy, ExportKind::Live, {}, &mine);
+    o = saveTableAs(scratch, copy, ExportKind::Live, {}, {}, &mine);
     ASSERT_TRUE(o.saved()) << o.error.toStdString();
     EXPECT_EQ(readTestDetails(copy).details.asset, QStringLiteral("Feeder cable 7"));
 

@@ -9,6 +9,7 @@
 #include "support/wait_for.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
@@ -119,4 +120,46 @@ TEST_F(RealFileDialog, PrintStylePictureChooserPreviewsThePicture) {
     EXPECT_FALSE(preview.showsPicture());
     preview.showFile(path("graph.png"));
     EXPECT_TRUE(preview.showsPicture());
+}
+
+// A name typed without an extension gets the one of the filter in force, the one the dialog
+// opened with or the one the user picks, and the plain default under filters without one.
+TEST_F(RealFileDialog, TypedNameGetsTheSuffixOfTheFilterInForce) {
+    FileDialogRequest request;
+    request.directory = dir.path();
+    request.filters = {QStringLiteral("Txt File(*.txt)"), QStringLiteral("All File(*)"),
+                       QStringLiteral("Workbook(*.xlsx)"), QStringLiteral("JSON Lines(*.jsonl)")};
+    request.defaultSuffix = QStringLiteral("xls");
+    request.filterSuffixes = {QString(), QStringLiteral("xls"), QStringLiteral("xlsx"),
+                              QStringLiteral("jsonl")};
+    struct Case {
+        int opensWith;
+        int downs; // the user moves the filter list down this many times
+        const char* typed;
+        const char* chosen;
+        int filter;
+    };
+    const Case cases[] = {
+        {0, 0, "plain", "plain.xls", 0},
+        {2, 0, "book", "book.xlsx", 2},
+        {0, 3, "lines", "lines.jsonl", 3},
+        {3, 0, "named.txt", "named.txt", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        ran = false;
+        request.filter = c.opensWith;
+        whenShown([&](QFileDialog& d, QLineEdit& name) {
+            auto* types = d.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            ASSERT_NE(types, nullptr);
+            for (int i = 0; i < c.downs; ++i)
+                QTest::keyClick(types, Qt::Key_Down);
+            name.setText(QString::fromLatin1(c.typed));
+        });
+        const std::optional<FileDialogAnswer> answer = dialogs.saveFile(nullptr, request);
+        ASSERT_TRUE(ran);
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_EQ(answer->path.toStdString(), path(c.chosen).toStdString());
+        EXPECT_EQ(answer->filter, c.filter);
+    }
 }

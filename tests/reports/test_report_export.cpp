@@ -1,6 +1,7 @@
 #include "reports/report_document.h"
 #include "reports/report_export.h"
 #include "reports/report_fixtures.h"
+#include "support/csv_reader.h"
 #include "support/table_files.h"
 
 #include <QBuffer>
@@ -96,21 +97,35 @@ TEST_F(Export, PlainTextSeparatesPagesWithAFormFeed) {
     EXPECT_EQ(text.count("\r\n"), 3 * 3 + 75);
 }
 
-TEST_F(Export, CommaSeparatedTextQuotesWhatNeedsIt) {
+TEST_F(Export, CommaSeparatedTextIsUtf8AndQuotedForAStrictReader) {
     kxtest::fillReadings(live, 1);
     live.append();
     (void)live.setFieldInt("No", 2);
     (void)live.setFieldText("Value", "1,5");
-    (void)live.setFieldText("I_Range", "say \"hi\"");
+    (void)live.setFieldText("Unit", "M\xA6\xB8");
+    (void)live.setFieldText("V_Range", "=1+2");
+    (void)live.setFieldText("I_Range", "say \"hi\"\r\nbye");
+    ASSERT_TRUE(live.post());
+    live.append();
+    (void)live.setFieldInt("No", 3);
+    (void)live.setFieldText("Value", "-10");
     ASSERT_TRUE(live.post());
     const ReportDocument doc = prepareDataReport(state, live, QDate(2024, 5, 6));
-    const QList<QByteArray> lines = write(doc, ReportFileKind::Csv).split('\n');
-    ASSERT_EQ(lines.size(), 6);
-    EXPECT_EQ(lines[1], "No,Time,Value,Unit,Function,Remark\r");
-    const QByteArray time = QByteArray::fromStdString(live.fieldText(0, "Time"));
-    EXPECT_EQ(lines[2], "1," + time + ",1.000,V,IR:500V 20G" + ohm() + ",Continuous\r");
-    EXPECT_EQ(lines[3], "2,,\"1,5\",,,\"say \"\"hi\"\"\"\r");
-    EXPECT_EQ(lines[4], "The Page,1,Of,1\r");
+    const QByteArray bytes = write(doc, ReportFileKind::Csv);
+    ASSERT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+    const auto rows = kxtest::readStrictCsv(bytes.mid(3).toStdString(), ',');
+    ASSERT_TRUE(rows.has_value()) << bytes.constData();
+    ASSERT_EQ(rows->size(), 6u);
+    using Row = std::vector<std::string>;
+    EXPECT_EQ((*rows)[0], (Row{" TEST DATA REPORT", "Print Date:", doc.dateText().toStdString()}));
+    EXPECT_EQ((*rows)[1], (Row{"No", "Time", "Value", "Unit", "Function", "Remark"}));
+    EXPECT_EQ((*rows)[2], (Row{"1", live.fieldText(0, "Time"), "1.000", "V", "IR:500V 20G\xCE\xA9",
+                               "Continuous"}));
+    // The ohm sign in UTF-8; a text a spreadsheet would run is kept a text; a line break and
+    // quotes stay inside their field.
+    EXPECT_EQ((*rows)[3], (Row{"2", "", "1,5", "M\xCE\xA9", "'=1+2", "say \"hi\"\r\nbye"}));
+    EXPECT_EQ((*rows)[4], (Row{"3", "", "-10", "", "", ""}));
+    EXPECT_EQ((*rows)[5], (Row{"The Page", "1", "Of", "1"}));
 }
 
 TEST_F(Export, HtmlIsOneUtf8DocumentWithEscapedTexts) {

@@ -83,6 +83,7 @@ bool TFrmTest::saveTableAs(QWidget* from, ExportKind kind) {
     request.filters = FileCommands::saveFilters();
     request.filter = files.saveFilter();
     request.defaultSuffix = FileCommands::saveDefaultSuffix();
+    request.filterSuffixes = FileCommands::saveFilterSuffixes();
     const std::optional<FileDialogAnswer> answer = dialogs_->saveFile(from, request);
     if (!answer)
         return false;
@@ -101,8 +102,8 @@ void TFrmTest::showSaveOutcome(QWidget* from, const SaveAsOutcome& outcome) {
     using End = SaveAsOutcome::End;
     if (outcome.end == End::Cancelled)
         return;
-    // A keyed copy says nothing when it worked; the text export always tells its outcome in a
-    // plain box, unless the table itself could not be read.
+    // A keyed copy or a file for other programs says nothing when it worked; the text export
+    // always tells its outcome in a plain box, unless the table itself could not be read.
     if (outcome.format == ExportFormat::Text && outcome.end != End::TableRefused)
         boxes_->plain(from, outcome.saved() ? textSavedMessage(outcome.path)
                                             : textNotSavedMessage(outcome.path));

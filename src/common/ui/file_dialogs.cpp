@@ -37,7 +37,16 @@ std::optional<FileDialogAnswer> run(QWidget* parent, const FileDialogRequest& r,
     d.setNameFilters(r.filters);
     if (r.filter >= 0 && r.filter < r.filters.size())
         d.selectNameFilter(r.filters[r.filter]);
-    d.setDefaultSuffix(r.defaultSuffix);
+    // The suffix follows the filter, so that a name typed under a filter gets its extension.
+    auto suffixFor = [&r](int filter) {
+        const QString s =
+            filter >= 0 && filter < r.filterSuffixes.size() ? r.filterSuffixes[filter] : QString();
+        return s.isEmpty() ? r.defaultSuffix : s;
+    };
+    d.setDefaultSuffix(suffixFor(r.filter));
+    QObject::connect(&d, &QFileDialog::filterSelected, &d, [&d, &r, suffixFor](const QString& f) {
+        d.setDefaultSuffix(suffixFor(static_cast<int>(r.filters.indexOf(f))));
+    });
     d.setOption(QFileDialog::DontConfirmOverwrite, !r.confirmOverwrite);
     if (r.picturePreview) {
         d.setOption(QFileDialog::DontUseNativeDialog);

@@ -17,6 +17,7 @@ struct FileDialogRequest {
     QStringList filters;
     int filter = 0;
     QString defaultSuffix;        // added when the user types a name without one
+    QStringList filterSuffixes;   // the same for each filter in force; empty: defaultSuffix
     bool confirmOverwrite = true; // save dialogs ask before replacing a file
     bool picturePreview = false;  // a preview of the picture file in view
 };
