@@ -195,8 +195,7 @@ public:
 
     // Module state of the main window, under the names the program uses throughout (the
     // link port is ConnectionControl::LinkPort).
-    int ExportKind = 1; // 1 the live table's field names, 2 the stored table's
-    QString AppDir;     // the program's folder, with its trailing separator
+    QString AppDir; // the program's folder, with its trailing separator
 
 Q_SIGNALS:
     // Every frame decodeFrame handled, after its reading was offered to recording.

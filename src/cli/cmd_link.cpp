@@ -3,20 +3,18 @@
 #include "app/app_session.h"
 #include "app/recording_status.h"
 #include "cli/cli_commands.h"
+#include "cli/command_line.h"
 #include "cli/decode_json.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
 
-#include <QCommandLineParser>
 #include <QJsonObject>
+
+#include <limits>
+#include <optional>
 
 namespace kx::cli {
 namespace {
-
-constexpr const char* kMonitorUsage = "monitor [--demo] [--frames N]";
-constexpr const char* kRecordUsage =
-    "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] "
-    "--out FILE.db|--append FILE.db";
 
 struct LinkOptions {
     bool demo = false;
@@ -28,89 +26,53 @@ struct LinkOptions {
     QString append; // a table to keep and record after, instead of --out
 };
 
-enum class Parsed { Ok, Help, Bad };
-
-bool parseCount(const QString& text, qint64* out) {
-    bool ok = false;
-    const qint64 v = text.toLongLong(&ok);
-    if (!ok || v < 0)
-        return false;
-    *out = v;
-    return true;
-}
-
-// The command's options; --help prints them on stdout.
-Parsed parseOptions(const QStringList& args, bool record, LinkOptions* o) {
-    QCommandLineParser p;
-    p.setApplicationDescription(
-        record ? QStringLiteral("Records the meter's readings under the window's rules (record "
-                                "limit, sampling interval, repeat rule) into a Paradox table "
-                                "keyed on No, written as the recording goes.")
-               : QStringLiteral("Prints every decoded frame of the meter as one JSON object a "
-                                "line, until N frames, Ctrl+C or SIGTERM."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help."));
-    const QCommandLineOption demo(QStringLiteral("demo"),
-                                  QStringLiteral("Use the simulated cable and demo meter."));
-    const QCommandLineOption frames(QStringLiteral("frames"),
-                                    QStringLiteral("Stop after N decoded frames."),
-                                    QStringLiteral("N"));
-    const QCommandLineOption limit(QStringLiteral("limit"),
-                                   QStringLiteral("The record limit: highest record number."),
-                                   QStringLiteral("N"));
-    const QCommandLineOption interval(
-        QStringLiteral("interval"),
-        QStringLiteral("Sampling interval: S seconds (0 or more) between records."),
-        QStringLiteral("S"));
-    const QCommandLineOption noRepeat(QStringLiteral("no-repeat"),
-                                      QStringLiteral("Record a repeated value only once."));
-    const QCommandLineOption out(QStringLiteral("out"),
-                                 QStringLiteral("The table to write (replaced)."),
-                                 QStringLiteral("FILE.db"));
-    const QCommandLineOption append(
-        QStringLiteral("append"),
-        QStringLiteral("A readings table to keep and record after, numbered on."),
-        QStringLiteral("FILE.db"));
-    p.addOptions({help, demo, frames});
-    if (record)
-        p.addOptions({limit, interval, noRepeat, out, append});
-
-    const QString usage = QLatin1String(record ? kRecordUsage : kMonitorUsage);
-    if (!p.parse(QStringList{QStringLiteral("kxlink-cli")} + args) ||
-        !p.positionalArguments().isEmpty())
-        return Parsed::Bad;
-    if (p.isSet(help)) {
-        // The parser's own usage line names the program only.
-        QString text = p.helpText();
-        text = QStringLiteral("Usage: kxlink-cli ") + usage + text.mid(text.indexOf('\n'));
-        const QByteArray bytes = text.toUtf8();
-        writeOutput(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-        return Parsed::Help;
+// The command's options (the usage line and summary come from the command table); nothing
+// when the command goes on, else its exit code (0 after --help, 2 after bad usage).
+std::optional<int> parseOptions(const QStringList& args, bool record, LinkOptions* o) {
+    CommandLine line(record ? "record" : "monitor");
+    line.flag(QStringLiteral("demo"), QStringLiteral("Use the simulated cable and demo meter."));
+    line.option(QStringLiteral("frames"), QStringLiteral("N"),
+                QStringLiteral("Stop after N decoded frames."));
+    if (record) {
+        line.option(QStringLiteral("limit"), QStringLiteral("N"),
+                    QStringLiteral("The record limit: highest record number."));
+        line.option(QStringLiteral("interval"), QStringLiteral("S"),
+                    QStringLiteral("Sampling interval: S seconds (0 or more) between records."));
+        line.flag(QStringLiteral("no-repeat"),
+                  QStringLiteral("Record a repeated value only once."));
+        line.option(QStringLiteral("out"), QStringLiteral("FILE.db"),
+                    QStringLiteral("The table to write (replaced)."));
+        line.option(QStringLiteral("append"), QStringLiteral("FILE.db"),
+                    QStringLiteral("A readings table to keep and record after, numbered on."));
     }
-    o->demo = p.isSet(demo);
-    if (p.isSet(frames) && !parseCount(p.value(frames), &o->frames))
-        return Parsed::Bad;
-    if (!record)
-        return Parsed::Ok;
-    if (p.isSet(limit)) {
-        qint64 n = 0;
-        if (!parseCount(p.value(limit), &n) || n > RecordingControl::kLimitless)
-            return Parsed::Bad;
-        o->limit = n;
-    }
-    if (p.isSet(interval)) {
+    if (const std::optional<int> done = line.parse(args))
+        return done;
+    std::optional<int> bad;
+    o->demo = line.isSet(QStringLiteral("demo"));
+    o->frames = line.number(QStringLiteral("frames"), 0, std::numeric_limits<qint64>::max(), bad)
+                    .value_or(0);
+    if (bad || !record)
+        return bad;
+    o->limit = line.number(QStringLiteral("limit"), 0, RecordingControl::kLimitless, bad);
+    if (bad)
+        return bad;
+    if (line.isSet(QStringLiteral("interval"))) {
         // The sampling interval is a count of seconds to wait: never below 0.
-        const std::optional<std::int32_t> seconds =
-            RecordingControl::intervalFromText(p.value(interval));
+        const QString text = line.value(QStringLiteral("interval"));
+        const std::optional<std::int32_t> seconds = RecordingControl::intervalFromText(text);
         if (!seconds || *seconds < 0)
-            return Parsed::Bad;
-        o->interval = p.value(interval);
+            return line.usageError(
+                QStringLiteral("--interval needs a whole number of seconds, 0 or more, not '%1'")
+                    .arg(text));
+        o->interval = text;
     }
-    o->repeat = !p.isSet(noRepeat);
-    o->out = p.value(out);
-    o->append = p.value(append);
+    o->repeat = !line.isSet(QStringLiteral("no-repeat"));
+    o->out = line.value(QStringLiteral("out"));
+    o->append = line.value(QStringLiteral("append"));
     // A recording goes to exactly one table.
-    return o->out.isEmpty() != o->append.isEmpty() ? Parsed::Ok : Parsed::Bad;
+    if (o->out.isEmpty() == o->append.isEmpty())
+        return line.usageError(QStringLiteral("Give either --out or --append"));
+    return std::nullopt;
 }
 
 SessionSetup sessionSetup(const LinkOptions& o) {
@@ -148,14 +110,8 @@ private:
 
 int runMonitor(const QStringList& args) {
     LinkOptions o;
-    switch (parseOptions(args, false, &o)) {
-    case Parsed::Help:
-        return 0;
-    case Parsed::Bad:
-        return usageError(QStringLiteral("kxlink-cli ") + QLatin1String(kMonitorUsage));
-    case Parsed::Ok:
-        break;
-    }
+    if (const std::optional<int> done = parseOptions(args, false, &o))
+        return *done;
     AppSession session(sessionSetup(o));
     session.setRecordingOn(false);
     const LinkMessages messages(session);
@@ -166,14 +122,8 @@ int runMonitor(const QStringList& args) {
 
 int runRecord(const QStringList& args) {
     LinkOptions o;
-    switch (parseOptions(args, true, &o)) {
-    case Parsed::Help:
-        return 0;
-    case Parsed::Bad:
-        return usageError(QStringLiteral("kxlink-cli ") + QLatin1String(kRecordUsage));
-    case Parsed::Ok:
-        break;
-    }
+    if (const std::optional<int> done = parseOptions(args, true, &o))
+        return *done;
 
     AppSession session(sessionSetup(o));
     // Table errors and failed checkpoints are said as they come; the recording goes on.
