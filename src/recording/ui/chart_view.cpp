@@ -21,6 +21,8 @@
 #include <QToolButton>
 #include <QValueAxis>
 
+#include <memory>
+
 #include <algorithm>
 #include <cmath>
 
@@ -120,6 +122,8 @@ void ChartView::buildChart() {
     AxisX->setLabelFormat(QStringLiteral("%i"));
     c->addAxis(AxisX, Qt::AlignBottom);
     c->addAxis(AxisY, Qt::AlignLeft);
+    // The view starts with a chart of its own, which it gives up without deleting.
+    std::unique_ptr<QChart> placeholder(chart());
     setChart(c);
 
     Series2 = areaRun(0);
