@@ -13,7 +13,10 @@ using kx::test::waitUntil;
 
 namespace {
 
-const std::string kExample = "FFF700007D7AE07D5B100EE3A7368857D7DFD0EF0D0A";
+const QString kNotConnected =
+    "USB interface cable is not securely connected, please check and re-try.";
+const QString kMeterSilent =
+    "USB interface cable is securely connected, please check if the meter is ready.";
 
 SimHidDeviceInfo device(const char16_t* product, std::uint16_t vid, std::uint16_t pid,
                         const char16_t* serial = nullptr) {
@@ -22,29 +25,9 @@ SimHidDeviceInfo device(const char16_t* product, std::uint16_t vid, std::uint16_
     s.productId = pid;
     if (product)
         s.productString = product;
-    else
-        s.productString.reset();
     if (serial)
         s.serialString = serial;
     return s;
-}
-
-// The example frame cut into cable reports as the chip delivers them.
-std::vector<InputReportSource::Report> frameReports(const std::string& hex) {
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i < hex.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    std::vector<InputReportSource::Report> out;
-    for (std::size_t i = 0; i < bytes.size(); i += 7) {
-        InputReportSource::Report r{};
-        const std::size_t n = std::min<std::size_t>(7, bytes.size() - i);
-        r[0] = static_cast<std::uint8_t>(0xF0 | n);
-        for (std::size_t k = 0; k < n; ++k)
-            r[1 + k] = bytes[i + k];
-        out.push_back(r);
-    }
-    out.push_back({0xF0});
-    return out;
 }
 
 struct Link : ::testing::Test {
@@ -66,10 +49,12 @@ struct Link : ::testing::Test {
         bus->enumerate(present);
         ASSERT_TRUE(waitUntil([&] { return link->DevListBox().size() == present.size(); }));
     }
-    std::shared_ptr<SimUsbSerialCable>
-    plugCable(std::vector<InputReportSource::Report> script = {}) {
-        auto cable = std::make_shared<SimUsbSerialCable>(
-            std::make_unique<test::ScriptedSource>(std::move(script)), CableClock::Virtual);
+    // A cable whose meter sends nothing unless given a source.
+    std::shared_ptr<SimUsbSerialCable> plugCable(std::unique_ptr<InputReportSource> source = {}) {
+        if (!source)
+            source =
+                std::make_unique<test::ScriptedSource>(std::vector<InputReportSource::Report>{});
+        auto cable = std::make_shared<SimUsbSerialCable>(std::move(source), CableClock::Virtual);
         bus->plug(cable);
         return cable;
     }
@@ -78,6 +63,11 @@ struct Link : ::testing::Test {
         for (const auto& item : link->DevListBox())
             out << item.text;
         return out;
+    }
+    void expectPanel(const char* caption, bool usbConDown) {
+        EXPECT_EQ(link->panel2Caption(), caption);
+        EXPECT_EQ(link->usbConDown(), usbConDown);
+        EXPECT_EQ(link->comsetEnabled(), !usbConDown);
     }
     void watchdogTicks(int n) {
         for (int i = 0; i < n; ++i)
@@ -103,41 +93,51 @@ TEST_F(Link, DeviceListNamesAndCableSelection) {
     EXPECT_EQ(h[2], "Arrival of Device VID=1A2B PID=00C3");
 }
 
-TEST_F(Link, NoCableMeansMessageAndNoConnection) {
+TEST_F(Link, NoCableOrNoAccessMeansNoConnection) {
+    // Only a cable with a serial number: nothing is selected and CONNECT says so.
     bus->plug(device(u"Keyboard", 0x046D, 0xC31C));
     bus->plug(device(u"USB to Serial", 0x1A86, 0xE008, u"X"));
     start();
     EXPECT_EQ(link->devListSelection(), -1);
     link->Panel2Click();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], ConnectionControl::notConnectedMessage());
-    EXPECT_FALSE(link->usbConDown());
-    EXPECT_EQ(link->panel2Caption(), "CONNECT");
+    EXPECT_EQ(messages, std::vector<QString>{kNotConnected});
+    expectPanel("CONNECT", false);
+
+    // The cable without read and write access is selected but not connected, silently.
+    SimHidDeviceInfo spec = SimUsbSerialCable::cableInfo();
+    spec.readWriteAccess = false;
+    bus->plug(spec);
+    ASSERT_TRUE(waitUntil([&] { return link->devListSelection() == 2; }));
+    messages.clear();
+    link->Panel2Click();
+    expectPanel("CONNECT", false);
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(Link, ConnectAndDisconnectSendTheSetupReportEachTime) {
-    auto cable = plugCable(frameReports(kExample));
+    MeterDisplay shown;
+    shown.reading = "1.234";
+    const MeterFrame frame = encodeFrame(shown);
+    auto cable = plugCable(
+        std::make_unique<SimulatedCable>([frame](std::int64_t) { return std::optional(frame); }));
     start();
     link->Panel2Click();
-    EXPECT_TRUE(link->usbConDown());
-    EXPECT_EQ(link->panel2Caption(), "DISCONNECT");
-    EXPECT_FALSE(link->comsetEnabled());
+    expectPanel("DISCONNECT", true);
     EXPECT_TRUE(cable->configured());
     EXPECT_EQ(link->HistoryListBox().back(), "60 09 00 00 03 00 00 00 00 ");
 
-    // The frame arrives through the reading thread and reaches the decoder.
-    cable->advance(12000 * 5);
+    // The simulated meter's frames arrive through the reading thread and reach the decoder.
+    cable->advance(1200000);
     ASSERT_TRUE(waitUntil([&] { return decoder.readingTexts().ReadingValue == "1.234"; }));
     EXPECT_TRUE(decoder.state().link().conOk);
+    const DisplayState want = displayStateFor(shown);
+    for (std::size_t i = 0; i < kDigitCount; ++i)
+        EXPECT_EQ(decoder.state().digit(static_cast<Digit>(i)), want.digit(static_cast<Digit>(i)));
 
     link->Panel2Click();
-    EXPECT_FALSE(link->usbConDown());
-    EXPECT_EQ(link->panel2Caption(), "CONNECT");
-    EXPECT_TRUE(link->comsetEnabled());
-    const auto features = cable->featureReports();
-    ASSERT_EQ(features.size(), 2u);
-    for (const auto& f : features)
-        EXPECT_EQ(f, test::cableSetupReport());
+    expectPanel("CONNECT", false);
+    EXPECT_EQ(cable->featureReports(),
+              (std::vector<std::vector<std::uint8_t>>(2, test::cableSetupReport())));
     EXPECT_TRUE(messages.empty());
 }
 
@@ -163,8 +163,7 @@ TEST_F(Link, WatchdogDropsAfter1900IdleReports) {
     });
     receiver.ReadPw60(0, idle, 8);
     watchdogTicks(3); // 300 ms
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], ConnectionControl::meterSilentMessage());
+    EXPECT_EQ(messages, std::vector<QString>{kMeterSilent});
     EXPECT_FALSE(toldBeforeTheBox.isEmpty());
     EXPECT_EQ(link->dropReason(), toldBeforeTheBox);
     EXPECT_EQ(receiver.IdleReportCount(), 0);
@@ -183,8 +182,7 @@ TEST_F(Link, DeviceChangeWhileConnectedStallsTheLink) {
     auto cable = plugCable();
     start();
     link->Panel2Click();
-    THidDevice* dev = link->DevListBox()[0].device.get();
-    ASSERT_TRUE(dev->Reading());
+    ASSERT_TRUE(link->DevListBox()[0].device->Reading());
     bus->plug(device(u"Mouse", 0x046D, 0xC077));
     ASSERT_TRUE(waitUntil([&] { return link->DevListBox().size() == 2; }));
     EXPECT_EQ(link->panel2Caption(), "DISCONNECT") << "stalled: the caption stays";
@@ -211,8 +209,7 @@ TEST_F(Link, UnplugWhileConnectedIsLoggedAndDisconnectFindsNoCable) {
     ASSERT_TRUE(waitUntil([&] { return link->DevListBox().empty(); }));
     EXPECT_TRUE(link->HistoryListBox().contains("Removal of USB to Serial"));
     link->Panel2Click();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], ConnectionControl::notConnectedMessage());
+    EXPECT_EQ(messages, std::vector<QString>{kNotConnected});
     EXPECT_EQ(link->panel2Caption(), "CONNECT");
 }
 
@@ -224,32 +221,16 @@ TEST_F(Link, SerialPortsDoNothingAndPortChoiceCycles) {
     EXPECT_EQ(link->panel1Caption(), "COM2");
     EXPECT_EQ(link->comChecked, (std::array<bool, 4>{false, true, false, false}));
     link->Panel2Click();
-    EXPECT_EQ(link->panel2Caption(), "CONNECT");
-    EXPECT_FALSE(link->usbConDown());
+    expectPanel("CONNECT", false);
     EXPECT_TRUE(messages.empty());
-    link->Panel1Click();
-    link->Panel1Click();
-    EXPECT_EQ(link->LinkPort, 4);
-    link->Panel1Click();
-    EXPECT_EQ(link->LinkPort, 5);
-    EXPECT_EQ(link->panel1Caption(), "USB");
-    link->Panel1Click();
-    EXPECT_EQ(link->LinkPort, 1);
+    for (int port : {3, 4, 5, 1}) {
+        link->Panel1Click();
+        EXPECT_EQ(link->LinkPort, port);
+    }
     link->USBClick();
+    EXPECT_EQ(link->panel1Caption(), "USB");
     link->Panel2Click();
     EXPECT_EQ(link->panel2Caption(), "DISCONNECT");
-}
-
-TEST_F(Link, CableWithoutReadWriteAccessIsNotConnected) {
-    SimHidDeviceInfo spec = SimUsbSerialCable::cableInfo();
-    spec.readWriteAccess = false;
-    bus->plug(spec);
-    start();
-    ASSERT_EQ(link->devListSelection(), 0);
-    link->Panel2Click();
-    EXPECT_FALSE(link->usbConDown());
-    EXPECT_EQ(link->panel2Caption(), "CONNECT");
-    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(Link, ReadErrorsAreLogged) {
@@ -270,30 +251,4 @@ TEST_F(Link, ShutDownWhileReadingEndsCleanly) {
     ASSERT_TRUE(waitUntil([&] { return cable->waitingReads() > 0; }));
     link.reset(); // threads stop before devices and the controller go away
     EXPECT_EQ(cable->waitingReads(), 0) << "no read is left waiting on the device";
-}
-
-TEST(LinkDemo, SimulatedMeterReachesTheDecoder) {
-    auto bus = std::make_shared<SimHidBus>();
-    const MeterFrame frame = encodeFrame(MeterDisplay{});
-    auto cable = std::make_shared<SimUsbSerialCable>(
-        std::make_unique<SimulatedCable>([frame](std::int64_t) { return std::optional(frame); }),
-        CableClock::Virtual);
-    bus->plug(cable);
-    FrameReceiver receiver;
-    FrameDecoder decoder;
-    int decoded = 0;
-    receiver.setFrameHandler(
-        [&](std::string_view frame) { decoded += decoder.ShowDataKx30(frame).accepted; });
-    ConnectionControl link(bus, receiver, decoder);
-    link.LinkPort = 5;
-    link.start();
-    ASSERT_TRUE(waitUntil([&] { return link.devListSelection() == 0; }));
-    link.Panel2Click();
-    cable->advance(1200000);
-    ASSERT_TRUE(waitUntil([&] { return decoded >= 1; }));
-    const DisplayState shown = displayStateFor(MeterDisplay{});
-    for (std::size_t i = 0; i < kDigitCount; ++i)
-        EXPECT_EQ(decoder.state().digit(static_cast<Digit>(i)), shown.digit(static_cast<Digit>(i)));
-    link.Panel2Click();
-    EXPECT_EQ(cable->featureReports().size(), 2u);
 }

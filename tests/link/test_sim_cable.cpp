@@ -1,5 +1,4 @@
 #include "hid_test_support.h"
-#include "link/device_display_name.h"
 #include "link/hid_device_controller.h"
 #include "link/sim_usb_serial_cable.h"
 
@@ -10,7 +9,6 @@
 
 using namespace kx;
 using kx::test::ScriptedSource;
-using kx::test::waitUntil;
 
 namespace {
 
@@ -127,34 +125,6 @@ TEST_F(CableTest, RealClockReadWaitsForTheNextTickAndCanBeInterrupted) {
     reader->close();
     EXPECT_EQ(reader->read(buf, sizeof buf, 10000).status, HidReadStatus::Aborted);
     EXPECT_EQ(cable->abortedReads(), 2);
-}
-
-TEST_F(CableTest, StreamsThroughTheDeviceLayer) {
-    std::vector<Report> script;
-    for (std::uint8_t i = 0; i < 10; ++i)
-        script.push_back(Report{0xF1, i});
-    plug(script);
-    THidDeviceController ctl(bus);
-    ctl.DeviceChange();
-    std::unique_ptr<THidDevice> dev;
-    ASSERT_TRUE(ctl.ClaimDeviceAt(0, dev));
-    EXPECT_EQ(DeviceDisplayName(*dev), QStringLiteral("USB to Serial"));
-    const std::vector<std::uint8_t> setup = kx::test::cableSetupReport();
-    ASSERT_TRUE(dev->SendFeatureReport(setup.data(), setup.size()));
-    std::vector<std::uint8_t> payload;
-    int idle = 0;
-    dev->SetDataHandler([&](THidDevice*, std::uint8_t id, const std::uint8_t* d, std::uint16_t n) {
-        EXPECT_EQ(id, 0);
-        EXPECT_EQ(n, 8);
-        if (d[0] == 0xF1)
-            payload.push_back(d[1]);
-        else
-            ++idle;
-    });
-    cable->advance(12000 * 12);
-    ASSERT_TRUE(waitUntil([&] { return payload.size() + idle == 12; }));
-    EXPECT_EQ(payload, (std::vector<std::uint8_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    EXPECT_EQ(idle, 2);
 }
 
 TEST(DemoPlatform, ListsOneCable) {

@@ -168,41 +168,6 @@ pxfield_t* pxFields(const std::vector<kx::px::FieldDef>& fields, std::size_t n, 
 }
 
 bool writeTable(const QString& path, const std::vector<kx::px::FieldDef>& fields,
-                const std::vector<std::vector<std::string>>& rows, bool keyed, std::string* error);
-
-} // namespace
-
-bool write(const QString& path, const std::vector<kx::px::FieldDef>& fields,
-           const std::vector<std::vector<std::string>>& rows, std::string* error) {
-    return writeTable(path, fields, rows, false, error);
-}
-
-bool writeKeyed(const QString& path, const QString& pxPath,
-                const std::vector<kx::px::FieldDef>& fields,
-                const std::vector<std::vector<std::string>>& rows, std::string* error) {
-    if (!writeTable(path, fields, rows, true, error))
-        return false;
-    std::string err;
-    pxdoc_t* doc = PX_new3(onError, nullptr, nullptr, nullptr, &err);
-    pxdoc_t* index = PX_new3(onError, nullptr, nullptr, nullptr, &err);
-    int keySize = 0;
-    bool ok = PX_open_file(doc, QFile::encodeName(path).constData()) >= 0 &&
-              PX_create_file(index, pxFields(fields, 1, &keySize), 1,
-                             QFile::encodeName(pxPath).constData(), pxfFileTypPrimIndex) >= 0 &&
-              PX_write_primary_index(doc, index) >= 0;
-    PX_close(index);
-    PX_delete(index);
-    PX_close(doc);
-    PX_delete(doc);
-    ok = ok && err.empty();
-    if (!ok)
-        *error = err.empty() ? "index failed" : err;
-    return ok;
-}
-
-namespace {
-
-bool writeTable(const QString& path, const std::vector<kx::px::FieldDef>& fields,
                 const std::vector<std::vector<std::string>>& rows, bool keyed, std::string* error) {
     std::string err;
     pxdoc_t* doc = PX_new3(onError, nullptr, nullptr, nullptr, &err);
@@ -265,5 +230,33 @@ bool writeTable(const QString& path, const std::vector<kx::px::FieldDef>& fields
 }
 
 } // namespace
+
+bool write(const QString& path, const std::vector<kx::px::FieldDef>& fields,
+           const std::vector<std::vector<std::string>>& rows, std::string* error) {
+    return writeTable(path, fields, rows, false, error);
+}
+
+bool writeKeyed(const QString& path, const QString& pxPath,
+                const std::vector<kx::px::FieldDef>& fields,
+                const std::vector<std::vector<std::string>>& rows, std::string* error) {
+    if (!writeTable(path, fields, rows, true, error))
+        return false;
+    std::string err;
+    pxdoc_t* doc = PX_new3(onError, nullptr, nullptr, nullptr, &err);
+    pxdoc_t* index = PX_new3(onError, nullptr, nullptr, nullptr, &err);
+    int keySize = 0;
+    bool ok = PX_open_file(doc, QFile::encodeName(path).constData()) >= 0 &&
+              PX_create_file(index, pxFields(fields, 1, &keySize), 1,
+                             QFile::encodeName(pxPath).constData(), pxfFileTypPrimIndex) >= 0 &&
+              PX_write_primary_index(doc, index) >= 0;
+    PX_close(index);
+    PX_delete(index);
+    PX_close(doc);
+    PX_delete(doc);
+    ok = ok && err.empty();
+    if (!ok)
+        *error = err.empty() ? "index failed" : err;
+    return ok;
+}
 
 } // namespace pxoracle

@@ -1,6 +1,6 @@
 // Replacing table files: a table and its index change together or not at all, no temporary
 // file is ever left behind, and a new table never keeps the index of the one it replaces.
-#include "support/table_files.h"
+#include "paradox_test_support.h"
 
 #include "common/replacing_file.h"
 #include "paradox/paradox_index.h"
@@ -8,36 +8,26 @@
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
 
-#include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace kx;
 using namespace kx::px;
+using namespace pxtest;
 
 namespace {
 
-const std::vector<FieldDef> kFields = {{"No", FieldType::Long, 4}, {"Text", FieldType::Alpha, 12}};
-
+const std::vector<FieldDef>& kFields = kNumberedFields;
 std::vector<Record> rows(int n, int first = 1) {
-    std::vector<Record> out;
-    for (int i = 0; i < n; ++i)
-        out.push_back({Value(std::int32_t(first + i)), Value(QByteArray::number(i))});
-    return out;
-}
-
-QStringList filesIn(const QTemporaryDir& dir) {
-    return QDir(dir.path())
-        .entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot,
-                   QDir::Name);
+    return numberedRows(n, first);
 }
 
 // Fails every rename onto a path with the given ending, as a full disk or a file held
@@ -60,10 +50,9 @@ struct RenameFails {
     ~RenameFails() { testhooks::setRenameFunction(nullptr); }
 };
 
-struct Replace : ::testing::Test {
-    QTemporaryDir dir;
-    QString table = dir.filePath("k.db");
-    QString index = dir.filePath("k.px");
+struct Replace : InTempDir {
+    QString table = path("k.db");
+    QString index = path("k.px");
     QByteArray oldTable, oldIndex;
 
     void SetUp() override {
@@ -75,43 +64,43 @@ struct Replace : ::testing::Test {
     void expectOldPairIntact() {
         EXPECT_EQ(fileBytes(table), oldTable);
         EXPECT_EQ(fileBytes(index), oldIndex);
-        EXPECT_EQ(filesIn(dir), (QStringList{"k.db", "k.px"})) << "no temporary left";
+        EXPECT_EQ(filesIn(dir.path()), (QStringList{"k.db", "k.px"})) << "no temporary left";
     }
 };
 
 } // namespace
 
-TEST_F(Replace, IndexRenameFailingRestoresTheOldTable) {
-    // The table is already renamed into place when the index fails: the old one comes back.
-    RenameFails fails(".px");
-    const Status s = writeKeyedTable(table, kFields, rows(500, 100));
-    ASSERT_FALSE(s.ok());
-    EXPECT_TRUE(s.error().contains("k.px")) << s.error().toStdString();
-    expectOldPairIntact();
-}
-
-TEST_F(Replace, TableRenameFailingLeavesBoth) {
-    RenameFails fails(".db");
-    ASSERT_FALSE(writeKeyedTable(table, kFields, rows(500, 100)).ok());
-    expectOldPairIntact();
-}
-
-TEST_F(Replace, FailureWithoutAnOldPairLeavesNothing) {
-    RenameFails fails(".px");
-    ASSERT_FALSE(writeKeyedTable(dir.filePath("fresh.db"), kFields, rows(5)).ok());
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath("fresh.db"))) << "no new table without its index";
-    expectOldPairIntact();
+TEST_F(Replace, FailedRenameLeavesTheOldPair) {
+    struct Case {
+        const char* failing; // the rename that fails
+        std::function<Status()> change;
+        const char* named;
+    };
+    const Case cases[] = {
+        // The table is already renamed into place when the index fails: the old one comes back.
+        {".px", [&] { return writeKeyedTable(table, kFields, rows(500, 100)); }, "k.px"},
+        {".db", [&] { return writeKeyedTable(table, kFields, rows(500, 100)); }, "k.db"},
+        // Without an old pair nothing is left, not even a new table without its index.
+        {".px", [&] { return writeKeyedTable(path("fresh.db"), kFields, rows(5)); }, "fresh.px"},
+        {".px", [&] { return emptyTable(table); }, "k.px"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.named);
+        RenameFails fails(c.failing);
+        EXPECT_TRUE(failsWith(c.change(), c.named));
+        expectOldPairIntact();
+    }
 }
 
 TEST_F(Replace, FolderInTheWayOfTheIndex) {
     ASSERT_TRUE(QFile::remove(index));
     ASSERT_TRUE(QDir(dir.path()).mkpath("k.px/inside"));
-    const Status s = writeKeyedTable(table, kFields, rows(50));
-    ASSERT_FALSE(s.ok());
-    EXPECT_TRUE(s.error().contains("folder")) << s.error().toStdString();
+    EXPECT_TRUE(failsWith(writeKeyedTable(table, kFields, rows(50)), "folder"));
+    // Nor is an unkeyed table written whose old index cannot go: the new table is taken back.
+    EXPECT_FALSE(writeTable(table, kFields, rows(3)).ok());
     EXPECT_EQ(fileBytes(table), oldTable);
     EXPECT_TRUE(QFileInfo(index).isDir());
-    EXPECT_EQ(filesIn(dir), (QStringList{"k.db", "k.px"}));
+    EXPECT_EQ(filesIn(dir.path()), (QStringList{"k.db", "k.px"}));
 }
 
 TEST_F(Replace, ReadOnlyTableOrIndexIsRefusedBeforeTheWork) {
@@ -137,22 +126,14 @@ TEST_F(Replace, ReadOnlyTableOrIndexIsRefusedBeforeTheWork) {
 
 TEST_F(Replace, NewTableDropsTheOldIndex) {
     ASSERT_TRUE(writeTable(table, kFields, rows(3)).ok());
-    EXPECT_FALSE(QFileInfo::exists(index));
     EXPECT_FALSE(readTableInfo(table).value().keyed);
-    EXPECT_EQ(filesIn(dir), QStringList{"k.db"});
+    EXPECT_EQ(filesIn(dir.path()), QStringList{"k.db"});
 
-    // Created anew, the same.
+    // Created anew, the same; and the table opens without the index it no longer needs.
     ASSERT_TRUE(writeKeyedTable(table, kFields, rows(10)).ok());
-    ASSERT_TRUE(createTable(table, kFields).ok());
+    ASSERT_TRUE(createTable(table, readingsLikeFields()).ok());
     EXPECT_FALSE(QFileInfo::exists(index));
-}
-
-TEST_F(Replace, OldIndexThatCannotGoKeepsTheOldTable) {
-    // Deleting the old index fails: the new table is taken back.
-    ASSERT_TRUE(QFile::remove(index));
-    ASSERT_TRUE(QDir(dir.path()).mkpath("k.px/inside"));
-    ASSERT_FALSE(writeTable(table, kFields, rows(3)).ok());
-    EXPECT_EQ(fileBytes(table), oldTable);
+    EXPECT_TRUE(succeeds(TableReader::open(table)));
 }
 
 TEST_F(Replace, CancelledWriteLeavesThePair) {
@@ -184,31 +165,6 @@ TEST_F(Replace, CancelledWriteLeavesThePair) {
     ASSERT_TRUE(back.ok());
     for (std::size_t i = 0; i < back.value().size(); ++i)
         ASSERT_EQ(back.value()[i][0].toInt(), static_cast<std::int64_t>(i + 1));
-}
-
-TEST_F(Replace, EmptyingKeepsThePairConsistentOnFailure) {
-    RenameFails fails(".px");
-    ASSERT_FALSE(emptyTable(table).ok());
-    expectOldPairIntact();
-}
-
-TEST(ParadoxSpecialFiles, PipesAndFoldersAreRefusedAtOnce) {
-    QTemporaryDir dir;
-    const QString fifo = dir.filePath("pipe.db");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    // Neither call may wait for a writer on the pipe.
-    const Result<TableReader> r = TableReader::open(fifo);
-    ASSERT_FALSE(r.ok());
-    EXPECT_TRUE(r.error().contains("it is a pipe")) << r.error().toStdString();
-    const auto lock = TableLock::acquire(fifo);
-    ASSERT_FALSE(lock.ok());
-    EXPECT_TRUE(lock.error().contains("it is a pipe")) << lock.error().toStdString();
-
-    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.db"));
-    const auto folderLock = TableLock::acquire(dir.filePath("folder.db"));
-    ASSERT_FALSE(folderLock.ok());
-    EXPECT_TRUE(folderLock.error().contains("folder")) << folderLock.error().toStdString();
-    EXPECT_FALSE(TableReader::open(dir.filePath("folder.db")).ok());
 }
 
 namespace {
@@ -257,7 +213,7 @@ TEST_F(Replace, KilledBetweenTheRenamesIsFinishedOnOpen) {
             const Result<TableReader> r = TableReader::open(table);
             ASSERT_TRUE(r.ok()) << r.error().toStdString();
             EXPECT_EQ(r.value().info().recordCount, n) << o.name << " " << step;
-            EXPECT_EQ(filesIn(dir), (QStringList{"k.db", "k.px"})) << o.name << " " << step;
+            EXPECT_EQ(filesIn(dir.path()), (QStringList{"k.db", "k.px"})) << o.name << " " << step;
             oldIndex = fileBytes(index);
         }
     }
@@ -277,7 +233,7 @@ TEST_F(Replace, RepairOutOfOrderChangesTableAndIndexTogether) {
     const Result<std::vector<Record>> back = readTable(table);
     ASSERT_TRUE(back.ok()) << back.error().toStdString();
     EXPECT_EQ(back.value()[0][0].toInt(), 5);
-    EXPECT_EQ(filesIn(dir), (QStringList{"k.db", "k.px"}));
+    EXPECT_EQ(filesIn(dir.path()), (QStringList{"k.db", "k.px"}));
 }
 
 TEST_F(Replace, TableAndIndexKeepTheirModes) {
@@ -308,14 +264,14 @@ TEST_F(Replace, LeftoversOfKilledSavesGoWithTheNextSave) {
     for (const QString& n : dead)
         ASSERT_TRUE(putFile(dir.filePath(n), QByteArray(100000, 'x')));
     ASSERT_TRUE(writeKeyedTable(table, kFields, rows(12)).ok());
-    EXPECT_EQ(filesIn(dir), (QStringList{"k.db", "k.px"}));
+    EXPECT_EQ(filesIn(dir.path()), (QStringList{"k.db", "k.px"}));
 }
 
 TEST_F(Replace, LinkedTableIsWrittenThroughAndStaysALink) {
     ASSERT_TRUE(QDir(dir.path()).mkdir("data"));
-    const QString real = dir.filePath("data/real.db");
+    const QString real = path("data/real.db");
     ASSERT_TRUE(QFile::rename(table, real));
-    ASSERT_TRUE(QFile::rename(index, dir.filePath("data/real.px")));
+    ASSERT_TRUE(QFile::rename(index, path("data/real.px")));
     ASSERT_TRUE(QFile::link("data/real.db", table));
     ASSERT_TRUE(QFile::link("data/real.px", index));
     ASSERT_TRUE(writeKeyedTable(table, kFields, rows(60)).ok());
@@ -323,4 +279,65 @@ TEST_F(Replace, LinkedTableIsWrittenThroughAndStaysALink) {
     EXPECT_TRUE(QFileInfo(index).isSymLink());
     EXPECT_EQ(readTableInfo(real).value().recordCount, 60);
     EXPECT_EQ(readTableInfo(table).value().recordCount, 60);
+}
+
+TEST(ParadoxSpecialFiles, ThingsThatAreNotFilesAreRefusedAtOnce) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe.db");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.db"));
+    struct Case {
+        QString path;
+        const char* kind;
+    };
+    for (const Case& c : {Case{fifo, "a pipe"}, Case{dir.filePath("folder.db"), "a folder"},
+                          Case{QStringLiteral("/dev/null"), "a device"}}) {
+        const QString name = QDir::toNativeSeparators(c.path);
+        QElapsedTimer clock;
+        clock.start();
+        const Result<TableReader> r = TableReader::open(c.path);
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(
+            r.error(),
+            QStringLiteral("Cannot open table file %1: it is %2, not a file").arg(name, c.kind));
+        EXPECT_TRUE(failsWith(TableLock::acquire(c.path), c.kind));
+        EXPECT_TRUE(failsWith(readPrimaryIndex(c.path), c.kind));
+        const Status w = createTable(c.path, readingsLikeFields());
+        ASSERT_FALSE(w.ok());
+        EXPECT_EQ(w.error(),
+                  QStringLiteral("Cannot write %1: it is %2, not a file").arg(name, c.kind));
+        EXPECT_LT(clock.elapsed(), 5000) << "nothing waits for a writer";
+    }
+    // Nothing was put in their place, and nothing was left behind.
+    EXPECT_FALSE(QFileInfo(fifo).isFile());
+    EXPECT_TRUE(QFileInfo(dir.filePath("folder.db")).isDir());
+    EXPECT_EQ(filesIn(dir.path()), (QStringList{"folder.db", "pipe.db"}));
+}
+
+// The file-size limit cuts a write short the way a full disk does: part of a block is
+// written, then the system refuses the rest.
+TEST(ParadoxSpecialFiles, ShortWritesEndWithTheSystemsReason) {
+    QTemporaryDir dir;
+    const QString t = dir.filePath("big.db");
+    ASSERT_TRUE(writeTable(t, readingsLikeFields(), {}).ok());
+    const QByteArray before = fileBytes(t);
+
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 50000; // past the header, inside the second 32 KB block
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::vector<Record> rows(1000, Record{Value(std::int32_t{1}), Value::timeOfDay(5), Value("x"),
+                                          Value("V"), Value("f"), Value("m")});
+    const Status s = writeTable(t, readingsLikeFields(), rows);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error(),
+              QStringLiteral("Cannot write %1: %2")
+                  .arg(QDir::toNativeSeparators(t), QString::fromLocal8Bit(std::strerror(EFBIG))));
+    EXPECT_EQ(fileBytes(t), before);
+    EXPECT_EQ(filesIn(dir.path()), QStringList{"big.db"});
 }

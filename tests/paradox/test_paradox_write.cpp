@@ -1,13 +1,11 @@
+#include "paradox_test_support.h"
 #include "px_oracle.h"
-#include "support/table_files.h"
 
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -16,8 +14,12 @@
 
 using namespace kx;
 using namespace kx::px;
+using namespace pxtest;
 
 namespace {
+
+using ParadoxWrite = InTempDir;
+using ParadoxLock = InTempDir;
 
 const std::vector<FieldDef> kAllTypes = {
     {"Name", FieldType::Alpha, 10},     {"Small", FieldType::Short, 2},
@@ -46,14 +48,13 @@ std::vector<Record> sampleRows() {
 
 } // namespace
 
-TEST(ParadoxWrite, RoundTripEveryType) {
-    QTemporaryDir dir;
+TEST_F(ParadoxWrite, RoundTripEveryType) {
     const QString path = dir.filePath("all.db");
     const auto rows = sampleRows();
     ASSERT_TRUE(writeTable(path, kAllTypes, rows, blocks(2048)).ok());
 
     Result<TableReader> r = TableReader::open(path);
-    ASSERT_TRUE(r.ok()) << r.error().toStdString();
+    ASSERT_TRUE(succeeds(r));
     EXPECT_EQ(r.value().info().fields, kAllTypes);
     EXPECT_EQ(r.value().info().codePage, 936);
     EXPECT_EQ(r.value().info().blockSize, 2048);
@@ -86,8 +87,7 @@ TEST(ParadoxWrite, RoundTripEveryType) {
     }
 }
 
-TEST(ParadoxWrite, ReadByPxlib) {
-    QTemporaryDir dir;
+TEST_F(ParadoxWrite, ReadByPxlib) {
     const QString path = dir.filePath("ours.db");
     std::vector<FieldDef> fields(kAllTypes.begin(), kAllTypes.begin() + 9);
     std::vector<Record> rows;
@@ -109,8 +109,7 @@ TEST(ParadoxWrite, ReadByPxlib) {
     }
 }
 
-TEST(ParadoxWrite, ReadingsTableIn32KBlocks) {
-    QTemporaryDir dir;
+TEST_F(ParadoxWrite, ReadingsTableIn32KBlocks) {
     const QString path = dir.filePath("Pw60bdb.DB");
     Result<std::unique_ptr<TableWriter>> w = TableWriter::create(path, readingsLikeFields());
     ASSERT_TRUE(w.ok());
@@ -135,8 +134,7 @@ TEST(ParadoxWrite, ReadingsTableIn32KBlocks) {
     EXPECT_EQ(back.value()[0][1].toText(), "00:00:01");
 }
 
-TEST(ParadoxWrite, TextIsCutAtCharacterBoundaries) {
-    QTemporaryDir dir;
+TEST_F(ParadoxWrite, TextIsCutAtCharacterBoundaries) {
     const QString path = dir.filePath("cut.db");
     const std::vector<FieldDef> fields = {{"T", FieldType::Alpha, 4}};
     // "a" + Ω + Ω: the second Ω would straddle the end, so only "aΩ" is kept.
@@ -151,8 +149,7 @@ TEST(ParadoxWrite, TextIsCutAtCharacterBoundaries) {
     EXPECT_EQ(back.value()[2][0].toText(), "abcd");
 }
 
-TEST(ParadoxWrite, ValuesConvertToFieldTypes) {
-    QTemporaryDir dir;
+TEST_F(ParadoxWrite, ValuesConvertToFieldTypes) {
     const QString path = dir.filePath("conv.db");
     const std::vector<FieldDef> fields = {
         {"No", FieldType::Long, 4}, {"Time", FieldType::Time, 4}, {"Text", FieldType::Alpha, 12}};
@@ -173,8 +170,7 @@ TEST(ParadoxWrite, ValuesConvertToFieldTypes) {
     EXPECT_EQ(back.value()[0][2].toText(), "5");
 }
 
-TEST(ParadoxWrite, RefusesBadStructures) {
-    QTemporaryDir dir;
+TEST_F(ParadoxWrite, RefusesBadStructures) {
     const QString path = dir.filePath("x.db");
     auto create = [&](std::vector<FieldDef> f, int block = 32768) {
         return TableWriter::create(path, f, blocks(block)).ok();
@@ -194,12 +190,10 @@ TEST(ParadoxWrite, RefusesBadStructures) {
                         1024));
     EXPECT_FALSE(create({{"A", FieldType::Long, 4}}, 5000));
     EXPECT_TRUE(create({{"A", FieldType::Long, 0}}));
-    EXPECT_FALSE(QFileInfo::exists(path)); // nothing is put in place before close
-    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(filesIn(dir.path()).isEmpty()) << "nothing is put in place before close";
 }
 
-TEST(ParadoxWrite, RefusesRecordsPastTheBlockLimit) {
-    QTemporaryDir dir;
+TEST_F(ParadoxWrite, RefusesRecordsPastTheBlockLimit) {
     const QString path = dir.filePath("full.db");
     // One record per 1 KB block: the table is full after 65,535 records.
     Result<std::unique_ptr<TableWriter>> w = TableWriter::create(path,
@@ -213,17 +207,12 @@ TEST(ParadoxWrite, RefusesRecordsPastTheBlockLimit) {
     const Record rec = {Value("a"), Value("b"), Value("c"), Value("d")};
     for (int i = 0; i < 65535; ++i)
         ASSERT_TRUE(w.value()->append(rec).ok()) << i;
-    Status s = w.value()->append(rec);
-    ASSERT_FALSE(s.ok());
-    EXPECT_TRUE(s.error().contains("is full")) << s.error().toStdString();
+    EXPECT_TRUE(failsWith(w.value()->append(rec), "is full"));
     ASSERT_TRUE(w.value()->close().ok());
-    Result<TableInfo> info = readTableInfo(path);
-    ASSERT_TRUE(info.ok()) << info.error().toStdString();
-    EXPECT_EQ(info.value().recordCount, 65535);
+    EXPECT_EQ(readTableInfo(path).value().recordCount, 65535);
 }
 
-TEST(ParadoxWrite, FailedWriteKeepsTheOldFile) {
-    QTemporaryDir dir;
+TEST_F(ParadoxWrite, FailedWriteKeepsTheOldFile) {
     const QString path = dir.filePath("keep.db");
     ASSERT_TRUE(
         writeTable(path, readingsLikeFields(),
@@ -238,16 +227,14 @@ TEST(ParadoxWrite, FailedWriteKeepsTheOldFile) {
         // Destroyed without close: the replacement is abandoned.
     }
     EXPECT_EQ(fileBytes(path), before);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    EXPECT_EQ(filesIn(dir.path()), QStringList{"keep.db"});
 
-    const Status s = createTable(dir.filePath("missing/folder/t.db"), readingsLikeFields());
-    ASSERT_FALSE(s.ok());
-    EXPECT_TRUE(s.error().contains("t.db")) << s.error().toStdString();
+    EXPECT_TRUE(
+        failsWith(createTable(dir.filePath("missing/folder/t.db"), readingsLikeFields()), "t.db"));
 }
 
-TEST(ParadoxWrite, EmptyTableKeepsStructure) {
+TEST_F(ParadoxWrite, EmptyTableKeepsStructure) {
     KX_NEED_FIXTURES();
-    QTemporaryDir dir;
     const QString path = dir.filePath("e.db");
     std::vector<Record> rows(1000, Record{Value(std::int32_t{3}), Value::timeOfDay(5), Value("x"),
                                           Value("V"), Value("f"), Value("m")});
@@ -268,8 +255,7 @@ TEST(ParadoxWrite, EmptyTableKeepsStructure) {
     EXPECT_FALSE(emptyTable(dir.filePath("nothing.db")).ok());
 }
 
-TEST(ParadoxLock, SecondOpenFromAnotherProcessFails) {
-    QTemporaryDir dir;
+TEST_F(ParadoxLock, SecondOpenFromAnotherProcessFails) {
     const QString path = dir.filePath("locked.db");
     ASSERT_TRUE(createTable(path, readingsLikeFields()).ok());
     {
