@@ -71,15 +71,13 @@ QString figure(QWidget* w, int n) {
     return in<QLabel>(w, QStringLiteral("Figure%1").arg(n).toLatin1().constData())->text();
 }
 
-// The main window with every dialog, the printer's included, answered by the test.
-struct ResultsWindow : ::testing::Test {
-    kxtest::TableFolder tables;
-    kxtest::RecordedBoxes boxes;
-    kxtest::ScriptedDialogs dialogs;
-    kxtest::ScriptedProgress progress;
+struct Printers {
     kxtest::PdfPrinterDialogs printers;
-    AppSession session{tables.setup()};
-    TFrmTest win{session, UiServices{&boxes, &dialogs, &progress, &printers}};
+};
+
+// The main window with every dialog, the printer's included, answered by the test.
+struct ResultsWindow : Printers, kxtest::WindowTest {
+    ResultsWindow() : WindowTest(&printers) {}
     QTemporaryDir dir;
 
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
@@ -165,7 +163,7 @@ TEST_F(ResultsWindow, SettingsAndDetailsGoToTheTablesFileAndItsCopies) {
     EXPECT_EQ(figure(w, 8), ohmsText(*pi.r60 * 8));
 
     // Save As .db takes them along; a text export does not.
-    dialogs.answers.push_back(FileDialogAnswer{path("copy.db"), 0});
+    answer(path("copy.db"));
     win.Save_asClick();
     EXPECT_EQ(readTestDetails(path("copy.db")).details.asset, QStringLiteral("Pump motor 3"));
 
@@ -185,7 +183,7 @@ TEST_F(ResultsWindow, TheScratchTablesDetailsWaitForTheSave) {
     asset->setText(QStringLiteral("Feeder cable 7"));
     Q_EMIT asset->editingFinished();
     EXPECT_FALSE(QFile::exists(testDetailsPath(session.scratchPath())));
-    dialogs.answers.push_back(FileDialogAnswer{path("feeder.db"), 0});
+    answer(path("feeder.db"));
     win.Save_asClick();
     EXPECT_EQ(readTestDetails(path("feeder.db")).details.asset, QStringLiteral("Feeder cable 7"));
     // A new recording is of another asset.
@@ -227,7 +225,7 @@ TEST_F(ResultsWindow, TheReportPreviewedPrintedAndSavedAsPdf) {
     EXPECT_EQ(printers.offeredLastPage, 1);
     EXPECT_EQ(kxtest::pdfPages(path("printed.pdf")), 1);
 
-    dialogs.answers.push_back(FileDialogAnswer{path("saved.pdf"), 0});
+    answer(path("saved.pdf"));
     in<QPushButton>(w, "PdfBtn")->click();
     const QString text = kxtest::pdfPageText(path("saved.pdf"), 1);
     EXPECT_TRUE(text.contains(QLatin1String("INSULATION TEST REPORT"))) << text.toStdString();
@@ -293,9 +291,7 @@ TEST_F(ResultsWindow, TheCurvesMarksAreDrawnWhereTheyBelong) {
 
 // The demonstration meter through the window, on the cable's virtual clock: CONNECT, the
 // results window, and the PI test's result shows within eleven minutes without another click.
-struct DemoResults : kxtest::WindowTest {};
-
-TEST_F(DemoResults, ThePiTestsResultShowsWithinElevenMinutes) {
+TEST_F(ResultsWindow, TheDemoPiTestsResultShowsWithinElevenMinutes) {
     auto cable = connectDemoCable();
     // Readings take their time of day from the cable's clock, as they would in real time.
     session.recording().setTimeOfDay([c = cable.get()] {
