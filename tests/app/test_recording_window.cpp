@@ -63,10 +63,7 @@ TEST_F(RecordingWindow, StartUpOpensTheEmptiedLiveTableAndTicksTheDefaults) {
 
 TEST_F(RecordingWindow, GridGrowsAndFollowsTheNewestReadingWhileTheFileStaysEmpty) {
     const QString file = tables.path("Pw60bdb.DB");
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray before = f.readAll();
-    f.close();
+    const QByteArray before = fileBytes(file);
 
     win.show();
     QApplication::processEvents();
@@ -93,8 +90,7 @@ TEST_F(RecordingWindow, GridGrowsAndFollowsTheNewestReadingWhileTheFileStaysEmpt
     win.Panel3Click();
     EXPECT_FALSE(win.isVisible());
     EXPECT_FALSE(live().isOpen());
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), before);
+    EXPECT_EQ(fileBytes(file), before);
     EXPECT_EQ(recordsOnDisk(file), 0);
 }
 
