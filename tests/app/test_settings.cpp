@@ -43,36 +43,35 @@ const QByteArray kFile = "; kept by the program\r\n"
 
 } // namespace
 
-TEST(SettingsRead, NamesIgnoreCaseValuesAreTrimmedAndTheFirstSectionCounts) {
-    const struct {
-        QByteArray file;
-        const char* section;
-        const char* key;
-        QString value;
-    } cases[] = {
-        {kFile, "Historyfile", "No1", "&1   /home/u/a.db"},
-        {kFile, "HISTORYFILE", "NO1", "&1   /home/u/a.db"},
-        {kFile, "Other", "no1", "elsewhere"},
-        // A bare prefix reads back without its blanks and so stays hidden.
-        {kFile, "Historyfile", "No2", "&2"},
-        // Missing keys and sections read as empty; the first section of a name is the one.
-        {kFile, "Historyfile", "No3", ""},
-        {kFile, "Nowhere", "No1", ""},
-        {{}, "Historyfile", "No1", ""},
-        {"No1=before any section\n", "Historyfile", "No1", ""},
-        {"[Historyfile]\n;No1=commented\n", "Historyfile", "No1", ""},
-        {"[Historyfile", "Historyfile", "No1", ""}, // unclosed: no keys
-        {"[Historyfile]\nNo1=a=b", "historyfile", "no1", "a=b"},
-        // Values are cut at 2047 characters.
-        {"[S]\nK=" + QByteArray(5000, 'x') + "\n", "S", "K", QString(2047, QLatin1Char('x'))},
-        {"[S]\nK=" + QByteArray(2047, 'y'), "S", "K", QString(2047, QLatin1Char('y'))},
-        // A byte-order mark, UTF-8, and code page 936 from the meter's original PC.
-        {"\xEF\xBB\xBF[S]\nK=v\n", "S", "K", "v"},
-        {"[S]\nK=/home/\xC3\xA9t\xC3\xA9.db\n", "S", "K", QString::fromUtf8("/home/été.db")},
-        {"[S]\nK=G\xA6\xB8\n", "S", "K", QString::fromUtf8("GΩ")},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(read(c.file, c.section, c.key), c.value) << c.file.left(40).constData();
+TEST(SettingsRead, NamesIgnoreCaseAndValuesAreTrimmed) {
+    EXPECT_EQ(read(kFile, "Historyfile", "No1"), "&1   /home/u/a.db");
+    EXPECT_EQ(read(kFile, "HISTORYFILE", "NO1"), "&1   /home/u/a.db");
+    EXPECT_EQ(read(kFile, "Other", "no1"), "elsewhere");
+    // A bare prefix reads back without its blanks and so stays hidden.
+    EXPECT_EQ(read(kFile, "Historyfile", "No2"), "&2");
+    // Missing keys and sections read as empty; the first section of a name is the one.
+    EXPECT_EQ(read(kFile, "Historyfile", "No3"), "");
+    EXPECT_EQ(read(kFile, "Nowhere", "No1"), "");
+    EXPECT_EQ(read({}, "Historyfile", "No1"), "");
+    EXPECT_EQ(read("No1=before any section\n", "Historyfile", "No1"), "");
+    EXPECT_EQ(read("[Historyfile]\n;No1=commented\n", "Historyfile", "No1"), "");
+    EXPECT_EQ(read("[Historyfile", "Historyfile", "No1"), "") << "unclosed, no keys";
+    EXPECT_EQ(read("[Historyfile]\nNo1=a=b", "historyfile", "no1"), "a=b");
+}
+
+TEST(SettingsRead, ValuesAreCutAt2047Characters) {
+    const QByteArray longValue(5000, 'x');
+    EXPECT_EQ(read("[S]\nK=" + longValue + "\n", "S", "K"), QString(2047, QLatin1Char('x')));
+    const QByteArray exact(2047, 'y');
+    EXPECT_EQ(read("[S]\nK=" + exact, "S", "K").size(), 2047);
+}
+
+TEST(SettingsRead, ByteOrderMarkAndCodePage936) {
+    EXPECT_EQ(read("\xEF\xBB\xBF[S]\nK=v\n", "S", "K"), "v");
+    EXPECT_EQ(read("[S]\nK=/home/\xC3\xA9t\xC3\xA9.db\n", "S", "K"),
+              QString::fromUtf8("/home/été.db"));
+    // Not UTF-8: a file written on the meter's original PC.
+    EXPECT_EQ(read("[S]\nK=G\xA6\xB8\n", "S", "K"), QString::fromUtf8("GΩ"));
 }
 
 // As editors on other systems save it: UTF-16 with its byte-order mark, either byte order.
@@ -108,50 +107,36 @@ TEST(SettingsWrite, ChangesOneLineAndKeepsEverythingElse) {
     EXPECT_EQ(read(bare, "Historyfile", "No2"), "&2");
 }
 
-TEST(SettingsWrite, AddsWhatIsMissingAndRefusesWhatTheFormatCannotHold) {
-    const QByteArray ab = "[A]\nx=1\n\n[B]\ny=2\n";
-    const QByteArray cp936 = "[S]\nK=G\xA6\xB8\n";
-    const struct {
-        QByteArray file;
-        const char* section;
-        const char* key;
-        QString value;
-        QByteArray after; // none: refused
-    } cases[] = {
-        // A missing key joins its section; a missing section goes last.
-        {ab, "a", "z", "3", "[A]\nx=1\nz=3\n\n[B]\ny=2\n"},
-        {ab, "C", "k", "v", "[A]\nx=1\n\n[B]\ny=2\n[C]\nk=v\n"},
-        // The file's own line ends; none yet gives the system's.
-        {"[A]\r\nx=1\r\n", "A", "y", "2", "[A]\r\nx=1\r\ny=2\r\n"},
-        {"[A]\r\nx=1", "A", "y", "2", "[A]\r\nx=1\r\ny=2\r\n"},
-        {"[A]", "A", "y", "2", "[A]\ny=2\n"},
-        {{}, "Historyfile", "No1", "&1   /a", "[Historyfile]\nNo1=&1   /a\n"},
-        {"[Historyfile]\n", "Historyfile", "No1", "&1   /a", "[Historyfile]\nNo1=&1   /a\n"},
-        {"; only a comment", "S", "k", "v", "; only a comment\n[S]\nk=v\n"},
-        // Line breaks, names the format cannot hold, and what code page 936 cannot write.
-        {{}, "S", "K", "two\nlines", {}},
-        {{}, "S", "K", "cr\r", {}},
-        {{}, "S", "a=b", "v", {}},
-        {{}, "S", "", "v", {}},
-        {{}, "S]", "K", "v", {}},
-        {{}, "", "K", "v", {}},
-        {cp936, "S", "K", QString::fromUtf8("😀"), {}},
-        {cp936, "S", "L", QString::fromUtf8("MΩ"), "[S]\nK=G\xA6\xB8\nL=M\xA6\xB8\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file.constData() + std::string(" ") + c.key + "=" + c.value.toStdString());
-        const Result<QByteArray> r = withProfileString(c.file, QString::fromLatin1(c.section),
-                                                       QString::fromLatin1(c.key), c.value);
-        if (c.after.isNull()) {
-            EXPECT_FALSE(r.ok());
-        } else {
-            ASSERT_TRUE(r.ok()) << r.error().toStdString();
-            EXPECT_EQ(r.value(), c.after);
-        }
-    }
-    // The template the build puts beside the program, whose section the list joins.
-    EXPECT_EQ(fileBytes(QStringLiteral(KX_SOURCE_DIR "/dist/templates/myseriesini.ini")),
-              "[Historyfile]\n");
+TEST(SettingsWrite, MissingKeyJoinsItsSectionMissingSectionGoesLast) {
+    const QByteArray file = "[A]\nx=1\n\n[B]\ny=2\n";
+    EXPECT_EQ(write(file, "a", "z", "3"), "[A]\nx=1\nz=3\n\n[B]\ny=2\n");
+    EXPECT_EQ(write(file, "C", "k", "v"), "[A]\nx=1\n\n[B]\ny=2\n[C]\nk=v\n");
+    // The file's own line ends; none yet gives the system's.
+    EXPECT_EQ(write("[A]\r\nx=1\r\n", "A", "y", "2"), "[A]\r\nx=1\r\ny=2\r\n");
+    EXPECT_EQ(write("[A]\r\nx=1", "A", "y", "2"), "[A]\r\nx=1\r\ny=2\r\n");
+    EXPECT_EQ(write("[A]", "A", "y", "2"), "[A]\ny=2\n");
+    EXPECT_EQ(write({}, "Historyfile", "No1", "&1   /a"), "[Historyfile]\nNo1=&1   /a\n");
+    EXPECT_EQ(write("; only a comment", "S", "k", "v"), "; only a comment\n[S]\nk=v\n");
+    // The template the build puts beside the program.
+    const QByteArray tmpl =
+        fileBytes(QStringLiteral(KX_SOURCE_DIR "/dist/templates/myseriesini.ini"));
+    EXPECT_EQ(tmpl, "[Historyfile]\n");
+    EXPECT_EQ(write(tmpl, "Historyfile", "No1", "&1   /a"), "[Historyfile]\nNo1=&1   /a\n");
+}
+
+TEST(SettingsWrite, RefusesWhatTheFormatCannotHold) {
+    EXPECT_FALSE(withProfileString({}, "S", "K", "two\nlines").ok());
+    EXPECT_FALSE(withProfileString({}, "S", "K", "cr\r").ok());
+    EXPECT_FALSE(withProfileString({}, "S", "a=b", "v").ok());
+    EXPECT_FALSE(withProfileString({}, "S", "", "v").ok());
+    EXPECT_FALSE(withProfileString({}, "S]", "K", "v").ok());
+    EXPECT_FALSE(withProfileString({}, "", "K", "v").ok());
+    // A code page 936 file takes only what that code page can write.
+    EXPECT_FALSE(withProfileString("[S]\nK=G\xA6\xB8\n", "S", "K", QString::fromUtf8("😀")).ok());
+    const Result<QByteArray> cp =
+        withProfileString("[S]\nK=G\xA6\xB8\n", "S", "L", QString::fromUtf8("MΩ"));
+    ASSERT_TRUE(cp.ok());
+    EXPECT_EQ(cp.value(), "[S]\nK=G\xA6\xB8\nL=M\xA6\xB8\n");
 }
 
 TEST(SettingsFileOnDisk, WritesThroughATemporaryAndRefusesReadOnlyFiles) {
