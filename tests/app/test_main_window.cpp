@@ -36,6 +36,13 @@ struct Window : kxtest::WindowTest {
         }
         return out;
     }
+    // The part of the client area the window's scroll box shows.
+    QRect visibleArea() {
+        auto* scroll = find<QScrollArea>("ScrollBox");
+        return {
+            QPoint(scroll->horizontalScrollBar()->value(), scroll->verticalScrollBar()->value()),
+            scroll->viewport()->size()};
+    }
 };
 
 } // namespace
@@ -56,10 +63,7 @@ TEST_F(Window, FrameCaptionAndFixedClientArea) {
     EXPECT_EQ(scroll->viewport()->size(), QSize(621, 528));
     EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
     scroll->ensureWidgetVisible(grid2, 0, 0);
-    const QRect visible(
-        QPoint(scroll->horizontalScrollBar()->value(), scroll->verticalScrollBar()->value()),
-        scroll->viewport()->size());
-    EXPECT_TRUE(visible.contains(grid2->geometry()));
+    EXPECT_TRUE(visibleArea().contains(grid2->geometry()));
     EXPECT_EQ(win.panel()->geometry(), QRect(2, 30, 615, 289));
 }
 
@@ -142,10 +146,7 @@ TEST_F(Window, StoreRowsSecondButtonSizesTheWindowAndTheChart) {
     EXPECT_GT(scroll->width(), 621);
     scroll->horizontalScrollBar()->setValue(0);
     scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
-    const QRect visible(
-        QPoint(scroll->horizontalScrollBar()->value(), scroll->verticalScrollBar()->value()),
-        scroll->viewport()->size());
-    EXPECT_TRUE(visible.contains(chart->geometry()));
+    EXPECT_TRUE(visibleArea().contains(chart->geometry()));
 }
 
 TEST_F(Window, ToolStripAndCaptionPanels) {
@@ -179,9 +180,8 @@ TEST_F(Window, ToolStripAndCaptionPanels) {
     EXPECT_TRUE(connect->font().bold());
     EXPECT_EQ(connect->palette().color(QPalette::WindowText), QColor(Qt::black));
     EXPECT_EQ(find<QLabel>("Panel3")->text(), "EXIT");
-}
 
-TEST_F(Window, ExitPanelClosesTheWindow) {
+    // A click on the EXIT panel closes the window.
     win.show();
     QApplication::processEvents();
     ASSERT_TRUE(win.isVisible());
