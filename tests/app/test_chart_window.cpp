@@ -64,17 +64,19 @@ TEST_F(ChartWindow, StartsWithItsSamplePointAndGrowsWithTheRecordedReadings) {
 }
 
 TEST_F(ChartWindow, HiddenGraphMenuWorksTheChartsToolbar) {
-    for (int i = 0; i < 150; ++i)
+    for (int i = 0; i < 350; ++i)
         feed(frameFor(std::to_string(1000 + i)));
-    // Each GoTo item pages as its button does; the page label and the buttons follow.
+    // Each GoTo item pages as its button does, from a page where any other item would land
+    // elsewhere; the page label and the buttons follow.
     const struct {
         const char* item;
         int page;
         QToolButton* ChartView::*disabled;
-    } steps[] = {{"Last1", 2, &ChartView::BtNext},
-                 {"Privous1", 1, nullptr},
-                 {"Next1", 2, nullptr},
-                 {"First1", 1, &ChartView::BtFirst}};
+    } steps[] = {{"First1", 1, &ChartView::BtFirst},
+                 {"Last1", 4, &ChartView::BtNext},
+                 {"Privous1", 3, nullptr},
+                 {"First1", 1, &ChartView::BtFirst},
+                 {"Next1", 2, nullptr}};
     for (const auto& s : steps) {
         find<QAction>(s.item)->trigger();
         EXPECT_EQ(model().page(), s.page) << s.item;
