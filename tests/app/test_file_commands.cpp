@@ -1,5 +1,5 @@
-// The File menu's commands and the exits on a session without a window: which files each one
-// changes and what reaches the settings file.
+// The File menu's commands on a session without a window: which files each one changes and
+// what reaches the recent-files list. The window's own tests cover the rest.
 #include "app/app_session.h"
 #include "app/file_commands.h"
 #include "app/session_fixture.h"
@@ -43,36 +43,6 @@ struct Files : ::testing::Test {
 };
 
 } // namespace
-
-TEST(FilesStart, MissingSettingsFileIsTold) {
-    kxtest::TableFolder bare;
-    ASSERT_TRUE(QFile::remove(bare.settingsPath()));
-    AppSession other(bare.setup());
-    EXPECT_FALSE(other.files().loadSettings());
-    EXPECT_FALSE(other.files().settingsLoaded());
-    // Ending then writes nothing and creates no file.
-    EXPECT_TRUE(other.files().exitPanel().ok());
-    EXPECT_FALSE(QFileInfo::exists(bare.settingsPath()));
-}
-
-TEST_F(Files, OpenRepointsTheLiveTableAndHeadsTheList) {
-    // The settings file of the program folder, listing nothing yet.
-    EXPECT_TRUE(files.settingsLoaded());
-    EXPECT_EQ(files.settingsPath(), tables.settingsPath());
-    for (int p = 1; p <= 5; ++p)
-        EXPECT_FALSE(files.recent().visible(p));
-
-    const QString mine = usersFile("mine.db", 3);
-    ASSERT_TRUE(files.openDataFile(mine).ok());
-    EXPECT_TRUE(session.liveTable().isOpen());
-    EXPECT_EQ(session.liveTable().filePath(), mine);
-    EXPECT_EQ(session.liveTable().rowCount(), 3);
-    EXPECT_FALSE(session.liveIsScratch());
-    EXPECT_EQ(files.recent().caption(1), "&1   " + mine);
-    EXPECT_TRUE(files.recent().separatorVisible());
-    // Numbering goes on where it was.
-    EXPECT_EQ(session.recording().NextRecordNo, 4);
-}
 
 TEST_F(Files, RecentEntryEmptiesOnlyTheScratchFile) {
     const QString mine = usersFile("mine.db", 2);

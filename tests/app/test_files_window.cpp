@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QToolButton>
 
@@ -58,6 +59,8 @@ TEST_F(FilesWindow, StoredEntriesShowByTheirLength) {
         restart(c.settings);
         EXPECT_TRUE(boxes.shown.empty());
         EXPECT_FALSE(win.startUpEnded());
+        EXPECT_TRUE(session.files().settingsLoaded());
+        EXPECT_EQ(session.files().settingsPath(), tables.settingsPath()) << "the program folder's";
         EXPECT_EQ(session.link().LinkPort, 5);
         EXPECT_EQ(tail(), c.tail);
     }
@@ -75,6 +78,10 @@ TEST_F(FilesWindow, MissingSettingsFileWarnsAndEndsWithNoWindow) {
     EXPECT_FALSE(session.samplingTimer().isActive()) << "nothing runs for a program that ends";
     EXPECT_NE(session.link().LinkPort, 5);
     EXPECT_FALSE(action("FileSep")->isVisible());
+    // Ending then writes nothing and creates no file.
+    win.Panel3Click();
+    EXPECT_EQ(boxes.shown.size(), 1u);
+    EXPECT_FALSE(QFileInfo::exists(tables.settingsPath()));
 }
 
 TEST_F(FilesWindow, OpenShowsTheFileAndListsIt) {
@@ -91,7 +98,9 @@ TEST_F(FilesWindow, OpenShowsTheFileAndListsIt) {
     find<QToolButton>("SpeedButton3")->click();
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_EQ(session.liveTable().filePath(), mine);
+    EXPECT_FALSE(session.liveIsScratch());
     EXPECT_EQ(session.liveTable().rowCount(), 4);
+    EXPECT_EQ(session.recording().NextRecordNo, 5) << "numbering goes on where it was";
     EXPECT_EQ(tail(), (std::vector<std::string>{"-", ("&1   " + mine).toStdString(), "&2   |hidden",
                                                 "&3   |hidden", "&4   |hidden", "&5   |hidden"}));
 

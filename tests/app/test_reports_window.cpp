@@ -182,39 +182,6 @@ TEST_F(Reports, PrintStyleDialogKeepsItsChoicesAndPreviewsThem) {
     EXPECT_TRUE(find<QRadioButton>("RadioButton3", dlg)->isChecked());
 }
 
-TEST_F(Reports, StoreWindowShowsTheStoredTableAndRunsTheStoreCommands) {
-    const QString file = tableFile("stored.db", 5);
-    auto* store = find<TFrmstore>("Frmstore");
-    whileModal(store, [&] {
-        EXPECT_EQ(store->windowTitle(), "Store ");
-        EXPECT_EQ(store->size(), QSize(447, 493));
-        ReadingsGrid* grid = find<ReadingsGrid>("DBGrid3", store);
-        EXPECT_EQ(grid->geometry(), QRect(0, 24, 447, 469));
-        EXPECT_EQ(grid->tableModel()->rowCount(), 0);
-        // Opening a file from the window shows its records there at once.
-        answer(file);
-        find<QToolButton>("SpeedButton1", store)->click();
-        EXPECT_EQ(grid->tableModel()->rowCount(), 5);
-        EXPECT_EQ(grid->horizontalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
-        // Print from the window: the stored-data report over those records.
-        whileOpen = [](ReportPreview& p) {
-            EXPECT_EQ(p.document().kind(), ReportKind::Store);
-            EXPECT_EQ(p.document().recordCount(), 5);
-        };
-        find<QToolButton>("SpeedButton7", store)->click();
-        EXPECT_EQ(previews, 1);
-        find<QToolButton>("SpeedButton2", store)->click();
-        EXPECT_FALSE(store->isVisible());
-    });
-    find<QToolButton>("SpeedButton5")->click();
-    EXPECT_FALSE(store->isVisible());
-    EXPECT_EQ(find<ReadingsGrid>("DBGrid2")->tableModel()->rowCount(), 5);
-    // The open command's dialog is the data-file one.
-    ASSERT_EQ(dialogs.asked.size(), 1u);
-    EXPECT_EQ(dialogs.asked[0].filters.front(), "access data files (*.DB *.db)");
-    EXPECT_TRUE(boxes.shown.empty());
-}
-
 // The default file is emptied only once another chosen file has opened; a user's file opened
 // earlier keeps its records.
 TEST_F(Reports, OpeningIntoTheStoreEmptiesOnlyTheDefaultFile) {
@@ -399,14 +366,50 @@ TEST_F(Reports, DeleteAllOfADamagedFileSaysTheTableIsClosed) {
     EXPECT_FALSE(session.storeTable().isOpen());
 }
 
-TEST_F(Reports, StoreShowsPrintsAndSavesALiveReadingsTable) {
+// The stored-readings window on a live readings table: its records in both stored grids at
+// once, printed by the stored-data report from the window, then saved from the store row.
+TEST_F(Reports, StoreWindowShowsPrintsAndSavesALiveReadingsTable) {
     const QString file = tableFile("live.db", 5, false);
     auto* store = find<TFrmstore>("Frmstore");
     ReadingsGrid* grid3 = find<ReadingsGrid>("DBGrid3", store);
     ReadingsGrid* grid2 = find<ReadingsGrid>("DBGrid2");
-    answer(file);
-    win.SpeedButton4Click();
-    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown[0].text.toStdString();
+    QStringList printed;
+    whileOpen = [&](ReportPreview& p) {
+        const ReportDocument& doc = p.document();
+        EXPECT_EQ(doc.kind(), ReportKind::Store);
+        EXPECT_EQ(doc.recordCount(), 5);
+        const ReportPage page = doc.page(0);
+        for (const PlacedBand& b : page.bands) {
+            if (b.band->kind == BandKind::Detail && b.record == 4) {
+                for (const ReportText& t : b.band->texts)
+                    printed << doc.text(t, b, page.number);
+            }
+        }
+    };
+    whileModal(store, [&] {
+        EXPECT_EQ(store->windowTitle(), "Store ");
+        EXPECT_EQ(store->size(), QSize(447, 493));
+        EXPECT_EQ(grid3->geometry(), QRect(0, 24, 447, 469));
+        EXPECT_EQ(grid3->tableModel()->rowCount(), 0);
+        // Opening a file from the window shows its records there at once.
+        answer(file);
+        find<QToolButton>("SpeedButton1", store)->click();
+        EXPECT_EQ(grid3->tableModel()->rowCount(), 5);
+        EXPECT_EQ(grid3->horizontalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+        find<QToolButton>("SpeedButton7", store)->click();
+        EXPECT_EQ(previews, 1);
+        find<QToolButton>("SpeedButton2", store)->click();
+        EXPECT_FALSE(store->isVisible());
+    });
+    find<QToolButton>("SpeedButton5")->click();
+    EXPECT_FALSE(store->isVisible());
+    ASSERT_EQ(previews, 1);
+    EXPECT_EQ(printed, (QStringList{"5", "10:00:04", "1.004", "V",
+                                    QStringLiteral("IR:500V 20G\u03A9"), "Continuous"}));
+    // The open command's dialog is the data-file one.
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].filters.front(), "access data files (*.DB *.db)");
+    EXPECT_TRUE(boxes.shown.empty());
 
     // Both stored grids show its six fields as the stored table's columns.
     const char* titles[] = {"SNo", "STime", "SValue", "SUnit", "SV_Range", "SI_Range"};
@@ -425,24 +428,6 @@ TEST_F(Reports, StoreShowsPrintsAndSavesALiveReadingsTable) {
         EXPECT_EQ(m->data(m->index(2, 2)).toString(), "1.002");
         EXPECT_EQ(m->data(m->index(2, 4)).toString(), QStringLiteral("IR:500V 20G\u03A9"));
     }
-
-    // The stored-data report prints its records.
-    QStringList printed;
-    whileOpen = [&](ReportPreview& p) {
-        const ReportDocument& doc = p.document();
-        EXPECT_EQ(doc.recordCount(), 5);
-        const ReportPage page = doc.page(0);
-        for (const PlacedBand& b : page.bands) {
-            if (b.band->kind == BandKind::Detail && b.record == 4) {
-                for (const ReportText& t : b.band->texts)
-                    printed << doc.text(t, b, page.number);
-            }
-        }
-    };
-    win.SpeedButton7Click();
-    ASSERT_EQ(previews, 1);
-    EXPECT_EQ(printed, (QStringList{"5", "10:00:04", "1.004", "V",
-                                    QStringLiteral("IR:500V 20G\u03A9"), "Continuous"}));
 
     // Saved as text and as a keyed copy.
     grid2->setCurrentIndex(grid2->tableModel()->index(0, 0));
