@@ -1,7 +1,10 @@
 #pragma once
 
 #include "app/app_session.h"
+#include "link/connection_control.h"
 #include "link/hid_platform_sim.h"
+#include "link/meter_simulator.h"
+#include "paradox/paradox_reader.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -9,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 namespace kxtest {
 
@@ -45,5 +49,29 @@ struct TableFolder {
 
     QTemporaryDir dir;
 };
+
+// The frame the meter sends while it shows `value` in `unit`.
+inline std::string frameShowing(const std::string& value,
+                                kx::MeterUnit unit = kx::MeterUnit::None) {
+    kx::MeterDisplay d;
+    d.reading = value;
+    d.unit = unit;
+    return kx::frameHex(kx::encodeFrame(d));
+}
+
+// Records a table file holds, read past any lock a window holds; -1 when it cannot be read.
+inline qint64 recordsOnDisk(const QString& path) {
+    const kx::Result<kx::px::TableReader> r = kx::px::TableReader::open(path);
+    return r.ok() ? r.value().info().recordCount : -1;
+}
+
+// A connected meter falls silent: idle reports up to the limit, then the watchdog's ticks.
+inline void silenceMeter(kx::AppSession& session) {
+    const std::uint8_t idle[8] = {0xF0};
+    for (int i = 0; i < kx::ConnectionControl::kIdleReportLimit; ++i)
+        session.receiver().ReadPw60(0, idle, 8);
+    for (int i = 0; i < 3; ++i)
+        session.link().ConTimerTimer();
+}
 
 } // namespace kxtest

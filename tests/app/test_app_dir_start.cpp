@@ -1,17 +1,10 @@
 // An installed program starts in the user's data folder: the window's start-up fills it from
 // the installed templates before it opens the live table there, and says so when it cannot.
-#include "app/app_session.h"
-#include "app/ui/main_window.h"
 #include "app/window_fixture.h"
-#include "link/hid_platform_sim.h"
 #include "recording/readings_table.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 using namespace kx;
 
@@ -71,20 +64,4 @@ TEST_F(InstalledStart, MissingTemplatesEndTheProgramWithTheirMessage) {
     EXPECT_TRUE(win.startUpEnded());
     EXPECT_FALSE(win.isVisible());
     EXPECT_FALSE(s->liveTable().isOpen());
-}
-
-TEST_F(InstalledStart, ASecondStartKeepsWhatTheUserHas) {
-    {
-        auto s = session(templates);
-        ASSERT_TRUE(s->prepareAppDir().ok());
-    }
-    QFile ini(data + "/myseriesini.ini");
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ini.write("[Historyfile]\r\nNo1=&1   /srv/site/a.db\r\n");
-    ini.close();
-
-    auto s = session(templates);
-    ASSERT_TRUE(s->prepareAppDir().ok());
-    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
-    EXPECT_EQ(ini.readAll(), "[Historyfile]\r\nNo1=&1   /srv/site/a.db\r\n");
 }

@@ -1,73 +1,50 @@
-#include "app/file_commands.h"
-#include "app/ui/main_window.h"
+// The chart below the grid: fed by the recording, worked by its toolbar and the hidden Graph
+// menu, enlarged and restored, and paged when a table is opened.
 #include "app/window_fixture.h"
-#include "link/meter_simulator.h"
 #include "paradox/paradox_writer.h"
 #include "recording/chart_model.h"
 #include "recording/readings_schema.h"
 #include "recording/ui/chart_view.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QAreaSeries>
 #include <QCheckBox>
-#include <QLineSeries>
-#include <QMenu>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <QToolButton>
 
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <string>
 
 using namespace kx;
 
 namespace {
 
 std::string frameFor(const std::string& reading) {
-    MeterDisplay d;
-    d.reading = reading;
-    d.unit = MeterUnit::MOhm;
-    return frameHex(encodeFrame(d));
+    return kxtest::frameShowing(reading, MeterUnit::MOhm);
 }
 
 struct ChartWindow : kxtest::WindowTest {
     ChartView& chart() { return *win.chart(); }
     ChartModel& model() { return session.chart(); }
-
-    void click(QWidget* w) {
-        const QPoint at = w->rect().center();
-        QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton,
-                          Qt::LeftButton, Qt::NoModifier);
-        QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton,
-                            Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(w, &press);
-        QApplication::sendEvent(w, &release);
-    }
     QScrollBar* vbar() { return find<QScrollArea>("ScrollBox")->verticalScrollBar(); }
+    bool redrawn() {
+        return kxtest::waitUntil([&] { return !chart().redrawPending(); });
+    }
 };
 
 } // namespace
 
-TEST_F(ChartWindow, ChartLiesBelowTheGridInItsStartState) {
+TEST_F(ChartWindow, StartsWithItsSamplePointAndGrowsWithTheRecordedReadings) {
     ASSERT_NE(win.chart(), nullptr);
     EXPECT_EQ(find("Chtshow"), win.chart());
     EXPECT_EQ(chart().parentWidget()->objectName(), "ClientArea");
-    EXPECT_EQ(chart().geometry(), QRect(18, 612, 361, 209));
     EXPECT_EQ(&chart().model(), &model());
     EXPECT_EQ(model().activeSeries(), ChartModel::kAreaSeries);
     EXPECT_EQ(model().pointsPerPage(), 100);
     EXPECT_TRUE(model().showsSample());
     EXPECT_EQ(chart().Bt10->text(), "1");
     EXPECT_TRUE(boxes.shown.empty());
-}
 
-TEST_F(ChartWindow, GrowsWithTheRecordedReadings) {
     for (int i = 0; i < 30; ++i)
         feed(frameFor(std::to_string(100 + i)));
     ASSERT_EQ(session.liveTable().rowCount(), 30);
@@ -79,27 +56,35 @@ TEST_F(ChartWindow, GrowsWithTheRecordedReadings) {
 
     win.ClearRClick(); // Clear All empties the table: the chart goes back to its sample point
     EXPECT_TRUE(model().showsSample());
-    ASSERT_TRUE(kxtest::waitUntil([&] { return !chart().redrawPending(); }));
+    ASSERT_TRUE(redrawn());
     EXPECT_EQ(chart().drawnPoints(0), QList<QPointF>{ChartModel::kSamplePoint});
     feed(frameFor("555"));
-    ASSERT_TRUE(kxtest::waitUntil([&] { return !chart().redrawPending(); }));
+    ASSERT_TRUE(redrawn());
     EXPECT_EQ(chart().drawnPoints(0), QList<QPointF>{QPointF(1, std::log10(555))});
 }
 
 TEST_F(ChartWindow, HiddenGraphMenuWorksTheChartsToolbar) {
-    for (int i = 0; i < 150; ++i)
+    for (int i = 0; i < 350; ++i)
         feed(frameFor(std::to_string(1000 + i)));
-    find<QAction>("Last1")->trigger();
-    EXPECT_EQ(model().page(), 2);
-    EXPECT_EQ(chart().Bt10->text(), "2");
-    EXPECT_FALSE(chart().BtNext->isEnabled());
-    find<QAction>("Privous1")->trigger();
-    EXPECT_EQ(chart().Bt10->text(), "1");
-    find<QAction>("Next1")->trigger();
-    EXPECT_EQ(chart().Bt10->text(), "2");
-    find<QAction>("First1")->trigger();
-    EXPECT_EQ(chart().Bt10->text(), "1");
-    EXPECT_FALSE(chart().BtFirst->isEnabled());
+    // Each GoTo item pages as its button does, from a page where any other item would land
+    // elsewhere; the page label and the buttons follow.
+    const struct {
+        const char* item;
+        int page;
+        QToolButton* ChartView::*disabled;
+    } steps[] = {{"First1", 1, &ChartView::BtFirst},
+                 {"Last1", 4, &ChartView::BtNext},
+                 {"Privous1", 3, nullptr},
+                 {"First1", 1, &ChartView::BtFirst},
+                 {"Next1", 2, nullptr}};
+    for (const auto& s : steps) {
+        find<QAction>(s.item)->trigger();
+        EXPECT_EQ(model().page(), s.page) << s.item;
+        EXPECT_EQ(chart().Bt10->text(), QString::number(s.page)) << s.item;
+        if (s.disabled) {
+            EXPECT_FALSE((chart().*s.disabled)->isEnabled()) << s.item;
+        }
+    }
 
     find<QAction>("Fill1")->trigger();
     EXPECT_FALSE(chart().BtFill->isChecked());
@@ -130,7 +115,7 @@ TEST_F(ChartWindow, EnlargeAndRestorePutTheChartBackExactly) {
     EXPECT_FALSE(chart().TbFd->isVisible());
     EXPECT_TRUE(chart().TbSx->isVisible());
     // The enlarged chart draws more columns.
-    ASSERT_TRUE(kxtest::waitUntil([&] { return !chart().redrawPending(); }));
+    ASSERT_TRUE(redrawn());
 
     vbar()->setValue(scroll / 2); // scrolling in between does not matter
     click(chart().TbSx);
@@ -162,7 +147,7 @@ TEST_F(ChartWindow, OpenShowsTheFirstPageWithItsLabel) {
                         px::Value("IR:500V 20G\xA6\xB8"), px::Value("Continuous")});
     ASSERT_TRUE(px::writeTable(path, readingsFields(), rows).ok());
     boxes.saveAnswer = MessageBoxes::SaveAnswer::Discard;
-    dialogs.answers.push_back(FileDialogAnswer{path, 0});
+    answer(path);
     win.OpenClick();
     ASSERT_EQ(session.liveTable().rowCount(), 150);
     auto expectFirstPage = [&] {
@@ -172,7 +157,7 @@ TEST_F(ChartWindow, OpenShowsTheFirstPageWithItsLabel) {
              {static_cast<QWidget*>(chart().BtFirst), static_cast<QWidget*>(chart().BTPrevious),
               static_cast<QWidget*>(chart().BtNext), static_cast<QWidget*>(chart().BTlast)})
             EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
-        ASSERT_TRUE(kxtest::waitUntil([&] { return !chart().redrawPending(); }));
+        ASSERT_TRUE(redrawn());
         EXPECT_EQ(chart().drawnPoints(0).size(), 100);
         EXPECT_EQ(chart().drawnPoints(0).front().x(), 1);
     };

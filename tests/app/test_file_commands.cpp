@@ -1,16 +1,12 @@
-// The File menu's commands and the exits on a session without a window: which files each one
-// changes and what reaches the settings file.
+// The File menu's commands on a session without a window: which files each one changes and
+// what reaches the recent-files list. The window's own tests cover the rest.
 #include "app/app_session.h"
 #include "app/file_commands.h"
 #include "app/session_fixture.h"
-#include "app/settings_file.h"
 #include "common/app_dir.h"
-#include "link/meter_simulator.h"
-#include "paradox/paradox_reader.h"
 #include "recording/table_export.h"
 #include "support/table_files.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -19,6 +15,8 @@
 using namespace kx;
 
 namespace {
+
+using kxtest::recordsOnDisk;
 
 struct Files : ::testing::Test {
     kxtest::TableFolder tables;
@@ -29,71 +27,22 @@ struct Files : ::testing::Test {
         ASSERT_TRUE(session.openLiveTableAtStart().ok());
         ASSERT_TRUE(files.loadSettings());
     }
-    void record(const char* value) {
+    void record(const std::string& value) {
         const std::int32_t next = session.recording().NextRecordNo;
-        MeterDisplay d;
-        d.reading = value;
-        session.decodeFrame(frameHex(encodeFrame(d)));
+        session.decodeFrame(kxtest::frameShowing(value));
         ASSERT_EQ(session.recording().NextRecordNo, next + 1) << value;
-    }
-    qint64 onDisk(const QString& path) {
-        const Result<px::TableReader> r = px::TableReader::open(path);
-        return r.ok() ? r.value().info().recordCount : -1;
     }
     // A user's data file of n readings.
     QString usersFile(const char* name, int n) {
         for (int i = 0; i < n; ++i)
-            record(std::to_string(100 + i).c_str());
+            record(std::to_string(100 + i));
         const QString path = tables.path(name);
         EXPECT_TRUE(SaveToDB(session.liveTable(), path, ExportKind::Live).ok());
         return path;
     }
-    QByteArray settingsBytes() { return fileBytes(tables.settingsPath()); }
 };
 
 } // namespace
-
-TEST_F(Files, SettingsFileInTheProgramFolder) {
-    EXPECT_TRUE(files.settingsLoaded());
-    EXPECT_EQ(files.settingsPath(), tables.settingsPath());
-    for (int p = 1; p <= 5; ++p)
-        EXPECT_FALSE(files.recent().visible(p));
-}
-
-TEST(FilesStart, MissingSettingsFileIsTold) {
-    kxtest::TableFolder bare;
-    ASSERT_TRUE(QFile::remove(bare.settingsPath()));
-    AppSession other(bare.setup());
-    EXPECT_FALSE(other.files().loadSettings());
-    EXPECT_FALSE(other.files().settingsLoaded());
-    // Ending then writes nothing and creates no file.
-    EXPECT_TRUE(other.files().exitPanel().ok());
-    EXPECT_FALSE(QFileInfo::exists(bare.settingsPath()));
-}
-
-TEST_F(Files, OpenRepointsTheLiveTableAndHeadsTheList) {
-    const QString mine = usersFile("mine.db", 3);
-    ASSERT_TRUE(files.openDataFile(mine).ok());
-    EXPECT_TRUE(session.liveTable().isOpen());
-    EXPECT_EQ(session.liveTable().filePath(), mine);
-    EXPECT_EQ(session.liveTable().rowCount(), 3);
-    EXPECT_FALSE(session.liveIsScratch());
-    EXPECT_EQ(files.recent().caption(1), "&1   " + mine);
-    EXPECT_TRUE(files.recent().separatorVisible());
-    // Numbering goes on where it was.
-    EXPECT_EQ(session.recording().NextRecordNo, 4);
-
-    // A file that is not a table: the engine's message, the table stays closed, the list
-    // unchanged.
-    const QString junk = tables.path("junk.db");
-    ASSERT_TRUE(putFile(junk, "not a table"));
-    const Status s = files.openDataFile(junk);
-    ASSERT_FALSE(s.ok());
-    EXPECT_TRUE(s.error().contains("junk.db")) << s.error().toStdString();
-    EXPECT_FALSE(session.liveTable().isOpen());
-    EXPECT_EQ(files.recent().caption(1), "&1   " + mine);
-    EXPECT_FALSE(files.recent().visible(2));
-}
 
 TEST_F(Files, RecentEntryEmptiesOnlyTheScratchFile) {
     const QString mine = usersFile("mine.db", 2);
@@ -118,59 +67,17 @@ TEST_F(Files, RecentEntryEmptiesOnlyTheScratchFile) {
     EXPECT_EQ(session.liveTable().rowCount(), 2);
     EXPECT_EQ(files.recent().path(1), tables.path("pw60SD.DB")) << "the list is not changed";
     ASSERT_TRUE(files.openRecent(1).ok());
-    EXPECT_EQ(onDisk(mine), 2);
+    EXPECT_EQ(recordsOnDisk(mine), 2);
 
     // From the scratch file: it is emptied on the way.
     session.liveTable().close();
     session.liveTable().setTableName(scratch);
     ASSERT_TRUE(session.liveTable().open().ok());
     ASSERT_TRUE(files.openRecent(2).ok());
-    EXPECT_EQ(onDisk(scratch), 0);
-    EXPECT_EQ(onDisk(mine), 2);
-
-    // A listed file that has gone: the engine's message, the live table stays closed.
-    ASSERT_TRUE(QFile::remove(mine));
-    const Status s = files.openRecent(2);
-    ASSERT_FALSE(s.ok());
-    EXPECT_TRUE(s.error().contains("mine.db")) << s.error().toStdString();
-    EXPECT_FALSE(session.liveTable().isOpen());
+    EXPECT_EQ(recordsOnDisk(scratch), 0);
+    EXPECT_EQ(recordsOnDisk(mine), 2);
     // Hidden entries do nothing.
     EXPECT_TRUE(files.openRecent(5).ok());
-}
-
-TEST_F(Files, ExitPanelWritesTheListFileExitDoesNot) {
-    const QString before = QString::fromUtf8(settingsBytes());
-    const QString mine = usersFile("mine.db", 1);
-    ASSERT_TRUE(files.openDataFile(mine).ok());
-
-    ASSERT_TRUE(files.fileExit().ok());
-    EXPECT_EQ(QString::fromUtf8(settingsBytes()), before) << "File > Exit writes nothing";
-    EXPECT_EQ(onDisk(mine), 1) << "a user's file keeps its records";
-
-    ASSERT_TRUE(session.storeTable().open().ok());
-    ASSERT_TRUE(files.exitPanel().ok());
-    EXPECT_FALSE(session.liveTable().isOpen());
-    EXPECT_FALSE(session.storeTable().isOpen());
-    EXPECT_EQ(settingsBytes(), QByteArray("[Historyfile]\nNo1=&1   ") + mine.toUtf8() +
-                                   "\nNo2=&2   \nNo3=&3   \nNo4=&4   \nNo5=&5   \n");
-
-    // The next start finds it.
-    RecentFiles next;
-    next.load(SettingsFile(tables.settingsPath()));
-    EXPECT_EQ(next.path(1), mine);
-    EXPECT_TRUE(next.visible(1));
-    EXPECT_FALSE(next.visible(2));
-}
-
-TEST_F(Files, ExitPanelStopsAtTheFirstKeyItCannotWrite) {
-    ASSERT_TRUE(QFile::setPermissions(tables.settingsPath(), QFile::ReadOwner));
-    const QByteArray before = settingsBytes();
-    ASSERT_TRUE(files.openDataFile(tables.path("pw60SD.DB")).ok());
-    const Status s = files.exitPanel();
-    ASSERT_FALSE(s.ok());
-    EXPECT_EQ(s.error(), "Unable to write to " + tables.settingsPath());
-    EXPECT_EQ(settingsBytes(), before);
-    EXPECT_FALSE(session.liveTable().isOpen()) << "the tables are closed all the same";
 }
 
 TEST_F(Files, PathWithALineBreakOpensButIsNotListed) {

@@ -3,9 +3,6 @@
 #include "app/file_commands.h"
 #include "app/recording_status.h"
 #include "app/session_fixture.h"
-#include "link/connection_control.h"
-#include "link/hid_platform_sim.h"
-#include "link/meter_simulator.h"
 #include "link/sim_usb_serial_cable.h"
 #include "recording/readings_schema.h"
 #include "support/table_files.h"
@@ -33,25 +30,17 @@ struct StatusLineState : ::testing::Test {
     }
     QString scratch() const { return QDir::toNativeSeparators(tables.path("Pw60bdb.DB")); }
 
-    // The cable with a silent meter; readings are shown by the test.
-    void connectCable() {
+    // A cable with a silent meter; readings are shown by the test.
+    void plugCable() {
         bus->plug(std::make_shared<SimUsbSerialCable>(
             std::make_unique<SimulatedCable>([](std::int64_t) { return std::nullopt; }),
             CableClock::Virtual));
+    }
+    void connectCable() {
+        plugCable();
         ASSERT_TRUE(session->connectLink());
     }
-    void show(const char* value) {
-        MeterDisplay d;
-        d.reading = value;
-        session->decodeFrame(frameHex(encodeFrame(d)));
-    }
-    void watchdogDrop() {
-        const std::uint8_t idle[8] = {0xF0};
-        for (int i = 0; i < ConnectionControl::kIdleReportLimit; ++i)
-            session->receiver().ReadPw60(0, idle, 8);
-        for (int i = 0; i < 3; ++i)
-            session->link().ConTimerTimer();
-    }
+    void show(const std::string& value) { session->decodeFrame(kxtest::frameShowing(value)); }
 };
 
 } // namespace
@@ -79,7 +68,7 @@ TEST_F(StatusLineState, TellsWhetherReadingsAreRecordedAndWhyNot) {
     EXPECT_EQ(now().kind, Kind::Recording);
 
     // The watchdog drops the link; the user's CONNECT clears it.
-    watchdogDrop();
+    kxtest::silenceMeter(*session);
     EXPECT_EQ(now().kind, Kind::LinkDropped);
     EXPECT_TRUE(now().text().startsWith("Link dropped: the meter sent no readings"))
         << now().text().toStdString();
@@ -87,9 +76,7 @@ TEST_F(StatusLineState, TellsWhetherReadingsAreRecordedAndWhyNot) {
     EXPECT_EQ(now().kind, Kind::Waiting);
 
     // Any device change stops the reading while connected.
-    bus->plug(std::make_shared<SimUsbSerialCable>(
-        std::make_unique<SimulatedCable>([](std::int64_t) { return std::nullopt; }),
-        CableClock::Virtual));
+    plugCable();
     ASSERT_TRUE(kx::test::waitUntil([&] { return session->link().DevListBox().size() == 2; }));
     EXPECT_TRUE(now().text().startsWith("Link dropped: a USB device was plugged in or removed"))
         << now().text().toStdString();
@@ -138,7 +125,7 @@ TEST_F(StatusLineState, ChangesAreGatheredBeforeTheyAreTold) {
     now();
     told.clear();
     for (int i = 0; i < 50; ++i)
-        show(std::to_string(100 + i).c_str());
+        show(std::to_string(100 + i));
     EXPECT_EQ(told.count(), 0) << "nothing is told at once";
     ASSERT_TRUE(kx::test::waitUntil([&] { return told.count() > 0; }));
     // Let any further timer run out: one change told for fifty readings.

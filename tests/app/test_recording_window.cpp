@@ -1,45 +1,27 @@
-#include "app/ui/main_window.h"
+// Recording through the main window: the grid, the control row's rules, the record limit,
+// deleting records, and what start-up and the exits do with the live table.
 #include "app/window_fixture.h"
-#include "link/meter_simulator.h"
 #include "paradox/paradox_lock.h"
-#include "paradox/paradox_reader.h"
 #include "recording/readings_table_model.h"
 #include "recording/table_file_io.h"
 #include "recording/ui/readings_grid.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QToolButton>
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 using namespace kx;
-using kxtest::RecordedBoxes;
+using kxtest::recordsOnDisk;
 
 namespace {
 
-constexpr const char* kClearWarning = " Warning:all Records will be deleted! ";
-
 std::string frameFor(const std::string& reading) {
-    MeterDisplay d;
-    d.reading = reading;
-    d.unit = MeterUnit::MOhm;
-    return frameHex(encodeFrame(d));
-}
-
-// Records of a table file as the file holds them, read past any lock the window holds.
-qint64 recordsOnDisk(const QString& path) {
-    const Result<px::TableReader> r = px::TableReader::open(path);
-    EXPECT_TRUE(r.ok()) << r.error().toStdString();
-    return r.ok() ? r.value().info().recordCount : -1;
+    return kxtest::frameShowing(reading, MeterUnit::MOhm);
 }
 
 struct RecordingWindow : kxtest::WindowTest {
@@ -60,13 +42,6 @@ struct RecordingWindow : kxtest::WindowTest {
         QKeyEvent press(QEvent::KeyPress, key, mods, text);
         QApplication::sendEvent(w, &press);
     }
-
-    std::vector<std::string> kinds() const {
-        std::vector<std::string> out;
-        for (const RecordedBoxes::Shown& s : boxes.shown)
-            out.push_back(s.kind);
-        return out;
-    }
 };
 
 } // namespace
@@ -84,17 +59,11 @@ TEST_F(RecordingWindow, StartUpOpensTheEmptiedLiveTableAndTicksTheDefaults) {
     QTimer* timer = &session.samplingTimer();
     EXPECT_TRUE(timer->isActive());
     EXPECT_EQ(timer->interval(), 1000);
-    // The grids keep the places of the form.
-    EXPECT_EQ(grid()->geometry(), QRect(0, 348, 617, 177));
-    EXPECT_EQ(find<ReadingsGrid>("DBGrid2")->geometry(), QRect(340, 714, 341, 49));
 }
 
 TEST_F(RecordingWindow, GridGrowsAndFollowsTheNewestReadingWhileTheFileStaysEmpty) {
     const QString file = tables.path("Pw60bdb.DB");
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray before = f.readAll();
-    f.close();
+    const QByteArray before = fileBytes(file);
 
     win.show();
     QApplication::processEvents();
@@ -121,8 +90,7 @@ TEST_F(RecordingWindow, GridGrowsAndFollowsTheNewestReadingWhileTheFileStaysEmpt
     win.Panel3Click();
     EXPECT_FALSE(win.isVisible());
     EXPECT_FALSE(live().isOpen());
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), before);
+    EXPECT_EQ(fileBytes(file), before);
     EXPECT_EQ(recordsOnDisk(file), 0);
 }
 
@@ -236,24 +204,11 @@ TEST_F(RecordingWindow, RecordLimitItemsAreOneRadioGroup) {
     EXPECT_EQ(cell(1, "No"), "1001");
 }
 
-TEST_F(RecordingWindow, ClearAllAsksThenRestartsTheNumbering) {
+// What the question of Clear All guards is tested with the other destructive commands.
+TEST_F(RecordingWindow, ClearAllRestartsTheGridAndTheNumbering) {
     feedReadings(3);
-    ASSERT_EQ(live().rowCount(), 3);
-    // Cancel keeps the readings and their numbering.
-    boxes.deleteAnswer = false;
     find<QToolButton>("SpeedButton2")->click();
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].kind, "delete");
-    EXPECT_EQ(boxes.shown[0].text, kClearWarning);
-    EXPECT_EQ(boxes.shown[0].file, tables.path("Pw60bdb.DB"));
-    EXPECT_EQ(live().rowCount(), 3);
-    EXPECT_EQ(control().NextRecordNo, 4);
-
-    boxes.deleteAnswer = true;
-    find<QToolButton>("SpeedButton2")->click();
-    ASSERT_EQ(boxes.shown.size(), 2u);
     EXPECT_TRUE(live().isOpen());
-    EXPECT_EQ(live().rowCount(), 0);
     EXPECT_EQ(grid()->model()->rowCount(), 0);
     feedReadings(2, 200);
     EXPECT_EQ(cell(0, "No"), "1");
@@ -263,7 +218,7 @@ TEST_F(RecordingWindow, ClearAllAsksThenRestartsTheNumbering) {
     // The menu item does the same; on an empty table only the numbering restarts.
     find<QAction>("ClearR")->trigger();
     find<QAction>("ClearR")->trigger();
-    EXPECT_EQ(kinds(), (std::vector<std::string>{"delete", "delete", "delete", "delete"}));
+    EXPECT_EQ(kinds(), (std::vector<std::string>{"delete", "delete", "delete"}));
     EXPECT_EQ(control().NextRecordNo, 1);
     EXPECT_TRUE(live().isOpen());
 }
@@ -324,32 +279,6 @@ TEST_F(RecordingWindow, FileExitEmptiesTheScratchFileButNotAUsersFile) {
     EXPECT_TRUE(boxes.shown.empty());
 }
 
-TEST(RecordingWindowStartUp, MissingLiveTableShowsTheErrorAndTheWindowStillOpens) {
-    kxtest::TableFolder tables;
-    RecordedBoxes boxes;
-    ASSERT_TRUE(QFile::remove(tables.path("Pw60bdb.DB")));
-    AppSession session(tables.setup());
-    TFrmTest win(session, UiServices{&boxes, nullptr});
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].kind, "error");
-    EXPECT_FALSE(boxes.shown[0].text.isEmpty());
-    win.show();
-    QApplication::processEvents();
-    EXPECT_TRUE(win.isVisible());
-    EXPECT_FALSE(session.liveTable().isOpen());
-    // The steps after the table are skipped.
-    EXPECT_FALSE(win.findChild<QCheckBox*>(QStringLiteral("RepeatSet"))->isChecked());
-    EXPECT_FALSE(session.recording().repeat());
-
-    // Readings then find no table: nothing is recorded and no box interrupts the user.
-    MeterDisplay d;
-    d.reading = "42";
-    const std::string hex = frameHex(encodeFrame(d));
-    session.decodeFrame(hex);
-    EXPECT_EQ(session.recording().NextRecordNo, 1);
-    EXPECT_EQ(boxes.shown.size(), 1u);
-}
-
 namespace {
 std::vector<QString> gWarnings;
 void keepWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
@@ -358,33 +287,51 @@ void keepWarnings(QtMsgType type, const QMessageLogContext& context, const QStri
 }
 } // namespace
 
-TEST(RecordingWindowStartUp, ErrorsAreLoggedToo) {
-    kxtest::TableFolder tables;
-    RecordedBoxes boxes;
-    // Held by another program: the start-up cannot empty the live table.
-    const QString live = tables.path("Pw60bdb.DB");
-    Result<std::unique_ptr<px::TableLock>> held = px::TableLock::acquire(live);
-    ASSERT_TRUE(held.ok());
-    gWarnings.clear();
-    const QtMessageHandler old = qInstallMessageHandler(keepWarnings);
-    {
-        AppSession session(tables.setup());
-        TFrmTest win(session, UiServices{&boxes, nullptr});
-    }
-    qInstallMessageHandler(old);
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    ASSERT_EQ(gWarnings.size(), 1u);
-    EXPECT_TRUE(gWarnings[0].contains(boxes.shown[0].text)) << gWarnings[0].toStdString();
-    EXPECT_TRUE(gWarnings[0].contains("in use by another program"));
-}
+// A live table that start-up cannot empty and open: the reason is shown and logged, the
+// window opens all the same without the later start-up steps, and readings find no table:
+// nothing is recorded, the history list says so once, and no box interrupts the user.
+TEST_F(RecordingWindow, StartUpWithoutItsLiveTable) {
+    const QString file = tables.path("Pw60bdb.DB");
+    for (const bool missing : {false, true}) {
+        SCOPED_TRACE(missing ? "missing" : "held by another program");
+        windowSlot.reset();
+        sessionSlot.reset();
+        boxes.shown.clear();
+        std::unique_ptr<px::TableLock> held;
+        if (missing) {
+            ASSERT_TRUE(QFile::remove(file));
+        } else {
+            Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(file);
+            ASSERT_TRUE(lock.ok());
+            held = std::move(lock.value());
+        }
+        gWarnings.clear();
+        const QtMessageHandler old = qInstallMessageHandler(keepWarnings);
+        restart();
+        qInstallMessageHandler(old);
+        ASSERT_EQ(kinds(), std::vector<std::string>{"error"});
+        ASSERT_EQ(gWarnings.size(), 1u);
+        EXPECT_TRUE(gWarnings[0].contains(boxes.shown[0].text)) << gWarnings[0].toStdString();
+        if (!missing) {
+            EXPECT_TRUE(gWarnings[0].contains("in use by another program"));
+        }
+        win.show();
+        QApplication::processEvents();
+        EXPECT_TRUE(win.isVisible());
+        EXPECT_FALSE(live().isOpen());
+        EXPECT_FALSE(find<QCheckBox>("RepeatSet")->isChecked());
+        EXPECT_FALSE(control().repeat());
 
-TEST_F(RecordingWindow, TableErrorsGoToTheHistoryListOnce) {
-    auto* history = find<QListWidget>("HistoryListBox");
-    const int before = history->count();
-    live().close();
-    feed(frameFor("1"));
-    feed(frameFor("2"));
-    ASSERT_EQ(history->count(), before + 1);
-    EXPECT_EQ(history->currentItem()->text(), ReadingsTable::closedMessage());
-    EXPECT_TRUE(boxes.shown.empty()) << "recording errors do not stop the user with boxes";
+        auto* history = find<QListWidget>("HistoryListBox");
+        const int before = history->count();
+        QSignalSpy failed(&session, &AppSession::recordingFailed);
+        feed(frameFor("1"));
+        feed(frameFor("2"));
+        EXPECT_EQ(control().NextRecordNo, 1);
+        ASSERT_EQ(failed.count(), 1);
+        EXPECT_EQ(failed[0][0].toString(), ReadingsTable::closedMessage());
+        ASSERT_EQ(history->count(), before + 1);
+        EXPECT_EQ(history->currentItem()->text(), ReadingsTable::closedMessage());
+        EXPECT_EQ(boxes.shown.size(), 1u);
+    }
 }

@@ -28,20 +28,20 @@ using namespace kx;
 
 namespace {
 
-// The main window on its own table copies, with every dialog answered by the test.
-struct Reports : ::testing::Test {
-    kxtest::TableFolder tables;
-    kxtest::RecordedBoxes boxes;
-    kxtest::ScriptedDialogs dialogs;
-    kxtest::ScriptedProgress progress;
+using kxtest::recordsOnDisk;
+
+struct Printers {
     kxtest::PdfPrinterDialogs printers;
-    AppSession session{tables.setup()};
-    TFrmTest win{session, UiServices{&boxes, &dialogs, &progress, &printers}};
+};
+
+// The main window with every dialog, the printer's included, answered by the test; each
+// report preview is looked at by `whileOpen` and closed.
+struct Reports : Printers, kxtest::WindowTest {
     QTemporaryDir dir;
     int previews = 0;
     std::function<void(ReportPreview&)> whileOpen;
 
-    Reports() {
+    Reports() : WindowTest(&printers) {
         QObject::connect(&win.reports(), &ReportCommands::previewOpened, &win,
                          [this](ReportPreview* p) {
                              ++previews;
@@ -51,15 +51,7 @@ struct Reports : ::testing::Test {
                          });
     }
 
-    template <typename T = QWidget> T* find(const char* name, QObject* in = nullptr) {
-        auto* x = (in ? in : &win)->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(x, nullptr) << name;
-        return x;
-    }
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
-    void answer(const QString& file, int filter = 0) {
-        dialogs.answers.push_back(FileDialogAnswer{file, filter});
-    }
 
     // Records n readings into the live table as recording does.
     void record(int n) {
@@ -71,28 +63,20 @@ struct Reports : ::testing::Test {
             ASSERT_TRUE(t.post());
         }
     }
-    // A stored-readings table file with n records.
-    QString storedFile(const char* name, int n) {
+    // A table file with n records of the stored (or the live) readings' fields.
+    QString tableFile(const char* name, int n, bool stored = true) {
         ReadingsTable t;
-        kxtest::fillReadings(t, n, true);
+        kxtest::fillReadings(t, n, stored);
         const QString file = path(name);
         EXPECT_TRUE(saveKeyedCopy(t, file));
         return file;
     }
-    // A live-readings table file (No, Time, ...) with n records.
-    QString liveFile(const char* name, int n) {
-        ReadingsTable t;
-        kxtest::fillReadings(t, n);
-        const QString file = path(name);
-        EXPECT_TRUE(saveKeyedCopy(t, file));
-        return file;
-    }
-    static qint64 recordsIn(const QString& file) {
-        ReadingsTable t;
-        t.setTableName(file);
-        if (!t.open())
-            return -1;
-        return t.rowCount();
+    // The default stored table's file holding n records, as after an earlier run, opened.
+    void seedDefaultStore(int n) {
+        ReadingsTable seed;
+        kxtest::fillReadings(seed, n, true);
+        ASSERT_TRUE(saveKeyedCopy(seed, tables.path("pw60SD.DB")));
+        ASSERT_TRUE(session.storeTable().open());
     }
     // Runs `body` once the modal window `w` is up, then closes it.
     static void whileModal(QDialog* w, std::function<void()> body) {
@@ -101,20 +85,12 @@ struct Reports : ::testing::Test {
             w->close();
         });
     }
-    std::vector<std::string> shownKinds() const {
-        std::vector<std::string> k;
-        for (const auto& s : boxes.shown)
-            k.push_back(s.kind);
-        return k;
-    }
 };
 
 } // namespace
 
 TEST_F(Reports, ToolStripShowsStoreDataAndTheStoreRowLiesUnderTheGrid) {
     auto* store = find<QToolButton>("SpeedButton5");
-    EXPECT_FALSE(store->isHidden());
-    EXPECT_EQ(store->toolTip(), "Store Data");
     EXPECT_FALSE(store->geometry().intersects(find("MajPrint")->geometry()));
     EXPECT_TRUE(find("Panel7")->geometry().contains(store->geometry().translated(2, 320)));
 
@@ -206,80 +182,73 @@ TEST_F(Reports, PrintStyleDialogKeepsItsChoicesAndPreviewsThem) {
     EXPECT_TRUE(find<QRadioButton>("RadioButton3", dlg)->isChecked());
 }
 
-TEST_F(Reports, StoreWindowShowsTheStoredTableAndRunsTheStoreCommands) {
-    const QString file = storedFile("stored.db", 5);
-    auto* store = find<TFrmstore>("Frmstore");
-    whileModal(store, [&] {
-        EXPECT_EQ(store->windowTitle(), "Store ");
-        EXPECT_EQ(store->size(), QSize(447, 493));
-        ReadingsGrid* grid = find<ReadingsGrid>("DBGrid3", store);
-        EXPECT_EQ(grid->geometry(), QRect(0, 24, 447, 469));
-        EXPECT_EQ(grid->tableModel()->rowCount(), 0);
-        // Opening a file from the window shows its records there at once.
-        answer(file);
-        find<QToolButton>("SpeedButton1", store)->click();
-        EXPECT_EQ(grid->tableModel()->rowCount(), 5);
-        const int widths[] = {36, 67, 66, 71, 92, 77};
-        for (int c = 0; c < 6; ++c)
-            EXPECT_EQ(grid->columnWidth(c), widths[c]) << c;
-        EXPECT_EQ(grid->horizontalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
-        // Print from the window: the stored-data report over those records.
-        whileOpen = [](ReportPreview& p) {
-            EXPECT_EQ(p.document().kind(), ReportKind::Store);
-            EXPECT_EQ(p.document().recordCount(), 5);
-        };
-        find<QToolButton>("SpeedButton7", store)->click();
-        EXPECT_EQ(previews, 1);
-        find<QToolButton>("SpeedButton2", store)->click();
-        EXPECT_FALSE(store->isVisible());
-    });
-    find<QToolButton>("SpeedButton5")->click();
-    EXPECT_FALSE(store->isVisible());
-    EXPECT_EQ(find<ReadingsGrid>("DBGrid2")->tableModel()->rowCount(), 5);
-    // The open command's dialog is the data-file one.
-    ASSERT_EQ(dialogs.asked.size(), 1u);
-    EXPECT_EQ(dialogs.asked[0].filters.front(), "access data files (*.DB *.db)");
-    EXPECT_TRUE(boxes.shown.empty());
-}
-
+// The default file is emptied only once another chosen file has opened; a user's file opened
+// earlier keeps its records.
 TEST_F(Reports, OpeningIntoTheStoreEmptiesOnlyTheDefaultFile) {
-    // The default file holding records (as after an earlier run).
-    ReadingsTable seed;
-    kxtest::fillReadings(seed, 4, true);
-    ASSERT_TRUE(saveKeyedCopy(seed, tables.path("pw60SD.DB")));
-    ASSERT_TRUE(session.storeTable().open());
-    EXPECT_EQ(session.storeTable().rowCount(), 4);
+    seedDefaultStore(4);
+    // Missing, not a table, a table of something else, and the live table's own file: the
+    // reason, and the default table keeps its records, open in the store as before.
+    ASSERT_TRUE(putFile(path("junk.db"), "junk"));
+    ASSERT_TRUE(px::writeTable(path("ids.db"),
+                               {{"Id", px::FieldType::Long, 4}, {"LONG", px::FieldType::Long, 4}},
+                               {{px::Value(std::int32_t(1)), px::Value(std::int32_t(1))}})
+                    .ok());
+    const std::pair<QString, QString> refused[] = {
+        {path("missing.db"), ""},
+        {path("junk.db"), ""},
+        {path("ids.db"), ""},
+        {session.liveTable().filePath(), "is the live readings table"}};
+    for (const auto& [file, says] : refused) {
+        SCOPED_TRACE(file.toStdString());
+        answer(file);
+        win.SpeedButton4Click();
+        ASSERT_EQ(kinds(), std::vector<std::string>{"error"});
+        EXPECT_TRUE(boxes.shown[0].text.contains(says)) << boxes.shown[0].text.toStdString();
+        if (!says.isEmpty()) {
+            EXPECT_FALSE(boxes.shown[0].text.contains("another program"));
+        }
+        EXPECT_EQ(session.storeTable().rowCount(), 4);
+        boxes.shown.clear();
+    }
+    EXPECT_TRUE(session.liveTable().isOpen());
+    session.storeTable().close();
+    EXPECT_EQ(recordsOnDisk(tables.path("pw60SD.DB")), 4);
 
-    const QString first = storedFile("first.db", 3);
-    const QString second = storedFile("second.db", 2);
+    // The default file chosen itself is opened, not emptied.
+    answer(tables.path("pw60SD.DB"));
+    win.SpeedButton4Click();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(session.storeTable().rowCount(), 4);
+    // Another file: now the default is emptied.
+    const QString first = tableFile("first.db", 3);
     answer(first);
     win.SpeedButton4Click();
     EXPECT_EQ(session.storeTable().rowCount(), 3);
-    EXPECT_EQ(recordsIn(tables.path("pw60SD.DB")), 0);
+    EXPECT_EQ(recordsOnDisk(tables.path("pw60SD.DB")), 0);
 
     // A user's file opened earlier keeps its records.
+    const QString second = tableFile("second.db", 2);
     answer(second);
     win.SpeedButton4Click();
     EXPECT_EQ(session.storeTable().rowCount(), 2);
-    EXPECT_EQ(recordsIn(first), 3);
+    EXPECT_EQ(recordsOnDisk(first), 3);
 
     // A file that is no table: the reason, and the stored table keeps the file it held.
-    ASSERT_TRUE(putFile(path("junk.db"), "junk"));
     answer(path("junk.db"));
     win.SpeedButton4Click();
-    ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"});
+    ASSERT_EQ(kinds(), std::vector<std::string>{"error"});
     EXPECT_TRUE(session.storeTable().isOpen());
     EXPECT_EQ(session.storeTable().filePath(), second);
     EXPECT_EQ(session.storeTable().rowCount(), 2);
-    session.storeTable().close();
-    EXPECT_EQ(recordsIn(second), 2);
     // Cancelled: nothing changes.
     win.SpeedButton4Click();
     EXPECT_EQ(boxes.shown.size(), 1u);
+    session.storeTable().close();
+    EXPECT_EQ(recordsOnDisk(second), 2);
 }
 
 TEST_F(Reports, SaveFromEitherPlaceGivesTheSameFiles) {
-    answer(storedFile("stored.db", 6));
+    answer(tableFile("stored.db", 6));
     win.SpeedButton4Click();
     auto* store = find<TFrmstore>("Frmstore");
     // The same names in two folders: a table copy carries its own name.
@@ -293,7 +262,7 @@ TEST_F(Reports, SaveFromEitherPlaceGivesTheSameFiles) {
     store->SpeedButton8Click();
     store->SpeedButton8Click();
 
-    EXPECT_EQ(recordsIn(path("row/copy.db")), 6);
+    EXPECT_EQ(recordsOnDisk(path("row/copy.db")), 6);
     EXPECT_EQ(fileBytes(path("row/copy.db")), fileBytes(path("window/copy.db")));
     EXPECT_EQ(fileBytes(path("row/copy.px")), fileBytes(path("window/copy.px")));
     EXPECT_FALSE(fileBytes(path("row/copy.px")).isEmpty());
@@ -308,7 +277,7 @@ TEST_F(Reports, SaveFromEitherPlaceGivesTheSameFiles) {
     EXPECT_EQ(dialogs.asked[4].filter, 0);
     EXPECT_EQ(dialogs.asked[4].filters, FileCommands::saveFilters());
     EXPECT_EQ(dialogs.asked[4].defaultSuffix, "xls");
-    EXPECT_EQ(shownKinds(), (std::vector<std::string>{"plain", "plain"}));
+    EXPECT_EQ(kinds(), (std::vector<std::string>{"plain", "plain"}));
     EXPECT_EQ(boxes.shown[0].text,
               "save table to specified file: " + path("row/copy.txt") + " Scuss!");
     EXPECT_EQ(progress.labels.size(), 4u);
@@ -318,25 +287,28 @@ TEST_F(Reports, StoreCommandsOnAClosedTable) {
     ASSERT_FALSE(session.storeTable().isOpen());
     // Delete all: its question naming the default file, then the closed-table message.
     win.SpeedButton9Click();
-    ASSERT_EQ(shownKinds(), (std::vector<std::string>{"delete", "error"}));
+    ASSERT_EQ(kinds(), (std::vector<std::string>{"delete", "error"}));
     EXPECT_EQ(boxes.shown[0].text, " Warning:all Store Records will be deleted! ");
     EXPECT_EQ(boxes.shown[0].file, session.storeTable().filePath());
     EXPECT_EQ(boxes.shown[1].text, "Cannot perform this operation on a closed dataset");
 
-    // Save as text stops with the same message and writes nothing.
-    boxes.shown.clear();
-    answer(path("closed.txt"), 1);
-    win.SpeedButton8Click();
-    ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"});
-    EXPECT_EQ(boxes.shown[0].text, "Cannot perform this operation on a closed dataset");
-    EXPECT_FALSE(QFile::exists(path("closed.txt")));
+    // Save as text, or as any format for other programs, stops with the same message and
+    // writes nothing.
+    for (const auto& [name, filter] : {std::pair{"closed.txt", 1}, {"closed.csv", 5}}) {
+        boxes.shown.clear();
+        answer(path(name), filter);
+        win.SpeedButton8Click();
+        ASSERT_EQ(kinds(), std::vector<std::string>{"error"}) << name;
+        EXPECT_EQ(boxes.shown[0].text, "Cannot perform this operation on a closed dataset");
+        EXPECT_FALSE(QFile::exists(path(name))) << name;
+    }
 
     // Save as DB copies the default file and leaves the table closed.
     boxes.shown.clear();
     answer(path("closed.db"));
     win.SpeedButton8Click();
     EXPECT_TRUE(boxes.shown.empty());
-    EXPECT_EQ(recordsIn(path("closed.db")), 0);
+    EXPECT_EQ(recordsOnDisk(path("closed.db")), 0);
     EXPECT_FALSE(session.storeTable().isOpen());
 
     // Print: one page with one empty detail band and the total 1.
@@ -351,57 +323,93 @@ TEST_F(Reports, StoreCommandsOnAClosedTable) {
 }
 
 TEST_F(Reports, DeleteAllEmptiesTheStoredTable) {
-    const QString file = storedFile("stored.db", 3);
+    const QString file = tableFile("stored.db", 3);
     answer(file);
     win.SpeedButton4Click();
     auto* store = find<TFrmstore>("Frmstore");
     // Cancel (or Escape, or the close box) deletes nothing.
     boxes.deleteAnswer = false;
     store->SpeedButton9Click();
-    ASSERT_EQ(shownKinds(), std::vector<std::string>{"delete"});
+    ASSERT_EQ(kinds(), std::vector<std::string>{"delete"});
     EXPECT_EQ(boxes.shown[0].text, " Warning:all Store Records will be deleted! ");
     EXPECT_EQ(boxes.shown[0].file, file);
     EXPECT_EQ(session.storeTable().rowCount(), 3);
     session.storeTable().close();
-    EXPECT_EQ(recordsIn(file), 3);
+    EXPECT_EQ(recordsOnDisk(file), 3);
     ASSERT_TRUE(session.storeTable().open().ok());
 
     boxes.deleteAnswer = true;
     store->SpeedButton9Click();
-    EXPECT_EQ(shownKinds(), (std::vector<std::string>{"delete", "delete"}));
+    EXPECT_EQ(kinds(), (std::vector<std::string>{"delete", "delete"}));
     EXPECT_TRUE(session.storeTable().isOpen());
     EXPECT_EQ(session.storeTable().rowCount(), 0);
     // On an open, empty table: the question and nothing else.
     win.SpeedButton9Click();
-    EXPECT_EQ(shownKinds(), (std::vector<std::string>{"delete", "delete", "delete"}));
+    EXPECT_EQ(kinds(), (std::vector<std::string>{"delete", "delete", "delete"}));
     session.storeTable().close();
-    EXPECT_EQ(recordsIn(file), 0);
+    EXPECT_EQ(recordsOnDisk(file), 0);
 }
 
 // A stored table whose file was damaged under it: Delete all fails, cannot open it again
 // either, and says both, so the user knows why the grid went empty.
 TEST_F(Reports, DeleteAllOfADamagedFileSaysTheTableIsClosed) {
-    const QString file = storedFile("stored.db", 3);
+    const QString file = tableFile("stored.db", 3);
     answer(file);
     win.SpeedButton4Click();
     ASSERT_TRUE(session.storeTable().isOpen());
     ASSERT_TRUE(putFile(file, QByteArray(4096, 'x')));
     boxes.deleteAnswer = true;
     win.SpeedButton9Click();
-    ASSERT_EQ(shownKinds(), (std::vector<std::string>{"delete", "error"}));
+    ASSERT_EQ(kinds(), (std::vector<std::string>{"delete", "error"}));
     EXPECT_TRUE(boxes.shown[1].text.contains("\nThe stored table could not be opened again: "))
         << boxes.shown[1].text.toStdString();
     EXPECT_FALSE(session.storeTable().isOpen());
 }
 
-TEST_F(Reports, StoreShowsPrintsAndSavesALiveReadingsTable) {
-    const QString file = liveFile("live.db", 5);
+// The stored-readings window on a live readings table: its records in both stored grids at
+// once, printed by the stored-data report from the window, then saved from the store row.
+TEST_F(Reports, StoreWindowShowsPrintsAndSavesALiveReadingsTable) {
+    const QString file = tableFile("live.db", 5, false);
     auto* store = find<TFrmstore>("Frmstore");
     ReadingsGrid* grid3 = find<ReadingsGrid>("DBGrid3", store);
     ReadingsGrid* grid2 = find<ReadingsGrid>("DBGrid2");
-    answer(file);
-    win.SpeedButton4Click();
-    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown[0].text.toStdString();
+    QStringList printed;
+    whileOpen = [&](ReportPreview& p) {
+        const ReportDocument& doc = p.document();
+        EXPECT_EQ(doc.kind(), ReportKind::Store);
+        EXPECT_EQ(doc.recordCount(), 5);
+        const ReportPage page = doc.page(0);
+        for (const PlacedBand& b : page.bands) {
+            if (b.band->kind == BandKind::Detail && b.record == 4) {
+                for (const ReportText& t : b.band->texts)
+                    printed << doc.text(t, b, page.number);
+            }
+        }
+    };
+    whileModal(store, [&] {
+        EXPECT_EQ(store->windowTitle(), "Store ");
+        EXPECT_EQ(store->size(), QSize(447, 493));
+        EXPECT_EQ(grid3->geometry(), QRect(0, 24, 447, 469));
+        EXPECT_EQ(grid3->tableModel()->rowCount(), 0);
+        // Opening a file from the window shows its records there at once.
+        answer(file);
+        find<QToolButton>("SpeedButton1", store)->click();
+        EXPECT_EQ(grid3->tableModel()->rowCount(), 5);
+        EXPECT_EQ(grid3->horizontalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+        find<QToolButton>("SpeedButton7", store)->click();
+        EXPECT_EQ(previews, 1);
+        find<QToolButton>("SpeedButton2", store)->click();
+        EXPECT_FALSE(store->isVisible());
+    });
+    find<QToolButton>("SpeedButton5")->click();
+    EXPECT_FALSE(store->isVisible());
+    ASSERT_EQ(previews, 1);
+    EXPECT_EQ(printed, (QStringList{"5", "10:00:04", "1.004", "V",
+                                    QStringLiteral("IR:500V 20G\u03A9"), "Continuous"}));
+    // The open command's dialog is the data-file one.
+    ASSERT_EQ(dialogs.asked.size(), 1u);
+    EXPECT_EQ(dialogs.asked[0].filters.front(), "access data files (*.DB *.db)");
+    EXPECT_TRUE(boxes.shown.empty());
 
     // Both stored grids show its six fields as the stored table's columns.
     const char* titles[] = {"SNo", "STime", "SValue", "SUnit", "SV_Range", "SI_Range"};
@@ -421,29 +429,11 @@ TEST_F(Reports, StoreShowsPrintsAndSavesALiveReadingsTable) {
         EXPECT_EQ(m->data(m->index(2, 4)).toString(), QStringLiteral("IR:500V 20G\u03A9"));
     }
 
-    // The stored-data report prints its records.
-    QStringList printed;
-    whileOpen = [&](ReportPreview& p) {
-        const ReportDocument& doc = p.document();
-        EXPECT_EQ(doc.recordCount(), 5);
-        const ReportPage page = doc.page(0);
-        for (const PlacedBand& b : page.bands) {
-            if (b.band->kind == BandKind::Detail && b.record == 4) {
-                for (const ReportText& t : b.band->texts)
-                    printed << doc.text(t, b, page.number);
-            }
-        }
-    };
-    win.SpeedButton7Click();
-    ASSERT_EQ(previews, 1);
-    EXPECT_EQ(printed, (QStringList{"5", "10:00:04", "1.004", "V",
-                                    QStringLiteral("IR:500V 20G\u03A9"), "Continuous"}));
-
     // Saved as text and as a keyed copy.
     grid2->setCurrentIndex(grid2->tableModel()->index(0, 0));
     answer(path("s.txt"), 1);
     win.SpeedButton8Click();
-    ASSERT_EQ(shownKinds(), std::vector<std::string>{"plain"});
+    ASSERT_EQ(kinds(), std::vector<std::string>{"plain"});
     const QByteArray text = fileBytes(path("s.txt"));
     EXPECT_TRUE(text.startsWith("No\tTime\tValue\tUnit\tFunction\tRemark\r\n"
                                 "1\t10:00:00\t1.000\tV\tIR:500V 20G\xA6\xB8\tContinuous\r\n"));
@@ -453,58 +443,8 @@ TEST_F(Reports, StoreShowsPrintsAndSavesALiveReadingsTable) {
     EXPECT_EQ(grid3->currentRecord(), 4);
     answer(path("s.db"));
     win.SpeedButton8Click();
-    EXPECT_EQ(shownKinds(), std::vector<std::string>{"plain"});
-    EXPECT_EQ(recordsIn(path("s.db")), 5);
-}
-
-TEST_F(Reports, OpeningIntoTheStoreEmptiesTheDefaultOnlyOnceTheChosenFileHasOpened) {
-    ReadingsTable seed;
-    kxtest::fillReadings(seed, 4, true);
-    ASSERT_TRUE(saveKeyedCopy(seed, tables.path("pw60SD.DB")));
-    ASSERT_TRUE(session.storeTable().open());
-
-    // Missing, not a table, and a table of something else: the reason, and the default
-    // table keeps its records, open in the store as before.
-    ASSERT_TRUE(putFile(path("junk.db"), "junk"));
-    ASSERT_TRUE(px::writeTable(path("ids.db"),
-                               {{"Id", px::FieldType::Long, 4}, {"LONG", px::FieldType::Long, 4}},
-                               {{px::Value(std::int32_t(1)), px::Value(std::int32_t(1))}})
-                    .ok());
-    for (const char* name : {"missing.db", "junk.db", "ids.db"}) {
-        answer(path(name));
-        win.SpeedButton4Click();
-        ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"}) << name;
-        EXPECT_EQ(session.storeTable().rowCount(), 4) << name;
-        boxes.shown.clear();
-    }
-    session.storeTable().close();
-    EXPECT_EQ(recordsIn(tables.path("pw60SD.DB")), 4);
-
-    // The default file chosen itself is opened, not emptied.
-    answer(tables.path("pw60SD.DB"));
-    win.SpeedButton4Click();
-    EXPECT_TRUE(boxes.shown.empty());
-    EXPECT_EQ(session.storeTable().rowCount(), 4);
-    // Another file: now the default is emptied, as before.
-    answer(storedFile("other.db", 2));
-    win.SpeedButton4Click();
-    EXPECT_EQ(session.storeTable().rowCount(), 2);
-    EXPECT_EQ(recordsIn(tables.path("pw60SD.DB")), 0);
-}
-
-TEST_F(Reports, TheLiveTablesOwnFileIsNotOpenedIntoTheStore) {
-    const QString live = session.liveTable().filePath();
-    ASSERT_TRUE(session.liveTable().isOpen());
-    answer(storedFile("stored.db", 2));
-    win.SpeedButton4Click();
-    answer(live);
-    win.SpeedButton4Click();
-    ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"});
-    EXPECT_TRUE(boxes.shown[0].text.contains("is the live readings table"))
-        << boxes.shown[0].text.toStdString();
-    EXPECT_FALSE(boxes.shown[0].text.contains("another program"));
-    EXPECT_EQ(session.storeTable().rowCount(), 2) << "the store keeps what it held";
-    EXPECT_TRUE(session.liveTable().isOpen());
+    EXPECT_EQ(kinds(), std::vector<std::string>{"plain"});
+    EXPECT_EQ(recordsOnDisk(path("s.db")), 5);
 }
 
 TEST_F(Reports, ATableOfOtherFieldsIsReportedNotPrintedBlank) {
@@ -516,7 +456,7 @@ TEST_F(Reports, ATableOfOtherFieldsIsReportedNotPrintedBlank) {
     session.reports().StoreReportPages = 7;
     win.SpeedButton7Click();
     EXPECT_EQ(previews, 0);
-    ASSERT_EQ(shownKinds(), std::vector<std::string>{"error"});
+    ASSERT_EQ(kinds(), std::vector<std::string>{"error"});
     EXPECT_TRUE(boxes.shown[0].text.contains("does not hold readings"));
     EXPECT_TRUE(boxes.shown[0].text.contains("ids.db"));
     EXPECT_EQ(session.reports().StoreReportPages, 7) << "nothing was prepared";

@@ -1,8 +1,11 @@
+// The test results window beside the main window: the tests of the table shown, their figures
+// and verdict, the details kept with the table, the report, and the demonstration meter's PI
+// test as it runs.
 #include "app/file_commands.h"
 #include "app/window_fixture.h"
+#include "paradox/paradox_writer.h"
 #include "recording/reading_rows.h"
 #include "recording/readings_schema.h"
-#include "recording/table_export.h"
 #include "recording/test_details.h"
 #include "recording/test_results.h"
 #include "recording/ui/test_curve_view.h"
@@ -11,7 +14,6 @@
 #include "reports/results_report.h"
 #include "reports/ui/report_commands.h"
 #include "reports/ui/results_window.h"
-#include "support/table_files.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,8 +25,6 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 
@@ -45,19 +45,12 @@ QString morningFile(const QString& path) {
         everyMs(1000, 70000), [](double s) { return 300e6 + 2e6 * s; }, rows.back().ms + 30000,
         rows.back().no + 1, "Timed", kxtest::kIr500);
     rows.insert(rows.end(), dar.begin(), dar.end());
-    ReadingsTable t;
-    t.openScratch(readingsFields());
-    for (const kxtest::Row& r : rows) {
-        t.append();
-        EXPECT_TRUE(t.setFieldInt("No", static_cast<std::int32_t>(r.no)).ok());
-        EXPECT_TRUE(t.setFieldTime("Time", static_cast<std::int32_t>(r.ms)).ok());
-        EXPECT_TRUE(t.setFieldText("Value", r.value).ok());
-        EXPECT_TRUE(t.setFieldText("Unit", r.unit).ok());
-        EXPECT_TRUE(t.setFieldText("V_Range", r.function).ok());
-        EXPECT_TRUE(t.setFieldText("I_Range", r.mode).ok());
-        EXPECT_TRUE(t.post().ok());
-    }
-    EXPECT_TRUE(SaveToDB(t, path, ExportKind::Live).ok());
+    std::vector<px::Record> records;
+    auto text = [](const std::string& t) { return px::Value(QByteArray::fromStdString(t)); };
+    for (const kxtest::Row& r : rows)
+        records.push_back({px::Value(std::int32_t(r.no)), px::Value::timeOfDay(int(r.ms)),
+                           text(r.value), text(r.unit), text(r.function), text(r.mode)});
+    EXPECT_TRUE(px::writeKeyedTable(path, readingsFields(), records).ok());
     return path;
 }
 
@@ -71,15 +64,13 @@ QString figure(QWidget* w, int n) {
     return in<QLabel>(w, QStringLiteral("Figure%1").arg(n).toLatin1().constData())->text();
 }
 
-// The main window with every dialog, the printer's included, answered by the test.
-struct ResultsWindow : ::testing::Test {
-    kxtest::TableFolder tables;
-    kxtest::RecordedBoxes boxes;
-    kxtest::ScriptedDialogs dialogs;
-    kxtest::ScriptedProgress progress;
+struct Printers {
     kxtest::PdfPrinterDialogs printers;
-    AppSession session{tables.setup()};
-    TFrmTest win{session, UiServices{&boxes, &dialogs, &progress, &printers}};
+};
+
+// The main window with every dialog, the printer's included, answered by the test.
+struct ResultsWindow : Printers, kxtest::WindowTest {
+    ResultsWindow() : WindowTest(&printers) {}
     QTemporaryDir dir;
 
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
@@ -165,7 +156,7 @@ TEST_F(ResultsWindow, SettingsAndDetailsGoToTheTablesFileAndItsCopies) {
     EXPECT_EQ(figure(w, 8), ohmsText(*pi.r60 * 8));
 
     // Save As .db takes them along; a text export does not.
-    dialogs.answers.push_back(FileDialogAnswer{path("copy.db"), 0});
+    answer(path("copy.db"));
     win.Save_asClick();
     EXPECT_EQ(readTestDetails(path("copy.db")).details.asset, QStringLiteral("Pump motor 3"));
 
@@ -185,13 +176,9 @@ TEST_F(ResultsWindow, TheScratchTablesDetailsWaitForTheSave) {
     asset->setText(QStringLiteral("Feeder cable 7"));
     Q_EMIT asset->editingFinished();
     EXPECT_FALSE(QFile::exists(testDetailsPath(session.scratchPath())));
-    dialogs.answers.push_back(FileDialogAnswer{path("feeder.db"), 0});
+    answer(path("feeder.db"));
     win.Save_asClick();
     EXPECT_EQ(readTestDetails(path("feeder.db")).details.asset, QStringLiteral("Feeder cable 7"));
-    // A new recording is of another asset.
-    win.NewClick();
-    session.results().flush();
-    EXPECT_TRUE(asset->text().isEmpty());
 }
 
 TEST_F(ResultsWindow, ADamagedDetailsFileIsToldInTheWindow) {
@@ -227,7 +214,7 @@ TEST_F(ResultsWindow, TheReportPreviewedPrintedAndSavedAsPdf) {
     EXPECT_EQ(printers.offeredLastPage, 1);
     EXPECT_EQ(kxtest::pdfPages(path("printed.pdf")), 1);
 
-    dialogs.answers.push_back(FileDialogAnswer{path("saved.pdf"), 0});
+    answer(path("saved.pdf"));
     in<QPushButton>(w, "PdfBtn")->click();
     const QString text = kxtest::pdfPageText(path("saved.pdf"), 1);
     EXPECT_TRUE(text.contains(QLatin1String("INSULATION TEST REPORT"))) << text.toStdString();
@@ -293,9 +280,7 @@ TEST_F(ResultsWindow, TheCurvesMarksAreDrawnWhereTheyBelong) {
 
 // The demonstration meter through the window, on the cable's virtual clock: CONNECT, the
 // results window, and the PI test's result shows within eleven minutes without another click.
-struct DemoResults : kxtest::WindowTest {};
-
-TEST_F(DemoResults, ThePiTestsResultShowsWithinElevenMinutes) {
+TEST_F(ResultsWindow, TheDemoPiTestsResultShowsWithinElevenMinutes) {
     auto cable = connectDemoCable();
     // Readings take their time of day from the cable's clock, as they would in real time.
     session.recording().setTimeOfDay([c = cable.get()] {

@@ -3,9 +3,6 @@
 // that ends after N frames, when stopped, or when the link drops.
 #include "app/app_session.h"
 #include "app/session_fixture.h"
-#include "link/connection_control.h"
-#include "link/hid_platform_sim.h"
-#include "link/meter_simulator.h"
 #include "link/sim_usb_serial_cable.h"
 
 #include <QTimer>
@@ -15,14 +12,9 @@
 #include <gtest/gtest.h>
 
 using namespace kx;
+using kxtest::frameShowing;
 
 namespace {
-
-std::string frameShowing(const char* value) {
-    MeterDisplay d;
-    d.reading = value;
-    return frameHex(encodeFrame(d));
-}
 
 struct SessionLink : ::testing::Test {
     std::shared_ptr<SimHidBus> bus = std::make_shared<SimHidBus>();
@@ -129,13 +121,7 @@ TEST_F(SessionLink, ADroppedLinkEndsTheRun) {
         QStringList told;
     } cases[] = {
         {"meter silent",
-         [](SessionLink& t) {
-             const std::uint8_t idle[8] = {0xF0};
-             for (int i = 0; i < ConnectionControl::kIdleReportLimit; ++i)
-                 t.session->receiver().ReadPw60(0, idle, 8);
-             for (int i = 0; i < 3; ++i)
-                 t.session->link().ConTimerTimer();
-         },
+         [](SessionLink& t) { kxtest::silenceMeter(*t.session); },
          1u,
          {ConnectionControl::meterSilentMessage()}},
         {"device change", [](SessionLink& t) { t.bus->plug(SimHidDeviceInfo{}); }, 2u, {}},

@@ -12,12 +12,10 @@
 #include "link/sim_usb_serial_cable.h"
 #include "support/wait_for.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
+#include "support/table_files.h"
 
-#include <QFile>
-#include <QTemporaryDir>
+#include <QApplication>
+#include <QMouseEvent>
 
 #include <gtest/gtest.h>
 
@@ -117,31 +115,76 @@ public:
 
 using kx::test::waitUntil;
 
-// A session on its own table copies, and its window with boxes answered by the test.
+// A session on its own table copies, and its window with boxes and dialogs answered by the
+// test. A fixture that prints hands its printer dialogs to the constructor.
 struct WindowTest : ::testing::Test {
+    explicit WindowTest(kx::PrinterDialogs* printers = nullptr) : printers_(printers) {}
+
     TableFolder tables;
     RecordedBoxes boxes;
     ScriptedDialogs dialogs;
     ScriptedProgress progress;
+    kx::PrinterDialogs* printers_;
     std::shared_ptr<kx::SimHidBus> bus = std::make_shared<kx::SimHidBus>();
-    std::unique_ptr<kx::AppSession> ownSession = makeSession();
-    kx::AppSession& session = *ownSession;
-    std::unique_ptr<kx::TFrmTest> window =
-        std::make_unique<kx::TFrmTest>(session, kx::UiServices{&boxes, &dialogs, &progress});
-    kx::TFrmTest& win = *window;
+    // restart() builds the next session and window in the same places, so `session` and
+    // `win` stay valid across it.
+    std::optional<kx::AppSession> sessionSlot;
+    std::optional<kx::TFrmTest> windowSlot;
+    kx::AppSession& session = startSession();
+    kx::TFrmTest& win = windowSlot.emplace(session, services());
 
-    std::unique_ptr<kx::AppSession> makeSession() {
-        auto s = std::make_unique<kx::AppSession>(tables.setup(bus));
+    kx::UiServices services() { return {&boxes, &dialogs, &progress, printers_}; }
+    kx::AppSession& startSession() {
+        kx::AppSession& s = sessionSlot.emplace(tables.setup(bus));
         // Frames fed by a test arrive faster than the link's two a second; let each one
         // through as if half a second had passed.
-        s->throttle().setClock([t = std::int64_t{0}]() mutable { return t += 500; });
+        s.throttle().setClock([t = std::int64_t{0}]() mutable { return t += 500; });
         return s;
     }
+    // Ends the window and its session (one device controller at a time) and starts the
+    // program again on the same folder, with `settings` as its settings file when given.
+    void restart(const QByteArray& settings = {}) {
+        windowSlot.reset();
+        sessionSlot.reset();
+        if (!settings.isNull()) {
+            EXPECT_TRUE(putFile(tables.settingsPath(), settings));
+        }
+        startSession();
+        windowSlot.emplace(session, services());
+    }
 
-    template <typename T = QWidget> T* find(const char* name) {
-        auto* x = win.findChild<T*>(QString::fromLatin1(name));
+    template <typename T = QWidget> T* find(const char* name, QObject* in = nullptr) {
+        auto* x = (in ? in : &win)->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(x, nullptr) << name;
         return x;
+    }
+    void answer(const QString& file, int filter = 0) {
+        dialogs.answers.push_back(kx::FileDialogAnswer{file, filter});
+    }
+    std::vector<std::string> kinds() const {
+        std::vector<std::string> out;
+        for (const RecordedBoxes::Shown& s : boxes.shown)
+            out.push_back(s.kind);
+        return out;
+    }
+    // A left click on `w` as the mouse gives it.
+    static void click(QWidget* w) {
+        const QPointF at = QPointF(w->rect().center());
+        QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &press);
+        QApplication::sendEvent(w, &release);
+    }
+
+    // The session decodes a frame showing each value, as the receiver hands frames over.
+    void show(const std::string& value, kx::MeterUnit unit = kx::MeterUnit::None) {
+        session.decodeFrame(frameShowing(value, unit));
+    }
+    void showReadings(int n, int first = 100, kx::MeterUnit unit = kx::MeterUnit::None) {
+        for (int i = 0; i < n; ++i)
+            show(std::to_string(first + i), unit);
     }
 
     // Plugs in the interface cable with the simulated meter running its demonstration script

@@ -2,6 +2,7 @@
 // leaves (the old file, no temporary, the path and the system's reason), modes and links,
 // leftovers of killed saves, and a change of two files cut short between its renames.
 #include "common/replacing_file.h"
+#include "support/write_faults.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,12 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -55,24 +53,6 @@ mode_t modeOf(const QString& path) {
     ::lstat(QFile::encodeName(path).constData(), &st);
     return st.st_mode;
 }
-
-// Writes beyond `limit` bytes fail with "File too large" while it lives, as a full disk would
-// fail them with its own reason.
-struct FileSizeLimit {
-    explicit FileSizeLimit(rlim_t limit) {
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit l = saved;
-        l.rlim_cur = limit;
-        ::setrlimit(RLIMIT_FSIZE, &l);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previous);
-    }
-    rlimit saved{};
-    void (*previous)(int) = nullptr;
-};
 
 } // namespace
 
@@ -132,7 +112,7 @@ TEST(ReplacingFile, FailedWriteKeepsTheOldFileAndSaysWhy) {
     put(path, "the good old file");
     const QByteArray big(256 * 1024, 'x');
     {
-        FileSizeLimit limit(64 * 1024);
+        kxtest::FileSizeLimit limit(64 * 1024);
         Result<std::unique_ptr<ReplacingFile>> f = ReplacingFile::begin(path);
         ASSERT_TRUE(f.ok()) << f.error().toStdString();
         // A writer that ignores what write() returned (the PDF engine does) is still caught.
@@ -148,21 +128,16 @@ TEST(ReplacingFile, FailedWriteKeepsTheOldFileAndSaysWhy) {
 
 // The real thing where the system allows a small file system to be mounted.
 TEST(ReplacingFile, FullDiskNamesThePathAndTheReason) {
-    QTemporaryDir dir;
-    const QString small = dir.filePath("small");
-    ASSERT_TRUE(QDir().mkdir(small));
-    if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64k") != 0)
+    kxtest::SmallDisk disk(64);
+    if (!disk.mounted())
         GTEST_SKIP() << "cannot mount a small file system here";
-    const QString path = small + "/old.txt";
+    const QString path = disk.filePath("old.txt");
     put(path, QByteArray(4000, 'o'));
     const Status s = writeWhole(path, QByteArray(256 * 1024, 'n'));
-    const QByteArray after = bytesOf(path);
-    const QStringList left = namesIn(small);
-    ::umount(QFile::encodeName(small).constData());
     ASSERT_FALSE(s.ok());
     EXPECT_EQ(s.error(), "Cannot write " + path + ": No space left on device");
-    EXPECT_EQ(after, QByteArray(4000, 'o'));
-    EXPECT_EQ(left, QStringList{"old.txt"});
+    EXPECT_EQ(bytesOf(path), QByteArray(4000, 'o'));
+    EXPECT_EQ(disk.names(), QStringList{"old.txt"});
 }
 
 TEST(ReplacingFile, KeepsModeOwnerAndGroup) {
