@@ -16,6 +16,7 @@
 #include <random>
 
 using namespace kx;
+using kxtest::absorption;
 using kxtest::curveRows;
 using kxtest::everyMs;
 using kxtest::kGOhm;
@@ -27,11 +28,6 @@ using kxtest::Row;
 using kxtest::storeOf;
 
 namespace {
-
-// Dielectric absorption: a fast charging term and a slow rise, PI about 2.5.
-double absorption(double s) {
-    return 4e9 * (1 - 0.83 * std::exp(-s / 200) - 0.17 * std::exp(-s / 2));
-}
 
 std::vector<InsulationResult> testsOf(const std::vector<Row>& rows, const ResultSettings& s = {}) {
     Result<std::vector<InsulationResult>> r = findInsulationTests(storeOf(rows), s);
