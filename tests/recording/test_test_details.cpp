@@ -68,13 +68,8 @@ TEST(TestDetails, WrittenAndReadBack) {
     EXPECT_FALSE(none.found);
     EXPECT_EQ(none.details.settings.piMinimum, 3);
     EXPECT_FALSE(none.details.hasFields());
-}
 
-TEST(TestDetails, DefaultDetailsRemoveTheFile) {
-    QTemporaryDir dir;
-    const QString table = dir.filePath(QStringLiteral("motor.db"));
-    ASSERT_TRUE(writeTestDetails(table, someDetails()).ok());
-    ASSERT_TRUE(QFile::exists(testDetailsPath(table)));
+    // Details back at their defaults need no file.
     ASSERT_TRUE(writeTestDetails(table, TestDetails{}).ok());
     EXPECT_FALSE(QFile::exists(testDetailsPath(table)));
 }
