@@ -135,6 +135,15 @@ inline std::vector<Row> everyKindOfReading() {
     };
 }
 
+// Whether a status or result failed with a message that holds `part`; tells the message (or
+// the success) when not.
+template <typename S> testing::AssertionResult failsWith(const S& status, const QString& part) {
+    if (!status.ok() && status.error().contains(part))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << (status.ok() ? std::string("it succeeded") : status.error().toStdString());
+}
+
 inline QStringList entriesOf(const QString& dir) {
     return QDir(dir).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);

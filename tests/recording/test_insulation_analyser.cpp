@@ -19,6 +19,7 @@ using namespace kx;
 using kxtest::absorption;
 using kxtest::curveRows;
 using kxtest::everyMs;
+using kxtest::failsWith;
 using kxtest::kGOhm;
 using kxtest::kIr2500;
 using kxtest::kIr500;
@@ -447,8 +448,7 @@ TEST(InsulationResults, FieldsOfBothTablesAndOfOtherTables) {
     auto noUnit = readingsFields();
     noUnit.erase(noUnit.begin() + 3);
     const auto missing = ReadingsColumns::find(noUnit);
-    ASSERT_FALSE(missing.ok());
-    EXPECT_TRUE(missing.error().contains("\"Unit\"")) << missing.error().toStdString();
+    ASSERT_TRUE(failsWith(missing, "\"Unit\""));
     auto longTime = readingsFields();
     longTime[1].type = px::FieldType::Long;
     EXPECT_FALSE(ReadingsColumns::find(longTime).ok());
