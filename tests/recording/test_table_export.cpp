@@ -81,6 +81,7 @@ TEST_F(Export, StoredAndOtherProgramsTablesGiveTheSameColumns) {
     ASSERT_TRUE(other.setFieldText("Wert", "2.5").ok());
     ASSERT_TRUE(other.setFieldText("Einheit", "k" + kOhmSign).ok());
     ASSERT_TRUE(other.setFieldText("Bereich", "IR").ok());
+    ASSERT_TRUE(other.setFieldText("Notiz", "Timed").ok());
     ASSERT_TRUE(other.setFieldText("Extra", "x").ok());
     ASSERT_TRUE(other.post().ok());
     const QString txt = dir.filePath("t.txt"), csv = dir.filePath("t.csv");
@@ -89,19 +90,20 @@ TEST_F(Export, StoredAndOtherProgramsTablesGiveTheSameColumns) {
         ASSERT_TRUE(SaveToText(store, txt, kind).ok());
         EXPECT_EQ(fileBytes(txt), textExportHeader() + "7\t00:00:01\t5\tV\tACV\tTimed\r\n");
         ASSERT_TRUE(SaveToText(other, txt, kind).ok());
-        EXPECT_EQ(fileBytes(txt), textExportHeader() + "4\t01:02:03\t2.5\tk\xA6\xB8\tIR\t\r\n");
+        EXPECT_EQ(fileBytes(txt),
+                  textExportHeader() + "4\t01:02:03\t2.5\tk\xA6\xB8\tIR\tTimed\r\n");
         ASSERT_TRUE(saveReadingsCsv(store, csv, kind).ok());
         EXPECT_EQ(fileBytes(csv).mid(3), csvHeader() + "7,00:00:01.000,5,V,ACV,Timed,5,V\r\n");
         ASSERT_TRUE(saveReadingsCsv(other, csv, kind).ok());
         EXPECT_EQ(fileBytes(csv).mid(3).toStdString(),
-                  (csvHeader() + "4,01:02:03.004,2.5,kΩ,IR,,2500,Ω\r\n").toStdString());
+                  (csvHeader() + "4,01:02:03.004,2.5,kΩ,IR,Timed,2500,Ω\r\n").toStdString());
     }
     const QString jsonl = dir.filePath("o.jsonl");
     ASSERT_TRUE(saveReadingsJsonLines(other, jsonl, ExportKind::Live).ok());
     const QJsonObject o = QJsonDocument::fromJson(fileBytes(jsonl)).object();
     EXPECT_EQ(o["no"].toInt(), 4);
     EXPECT_EQ(o["baseValue"].toDouble(), 2500);
-    EXPECT_TRUE(o["remark"].isNull());
+    EXPECT_EQ(o["remark"].toString(), "Timed");
     ASSERT_TRUE(saveReadingsXlsx(other, dir.filePath("o.xlsx"), ExportKind::Live).ok());
     ASSERT_TRUE(SaveToDB(other, dir.filePath("other.db"), ExportKind::Store).ok());
     EXPECT_EQ(px::readTableInfo(dir.filePath("other.db")).value().recordCount, 1);
