@@ -44,17 +44,10 @@ std::vector<InsulationResult> wholeTable(const ReadingsTable& t, const ResultSet
 
 void expectSameTests(TestResults& live, const std::vector<InsulationResult>& whole) {
     ASSERT_EQ(live.count(), static_cast<int>(whole.size()));
-    for (int i = 0; i < live.count(); ++i) {
-        SCOPED_TRACE(i);
-        const InsulationResult& a = live.test(i);
-        const InsulationResult& b = whole[static_cast<std::size_t>(i)];
-        EXPECT_EQ(a.first, b.first);
-        EXPECT_EQ(a.last, b.last);
-        EXPECT_EQ(a.r60, b.r60);
-        EXPECT_EQ(a.pi, b.pi);
-        EXPECT_EQ(a.verdict, b.verdict);
-        EXPECT_EQ(a.reasons, b.reasons);
-    }
+    for (int i = 0; i < live.count(); ++i)
+        EXPECT_EQ(insulationResultJson(live.test(i)),
+                  insulationResultJson(whole[static_cast<std::size_t>(i)]))
+            << i;
 }
 
 // Counts a signal's emissions and keeps the last one's text argument.
