@@ -1,18 +1,30 @@
 #pragma once
 
+// Readings the recording tests are built from: rows of a recording, insulation test curves
+// recorded as the meter shows them, tables holding them, and the five writers a save uses.
+
+#include "recording/readings_exports.h"
 #include "recording/readings_schema.h"
+#include "recording/readings_table.h"
 #include "recording/record_store.h"
+#include "recording/table_export.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
-// Readings tables built in memory for the results tests: one row per reading.
 namespace kxtest {
 
-inline const std::string kOhmSign = "\xA6\xB8";
+inline const std::string kOhmSign = "\xA6\xB8"; // code page 936, as the tables hold it
+inline const std::string kOhmUtf8 = "\xCE\xA9";
 inline const std::string kMOhm = "M" + kOhmSign;
 inline const std::string kGOhm = "G" + kOhmSign;
 inline const std::string kIr2500 = "IR:2500 100G" + kOhmSign;
@@ -41,6 +53,26 @@ inline kx::RecordStore storeOf(const std::vector<Row>& rows) {
         s.append(cells);
     }
     return s;
+}
+
+// Appends a row to the live table, or with `store` to the stored table's S-named fields.
+inline void addRow(kx::ReadingsTable& t, const Row& r, bool store = false) {
+    const std::string p = store ? "S" : "";
+    t.append();
+    ASSERT_TRUE(t.setFieldInt(p + "No", static_cast<std::int32_t>(r.no)).ok());
+    if (r.ms >= 0) {
+        ASSERT_TRUE(t.setFieldTime(p + "Time", static_cast<std::int32_t>(r.ms)).ok());
+    }
+    ASSERT_TRUE(t.setFieldText(p + "Value", r.value).ok());
+    ASSERT_TRUE(t.setFieldText(p + "Unit", r.unit).ok());
+    ASSERT_TRUE(t.setFieldText(p + "V_Range", r.function).ok());
+    ASSERT_TRUE(t.setFieldText(p + "I_Range", r.mode).ok());
+    ASSERT_TRUE(t.post().ok());
+}
+
+// Dielectric absorption: a fast charging term and a slow rise, PI about 2.5.
+inline double absorption(double s) {
+    return 4e9 * (1 - 0.83 * std::exp(-s / 200) - 0.17 * std::exp(-s / 2));
 }
 
 // A resistance as the meter shows it: four significant digits in MΩ, GΩ above 999.9 MΩ.
@@ -78,6 +110,72 @@ inline std::vector<std::int64_t> everyMs(std::int64_t stepMs, std::int64_t lastM
     for (std::int64_t x = 0; x <= lastMs; x += stepMs)
         t.push_back(x);
     return t;
+}
+
+// Readings of every kind a recording holds: every unit, blanks, overloads, dashes, negative
+// values, voltages, and texts that need quoting or are not ASCII.
+inline std::vector<Row> everyKindOfReading() {
+    const std::string ir = "IR:1000V 40G" + kOhmSign;
+    return {
+        {1, 45296789, "941.5", kMOhm, ir, "Continuous"},
+        {2, 0, "1.2", "T" + kOhmSign, ir, "PI"},
+        {3, 86399999, "0.500", kOhmSign, ir, "Timed"},
+        {4, 1000, "12.5", "k" + kOhmSign, ir, "Timed"},
+        {5, 2000, "1.234", kGOhm, ir, "Timed"},
+        {6, 3000, "230.4", "V", "ACV  600V", "Timed"},
+        {7, 4000, "-10", "V", "DCV  600V", "Timed"},
+        {8, 5000, "0L", kMOhm, ir, "Timed"},
+        {9, 6000, "L0.20", kGOhm, ir, "Timed"},
+        {10, 7000, "----", kGOhm, ir, "Timed"},
+        {11, -1, "", "", "", ""},
+        {12, 8000, "941.5   ", kMOhm, ir, "a \"q\", b\r\nc"},
+        {13, 9000, "12", "mV", "DCV  600mV", "\xB2\xE2\xCA\xD4 " + kOhmSign}, // 测试 Ω
+        {14, 10000, "-1.0", kMOhm, "=1+2", "@x"},
+        {15, 11000, "3.5", "A", "ACA", "a,b;c"},
+    };
+}
+
+// Whether a status or result failed with a message that holds `part`; tells the message (or
+// the success) when not.
+template <typename S> testing::AssertionResult failsWith(const S& status, const QString& part) {
+    if (!status.ok() && status.error().contains(part))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << (status.ok() ? std::string("it succeeded") : status.error().toStdString());
+}
+
+inline QStringList entriesOf(const QString& dir) {
+    return QDir(dir).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// One of the writers of a save, with the options of its kind left at their defaults.
+struct Writer {
+    const char* name;
+    const char* extension;
+    std::function<kx::Status(const kx::ReadingsTable&, const QString&, kx::ExportKind,
+                             const kx::ExportProgress&)>
+        save;
+};
+
+// The program's own two formats and the three for other programs.
+inline std::vector<Writer> allWriters() {
+    using kx::ExportKind;
+    using kx::ExportProgress;
+    using kx::ReadingsTable;
+    return {
+        {"text", "txt", &kx::SaveToText},
+        {"keyed", "db", &kx::SaveToDB},
+        {"csv", "csv",
+         [](const ReadingsTable& t, const QString& p, ExportKind k, const ExportProgress& g) {
+             return kx::saveReadingsCsv(t, p, k, {}, g);
+         }},
+        {"jsonl", "jsonl", &kx::saveReadingsJsonLines},
+        {"xlsx", "xlsx",
+         [](const ReadingsTable& t, const QString& p, ExportKind k, const ExportProgress& g) {
+             return kx::saveReadingsXlsx(t, p, k, {}, g);
+         }},
+    };
 }
 
 } // namespace kxtest

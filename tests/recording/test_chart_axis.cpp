@@ -42,8 +42,9 @@ void expectSound(const ChartAxis& a, const std::string& what) {
     std::set<QString> seen;
     for (std::size_t i = 0; i < a.ticks.size(); ++i) {
         EXPECT_TRUE(std::isfinite(a.ticks[i].at)) << what;
-        if (i > 0)
+        if (i > 0) {
             EXPECT_LT(a.ticks[i - 1].at, a.ticks[i].at) << what;
+        }
         EXPECT_TRUE(seen.insert(a.ticks[i].label).second)
             << what << ": " << joined(a).toStdString();
     }
@@ -114,13 +115,16 @@ TEST(ChartAxisLayout, ResistanceAxisHoldsEverySpan) {
             const ChartAxis a = resistanceAxis(least, most);
             expectSound(a, what);
             // Inside the axis' span (1 Ω to 1 EΩ) a reading is where it belongs.
-            if (least >= 1)
+            if (least >= 1) {
                 EXPECT_LE(a.lo, std::log10(least / a.scale) + 1e-9) << what;
-            if (most <= 1e18)
+            }
+            if (most <= 1e18) {
                 EXPECT_GE(a.hi, std::log10(most / a.scale) - 1e-9) << what;
+            }
             // The readings fill a fair part of a narrow axis.
-            if (ratio > 1 && ratio < 3 && least >= 1 && most <= 1e18)
+            if (ratio > 1 && ratio < 3 && least >= 1 && most <= 1e18) {
                 EXPECT_GT(a.at(most) - a.at(least), 0.25 * (a.hi - a.lo)) << what;
+            }
         }
     }
     for (const auto& [least, most] : {std::pair{1e-300, 1e300},

@@ -1,5 +1,6 @@
 #include "paradox/paradox_writer.h"
 #include "recording/chart_model.h"
+#include "recording/reading_rows.h"
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "support/table_files.h"
@@ -13,9 +14,9 @@
 #include <algorithm>
 #include <string>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 using namespace kx;
+using kxtest::failsWith;
 
 namespace {
 
@@ -32,11 +33,7 @@ struct Chart : ::testing::Test {
     }
 
     void add(int no, const std::string& value, const std::string& unit = "M" + kOhm) {
-        table.append();
-        ASSERT_TRUE(table.setFieldInt("No", no).ok());
-        ASSERT_TRUE(table.setFieldText("Value", value).ok());
-        ASSERT_TRUE(table.setFieldText("Unit", unit).ok());
-        ASSERT_TRUE(table.post().ok());
+        kxtest::addRow(table, {no, -1, value, unit, "", ""});
     }
     // Records numbered from table's next row, each reading its own number.
     void addCounting(int n) {
@@ -66,49 +63,35 @@ TEST(ChartPages, CountRoundsUpAndNeverFallsBelowOne) {
     EXPECT_EQ(chartPageCount(10'000'000, 1), 10'000'000);
 }
 
+// Each row of the page buttons' table, and on the only page every button stays on page 1.
 TEST(ChartPages, ButtonTable) {
     using B = PageButton;
-    const PageButtons start; // page 1, all enabled
-    PageButtons s = pressPageButton(B::Last, start, 3);
-    EXPECT_EQ(s.page, 3);
-    EXPECT_TRUE(s.firstPreviousEnabled);
-    EXPECT_FALSE(s.nextLastEnabled);
-    s = pressPageButton(B::Next, s, 3); // on the last page: stays, Next/Last stay disabled
-    EXPECT_EQ(s.page, 3);
-    EXPECT_FALSE(s.nextLastEnabled);
-    s = pressPageButton(B::Previous, s, 3);
-    EXPECT_EQ(s.page, 2);
-    EXPECT_TRUE(s.firstPreviousEnabled);
-    EXPECT_TRUE(s.nextLastEnabled);
-    s = pressPageButton(B::Previous, s, 3); // to page 1: First/Previous unchanged (enabled)
-    EXPECT_EQ(s.page, 1);
-    EXPECT_TRUE(s.firstPreviousEnabled);
-    s = pressPageButton(B::Previous, s, 3); // on page 1: disables itself
-    EXPECT_EQ(s.page, 1);
-    EXPECT_FALSE(s.firstPreviousEnabled);
-    EXPECT_TRUE(s.nextLastEnabled);
-    s = pressPageButton(B::Next, s, 3);
-    EXPECT_EQ(s.page, 2);
-    EXPECT_TRUE(s.firstPreviousEnabled);
-    s = pressPageButton(B::First, s, 3);
-    EXPECT_EQ(s.page, 1);
-    EXPECT_FALSE(s.firstPreviousEnabled);
-    EXPECT_TRUE(s.nextLastEnabled);
-}
-
-TEST(ChartPages, OnlyPageEveryButtonStaysOnPageOne) {
-    using B = PageButton;
-    for (B b : {B::Last, B::Next}) {
-        const PageButtons s = pressPageButton(b, PageButtons{}, 1);
-        EXPECT_EQ(s.page, 1);
-        EXPECT_TRUE(s.firstPreviousEnabled);
-        EXPECT_FALSE(s.nextLastEnabled);
-    }
-    for (B b : {B::First, B::Previous}) {
-        const PageButtons s = pressPageButton(b, PageButtons{}, 1);
-        EXPECT_EQ(s.page, 1);
-        EXPECT_FALSE(s.firstPreviousEnabled);
-        EXPECT_TRUE(s.nextLastEnabled);
+    const struct {
+        B button;
+        PageButtons from;
+        qint64 pages;
+        PageButtons to;
+    } cases[] = {
+        {B::First, {2, true, false}, 3, {1, false, true}},
+        {B::Previous, {1, true, false}, 3, {1, false, true}},
+        {B::Previous, {3, false, false}, 3, {2, false, true}}, // First/Previous unchanged
+        {B::Previous, {2, true, false}, 3, {1, true, true}},
+        {B::Next, {3, false, true}, 3, {3, true, false}},
+        {B::Next, {1, false, false}, 3, {2, true, false}}, // Next/Last unchanged
+        {B::Next, {2, false, true}, 3, {3, true, true}},
+        {B::Last, {1, false, true}, 3, {3, true, false}},
+        {B::Last, {1, false, true}, 1, {1, true, false}},
+        {B::Next, {1, false, true}, 1, {1, true, false}},
+        {B::First, {1, true, false}, 1, {1, false, true}},
+        {B::Previous, {1, true, false}, 1, {1, false, true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(c.button) << " from page "
+                                        << c.from.page << " of " << c.pages);
+        const PageButtons s = pressPageButton(c.button, c.from, c.pages);
+        EXPECT_EQ(s.page, c.to.page);
+        EXPECT_EQ(s.firstPreviousEnabled, c.to.firstPreviousEnabled);
+        EXPECT_EQ(s.nextLastEnabled, c.to.nextLastEnabled);
     }
 }
 
@@ -119,7 +102,6 @@ TEST(ChartPages, PointsPerPageText) {
     EXPECT_EQ(pointsPerPageFromText("2147483647").value(), 2147483647);
     for (const char* bad : {"", "2147483648", "99999999999", "12x", "1.5", "--1"}) {
         const Result<int> r = pointsPerPageFromText(QString::fromLatin1(bad));
-        ASSERT_FALSE(r.ok()) << bad;
         EXPECT_EQ(r.error(), QStringLiteral("'%1' is not a valid integer value").arg(bad));
     }
     EXPECT_TRUE(isPointsPerPageKey(QLatin1Char('0')));
@@ -138,63 +120,36 @@ TEST(ChartPicture, NameFromMinuteAndLabel) {
               "3112312359page3.bmp");
 }
 
-TEST(ChartPicture, WritesThroughATemporaryAndReplaces) {
+// Pictures follow the rules of every file (what each refusal says is the writer's own test):
+// written through a temporary that replaces the old picture; a missing folder, a pipe or a
+// folder in its place refused and left as they were; a full disk told with its reason; each
+// told the picture's way.
+TEST(ChartPicture, WritesThroughATemporaryOrTellsWhyNot) {
     QTemporaryDir dir;
     const QString path = dir.filePath("a.bmp");
     ASSERT_TRUE(writePictureFile(path, "first").ok());
     ASSERT_TRUE(writePictureFile(path, "second").ok());
     EXPECT_EQ(fileBytes(path), "second");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"a.bmp"}) << "no temporary";
 
-    const QString missing = dir.filePath("gone/b.bmp");
-    const Status s = writePictureFile(missing, "x");
-    ASSERT_FALSE(s.ok());
-    EXPECT_TRUE(s.error().startsWith("Cannot create file \"" + missing + "\". "))
-        << s.error().toStdString();
-    EXPECT_GT(s.error().size(), QString("Cannot create file \"" + missing + "\". ").size());
-
-    // A folder in the picture's place: the old thing stays, no temporary is left.
-    ASSERT_TRUE(QDir(dir.path()).mkdir("c.bmp"));
-    EXPECT_FALSE(writePictureFile(dir.filePath("c.bmp"), "x").ok());
-    EXPECT_TRUE(QFileInfo(dir.filePath("c.bmp")).isDir());
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"a.bmp"});
-}
-
-// Pictures follow the rules of every file: a pipe is not waited on, a read-only picture and
-// a device behind a link are left alone, a full disk is told with its reason.
-TEST(ChartPicture, TargetsThatMustNotBeReplacedAreRefused) {
-    QTemporaryDir dir;
     const QString fifo = dir.filePath("pipe.png");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const QString readOnly = dir.filePath("old.png");
-    ASSERT_TRUE(putFile(readOnly, "old picture"));
-    ASSERT_EQ(::chmod(QFile::encodeName(readOnly).constData(), 0444), 0);
-    const QString device = dir.filePath("null");
-    const bool haveDevice =
-        ::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-    const QString linked = dir.filePath("linked.bmp");
-    ASSERT_TRUE(QFile::link(haveDevice ? device : fifo, linked));
-    for (const QString& target : {fifo, readOnly, linked}) {
-        EXPECT_FALSE(checkPictureTarget(target).ok()) << target.toStdString();
-        const Status s = writePictureFile(target, "new picture");
-        ASSERT_FALSE(s.ok()) << target.toStdString();
-        EXPECT_TRUE(s.error().startsWith("Cannot create file \"" + target + "\". it is") ||
-                    s.error().contains("read-only"))
-            << s.error().toStdString();
+    ASSERT_TRUE(QDir(dir.path()).mkdir("c.bmp"));
+    for (const QString& target : {dir.filePath("gone/b.bmp"), fifo, dir.filePath("c.bmp")}) {
+        const QString told = "Cannot create file \"" + target + "\". ";
+        EXPECT_TRUE(failsWith(checkPictureTarget(target), told)) << target.toStdString();
+        const Status s = writePictureFile(target, "x");
+        EXPECT_TRUE(failsWith(s, told));
+        EXPECT_GT(s.error().size(), told.size()) << "and the reason";
     }
     EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
-    EXPECT_TRUE(QFileInfo(linked).isSymLink());
-    EXPECT_EQ(fileBytes(readOnly), "old picture");
-
-    const QString picture = dir.filePath("p.bmp");
-    ASSERT_TRUE(putFile(picture, "old"));
+    EXPECT_TRUE(QFileInfo(dir.filePath("c.bmp")).isDir());
     {
         kxtest::FileSizeLimit limit(1024);
-        const Status s = writePictureFile(picture, QByteArray(8192, 'p'));
-        ASSERT_FALSE(s.ok());
-        EXPECT_EQ(s.error(), "Cannot create file \"" + picture + "\". File too large");
+        const Status s = writePictureFile(path, QByteArray(8192, 'p'));
+        EXPECT_EQ(s.error(), "Cannot create file \"" + path + "\". File too large");
     }
-    EXPECT_EQ(fileBytes(picture), "old");
+    EXPECT_EQ(fileBytes(path), "second");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"a.bmp"}) << "no temporary";
 }
 
 TEST(ChartEnlarge, EnlargesBelowFiftyAndRestoresExactly) {
@@ -285,11 +240,9 @@ TEST_F(Chart, PointsPerPageAndItsMessages) {
     EXPECT_EQ(chart.pageLabel(), "3") << "the label keeps the page the chart followed to";
 
     Status s = chart.MaxrecordChange("-5");
-    ASSERT_FALSE(s.ok());
     EXPECT_EQ(s.error(), "MaxPointsPerPage must be >= 0");
     EXPECT_EQ(chart.pointsPerPage(), 0);
     s = chart.MaxrecordChange("");
-    ASSERT_FALSE(s.ok());
     EXPECT_EQ(s.error(), "'' is not a valid integer value");
     EXPECT_EQ(chart.pointsPerPage(), 0);
     EXPECT_TRUE(chart.MaxrecordChange("40").ok());
@@ -484,25 +437,6 @@ TEST_F(Chart, FollowsATableFileOpened) {
     EXPECT_EQ(chart.pageLabel(), "2");
 }
 
-// A table of another program, whose fields have names of their own: the grid and the exports
-// read it by position and kind, and so does the chart.
-TEST_F(Chart, DrawsATableOfOtherNamesByPositionAndKind) {
-    table.openScratch({{"Nr", px::FieldType::Long, 4},
-                       {"Uhrzeit", px::FieldType::Time, 4},
-                       {"Wert", px::FieldType::Alpha, 8},
-                       {"Einheit", px::FieldType::Alpha, 4},
-                       {"Bereich", px::FieldType::Alpha, 20},
-                       {"Notiz", px::FieldType::Alpha, 20}});
-    for (int i = 1; i <= 3; ++i) {
-        table.append();
-        ASSERT_TRUE(table.setFieldInt("Nr", 10 * i).ok());
-        ASSERT_TRUE(table.setFieldText("Wert", std::to_string(i)).ok());
-        ASSERT_TRUE(table.setFieldText("Einheit", "k" + kOhm).ok());
-        ASSERT_TRUE(table.post().ok());
-    }
-    EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{10, 1000}, {20, 2000}, {30, 3000}}));
-}
-
 TEST_F(Chart, EnvelopeKeepsEveryColumnsExtremes) {
     // A saw tooth with spikes and a run of overloads: the envelope must show each column's
     // smallest and largest reading and the gap.
@@ -594,22 +528,6 @@ TEST_F(Chart, LongColumnsDrawExactReadingsFromTheSummaries) {
     EXPECT_GE(lowest, columns - 1);
 }
 
-TEST_F(Chart, RecordsWithoutNumberOrValueField) {
-    table.openScratch({{"Value", px::FieldType::Alpha, 16}});
-    table.append();
-    ASSERT_TRUE(table.setFieldText("Value", "5").ok());
-    ASSERT_TRUE(table.post().ok());
-    EXPECT_EQ(allPoints(chart.trace(100)), (QList<QPointF>{{1, 5}})) << "X is the point number";
-    table.openScratch({{"SNo", px::FieldType::Long, 4}, {"Other", px::FieldType::Alpha, 8}});
-    table.append();
-    ASSERT_TRUE(table.setFieldInt("SNo", 3).ok());
-    ASSERT_TRUE(table.post().ok());
-    const ChartTrace t = chart.trace(100);
-    EXPECT_FALSE(t.sample);
-    EXPECT_FALSE(t.anyValue);
-    EXPECT_TRUE(t.runs.isEmpty());
-}
-
 // An insulation tester's table holds resistance readings and voltage checks: the chart plots
 // the resistance and leaves the voltages out as gaps, as it does non-numbers.
 TEST_F(Chart, MixedTablesPlotTheResistanceReadings) {
@@ -696,24 +614,51 @@ TEST_F(Chart, VoltageOnlyTablesPlotTheirVolts) {
     EXPECT_EQ(allPoints(chart.trace(300)), (QList<QPointF>{{7, 400}}));
 }
 
-// Tables of other programs may keep the value as a number, and their unit beside it.
-TEST_F(Chart, NumericValuesAreReadWithTheirUnit) {
-    table.openScratch({{"No", px::FieldType::Long, 4},
-                       {"Value", px::FieldType::Long, 4},
-                       {"Unit", px::FieldType::Alpha, 4}});
-    const std::pair<int, std::string> rows[] = {
-        {950, "M" + kOhm}, {500, "V"}, {2, "G" + kOhm}, {0, "T" + kOhm}};
-    int no = 0;
-    for (const auto& [v, unit] : rows) {
-        table.append();
-        ASSERT_TRUE(table.setFieldInt("No", ++no).ok());
-        ASSERT_TRUE(table.setFieldInt("Value", v).ok());
-        ASSERT_TRUE(table.setFieldText("Unit", unit).ok());
-        ASSERT_TRUE(table.post().ok());
+// Tables of other programs: fields of other names are read by position and kind, a value may
+// be kept as a number with its unit beside it, and without a number field X is the point's
+// number; without a value field nothing is drawn.
+TEST_F(Chart, TablesOfOtherShapes) {
+    using T = px::FieldType;
+    using Texts = std::vector<std::pair<const char*, std::string>>;
+    const struct {
+        const char* what;
+        std::vector<px::FieldDef> fields;
+        std::vector<Texts> rows;
+        QList<QList<QPointF>> runs;
+    } cases[] = {
+        {"other names",
+         {{"Nr", T::Long, 4},
+          {"Uhrzeit", T::Time, 4},
+          {"Wert", T::Alpha, 8},
+          {"Einheit", T::Alpha, 4},
+          {"Bereich", T::Alpha, 20},
+          {"Notiz", T::Alpha, 20}},
+         {{{"Nr", "10"}, {"Wert", "1"}, {"Einheit", "k" + kOhm}},
+          {{"Nr", "20"}, {"Wert", "2"}, {"Einheit", "k" + kOhm}},
+          {{"Nr", "30"}, {"Wert", "3"}, {"Einheit", "k" + kOhm}}},
+         {{{10, 1000}, {20, 2000}, {30, 3000}}}},
+        {"numeric values",
+         {{"No", T::Long, 4}, {"Value", T::Long, 4}, {"Unit", T::Alpha, 4}},
+         {{{"No", "1"}, {"Value", "950"}, {"Unit", "M" + kOhm}},
+          {{"No", "2"}, {"Value", "500"}, {"Unit", "V"}},
+          {{"No", "3"}, {"Value", "2"}, {"Unit", "G" + kOhm}},
+          {{"No", "4"}, {"Value", "0"}, {"Unit", "T" + kOhm}}},
+         {{{1, 950e6}}, {{3, 2e9}, {4, 0}}}},
+        {"no number field", {{"Value", T::Alpha, 16}}, {{{"Value", "5"}}}, {{{1, 5}}}},
+        {"no value field", {{"SNo", T::Long, 4}, {"Other", T::Alpha, 8}}, {{{"SNo", "3"}}}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        table.openScratch(c.fields);
+        for (const Texts& row : c.rows) {
+            table.append();
+            for (const auto& [field, text] : row)
+                ASSERT_TRUE(table.setFieldText(field, text).ok()) << field;
+            ASSERT_TRUE(table.post().ok());
+        }
+        const ChartTrace t = chart.trace(300);
+        EXPECT_EQ(t.runs, c.runs);
+        EXPECT_FALSE(t.sample);
+        EXPECT_EQ(t.anyValue, !c.runs.isEmpty());
     }
-    EXPECT_EQ(chart.quantity(), ChartQuantity::Resistance);
-    const ChartTrace t = chart.trace(300);
-    ASSERT_EQ(t.runs.size(), 2);
-    EXPECT_EQ(t.runs[0], (QList<QPointF>{{1, 950e6}}));
-    EXPECT_EQ(t.runs[1], (QList<QPointF>{{3, 2e9}, {4, 0}}));
 }

@@ -21,9 +21,11 @@ struct ContinuedNumbering : ::testing::Test {
     ReadingsTable table;
     RecordingControl rc{texts, table};
 
-    // A table with the given `No` field type holding these numbers (nullopt: a blank No).
-    void fill(px::FieldType noType, const std::vector<std::optional<std::int32_t>>& numbers) {
-        std::vector<px::FieldDef> fields = readingsFields();
+    // A table with the given `No` field type holding these numbers (nullopt: a blank No);
+    // `store`: the stored table's fields, SNo, STime, ...
+    void fill(px::FieldType noType, const std::vector<std::optional<std::int32_t>>& numbers,
+              bool store = false) {
+        std::vector<px::FieldDef> fields = readingsFields(store);
         fields[0].type = noType;
         fields[0].size = noType == px::FieldType::Alpha ? 12 : fields[0].size;
         table.openScratch(fields);
@@ -47,6 +49,7 @@ TEST_F(ContinuedNumbering, NextNumberFollowsTheHighest) {
         T type;
         std::vector<std::optional<std::int32_t>> numbers;
         std::int32_t next;
+        bool store = false;
     } cases[] = {
         {"empty table", T::Long, {}, 1},
         {"in order", T::Long, {1, 2, 3, 4}, 5},
@@ -56,11 +59,12 @@ TEST_F(ContinuedNumbering, NextNumberFollowsTheHighest) {
         {"numbers below 1", T::Long, {-5, 0}, 1},
         {"a Number field", T::Number, {2, 40}, 41},
         {"numbers kept as text", T::Alpha, {12, 100, 9}, 101},
+        {"a table without No", T::Long, {5}, 1, true},
         // No number above the largest exists: the limit then refuses every reading.
         {"the largest number", T::Long, {kMax}, kMax},
     };
     for (const auto& c : cases) {
-        fill(c.type, c.numbers);
+        fill(c.type, c.numbers, c.store);
         rc.NextRecordNo = 77;
         rc.continueNumbering();
         EXPECT_EQ(rc.NextRecordNo, c.next) << c.what;
@@ -76,11 +80,4 @@ TEST_F(ContinuedNumbering, ContinuedRecordsNeverRepeatANumber) {
     ASSERT_TRUE(rc.INDataToTable(1));
     EXPECT_EQ(table.fieldText(3, "No"), "4");
     EXPECT_EQ(table.fieldText(4, "No"), "5");
-}
-
-TEST_F(ContinuedNumbering, TableWithoutNumbersStartsAtOne) {
-    table.openScratch(readingsFields(true)); // the stored table's SNo, STime, ...
-    rc.NextRecordNo = 40;
-    rc.continueNumbering();
-    EXPECT_EQ(rc.NextRecordNo, 1);
 }

@@ -16,8 +16,10 @@
 #include <random>
 
 using namespace kx;
+using kxtest::absorption;
 using kxtest::curveRows;
 using kxtest::everyMs;
+using kxtest::failsWith;
 using kxtest::kGOhm;
 using kxtest::kIr2500;
 using kxtest::kIr500;
@@ -27,11 +29,6 @@ using kxtest::Row;
 using kxtest::storeOf;
 
 namespace {
-
-// Dielectric absorption: a fast charging term and a slow rise, PI about 2.5.
-double absorption(double s) {
-    return 4e9 * (1 - 0.83 * std::exp(-s / 200) - 0.17 * std::exp(-s / 2));
-}
 
 std::vector<InsulationResult> testsOf(const std::vector<Row>& rows, const ResultSettings& s = {}) {
     Result<std::vector<InsulationResult>> r = findInsulationTests(storeOf(rows), s);
@@ -60,67 +57,56 @@ std::vector<Row> steady(double ohms, int seconds, std::int64_t startMs, std::int
 
 } // namespace
 
+// A scaled reading is the binary number nearest to the decimal the meter showed, so that
+// exports print 1001 for "1.001" kΩ, not 1000.9999999999999: `base` is that number written out
+// in base units and compared exactly.
 TEST(ReadingQuantity, ValuesAndUnitsAsNumbers) {
-    struct Case {
+    using K = QuantityKind;
+    const std::string kOhm = "k" + kOhmSign, tOhm = "T" + kOhmSign;
+    const struct {
         std::string value, unit;
         QuantityKind kind;
-        std::optional<double> base;
+        const char* base; // nullptr: no number
+    } cases[] = {
+        {"941.5", kMOhm, K::Resistance, "9.415e8"},
+        {"1.234", kGOhm, K::Resistance, "1.234e9"},
+        {"12.5", kOhm, K::Resistance, "12.5e3"},
+        {"3.2", tOhm, K::Resistance, "3.2e12"},
+        {"0.500", kOhmSign, K::Resistance, "0.5"},
+        {" 42 ", " M" + kOhmSign + " ", K::Resistance, "42e6"},
+        {"7", "M\xCE\xA9", K::Resistance, "7e6"}, // typed in UTF-8
+        {"-1.0", kMOhm, K::Resistance, "-1e6"},
+        {"1.001", kOhm, K::Resistance, "1.001e3"},
+        {"1.001", kMOhm, K::Resistance, "1.001e6"},
+        {"1.001", kGOhm, K::Resistance, "1.001e9"},
+        {"4.35", tOhm, K::Resistance, "4.35e12"},
+        {"+1.001", kOhm, K::Resistance, "1001"},
+        {"-1.001", kMOhm, K::Resistance, "-1001000"},
+        {" 0.07 ", kGOhm, K::Resistance, "7e7"},
+        {".5", kMOhm, K::Resistance, "5e5"},
+        {"5.", kGOhm, K::Resistance, "5e9"},
+        {"230.4", "V", K::Voltage, "230.4"},
+        {"-10", "V", K::Voltage, "-10"},
+        {"12", "mV", K::Voltage, "12"}, // as it stands
+        {"3.5", "A", K::Other, "3.5"},
+        {"3.5", "", K::Other, "3.5"},
+        {"3.5", "X" + kOhmSign, K::Other, "3.5"},
+        {"", kMOhm, K::Resistance, nullptr},
+        {"----", kGOhm, K::Resistance, nullptr},
+        {"L0.20", kGOhm, K::Resistance, nullptr},
+        {"0L", kMOhm, K::Resistance, nullptr},
+        {"L", "V", K::Voltage, nullptr},
+        {"1.2.3", kMOhm, K::Resistance, nullptr},
+        {std::string(299, '9'), tOhm, K::Resistance, nullptr},
     };
-    const std::vector<Case> cases = {
-        {"941.5", kMOhm, QuantityKind::Resistance, 941.5e6},
-        {"1.234", kGOhm, QuantityKind::Resistance, 1.234e9},
-        {"12.5", "k" + kOhmSign, QuantityKind::Resistance, 12.5e3},
-        {"3.2", "T" + kOhmSign, QuantityKind::Resistance, 3.2e12},
-        {"0.500", kOhmSign, QuantityKind::Resistance, 0.5},
-        {" 42 ", " M" + kOhmSign + " ", QuantityKind::Resistance, 42e6},
-        {"7", "M\xCE\xA9", QuantityKind::Resistance, 7e6}, // typed in UTF-8
-        {"-1.0", kMOhm, QuantityKind::Resistance, -1e6},
-        {"230.4", "V", QuantityKind::Voltage, 230.4},
-        {"-10", "V", QuantityKind::Voltage, -10},
-        {"12", "mV", QuantityKind::Voltage, 12}, // as it stands
-        {"3.5", "A", QuantityKind::Other, 3.5},
-        {"3.5", "", QuantityKind::Other, 3.5},
-        {"3.5", "X" + kOhmSign, QuantityKind::Other, 3.5},
-        {"", kMOhm, QuantityKind::Resistance, std::nullopt},
-        {"----", kGOhm, QuantityKind::Resistance, std::nullopt},
-        {"L0.20", kGOhm, QuantityKind::Resistance, std::nullopt},
-        {"0L", kMOhm, QuantityKind::Resistance, std::nullopt},
-        {"L", "V", QuantityKind::Voltage, std::nullopt},
-        {"1.2.3", kMOhm, QuantityKind::Resistance, std::nullopt},
-        {std::string(299, '9'), "T" + kOhmSign, QuantityKind::Resistance, std::nullopt},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value + ' ' + c.unit);
         const ReadingQuantity q = readingQuantity(c.value, c.unit);
-        EXPECT_EQ(q.kind, c.kind) << c.value << ' ' << c.unit;
-        ASSERT_EQ(q.base.has_value(), c.base.has_value()) << c.value << ' ' << c.unit;
+        EXPECT_EQ(q.kind, c.kind);
+        ASSERT_EQ(q.base.has_value(), c.base != nullptr);
         if (c.base) {
-            EXPECT_DOUBLE_EQ(*q.base, *c.base) << c.value << ' ' << c.unit;
+            EXPECT_EQ(*q.base, std::strtod(c.base, nullptr));
         }
-    }
-}
-
-// A scaled reading is the binary number nearest to the decimal the meter showed, so that
-// exports print 1001 for "1.001" kΩ, not 1000.9999999999999.
-TEST(ReadingQuantity, ScaledValuesAreTheNearestNumberToTheDecimal) {
-    struct Case {
-        std::string value, unit, exact; // `exact`: the same number in base units
-    };
-    const std::vector<Case> cases = {
-        {"1.001", "k" + kOhmSign, "1.001e3"},
-        {"1.001", kMOhm, "1.001e6"},
-        {"1.001", kGOhm, "1.001e9"},
-        {"4.35", "T" + kOhmSign, "4.35e12"},
-        {"+1.001", "k" + kOhmSign, "1001"},
-        {"-1.001", kMOhm, "-1001000"},
-        {" 0.07 ", kGOhm, "7e7"},
-        {"941.5", kMOhm, "9.415e8"},
-        {".5", kMOhm, "5e5"},
-        {"5.", kGOhm, "5e9"},
-    };
-    for (const Case& c : cases) {
-        const std::optional<double> base = readingQuantity(c.value, c.unit).base;
-        ASSERT_TRUE(base.has_value()) << c.value;
-        EXPECT_EQ(*base, std::strtod(c.exact.c_str(), nullptr)) << c.value << ' ' << c.unit;
     }
 }
 
@@ -428,27 +414,11 @@ TEST(InsulationResults, JsonHasEveryFieldAndNulls) {
     auto tests = testsOf(steady(200e6, 45, 45'296'789, 7), s);
     ASSERT_EQ(tests.size(), 1u);
     const QJsonObject o = insulationResultJson(tests[0]);
-    const QStringList keys = {"test",
-                              "mode",
-                              "function",
-                              "testVoltage",
-                              "first",
-                              "last",
-                              "start",
-                              "duration",
-                              "r15",
-                              "r30",
-                              "r60",
-                              "r600",
-                              "dar",
-                              "dar15",
-                              "pi",
-                              "temperature",
-                              "baseTemperature",
-                              "r60Corrected",
-                              "minimum",
-                              "verdict",
-                              "reasons"};
+    const QStringList keys =
+        QStringLiteral("test mode function testVoltage first last start duration r15 r30 r60 "
+                       "r600 dar dar15 pi temperature baseTemperature r60Corrected minimum "
+                       "verdict reasons")
+            .split(QLatin1Char(' '));
     QStringList sortedKeys = keys;
     sortedKeys.sort();
     EXPECT_EQ(o.keys(), sortedKeys);
@@ -478,8 +448,7 @@ TEST(InsulationResults, FieldsOfBothTablesAndOfOtherTables) {
     auto noUnit = readingsFields();
     noUnit.erase(noUnit.begin() + 3);
     const auto missing = ReadingsColumns::find(noUnit);
-    ASSERT_FALSE(missing.ok());
-    EXPECT_TRUE(missing.error().contains("\"Unit\"")) << missing.error().toStdString();
+    ASSERT_TRUE(failsWith(missing, "\"Unit\""));
     auto longTime = readingsFields();
     longTime[1].type = px::FieldType::Long;
     EXPECT_FALSE(ReadingsColumns::find(longTime).ok());

@@ -2,6 +2,7 @@
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
 #include "recording/field_text.h"
+#include "recording/reading_rows.h"
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "recording/readings_table_model.h"
@@ -20,6 +21,7 @@
 #include <gtest/gtest.h>
 
 using namespace kx;
+using kxtest::failsWith;
 
 namespace {
 
@@ -77,7 +79,7 @@ TEST_F(FileTable, ExclusiveOpenAndMissingFile) {
     missing.setTableName(dir.filePath("nothere.DB"));
     const Status absent = missing.open();
     EXPECT_FALSE(absent.ok());
-    EXPECT_TRUE(absent.error().contains("nothere")) << absent.error().toStdString();
+    EXPECT_TRUE(failsWith(absent, "nothere"));
 }
 
 TEST_F(FileTable, BareNamesResolveInTheProgramFolder) {
@@ -144,17 +146,6 @@ TEST_F(FileTable, KeyedCopyHoldsPendingRecordsAndReadsBack) {
     EXPECT_EQ(reopened.fieldText(2, "Value"), "9.99");
 }
 
-TEST_F(FileTable, DuplicateNumbersGiveKeyViolation) {
-    ASSERT_TRUE(table.open().ok());
-    record("1");
-    rc.NextRecordNo = 1;
-    record("2");
-    const Status dup = saveKeyedCopy(table, dir.filePath("dup.db"));
-    EXPECT_FALSE(dup.ok());
-    EXPECT_EQ(dup.error(), "Key violation: No 1 appears twice");
-    EXPECT_FALSE(QFile::exists(px::indexPathFor(dir.filePath("dup.db"))));
-}
-
 TEST_F(FileTable, EngineMadeTablesOpenWithTheirNulls) {
     KX_NEED_FIXTURES();
     QTemporaryDir d;
@@ -197,8 +188,6 @@ TEST(TableModel, FollowsAppendsAndDeletes) {
     EXPECT_EQ(model.data(model.index(1, 0)).toString(), "2");
     EXPECT_EQ(model.data(model.index(0, 3)).toString(), QString::fromUtf8("MΩ"));
     EXPECT_FALSE(model.flags(model.index(0, 0)) & Qt::ItemIsEditable);
-    model.setColumnTitle(4, "Function");
-    EXPECT_EQ(model.headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), "Function");
     EXPECT_EQ(model.headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "Value");
     EXPECT_TRUE(table.deleteRecord(0).ok());
     EXPECT_EQ(model.rowCount(), 1);
@@ -295,8 +284,7 @@ TEST(FieldText, DamagedNumbersFromAFileShowBlank) {
         const Status s = saveKeyedCopy(table, copy);
         table.close();
         if (bad == -1e300) {
-            ASSERT_FALSE(s.ok());
-            EXPECT_TRUE(s.error().contains("is not a valid")) << s.error().toStdString();
+            ASSERT_TRUE(failsWith(s, "is not a valid"));
             continue;
         }
         ASSERT_TRUE(s.ok()) << bad << ": " << s.error().toStdString();
@@ -334,7 +322,6 @@ TEST(ReadingRecords, ATableThatCannotTakeTheReadingKeepsNothing) {
     const Reading r{1, 1000, "1.0", "V", "DCV  600V", "Continuous"};
     ReadingsTable closed;
     const Status s = closed.appendReading(r);
-    ASSERT_FALSE(s.ok());
     EXPECT_EQ(s.error(), ReadingsTable::closedMessage());
 
     // The stored table's names are not the live table's: nothing is appended, and its records
@@ -342,7 +329,6 @@ TEST(ReadingRecords, ATableThatCannotTakeTheReadingKeepsNothing) {
     ReadingsTable store;
     store.openScratch(readingsFields(true));
     const Status named = store.appendReading(r);
-    ASSERT_FALSE(named.ok());
     EXPECT_EQ(named.error(), "Field 'Value' not found");
     EXPECT_EQ(store.rowCount(), 0);
     store.appendLoaded({px::Value(std::int32_t{1}), px::Value::timeOfDay(5), px::Value("x"),

@@ -3,6 +3,7 @@
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
+#include "recording/reading_rows.h"
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "recording/recording_keeper.h"
@@ -17,6 +18,7 @@
 #include <sys/stat.h>
 
 using namespace kx;
+using kxtest::failsWith;
 
 namespace {
 
@@ -99,9 +101,7 @@ TEST_F(Keeper, NewTargetIsClaimedAtOnceAndFollowsTheRecording) {
     other.openScratch(readingsFields());
     RecordingKeeper second(other);
     const Result<KeptFile> refused = second.keepInFile(path, false, kNow);
-    ASSERT_FALSE(refused.ok());
-    EXPECT_TRUE(refused.error().contains("in use by another program"))
-        << refused.error().toStdString();
+    ASSERT_TRUE(failsWith(refused, "in use by another program"));
 
     appendRecords(RecordingKeeper::kEveryRecords - 1);
     EXPECT_EQ(onDisk(), 0) << "not yet due";
@@ -153,8 +153,7 @@ TEST_F(Keeper, ExistingTargetKeptUntilThereIsSomethingToWrite) {
         ASSERT_TRUE(held.ok());
         RecordingKeeper k(table);
         const Result<KeptFile> c = k.keepInFile(path, false, kNow);
-        ASSERT_FALSE(c.ok());
-        EXPECT_TRUE(c.error().contains("in use")) << c.error().toStdString();
+        ASSERT_TRUE(failsWith(c, "in use"));
     }
     EXPECT_EQ(fileBytes(path), now);
 }
@@ -172,9 +171,7 @@ TEST_F(Keeper, AppendReadsTheFileAndRefusesOtherTables) {
     ASSERT_TRUE(px::writeKeyedTable(store, readingsFields(true), numbered({1})).ok());
     const QByteArray before = fileBytes(store);
     const Result<KeptFile> refused = keeper.keepInFile(store, true, kNow);
-    ASSERT_FALSE(refused.ok());
-    EXPECT_TRUE(refused.error().contains("is not a readings table"))
-        << refused.error().toStdString();
+    ASSERT_TRUE(failsWith(refused, "is not a readings table"));
     EXPECT_EQ(fileBytes(store), before);
     EXPECT_FALSE(table.isOpen());
     EXPECT_TRUE(px::TableLock::acquire(store).ok()) << "the claim is let go";
@@ -191,11 +188,9 @@ TEST_F(Keeper, FailedRunLeavesNoFileItMade) {
     const QString fifo = dir.filePath("pipe.db");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const Result<KeptFile> p = keeper.keepInFile(fifo, false, kNow);
-    ASSERT_FALSE(p.ok());
-    EXPECT_TRUE(p.error().contains("it is a pipe, not a file")) << p.error().toStdString();
+    ASSERT_TRUE(failsWith(p, "it is a pipe, not a file"));
     const Result<KeptFile> f = keeper.keepInFile(dir.filePath("no/such/folder.db"), false, kNow);
-    ASSERT_FALSE(f.ok());
-    EXPECT_TRUE(f.error().contains("folder.db")) << f.error().toStdString();
+    ASSERT_TRUE(failsWith(f, "folder.db"));
 }
 
 TEST_F(Keeper, ReadOnlyTableOrIndexIsRefusedBeforeTheRecording) {
@@ -206,9 +201,8 @@ TEST_F(Keeper, ReadOnlyTableOrIndexIsRefusedBeforeTheRecording) {
         ASSERT_EQ(::chmod(QFile::encodeName(protectedFile).constData(), 0444), 0);
         const QByteArray table0 = fileBytes(path), index0 = fileBytes(index);
         const Result<KeptFile> c = keeper.keepInFile(path, false, kNow);
-        ASSERT_FALSE(c.ok());
-        EXPECT_TRUE(c.error().contains("read-only")) << c.error().toStdString();
-        EXPECT_TRUE(c.error().contains(protectedFile)) << c.error().toStdString();
+        ASSERT_TRUE(failsWith(c, "read-only"));
+        EXPECT_TRUE(failsWith(c, protectedFile));
         EXPECT_EQ(fileBytes(path), table0);
         EXPECT_EQ(fileBytes(index), index0);
         ASSERT_EQ(::chmod(QFile::encodeName(protectedFile).constData(), 0644), 0);

@@ -1,14 +1,15 @@
-// The one save command with the formats for other programs: the name picks .csv, .jsonl or
-// .xlsx, the options reach the writer, and every way a save can end comes back as the outcome
-// the front ends tell.
-#include "recording/readings_export_fixture.h"
+// The one save command: the name picks the format, the options reach the writer, and every
+// way a save can end comes back as the outcome the front ends tell.
+#include "recording/reading_rows.h"
 #include "support/csv_reader.h"
 #include "support/table_files.h"
 #include "support/write_faults.h"
 
-#include "recording/table_export.h"
+#include "paradox/paradox_reader.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
@@ -25,22 +26,23 @@ struct SaveAsFormats : ::testing::Test {
 
     void SetUp() override {
         table.openScratch(readingsFields());
-        for (const kxtest::Reading& r : everyKindOfReading())
-            addReading(table, r);
+        for (const Row& r : everyKindOfReading())
+            addRow(table, r);
     }
     QString path(const QString& name) const { return dir.filePath(name); }
 };
 
-struct NewFormat {
+struct Format {
     const char* extension;
     ExportFormat format;
     const char* name;
+    bool walks; // the text export walks the table to its last record
 };
 
-constexpr NewFormat kNewFormats[] = {
-    {"csv", ExportFormat::Csv, "csv"},
-    {"jsonl", ExportFormat::JsonLines, "jsonl"},
-    {"xlsx", ExportFormat::Xlsx, "xlsx"},
+constexpr Format kFormats[] = {
+    {"txt", ExportFormat::Text, "text", true},   {"db", ExportFormat::Paradox, "paradox", false},
+    {"csv", ExportFormat::Csv, "csv", false},    {"jsonl", ExportFormat::JsonLines, "jsonl", false},
+    {"xlsx", ExportFormat::Xlsx, "xlsx", false},
 };
 
 std::string withoutBom(const QByteArray& bytes) {
@@ -62,9 +64,13 @@ TEST(SaveAsFormatNames, TheExtensionChoosesTheWriter) {
         {"/a/B.JSONL", ExportFormat::JsonLines},
         {"/a/b.xlsx", ExportFormat::Xlsx},
         {"/a/b.XLSX", ExportFormat::Xlsx},
-        // The program's own formats keep their rule.
+        // A keyed copy only for exactly ".db"; every other name gives the text.
         {"/a/b.db", ExportFormat::Paradox},
+        {"/a/.db", ExportFormat::Paradox},
         {"/a/b.DB", ExportFormat::Text},
+        {"/a/b.Db", ExportFormat::Text},
+        {"/a/b.db.txt", ExportFormat::Text},
+        {"/a.db/b", ExportFormat::Text}, // a dot in a folder's name
         {"/a/b.xls", ExportFormat::Text},
         {"/a/b.txt", ExportFormat::Text},
         {"/a/b.json", ExportFormat::Text},
@@ -75,14 +81,12 @@ TEST(SaveAsFormatNames, TheExtensionChoosesTheWriter) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(exportFormatFor(QString::fromLatin1(c.path)), c.format) << c.path;
-    EXPECT_STREQ(exportFormatName(ExportFormat::Paradox), "paradox");
-    EXPECT_STREQ(exportFormatName(ExportFormat::Text), "text");
-    for (const NewFormat& f : kNewFormats)
+    for (const Format& f : kFormats)
         EXPECT_STREQ(exportFormatName(f.format), f.name);
 }
 
-TEST_F(SaveAsFormats, EachFormatIsWrittenAndTheTableStaysWhereItWas) {
-    for (const NewFormat& f : kNewFormats) {
+TEST_F(SaveAsFormats, EachFormatIsWrittenAndOnlyTheTextWalksTheTable) {
+    for (const Format& f : kFormats) {
         SCOPED_TRACE(f.name);
         table.setCursor(2);
         const QString out = path(QStringLiteral("readings.") + QLatin1String(f.extension));
@@ -97,9 +101,11 @@ TEST_F(SaveAsFormats, EachFormatIsWrittenAndTheTableStaysWhereItWas) {
         EXPECT_EQ(o.records, 15);
         ASSERT_FALSE(steps.empty());
         EXPECT_EQ(steps.back(), (std::pair<qint64, qint64>{15, 15}));
-        EXPECT_EQ(table.cursor(), 2) << "only the text export walks the table";
+        EXPECT_EQ(table.cursor(), f.walks ? 14 : 2);
     }
     // What each holds is the writers' own business; here the file is the one asked for.
+    EXPECT_TRUE(fileBytes(path("readings.txt")).startsWith(textExportHeader()));
+    EXPECT_EQ(px::readTableInfo(path("readings.db")).value().recordCount, 15);
     const auto csv = readStrictCsv(withoutBom(fileBytes(path("readings.csv"))), ',');
     ASSERT_TRUE(csv.has_value());
     EXPECT_EQ(csv->size(), 16u);
@@ -117,27 +123,30 @@ TEST_F(SaveAsFormats, OptionsReachTheCsvWriterOnly) {
     ASSERT_TRUE(o.saved()) << o.error.toStdString();
     const auto rows = readStrictCsv(withoutBom(fileBytes(path("eu.csv"))), ';');
     ASSERT_TRUE(rows.has_value());
-    EXPECT_EQ((*rows)[0][0], "No");
     EXPECT_EQ((*rows)[0].size(), 8u);
     EXPECT_EQ((*rows)[1][2], "941,5");
     EXPECT_EQ((*rows)[3][6], "0,5");
 
     // The same options under another name change nothing there.
-    ASSERT_TRUE(saveTableAs(table, path("a.jsonl"), ExportKind::Live, {}, european).saved());
-    ASSERT_TRUE(saveTableAs(table, path("b.jsonl"), ExportKind::Live).saved());
-    EXPECT_EQ(fileBytes(path("a.jsonl")), fileBytes(path("b.jsonl")));
-    ASSERT_TRUE(saveTableAs(table, path("a.txt"), ExportKind::Live, {}, european).saved());
-    ASSERT_TRUE(saveTableAs(table, path("b.txt"), ExportKind::Live).saved());
-    EXPECT_EQ(fileBytes(path("a.txt")), fileBytes(path("b.txt")));
+    for (const char* ext : {"jsonl", "txt"}) {
+        const QString a = path(QStringLiteral("a.") + ext), b = path(QStringLiteral("b.") + ext);
+        ASSERT_TRUE(saveTableAs(table, a, ExportKind::Live, {}, european).saved());
+        ASSERT_TRUE(saveTableAs(table, b, ExportKind::Live).saved());
+        EXPECT_EQ(fileBytes(a), fileBytes(b)) << ext;
+    }
 }
 
-// A closed table is refused as the text export refuses it, before any file is touched; a
-// target that cannot take the save, a full disk and a Cancel leave the old file.
+// A closed table or one that holds no readings is refused before any file is touched; a
+// target that cannot take the save, a full disk and a Cancel leave the old file. The text
+// export walks the table even when its target is refused, but a cancelled walk does not move
+// it.
 TEST_F(SaveAsFormats, EveryFailureEndsAsTheFrontEndsExpect) {
     for (int i = 0; i < 300; ++i) // more than the small file-size limit below takes
-        addReading(table, {100 + i, i * 500, "941.5", "M" + kOhm936, "IR:1000V", "Timed"});
+        addRow(table, {100 + i, i * 500, "941.5", kMOhm, "IR:1000V", "Timed"});
+    ReadingsTable wrong;
+    wrong.openScratch({{"Id", px::FieldType::Long, 4}, {"LONG", px::FieldType::Long, 4}});
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.csv")).constData(), 0644), 0);
-    for (const NewFormat& f : kNewFormats) {
+    for (const Format& f : kFormats) {
         SCOPED_TRACE(f.name);
         const QString ext = QLatin1String(f.extension);
         const QString old = path("old." + ext);
@@ -146,39 +155,55 @@ TEST_F(SaveAsFormats, EveryFailureEndsAsTheFrontEndsExpect) {
         const QString ro = path("ro." + ext);
         ASSERT_TRUE(putFile(ro, "keep me"));
         ASSERT_TRUE(QFile::setPermissions(ro, QFile::ReadOwner));
+        table.setCursor(0);
         SaveAsOutcome o = saveTableAs(table, ro, ExportKind::Live);
         EXPECT_EQ(o.end, SaveAsOutcome::End::WriteFailed);
         EXPECT_EQ(o.format, f.format);
         EXPECT_TRUE(o.error.contains("read-only")) << o.error.toStdString();
         EXPECT_EQ(fileBytes(ro), "keep me");
+        EXPECT_EQ(table.cursor(), f.walks ? table.rowCount() - 1 : 0);
 
         ASSERT_TRUE(QDir(dir.path()).mkdir("folder." + ext));
         o = saveTableAs(table, path("folder." + ext), ExportKind::Live);
         EXPECT_EQ(o.end, SaveAsOutcome::End::WriteFailed);
         EXPECT_TRUE(o.error.contains("folder")) << o.error.toStdString();
 
+        table.setCursor(0);
         o = saveTableAs(table, old, ExportKind::Live, [](qint64, qint64) { return false; });
         EXPECT_EQ(o.end, SaveAsOutcome::End::Cancelled);
         EXPECT_EQ(fileBytes(old), "the good old export");
+        EXPECT_EQ(table.cursor(), 0);
 
         {
             FileSizeLimit limit(1024);
             o = saveTableAs(table, old, ExportKind::Live);
         }
         EXPECT_EQ(o.end, SaveAsOutcome::End::WriteFailed);
-        EXPECT_TRUE(o.error.contains(old)) << o.error.toStdString();
+        EXPECT_TRUE(o.error.contains(path("old."))) << o.error.toStdString(); // or its index
         EXPECT_EQ(fileBytes(old), "the good old export");
 
+        // A keyed copy reads a closed table from its file, here a missing one.
         ReadingsTable closed;
         closed.setTableName(path("nowhere.db"));
         o = saveTableAs(closed, path("closed." + ext), ExportKind::Store);
+        EXPECT_FALSE(o.saved());
+        if (f.format == ExportFormat::Paradox) {
+            EXPECT_TRUE(o.error.contains("nowhere.db")) << o.error.toStdString();
+        } else {
+            EXPECT_EQ(o.end, SaveAsOutcome::End::TableRefused);
+            EXPECT_EQ(o.error, ReadingsTable::closedMessage());
+        }
+        o = saveTableAs(wrong, path("wrong." + ext), ExportKind::Live);
         EXPECT_EQ(o.end, SaveAsOutcome::End::TableRefused);
-        EXPECT_EQ(o.error, ReadingsTable::closedMessage());
-        EXPECT_FALSE(QFileInfo::exists(path("closed." + ext)));
+        EXPECT_TRUE(o.error.contains("does not hold readings")) << o.error.toStdString();
     }
-    const SaveAsOutcome o = saveTableAs(table, path("pipe.csv"), ExportKind::Live);
+    SaveAsOutcome o = saveTableAs(table, path("pipe.csv"), ExportKind::Live);
     EXPECT_EQ(o.end, SaveAsOutcome::End::WriteFailed);
     EXPECT_FALSE(o.error.isEmpty());
+    addRow(table, {1, 0, "dup", "", "", ""});
+    o = saveTableAs(table, path("dup.db"), ExportKind::Live);
+    EXPECT_EQ(o.end, SaveAsOutcome::End::WriteFailed);
+    EXPECT_EQ(o.error, "Key violation: No 1 appears twice");
     // Nothing of any save is left behind but the files the test made.
     QStringList left = entriesOf(dir.path());
     left.removeIf([](const QString& n) {

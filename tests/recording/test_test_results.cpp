@@ -15,29 +15,14 @@
 #include <cmath>
 
 using namespace kx;
+using kxtest::absorption;
+using kxtest::addRow;
 using kxtest::curveRows;
 using kxtest::everyMs;
 using kxtest::kIr500;
 using kxtest::Row;
 
 namespace {
-
-double absorption(double s) {
-    return 4e9 * (1 - 0.83 * std::exp(-s / 200) - 0.17 * std::exp(-s / 2));
-}
-
-void appendRow(ReadingsTable& t, const Row& r) {
-    t.append();
-    ASSERT_TRUE(t.setFieldInt("No", static_cast<std::int32_t>(r.no)).ok());
-    if (r.ms >= 0) {
-        ASSERT_TRUE(t.setFieldTime("Time", static_cast<std::int32_t>(r.ms)).ok());
-    }
-    ASSERT_TRUE(t.setFieldText("Value", r.value).ok());
-    ASSERT_TRUE(t.setFieldText("Unit", r.unit).ok());
-    ASSERT_TRUE(t.setFieldText("V_Range", r.function).ok());
-    ASSERT_TRUE(t.setFieldText("I_Range", r.mode).ok());
-    ASSERT_TRUE(t.post().ok());
-}
 
 // A PI test of 10 min 3 s, then after a pause a 70 s timed test at 500 V: what a technician
 // records in a morning.
@@ -59,17 +44,10 @@ std::vector<InsulationResult> wholeTable(const ReadingsTable& t, const ResultSet
 
 void expectSameTests(TestResults& live, const std::vector<InsulationResult>& whole) {
     ASSERT_EQ(live.count(), static_cast<int>(whole.size()));
-    for (int i = 0; i < live.count(); ++i) {
-        SCOPED_TRACE(i);
-        const InsulationResult& a = live.test(i);
-        const InsulationResult& b = whole[static_cast<std::size_t>(i)];
-        EXPECT_EQ(a.first, b.first);
-        EXPECT_EQ(a.last, b.last);
-        EXPECT_EQ(a.r60, b.r60);
-        EXPECT_EQ(a.pi, b.pi);
-        EXPECT_EQ(a.verdict, b.verdict);
-        EXPECT_EQ(a.reasons, b.reasons);
-    }
+    for (int i = 0; i < live.count(); ++i)
+        EXPECT_EQ(insulationResultJson(live.test(i)),
+                  insulationResultJson(whole[static_cast<std::size_t>(i)]))
+            << i;
 }
 
 // Counts a signal's emissions and keeps the last one's text argument.
@@ -101,7 +79,7 @@ TEST_F(LiveTable, ReadingsAsTheyComeGiveTheWholeTablesTests) {
     std::size_t i = 0;
     auto feedTo = [&](double seconds) {
         while (i < rows.size() && rows[i].ms - rows[0].ms <= seconds * 1000)
-            appendRow(table, rows[i++]);
+            addRow(table, rows[i++]);
         results.flush();
     };
     // Before 10 s the run is not a test yet; its figures are there all the same.
@@ -139,7 +117,7 @@ TEST_F(LiveTable, ViewsHearOfABurstOnce) {
     tests.clear();
     figures.clear();
     for (const Row& r : curveRows(everyMs(500, 30000), absorption))
-        appendRow(table, r);
+        addRow(table, r);
     EXPECT_EQ(figures.count(), 0) << "nothing is signalled while readings come";
     ASSERT_TRUE(kx::test::waitUntil([&] { return figures.count() > 0; }));
     EXPECT_EQ(figures.count(), 1);
@@ -149,7 +127,7 @@ TEST_F(LiveTable, ViewsHearOfABurstOnce) {
 
 TEST_F(LiveTable, ARemovedRecordOrOneOutOfOrderMeansAWholeWalk) {
     for (const Row& r : curveRows(everyMs(500, 90000), absorption))
-        appendRow(table, r);
+        addRow(table, r);
     results.flush();
     ASSERT_EQ(results.count(), 1);
     const std::uint64_t generation = results.generation();
@@ -164,14 +142,14 @@ TEST_F(LiveTable, ARemovedRecordOrOneOutOfOrderMeansAWholeWalk) {
 
     // A record numbered below the last: the table is taken in `No` order.
     Row early = {50, table.records().intValue(49, 1) + 100, "1.000", kxtest::kGOhm};
-    appendRow(table, early);
+    addRow(table, early);
     results.flush();
     expectSameTests(results, wholeTable(table));
 }
 
 TEST_F(LiveTable, NewSettingsJudgeEveryTestAgain) {
     for (const Row& r : curveRows(everyMs(500, 90000), absorption))
-        appendRow(table, r);
+        addRow(table, r);
     results.flush();
     ASSERT_EQ(results.test(0).verdict, Verdict::Pass);
     Spy figures(&results, &TestResults::figuresChanged);
@@ -197,7 +175,7 @@ TEST(TestResultsFiles, AUsersTableBringsItsDetailsAndKeepsThemCurrent) {
         ReadingsTable t;
         t.openScratch(readingsFields());
         for (const Row& r : curveRows(everyMs(500, 90000), absorption))
-            appendRow(t, r);
+            addRow(t, r);
         ASSERT_TRUE(SaveToDB(t, user, ExportKind::Live).ok());
         ReadingsTable empty;
         empty.openScratch(readingsFields());
@@ -284,7 +262,7 @@ TEST_F(LiveTable, TheListFollowsWithoutStartingOver) {
     resets.clear();
     const std::vector<Row> rows = morning();
     for (const Row& r : rows) {
-        appendRow(table, r);
+        addRow(table, r);
         if (r.no % 7 == 0)
             results.flush();
     }
@@ -306,7 +284,7 @@ TEST_F(LiveTable, TheListFollowsWithoutStartingOver) {
 TEST_F(LiveTable, TheCurveOfTheRunningTestGrowsWithIt) {
     const std::vector<Row> rows = curveRows(everyMs(500, 120000), absorption);
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        appendRow(table, rows[i]);
+        addRow(table, rows[i]);
         if (i % 25 == 24) {
             results.flush();
             if (results.count() == 1) {
