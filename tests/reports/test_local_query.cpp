@@ -2,7 +2,7 @@
 
 #include "common/cp936.h"
 #include "paradox/paradox_writer.h"
-#include "readings_files.h"
+#include "reports/report_fixtures.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,13 +35,13 @@ struct QueryFile : ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath("Readings.DB");
-        writeReadings(path, {{"1.234", "G\xA6\xB8"},
-                             {"500", "V"},
-                             {"12.5", "M\xA6\xB8"},
-                             {"499", "V"},
-                             {"0.3", "A"},
-                             {"", nullptr},
-                             {"25", "0C"}});
+        kxtest::writeReadings(path, {{"1.234", "G\xA6\xB8"},
+                                     {"500", "V"},
+                                     {"12.5", "M\xA6\xB8"},
+                                     {"499", "V"},
+                                     {"0.3", "A"},
+                                     {"", nullptr},
+                                     {"25", "0C"}});
     }
 
     // The No of every row a statement delivers, or the failure's message.

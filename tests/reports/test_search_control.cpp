@@ -1,9 +1,9 @@
 #include "reports/search_control.h"
 
-#include "readings_files.h"
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "recording/record_store.h"
+#include "reports/report_fixtures.h"
 #include "reports/table_query_model.h"
 
 #include <QFile>
@@ -28,7 +28,8 @@ struct Search : ::testing::Test {
     Search() : appDir(dir.path() + QLatin1Char('/')), file(dir.filePath("Data.DB")) {}
 
     void SetUp() override {
-        writeReadings(file, {{"500", "V"}, {"0.12", "A"}, {"99", "M\xA6\xB8"}, {"250", "V"}});
+        kxtest::writeReadings(file,
+                              {{"500", "V"}, {"0.12", "A"}, {"99", "M\xA6\xB8"}, {"250", "V"}});
         live.setTableName(file);
         const Status s = live.open();
         ASSERT_TRUE(s.ok()) << s.error().toStdString();
@@ -72,7 +73,7 @@ TEST(SearchTexts, NameTheScratchTableInTheProgramsFolderAndOtherFilesAsTheyAre) 
 
 TEST_F(Search, AFileWithAQuoteInItsNameIsStillFound) {
     const QString odd = dir.filePath("run \"7\".DB");
-    writeReadings(odd, {{"1", "V"}, {"2", "A"}});
+    kxtest::writeReadings(odd, {{"1", "V"}, {"2", "A"}});
     live.close();
     live.setTableName(odd);
     ASSERT_TRUE(live.open().ok());
@@ -135,7 +136,7 @@ TEST_F(Search, FindsCommittedRecordsOnlyWhileEmptinessCountsPendingOnes) {
     // A fresh recording: the file holds nothing, the open table holds pending readings.
     live.close();
     const QString fresh = dir.filePath("Fresh.DB");
-    writeReadings(fresh, {});
+    kxtest::writeReadings(fresh, {});
     live.setTableName(fresh);
     ASSERT_TRUE(live.open().ok());
     recordPending("0C", 3);
@@ -158,11 +159,11 @@ TEST_F(Search, FindsCommittedRecordsOnlyWhileEmptinessCountsPendingOnes) {
 }
 
 TEST_F(Search, TheScratchTableIsFoundInTheProgramsFolder) {
-    writeReadings(appDir + "Pw60bdb.DB", {{"1", "V"}, {"2", "0C"}});
+    kxtest::writeReadings(appDir + "Pw60bdb.DB", {{"1", "V"}, {"2", "0C"}});
     live.close();
     live.setTableName(QStringLiteral("Pw60bdb"));
     live.reset(readingsFields()); // something to search: not empty
-    live.appendLoaded(readingRecord(1, {"1", "V"}));
+    live.appendLoaded(kxtest::readingRecord(1, {"1", "V"}));
     ASSERT_TRUE(control.activate().ok());
     EXPECT_EQ(control.texts().tablePath, appDir + "Pw60bdb");
     EXPECT_EQ(query.recordCount(), 2);
@@ -177,7 +178,7 @@ TEST_F(Search, AFileThatCannotBeReadGivesTheExecutionsError) {
     live.close();
     live.setTableName(dir.filePath("Gone.DB"));
     live.reset(readingsFields());
-    live.appendLoaded(readingRecord(1, {"1", "V"}));
+    live.appendLoaded(kxtest::readingRecord(1, {"1", "V"}));
     const Status s = control.activate();
     ASSERT_FALSE(s.ok());
     EXPECT_TRUE(s.error().startsWith("Cannot open table file")) << s.error().toStdString();
@@ -193,7 +194,7 @@ TEST_F(Search, AFileThatCannotBeReadGivesTheExecutionsError) {
 TEST(TableQueryModelTest, ResetsItsViewsOnEachRun) {
     QTemporaryDir dir;
     const QString file = dir.filePath("t.DB");
-    writeReadings(file, {{"1", "V"}, {"2", "A"}});
+    kxtest::writeReadings(file, {{"1", "V"}, {"2", "A"}});
     TableQueryModel m;
     QSignalSpy resets(&m, &QAbstractItemModel::modelReset);
     m.setText(QStringLiteral("select * from \"%1\" where Unit='A'").arg(file));

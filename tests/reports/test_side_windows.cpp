@@ -1,6 +1,6 @@
 #include "app/window_fixture.h"
-#include "readings_files.h"
 #include "recording/readings_table.h"
+#include "reports/report_fixtures.h"
 #include "reports/ui/about_box.h"
 #include "reports/ui/clickable_label.h"
 #include "reports/ui/help_window.h"
@@ -30,7 +30,8 @@ struct SearchDialogTest : ::testing::Test {
     std::unique_ptr<TFrmsearch> dialog;
 
     void SetUp() override {
-        writeReadings(file, {{"500", "V"}, {"0.12", "A"}, {"99", "M\xA6\xB8"}, {"250", "V"}});
+        kxtest::writeReadings(file,
+                              {{"500", "V"}, {"0.12", "A"}, {"99", "M\xA6\xB8"}, {"250", "V"}});
         live.setTableName(file);
         ASSERT_TRUE(live.open().ok());
         dialog = std::make_unique<TFrmsearch>(live, dir.path() + "/", boxes);
@@ -91,7 +92,7 @@ TEST_F(SearchDialogTest, EachShowingListsEverythingAndChecksVoltage) {
 }
 
 TEST_F(SearchDialogTest, TempeWithoutMatchSaysSoCurrentDoesNot) {
-    writeReadings(file, {{"500", "V"}, {"250", "V"}});
+    kxtest::writeReadings(file, {{"500", "V"}, {"250", "V"}});
     dialog->show();
     choose(6);
     press("BitBtn1");
