@@ -5,10 +5,12 @@
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 
+#include <QImage>
 #include <QString>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -95,6 +97,34 @@ inline void writeReadings(const QString& path, const std::vector<ValueUnit>& rea
         rows.push_back(readingRecord(static_cast<int>(i) + 1, readings[i]));
     const kx::Status s = kx::px::writeTable(path, kx::readingsFields(), rows);
     ASSERT_TRUE(s.ok()) << s.error().toStdString();
+}
+
+// The pixels of `img` within `area` that `ink` matches: how many, the box round them and
+// their centre.
+struct Ink {
+    int count = 0;
+    QRect box;
+    QPointF centre;
+};
+inline Ink inkIn(const QImage& img, const QRect& area, const std::function<bool(QRgb)>& ink) {
+    Ink found;
+    double sx = 0;
+    double sy = 0;
+    const QRect r = area & img.rect();
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+        for (int x = r.left(); x <= r.right(); ++x) {
+            if (ink(line[x])) {
+                ++found.count;
+                found.box |= QRect(x, y, 1, 1);
+                sx += x;
+                sy += y;
+            }
+        }
+    }
+    if (found.count > 0)
+        found.centre = QPointF(sx / found.count, sy / found.count);
+    return found;
 }
 
 } // namespace kxtest
