@@ -4,13 +4,13 @@
 #include "recording/readings_schema.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
-#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
+#include <string>
 #include <vector>
 
 // Runs the command-line front end and collects what it prints.
@@ -108,22 +110,29 @@ inline QString tableFile(const QTemporaryDir& dir, const char* name,
     return path;
 }
 
-// What a folder holds, below it too: each entry with its kind, a plain file with its bytes.
+// What a folder holds, below it too: each entry's kind, a plain file's size and digest.
 // Pipes and devices are never opened.
-inline QMap<QString, QByteArray> folderState(const QString& folder) {
-    QMap<QString, QByteArray> state;
+inline std::map<std::string, std::string> folderState(const QString& folder) {
+    std::map<std::string, std::string> state;
     QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo f(it.next());
-        QByteArray& s = state[f.filePath()];
+        std::string& s = state[f.filePath().mid(folder.size() + 1).toStdString()];
         if (f.isSymLink()) {
-            s = "link to " + QFile::encodeName(f.symLinkTarget());
+            s = "link to " + f.symLinkTarget().toStdString();
         } else if (f.isDir()) {
             s = "folder";
         } else if (f.isFile()) {
             QFile file(f.filePath());
-            s = file.open(QIODevice::ReadOnly) ? "file " + file.readAll() : "unreadable file";
+            s = file.open(QIODevice::ReadOnly)
+                    ? QStringLiteral("%1 bytes %2")
+                          .arg(f.size())
+                          .arg(QString::fromLatin1(
+                              QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1)
+                                  .toHex()))
+                          .toStdString()
+                    : "unreadable file";
         } else {
             s = "special";
         }
