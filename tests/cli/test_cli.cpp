@@ -1,6 +1,7 @@
 #include "cli_runner.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 
@@ -20,6 +21,9 @@ QByteArray exampleReports() {
     text += "00 F0 00 00 00 00 00 00 00\n";
     return text;
 }
+
+const QStringList kCommands = {"decode", "replay", "table", "list",   "monitor", "record",
+                               "export", "query",  "chart", "report", "results"};
 } // namespace
 
 TEST(CliDecode, CarriesStateFromFrameToFrame) {
@@ -50,39 +54,81 @@ TEST(CliDecode, CarriesStateFromFrameToFrame) {
         << "kept from the frame before";
 }
 
-TEST(CliDecode, BadUsage) {
-    const CliRun r = runCli({"decode"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("usage"));
-    EXPECT_EQ(runCli({}).exitCode, 2);
-    EXPECT_EQ(runCli({"no-such-command"}).exitCode, 2);
-}
-
 // Every command tells its usage on --help (stdout, exit 0) and on bad usage (stderr, exit 2)
 // from the one table of usage lines, which the program's own usage lists too.
 TEST(CliUsage, EveryCommandHasHelpAndOneUsageLine) {
     const CliRun all = runCli({"--help"});
     ASSERT_EQ(all.exitCode, 0) << all.err.constData();
-    for (const char* name :
-         {"decode", "replay", "table", "list", "export", "query", "chart", "report"}) {
+    const CliRun none = runCli({});
+    EXPECT_EQ(none.exitCode, 2);
+    for (const QString& name : kCommands) {
+        SCOPED_TRACE(name.toStdString());
         const CliRun help = runCli({name, "--help"});
-        EXPECT_EQ(help.exitCode, 0) << name;
-        EXPECT_FALSE(help.err.contains("usage")) << name << ": " << help.err.constData();
+        EXPECT_EQ(help.exitCode, 0);
+        EXPECT_FALSE(help.err.contains("usage")) << help.err.constData();
         const QList<QByteArray> lines = help.out.split('\n');
-        ASSERT_GE(lines.size(), 3) << name;
+        ASSERT_GE(lines.size(), 3);
+        ASSERT_TRUE(lines[0].startsWith("usage: kxlink-cli " + name.toLatin1() + " "));
         const QByteArray usage = lines[0].mid(int(strlen("usage: kxlink-cli ")));
-        EXPECT_TRUE(lines[0].startsWith(QByteArray("usage: kxlink-cli ") + name)) << name;
-        EXPECT_TRUE(help.out.contains("--help")) << name;
-        EXPECT_TRUE(all.out.contains("kxlink-cli " + usage)) << name;
+        EXPECT_TRUE(all.out.contains("kxlink-cli " + usage));
+        EXPECT_TRUE(none.err.contains("kxlink-cli " + usage));
+        // The help explains every option its usage line names.
+        auto options = QRegularExpression("--[a-z][a-z-]*").globalMatch(QString::fromLatin1(usage));
+        while (options.hasNext()) {
+            const QString option = options.next().captured();
+            EXPECT_GE(QString::fromLatin1(help.out).count(option), 2) << option.toStdString();
+        }
+        EXPECT_TRUE(help.out.contains("--help"));
 
         const CliRun bad = runCli({name, "--no-such-option"});
-        EXPECT_EQ(bad.exitCode, 2) << name;
-        EXPECT_TRUE(bad.out.isEmpty()) << name;
-        EXPECT_TRUE(bad.err.contains("usage: " + usage + "\n"))
-            << name << ": " << bad.err.constData();
-        EXPECT_TRUE(bad.err.contains("no-such-option")) << name << ": " << bad.err.constData();
+        EXPECT_EQ(bad.exitCode, 2);
+        EXPECT_TRUE(bad.out.isEmpty());
+        EXPECT_TRUE(bad.err.contains("usage: " + usage + "\n")) << bad.err.constData();
+        EXPECT_TRUE(bad.err.contains("no-such-option")) << bad.err.constData();
     }
-    EXPECT_TRUE(runCli({}).err.contains("kxlink-cli report FILE.db"));
+}
+
+// Bad usage of any kind: exit 2 with the command's usage line (the program's own without a
+// command), nothing on stdout, and nothing written.
+TEST(CliUsage, BadUsageIsToldAndDoesNothing) {
+    QTemporaryDir dir;
+    tableFile(dir, "t.db", readingRows(3));
+    // Arguments as words; '@' names a file of the folder.
+    const char* cases[] = {
+        "", "no-such-command", "decode", "replay", "list extra", "query", "query select *",
+        "monitor --frames", "monitor --frames x",
+        "record --demo --frames 1", // --out or --append is needed
+        "record --demo --interval abc --out @u.db", "record --demo --interval -5 --out @u.db",
+        "record --demo --frames 1 --append @t.db --out @u.db", "record --demo --append",
+        "export @t.db", "export @t.db @a @b", "export @t.db @u.txt --keyed",
+        // Only ',' and ';' part fields, and only a .csv file has them.
+        "export @t.db --delimiter \t @u.csv", "export @t.db --delimiter ;; @u.csv",
+        "export @t.db --delimiter ; @u.txt", "export @t.db --decimal-comma @u.xlsx",
+        "export @t.db --delimiter @u.csv", "chart @t.db", "chart --out @u.bmp",
+        "chart @t.db --out @u.jpg", "chart @t.db --per-page -1 --out @u.bmp",
+        "chart @t.db --per-page many --out @u.bmp", "chart @t.db --page 0 --out @u.bmp",
+        "chart @t.db @t.db --out @u.bmp", "report @t.db", "report @t.db --out @u.doc",
+        "report @t.db --kind pie --out @u.pdf",
+        "report @t.db --kind graph --out @u.pdf", // no picture
+        "report @t.db --store --kind graph --picture x.png --out @u.pdf", "report --out @u.pdf",
+        // The judging options belong to the insulation test report only.
+        "report @t.db --minimum 5 --out @u.txt",
+        "report @t.db --kind results --base 25 --out @u.txt", "results", "results @t.db @t.db",
+        "results @t.db --base 30", "results @t.db --temperature 250",
+        "results @t.db --temperature -51", "results @t.db --temperature warm",
+        "results @t.db --minimum 0", "results @t.db --minimum 1,5", "results @t.db --pi-minimum -2",
+        "results @t.db --pi-minimum nan"};
+    const auto before = folderState(dir.path());
+    for (const char* line : cases) {
+        SCOPED_TRACE(line);
+        const QStringList args = cliArgs(dir, line);
+        const CliRun r = runCli(args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.constData();
+        const QString usage = kCommands.contains(args.value(0)) ? args[0] : "kxlink-cli COMMAND";
+        EXPECT_TRUE(r.err.contains("usage: " + usage.toLatin1())) << r.err.constData();
+    }
+    EXPECT_EQ(folderState(dir.path()), before);
 }
 
 TEST(CliReplay, ReportsFromStandardInput) {
@@ -108,23 +154,18 @@ TEST(CliReplay, MalformedLinesAreReportedAndSkipped) {
     ASSERT_TRUE(file.open());
     file.write(input);
     file.close();
-    const CliRun r = runCli({"replay", file.fileName()});
+    CliRun r = runCli({"replay", file.fileName()});
     ASSERT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(r.err.contains("line 1"));
-    EXPECT_TRUE(r.err.contains("line 2"));
-    EXPECT_TRUE(r.err.contains("line 3"));
+    for (const char* line : {"line 1", "line 2", "line 3"})
+        EXPECT_TRUE(r.err.contains(line)) << line;
     const auto objs = r.jsonLines();
     ASSERT_EQ(objs.size(), 2);
     EXPECT_EQ(objs[1]["frames"].toInt(), 1);
-}
 
-TEST(CliReplay, MissingFileAndGarbage) {
-    EXPECT_EQ(runCli({"replay", "/nonexistent/reports.txt"}).exitCode, 1);
-    EXPECT_EQ(runCli({"replay"}).exitCode, 2);
     QByteArray garbage;
     for (int i = 0; i < 4096; ++i)
         garbage.append(static_cast<char>((i * 7919) & 0xFF));
-    const CliRun r = runCli({"replay", "-"}, garbage);
+    r = runCli({"replay", "-"}, garbage);
     EXPECT_EQ(r.exitCode, 0);
 }
 
@@ -152,4 +193,23 @@ TEST(CliOutput, LostOutputIsAFailure) {
     }
     // Bad usage stays bad usage.
     EXPECT_EQ(runCli({"decode"}, {}, 60000, QStringLiteral("/dev/full")).exitCode, 2);
+}
+
+TEST(CliList, DemoBusHoldsTheCableAndTheEmptyBusNothing) {
+    const CliRun r = runCli({"list", "--demo"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    const auto objs = r.jsonLines();
+    ASSERT_EQ(objs.size(), 1);
+    const QJsonObject o = objs[0];
+    EXPECT_EQ(o.value("name").toString(), QStringLiteral("USB to Serial"));
+    EXPECT_EQ(o.value("vendor").toInt(), 0x1A86);
+    EXPECT_EQ(o.value("product").toInt(), 0xE008);
+    EXPECT_TRUE(o.value("version").isDouble());
+    EXPECT_FALSE(o.value("path").toString().isEmpty());
+    EXPECT_EQ(o.value("serial").toString(), QString());
+    EXPECT_TRUE(o.value("readWrite").toBool());
+
+    const CliRun empty = runCli({"list"});
+    EXPECT_EQ(empty.exitCode, 0) << empty.err.constData();
+    EXPECT_TRUE(empty.out.isEmpty()) << empty.out.constData();
 }

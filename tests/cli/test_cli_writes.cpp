@@ -1,6 +1,7 @@
-// The command line's writes by the rules of every write: what each command refuses before it
-// starts, a full disk that fails with the path and the reason, modes kept, a reader that goes
-// away, and a table whose last save was cut short between its renames.
+// The command line's writes by the rules of every write: what each command refuses (and every
+// other failure of a command: it changes nothing), a full disk that fails with the path and the
+// reason, modes kept, a reader that goes away, and a table whose last save was cut short
+// between its renames.
 #include "cli_runner.h"
 #include "support/table_files.h"
 #include "support/write_faults.h"
@@ -8,7 +9,6 @@
 #include "common/replacing_file.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
-#include "recording/readings_schema.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,18 +25,6 @@
 using namespace kx;
 
 namespace {
-
-// A readings table of n records, as the program writes them.
-QString readingsTable(const QTemporaryDir& dir, const char* name, int n) {
-    std::vector<px::Record> rows;
-    for (int i = 1; i <= n; ++i)
-        rows.push_back({px::Value(std::int32_t(i)), px::Value::timeOfDay(i * 1000),
-                        px::Value(QByteArray("1.234")), px::Value(QByteArray("V")),
-                        px::Value(QByteArray("DCV  600V")), px::Value(QByteArray("Continuous"))});
-    const QString path = dir.filePath(QString::fromLatin1(name));
-    EXPECT_TRUE(px::writeKeyedTable(path, readingsFields(), rows).ok());
-    return path;
-}
 
 unsigned modeOf(const QString& path) {
     struct stat st {};
@@ -59,8 +47,7 @@ TEST(CliWrites, ClosedOutputPipeEndsWithAMessageAndTheCableToldGoodbye) {
         QStringLiteral("'%1' monitor --demo 2>'%2' | head -2 >/dev/null; echo ${PIPESTATUS[0]}")
             .arg(QStringLiteral(KX_CLI_PATH), err);
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("KXLINK_DEVICES"), QStringLiteral("none"));
+    QProcessEnvironment env = cliEnvironment();
     env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("kx.link.hid.debug=true"));
     p.setProcessEnvironment(env);
     p.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
@@ -74,7 +61,7 @@ TEST(CliWrites, ClosedOutputPipeEndsWithAMessageAndTheCableToldGoodbye) {
 
 TEST(CliWrites, ReadOnlyTablesAreNeitherRecordedNorRepaired) {
     QTemporaryDir dir;
-    const QString table = readingsTable(dir, "ro.db", 10);
+    const QString table = tableFile(dir, "ro.db", readingRows(10), true);
     const QString index = px::indexPathFor(table);
     for (const QString& protectedFile : {table, index}) {
         ASSERT_EQ(::chmod(QFile::encodeName(protectedFile).constData(), 0444), 0);
@@ -95,7 +82,7 @@ TEST(CliWrites, ReadOnlyTablesAreNeitherRecordedNorRepaired) {
 
 TEST(CliWrites, ReplacedFilesKeepTheirMode) {
     QTemporaryDir dir;
-    const QString source = readingsTable(dir, "src.db", 10);
+    const QString source = tableFile(dir, "src.db", readingRows(10), true);
     const QString copy = dir.filePath("copy.db");
     const QString text = dir.filePath("copy.txt");
     ASSERT_EQ(runCli({"export", source, copy}).exitCode, 0);
@@ -115,33 +102,88 @@ TEST(CliWrites, ReplacedFilesKeepTheirMode) {
         EXPECT_EQ(modeOf(f), 0600u) << f.toStdString();
 }
 
-TEST(CliWrites, PicturesAreCheckedBeforeTheyAreDrawn) {
+// Whatever a command refuses, before it starts or on reading its input: exit 1, the reason
+// on stderr, nothing on stdout, and the folder as it was (no file made, changed or left).
+TEST(CliFailures, EachSaysWhyPrintsNothingAndChangesNothing) {
     QTemporaryDir dir;
-    const QString table = readingsTable(dir, "t.db", 5);
-    const QString fifo = dir.filePath("pipe.png");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const QString readOnly = dir.filePath("old.png");
-    ASSERT_TRUE(putFile(readOnly, "old picture"));
-    ASSERT_EQ(::chmod(QFile::encodeName(readOnly).constData(), 0444), 0);
+    auto at = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    const QString db = tableFile(dir, "t.db", readingRows(5));
+    const QString mine = tableFile(dir, "mine.db", readingRows(2), true);
+    ASSERT_TRUE(px::writeTable(at("ids.db"), {{"Id", px::FieldType::Long, 4}},
+                               {{px::Value(std::int32_t(1))}})
+                    .ok());
+    ASSERT_EQ(runCli({"table", "create", at("store.db"), "--store"}).exitCode, 0);
+    ASSERT_TRUE(putFile(at("junk.db"), QByteArray(3000, 'x')));
+    ASSERT_TRUE(putFile(at("bad.png"), "no picture"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sub.txt") && QDir(dir.path()).mkdir("sub.jsonl"));
+    for (const char* name : {"pipe.png", "pipe.db"})
+        ASSERT_EQ(::mkfifo(QFile::encodeName(at(name)).constData(), 0600), 0);
+    for (const char* name : {"ro.txt", "ro.xlsx", "ro.pdf", "ro.png"}) {
+        ASSERT_TRUE(putFile(at(name), "mine"));
+        ASSERT_EQ(::chmod(QFile::encodeName(at(name)).constData(), 0444), 0);
+    }
     // A device node of the test's own behind a link: the node must stay a node.
-    const QString device = dir.filePath("null");
     const bool haveDevice =
-        ::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-    const QString linked = dir.filePath("linked.png");
-    ASSERT_TRUE(QFile::link(haveDevice ? device : fifo, linked));
-    for (const QString& out : {fifo, readOnly, linked}) {
-        const CliRun r = runCli({"chart", table, "--out", out}, {}, 30000);
-        EXPECT_EQ(r.exitCode, 1) << out.toStdString();
-        EXPECT_TRUE(r.err.contains("Cannot create file")) << r.err.constData();
-        EXPECT_TRUE(r.out.isEmpty());
-    }
-    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
-    EXPECT_EQ(fileBytes(readOnly), "old picture");
-    if (haveDevice) {
-        EXPECT_TRUE(QFileInfo(device).exists() && !QFileInfo(device).isFile());
-    }
+        ::mknod(QFile::encodeName(at("null")).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    ASSERT_TRUE(QFile::link(haveDevice ? at("null") : at("pipe.png"), at("linked.png")));
 
-    // Through a link to a plain file, the picture goes where the link points.
+    struct Case {
+        QStringList args;
+        QString says;
+    };
+    const Case cases[] = {
+        // The target's fault is told before the source is read.
+        {{"export", at("absent.db"), at("no/folder/x.txt")}, "folder does not exist"},
+        {{"export", at("absent.db"), at("ro.xlsx")}, "read-only"},
+        {{"export", db, at("ro.txt")}, "read-only"},
+        {{"export", db, at("sub.txt")}, "it is a folder"},
+        {{"export", db, at("sub.jsonl")}, "it is a folder"},
+        {{"export", db, db}, "it is the table being saved"},
+        {{"export", at("absent.db"), at("y.txt")}, "Cannot open table file " + at("absent.db")},
+        {{"export", "--store", at("ids.db"), at("o.txt")}, "does not hold readings"},
+        {{"chart", at("none.db"), "--out", at("x.bmp")}, "Cannot open table file"},
+        {{"chart", at("junk.db"), "--out", at("x.bmp")}, "is not a table file"},
+        {{"chart", db, "--out", at("no/such/folder/x.bmp")}, "Cannot create file"},
+        {{"chart", db, "--out", at("pipe.png")}, "Cannot create file"},
+        {{"chart", db, "--out", at("ro.png")}, "Cannot create file"},
+        {{"chart", db, "--out", at("linked.png")}, "Cannot create file"},
+        {{"report", at("missing.db"), "--out", at("r.pdf")}, "Cannot open table file"},
+        {{"report", db, "--out", at("ro.pdf")}, "read-only"},
+        {{"report", at("ids.db"), "--store", "--out", at("ids.txt")}, "does not hold readings"},
+        {{"report", db, "--kind", "data+graph", "--picture", at("bad.png"), "--out", at("b.pdf")},
+         at("bad.png")},
+        {{"record", "--demo", "--frames", "1", "--out", at("pipe.db")}, "it is a pipe, not a file"},
+        {{"record", "--demo", "--frames", "1", "--out", dir.path()}, "it is a folder, not a file"},
+        // A stored-readings table has no field a recording sets; a damaged file is not read.
+        {{"record", "--demo", "--frames", "1", "--append", at("store.db")}, "no field 'No'"},
+        {{"record", "--demo", "--frames", "1", "--append", at("junk.db")}, "is not a table file"},
+        {{"record", "--frames", "1", "--append", mine}, "not securely connected"},
+        {{"monitor", "--frames", "1"},
+         "USB interface cable is not securely connected, please check and re-try."},
+        {{"results", at("missing.db")}, "Cannot open table file"},
+        {{"results", at("ids.db")}, "no field \"No\""},
+        {{"query", QStringLiteral("delete from \"%1\"").arg(db)},
+         "The statement 'delete' is not supported"},
+        {{"query", QStringLiteral("select * from \"%1\" where Colour='red'").arg(db)},
+         "no field 'Colour'"},
+        {{"query", QStringLiteral("select * from \"%1\"").arg(at("none.db"))},
+         "Cannot open table file"},
+        {{"replay", at("none.txt")}, "cannot read " + at("none.txt")},
+    };
+    const auto before = folderState(dir.path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const CliRun r = runCli(c.args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.constData();
+        EXPECT_TRUE(QString::fromUtf8(r.err).contains(c.says)) << r.err.constData();
+    }
+    EXPECT_EQ(folderState(dir.path()), before);
+}
+
+TEST(CliWrites, APictureGoesWhereALinkToAPlainFilePoints) {
+    QTemporaryDir dir;
+    const QString table = tableFile(dir, "t.db", readingRows(5));
     const QString real = dir.filePath("real.png");
     ASSERT_TRUE(putFile(real, "old"));
     ASSERT_TRUE(QFile::link(real, dir.filePath("to-real.png")));
@@ -155,50 +197,35 @@ TEST(CliWrites, FullDiskFailsEveryOutputWithThePath) {
     if (!disk.mounted())
         GTEST_SKIP() << "cannot mount a small file system here";
     QTemporaryDir dir;
-    const QString small = readingsTable(dir, "r5.db", 5);
-    const QString big = readingsTable(dir, "r1000.db", 1000);
-    struct Out {
-        const char* name;
-        QStringList (*args)(const QString& src, const QString& out);
+    const QString small = tableFile(dir, "r5.db", readingRows(5), true);
+    const QString big = tableFile(dir, "r1000.db", readingRows(1000), true);
+    auto args = [](const QString& name, const QString& source, const QString& out) {
+        if (name.endsWith(".txt"))
+            return QStringList{"export", source, out};
+        return QStringList{name.endsWith(".png") ? "chart" : "report", source, "--out", out};
     };
-    const Out outs[] = {
-        {"old.txt",
-         [](const QString& s, const QString& o) {
-             return QStringList{"export", s, o};
-         }},
-        {"old.pdf",
-         [](const QString& s, const QString& o) {
-             return QStringList{"report", s, "--out", o};
-         }},
-        {"old.html",
-         [](const QString& s, const QString& o) {
-             return QStringList{"report", s, "--out", o};
-         }},
-        {"old.png",
-         [](const QString& s, const QString& o) {
-             return QStringList{"chart", s, "--out", o};
-         }},
-    };
-    for (const Out& o : outs)
-        ASSERT_EQ(runCli(o.args(small, disk.filePath(o.name))).exitCode, 0) << o.name;
+    const QStringList outs = {"old.txt", "old.pdf", "old.html", "old.png"};
     QMap<QString, QByteArray> before;
-    for (const Out& o : outs)
-        before[o.name] = fileBytes(disk.filePath(o.name));
+    for (const QString& o : outs) {
+        ASSERT_EQ(runCli(args(o, small, disk.filePath(o))).exitCode, 0) << o.toStdString();
+        before[o] = fileBytes(disk.filePath(o));
+    }
     disk.fill(512);
-    for (const Out& o : outs) {
-        const QString target = disk.filePath(o.name);
-        const CliRun r = runCli(o.args(big, target));
-        EXPECT_EQ(r.exitCode, 1) << o.name;
-        EXPECT_TRUE(r.err.contains("No space left on device")) << o.name << r.err.constData();
+    for (const QString& o : outs) {
+        SCOPED_TRACE(o.toStdString());
+        const QString target = disk.filePath(o);
+        const CliRun r = runCli(args(o, big, target));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains("No space left on device")) << r.err.constData();
         EXPECT_TRUE(r.err.contains(QFile::encodeName(target))) << r.err.constData();
-        EXPECT_EQ(fileBytes(target), before[o.name]) << o.name;
+        EXPECT_EQ(fileBytes(target), before[o]);
     }
     EXPECT_EQ(disk.names(), (QStringList{"old.html", "old.pdf", "old.png", "old.txt"}));
 }
 
 TEST(CliWrites, TableCommandsFinishASaveCutShortBetweenItsRenames) {
     QTemporaryDir dir;
-    const QString table = readingsTable(dir, "cut.db", 10);
+    const QString table = tableFile(dir, "cut.db", readingRows(10), true);
     dieAt = 1;
     testhooks::setStepFunction(&untilKilled);
     std::vector<px::Record> rows;

@@ -2,7 +2,8 @@
 
 #include "common/cp936.h"
 #include "paradox/paradox_writer.h"
-#include "readings_files.h"
+#include "reports/report_fixtures.h"
+#include "support/table_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,13 +36,13 @@ struct QueryFile : ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath("Readings.DB");
-        writeReadings(path, {{"1.234", "G\xA6\xB8"},
-                             {"500", "V"},
-                             {"12.5", "M\xA6\xB8"},
-                             {"499", "V"},
-                             {"0.3", "A"},
-                             {"", nullptr},
-                             {"25", "0C"}});
+        kxtest::writeReadings(path, {{"1.234", "G\xA6\xB8"},
+                                     {"500", "V"},
+                                     {"12.5", "M\xA6\xB8"},
+                                     {"499", "V"},
+                                     {"0.3", "A"},
+                                     {"", nullptr},
+                                     {"25", "0C"}});
     }
 
     // The No of every row a statement delivers, or the failure's message.
@@ -73,36 +74,27 @@ struct QueryFile : ::testing::Test {
 
 } // namespace
 
-TEST(QueryParser, AcceptsTheStatementsTheSearchBuilds) {
-    // Exactly as the dialog writes them: no blank around the quotes.
-    QueryStatement st = parsed(QStringLiteral("select * from\"/data/Pw60bdb\""));
-    EXPECT_EQ(st.table, "/data/Pw60bdb");
-    EXPECT_FALSE(st.hasCondition);
-
-    st = parsed(QStringLiteral("select * from\"/data/Pw60bdb\"where Unit=\"0C\""));
-    EXPECT_EQ(st.table, "/data/Pw60bdb");
-    EXPECT_TRUE(st.hasCondition);
-    EXPECT_EQ(st.field, "Unit");
-    EXPECT_EQ(st.text, "0C");
-}
-
 TEST(QueryParser, AcceptsKeywordsInAnyCaseQuotesOfEitherKindAndBlanks) {
-    const QueryStatement want{QStringLiteral("a b.db"), true, QStringLiteral("Unit"),
-                              QString::fromUtf8("MΩ")};
-    for (const char* text : {
-             "select * from \"a b.db\" where Unit=\"MΩ\"",
-             "SELECT * FROM 'a b.db' WHERE Unit = 'MΩ'",
-             "  Select\t*\nFrom \"a b.db\"   wHeRe   Unit   =\"MΩ\" ;  ",
-             "select*from\"a b.db\"where Unit='MΩ';",
-         }) {
-        EXPECT_EQ(parsed(QString::fromUtf8(text)), want) << text;
-    }
-    // A quote doubled inside a text stands for itself; the other quote needs no doubling.
-    EXPECT_EQ(
-        parsed(QStringLiteral("select * from 'it''s.db' where Value=\"say \"\"hi\"\"\"")).text,
-        "say \"hi\"");
-    EXPECT_EQ(parsed(QStringLiteral("select * from 'it''s.db'")).table, "it's.db");
-    EXPECT_EQ(parsed(QStringLiteral("select * from \"x\" where Unit=''")).text, "");
+    struct Case {
+        const char* text;
+        QueryStatement want;
+    };
+    const QueryStatement ab{"a b.db", true, "Unit", QString::fromUtf8("MΩ")};
+    const Case cases[] = {
+        // Exactly as the search dialog writes them: no blank around the quotes.
+        {"select * from\"/data/Pw60bdb\"", {"/data/Pw60bdb", false, {}, {}}},
+        {"select * from\"/data/Pw60bdb\"where Unit=\"0C\"", {"/data/Pw60bdb", true, "Unit", "0C"}},
+        {"select * from \"a b.db\" where Unit=\"MΩ\"", ab},
+        {"SELECT * FROM 'a b.db' WHERE Unit = 'MΩ'", ab},
+        {"  Select\t*\nFrom \"a b.db\"   wHeRe   Unit   =\"MΩ\" ;  ", ab},
+        {"select*from\"a b.db\"where Unit='MΩ';", ab},
+        // A quote doubled inside a text stands for itself; the other quote needs no doubling.
+        {"select * from 'it''s.db' where Value=\"say \"\"hi\"\"\"",
+         {"it's.db", true, "Value", "say \"hi\""}},
+        {"select * from \"x\" where Unit=''", {"x", true, "Unit", ""}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parsed(QString::fromUtf8(c.text)), c.want) << c.text;
 }
 
 TEST(QueryParser, RefusesWhatIsOutsideTheSubsetNamingIt) {
@@ -171,70 +163,63 @@ TEST_F(QueryFile, ListsEveryCommittedRecordInFileOrder) {
     EXPECT_EQ(q.value().count().value(), 7);
 }
 
-TEST_F(QueryFile, FiltersOnOneFieldsExactText) {
-    EXPECT_EQ(rows(where("Unit=\"V\"")), (std::vector<int>{2, 4}));
-    EXPECT_EQ(rows(where("Unit=\"0C\"")), (std::vector<int>{7}));
-    EXPECT_EQ(rows(where("Unit=\"KW\"")), (std::vector<int>{}));
-    // Texts are compared whole and with their case; field names match in any case.
-    EXPECT_EQ(rows(where("Unit=\"v\"")), (std::vector<int>{}));
-    EXPECT_EQ(rows(where("Unit=\"V \"")), (std::vector<int>{}));
-    EXPECT_EQ(rows(where("unit=\"V\"")), (std::vector<int>{2, 4}));
-    EXPECT_EQ(rows(where("Value=\"12.5\"")), (std::vector<int>{3}));
-    EXPECT_EQ(rows(where("Value=\"12\"")), (std::vector<int>{})) << "no prefix match";
-    // The empty text finds the blank fields.
-    EXPECT_EQ(rows(where("Unit=\"\"")), (std::vector<int>{6}));
-}
-
-TEST_F(QueryFile, TypedTextsCompareAsCodePage936) {
-    // Typed as Unicode, stored as A6 B8: the ohm sign must match byte for byte.
-    EXPECT_EQ(rows(where(QString::fromUtf8("Unit=\"MΩ\""))), (std::vector<int>{3}));
-    EXPECT_EQ(rows(where(QString::fromUtf8("Unit='GΩ'"))), (std::vector<int>{1}));
-    // A character the code page cannot hold is in no record; its replacement character must
-    // not find anything either.
-    EXPECT_EQ(rows(where(QString::fromUtf8("Unit=\"😀\""))), (std::vector<int>{}));
-    // A text wider than the field cannot be stored in it.
-    EXPECT_EQ(rows(where("Unit=\"VVVVVVVVVVVV\"")), (std::vector<int>{}));
-}
-
-TEST_F(QueryFile, OtherFieldKindsCompareAsTheirValues) {
-    EXPECT_EQ(rows(where("No=\"3\"")), (std::vector<int>{3}));
-    EXPECT_EQ(rows(where("No=' 5 '")), (std::vector<int>{5}));
-    EXPECT_EQ(rows(where("Time=\"10:00:04\"")), (std::vector<int>{4}));
-    EXPECT_EQ(rows(where("No=\"\"")), (std::vector<int>{})) << "no record lacks a number";
+// Texts are compared whole and with their case, typed as Unicode and stored in code page 936;
+// other kinds of field compare as their values; field names match in any case.
+TEST_F(QueryFile, FiltersOnOneFieldsValue) {
+    struct Case {
+        const char* condition;
+        std::vector<int> rows;
+    };
+    const Case cases[] = {
+        {"Unit=\"V\"", {2, 4}},
+        {"Unit=\"0C\"", {7}},
+        {"Unit=\"KW\"", {}},
+        {"Unit=\"v\"", {}},
+        {"Unit=\"V \"", {}},
+        {"unit=\"V\"", {2, 4}},
+        {"Value=\"12.5\"", {3}},
+        {"Value=\"12\"", {}}, // no prefix match
+        {"Unit=\"\"", {6}},   // the empty text finds the blank fields
+        // The ohm sign must match its two bytes A6 B8.
+        {"Unit=\"MΩ\"", {3}},
+        {"Unit='GΩ'", {1}},
+        // A character the code page cannot hold is in no record; its replacement character
+        // must not find anything either.
+        {"Unit=\"😀\"", {}},
+        {"Unit=\"VVVVVVVVVVVV\"", {}}, // wider than the field
+        {"No=\"3\"", {3}},
+        {"No=' 5 '", {5}},
+        {"Time=\"10:00:04\"", {4}},
+        {"No=\"\"", {}}, // no record lacks a number
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(rows(where(QString::fromUtf8(c.condition))), c.rows) << c.condition;
     const Result<std::vector<int>> bad = run(where("No=\"three\""));
     ASSERT_FALSE(bad.ok());
     EXPECT_EQ(bad.error(), "'three' is not a valid integer value (field 'No')");
 }
 
 TEST_F(QueryFile, BadTablesAndFieldsAreReportedNotCrashedOn) {
-    Result<std::vector<int>> r = run(where("Colour=\"red\""));
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error(), QStringLiteral("The table %1 has no field 'Colour'").arg(path));
-
-    r = run(QStringLiteral("select * from \"%1\"").arg(dir.filePath("missing.DB")));
-    ASSERT_FALSE(r.ok());
-    EXPECT_TRUE(r.error().startsWith("Cannot open table file")) << r.error().toStdString();
-
-    r = run(QStringLiteral("select * from \"%1\"").arg(dir.path()));
-    ASSERT_FALSE(r.ok());
-    EXPECT_TRUE(r.error().contains("it is not a file")) << r.error().toStdString();
-
     // A pipe would block the read for ever.
     const QString fifo = dir.filePath("pipe.DB");
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    r = run(QStringLiteral("select * from \"%1\"").arg(fifo));
-    ASSERT_FALSE(r.ok());
-    EXPECT_TRUE(r.error().contains("it is not a file")) << r.error().toStdString();
-
     const QString junk = dir.filePath("junk.DB");
-    QFile f(junk);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(3000, '\x5A'));
-    f.close();
-    r = run(QStringLiteral("select * from \"%1\"").arg(junk));
-    ASSERT_FALSE(r.ok());
-    EXPECT_TRUE(r.error().contains("damaged") || r.error().contains("not a table"))
-        << r.error().toStdString();
+    ASSERT_TRUE(putFile(junk, QByteArray(3000, '\x5A')));
+    const struct {
+        QString statement;
+        QString says;
+    } cases[] = {
+        {where("Colour=\"red\""), "The table " + path + " has no field 'Colour'"},
+        {"select * from \"" + dir.filePath("missing.DB") + "\"", "Cannot open table file"},
+        {"select * from \"" + dir.path() + "\"", "it is not a file"},
+        {"select * from \"" + fifo + "\"", "it is not a file"},
+        {"select * from \"" + junk + "\"", "is not a table file"},
+    };
+    for (const auto& c : cases) {
+        const Result<std::vector<int>> r = run(c.statement);
+        ASSERT_FALSE(r.ok()) << c.statement.toStdString();
+        EXPECT_TRUE(r.error().contains(c.says)) << r.error().toStdString();
+    }
 }
 
 TEST_F(QueryFile, ABareTableNameFindsItsTableFile) {

@@ -148,13 +148,15 @@ TEST_F(Preview, SavesEveryKindAndReportsFailures) {
 TEST_F(Preview, PrintsTheRangeTheUserChose) {
     kxtest::fillReadings(live, 100);
     printers.path = path("printed.pdf");
-    printers.from = 3;
+    printers.from = 2;
     printers.to = 3;
     onPreview([](ReportPreview& p) { trigger(p, "Print"); });
     commands.previewData(nullptr);
     EXPECT_EQ(printers.offeredLastPage, 3);
-    EXPECT_EQ(kxtest::pdfPages(printers.path), 1);
+    EXPECT_EQ(kxtest::pdfPages(printers.path), 2);
     EXPECT_TRUE(kxtest::pdfPageText(printers.path, 1)
+                    .contains(QRegularExpression("The Page\\s+2\\s+Of\\s+3")));
+    EXPECT_TRUE(kxtest::pdfPageText(printers.path, 2)
                     .contains(QRegularExpression("The Page\\s+3\\s+Of\\s+3")));
     EXPECT_TRUE(boxes.shown.empty());
 }

@@ -1,9 +1,8 @@
 #include "common/cp936.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
 #include "recording/test_results.h"
 #include "reports/report_document.h"
 #include "reports/report_export.h"
+#include "reports/report_fixtures.h"
 #include "reports/results_report.h"
 #include "reports/ui/report_painter.h"
 
@@ -18,38 +17,6 @@
 using namespace kx;
 
 namespace {
-
-const std::string kOhm = "\xA6\xB8";
-
-void addReading(ReadingsTable& t, int no, int ms, const std::string& value, const std::string& unit,
-                const std::string& function, const std::string& mode) {
-    t.append();
-    ASSERT_TRUE(t.setFieldInt("No", no).ok());
-    ASSERT_TRUE(t.setFieldTime("Time", ms).ok());
-    ASSERT_TRUE(t.setFieldText("Value", value).ok());
-    ASSERT_TRUE(t.setFieldText("Unit", unit).ok());
-    ASSERT_TRUE(t.setFieldText("V_Range", function).ok());
-    ASSERT_TRUE(t.setFieldText("I_Range", mode).ok());
-    ASSERT_TRUE(t.post().ok());
-}
-
-// `tests` timed tests of 70 s at 500 V whose resistance rises by 2 MΩ a second from 300 MΩ,
-// read every second from 09:00:00 and ten minutes apart, then a continuous test at 2500 V of
-// 12 s five minutes after the last.
-void fillTwoTests(ReadingsTable& t, int tests = 1) {
-    t.openScratch(readingsFields());
-    int no = 1;
-    for (int k = 0; k < tests; ++k) {
-        const int start = 9 * 3'600'000 + k * 600'000;
-        for (int s = 0; s <= 70; ++s)
-            addReading(t, no++, start + s * 1000,
-                       QString::number(300 + 2 * s, 'f', 1).toStdString(), "M" + kOhm,
-                       "IR:500V 20G" + kOhm, "Timed");
-    }
-    for (int s = 0; s <= 12; ++s)
-        addReading(t, no++, 9 * 3'600'000 + 300'000 + tests * 600'000 + s * 1000, "1.500",
-                   "G" + kOhm, "IR:2500 100G" + kOhm, "Continuous");
-}
 
 TestDetails pumpDetails() {
     TestDetails d;
@@ -81,7 +48,7 @@ QString textOf(const ReportDocument& doc, ReportFileKind kind = ReportFileKind::
 
 TEST(ResultsReport, TextOfEveryEntry) {
     ReadingsTable t;
-    fillTwoTests(t);
+    kxtest::fillInsulationTests(t);
     const ReportDocument doc = reportOf(t, pumpDetails());
     ASSERT_EQ(doc.pageCount(), 1);
     ASSERT_EQ(doc.recordCount(), 2);
@@ -133,7 +100,7 @@ TEST(ResultsReport, TextOfEveryEntry) {
 TEST(ResultsReport, NoTestsSaySoOnOnePage) {
     ReadingsTable t;
     t.openScratch(readingsFields());
-    addReading(t, 1, 36'000'000, "230.4", "V", "ACV  600V", "Continuous");
+    kxtest::addReading(t, 1, 36'000'000, "230.4", "V", "ACV  600V", "Continuous");
     const ReportDocument doc = reportOf(t, TestDetails{});
     EXPECT_EQ(doc.pageCount(), 1);
     const QString text = textOf(doc);
@@ -145,7 +112,7 @@ TEST(ResultsReport, NoTestsSaySoOnOnePage) {
 
 TEST(ResultsReport, TwoTestsAPageAndTheTotalInEveryFooter) {
     ReadingsTable t;
-    fillTwoTests(t, 4); // five tests
+    kxtest::fillInsulationTests(t, 4); // five tests
     const ReportDocument doc = reportOf(t, TestDetails{});
     ASSERT_EQ(doc.recordCount(), 5);
     EXPECT_EQ(doc.pageCount(), 3);
@@ -161,7 +128,7 @@ TEST(ResultsReport, TwoTestsAPageAndTheTotalInEveryFooter) {
 
 TEST(ResultsReport, HtmlDrawsEachCurveWithItsMarks) {
     ReadingsTable t;
-    fillTwoTests(t);
+    kxtest::fillInsulationTests(t);
     const QString html = textOf(reportOf(t, pumpDetails()), ReportFileKind::Html);
     EXPECT_EQ(html.count(QLatin1String("<svg")), 2);
     // The first test has R15, R30 and R60; the second, of 12 s, none.
@@ -173,7 +140,7 @@ TEST(ResultsReport, HtmlDrawsEachCurveWithItsMarks) {
 
 TEST(ResultsReport, ThePagePainterDrawsTheCurveWhereItsBoxIs) {
     ReadingsTable t;
-    fillTwoTests(t);
+    kxtest::fillInsulationTests(t);
     const ReportDocument doc = reportOf(t, pumpDetails());
     constexpr double dotsPerMm = 8;
     const QImage page = ReportPainter(doc).renderPage(0, dotsPerMm);
@@ -198,31 +165,17 @@ TEST(ResultsReport, ThePagePainterDrawsTheCurveWhereItsBoxIs) {
     ASSERT_EQ(l.marks.size(), 3u); // 15 s, 30 s and 1 min on a 2-minute axis
     const QPointF expected = curvePlotPoint(plot, {l.marks[2].x, *l.marks[2].y});
     // The mark's orange dot is found there, within a pixel or two.
-    double sx = 0;
-    double sy = 0;
-    int n = 0;
-    const QRect around = QRectF(expected - QPointF(12, 12), QSizeF(24, 24)).toRect();
-    for (int y = around.top(); y <= around.bottom(); ++y) {
-        for (int x = around.left(); x <= around.right(); ++x) {
-            const QColor c = page.pixelColor(x, y);
-            if (c.red() > 200 && c.green() > 70 && c.green() < 120 && c.blue() < 40) {
-                sx += x;
-                sy += y;
-                ++n;
-            }
-        }
-    }
-    ASSERT_GT(n, 10);
-    EXPECT_NEAR(sx / n, expected.x(), 2.0);
-    EXPECT_NEAR(sy / n, expected.y(), 2.0);
+    const kxtest::Ink dot = kxtest::inkIn(
+        page, QRectF(expected - QPointF(12, 12), QSizeF(24, 24)).toRect(),
+        [](QRgb c) { return qRed(c) > 200 && qGreen(c) > 70 && qGreen(c) < 120 && qBlue(c) < 40; });
+    ASSERT_GT(dot.count, 10);
+    EXPECT_NEAR(dot.centre.x(), expected.x(), 2.0);
+    EXPECT_NEAR(dot.centre.y(), expected.y(), 2.0);
     // The verdict in green at its place.
-    int green = 0;
-    for (int y = int((kMarginMm + 54.6 + 8) * dotsPerMm);
-         y < int((kMarginMm + 54.6 + 15) * dotsPerMm); ++y) {
-        for (int x = int(kMarginMm * dotsPerMm); x < int((kMarginMm + 30) * dotsPerMm); ++x) {
-            const QColor c = page.pixelColor(x, y);
-            green += c.green() > 100 && c.red() < 80 && c.blue() < 80;
-        }
-    }
-    EXPECT_GT(green, 100);
+    const QRectF verdict(kMarginMm, kMarginMm + 54.6 + 8, 30, 7);
+    EXPECT_GT(kxtest::inkIn(
+                  page, QRectF(verdict.topLeft() * dotsPerMm, verdict.size() * dotsPerMm).toRect(),
+                  [](QRgb c) { return qGreen(c) > 100 && qRed(c) < 80 && qBlue(c) < 80; })
+                  .count,
+              100);
 }

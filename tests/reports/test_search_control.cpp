@@ -1,13 +1,16 @@
+// The search: its statements and their control, and the dialog that shows them.
 #include "reports/search_control.h"
 
-#include "readings_files.h"
-#include "recording/readings_schema.h"
+#include "app/window_fixture.h"
 #include "recording/readings_table.h"
-#include "recording/record_store.h"
+#include "reports/report_fixtures.h"
 #include "reports/table_query_model.h"
+#include "reports/ui/search_dialog.h"
 
-#include <QFile>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -19,21 +22,30 @@ namespace {
 
 struct Search : ::testing::Test {
     QTemporaryDir dir;
-    QString appDir;
-    QString file;
+    QString appDir = dir.path() + QLatin1Char('/');
+    QString file = dir.filePath("Data.DB");
     ReadingsTable live;
     TableQueryModel query;
     SearchControl control{live, query, appDir};
 
-    Search() : appDir(dir.path() + QLatin1Char('/')), file(dir.filePath("Data.DB")) {}
-
     void SetUp() override {
-        writeReadings(file, {{"500", "V"}, {"0.12", "A"}, {"99", "M\xA6\xB8"}, {"250", "V"}});
-        live.setTableName(file);
+        kxtest::writeReadings(file,
+                              {{"500", "V"}, {"0.12", "A"}, {"99", "M\xA6\xB8"}, {"250", "V"}});
+        openLive(file);
+    }
+    void openLive(const QString& name) {
+        live.close();
+        live.setTableName(name);
         const Status s = live.open();
         ASSERT_TRUE(s.ok()) << s.error().toStdString();
     }
-
+    // The live table under `name` with one reading loaded, whatever the file holds.
+    void loadedLive(const QString& name) {
+        live.close();
+        live.setTableName(name);
+        live.reset(readingsFields());
+        live.appendLoaded(kxtest::readingRecord(1, {"1", "V"}));
+    }
     // Records recorded during the run: pending in the open table, never in its file.
     void recordPending(const char* unit, int count) {
         for (int i = 0; i < count; ++i) {
@@ -43,13 +55,32 @@ struct Search : ::testing::Test {
             ASSERT_TRUE(live.post().ok());
         }
     }
+};
 
-    std::vector<std::string> column(int field) const {
-        std::vector<std::string> v;
-        for (qint64 r = 0; r < query.recordCount(); ++r)
-            v.push_back(query.fieldText(r, field));
-        return v;
+std::vector<std::string> column(const TableQueryModel& m, int field) {
+    std::vector<std::string> v;
+    for (qint64 r = 0; r < m.recordCount(); ++r)
+        v.push_back(m.fieldText(r, field));
+    return v;
+}
+
+struct SearchDialog : Search {
+    kxtest::RecordedBoxes boxes;
+    std::unique_ptr<TFrmsearch> dialog;
+
+    void SetUp() override {
+        Search::SetUp();
+        dialog = std::make_unique<TFrmsearch>(live, appDir, boxes);
     }
+    void TearDown() override { dialog->hide(); }
+
+    QTableView* grid() const { return dialog->findChild<QTableView*>("DBGrid1"); }
+    void press(const char* name) { dialog->findChild<QPushButton*>(name)->click(); }
+    void search(int choice) {
+        dialog->radioButton(choice)->setChecked(true);
+        press("BitBtn1");
+    }
+    int rows() const { return grid()->model()->rowCount(); }
 };
 
 } // namespace
@@ -72,72 +103,19 @@ TEST(SearchTexts, NameTheScratchTableInTheProgramsFolderAndOtherFilesAsTheyAre) 
 
 TEST_F(Search, AFileWithAQuoteInItsNameIsStillFound) {
     const QString odd = dir.filePath("run \"7\".DB");
-    writeReadings(odd, {{"1", "V"}, {"2", "A"}});
-    live.close();
-    live.setTableName(odd);
-    ASSERT_TRUE(live.open().ok());
+    kxtest::writeReadings(odd, {{"1", "V"}, {"2", "A"}});
+    openLive(odd);
     ASSERT_TRUE(control.activate().ok());
     EXPECT_EQ(query.recordCount(), 2);
     ASSERT_TRUE(control.search(1).ok());
-    EXPECT_EQ(column(2), (std::vector<std::string>{"2"}));
-}
-
-TEST_F(Search, ActivationListsEveryRecordOfTheFile) {
-    ASSERT_TRUE(control.activate().ok());
-    EXPECT_TRUE(query.isOpen());
-    EXPECT_EQ(query.recordCount(), 4);
-    EXPECT_EQ(query.columnCount(), 6);
-    EXPECT_EQ(query.headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), "Unit");
-    EXPECT_EQ(query.data(query.index(2, 3)).toString(), QString::fromUtf8("MΩ"));
-    EXPECT_EQ(control.texts().tablePath, file);
-}
-
-TEST_F(Search, EachQuantityListsItsUnit) {
-    ASSERT_TRUE(control.activate().ok());
-    Result<Outcome> r = control.search(0); // Voltage
-    ASSERT_TRUE(r.ok());
-    EXPECT_EQ(r.value(), Outcome::Listed);
-    EXPECT_EQ(column(2), (std::vector<std::string>{"500", "250"}));
-
-    r = control.search(1); // Current
-    ASSERT_TRUE(r.ok());
-    EXPECT_EQ(column(2), (std::vector<std::string>{"0.12"}));
-}
-
-TEST_F(Search, OnlyTempeSaysSoWhenNothingMatches) {
-    ASSERT_TRUE(control.activate().ok());
-    Result<Outcome> r = control.search(kTempeChoice);
-    ASSERT_TRUE(r.ok());
-    EXPECT_EQ(r.value(), Outcome::NoMatch);
-    EXPECT_EQ(query.recordCount(), 0);
-    for (int choice = 2; choice < kTempeChoice; ++choice) {
-        r = control.search(choice);
-        ASSERT_TRUE(r.ok());
-        EXPECT_EQ(r.value(), Outcome::Listed) << choice;
-        EXPECT_EQ(query.recordCount(), 0);
-    }
-    EXPECT_EQ(SearchControl::noMatchMessage(), " No records for you searching ! ");
-}
-
-TEST_F(Search, AnEmptyLiveTableIsReportedAndTheGridKeepsItsRows) {
-    ASSERT_TRUE(control.activate().ok());
-    live.close(); // a closed table holds no records either
-    for (int choice = 0; choice < static_cast<int>(kSearchChoices.size()); ++choice) {
-        const Result<Outcome> r = control.search(choice);
-        ASSERT_TRUE(r.ok());
-        EXPECT_EQ(r.value(), Outcome::EmptyDatabase);
-        EXPECT_EQ(query.recordCount(), 4) << "the previous result stays";
-    }
-    EXPECT_EQ(SearchControl::emptyDatabaseMessage(), "no records in database!");
+    EXPECT_EQ(column(query, 2), (std::vector<std::string>{"2"}));
 }
 
 TEST_F(Search, FindsCommittedRecordsOnlyWhileEmptinessCountsPendingOnes) {
     // A fresh recording: the file holds nothing, the open table holds pending readings.
-    live.close();
     const QString fresh = dir.filePath("Fresh.DB");
-    writeReadings(fresh, {});
-    live.setTableName(fresh);
-    ASSERT_TRUE(live.open().ok());
+    kxtest::writeReadings(fresh, {});
+    openLive(fresh);
     recordPending("0C", 3);
     ASSERT_FALSE(live.isEmpty());
 
@@ -148,52 +126,29 @@ TEST_F(Search, FindsCommittedRecordsOnlyWhileEmptinessCountsPendingOnes) {
     EXPECT_EQ(r.value(), Outcome::NoMatch) << "pending records are not in the file";
 
     // The same with committed records beside pending ones.
-    live.close();
-    live.setTableName(file);
-    ASSERT_TRUE(live.open().ok());
+    openLive(file);
     recordPending("V", 5);
     ASSERT_TRUE(control.activate().ok());
     ASSERT_TRUE(control.search(0).ok());
-    EXPECT_EQ(column(0), (std::vector<std::string>{"1", "4"}));
+    EXPECT_EQ(column(query, 0), (std::vector<std::string>{"1", "4"}));
 }
 
 TEST_F(Search, TheScratchTableIsFoundInTheProgramsFolder) {
-    writeReadings(appDir + "Pw60bdb.DB", {{"1", "V"}, {"2", "0C"}});
-    live.close();
-    live.setTableName(QStringLiteral("Pw60bdb"));
-    live.reset(readingsFields()); // something to search: not empty
-    live.appendLoaded(readingRecord(1, {"1", "V"}));
+    kxtest::writeReadings(appDir + "Pw60bdb.DB", {{"1", "V"}, {"2", "0C"}});
+    loadedLive(QStringLiteral("Pw60bdb")); // something to search: not empty
     ASSERT_TRUE(control.activate().ok());
     EXPECT_EQ(control.texts().tablePath, appDir + "Pw60bdb");
     EXPECT_EQ(query.recordCount(), 2);
     const Result<Outcome> r = control.search(kTempeChoice);
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(r.value(), Outcome::Listed);
-    EXPECT_EQ(column(2), (std::vector<std::string>{"2"}));
-}
-
-TEST_F(Search, AFileThatCannotBeReadGivesTheExecutionsError) {
-    ASSERT_TRUE(control.activate().ok());
-    live.close();
-    live.setTableName(dir.filePath("Gone.DB"));
-    live.reset(readingsFields());
-    live.appendLoaded(readingRecord(1, {"1", "V"}));
-    const Status s = control.activate();
-    ASSERT_FALSE(s.ok());
-    EXPECT_TRUE(s.error().startsWith("Cannot open table file")) << s.error().toStdString();
-    EXPECT_FALSE(query.isOpen());
-    EXPECT_EQ(query.rowCount(), 0);
-    EXPECT_EQ(query.columnCount(), 0);
-
-    const Result<Outcome> r = control.search(0);
-    ASSERT_FALSE(r.ok());
-    EXPECT_TRUE(r.error().startsWith("Cannot open table file"));
+    EXPECT_EQ(column(query, 2), (std::vector<std::string>{"2"}));
 }
 
 TEST(TableQueryModelTest, ResetsItsViewsOnEachRun) {
     QTemporaryDir dir;
     const QString file = dir.filePath("t.DB");
-    writeReadings(file, {{"1", "V"}, {"2", "A"}});
+    kxtest::writeReadings(file, {{"1", "V"}, {"2", "A"}});
     TableQueryModel m;
     QSignalSpy resets(&m, &QAbstractItemModel::modelReset);
     m.setText(QStringLiteral("select * from \"%1\" where Unit='A'").arg(file));
@@ -210,4 +165,96 @@ TEST(TableQueryModelTest, ResetsItsViewsOnEachRun) {
     EXPECT_TRUE(m.execute().ok());
     EXPECT_EQ(m.rowCount(), 0);
     EXPECT_EQ(resets.count(), 2);
+}
+
+TEST_F(SearchDialog, LaidOutWithItsSevenQuantities) {
+    EXPECT_EQ(dialog->windowTitle(), "Search");
+    EXPECT_EQ(dialog->size(), QSize(541, 363));
+    EXPECT_EQ(grid()->size(), QSize(535, 250));
+    const char* captions[] = {"Voltage",      "Current",       "Active_Power", "Apparent_Power",
+                              "Power_Factor", "Active_Energy", "Tempe"};
+    // Every caption shows whole, in one row inside the frame.
+    dialog->show();
+    for (int i = 0; i < 7; ++i) {
+        QRadioButton* b = dialog->radioButton(i);
+        EXPECT_EQ(b->text(), captions[i]);
+        EXPECT_GE(b->width(), b->sizeHint().width()) << i;
+        EXPECT_EQ(b->y(), dialog->radioButton(0)->y());
+        EXPECT_LE(b->geometry().right(), b->parentWidget()->width());
+    }
+    auto* search = dialog->findChild<QPushButton*>("BitBtn1");
+    EXPECT_EQ(search->text(), "&Search");
+    EXPECT_TRUE(search->isDefault());
+    // The grid shows the query's own rows.
+    EXPECT_EQ(grid()->model(), &dialog->query());
+}
+
+TEST_F(SearchDialog, EachShowingListsEverythingAndChecksVoltage) {
+    dialog->show();
+    EXPECT_EQ(dialog->control().texts().tablePath, file);
+    EXPECT_EQ(rows(), 4);
+    const TableQueryModel& m = dialog->query();
+    EXPECT_EQ(m.columnCount(), 6);
+    EXPECT_EQ(m.headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), "Unit");
+    EXPECT_EQ(m.data(m.index(2, 3)).toString(), QString::fromUtf8("MΩ"));
+    EXPECT_TRUE(dialog->radioButton(0)->isChecked());
+
+    press("BitBtn1");
+    EXPECT_EQ(column(m, 2), (std::vector<std::string>{"500", "250"}));
+    search(1);
+    EXPECT_EQ(column(m, 2), (std::vector<std::string>{"0.12"}));
+    EXPECT_TRUE(dialog->isVisible()) << "the dialog stays open after a search";
+
+    dialog->radioButton(6)->setChecked(true);
+    press("BitBtn2"); // Cancel
+    EXPECT_FALSE(dialog->isVisible());
+    dialog->show();
+    EXPECT_TRUE(dialog->radioButton(0)->isChecked());
+    EXPECT_EQ(rows(), 4);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(SearchDialog, OnlyTempeSaysSoWhenNothingMatches) {
+    kxtest::writeReadings(file, {{"500", "V"}, {"250", "V"}});
+    dialog->show();
+    for (int choice = 1; choice < kTempeChoice; ++choice) {
+        search(choice);
+        EXPECT_EQ(rows(), 0) << choice;
+    }
+    EXPECT_TRUE(boxes.shown.empty()) << "an empty result shows no message";
+    search(kTempeChoice);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].kind, "information");
+    EXPECT_EQ(boxes.shown[0].text, " No records for you searching ! ");
+    EXPECT_EQ(rows(), 0);
+}
+
+TEST_F(SearchDialog, AnEmptyLiveTableIsReportedWhateverIsChecked) {
+    dialog->show();
+    live.close(); // a closed table holds no records either
+    for (int i = 0; i < 7; ++i)
+        search(i);
+    ASSERT_EQ(boxes.shown.size(), 7u);
+    for (const auto& b : boxes.shown) {
+        EXPECT_EQ(b.kind, "information");
+        EXPECT_EQ(b.text, "no records in database!");
+    }
+    EXPECT_EQ(rows(), 4) << "the grid keeps its previous result";
+}
+
+TEST_F(SearchDialog, AnUnreadableFileGoesToTheErrorBox) {
+    loadedLive(dir.filePath("Missing.DB"));
+    dialog->show();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].kind, "error");
+    EXPECT_TRUE(boxes.shown[0].text.startsWith("Cannot open table file"));
+    EXPECT_TRUE(boxes.shown[0].text.contains("Missing.DB"));
+    EXPECT_FALSE(dialog->query().isOpen());
+    EXPECT_EQ(rows(), 0);
+    EXPECT_EQ(grid()->model()->columnCount(), 0);
+
+    search(0);
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1].kind, "error");
+    EXPECT_TRUE(boxes.shown[1].text.startsWith("Cannot open table file"));
 }
