@@ -45,7 +45,6 @@ constexpr std::size_t kCheckChunk = 256 * 1024;
 
 constexpr double kMsPerDay = 86'400'000.0;
 constexpr const char* kTimeFormat = "hh:mm:ss.000";
-constexpr const char* kOhm = "\xCE\xA9";
 
 QString shown(const QString& path) {
     return QDir::toNativeSeparators(path);
@@ -363,10 +362,10 @@ void writeResults(SheetWriter& out, lxw_worksheet* sheet,
         "Last No",
         "Start",
         "Duration (s)",
-        std::string("R15 (") + kOhm + ")",
-        std::string("R30 (") + kOhm + ")",
-        std::string("R60 (") + kOhm + ")",
-        std::string("R600 (") + kOhm + ")",
+        "R15 (\xCE\xA9)",
+        "R30 (\xCE\xA9)",
+        "R60 (\xCE\xA9)",
+        "R600 (\xCE\xA9)",
         "DAR",
         "DAR15",
         "PI",
@@ -374,8 +373,8 @@ void writeResults(SheetWriter& out, lxw_worksheet* sheet,
         "C)",
         "Base temperature (\xC2\xB0"
         "C)",
-        std::string("R60 corrected (") + kOhm + ")",
-        std::string("Minimum (") + kOhm + ")",
+        "R60 corrected (\xCE\xA9)",
+        "Minimum (\xCE\xA9)",
         "Verdict",
         "Reasons",
     };

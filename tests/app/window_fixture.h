@@ -84,9 +84,12 @@ public:
 private:
     std::optional<kx::FileDialogAnswer> next(const kx::FileDialogRequest& r) {
         asked.push_back(r);
-        if (answers.empty())
+        if (answers.empty() || !answers.front()) {
+            if (!answers.empty())
+                answers.erase(answers.begin());
             return std::nullopt;
-        auto a = answers.front();
+        }
+        const kx::FileDialogAnswer a = *answers.front();
         answers.erase(answers.begin());
         return a;
     }
