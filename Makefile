@@ -122,26 +122,15 @@ soak-asan: asan-configure
 	cmake --build $(ASAN_DIR) -j $(JOBS) --target soak_window
 	$(SAN_ENV) $(ASAN_DIR)/soak_window $(SOAK_ASAN_FRAMES) $(SOAK_ARGS)
 
-# Builds the fuzz targets (clang, ASan and UBSan) and runs each for FUZZ_SECONDS, from the seeds
+# Builds the fuzz targets (clang, ASan and UBSan) and runs each for FUZZ_SECONDS, JOBS at a
+# time, from the seeds
 # in fuzz/corpus/<target>/ and what earlier runs found (kept in $(FUZZ_DIR)/corpus/). A crash
 # leaves its input in $(FUZZ_DIR)/artifacts/ and fails the target.
 fuzz: fuzz-deps
 	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_BUILD_TYPE=Debug -DKX_FUZZ=ON -DKX_BUILD_TESTS=OFF -DKX_BUILD_BENCH=OFF
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_all
-	@mkdir -p $(FUZZ_DIR)/artifacts $(FUZZ_DIR)/logs
-	@while IFS='|' read -r name opts seeds; do \
-	  mkdir -p $(FUZZ_DIR)/corpus/$$name fuzz/corpus/$$name; \
-	  log=$(FUZZ_DIR)/logs/$$name.log; \
-	  echo "== $$name: $(FUZZ_SECONDS) s (log: $$log)"; \
-	  if ! UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
-	    $(FUZZ_DIR)/fuzz/$$name $$opts -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
-	      -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/artifacts/$$name- \
-	      $(FUZZ_DIR)/corpus/$$name fuzz/corpus/$$name $$seeds >$$log 2>&1; then \
-	    tail -n 60 $$log; echo "fuzz: $$name failed; its input is in $(FUZZ_DIR)/artifacts/"; exit 1; \
-	  fi; \
-	  grep -E '^stat::(number_of_executed_units|new_units_added|peak_rss_mb)' $$log; \
-	done < $(FUZZ_DIR)/fuzz/targets.txt
+	fuzz/run_fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS) $(JOBS)
 
 # The list of installed files is kept under its own name (the install tests write CMake's own
 # one), with DESTDIR in front, so `make uninstall` removes exactly what was put in place.
