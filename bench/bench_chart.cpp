@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -36,11 +37,10 @@ struct Feeder {
     }
     void add(int n) {
         for (int i = 0; i < n; ++i, ++next) {
-            table.append();
-            table.setFieldInt("No", next);
-            table.setFieldText("Value", values[static_cast<std::size_t>(next) % values.size()]);
-            table.setFieldText("Unit", "M\xA6\xB8");
-            table.post();
+            if (!table.appendReading({next, std::nullopt,
+                                      values[static_cast<std::size_t>(next) % values.size()],
+                                      "M\xA6\xB8", "", ""}))
+                std::abort();
         }
     }
 };
@@ -204,19 +204,19 @@ int main(int argc, char** argv) {
         kx::ChartModel mixedModel(mixed);
         for (std::int32_t i = 1; i <= 1'000'000; ++i) {
             const int step = i % 600;
-            mixed.append();
-            mixed.setFieldInt("No", i);
+            kx::Reading r{i, std::nullopt, "", "", "", ""};
             if (step >= 590) {
-                mixed.setFieldText("Value", std::to_string(480 + step % 7));
-                mixed.setFieldText("Unit", "V");
+                r.value = std::to_string(480 + step % 7);
+                r.unit = "V";
             } else if (step < 300) {
-                mixed.setFieldText("Value", std::to_string(3 * step + 10));
-                mixed.setFieldText("Unit", "M\xA6\xB8");
+                r.value = std::to_string(3 * step + 10);
+                r.unit = "M\xA6\xB8";
             } else {
-                mixed.setFieldText("Value", "1." + std::to_string(100 + step % 300));
-                mixed.setFieldText("Unit", "G\xA6\xB8");
+                r.value = "1." + std::to_string(100 + step % 300);
+                r.unit = "G\xA6\xB8";
             }
-            mixed.post();
+            if (!mixed.appendReading(r))
+                std::abort();
         }
         kx::ChartView mixedView(mixedModel, boxes);
         mixedView.show();

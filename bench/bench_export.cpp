@@ -12,49 +12,18 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
-
 namespace {
 
-// Peak resident memory since the last reset, in KiB.
-long peakKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long value = 0;
-    while (status >> key) {
-        if (key == "VmHWM:") {
-            status >> value;
-            return value;
-        }
-        status.ignore(1 << 16, '\n');
-    }
-    return -1;
-}
-
+using kxbench::cpuSeconds;
+using kxbench::peakKiB;
+using kxbench::resetPeak;
 using kxbench::residentKiB;
-
-// Starts a new peak at the present resident size.
-bool resetPeak() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    return static_cast<bool>(clear);
-}
 
 double seconds(const QElapsedTimer& t) {
     return static_cast<double>(t.nsecsElapsed()) / 1e9;
-}
-
-// Processor time of this process: on a shared machine the wall-clock figures depend on what
-// else runs, this one hardly.
-double cpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
@@ -79,14 +48,10 @@ int main(int argc, char** argv) {
     QElapsedTimer fill;
     fill.start();
     for (int i = 0; i < total; ++i) {
-        table.append();
-        table.setFieldInt("No", i + 1);
-        table.setFieldTime("Time", static_cast<std::int32_t>((i * 500LL) % 86400000));
-        table.setFieldText("Value", values[static_cast<std::size_t>(i % 4000)]);
-        table.setFieldText("Unit", "M\xA6\xB8");
-        table.setFieldText("V_Range", "IR:1000V 40G\xA6\xB8");
-        table.setFieldText("I_Range", i % 2 ? "Continuous" : "Timed");
-        if (!table.post().ok())
+        const kx::Reading r{i + 1, static_cast<std::int32_t>((i * 500LL) % 86400000),
+                            values[static_cast<std::size_t>(i % 4000)], "M\xA6\xB8",
+                            "IR:1000V 40G\xA6\xB8", i % 2 ? "Continuous" : "Timed"};
+        if (!table.appendReading(r))
             return 1;
     }
     std::printf("records              %d (table filled in %.2f s, %.1f MB of records)\n", total,

@@ -55,14 +55,9 @@ public:
     }
     void add(const std::string& value, const std::string& unit, const std::string& function,
              const std::string& mode) {
-        table_.append();
-        table_.setFieldInt("No", no_++);
-        table_.setFieldTime("Time", static_cast<std::int32_t>(clockMs_ % 86'400'000));
-        table_.setFieldText("Value", value);
-        table_.setFieldText("Unit", unit);
-        table_.setFieldText("V_Range", function);
-        table_.setFieldText("I_Range", mode);
-        table_.post();
+        if (!table_.appendReading({no_++, static_cast<std::int32_t>(clockMs_ % 86'400'000), value,
+                                   unit, function, mode}))
+            std::abort();
         clockMs_ += 500;
     }
     void pause(std::int64_t ms) { clockMs_ += ms; }

@@ -25,34 +25,8 @@
 
 namespace {
 
-class Input {
-public:
-    Input(const std::uint8_t* data, std::size_t size) : p_(data), end_(data + size) {}
-    bool empty() const { return p_ >= end_; }
-    std::uint8_t byte() { return p_ < end_ ? *p_++ : 0; }
-    std::uint32_t word(int bytes) {
-        std::uint32_t v = 0;
-        for (int i = 0; i < bytes; ++i)
-            v = v << 8 | byte();
-        return v;
-    }
-    std::string text() {
-        std::size_t n = byte() % 24;
-        n = std::min<std::size_t>(n, static_cast<std::size_t>(end_ - p_));
-        std::string s(reinterpret_cast<const char*>(p_), n);
-        p_ += n;
-        return s;
-    }
-
-private:
-    const std::uint8_t* p_;
-    const std::uint8_t* end_;
-};
-
-void check(bool ok) {
-    if (!ok)
-        __builtin_trap();
-}
+using kxfuzz::check;
+using kxfuzz::Input;
 
 std::vector<kx::px::FieldDef> fieldsFor(int layout) {
     using T = kx::px::FieldType;

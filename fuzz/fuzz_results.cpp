@@ -7,6 +7,8 @@
 #include "recording/readings_schema.h"
 #include "recording/record_store.h"
 
+#include "fuzz_support.h"
+
 #include <QJsonDocument>
 
 #include <cmath>
@@ -16,29 +18,8 @@
 
 namespace {
 
-class Input {
-public:
-    Input(const std::uint8_t* data, std::size_t size) : p_(data), end_(data + size) {}
-    bool empty() const { return p_ >= end_; }
-    std::uint8_t byte() { return p_ < end_ ? *p_++ : 0; }
-    int word() { return byte() << 8 | byte(); }
-    std::string text() {
-        std::size_t n = byte() % 24;
-        n = std::min<std::size_t>(n, static_cast<std::size_t>(end_ - p_));
-        std::string s(reinterpret_cast<const char*>(p_), n);
-        p_ += n;
-        return s;
-    }
-
-private:
-    const std::uint8_t* p_;
-    const std::uint8_t* end_;
-};
-
-void check(bool ok) {
-    if (!ok)
-        __builtin_trap();
-}
+using kxfuzz::check;
+using kxfuzz::Input;
 
 void checkResult(const kx::InsulationResult& r) {
     check(r.duration >= 10 && r.first <= r.last);
@@ -72,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int64_t no = 0;
     std::int64_t ms = 43'200'000;
     while (!in.empty() && store.rowCount() < 4000) {
-        const int noStep = in.word();
-        const int timeStep = in.word();
+        const int noStep = static_cast<int>(in.word(2));
+        const int timeStep = static_cast<int>(in.word(2));
         no += noStep % 16 - 2;         // mostly ascending, now and then back or repeated
         ms += (timeStep % 8000) - 500; // up to 7.5 s on, now and then back
         const bool timeKnown = (timeStep & 0x8000) == 0;

@@ -224,21 +224,12 @@ Status saveThrough(const ReadingsTable& table, const QString& path, ExportKind k
 template <typename WriteRow>
 Status writeRows(ReadingsRowReader& reader, ChunkedWriter& out, const ExportProgress& progress,
                  WriteRow writeRow) {
-    const std::size_t count = reader.count();
-    ExportRow row;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i % kExportProgressStep == 0) {
-            if (progress && !progress(static_cast<qint64>(i), static_cast<qint64>(count)))
-                return fail(px::cancelledMessage());
-            if (Status s = reader.check(); !s)
-                return s;
-        }
-        reader.read(i, row);
-        writeRow(row);
-        if (Status s = out.maybeWrite(); !s)
-            return s;
-    }
-    if (Status s = reader.check(); !s)
+    if (Status s = forEachExportRow(reader, progress,
+                                    [&](std::size_t, const ExportRow& row) {
+                                        writeRow(row);
+                                        return out.maybeWrite();
+                                    });
+        !s)
         return s;
     return out.write();
 }

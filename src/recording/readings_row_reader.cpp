@@ -4,6 +4,7 @@
 #include "common/replacing_file.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_value.h"
+#include "paradox/paradox_writer.h"
 #include "recording/reading_quantity.h"
 #include "recording/readings_table.h"
 
@@ -239,17 +240,22 @@ void ReadingsRowReader::read(std::size_t index, ExportRow& row) {
 }
 
 Result<std::unique_ptr<px::TableLock>> claimExportTarget(const QString& path,
-                                                         const ReadingsTable* source) {
+                                                         const ReadingsTable* source,
+                                                         const QStringList& companions) {
     const Result<WriteTarget> target = checkWriteTarget(path);
     if (!target)
         return fail(target.error());
-    if (!target.value().exists)
-        return std::unique_ptr<px::TableLock>();
-    if (source && !source->filePath().isEmpty() &&
+    if (source && target.value().exists && !source->filePath().isEmpty() &&
         QFileInfo(target.value().file).canonicalFilePath() ==
             QFileInfo(source->filePath()).canonicalFilePath())
         return fail(QStringLiteral("Cannot write %1: it is the table being saved")
                         .arg(QDir::toNativeSeparators(target.value().path)));
+    for (const QString& companion : companions) {
+        if (const Result<WriteTarget> other = checkWriteTarget(companion); !other)
+            return fail(other.error());
+    }
+    if (!target.value().exists)
+        return std::unique_ptr<px::TableLock>();
     bool inUse = false;
     Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(path, &inUse);
     if (lock)
@@ -259,6 +265,14 @@ Result<std::unique_ptr<px::TableLock>> claimExportTarget(const QString& path,
                         .arg(QDir::toNativeSeparators(target.value().path)));
     // A file we may replace but not read cannot be locked; that is no reason to refuse.
     return std::unique_ptr<px::TableLock>();
+}
+
+Status exportStep(const ReadingsRowReader& reader, const ExportProgress& progress,
+                  std::size_t done) {
+    const auto total = static_cast<qint64>(reader.count());
+    if (progress && !progress(static_cast<qint64>(done), total))
+        return fail(px::cancelledMessage());
+    return reader.check();
 }
 
 ChunkedWriter::ChunkedWriter(ReplacingFile& file) : file_(file) {

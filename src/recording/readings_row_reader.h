@@ -6,6 +6,7 @@
 
 #include <QMetaObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -118,9 +119,11 @@ private:
 
 // Checks a target by the rules of every write and, when a file is there, takes it for the
 // length of the save, so that no other program opens it as a table meanwhile; refuses the
-// file of `source` itself and a file another program holds as a table.
+// file of `source` itself and a file another program holds as a table. The files in
+// `companions` (a table's index) are written with it and checked by the same rules.
 Result<std::unique_ptr<px::TableLock>> claimExportTarget(const QString& path,
-                                                         const ReadingsTable* source);
+                                                         const ReadingsTable* source,
+                                                         const QStringList& companions = {});
 
 // Text gathered in memory and written to a file being replaced in large pieces.
 class ChunkedWriter {
@@ -140,6 +143,30 @@ private:
 
 // Records between two progress reports.
 inline constexpr std::size_t kExportProgressStep = 8192;
+
+// Reports `done` of the reader's rows (a false answer cancels the save) and checks that the
+// table did not change meanwhile.
+Status exportStep(const ReadingsRowReader& reader, const ExportProgress& progress,
+                  std::size_t done);
+
+// Reads every row in order and hands it to `use(index, row)`, which returns a Status; stops at
+// the first failure. Progress and the table's check come every kExportProgressStep rows and
+// once more at the end.
+template <typename Use>
+Status forEachExportRow(ReadingsRowReader& reader, const ExportProgress& progress, Use use) {
+    const std::size_t count = reader.count();
+    ExportRow row;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i % kExportProgressStep == 0) {
+            if (Status s = exportStep(reader, progress, i); !s)
+                return s;
+        }
+        reader.read(i, row);
+        if (Status s = use(i, row); !s)
+            return s;
+    }
+    return reader.check();
+}
 
 // Appends `v` as a plain decimal number: no exponent, the fewest digits that read back as the
 // same number, `decimalMark` between the whole and the fraction.

@@ -478,17 +478,8 @@ Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, ExportK
     worksheet_freeze_panes(sheet, 1, 0);
     out.note(worksheet_autofilter(sheet, 0, 0, static_cast<lxw_row_t>(count), 7));
 
-    ExportRow r;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i % kExportProgressStep == 0) {
-            if (progress && !progress(static_cast<qint64>(i), static_cast<qint64>(count)))
-                return fail(px::cancelledMessage());
-            if (Status s = reader.check(); !s)
-                return s;
-            if (out.error() != LXW_NO_ERROR)
-                break;
-        }
-        reader.read(i, r);
+    const Status rowsWritten = forEachExportRow(reader, progress, [&](std::size_t i,
+                                                                      const ExportRow& r) {
         const auto row = static_cast<lxw_row_t>(i + 1);
         switch (r.no.kind) {
         case ExportNumber::Kind::Integer:
@@ -513,9 +504,12 @@ Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, ExportK
         out.text(row, 5, r.remark);
         out.optionalNumber(row, 6, r.baseValue);
         out.text(row, 7, r.baseUnit);
-    }
-    if (Status s = reader.check(); !s)
-        return s;
+        if (out.error() != LXW_NO_ERROR)
+            return Status(libraryFailure(shownPath, out.error()));
+        return Status();
+    });
+    if (!rowsWritten)
+        return rowsWritten;
 
     std::vector<qint64> sheetRows = {out.rows()};
     if (!tests.empty()) {

@@ -6,6 +6,7 @@
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
 #include "recording/field_text.h"
+#include "recording/readings_row_reader.h"
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "recording/table_file_io.h"
@@ -27,38 +28,14 @@ Q_LOGGING_CATEGORY(lcExport, "kx.export")
 constexpr qint64 kProgressStep = 8192;        // records between progress reports
 constexpr std::size_t kWriteChunk = 1u << 20; // bytes of text gathered before each write
 
-QString shown(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
-
 // Checks the target by the rules of every write and, when it exists, takes it for the length of
-// the save, so that no other program opens it as a table meanwhile and a table in use is never
-// written over.
+// the save; a keyed copy's index is checked with it.
 Result<std::unique_ptr<px::TableLock>> claimTarget(const QString& path,
                                                    const ReadingsTable* source = nullptr) {
-    const Result<WriteTarget> target = checkWriteTarget(path);
-    if (!target)
-        return fail(target.error());
-    if (source && target.value().exists && !source->filePath().isEmpty() &&
-        QFileInfo(target.value().file).canonicalFilePath() ==
-            QFileInfo(source->filePath()).canonicalFilePath())
-        return fail(
-            QStringLiteral("Cannot write %1: it is the table being saved").arg(shown(path)));
-    if (exportFormatFor(path) == ExportFormat::Paradox) {
-        if (const Result<WriteTarget> px = checkWriteTarget(px::indexPathFor(path)); !px)
-            return fail(px.error());
-    }
-    if (!target.value().exists)
-        return std::unique_ptr<px::TableLock>();
-    bool inUse = false;
-    Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(path, &inUse);
-    if (lock)
-        return lock;
-    if (inUse)
-        return fail(QStringLiteral("Cannot write %1: the file is in use by another program")
-                        .arg(shown(path)));
-    // A file we may replace but not read cannot be locked; that is no reason to refuse.
-    return std::unique_ptr<px::TableLock>();
+    QStringList companions;
+    if (exportFormatFor(path) == ExportFormat::Paradox)
+        companions << px::indexPathFor(path);
+    return claimExportTarget(path, source, companions);
 }
 
 // The six fields a save writes, matched by name or else by position and kind, or the
