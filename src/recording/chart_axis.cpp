@@ -40,6 +40,32 @@ QString label(double v, int decimals, const QString& unit) {
     return QString::number(v, 'f', decimals) + unit;
 }
 
+// The unit a resistance reads best in: the largest in which its number is at least 1, so
+// that a tick reads "50 MΩ" rather than "0.05 GΩ".
+struct OhmsUnit {
+    double scale;
+    const char* prefix;
+};
+
+OhmsUnit ohmsUnitOf(double ohms) {
+    static constexpr std::array<OhmsUnit, 4> kUnits = {
+        {{1e12, "T"}, {1e9, "G"}, {1e6, "M"}, {1e3, "k"}}};
+    for (const OhmsUnit& u : kUnits) {
+        if (ohms >= u.scale * (1 - kFuzz))
+            return u;
+    }
+    return {1, ""};
+}
+
+// A resistance tick's label in its own unit, with the decimals that tell ticks `stepOhms`
+// apart (none needed beyond its own for ticks of the 1-2-5 sequence: `stepOhms` 0).
+QString ohmsLabel(double ohms, double stepOhms) {
+    const OhmsUnit u = ohmsUnitOf(ohms);
+    const double v = ohms / u.scale;
+    const int decimals = stepOhms > 0 ? decimalsOf(stepOhms / u.scale) : decimalsOf(v);
+    return label(v, decimals, QStringLiteral(" ") + QLatin1String(u.prefix) + kOhmSign);
+}
+
 // A member of the 1-2-5 sequence: kMantissas[i] * 10^exp. Kept as integers so that long runs
 // of ticks do not drift.
 struct Step125 {
@@ -84,8 +110,9 @@ int floorDiv(int a, int b) {
     return a / b - (a % b != 0 && (a < 0) != (b < 0));
 }
 
-void addLogTick(ChartAxis& a, double v, int decimals) {
-    a.ticks.push_back({std::log10(v), label(v, decimals, a.unit)});
+// A tick at `v` in the axis' unit; `step` as for ohmsLabel, in the axis' unit.
+void addLogTick(ChartAxis& a, double v, double step = 0) {
+    a.ticks.push_back({std::log10(v), ohmsLabel(v * a.scale, step * a.scale)});
 }
 
 // Ticks on the 1-2-5 sequence from lo down to hi up; every decade, or every few, when that
@@ -99,7 +126,7 @@ void logTicks(ChartAxis& a, double lo, double hi) {
             break;
     if (count <= kMostTicks) {
         for (Step125 s = first;; s = s.next()) {
-            addLogTick(a, s.value(), std::max(0, -s.exp));
+            addLogTick(a, s.value());
             if (s.exp == last.exp && s.i == last.i)
                 break;
         }
@@ -118,7 +145,7 @@ void logTicks(ChartAxis& a, double lo, double hi) {
             break;
     }
     for (int e = eLo; e <= eHi; e += every)
-        addLogTick(a, std::pow(10.0, e), std::max(0, -e));
+        addLogTick(a, std::pow(10.0, e));
 }
 
 } // namespace
@@ -170,10 +197,9 @@ ChartAxis resistanceAxis(double least, double most) {
         const double kLo = std::floor(from / step + kFuzz);
         const double kHi = std::ceil(to / step - kFuzz);
         if (kLo >= 1 && kHi - kLo <= 2 * kMostTicks) {
-            const int decimals = decimalsOf(step);
             const int n = static_cast<int>(kHi - kLo);
             for (int i = 0; i <= n; ++i)
-                addLogTick(a, (kLo + i) * step, decimals);
+                addLogTick(a, (kLo + i) * step, step);
         }
     }
     if (a.ticks.empty())

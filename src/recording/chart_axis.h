@@ -21,14 +21,16 @@ struct ChartTick {
 //
 // Resistance goes on a logarithmic axis: insulation readings span decades (a cable that
 // charges from kΩ to GΩ, a winding that absorbs over ten minutes), and a linear axis would
-// flatten everything below the largest reading onto the floor. The axis is labelled in MΩ, or
-// in GΩ once the largest reading shown reaches 1 GΩ. Voltages and plain numbers go on a linear
+// flatten everything below the largest reading onto the floor. Its coordinates are in MΩ, or
+// in GΩ once the largest reading shown reaches 1 GΩ; each tick is labelled in the unit that
+// reads best for it ("500 MΩ", "1 GΩ", "50 kΩ"). Voltages and plain numbers go on a linear
 // axis.
 struct ChartAxis {
     ChartQuantity quantity = ChartQuantity::Plain;
     bool logarithmic = false;
     double scale = 1; // base units (ohms, volts) per unit shown: 1e6 for MΩ
-    QString unit;     // the unit shown after each label: "MΩ", "GΩ", "V", "kV", "" ...
+    QString unit;     // the unit of the coordinates: "MΩ", "GΩ", "V", "kV", "" ...; the
+                      // labels of a linear axis end in it, a resistance tick names its own
     double lo = 0;    // the axis' ends, in its own coordinates: the number in the unit shown,
     double hi = 1;    // or its decimal logarithm on a logarithmic axis
     std::vector<ChartTick> ticks; // from lo to hi, both ends included

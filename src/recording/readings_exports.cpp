@@ -9,6 +9,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -123,6 +124,16 @@ public:
             return;
         }
         text(s);
+    }
+
+    // A time of day, its millisecond mark the decimal mark: a spreadsheet set to a decimal
+    // comma reads "08:00:07,000" as a time and keeps "08:00:07.000" as a text.
+    void time(std::int32_t msOfDay) {
+        scratch_.clear();
+        appendTimeOfDay(scratch_, msOfDay);
+        if (decimalMark_ != '.')
+            std::replace(scratch_.begin(), scratch_.end(), '.', decimalMark_);
+        number(scratch_);
     }
 
     void empty() { separate(); }
@@ -302,13 +313,10 @@ Status saveReadingsCsv(const ReadingsTable& table, const QString& path, ExportKi
                                    line.empty();
                                    break;
                                }
-                               if (r.timeMs) {
-                                   std::string& t = out.text();
-                                   line.empty();
-                                   appendTimeOfDay(t, *r.timeMs);
-                               } else {
+                               if (r.timeMs)
+                                   line.time(*r.timeMs);
+                               else
                                    line.text(r.timeText);
-                               }
                                line.value(r.value);
                                line.text(r.unit);
                                line.text(r.function);

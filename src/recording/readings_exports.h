@@ -59,7 +59,8 @@ struct CsvOptions {
     // ',' or ';' (the choice of spreadsheets that write numbers with a decimal comma).
     char delimiter = ',';
     // Numbers with a decimal comma: BaseValue, and Value where it is a plain number, so that a
-    // spreadsheet set to a comma decimal mark reads both as numbers (and never as a date).
+    // spreadsheet set to a comma decimal mark reads both as numbers (and never as a date), and
+    // the millisecond mark of Time ("08:00:07,000"), which such a spreadsheet reads as a time.
     // Values that are not numbers ("0L", "----") are written as they are.
     bool decimalComma = false;
 };

@@ -30,6 +30,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -198,17 +199,63 @@ bool needsZip64(const ReadingsTable& table, const ReadingsFieldMap& map, std::si
     return perRecord * static_cast<double>(records) > 3.5e9;
 }
 
-// Column widths in characters: the header, or the texts the field can hold, up to a limit.
-double columnWidth(const ReadingsTable& table, const ReadingsFieldMap& map, int column) {
-    constexpr std::array<double, 8> kMinimum = {8, 13, 10, 8, 12, 10, 16, 10};
-    double width = kMinimum[static_cast<std::size_t>(column)];
-    if (column >= 2 && column <= 5) {
-        const px::FieldDef& f = table.fields()[static_cast<std::size_t>(map[column])];
-        if (f.type == px::FieldType::Alpha)
-            width = std::max(width, std::min(40.0, f.size + 2.0));
+// Characters a text takes in a cell: its widest line, a wide (East Asian) character as two.
+double textWidth(std::string_view utf8) {
+    double widest = 0;
+    double line = 0;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        const std::size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        char32_t c = n == 1 ? b : b & (0x3F >> (n - 1));
+        for (std::size_t k = 1; k < n && i + k < utf8.size(); ++k)
+            c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += n;
+        if (c == '\n') {
+            widest = std::max(widest, line);
+            line = 0;
+            continue;
+        }
+        const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+                          (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                          (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                          (c >= 0xFFE0 && c <= 0xFFE6) || c >= 0x20000;
+        line += wide ? 2 : 1;
     }
-    return width;
+    return std::max(widest, line);
 }
+
+// The widest cell of each column so far, in characters; a column's width is that with a
+// little room on either side, and never wider than kWidestColumn: a longer text wraps (or is
+// cut at the cell's edge) rather than pushing every other column off the printed page.
+constexpr double kWidestColumn = 60;
+constexpr double kColumnPadding = 2;
+// The width's unit is a digit of the sheet's font; readers that set the sheet in a font of
+// their own (a substitute for one they lack) take up to this much more for a text.
+constexpr double kOtherFonts = 1.15;
+// "hh:mm:ss.000": twelve characters, and some readers set digits wider than the width's unit.
+constexpr double kTimeWidth = 14;
+
+class ColumnWidths {
+public:
+    explicit ColumnWidths(std::size_t columns) : chars_(columns, 0) {}
+
+    void fit(std::size_t column, double chars) { chars_[column] = std::max(chars_[column], chars); }
+    void text(std::size_t column, std::string_view utf8) { fit(column, textWidth(utf8)); }
+    void number(std::size_t column, double v) {
+        std::string shown;
+        appendPlainNumber(shown, v);
+        // The General format shows at most eleven characters of a number.
+        fit(column, std::min<double>(11, static_cast<double>(shown.size())));
+    }
+
+    double width(std::size_t column, double widest = kWidestColumn) const {
+        return std::min(widest, chars_[column] * kOtherFonts + kColumnPadding);
+    }
+    std::size_t size() const { return chars_.size(); }
+
+private:
+    std::vector<double> chars_;
+};
 
 // Counts a tag in a text that comes in pieces, also where a piece boundary cuts it.
 class TagCounter {
@@ -350,71 +397,250 @@ Status checkWorkbook(const QString& file, const QString& shownPath,
     return {};
 }
 
-void writeResults(SheetWriter& out, lxw_worksheet* sheet,
-                  const std::vector<InsulationResult>& tests, lxw_format* header,
-                  lxw_format* time) {
-    const std::array<std::string, 21> names = {
-        "Test",
-        "Mode",
-        "Function",
-        "Test voltage (V)",
-        "First No",
-        "Last No",
-        "Start",
-        "Duration (s)",
-        "R15 (\xCE\xA9)",
-        "R30 (\xCE\xA9)",
-        "R60 (\xCE\xA9)",
-        "R600 (\xCE\xA9)",
-        "DAR",
-        "DAR15",
-        "PI",
-        "Temperature (\xC2\xB0"
-        "C)",
-        "Base temperature (\xC2\xB0"
-        "C)",
-        "R60 corrected (\xCE\xA9)",
-        "Minimum (\xCE\xA9)",
-        "Verdict",
-        "Reasons",
-    };
-    for (std::size_t c = 0; c < names.size(); ++c) {
-        out.text(0, static_cast<lxw_col_t>(c), names[c], header);
-        const double width = c == 2 ? 22 : c == 20 ? 60 : std::max<double>(10, names[c].size() + 2);
-        out.note(worksheet_set_column(sheet, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
-                                      width, c == 6 ? time : nullptr));
+// Both sheets print across the width of a landscape page, their header on every page.
+void setUpPrinting(SheetWriter& out, lxw_worksheet* sheet) {
+    worksheet_set_landscape(sheet);
+    worksheet_fit_to_pages(sheet, 1, 0);
+    out.note(worksheet_repeat_rows(sheet, 0, 0));
+}
+
+// Resistances stay in ohms, so that they sort, sum and compare as the readings' BaseValue
+// does; the format shows them in the unit a technician reads: 941.5 MΩ, 1.234 GΩ, 12.5 kΩ.
+constexpr const char* kOhmsFormat = "[>=1000000000]0.0##,,,\" G\xCE\xA9\";"
+                                    "[>=1000000]0.0##,,\" M\xCE\xA9\";0.0##,\" k\xCE\xA9\"";
+
+// What kOhmsFormat shows for `ohms`, to size its column.
+std::string ohmsShown(double ohms) {
+    const char* unit = ohms >= 1e9 ? " G\xCE\xA9" : ohms >= 1e6 ? " M\xCE\xA9" : " k\xCE\xA9";
+    const double v = ohms >= 1e9 ? ohms / 1e9 : ohms >= 1e6 ? ohms / 1e6 : ohms / 1e3;
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.3f", v);
+    std::string shown = buf;
+    while (shown.size() > 2 && shown.back() == '0' && shown[shown.size() - 2] != '.')
+        shown.pop_back();
+    return shown + unit;
+}
+
+// The narrowest a header wrapped onto two lines at a blank can be.
+double twoLineWidth(std::string_view name) {
+    double best = textWidth(name);
+    for (std::size_t at = name.find(' '); at != std::string_view::npos; at = name.find(' ', at + 1))
+        best =
+            std::min(best, std::max(textWidth(name.substr(0, at)), textWidth(name.substr(at + 1))));
+    return best;
+}
+
+// The reasons as sentences one after the other: "… 100 MΩ. Polarization index …".
+std::string reasonsText(const QStringList& reasons) {
+    QStringList sentences;
+    for (const QString& r : reasons) {
+        QString t = r.trimmed();
+        if (t.isEmpty())
+            continue;
+        if (!t.endsWith(QLatin1Char('.')) && !t.endsWith(QLatin1Char('!')) &&
+            !t.endsWith(QLatin1Char('?')))
+            t += QLatin1Char('.');
+        sentences << t;
     }
-    worksheet_freeze_panes(sheet, 1, 0);
+    return sentences.join(QLatin1Char(' ')).toStdString();
+}
+
+// What a column of the results holds, which decides its cells' format.
+enum class ResultKind { Number, Text, Time, Ohms, Ratio, Celsius, Reasons };
+
+// Every cell of the results sits at the top of its row, beside the first line of reasons
+// that wrap onto more.
+struct ResultsFormats {
+    lxw_format* header = nullptr; // bold, wrapped onto two lines where it needs them
+    lxw_format* plain = nullptr;
+    lxw_format* time = nullptr;
+    lxw_format* ohms = nullptr;
+    lxw_format* ratio = nullptr;   // DAR, PI: two decimals
+    lxw_format* celsius = nullptr; // one decimal
+    lxw_format* wrapped = nullptr; // the reasons
+
+    bool make(lxw_workbook* book) {
+        for (lxw_format** f : {&header, &plain, &time, &ohms, &ratio, &celsius, &wrapped}) {
+            *f = workbook_add_format(book);
+            if (!*f)
+                return false;
+            format_set_align(*f, LXW_ALIGN_VERTICAL_TOP);
+        }
+        format_set_bold(header);
+        format_set_text_wrap(header);
+        format_set_num_format(time, kTimeFormat);
+        format_set_num_format(ohms, kOhmsFormat);
+        format_set_num_format(ratio, "0.00");
+        format_set_num_format(celsius, "0.0");
+        format_set_text_wrap(wrapped);
+        return true;
+    }
+
+    lxw_format* of(ResultKind kind) const {
+        switch (kind) {
+        case ResultKind::Number:
+        case ResultKind::Text:
+            break;
+        case ResultKind::Time:
+            return time;
+        case ResultKind::Ohms:
+            return ohms;
+        case ResultKind::Ratio:
+            return ratio;
+        case ResultKind::Celsius:
+            return celsius;
+        case ResultKind::Reasons:
+            return wrapped;
+        }
+        return plain;
+    }
+};
+
+// The widest the reasons' column gets before its sentences wrap onto more lines of the row.
+constexpr double kReasonsWidth = 60;
+
+// Lines a wrapped text takes in a column `width` characters wide: a little more than its
+// characters fill, for the room word breaks leave at the ends of lines.
+int wrappedLines(double chars, double width) {
+    const double perLine = std::max(1.0, width - kColumnPadding);
+    return std::max(1, static_cast<int>(std::ceil(chars * kOtherFonts / perLine)));
+}
+
+void writeResults(SheetWriter& out, lxw_worksheet* sheet,
+                  const std::vector<InsulationResult>& tests, const ResultsFormats& f) {
+    using Kind = ResultKind;
+    struct Column {
+        const char* name;
+        Kind kind;
+    };
+    static constexpr std::array<Column, 21> kColumns = {{
+        {"Test", Kind::Number},
+        {"Mode", Kind::Text},
+        {"Function", Kind::Text},
+        {"Test voltage (V)", Kind::Number},
+        {"First No", Kind::Number},
+        {"Last No", Kind::Number},
+        {"Start", Kind::Time},
+        {"Duration (s)", Kind::Number},
+        {"R15 (\xCE\xA9)", Kind::Ohms},
+        {"R30 (\xCE\xA9)", Kind::Ohms},
+        {"R60 (\xCE\xA9)", Kind::Ohms},
+        {"R600 (\xCE\xA9)", Kind::Ohms},
+        {"DAR", Kind::Ratio},
+        {"DAR15", Kind::Ratio},
+        {"PI", Kind::Ratio},
+        {"Temperature (\xC2\xB0"
+         "C)",
+         Kind::Celsius},
+        {"Base temperature (\xC2\xB0"
+         "C)",
+         Kind::Celsius},
+        {"R60 corrected (\xCE\xA9)", Kind::Ohms},
+        {"Minimum (\xCE\xA9)", Kind::Ohms},
+        {"Verdict", Kind::Text},
+        {"Reasons", Kind::Reasons},
+    }};
+    constexpr std::size_t kReasons = 20;
+    struct Cells {
+        std::array<std::optional<double>, 21> numbers;
+        std::array<std::string, 21> texts;
+    };
+    // Each test's cells first: the widths, and the heights of rows whose reasons wrap, go
+    // before the rows in the sheet.
     Utf8Texts modes, functions;
-    lxw_row_t row = 1;
+    std::vector<Cells> rows;
+    rows.reserve(tests.size());
+    ColumnWidths widths(kColumns.size());
+    for (std::size_t c = 0; c < kColumns.size(); ++c)
+        widths.fit(c, twoLineWidth(kColumns[c].name) + 1); // in bold
     for (const InsulationResult& t : tests) {
-        out.number(row, 0, t.test);
-        out.text(row, 1, modes.convert(t.mode));
-        out.text(row, 2, functions.convert(t.function));
-        if (t.testVoltage)
-            out.number(row, 3, *t.testVoltage);
-        out.number(row, 4, static_cast<double>(t.first));
-        out.number(row, 5, static_cast<double>(t.last));
-        out.number(row, 6, t.startMs / kMsPerDay, time);
-        out.number(row, 7, t.duration);
-        out.optionalNumber(row, 8, t.r15);
-        out.optionalNumber(row, 9, t.r30);
-        out.optionalNumber(row, 10, t.r60);
-        out.optionalNumber(row, 11, t.r600);
-        out.optionalNumber(row, 12, t.dar);
-        out.optionalNumber(row, 13, t.dar15);
-        out.optionalNumber(row, 14, t.pi);
-        out.optionalNumber(row, 15, t.temperature);
-        out.number(row, 16, t.baseTemperature);
-        out.optionalNumber(row, 17, t.r60Corrected);
-        out.number(row, 18, t.minimum);
-        out.text(row, 19, verdictText(t.verdict).toStdString());
-        out.text(row, 20, t.reasons.join(QStringLiteral("; ")).toStdString());
+        Cells& r = rows.emplace_back();
+        r.numbers = {double(t.test),
+                     std::nullopt,
+                     std::nullopt,
+                     t.testVoltage,
+                     double(t.first),
+                     double(t.last),
+                     t.startMs / kMsPerDay,
+                     t.duration,
+                     t.r15,
+                     t.r30,
+                     t.r60,
+                     t.r600,
+                     t.dar,
+                     t.dar15,
+                     t.pi,
+                     t.temperature,
+                     t.baseTemperature,
+                     t.r60Corrected,
+                     t.minimum,
+                     std::nullopt,
+                     std::nullopt};
+        r.texts[1] = modes.convert(t.mode);
+        r.texts[2] = functions.convert(t.function);
+        r.texts[19] = verdictText(t.verdict).toStdString();
+        r.texts[kReasons] = reasonsText(t.reasons);
+        for (std::size_t c = 0; c < kColumns.size(); ++c) {
+            const std::optional<double>& v = r.numbers[c];
+            switch (kColumns[c].kind) {
+            case Kind::Text:
+            case Kind::Reasons:
+                widths.text(c, r.texts[c]);
+                break;
+            case Kind::Number:
+                if (v)
+                    widths.number(c, *v);
+                break;
+            case Kind::Time:
+                widths.fit(c, kTimeWidth - kColumnPadding);
+                break;
+            case Kind::Ohms:
+                if (v)
+                    widths.text(c, ohmsShown(*v));
+                break;
+            case Kind::Ratio:
+            case Kind::Celsius:
+                if (v)
+                    widths.fit(c,
+                               static_cast<double>(
+                                   QString::number(*v, 'f', kColumns[c].kind == Kind::Ratio ? 2 : 1)
+                                       .size()));
+                break;
+            }
+        }
+    }
+    const double reasonsWidth = widths.width(kReasons, kReasonsWidth);
+    for (std::size_t c = 0; c < kColumns.size(); ++c) {
+        const auto col = static_cast<lxw_col_t>(c);
+        out.note(worksheet_set_column(sheet, col, col,
+                                      c == kReasons ? reasonsWidth : widths.width(c), nullptr));
+    }
+
+    // Two lines of the header's bold type.
+    out.note(worksheet_set_row(sheet, 0, 2 * LXW_DEF_ROW_HEIGHT, nullptr));
+    for (std::size_t c = 0; c < kColumns.size(); ++c)
+        out.text(0, static_cast<lxw_col_t>(c), kColumns[c].name, f.header);
+    worksheet_freeze_panes(sheet, 1, 0);
+    lxw_row_t row = 1;
+    for (const Cells& r : rows) {
+        // Readers do not all work out the height of a row whose text wraps.
+        const int lines = wrappedLines(textWidth(r.texts[kReasons]), reasonsWidth);
+        if (lines > 1)
+            out.note(worksheet_set_row(sheet, row, lines * LXW_DEF_ROW_HEIGHT, nullptr));
+        for (std::size_t c = 0; c < kColumns.size(); ++c) {
+            const auto col = static_cast<lxw_col_t>(c);
+            const Kind kind = kColumns[c].kind;
+            if (kind == Kind::Text || kind == Kind::Reasons)
+                out.text(row, col, r.texts[c], f.of(kind));
+            else
+                out.optionalNumber(row, col, r.numbers[c], f.of(kind));
+        }
         ++row;
     }
     if (!tests.empty())
-        out.note(
-            worksheet_autofilter(sheet, 0, 0, row - 1, static_cast<lxw_col_t>(names.size() - 1)));
+        out.note(worksheet_autofilter(sheet, 0, 0, row - 1,
+                                      static_cast<lxw_col_t>(kColumns.size() - 1)));
+    setUpPrinting(out, sheet);
 }
 
 } // namespace
@@ -469,45 +695,61 @@ Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, ExportK
     SheetWriter out(sheet);
     constexpr std::array<const char*, 8> kNames = {"No",       "Time",   "Value",     "Unit",
                                                    "Function", "Remark", "BaseValue", "BaseUnit"};
-    for (int c = 0; c < 8; ++c) {
-        out.note(worksheet_set_column(sheet, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
-                                      columnWidth(table, reader.fields(), c),
-                                      c == 1 ? time : nullptr));
-        out.text(0, static_cast<lxw_col_t>(c), kNames[static_cast<std::size_t>(c)], header);
+    // No narrower than a sheet's default column, however short the texts.
+    constexpr double kNarrowestReadings = 8 - kColumnPadding;
+    ColumnWidths widths(kNames.size());
+    for (std::size_t c = 0; c < kNames.size(); ++c) {
+        out.text(0, static_cast<lxw_col_t>(c), kNames[c], header);
+        widths.fit(c, std::max(kNarrowestReadings, textWidth(kNames[c]) + 1));
     }
+    widths.fit(1, kTimeWidth - kColumnPadding);
     worksheet_freeze_panes(sheet, 1, 0);
     out.note(worksheet_autofilter(sheet, 0, 0, static_cast<lxw_row_t>(count), 7));
 
-    const Status rowsWritten = forEachExportRow(reader, progress, [&](std::size_t i,
-                                                                      const ExportRow& r) {
-        const auto row = static_cast<lxw_row_t>(i + 1);
-        switch (r.no.kind) {
-        case ExportNumber::Kind::Integer:
-            out.number(row, 0, static_cast<double>(r.no.integer));
-            break;
-        case ExportNumber::Kind::Real:
-            out.number(row, 0, r.no.real);
-            break;
-        case ExportNumber::Kind::Text:
-            out.text(row, 0, r.no.text);
-            break;
-        case ExportNumber::Kind::Missing:
-            break;
-        }
-        if (r.timeMs)
-            out.number(row, 1, *r.timeMs / kMsPerDay, time);
-        else
-            out.text(row, 1, r.timeText);
-        out.text(row, 2, r.value);
-        out.text(row, 3, r.unit);
-        out.text(row, 4, r.function);
-        out.text(row, 5, r.remark);
-        out.optionalNumber(row, 6, r.baseValue);
-        out.text(row, 7, r.baseUnit);
-        if (out.error() != LXW_NO_ERROR)
-            return Status(libraryFailure(shownPath, out.error()));
-        return Status();
-    });
+    const Status rowsWritten =
+        forEachExportRow(reader, progress, [&](std::size_t i, const ExportRow& r) {
+            const auto row = static_cast<lxw_row_t>(i + 1);
+            switch (r.no.kind) {
+            case ExportNumber::Kind::Integer:
+                out.number(row, 0, static_cast<double>(r.no.integer));
+                widths.number(0, static_cast<double>(r.no.integer));
+                break;
+            case ExportNumber::Kind::Real:
+                out.number(row, 0, r.no.real);
+                widths.number(0, r.no.real);
+                break;
+            case ExportNumber::Kind::Text:
+                out.text(row, 0, r.no.text);
+                widths.text(0, r.no.text);
+                break;
+            case ExportNumber::Kind::Missing:
+                break;
+            }
+            if (r.timeMs) {
+                out.number(row, 1, *r.timeMs / kMsPerDay, time);
+            } else {
+                out.text(row, 1, r.timeText);
+                widths.text(1, r.timeText);
+            }
+            const std::array<std::pair<int, std::string_view>, 5> texts = {
+                {{2, r.value}, {3, r.unit}, {4, r.function}, {5, r.remark}, {7, r.baseUnit}}};
+            for (const auto& [c, text] : texts) {
+                out.text(row, static_cast<lxw_col_t>(c), text);
+                widths.text(static_cast<std::size_t>(c), text);
+            }
+            if (r.baseValue) {
+                out.number(row, 6, *r.baseValue);
+                widths.number(6, *r.baseValue);
+            }
+            if (out.error() != LXW_NO_ERROR)
+                return Status(libraryFailure(shownPath, out.error()));
+            return Status();
+        });
+    // The widths are known once every row is written; the library puts them before the rows.
+    for (std::size_t c = 0; c < kNames.size(); ++c)
+        out.note(worksheet_set_column(sheet, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
+                                      widths.width(c), c == 1 ? time : nullptr));
+    setUpPrinting(out, sheet);
     if (!rowsWritten)
         return rowsWritten;
 
@@ -516,8 +758,11 @@ Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, ExportK
         Result<lxw_worksheet*> results = book.addSheet("Results", shownPath);
         if (!results)
             return results.status();
+        ResultsFormats formats;
+        if (!formats.make(book.get()))
+            return fail(QStringLiteral("Cannot write %1: out of memory").arg(shown(shownPath)));
         SheetWriter resultsOut(results.value());
-        writeResults(resultsOut, results.value(), tests, header, time);
+        writeResults(resultsOut, results.value(), tests, formats);
         out.note(resultsOut.error());
         sheetRows.push_back(resultsOut.rows());
     }

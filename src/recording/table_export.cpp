@@ -14,7 +14,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLoggingCategory>
 
 #include <charconv>
 #include <string>
@@ -22,8 +21,6 @@
 
 namespace kx {
 namespace {
-
-Q_LOGGING_CATEGORY(lcExport, "kx.export")
 
 constexpr qint64 kProgressStep = 8192;        // records between progress reports
 constexpr std::size_t kWriteChunk = 1u << 20; // bytes of text gathered before each write
@@ -262,11 +259,10 @@ SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind 
     o.path = path;
     o.format = exportFormatFor(path);
     o.records = table.rowCount();
+    // The outcome carries the message; the caller shows or prints it, once.
     auto ended = [&](SaveAsOutcome::End end, const Status& s) {
         o.end = end;
         o.error = s.error();
-        if (!s && end != SaveAsOutcome::End::Cancelled)
-            qCWarning(lcExport).noquote() << s.error();
         return o;
     };
     // Errors of the table itself come before any file is touched.
@@ -329,7 +325,6 @@ SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind 
                 o.warning = QStringLiteral("The readings were saved, but not their test details: "
                                            "%1")
                                 .arg(d.error());
-                qCWarning(lcExport).noquote() << o.warning;
             }
         }
         return ended(SaveAsOutcome::End::Saved, s);

@@ -31,7 +31,10 @@ QByteArray cp936(const QString& text) {
     }
     if (ascii)
         return text.toLatin1();
-    const std::string b = toCp936(text);
+    // Code page 936 has no bullet: its middle dot stands in.
+    QString shown = text;
+    shown.replace(QChar(0x2022), QChar(0x00B7));
+    const std::string b = toCp936(shown);
     return QByteArray(b.data(), static_cast<qsizetype>(b.size()));
 }
 
@@ -67,12 +70,27 @@ private:
     bool ok_ = true;
 };
 
+// Texts as the page shows them, or as comma-separated text writes them (ReportText::csvText).
+enum class TextForm { Page, Csv };
+
+QString textOf(const ReportDocument& doc, const ReportText& item, const PlacedBand& placed,
+               int pageNumber, TextForm form) {
+    if (form == TextForm::Page || (item.csvText.isEmpty() && item.csvField.isEmpty()))
+        return doc.text(item, placed, pageNumber);
+    ReportText csv = item;
+    if (!item.csvText.isEmpty())
+        csv.text = item.csvText;
+    if (!item.csvField.isEmpty())
+        csv.field = item.csvField;
+    return doc.text(csv, placed, pageNumber);
+}
+
 // The texts of one placed band in reading order, with their character columns.
 std::vector<PlacedText> bandTexts(const ReportDocument& doc, const PlacedBand& placed,
-                                  int pageNumber) {
+                                  int pageNumber, TextForm form) {
     std::vector<PlacedText> out;
     for (const ReportText& item : placed.band->texts) {
-        const QString text = doc.text(item, placed, pageNumber);
+        const QString text = textOf(doc, item, placed, pageNumber, form);
         const int column = item.centred ? std::max(0, (kTextColumns - columnsOf(text)) / 2)
                                         : static_cast<int>(std::lround(item.left / kMmPerColumn));
         out.push_back({column, text});
@@ -85,9 +103,9 @@ std::vector<PlacedText> bandTexts(const ReportDocument& doc, const PlacedBand& p
 // The lines of a band: one for the whole band, or one for each top its texts stand at (a band
 // laid out in lines); lines whose texts are all empty are left out of such a band.
 std::vector<std::vector<PlacedText>> bandLines(const ReportDocument& doc, const PlacedBand& placed,
-                                               int pageNumber) {
+                                               int pageNumber, TextForm form = TextForm::Page) {
     if (!placed.band->lines)
-        return {bandTexts(doc, placed, pageNumber)};
+        return {bandTexts(doc, placed, pageNumber, form)};
     std::vector<double> tops;
     for (const ReportText& item : placed.band->texts) {
         if (std::find(tops.begin(), tops.end(), item.top) == tops.end())
@@ -104,7 +122,7 @@ std::vector<std::vector<PlacedText>> bandLines(const ReportDocument& doc, const 
         }
         PlacedBand one = placed;
         one.band = &row;
-        std::vector<PlacedText> texts = bandTexts(doc, one, pageNumber);
+        std::vector<PlacedText> texts = bandTexts(doc, one, pageNumber, form);
         if (std::any_of(texts.begin(), texts.end(),
                         [](const PlacedText& t) { return !t.text.isEmpty(); }))
             lines.push_back(std::move(texts));
@@ -160,7 +178,8 @@ public:
         for (const PlacedBand& b : page.bands) {
             if (b.band->texts.empty())
                 continue;
-            for (const std::vector<PlacedText>& texts : bandLines(doc_, b, page.number)) {
+            for (const std::vector<PlacedText>& texts :
+                 bandLines(doc_, b, page.number, TextForm::Csv)) {
                 std::string line;
                 bool firstText = true;
                 for (const PlacedText& t : texts) {

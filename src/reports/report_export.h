@@ -62,7 +62,8 @@ private:
 //  - CSV: each band that prints texts a line of them, left to right, separated by ",", quoted
 //    where a text holds a comma, a quote or a line end (RFC 4180) and kept from being read as
 //    a formula as the readings' .csv export has it (appendCsvText); UTF-8 with a byte-order
-//    mark, CR LF.
+//    mark, CR LF. A text whose printed form a spreadsheet would misread is written in the form
+//    its layout gives for CSV (ReportText::csvText, csvField): a duration in seconds.
 //  - HTML: one UTF-8 document that says so (<meta charset="utf-8">), each page a block of A4
 //    with its bands and texts at their places and the report's picture embedded.
 // Pdf is not a text kind: the page painter writes it.

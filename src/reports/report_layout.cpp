@@ -207,8 +207,12 @@ ReportLayout resultsLayout() {
     test.texts.push_back(entry(S::Result, "function", 48, 2.0));
     test.texts.push_back(label("Start", 100, 2.0));
     test.texts.push_back(entry(S::Result, "start", 112, 2.0));
-    test.texts.push_back(label("Duration", 148, 2.0));
-    test.texts.push_back(entry(S::Result, "duration", 167, 2.0));
+    ReportText durationLabel = label("Duration", 148, 2.0);
+    durationLabel.csvText = QStringLiteral("Duration (s)");
+    test.texts.push_back(durationLabel);
+    ReportText duration = entry(S::Result, "duration", 167, 2.0);
+    duration.csvField = "seconds";
+    test.texts.push_back(duration);
     ReportText verdict = entry(S::Result, "verdict", 0, 8.0, 16);
     verdict.bold = true;
     verdict.color = ReportColor::ByVerdict;

@@ -55,6 +55,11 @@ struct ReportText {
     bool underline = false;
     ReportColor color = ReportColor::Black;
     bool centred = false; // across the band's width; `left` is then ignored
+    // What the comma-separated text writes instead, when a spreadsheet would misread the
+    // printed form: the literal `csvText`, or the figure `csvField` names ("600" seconds
+    // where the page says "10:00", which a spreadsheet takes for a time of day).
+    QString csvText;
+    QByteArray csvField;
 };
 
 // The report's picture, stretched into this box of its band.

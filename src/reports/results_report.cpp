@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -90,6 +91,8 @@ QString resultText(const ResultsReportData& d, std::size_t i, const QByteArray& 
         return startText(r.startMs);
     if (key == "duration")
         return elapsedText(r.duration) + (running ? QStringLiteral(" so far") : QString());
+    if (key == "seconds")
+        return QString::number(std::round(r.duration * 1000) / 1000, 'g', 15);
     if (key == "records")
         return QStringLiteral("No %1 to %2").arg(r.first).arg(r.last);
     if (key == "verdict")
@@ -114,7 +117,8 @@ QString resultText(const ResultsReportData& d, std::size_t i, const QByteArray& 
     if (key.startsWith("reason")) {
         const int n = key.mid(6).toInt() - 1;
         const QStringList reasons = reasonsShown(r, running);
-        return n >= 0 && n < reasons.size() ? QStringLiteral("- ") + reasons[n] : QString();
+        // A bullet no spreadsheet reads as the start of a formula, as "- " would be.
+        return n >= 0 && n < reasons.size() ? QStringLiteral("\u2022 ") + reasons[n] : QString();
     }
     return {};
 }
@@ -210,10 +214,26 @@ QString testCurveSvg(const TestCurveLayout& l, double widthMm, double heightMm) 
         line(a, curvePlotPoint(plot, {1, t.at}), "stroke=\"#d0d0d0\" stroke-width=\"0.15\"");
         text(a + QPointF(-0.6 * h, 0.35 * h), t.label, "end");
     }
+    // A label centred on its place unless that would take it past the picture's edge: then it
+    // ends (or starts) at the edge, as the page painter keeps it inside its box. The width is
+    // a generous guess at the letters' width; the anchor keeps the edge exact.
+    struct Placed {
+        double x;
+        const char* anchor;
+    };
+    auto inside = [&](double centre, const QString& label) {
+        const double w = 0.6 * h * label.size();
+        if (centre + w / 2 > widthMm)
+            return Placed{widthMm, "end"};
+        if (centre - w / 2 < 0)
+            return Placed{0, "start"};
+        return Placed{centre, "middle"};
+    };
     for (const CurveTick& t : l.xTicks) {
         const QPointF a = curvePlotPoint(plot, {t.at, 0});
         line(a, a + QPointF(0, 0.4 * h), "stroke=\"#808080\" stroke-width=\"0.2\"");
-        text(a + QPointF(0, 1.5 * h), t.label, "middle");
+        const Placed p = inside(a.x(), t.label);
+        text(QPointF(p.x, a.y() + 1.5 * h), t.label, p.anchor);
     }
     svg += QStringLiteral("<rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"none\" "
                           "stroke=\"#808080\" stroke-width=\"0.2\"/>")
@@ -226,16 +246,18 @@ QString testCurveSvg(const TestCurveLayout& l, double widthMm, double heightMm) 
         line(top, curvePlotPoint(plot, {m.x, 0}),
              "stroke=\"#c06000\" stroke-width=\"0.15\" stroke-dasharray=\"0.8,0.6\"");
         const double w = 0.5 * h * m.label.size(); // about the width of the label's letters
-        spans.emplace_back(top.x() - w / 2, top.x() + w / 2);
+        const double x = std::clamp(top.x() - w / 2, 0.0, std::max(0.0, widthMm - w));
+        spans.emplace_back(x, x + w);
     }
     const std::vector<int> rows = markLabelRows(l.marks, spans, 0.3 * h);
     for (std::size_t i = 0; i < l.marks.size(); ++i) {
-        if (rows[i] >= 0)
-            svg += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"middle\" "
-                                  "fill=\"#c06000\">%3</text>")
-                       .arg(svgNumber((spans[i].first + spans[i].second) / 2),
-                            svgNumber(plot.top() - 0.4 * h - rows[i] * h),
-                            l.marks[i].label.toHtmlEscaped());
+        if (rows[i] < 0)
+            continue;
+        const Placed p = inside((spans[i].first + spans[i].second) / 2, l.marks[i].label);
+        svg += QStringLiteral("<text x=\"%1\" y=\"%2\" text-anchor=\"%4\" "
+                              "fill=\"#c06000\">%3</text>")
+                   .arg(svgNumber(p.x), svgNumber(plot.top() - 0.4 * h - rows[i] * h),
+                        l.marks[i].label.toHtmlEscaped(), QLatin1String(p.anchor));
     }
     if (l.hasCurve()) {
         svg += QStringLiteral("<polyline fill=\"none\" stroke=\"#0000c0\" stroke-width=\"0.35\" "

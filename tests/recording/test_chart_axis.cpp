@@ -28,6 +28,14 @@ QStringList withUnit(std::initializer_list<const char*> numbers, const QString& 
     return out;
 }
 
+// Labels each in its own unit: "500 M" for 500 MΩ.
+QStringList ohms(std::initializer_list<const char*> labels) {
+    QStringList out;
+    for (const char* l : labels)
+        out << QString::fromLatin1(l) + QChar(0x03A9);
+    return out;
+}
+
 QString joined(const ChartAxis& a) {
     return labels(a).join(QLatin1Char(' '));
 }
@@ -59,24 +67,26 @@ TEST(ChartAxisLayout, ResistanceTicksByTheSpanOfTheReadings) {
     };
     const Case cases[] = {
         // Within a factor of three: evenly spaced round ticks.
-        {100e6, 190e6, withUnit({"100", "125", "150", "175", "200"}, kMOhm)},
-        // 1 GΩ reached: the axis goes to GΩ.
-        {950e6, 1.2e9, withUnit({"0.9", "1.0", "1.1", "1.2"}, kGOhm)},
-        {500e6, 999e6, withUnit({"400", "600", "800", "1000"}, kMOhm)},
+        {100e6, 190e6, ohms({"100 M", "125 M", "150 M", "175 M", "200 M"})},
+        // 1 GΩ reached: each tick in the unit it reads best in.
+        {950e6, 1.2e9, ohms({"900 M", "1.0 G", "1.1 G", "1.2 G"})},
+        {500e6, 999e6, ohms({"400 M", "600 M", "800 M", "1.0 G"})},
         // A PI test rising into GΩ: the 1-2-5 sequence.
-        {300e6, 1.5e9, withUnit({"0.2", "0.5", "1", "2"}, kGOhm)},
-        {3e6, 40e6, withUnit({"2", "5", "10", "20", "50"}, kMOhm)},
+        {300e6, 1.5e9, ohms({"200 M", "500 M", "1 G", "2 G"})},
+        {50e6, 1.2e9, ohms({"50 M", "100 M", "200 M", "500 M", "1 G", "2 G"})},
+        {3e6, 40e6, ohms({"2 M", "5 M", "10 M", "20 M", "50 M"})},
         // Decades when 1-2-5 would be too many.
-        {10e3, 500e6, withUnit({"0.01", "0.1", "1", "10", "100", "1000"}, kMOhm)},
+        {10e3, 500e6, ohms({"10 k", "100 k", "1 M", "10 M", "100 M", "1 G"})},
+        {15e6, 1.5e9, ohms({"10 M", "100 M", "1 G", "10 G"})},
         // Every other decade when even the decades are too many.
-        {1, 10e12, withUnit({"0.000000001", "0.000001", "0.001", "1", "1000", "1000000"}, kGOhm)},
+        {1, 10e12, ohms({"1 ", "1 k", "1 M", "1 G", "1 T", "1000 T"})},
         // Below 1 Ω is a short circuit: on the floor.
-        {1e-3, 1e-3, withUnit({"0.0000009", "0.0000010", "0.0000011"}, kMOhm)},
+        {1e-3, 1e-3, ohms({"0.9 ", "1.0 ", "1.1 "})},
         // One reading: a span around it.
-        {250e6, 250e6, withUnit({"220", "240", "260", "280"}, kMOhm)},
-        // Nothing above zero (short circuits, a page of gaps): 1 to 1000 MΩ.
-        {0, 0, withUnit({"1", "10", "100", "1000"}, kMOhm)},
-        {0, -5, withUnit({"1", "10", "100", "1000"}, kMOhm)},
+        {250e6, 250e6, ohms({"220 M", "240 M", "260 M", "280 M"})},
+        // Nothing above zero (short circuits, a page of gaps): 1 MΩ to 1 GΩ.
+        {0, 0, ohms({"1 M", "10 M", "100 M", "1 G"})},
+        {0, -5, ohms({"1 M", "10 M", "100 M", "1 G"})},
     };
     for (const Case& c : cases) {
         const std::string what = std::to_string(c.least) + ".." + std::to_string(c.most);

@@ -160,8 +160,9 @@ TEST_F(ChartViewTest, RendersTheReadingsInTheSeriesColours) {
     EXPECT_GT(count(img, kAreaLine), 50);
     EXPECT_EQ(count(img, kLine), 0) << "the line series is not drawn";
     // Readings in MΩ, axis in MΩ: the reading of record 25 (150 MΩ) sits on the area's line.
-    EXPECT_EQ(view->AxisY->categoriesLabels(),
-              (QStringList{"100M\u03A9", "125M\u03A9", "150M\u03A9", "175M\u03A9", "200M\u03A9"}));
+    EXPECT_EQ(
+        view->AxisY->categoriesLabels(),
+        (QStringList{"100 M\u03A9", "125 M\u03A9", "150 M\u03A9", "175 M\u03A9", "200 M\u03A9"}));
     EXPECT_TRUE(colourNear(img, 25, 150e6, kAreaLine));
     EXPECT_TRUE(colourNear(img, 30, 100e6, kAreaLine));
     EXPECT_EQ(img.pixelColor(view->pictureAt(25, 120e6)), kArea);
@@ -251,6 +252,51 @@ TEST_F(ChartViewTest, PageButtonsMoveThroughTheReadings) {
     view->BtNextClick();
     EXPECT_EQ(view->Bt10->text(), "2");
     EXPECT_TRUE(view->BTPrevious->isEnabled());
+}
+
+// The page label shows its whole number, however many pages there are: from page 10000 on it
+// widens, and the buttons after it move along, still inside the chart.
+TEST_F(ChartViewTest, PageLabelShowsItsWholeNumber) {
+    view->Maxrecord->setText(QStringLiteral("1"));
+    struct Case {
+        int pages;
+        bool designWidth;
+    };
+    for (const Case& c : {Case{9, true}, {9999, false}, {10000, false}, {100000, false}}) {
+        const QString number = QString::number(c.pages);
+        while (table.rowCount() < c.pages)
+            add(static_cast<int>(table.rowCount()) + 1, "5");
+        view->BTlastClick();
+        QApplication::processEvents();
+        ASSERT_EQ(view->Bt10->text(), number);
+        const QRect label = view->Bt10->geometry();
+        if (c.designWidth) {
+            EXPECT_EQ(label, QRect(211, 3, 25, 21));
+            EXPECT_EQ(view->BtNext->geometry(), QRect(235, 3, 25, 21));
+        }
+        // The digits as drawn: blue ink from the first digit's left edge to the last one's
+        // right, none of it cut off by the button's edges.
+        const QImage img = view->Bt10->grab().toImage();
+        int first = -1, last = -1;
+        for (int x = 0; x < img.width(); ++x) {
+            for (int y = 0; y < img.height(); ++y) {
+                const QRgb p = img.pixel(x, y);
+                if (qBlue(p) > 150 && qRed(p) < 110 && qGreen(p) < 110) {
+                    first = first < 0 ? x : first;
+                    last = x;
+                }
+            }
+        }
+        const int advance = view->Bt10->fontMetrics().horizontalAdvance(number);
+        EXPECT_GE(last - first + 1, advance - 3) << number.toStdString();
+        EXPECT_GE(first, 2) << number.toStdString();
+        EXPECT_LE(last, img.width() - 3) << number.toStdString();
+        // The buttons after the label keep their order and stay on the chart.
+        EXPECT_GE(view->BtNext->x(), label.right()) << number.toStdString();
+        EXPECT_GE(view->BTlast->x(), view->BtNext->geometry().right()) << number.toStdString();
+        EXPECT_GE(view->TbFd->x(), view->BTlast->geometry().right()) << number.toStdString();
+        EXPECT_LE(view->TbFd->geometry().right(), view->width()) << number.toStdString();
+    }
 }
 
 TEST_F(ChartViewTest, ClearGoesBackToTheSamplePoint) {
@@ -413,7 +459,7 @@ TEST_F(ChartViewTest, ResistanceAxisRangesFromMegaToGigaOhms) {
     view->BtFirstClick();
     QImage img = draw();
     EXPECT_EQ(view->AxisY->categoriesLabels().join(' '),
-              "1M\u03A9 10M\u03A9 100M\u03A9 1000M\u03A9");
+              "1 M\u03A9 10 M\u03A9 100 M\u03A9 1 G\u03A9");
     EXPECT_TRUE(view->valueAxis().logarithmic);
     // Logarithmic: 9 MΩ is drawn well above the floor, not squeezed onto it beside 900 MΩ.
     const QRect plot = view->chart()->plotArea().toRect();
@@ -427,7 +473,7 @@ TEST_F(ChartViewTest, ResistanceAxisRangesFromMegaToGigaOhms) {
     img = draw();
     EXPECT_EQ(view->Bt10->text(), "2");
     EXPECT_EQ(view->AxisY->categoriesLabels().join(' '),
-              "1.0G\u03A9 1.5G\u03A9 2.0G\u03A9 2.5G\u03A9 3.0G\u03A9");
+              "1.0 G\u03A9 1.5 G\u03A9 2.0 G\u03A9 2.5 G\u03A9 3.0 G\u03A9");
     for (const auto& [x, ohms] : {std::pair{101, 1.02e9}, {150, 2e9}, {200, 3e9}})
         EXPECT_TRUE(colourNear(img, x, ohms, kLine)) << x;
     expectTickLabelsDrawn(img);

@@ -122,7 +122,10 @@ TEST_F(ReadingsExport, EuropeanCsvHasSemicolonsAndDecimalCommas) {
         EXPECT_EQ((*records)[e.row][2], e.value) << e.row;
         EXPECT_EQ((*records)[e.row][6], e.base) << e.row;
     }
-    EXPECT_EQ((*records)[1][1], "12:34:56.789") << "times keep their point";
+    // Times with a decimal comma before their milliseconds, which such a spreadsheet reads as
+    // times (with a point it keeps them as texts).
+    EXPECT_EQ((*records)[1][1], "12:34:56,789");
+    EXPECT_EQ((*records)[2][1], "00:00:00,000");
     EXPECT_EQ((*records)[15][5], "a,b;c");
     EXPECT_TRUE(bytes.contains(";\"a,b;c\";")) << "quoted for the semicolon";
 
@@ -134,10 +137,41 @@ TEST_F(ReadingsExport, EuropeanCsvHasSemicolonsAndDecimalCommas) {
     ASSERT_TRUE(quoted.has_value());
     EXPECT_EQ((*quoted)[3][6], "0,5");
     EXPECT_EQ((*quoted)[3][2], "0,500");
+    EXPECT_EQ((*quoted)[3][1], "23:59:59,999");
 
     CsvOptions tab;
     tab.delimiter = '\t';
     EXPECT_FALSE(saveReadingsCsv(table, out, ExportKind::Live, tab).ok());
+}
+
+// One field as the CSV writer puts it: quoted when it holds the delimiter, a quote or a line
+// end of either kind (a bare CR ends a row for a strict reader as LF does), guarded when a
+// spreadsheet would run it.
+TEST(ReadingsExportCsvField, QuotedAndGuardedAsAStrictReaderNeeds) {
+    struct Case {
+        std::string text;
+        char delimiter;
+        std::string written;
+    };
+    const Case cases[] = {
+        {"plain", ',', "plain"},   {"a\rb", ',', "\"a\rb\""},
+        {"a\nb", ',', "\"a\nb\""}, {"a\r\nb", ',', "\"a\r\nb\""},
+        {"a,b", ',', "\"a,b\""},   {"a,b", ';', "a,b"},
+        {"a;b", ';', "\"a;b\""},   {"say \"x\"", ',', "\"say \"\"x\"\"\""},
+        {"=1+2", ',', "'=1+2"},    {"\rx", ',', "\"'\rx\""},
+        {"-12.5", ',', "-12.5"},   {"- x", ',', "'- x"},
+        {"----", ',', "----"},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        appendCsvText(out, c.text, c.delimiter);
+        EXPECT_EQ(out, c.written) << c.text;
+        // A strict reader gets the text back (less the guard) as one field.
+        const auto back = readStrictCsv(out + "\r\n", c.delimiter);
+        ASSERT_TRUE(back.has_value()) << c.text;
+        ASSERT_EQ(back->size(), 1u) << c.text;
+        ASSERT_EQ(back->front().size(), 1u) << c.text;
+    }
 }
 
 // Every reading's cells as the CSV above holds them, for the formats that say the same in
@@ -243,7 +277,9 @@ TEST_F(ReadingsExport, WorkbookReadsBackThroughOpenpyxl) {
     }
 }
 
-// A recording that holds an insulation test gets a second sheet with one row per test.
+// A recording that holds an insulation test gets a second sheet with one row per test. Every
+// column is read back and compared with what the curve gives by hand: R(t) = 1 GΩ (1 + t/100 s),
+// read every second for 620 s from 10:00:00.
 TEST(ReadingsExportResults, WorkbookListsTheTestsOnASecondSheet) {
     QTemporaryDir dir;
     ReadingsTable table;
@@ -251,58 +287,162 @@ TEST(ReadingsExportResults, WorkbookListsTheTestsOnASecondSheet) {
     const auto curve = [](double s) { return 1e9 * (1 + s / 100); };
     for (const Row& r : curveRows(everyMs(1000, 620'000), curve))
         addRow(table, r);
-    const auto tests = findInsulationTests(table.records());
-    ASSERT_TRUE(tests.ok());
-    ASSERT_EQ(tests.value().size(), 1u);
-    const InsulationResult& t = tests.value()[0];
-
     const QString out = dir.filePath("test.xlsx");
-    const Status s = saveReadingsXlsx(table, out, ExportKind::Live);
-    ASSERT_TRUE(s.ok()) << s.error().toStdString();
-    const PythonRead read = readWithPython(QStringLiteral("xlsx"), out);
+
+    enum class Kind { Blank, Number, Ms, Text, Ohms };
+    struct Cell {
+        const char* column;
+        Kind kind;
+        double number = 0;
+        const char* text = "";
+    };
+    const double r15 = 1.15e9, r30 = 1.3e9, r60 = 1.6e9, r600 = 7e9;
+    const std::vector<Cell> common = {
+        {"Test", Kind::Number, 1},
+        {"Mode", Kind::Text, 0, "PI"},
+        {"Function", Kind::Text, 0, "IR:2500 100G\u03A9"},
+        {"Test voltage (V)", Kind::Number, 2500},
+        {"First No", Kind::Number, 1},
+        {"Last No", Kind::Number, 621},
+        {"Start", Kind::Ms, 36'000'000},
+        {"Duration (s)", Kind::Number, 620},
+        {"R15 (\u03A9)", Kind::Ohms, r15},
+        {"R30 (\u03A9)", Kind::Ohms, r30},
+        {"R60 (\u03A9)", Kind::Ohms, r60},
+        {"R600 (\u03A9)", Kind::Ohms, r600},
+        {"DAR", Kind::Number, r60 / r30},
+        {"DAR15", Kind::Number, r60 / r15},
+        {"PI", Kind::Number, r600 / r60},
+    };
+    struct Judged {
+        const char* what;
+        ResultSettings settings;
+        std::vector<Cell> cells;
+    };
+    ResultSettings strict;
+    strict.temperature = 20;
+    strict.minimumOhms = 1e12;
+    const Judged judgements[] = {
+        {"the defaults",
+         {},
+         {{"Temperature (\u00B0C)", Kind::Blank},
+          {"Base temperature (\u00B0C)", Kind::Number, 40},
+          {"R60 corrected (\u03A9)", Kind::Blank},
+          {"Minimum (\u03A9)", Kind::Ohms, 100e6},
+          {"Verdict", Kind::Text, 0, "pass"}}},
+        // At 20 °C the resistance at 40 °C is a quarter.
+        {"a winding at 20 \u00B0C and a minimum of 1 T\u03A9",
+         strict,
+         {{"Temperature (\u00B0C)", Kind::Number, 20},
+          {"Base temperature (\u00B0C)", Kind::Number, 40},
+          {"R60 corrected (\u03A9)", Kind::Ohms, r60 / 4},
+          {"Minimum (\u03A9)", Kind::Ohms, 1e12},
+          {"Verdict", Kind::Text, 0, "fail"}}},
+    };
+    for (const Judged& j : judgements) {
+        SCOPED_TRACE(j.what);
+        XlsxOptions options;
+        options.results = j.settings;
+        const Status s = saveReadingsXlsx(table, out, ExportKind::Live, options);
+        ASSERT_TRUE(s.ok()) << s.error().toStdString();
+        const PythonRead read = readWithPython(QStringLiteral("xlsx"), out);
+        if (!read.skip.isEmpty())
+            GTEST_SKIP() << read.skip.toStdString();
+        ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+        EXPECT_EQ(read.json["sheets"].toArray(), (QJsonArray{"Readings", "Results"}));
+        EXPECT_EQ(read.json["Readings"].toObject()["rows"].toArray().size(), 622);
+        const QJsonObject results = read.json["Results"].toObject();
+        EXPECT_EQ(results["freeze"].toString(), "A2");
+        const QJsonArray rows = results["rows"].toArray();
+        ASSERT_EQ(rows.size(), 2);
+        const QJsonArray head = rows[0].toArray();
+        const QJsonArray row = rows[1].toArray();
+        ASSERT_EQ(head.size(), 21);
+        ASSERT_LE(row.size(), 21);
+
+        std::vector<Cell> cells = common;
+        cells.insert(cells.end(), j.cells.begin(), j.cells.end());
+        cells.push_back({"Reasons", Kind::Text});
+        ASSERT_EQ(cells.size(), 21u) << "every column";
+        for (qsizetype c = 0; c < head.size(); ++c) {
+            const Cell& e = cells[static_cast<std::size_t>(c)];
+            SCOPED_TRACE(e.column);
+            EXPECT_EQ(head[c].toObject()["s"].toString(), QString::fromUtf8(e.column));
+            const QJsonValue v = c < row.size() ? row[c] : QJsonValue();
+            const QJsonObject o = v.toObject();
+            switch (e.kind) {
+            case Kind::Blank:
+                EXPECT_TRUE(v.isNull());
+                break;
+            case Kind::Number:
+                EXPECT_NEAR(o["n"].toDouble(-1), e.number, 1e-9 * e.number);
+                break;
+            case Kind::Ms:
+                EXPECT_EQ(o["ms"].toInt(), e.number);
+                EXPECT_EQ(o["format"].toString(), "hh:mm:ss.000");
+                break;
+            case Kind::Ohms:
+                // Kept in ohms, shown in MΩ or GΩ.
+                EXPECT_NEAR(o["n"].toDouble(-1), e.number, 1e-9 * e.number);
+                EXPECT_TRUE(o["format"].toString().contains(QStringLiteral(" M\u03A9")) &&
+                            o["format"].toString().contains(QStringLiteral(" G\u03A9")))
+                    << o["format"].toString().toStdString();
+                break;
+            case Kind::Text:
+                if (*e.text) {
+                    EXPECT_EQ(o["s"].toString(), QString::fromUtf8(e.text));
+                }
+                break;
+            }
+        }
+        // The reasons one sentence after another, not "….; …".
+        const QString reasons = row.last().toObject()["s"].toString();
+        EXPECT_EQ(reasons.count(QStringLiteral(". ")), 1) << reasons.toStdString();
+        EXPECT_FALSE(reasons.contains(QLatin1Char(';'))) << reasons.toStdString();
+        EXPECT_TRUE(reasons.endsWith(QLatin1Char('.'))) << reasons.toStdString();
+
+        // Wide enough for what each column shows, and printed across a landscape page.
+        const QJsonObject widths = results["widths"].toObject();
+        for (const auto& [column, least] : {std::pair{"G", 12.0}, {"I", 8.0}, {"U", 40.0}})
+            EXPECT_GE(widths[column].toDouble(), least) << column;
+        EXPECT_LE(widths["U"].toDouble(), 100);
+        for (const char* sheet : {"Readings", "Results"}) {
+            const QJsonObject o = read.json[sheet].toObject();
+            EXPECT_TRUE(o["landscape"].toBool()) << sheet;
+            EXPECT_TRUE(o["fitToPage"].toBool()) << sheet;
+            EXPECT_EQ(o["fitHeight"].toInt(-1), 0) << sheet << ": as many pages down as it takes";
+            EXPECT_EQ(o["titleRows"].toString(), "$1:$1") << sheet;
+        }
+    }
+}
+
+// Texts that are no code page 936 (a damaged table, another program's) show the replacement
+// character in every format, as the table's dump shows them: never an empty cell.
+TEST(ReadingsExportTexts, BytesThatAreNoTextShowTheReplacementCharacter) {
+    QTemporaryDir dir;
+    ReadingsTable table;
+    table.openScratch(readingsFields());
+    addRow(table, {1, 1000, "12\xFF", kMOhm, "IR\x81", "\x81"});
+    const std::string r = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
+    const std::pair<const char*, std::string> lines[] = {
+        {"t.csv", "1,00:00:01.000,12" + r + ",M\xCE\xA9,IR" + r + "," + r + ",,\xCE\xA9\r\n"},
+        {"t.jsonl", "{\"no\":1,\"time\":\"00:00:01.000\",\"value\":\"12" + r +
+                        "\",\"unit\":\"M\xCE\xA9\",\"function\":\"IR" + r + "\",\"remark\":\"" + r +
+                        "\",\"baseValue\":null,\"baseUnit\":\"\xCE\xA9\"}\n"},
+    };
+    for (const auto& [name, line] : lines) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        ASSERT_TRUE(saveTableAs(table, path, ExportKind::Live).saved()) << name;
+        EXPECT_TRUE(fileBytes(path).toStdString().ends_with(line)) << fileBytes(path).constData();
+    }
+    const QString book = dir.filePath("t.xlsx");
+    ASSERT_TRUE(saveTableAs(table, book, ExportKind::Live).saved());
+    const PythonRead read = readWithPython(QStringLiteral("xlsx"), book);
     if (!read.skip.isEmpty())
         GTEST_SKIP() << read.skip.toStdString();
-    ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
-    EXPECT_EQ(read.json["sheets"].toArray(), (QJsonArray{"Readings", "Results"}));
-    EXPECT_EQ(read.json["Readings"].toObject()["rows"].toArray().size(), 622);
-    const QJsonObject results = read.json["Results"].toObject();
-    EXPECT_EQ(results["freeze"].toString(), "A2");
-    const QJsonArray rows = results["rows"].toArray();
-    ASSERT_EQ(rows.size(), 2);
-    const QJsonArray head = rows[0].toArray();
-    const QJsonArray row = rows[1].toArray();
-    auto column = [&](const QString& name) {
-        for (qsizetype c = 0; c < head.size(); ++c) {
-            if (head[c].toObject()["s"].toString() == name)
-                return row[c].toObject();
-        }
-        ADD_FAILURE() << "no column " << name.toStdString();
-        return QJsonObject();
-    };
-    EXPECT_EQ(column("Test")["n"].toInt(), 1);
-    EXPECT_EQ(column("Mode")["s"].toString(), "PI");
-    EXPECT_EQ(column("Test voltage (V)")["n"].toInt(), 2500);
-    EXPECT_EQ(column("First No")["n"].toInt(), 1);
-    EXPECT_EQ(column("Last No")["n"].toInt(), 621);
-    EXPECT_EQ(column("Start")["ms"].toInt(), 36'000'000);
-    EXPECT_EQ(column("Duration (s)")["n"].toDouble(), t.duration);
-    EXPECT_EQ(column(QStringLiteral("R60 (\u03a9)"))["n"].toDouble(), *t.r60);
-    EXPECT_EQ(column("PI")["n"].toDouble(), *t.pi);
-    EXPECT_EQ(column("Verdict")["s"].toString(), verdictText(t.verdict));
-    EXPECT_TRUE(column("Temperature (\u00b0C)").isEmpty()) << "none given: blank";
-
-    // The results follow the settings given.
-    XlsxOptions strict;
-    strict.results.minimumOhms = 1e12;
-    ASSERT_TRUE(saveReadingsXlsx(table, out, ExportKind::Live, strict).ok());
-    const PythonRead again = readWithPython(QStringLiteral("xlsx"), out);
-    ASSERT_TRUE(again.error.isEmpty()) << again.error.toStdString();
-    const QJsonArray judged = again.json["Results"].toObject()["rows"].toArray();
-    ASSERT_EQ(judged.size(), 2);
-    bool failed = false;
-    for (const QJsonValue& c : judged[1].toArray())
-        failed = failed || c.toObject()["s"].toString() == "fail";
-    EXPECT_TRUE(failed);
+    const QJsonArray row = read.json["Readings"].toObject()["rows"].toArray()[1].toArray();
+    for (const auto& [column, text] : {std::pair{2, "12" + r}, {4, "IR" + r}, {5, r}})
+        EXPECT_EQ(row[column].toObject()["s"].toString().toStdString(), text) << column;
 }
 
 TEST(ReadingsExportNumbers, PlainDecimalsInTheFewestDigits) {

@@ -5,10 +5,12 @@
 #include "reports/report_fixtures.h"
 #include "reports/results_report.h"
 #include "reports/ui/report_painter.h"
+#include "support/csv_reader.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>
 #include <QImage>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -76,9 +78,10 @@ TEST(ResultsReport, TextOfEveryEntry) {
             "DAR15         1.27\r\n"
             "PI            not available\r\n"
             "R60 at 40 °C 210.0 MΩ\r\n" // ° is two columns wide in code page 936
-            "- 1-minute resistance 420 MΩ at 30 °C, corrected to 40 °C: 210 MΩ meets the minimum "
+            // Code page 936 has no bullet: the reasons start with its middle dot.
+            "· 1-minute resistance 420 MΩ at 30 °C, corrected to 40 °C: 210 MΩ meets the minimum "
             "of 100 MΩ.\r\n"
-            "- No polarization index: the test lasted 1 min 10 s, less than the 10 minutes it "
+            "· No polarization index: the test lasted 1 min 10 s, less than the 10 minutes it "
             "needs.\r\n"
             "Test 2   Continuous IR:2500 100GΩ     Start 09:15:00.000 Duration 0:12\r\n"
             "INCONCLUSIVE\r\n"
@@ -91,7 +94,7 @@ TEST(ResultsReport, TextOfEveryEntry) {
             "DAR15         not available\r\n"
             "PI            not available\r\n"
             "R60 at 40 °C not available\r\n"
-            "- No 1-minute resistance: the test ended after 12 s, before the 1-minute mark.\r\n"
+            "· No 1-minute resistance: the test ended after 12 s, before the 1-minute mark.\r\n"
             "   The Page 1 Of 1\r\n")
             .arg(doc.dateText());
     EXPECT_EQ(textOf(doc).toStdString(), expected.toStdString());
@@ -178,4 +181,101 @@ TEST(ResultsReport, ThePagePainterDrawsTheCurveWhereItsBoxIs) {
                   [](QRgb c) { return qGreen(c) > 100 && qRed(c) < 80 && qBlue(c) < 80; })
                   .count,
               100);
+}
+
+// The comma-separated report as a spreadsheet reads it: durations in seconds under a heading
+// that says so (a spreadsheet reads "1:10" as ten past one), and no line that starts with a
+// character the formula guard would have to escape, such as a bullet "- ".
+TEST(ResultsReport, CsvGivesSecondsAndNothingTheFormulaGuardEscapes) {
+    ReadingsTable t;
+    kxtest::fillInsulationTests(t);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(writeReportText(reportOf(t, pumpDetails()), ReportFileKind::Csv, buffer).ok());
+    const QByteArray bytes = buffer.data();
+    ASSERT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+    const auto rows =
+        kxtest::readStrictCsv(std::string_view(bytes.constData() + 3, bytes.size() - 3), ',');
+    ASSERT_TRUE(rows.has_value());
+    struct Expected {
+        std::string test;
+        std::string seconds;
+    };
+    const Expected tests[] = {{"Test 1", "70"}, {"Test 2", "12"}};
+    for (const Expected& e : tests) {
+        bool found = false;
+        for (const auto& row : *rows) {
+            if (row.empty() || row.front() != e.test)
+                continue;
+            found = true;
+            ASSERT_GE(row.size(), 2u);
+            EXPECT_EQ(row[row.size() - 2], "Duration (s)") << e.test;
+            EXPECT_EQ(row.back(), e.seconds) << e.test;
+        }
+        EXPECT_TRUE(found) << e.test;
+    }
+    int reasons = 0;
+    for (const auto& row : *rows) {
+        for (const std::string& cell : row) {
+            EXPECT_TRUE(cell.empty() ||
+                        std::string("'=+-@").find(cell.front()) == std::string::npos)
+                << cell;
+            reasons += cell.starts_with("\u2022 ");
+        }
+    }
+    EXPECT_EQ(reasons, 3);
+    EXPECT_FALSE(bytes.contains("Duration,")) << "the printed form stays on paper";
+}
+
+// Every text of each curve's picture lies inside it, however its letters are set: the last
+// time mark ("2 min") and the last mark's name end at the right edge at the latest.
+TEST(ResultsReport, HtmlCurveTextsStayInsideTheirPicture) {
+    ReadingsTable t;
+    kxtest::fillInsulationTests(t);
+    const auto data = resultsReportOf(t, pumpDetails()).value();
+    // A ten-minute PI test: its last time mark and its last mark's name sit on the plot's
+    // right edge.
+    InsulationResult pi = data->tests[0];
+    pi.mode = "PI";
+    pi.duration = 600;
+    pi.r600 = 4e9;
+    std::vector<CurvePoint> piCurve;
+    for (int s = 0; s <= 600; s += 5)
+        piCurve.push_back({double(s), 1e9 + 5e6 * s});
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setPixelSize(100);
+    const QFontMetricsF fm(font);
+    const QRegularExpression svgSize(QStringLiteral("viewBox=\"0 0 ([0-9.]+) ([0-9.]+)\""));
+    const QRegularExpression texts(QStringLiteral(
+        "<text x=\"([-0-9.]+)\" y=\"[-0-9.]+\" text-anchor=\"(\\w+)\"[^>]*>([^<]*)</text>"));
+    struct Case {
+        const InsulationResult& test;
+        std::vector<CurvePoint> curve;
+        double widthMm;
+        double heightMm;
+    };
+    const Case cases[] = {{data->tests[0], data->curve(0), 116, 56},
+                          {data->tests[0], data->curve(0), 60, 40},
+                          {pi, piCurve, 116, 56},
+                          {pi, piCurve, 181.2, 151.6}};
+    for (const Case& c : cases) {
+        const QString svg = testCurveSvg(layoutTestCurve(c.curve, c.test, int(c.widthMm * 4)),
+                                         c.widthMm, c.heightMm);
+        const QRegularExpressionMatch size = svgSize.match(svg);
+        ASSERT_TRUE(size.hasMatch());
+        const double width = size.captured(1).toDouble();
+        int seen = 0;
+        for (auto it = texts.globalMatch(svg); it.hasNext(); ++seen) {
+            const QRegularExpressionMatch m = it.next();
+            const double x = m.captured(1).toDouble();
+            const double w = fm.horizontalAdvance(m.captured(3)) * 2.6 / 100;
+            const QString anchor = m.captured(2);
+            const double left = anchor == QLatin1String("end")      ? x - w
+                                : anchor == QLatin1String("middle") ? x - w / 2
+                                                                    : x;
+            EXPECT_GE(left, -0.01) << m.captured(3).toStdString() << " in " << c.widthMm;
+            EXPECT_LE(left + w, width + 0.01) << m.captured(3).toStdString() << " in " << c.widthMm;
+        }
+        EXPECT_GT(seen, 8) << c.widthMm;
+    }
 }

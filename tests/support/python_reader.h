@@ -54,6 +54,12 @@ for sheet in book.worksheets:
         'freeze': sheet.freeze_panes,
         'filter': sheet.auto_filter.ref,
         'widths': {k: d.width for k, d in sheet.column_dimensions.items()},
+        'landscape': sheet.page_setup.orientation == 'landscape',
+        'fitToPage': bool(sheet.sheet_properties.pageSetUpPr and
+                          sheet.sheet_properties.pageSetUpPr.fitToPage),
+        'fitWidth': sheet.page_setup.fitToWidth,
+        'fitHeight': sheet.page_setup.fitToHeight,
+        'titleRows': sheet.print_title_rows,
         'rows': [[cell(c) for c in row] for row in sheet.iter_rows()],
     }
 print(json.dumps(out))

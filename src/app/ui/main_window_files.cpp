@@ -9,9 +9,13 @@
 #include "recording/chart_model.h"
 
 #include <QAction>
+#include <QLoggingCategory>
 #include <QToolButton>
 
 namespace kx {
+namespace {
+Q_LOGGING_CATEGORY(lcSave, "kx.window.save")
+}
 
 void TFrmTest::connectFiles() {
     connect(menu_.New, &QAction::triggered, this, &TFrmTest::NewClick);
@@ -104,10 +108,13 @@ void TFrmTest::showSaveOutcome(QWidget* from, const SaveAsOutcome& outcome) {
         return;
     // A keyed copy or a file for other programs says nothing when it worked; the text export
     // always tells its outcome in a plain box, unless the table itself could not be read.
-    if (outcome.format == ExportFormat::Text && outcome.end != End::TableRefused)
+    if (outcome.format == ExportFormat::Text && outcome.end != End::TableRefused) {
         boxes_->plain(from, outcome.saved() ? textSavedMessage(outcome.path)
                                             : textNotSavedMessage(outcome.path));
-    else if (!outcome.saved())
+        // That box names no reason: the log keeps it.
+        if (!outcome.saved())
+            qCWarning(lcSave).noquote() << outcome.error;
+    } else if (!outcome.saved())
         boxes_->error(from, outcome.error);
     if (outcome.saved() && !outcome.warning.isEmpty())
         boxes_->warning(from, outcome.warning);

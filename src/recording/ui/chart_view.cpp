@@ -18,6 +18,7 @@
 #include <QLineSeries>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
 #include <QToolButton>
 #include <QValueAxis>
 
@@ -312,6 +313,24 @@ void ChartView::showPageButtons() {
     BtNext->setEnabled(model_.nextLastEnabled());
     BTlast->setEnabled(model_.nextLastEnabled());
     Bt10->setText(model_.pageLabel());
+    placePageLabel();
+}
+
+void ChartView::placePageLabel() {
+    // The label grows with its number (page 10000 and on), pushing the buttons after it to
+    // the right; it never shrinks below its first width, so the bar keeps its usual look.
+    constexpr int kLeft = 211;
+    constexpr int kWidth = 25;
+    const int margins = 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, Bt10) +
+                        style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, Bt10);
+    const int width =
+        std::max(kWidth, Bt10->fontMetrics().horizontalAdvance(Bt10->text()) + margins + 2);
+    const int shift = width - kWidth;
+    Bt10->setGeometry(kLeft, 3, width, 21);
+    BtNext->move(235 + shift, 3);
+    BTlast->move(263 + shift, 3);
+    TbFd->move(288 + shift, 3);
+    TbSx->move(288 + shift, 4);
 }
 
 void ChartView::BtNewClick() {

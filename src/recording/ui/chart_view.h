@@ -139,6 +139,8 @@ private:
     bool MaxrecordKeyPress(const QKeyEvent& key) const;
     void pageButton(int button);
     void showPageButtons();
+    // Widens the page label to its number and moves the buttons after it along.
+    void placePageLabel();
     void scheduleRedraw();
     int plotColumns() const;
     void showTrace(const ChartTrace& t);
