@@ -109,8 +109,6 @@ void TFrmTest::showSaveOutcome(QWidget* from, const SaveAsOutcome& outcome) {
                                             : textNotSavedMessage(outcome.path));
     else if (!outcome.saved())
         boxes_->error(from, outcome.error);
-    if (outcome.saved() && !outcome.warning.isEmpty())
-        boxes_->warning(from, outcome.warning);
 }
 
 void TFrmTest::openRecentFile(int position) {
