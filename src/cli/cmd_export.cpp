@@ -48,8 +48,6 @@ int runExport(const QStringList& args) {
         printError(o.error);
         return 1;
     }
-    if (!o.warning.isEmpty())
-        printError(o.warning);
     printJson({{"records", o.records},
                {"format", QLatin1String(exportFormatName(o.format))},
                {"path", target}});

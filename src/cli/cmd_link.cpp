@@ -8,6 +8,7 @@
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
 
+#include <QFileInfo>
 #include <QJsonObject>
 
 #include <limits>
@@ -72,6 +73,11 @@ std::optional<int> parseOptions(const QStringList& args, bool record, LinkOption
     // A recording goes to exactly one table.
     if (o->out.isEmpty() == o->append.isEmpty())
         return line.usageError(QStringLiteral("Give either --out or --append"));
+    // A recording is a Paradox table, and its name says so.
+    const QString table = o->out.isEmpty() ? o->append : o->out;
+    if (QFileInfo(table).suffix().compare(QLatin1String("db"), Qt::CaseInsensitive) != 0)
+        return line.usageError(
+            QStringLiteral("The table to record into must be named FILE.db, not '%1'").arg(table));
     return std::nullopt;
 }
 

@@ -5,6 +5,7 @@
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
 #include "recording/readings_schema.h"
+#include "recording/table_file_io.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -111,7 +112,7 @@ int create(const QString& path, bool store, bool replace) {
         printError(lock.error());
         return 1;
     }
-    Status s = px::createTable(path, fields);
+    Status s = createEmptyTable(path, fields);
     if (!s) {
         printError(s.error());
         return 1;

@@ -27,6 +27,8 @@ Q_LOGGING_CATEGORY(lcWrite, "kx.write")
 
 testhooks::RenameFunction renameOverride = nullptr;
 testhooks::StepFunction stepHook = nullptr;
+testhooks::FsyncFunction fsyncOverride = nullptr;
+testhooks::CloseFunction closeOverride = nullptr;
 
 constexpr qint64 kMaxMarkerSize = 64 * 1024;
 constexpr const char* kMarkerHead = "kxlink-replace 1";
@@ -127,16 +129,26 @@ QStringList namesIn(const QString& folder) {
     return names;
 }
 
-// What a marker of a change of several files lists: the renames still to make, in order, and
-// the copies of the old files kept aside meanwhile. Removals are not listed: a file a change
-// meant to remove (an index beside a table that no longer has a key) does no harm when it
-// stays, and a marker that could remove files would be a danger of its own.
+// Whether `file` belongs to `owner` as its index or details do: in its folder, named as it is
+// up to its extension ("t.px" and "t.results.json" for "t.db"), and not the owner itself.
+bool belongsTo(const QString& file, const QString& owner) {
+    const QString name = nameOf(file);
+    return folderOf(file) == folderOf(owner) && name != nameOf(owner) &&
+           name.startsWith(QFileInfo(owner).completeBaseName() + QLatin1Char('.'));
+}
+
+// What a marker of a change of several files lists: the renames still to make, in order, the
+// files the change removes and the copies of the old files kept aside meanwhile. A marker
+// removes only files that belong to its first target (belongsTo): the details of an older
+// table must not outlive a change cut short, and a marker that could remove any file would be
+// a danger of its own.
 struct ChangePlan {
     struct Rename {
         QString temp;
         QString target;
     };
     std::vector<Rename> renames;
+    QStringList removals;
     QStringList backups;
 
     QByteArray text() const {
@@ -150,6 +162,8 @@ struct ChangePlan {
         };
         for (const Rename& r : renames)
             line("replace", r.temp, r.target);
+        for (const QString& r : removals)
+            line("remove", r);
         for (const QString& b : backups)
             line("backup", b);
         return out;
@@ -187,6 +201,8 @@ struct ChangePlan {
             };
             if (words[0] == "replace" && words.size() == 3)
                 plan.renames.push_back({path(1), path(2)});
+            else if (words[0] == "remove" && words.size() == 2)
+                plan.removals << path(1);
             else if (words[0] == "backup" && words.size() == 2)
                 plan.backups << path(1);
             else
@@ -200,11 +216,20 @@ struct ChangePlan {
             if (!siblingPattern(nameOf(r.target), "tmp").match(nameOf(r.temp)).hasMatch())
                 return std::nullopt;
         }
+        const QString owner = plan.renames.front().target;
+        QStringList changed = plan.removals;
+        for (const Rename& r : plan.renames)
+            changed << r.target;
+        for (const QString& r : plan.removals) {
+            if (!belongsTo(r, owner) || plan.removals.count(r) > 1 ||
+                std::any_of(plan.renames.begin(), plan.renames.end(),
+                            [&](const Rename& n) { return n.target == r; }))
+                return std::nullopt;
+        }
         for (const QString& b : plan.backups) {
-            const bool ours =
-                std::any_of(plan.renames.begin(), plan.renames.end(), [&](const Rename& r) {
-                    return siblingPattern(nameOf(r.target), "old").match(nameOf(b)).hasMatch();
-                });
+            const bool ours = std::any_of(changed.begin(), changed.end(), [&](const QString& t) {
+                return siblingPattern(nameOf(t), "old").match(nameOf(b)).hasMatch();
+            });
             if (!ours)
                 return std::nullopt;
         }
@@ -229,8 +254,8 @@ QByteArray readMarker(int fd) {
 }
 
 // Finishes the change a marker (open and locked by us) lists: the renames still due, in
-// their order, then the removals. A change whose temporaries are not all there in the order
-// the renames consume them is left alone.
+// their order, then the removals (plain files only). A change whose temporaries are not all
+// there in the order the renames consume them is left alone.
 Status applyMarker(int fd, const QString& markerPath) {
     const std::optional<ChangePlan> plan = ChangePlan::parse(readMarker(fd), markerPath);
     if (!plan)
@@ -255,6 +280,11 @@ Status applyMarker(int fd, const QString& markerPath) {
         if (renameFile(r.temp, r.target) != 0)
             return fail(QStringLiteral("Cannot finish the interrupted save of %1: %2")
                             .arg(shown(r.target), systemErrorText(errno)));
+    }
+    for (const QString& r : plan->removals) {
+        if (present(r) && ::unlink(native(r).constData()) != 0 && errno != ENOENT)
+            return fail(QStringLiteral("Cannot finish the interrupted save of %1: %2")
+                            .arg(shown(r), systemErrorText(errno)));
     }
     qCInfo(lcWrite).noquote() << "finished the interrupted save of" << shown(target);
     for (const QString& b : plan->backups)
@@ -336,6 +366,12 @@ void setRenameFunction(RenameFunction f) {
 void setStepFunction(StepFunction f) {
     stepHook = f;
 }
+void setFsyncFunction(FsyncFunction f) {
+    fsyncOverride = f;
+}
+void setCloseFunction(CloseFunction f) {
+    closeOverride = f;
+}
 } // namespace testhooks
 
 Result<QString> finalLinkTarget(const QString& path) {
@@ -359,6 +395,14 @@ Result<QString> finalLinkTarget(const QString& path) {
         p = QDir::isAbsolutePath(link) ? link : inFolder(folder, link);
     }
     return cannotWrite(path, systemErrorText(ELOOP));
+}
+
+QString linkedFile(const QString& path) {
+    struct stat st {};
+    if (path.isEmpty() || ::lstat(native(path).constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    const Result<QString> file = finalLinkTarget(path);
+    return file ? file.value() : path;
 }
 
 Result<WriteTarget> checkWriteTarget(const QString& path) {
@@ -423,20 +467,35 @@ Result<std::unique_ptr<ReplacingFile>> ReplacingFile::begin(const QString& targe
         if (f->lockFd_ < 0)
             return cannotWrite(t.path, systemErrorText(errno));
         if (keepMode) {
-            struct stat mine {};
-            ::fstat(fd, &mine);
-            if ((mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) &&
-                ::fchown(fd, old.st_uid, old.st_gid) != 0 &&
-                ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
-                qCDebug(lcWrite).noquote() << "cannot keep the owner of" << shown(t.file);
-            // The old file's permissions, never wider ones.
-            if (::fchmod(fd, old.st_mode & 07777) != 0)
-                return cannotWrite(t.path, systemErrorText(errno));
+            if (Status s = f->keepMode(old); !s)
+                return fail(s.error());
         }
         f->QIODevice::open(QIODevice::ReadWrite | QIODevice::Unbuffered);
         return f;
     }
     return cannotWrite(t.path, QStringLiteral("no free temporary name"));
+}
+
+Status ReplacingFile::keepMode(const struct stat& old) {
+    struct stat mine {};
+    ::fstat(fd_, &mine);
+    if ((mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) &&
+        ::fchown(fd_, old.st_uid, old.st_gid) != 0 &&
+        ::fchown(fd_, static_cast<uid_t>(-1), old.st_gid) != 0)
+        qCDebug(lcWrite).noquote() << "cannot keep the owner of" << shown(target_.file);
+    // The old file's permissions, never wider ones.
+    if (::fchmod(fd_, old.st_mode & 07777) != 0)
+        return cannotWrite(target_.path, systemErrorText(errno));
+    return {};
+}
+
+Status ReplacingFile::takeModeOf(const QString& file) {
+    if (done_ || fd_ < 0)
+        return cannotWrite(target_.path, QStringLiteral("the file is closed"));
+    struct stat st {};
+    if (::stat(native(file).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    return keepMode(st);
 }
 
 ReplacingFile::~ReplacingFile() {
@@ -538,14 +597,14 @@ Status ReplacingFile::finishWriting() {
         return {};
     int rc = 0;
     do {
-        rc = ::fsync(fd_);
+        rc = fsyncOverride ? fsyncOverride(fd_) : ::fsync(fd_);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0)
         return noteFailure(errno);
     const int fd = fd_;
     fd_ = -1;
     // The lock lives on in its own descriptor; this close is the file's last word on errors.
-    if (::close(fd) != 0 && errno != EINTR)
+    if ((closeOverride ? closeOverride(fd) : ::close(fd)) != 0 && errno != EINTR)
         return noteFailure(errno);
     QIODevice::close();
     return {};
@@ -670,7 +729,13 @@ Status commitTogether(const std::vector<ReplacingFile*>& files, const QStringLis
         for (const Step& s : steps) {
             if (s.file)
                 plan.renames.push_back({s.file->temporaryPath(), s.target});
-            if (!s.backup.isEmpty())
+        }
+        for (const Step& s : steps) {
+            const bool listed =
+                s.file || (s.existed && belongsTo(s.target, plan.renames.front().target));
+            if (!s.file && listed)
+                plan.removals << s.target;
+            if (listed && !s.backup.isEmpty())
                 plan.backups << s.backup;
         }
         markerPath = markerFor(plan.renames.front().target);

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+struct stat;
+
 namespace kx {
 
 // Every file the program writes (tables and their indexes, text exports, reports, chart
@@ -44,6 +46,11 @@ Result<WriteTarget> checkWriteTarget(const QString& path);
 // with the folders on the way resolved. The path itself when nothing is linked.
 Result<QString> finalLinkTarget(const QString& path);
 
+// Where the files that belong to a file lie (a table's index and test details): beside the
+// file a symbolic link finally names, so they stay with what they describe. The path itself
+// when it is no link (or the link leads nowhere that can be named).
+QString linkedFile(const QString& path);
+
 // A file being written beside its target; also a QIODevice, so writers that take a device
 // (PDF, pictures, text streams) go through it. A failed write is remembered: every later one
 // fails at once and commit() reports the first failure, so a writer that does not look at
@@ -71,6 +78,9 @@ public:
     // was removed or replaced meanwhile). commit() then flushes, closes and renames it as
     // for bytes written through writeAt(). The library's own errors are the caller's to check.
     Status adoptWrittenFile();
+    // Gives the file being written the mode, owner and group of `file` (a table whose index or
+    // details this is; symbolic links followed). Nothing when there is no such file.
+    Status takeModeOf(const QString& file);
     // Flushes to disk, closes and renames over the target.
     Status commit();
     // Drops the temporary file; the target stays as it was.
@@ -92,6 +102,8 @@ private:
                                  const QStringList& remove);
     ReplacingFile(WriteTarget target, QString temp, int fd);
     Status noteFailure(int err);
+    // Gives the file being written the mode, owner and group in `old`.
+    Status keepMode(const struct stat& old);
     // Flushes the temporary file to disk and closes it, ready to be renamed (its lock stays).
     Status finishWriting();
     void closeDescriptors();
@@ -107,10 +119,13 @@ private:
 
 // Puts several files in place as one change: every target is replaced by its file and every
 // path in `remove` is deleted, or, when any step fails, every one of them is left as it was
-// and no temporary file stays behind. A table and its index go through here together. While
-// the renames run, a marker ".NAME.commit" beside the first target lists them, so that a
-// process killed between two renames leaves a change that finishInterruptedReplace()
-// completes. The files are finished (committed or abandoned) afterwards either way.
+// and no temporary file stays behind. A table, its index and its test details go through here
+// together. While the renames run, a marker ".NAME.commit" beside the first target lists
+// them, so that a process killed between two steps leaves a change that
+// finishInterruptedReplace() completes. The marker lists a removal only when it is a file that
+// belongs to the first target (same folder, same name before the extension: "t.px" and
+// "t.results.json" for "t.db"); any other removal is made but not listed. The files are
+// finished (committed or abandoned) afterwards either way.
 Status commitTogether(const std::vector<ReplacingFile*>& files, const QStringList& remove = {});
 
 // Completes a change of several files that was cut short (the process died between its
@@ -129,6 +144,13 @@ void setRenameFunction(RenameFunction f);
 // no lock is held any more. nullptr: no hook.
 using StepFunction = bool (*)(int step);
 void setStepFunction(StepFunction f);
+// Replace the flush to disk and the close of a file being written (not of markers or
+// folders), so tests can make them fail; a replaced close must still close the descriptor.
+// nullptr restores the system's.
+using FsyncFunction = int (*)(int fd);
+void setFsyncFunction(FsyncFunction f);
+using CloseFunction = int (*)(int fd);
+void setCloseFunction(CloseFunction f);
 } // namespace testhooks
 
 } // namespace kx

@@ -35,14 +35,23 @@ QString shownPath(const QString& p) {
     return QDir::toNativeSeparators(p);
 }
 
-// Puts a table (and its index) in place. With options.keepLock the new table file is locked
+// Puts a table, its index and the caller's companions in place in one change; the files
+// beside the table take its mode and owner. With options.keepLock the new table file is locked
 // under its temporary name before it takes the target's, and the lock is handed out after, so
 // the name is never free of a lock in between.
 Status commitTable(ReplacingFile& table, const std::vector<ReplacingFile*>& files,
                    const QStringList& remove, const WriteOptions& options, const QString& path) {
+    std::vector<ReplacingFile*> all = files;
+    all.insert(all.end(), options.companions.begin(), options.companions.end());
+    for (ReplacingFile* f : all) {
+        if (f == &table)
+            continue;
+        if (Status s = f->takeModeOf(table.temporaryPath()); !s)
+            return s;
+    }
     // The new file's own lock, held since it was created, goes with it to its name.
     const int lockFd = options.keepLock ? table.takeLock() : -1;
-    if (Status s = commitTogether(files, remove); !s) {
+    if (Status s = commitTogether(all, remove + options.removeWith); !s) {
         if (lockFd >= 0)
             ::close(lockFd);
         return s;
@@ -55,7 +64,7 @@ Status commitTable(ReplacingFile& table, const std::vector<ReplacingFile*>& file
 } // namespace
 
 QString indexPathFor(const QString& tablePath) {
-    const QFileInfo fi(tablePath);
+    const QFileInfo fi(linkedFile(tablePath));
     const QString ext = fi.suffix();
     const QString pxExt =
         (!ext.isEmpty() && ext == ext.toLower()) ? QStringLiteral("px") : QStringLiteral("PX");
@@ -63,7 +72,7 @@ QString indexPathFor(const QString& tablePath) {
 }
 
 QStringList indexPathsFor(const QString& tablePath) {
-    const QFileInfo fi(tablePath);
+    const QFileInfo fi(linkedFile(tablePath));
     const QString base = fi.dir().filePath(fi.completeBaseName());
     const QString named = indexPathFor(tablePath);
     const QString other = named.endsWith(QLatin1String(".px")) ? base + QStringLiteral(".PX")
@@ -527,6 +536,8 @@ Status emptyTable(const QString& path) {
         if (!f)
             return f.status();
         px = f.take();
+        if (Status s = px->takeModeOf(path); !s)
+            return s;
     }
     Result<std::unique_ptr<ReplacingFile>> out = ReplacingFile::begin(path);
     if (!out)
@@ -623,6 +634,8 @@ Result<IndexRebuild> rebuildPrimaryIndex(const QString& path) {
             writePrimaryIndex(pxPath, key, leaves, info.blockSize, info.fileVersionId, pxName);
         if (!px)
             return fail(px.error());
+        if (Status s = px.value()->takeModeOf(path); !s)
+            return fail(s.error());
         if (Status s = px.value()->commit(); !s)
             return fail(s.error());
         return done;
@@ -668,6 +681,8 @@ Result<IndexRebuild> rebuildPrimaryIndex(const QString& path) {
     Result<std::unique_ptr<ReplacingFile>> rewritten = w->finish();
     if (!rewritten)
         return fail(rewritten.error());
+    if (Status s = px.value()->takeModeOf(rewritten.value()->temporaryPath()); !s)
+        return fail(s.error());
     if (Status s = commitTogether({rewritten.value().get(), px.value().get()}); !s)
         return fail(s.error());
     return done;

@@ -32,6 +32,12 @@ struct WriteOptions {
     // is handed out here (the caller's lock on the old file can then go).
     std::unique_ptr<TableLock>* keepLock = nullptr;
     WriteProgress progress;
+    // Files that belong to the new table (its test details) and take their place in the same
+    // change as the table and its index, and files that go in that change (the details of an
+    // older table of the name). The written ones take the new table's mode and owner, as its
+    // index does. Still the caller's: a write that fails leaves them unused.
+    std::vector<ReplacingFile*> companions;
+    QStringList removeWith;
 };
 
 inline QString cancelledMessage() {
@@ -142,7 +148,8 @@ struct IndexRebuild {
 // table and is removed. The caller holds the table's lock.
 Result<IndexRebuild> rebuildPrimaryIndex(const QString& path);
 
-// The primary index file that belongs to a table file (same name, extension .PX or .px).
+// The primary index file that belongs to a table file (same name, extension .PX or .px),
+// beside the file a symbolic link names (linkedFile), where the table really is.
 QString indexPathFor(const QString& tablePath);
 // Both names an index beside the table may have: indexPathFor's first, then the other case.
 QStringList indexPathsFor(const QString& tablePath);

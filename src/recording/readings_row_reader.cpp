@@ -23,6 +23,23 @@ constexpr std::string_view kOhmUtf8 = "\xCE\xA9";
 // cache grow without end.
 constexpr std::size_t kMaxCachedTexts = 4096;
 
+// What `file` is to the table `table` when it belongs to it (its index, its test details,
+// named in any case, in the folder where the table really is); empty otherwise.
+QString companionRole(const QString& file, const QString& table) {
+    const QFileInfo t(linkedFile(table));
+    const QFileInfo f(file);
+    if (QFileInfo(f.absolutePath()).canonicalFilePath() !=
+        QFileInfo(t.absolutePath()).canonicalFilePath())
+        return {};
+    const QString base = t.completeBaseName().toLower();
+    const QString name = f.fileName().toLower();
+    if (name == base + QLatin1String(".px"))
+        return QStringLiteral("its index");
+    if (name == base + QLatin1String(".results.json"))
+        return QStringLiteral("its test details");
+    return {};
+}
+
 bool isAscii(std::string_view s) {
     for (const char c : s) {
         if (static_cast<unsigned char>(c) >= 0x80)
@@ -239,9 +256,8 @@ void ReadingsRowReader::read(std::size_t index, ExportRow& row) {
         row.baseUnit = row.unit;
 }
 
-Result<std::unique_ptr<px::TableLock>> claimExportTarget(const QString& path,
-                                                         const ReadingsTable* source,
-                                                         const QStringList& companions) {
+Result<std::unique_ptr<px::TableLock>>
+claimExportTarget(const QString& path, const ReadingsTable* source, const QStringList& companions) {
     const Result<WriteTarget> target = checkWriteTarget(path);
     if (!target)
         return fail(target.error());
@@ -250,6 +266,14 @@ Result<std::unique_ptr<px::TableLock>> claimExportTarget(const QString& path,
             QFileInfo(source->filePath()).canonicalFilePath())
         return fail(QStringLiteral("Cannot write %1: it is the table being saved")
                         .arg(QDir::toNativeSeparators(target.value().path)));
+    // Nor may a save wreck what belongs to the table it saves.
+    if (source && !source->filePath().isEmpty()) {
+        if (const QString role = companionRole(target.value().file, source->filePath());
+            !role.isEmpty())
+            return fail(QStringLiteral("Cannot write %1: it belongs to the table being saved "
+                                       "(%2)")
+                            .arg(QDir::toNativeSeparators(target.value().path), role));
+    }
     for (const QString& companion : companions) {
         if (const Result<WriteTarget> other = checkWriteTarget(companion); !other)
             return fail(other.error());

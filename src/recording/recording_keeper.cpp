@@ -6,6 +6,7 @@
 #include "paradox/paradox_writer.h"
 #include "recording/readings_table.h"
 #include "recording/table_file_io.h"
+#include "recording/test_details.h"
 
 #include <QDir>
 #include <QFile>
@@ -111,9 +112,12 @@ Result<KeptFile> RecordingKeeper::keepInFile(const QString& path, bool append,
                                              const QDateTime& now) {
     if (!path_.isEmpty() || journal_)
         return fail(QStringLiteral("The recording is kept already"));
-    // Table and index are checked as every write is, before the recording starts: a
-    // read-only one is not rewritten at the first checkpoint.
-    for (const QString& p : QStringList{path} + px::indexPathsFor(path)) {
+    // Table, index and (for a new table) details are checked as every write is, before the
+    // recording starts: a read-only one is not rewritten at the first checkpoint.
+    QStringList targets = QStringList{path} + px::indexPathsFor(path);
+    if (!append)
+        targets << testDetailsPath(path);
+    for (const QString& p : targets) {
         if (const Result<WriteTarget> t = checkWriteTarget(p); !t)
             return fail(t.error());
     }
@@ -136,6 +140,7 @@ Result<KeptFile> RecordingKeeper::keepInFile(const QString& path, bool append,
     lock_ = lock.take();
     path_ = path;
     created_ = created;
+    dropDetails_ = !append;
     rowsWritten_ = -1;
     written_ = 0;
     auto giveUp = [this](const QString& error) {
@@ -255,10 +260,22 @@ Status RecordingKeeper::checkpoint() {
     std::unique_ptr<px::TableLock> next;
     px::WriteOptions options;
     options.keepLock = &next;
+    // A new recording is a new table: the details of an older one of its name go with the
+    // first checkpoint that replaces it (the empty file a claim made replaces nothing).
+    std::optional<DetailsCompanion> details;
+    if (dropDetails_ && !(created_ && rowsWritten_ < 0)) {
+        Result<DetailsCompanion> none = DetailsCompanion::prepare(path_, {});
+        if (!none)
+            return none.status();
+        details = none.take();
+        details->addTo(options);
+    }
     const Status s = writeKeyedFile(live_, path_, options);
     sinceLast_.restart();
     if (!s)
         return s;
+    if (details)
+        dropDetails_ = false;
     // The new file is locked under the name now; the old one may go.
     lock_ = std::move(next);
     rowsWritten_ = live_.rowCount();

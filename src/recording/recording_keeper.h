@@ -122,7 +122,8 @@ private:
     QString path_; // the claimed file
     std::unique_ptr<px::TableLock> lock_;
     bool created_ = false;
-    qint64 rowsWritten_ = -1; // rows in the last checkpoint; -1 before the first
+    bool dropDetails_ = false; // an older table's details are still to go (a new recording)
+    qint64 rowsWritten_ = -1;  // rows in the last checkpoint; -1 before the first
     qint64 written_ = 0;
     QTimer timer_;
     QElapsedTimer sinceLast_;

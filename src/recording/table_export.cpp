@@ -16,6 +16,7 @@
 #include <QFileInfo>
 
 #include <charconv>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,12 +27,12 @@ constexpr qint64 kProgressStep = 8192;        // records between progress report
 constexpr std::size_t kWriteChunk = 1u << 20; // bytes of text gathered before each write
 
 // Checks the target by the rules of every write and, when it exists, takes it for the length of
-// the save; a keyed copy's index is checked with it.
+// the save; a keyed copy's index and details are checked with it.
 Result<std::unique_ptr<px::TableLock>> claimTarget(const QString& path,
                                                    const ReadingsTable* source = nullptr) {
     QStringList companions;
     if (exportFormatFor(path) == ExportFormat::Paradox)
-        companions << px::indexPathFor(path);
+        companions << px::indexPathFor(path) << testDetailsPath(path);
     return claimExportTarget(path, source, companions);
 }
 
@@ -141,8 +142,12 @@ QByteArray textExportHeader() {
     return QByteArrayLiteral("No\tTime\tValue\tUnit\tFunction\tRemark\r\n");
 }
 
-Status SaveToDB(const ReadingsTable& table, const QString& path, ExportKind kind,
-                const ExportProgress& progress) {
+namespace {
+
+// The keyed copy, with `details` (when given) put in place in the same change as table and
+// index.
+Status saveKeyed(const ReadingsTable& table, const QString& path, ExportKind kind,
+                 const ExportProgress& progress, const DetailsCompanion* details) {
     Result<std::unique_ptr<px::TableLock>> target = claimTarget(path, &table);
     if (!target)
         return target.status();
@@ -170,6 +175,8 @@ Status SaveToDB(const ReadingsTable& table, const QString& path, ExportKind kind
 
     const auto count = source->rowCount();
     px::WriteOptions options;
+    if (details)
+        details->addTo(options);
     if (progress) {
         // The engine counts its passes over the rows; the user sees records.
         options.progress = [&](std::int64_t done, std::int64_t total) {
@@ -180,6 +187,13 @@ Status SaveToDB(const ReadingsTable& table, const QString& path, ExportKind kind
     if (s && progress)
         progress(count, count);
     return s;
+}
+
+} // namespace
+
+Status SaveToDB(const ReadingsTable& table, const QString& path, ExportKind kind,
+                const ExportProgress& progress) {
+    return saveKeyed(table, path, kind, progress, nullptr);
 }
 
 Status SaveToText(const ReadingsTable& table, const QString& path, ExportKind kind,
@@ -272,15 +286,25 @@ SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind 
     } else if (o.format != ExportFormat::Paradox) {
         return ended(SaveAsOutcome::End::TableRefused, fail(ReadingsTable::closedMessage()));
     }
-    // A keyed copy's details go beside it: their target is checked with the table's.
-    // A table opened on a structure alone has no file, and no details beside one.
+    // A keyed copy's details go beside it, in the same change as the table: the given ones,
+    // else those beside the table; none replace an old file of the new name. A table opened
+    // on a structure alone has no file, and no details beside one.
     const QString source = table.tableName().isEmpty() ? QString() : table.filePath();
-    const bool detailsGo = details
-                               ? !details->isDefault()
-                               : !source.isEmpty() && QFileInfo::exists(testDetailsPath(source));
-    if (o.format == ExportFormat::Paradox && detailsGo) {
-        if (const Status s = checkTestDetailsTarget(path); !s)
+    std::optional<DetailsCompanion> companion;
+    if (o.format == ExportFormat::Paradox) {
+        const Result<QByteArray> bytes =
+            details ? Result<QByteArray>(details->isDefault() ? QByteArray()
+                                                              : testDetailsJson(*details))
+                    : testDetailsBytes(source);
+        if (!bytes)
+            return ended(SaveAsOutcome::End::WriteFailed, bytes.status());
+        // The table's target is checked first, so a bad one is told as such.
+        if (const Status s = claimTarget(path, &table).status(); !s)
             return ended(SaveAsOutcome::End::WriteFailed, s);
+        Result<DetailsCompanion> prepared = DetailsCompanion::prepare(path, bytes.value());
+        if (!prepared)
+            return ended(SaveAsOutcome::End::WriteFailed, prepared.status());
+        companion = prepared.take();
     }
     bool cancelled = false;
     ExportProgress watched;
@@ -294,7 +318,7 @@ SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind 
     const Status s = [&] {
         switch (o.format) {
         case ExportFormat::Paradox:
-            return SaveToDB(table, path, kind, watched);
+            return saveKeyed(table, path, kind, watched, &*companion);
         case ExportFormat::Text:
             break;
         case ExportFormat::Csv:
@@ -317,18 +341,8 @@ SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind 
     // walk, whether or not the file could then be written.
     if (o.format == ExportFormat::Text && !cancelled)
         table.last();
-    if (s) {
-        if (o.format == ExportFormat::Paradox) {
-            const Status d =
-                details ? writeTestDetails(path, *details) : copyTestDetails(source, path);
-            if (!d) {
-                o.warning = QStringLiteral("The readings were saved, but not their test details: "
-                                           "%1")
-                                .arg(d.error());
-            }
-        }
+    if (s)
         return ended(SaveAsOutcome::End::Saved, s);
-    }
     return ended(cancelled ? SaveAsOutcome::End::Cancelled : SaveAsOutcome::End::WriteFailed, s);
 }
 

@@ -40,7 +40,7 @@ struct ExportOptions {
 // (checkWriteTarget: a name is given, its folder exists and may be written, it is not a
 // folder, a pipe or a device, it is not read-only; a symbolic link is written through) and
 // that no program holds it as an open table. For a Paradox target the same holds for its
-// index.
+// index and its test details.
 Status checkExportTarget(const QString& path);
 
 // Copies the table, structure and records, into a new Paradox table at `path` with a primary
@@ -76,7 +76,6 @@ struct SaveAsOutcome {
     ExportFormat format = ExportFormat::Text;
     QString path;
     QString error;      // the writer's message unless saved
-    QString warning;    // saved, but the test details could not go with it (and why)
     qint64 records = 0; // records in the table when the save started
     bool saved() const { return end == End::Saved; }
 };
@@ -91,9 +90,9 @@ struct SaveAsOutcome {
 // A keyed copy takes the table's test details along (test_details.h): `details` when given
 // (the live table's, which the program's scratch table keeps in memory), else the details
 // file beside the table; a copy of a table without details loses an old details file of its
-// new name. The details file's target is checked with the table's before anything is
-// written; a failure to write it after the table was saved is told in `warning`. A workbook
-// judges its tests by the same details' settings.
+// new name. Table, index and details are put in place in one change (DetailsCompanion): when
+// the details cannot be written the save fails and the old files stay as they were. A
+// workbook judges its tests by the same details' settings.
 SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind kind,
                           const ExportProgress& progress = {}, const ExportOptions& options = {},
                           const TestDetails* details = nullptr);

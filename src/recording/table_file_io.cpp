@@ -4,6 +4,7 @@
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
 #include "recording/readings_table.h"
+#include "recording/test_details.h"
 
 #include <QFile>
 
@@ -24,6 +25,15 @@ Status saveKeyedCopy(const ReadingsTable& table, const QString& path) {
         targetLock = lock.take();
     }
     return writeKeyedFile(table, path, {});
+}
+
+Status createEmptyTable(const QString& path, const std::vector<px::FieldDef>& fields) {
+    Result<DetailsCompanion> details = DetailsCompanion::prepare(path, {});
+    if (!details)
+        return details.status();
+    px::WriteOptions options;
+    details.value().addTo(options);
+    return px::createTable(path, fields, options);
 }
 
 TableChangeWatch::TableChangeWatch(const ReadingsTable& table) {

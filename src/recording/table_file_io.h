@@ -5,12 +5,20 @@
 #include <QMetaObject>
 #include <QString>
 
+#include <vector>
+
 namespace kx {
 
 class ReadingsTable;
 namespace px {
+struct FieldDef;
 struct WriteOptions;
-}
+} // namespace px
+
+// Creates (or replaces) a table file of these fields with no records and no key. The index and
+// the test details of an older table of that name go in the same change: the new table
+// inherits neither.
+Status createEmptyTable(const QString& path, const std::vector<px::FieldDef>& fields);
 
 // Writing readings tables as Paradox files (a table reads its own file when it opens).
 

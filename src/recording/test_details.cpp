@@ -2,6 +2,7 @@
 
 #include "common/regular_file.h"
 #include "common/replacing_file.h"
+#include "paradox/paradox_writer.h"
 
 #include <QDir>
 #include <QFile>
@@ -151,7 +152,7 @@ QString settingsProblem(const ResultSettings& s) {
 }
 
 QString testDetailsPath(const QString& tablePath) {
-    const QFileInfo info(tablePath);
+    const QFileInfo info(linkedFile(tablePath));
     const QString base = info.suffix().isEmpty() ? info.fileName() : info.completeBaseName();
     return info.dir().filePath(base + QStringLiteral(".results.json"));
 }
@@ -266,13 +267,17 @@ QByteArray testDetailsJson(const TestDetails& d) {
 
 namespace {
 
-Status putInPlace(const QString& path, const QByteArray& bytes) {
-    Result<std::unique_ptr<ReplacingFile>> file = ReplacingFile::begin(path);
+// The details file written, not yet in place, with the mode and owner of its table.
+Result<std::unique_ptr<ReplacingFile>> beginDetails(const QString& tablePath,
+                                                    const QByteArray& bytes) {
+    Result<std::unique_ptr<ReplacingFile>> file = ReplacingFile::begin(testDetailsPath(tablePath));
     if (!file)
-        return file.status();
+        return file;
+    if (Status s = file.value()->takeModeOf(tablePath); !s)
+        return fail(s.error());
     if (Status s = file.value()->writeAt(0, bytes.constData(), bytes.size()); !s)
-        return s;
-    return file.value()->commit();
+        return fail(s.error());
+    return file;
 }
 
 Status removeDetails(const QString& path) {
@@ -289,33 +294,59 @@ Status removeDetails(const QString& path) {
 } // namespace
 
 Status writeTestDetails(const QString& tablePath, const TestDetails& d) {
+    // A change of the table and its details cut short is finished first, so that it cannot
+    // later undo this one.
+    (void)finishInterruptedReplace(tablePath);
     const QString path = testDetailsPath(tablePath);
     if (d.isDefault())
         return removeDetails(path);
-    return putInPlace(path, testDetailsJson(d));
+    Result<std::unique_ptr<ReplacingFile>> file = beginDetails(tablePath, testDetailsJson(d));
+    if (!file)
+        return file.status();
+    return file.value()->commit();
 }
 
-Status checkTestDetailsTarget(const QString& tablePath) {
-    return checkWriteTarget(testDetailsPath(tablePath)).status();
-}
-
-Status copyTestDetails(const QString& fromTable, const QString& toTable) {
-    const QString to = testDetailsPath(toTable);
-    if (fromTable.isEmpty())
-        return removeDetails(to);
-    const QString from = testDetailsPath(fromTable);
-    if (QFileInfo(from).canonicalFilePath() == QFileInfo(to).canonicalFilePath() &&
-        QFileInfo::exists(from))
-        return {};
+Result<QByteArray> testDetailsBytes(const QString& tablePath) {
+    if (tablePath.isEmpty())
+        return QByteArray();
+    const QString from = testDetailsPath(tablePath);
     if (fileKind(from) != FileKind::Regular)
-        return removeDetails(to);
+        return QByteArray();
     Result<QByteArray> bytes = readDetailsBytes(from);
-    if (!bytes)
-        return bytes.status();
-    if (bytes.value().size() > kMaxFileBytes)
+    if (bytes && bytes.value().size() > kMaxFileBytes)
         return fail(QStringLiteral("Cannot copy %1: it is too large to be a details file")
                         .arg(shown(from)));
-    return putInPlace(to, bytes.value());
+    return bytes;
+}
+
+DetailsCompanion::DetailsCompanion() = default;
+DetailsCompanion::DetailsCompanion(DetailsCompanion&&) noexcept = default;
+DetailsCompanion& DetailsCompanion::operator=(DetailsCompanion&&) noexcept = default;
+DetailsCompanion::~DetailsCompanion() = default;
+
+Result<DetailsCompanion> DetailsCompanion::prepare(const QString& tablePath,
+                                                   const QByteArray& bytes) {
+    DetailsCompanion c;
+    if (bytes.isEmpty()) {
+        const QString path = testDetailsPath(tablePath);
+        // Checked as every write is: a folder or a read-only file there is refused.
+        if (Status s = checkWriteTarget(path).status(); !s)
+            return fail(s.error());
+        c.remove_ = path;
+        return c;
+    }
+    Result<std::unique_ptr<ReplacingFile>> file = beginDetails(tablePath, bytes);
+    if (!file)
+        return fail(file.error());
+    c.file_ = file.take();
+    return c;
+}
+
+void DetailsCompanion::addTo(px::WriteOptions& options) const {
+    if (file_)
+        options.companions.push_back(file_.get());
+    else
+        options.removeWith << remove_;
 }
 
 } // namespace kx

@@ -100,6 +100,9 @@ TEST(CliUsage, BadUsageIsToldAndDoesNothing) {
         "record --demo --frames 1", // --out or --append is needed
         "record --demo --interval abc --out @u.db", "record --demo --interval -5 --out @u.db",
         "record --demo --frames 1 --append @t.db --out @u.db", "record --demo --append",
+        // A recording is a table, named as one.
+        "record --demo --frames 1 --out @rec.txt", "record --demo --frames 1 --append @rec.csv",
+        "record --demo --frames 1 --out @rec", "record --demo --frames 1 --append @t.db.txt",
         "export @t.db", "export @t.db @a @b", "export @t.db @u.txt --keyed",
         // Only ',' and ';' part fields, and only a .csv file has them.
         "export @t.db --delimiter \t @u.csv", "export @t.db --delimiter ;; @u.csv",

@@ -115,7 +115,8 @@ TEST(CliFailures, EachSaysWhyPrintsNothingAndChangesNothing) {
     ASSERT_EQ(runCli({"table", "create", at("store.db"), "--store"}).exitCode, 0);
     ASSERT_TRUE(putFile(at("junk.db"), QByteArray(3000, 'x')));
     ASSERT_TRUE(putFile(at("bad.png"), "no picture"));
-    ASSERT_TRUE(QDir(dir.path()).mkdir("sub.txt") && QDir(dir.path()).mkdir("sub.jsonl"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sub.txt") && QDir(dir.path()).mkdir("sub.jsonl") &&
+                QDir(dir.path()).mkdir("folder.db"));
     for (const char* name : {"pipe.png", "pipe.db"})
         ASSERT_EQ(::mkfifo(QFile::encodeName(at(name)).constData(), 0600), 0);
     for (const char* name : {"ro.txt", "ro.xlsx", "ro.pdf", "ro.png"}) {
@@ -139,6 +140,8 @@ TEST(CliFailures, EachSaysWhyPrintsNothingAndChangesNothing) {
         {{"export", db, at("sub.txt")}, "it is a folder"},
         {{"export", db, at("sub.jsonl")}, "it is a folder"},
         {{"export", db, db}, "it is the table being saved"},
+        {{"export", mine, at("mine.PX")}, "it belongs to the table being saved (its index)"},
+        {{"export", db, at("T.Results.json")}, "belongs to the table being saved (its test"},
         {{"export", at("absent.db"), at("y.txt")}, "Cannot open table file " + at("absent.db")},
         {{"export", "--store", at("ids.db"), at("o.txt")}, "does not hold readings"},
         {{"chart", at("none.db"), "--out", at("x.bmp")}, "Cannot open table file"},
@@ -153,7 +156,8 @@ TEST(CliFailures, EachSaysWhyPrintsNothingAndChangesNothing) {
         {{"report", db, "--kind", "data+graph", "--picture", at("bad.png"), "--out", at("b.pdf")},
          at("bad.png")},
         {{"record", "--demo", "--frames", "1", "--out", at("pipe.db")}, "it is a pipe, not a file"},
-        {{"record", "--demo", "--frames", "1", "--out", dir.path()}, "it is a folder, not a file"},
+        {{"record", "--demo", "--frames", "1", "--out", at("folder.db")},
+         "it is a folder, not a file"},
         // A stored-readings table has no field a recording sets; a damaged file is not read.
         {{"record", "--demo", "--frames", "1", "--append", at("store.db")}, "no field 'No'"},
         {{"record", "--demo", "--frames", "1", "--append", at("junk.db")}, "is not a table file"},

@@ -298,10 +298,9 @@ TEST(ReplacingFile, ChangeCutShortBetweenRenamesIsFinished) {
         ASSERT_TRUE(finishInterruptedReplace(a).ok()) << step;
         EXPECT_EQ(bytesOf(a), "new-a") << step;
         EXPECT_EQ(bytesOf(b), "new-b") << step;
-        // A file the change meant to remove may stay: it harms nothing, and a marker never
-        // removes files.
-        EXPECT_EQ(bytesOf(c), "stale") << step;
-        EXPECT_EQ(namesIn(dir.path()), (QStringList{"t.PX", "t.db", "t.px"})) << step;
+        // A file of the table's that the change removes goes too (an older table's details
+        // must not stay with the new one).
+        EXPECT_EQ(namesIn(dir.path()), (QStringList{"t.db", "t.px"})) << step;
     }
 }
 
@@ -343,8 +342,11 @@ TEST(ReplacingFile, MarkersNotOfOurMakingAreNotFollowed) {
         "replace " + enc(farTemp) + " " + enc(a),
         "replace " + enc(ourTemp) + " " + enc(a) + "\nreplace " + enc(farTemp) + " " +
             enc(elsewhere.filePath("t.db")),
-        // a removal, a backup not of our naming, a path with a NUL or dots in it
+        // a removal of a file that is not the table's (nor in its folder, nor the table
+        // itself), a backup not of our naming, a path with a NUL or dots in it
         "replace " + enc(ourTemp) + " " + enc(a) + "\nremove " + enc(dir.filePath("victim")),
+        "replace " + enc(ourTemp) + " " + enc(a) + "\nremove " + enc(elsewhere.filePath("t.px")),
+        "replace " + enc(ourTemp) + " " + enc(a) + "\nremove " + enc(a),
         "replace " + enc(ourTemp) + " " + enc(a) + "\nbackup " + enc(dir.filePath("victim")),
         "replace " + enc(ourTemp) + " " + enc(a) + "%00" + enc("/x"),
         "replace " + enc(dir.filePath("sub/../.t.db.0000abcd.tmp")) + " " + enc(a),
@@ -360,5 +362,51 @@ TEST(ReplacingFile, MarkersNotOfOurMakingAreNotFollowed) {
         EXPECT_EQ(bytesOf(dir.filePath("victim")), "keep");
         EXPECT_EQ(bytesOf(farTemp), "far");
         EXPECT_EQ(bytesOf(elsewhere.filePath("t.db")), "<missing>");
+    }
+}
+
+namespace {
+
+int faultCalls = 0;
+int failingFsync(int) {
+    ++faultCalls;
+    errno = EIO;
+    return -1;
+}
+int failingClose(int fd) {
+    ::close(fd);
+    return failingFsync(fd);
+}
+int failingRename(const char*, const char*) {
+    return failingFsync(-1);
+}
+
+} // namespace
+
+// A flush to disk or a close that fails is a failed save, as a failed rename is: a file whose
+// data may not be on disk never takes the target's name.
+TEST(ReplacingFile, FailedFlushCloseOrRenameKeepsTheOldFiles) {
+    const std::pair<const char*, void (*)(bool)> faults[] = {
+        {"fsync", [](bool on) { testhooks::setFsyncFunction(on ? &failingFsync : nullptr); }},
+        {"close", [](bool on) { testhooks::setCloseFunction(on ? &failingClose : nullptr); }},
+        {"rename", [](bool on) { testhooks::setRenameFunction(on ? &failingRename : nullptr); }},
+    };
+    for (const auto& [name, set] : faults) {
+        for (const bool pair : {false, true}) {
+            SCOPED_TRACE(std::string(name) + (pair ? " of a pair" : " of one file"));
+            QTemporaryDir dir;
+            const QString a = dir.filePath("t.db"), b = dir.filePath("t.px");
+            put(a, "old-a");
+            put(b, "old-b");
+            faultCalls = 0;
+            set(true);
+            const Status s = pair ? changePair(a, b, {}, "new") : writeWhole(a, "new-a");
+            set(false);
+            EXPECT_GT(faultCalls, 0) << "the save never came to this step";
+            EXPECT_EQ(s.error(), "Cannot write " + a + ": Input/output error");
+            EXPECT_EQ(bytesOf(a), "old-a");
+            EXPECT_EQ(bytesOf(b), "old-b");
+            EXPECT_EQ(namesIn(dir.path()), (QStringList{"t.db", "t.px"})) << "no temporary left";
+        }
     }
 }

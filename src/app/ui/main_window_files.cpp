@@ -116,8 +116,6 @@ void TFrmTest::showSaveOutcome(QWidget* from, const SaveAsOutcome& outcome) {
             qCWarning(lcSave).noquote() << outcome.error;
     } else if (!outcome.saved())
         boxes_->error(from, outcome.error);
-    if (outcome.saved() && !outcome.warning.isEmpty())
-        boxes_->warning(from, outcome.warning);
 }
 
 void TFrmTest::openRecentFile(int position) {
