@@ -12,8 +12,9 @@ StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
 }
 
-void StatusLine::setFullText(const QString& text) {
+void StatusLine::setFullText(const QString& text, const QString& path) {
     full_ = text;
+    path_ = path;
     setToolTip(text);
     elide();
 }
@@ -25,7 +26,22 @@ void StatusLine::resizeEvent(QResizeEvent* e) {
 
 void StatusLine::elide() {
     const int room = contentsRect().width();
-    setText(room > 0 ? fontMetrics().elidedText(full_, Qt::ElideMiddle, room) : full_);
+    const QFontMetrics fm = fontMetrics();
+    if (room <= 0 || fm.horizontalAdvance(full_) <= room) {
+        setText(full_);
+        return;
+    }
+    const qsizetype at = path_.isEmpty() ? -1 : full_.indexOf(path_);
+    if (at >= 0) {
+        QString rest = full_;
+        rest.remove(at, path_.size());
+        const int forPath = room - fm.horizontalAdvance(rest);
+        if (forPath > fm.horizontalAdvance(QStringLiteral("\u2026/\u2026"))) {
+            setText(rest.insert(at, fm.elidedText(path_, Qt::ElideMiddle, forPath)));
+            return;
+        }
+    }
+    setText(fm.elidedText(full_, Qt::ElideMiddle, room));
 }
 
 } // namespace kx
