@@ -183,7 +183,8 @@ Status FileCommands::fileExit() {
 }
 
 Status FileCommands::listFirst(const QString& path) {
-    recent_.add(path);
+    if (!recent_.visible(1) || recent_.path(1) != path)
+        recent_.add(path);
     // Written now: a recovered table must stay listed whichever way the program ends.
     if (!settings_)
         return {};
@@ -218,9 +219,15 @@ Result<QString> FileCommands::recoverRecording(const LeftOverRecording& left, bo
         if (!folded)
             return fail(folded.error());
         table = left.continues;
-        text = folded.value().join(QLatin1Char('\n'));
-        if (text.isEmpty())
-            text = leftOverText(left) + QStringLiteral(" were already in it.");
+        // The fold says where they went when not into the file (it changed meanwhile).
+        const QString shown = QDir::toNativeSeparators(table);
+        const QString notes = folded.value().join(QLatin1Char('\n'));
+        if (notes.isEmpty())
+            text = leftOverText(left) + QStringLiteral(" were already in %1.").arg(shown);
+        else if (notes.endsWith(QStringLiteral("were added to it")))
+            text = leftOverText(left) + QStringLiteral(" were added to %1.").arg(shown);
+        else
+            text = notes + QLatin1Char('.');
     } else {
         Result<QString> saved = recoverJournal(left.journal, session_.AppDir, now);
         if (!saved)
@@ -230,10 +237,8 @@ Result<QString> FileCommands::recoverRecording(const LeftOverRecording& left, bo
             return QString(); // the journal held no readings
         text = leftOverText(left) +
                QStringLiteral(" were saved as\n\n%1").arg(QDir::toNativeSeparators(table));
-        if (!left.continues.isEmpty())
-            text += QStringLiteral("\n\nThey continue %1 (%2 records).")
-                        .arg(QDir::toNativeSeparators(left.continues))
-                        .arg(left.continuesRecords);
+        if (const QString context = leftOverContext(left); !context.isEmpty())
+            text += QStringLiteral("\n\n") + context;
     }
     text += notRecovered;
     if (const Status s = listFirst(table); !s)

@@ -37,11 +37,11 @@ QString withoutPath(const QString& reason, const QString& path) {
 }
 
 // "Cannot write the recording journal /x/recording-1.journal: No space left on device" in
-// the status line's few words: the system's reason.
+// the status line's few words: "journal: No space left on device".
 QString shortReason(const QString& reason) {
     const qsizetype colon = reason.lastIndexOf(QStringLiteral(": "));
     const QString why = colon < 0 ? reason : reason.mid(colon + 2);
-    return QStringLiteral("the recording journal cannot be written (%1)").arg(why);
+    return QStringLiteral("journal: %1").arg(why);
 }
 
 QString readingsText(qint64 n) {
@@ -54,7 +54,8 @@ QString RecordingState::text() const {
     const QString main = mainText();
     if (unsafe.isEmpty())
         return main;
-    return main + QStringLiteral(" \u2014 READINGS NOT KEPT SAFE from a crash: %1").arg(unsafe);
+    // First, so that a narrow line never cuts it.
+    return QStringLiteral("READINGS NOT KEPT SAFE (%1) \u2014 ").arg(unsafe) + main;
 }
 
 QString RecordingState::mainText() const {

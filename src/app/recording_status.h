@@ -32,7 +32,7 @@ struct RecordingState {
     std::int32_t limit = 0;
     QString reason; // in words: why the file did not open, the recording failed, the link dropped
     // Why the readings are not kept safe from a crash (the journal cannot be written); empty
-    // while they are. Said after whatever else the line says.
+    // while they are. Said before whatever else the line says.
     QString unsafe;
 
     QString text() const;

@@ -422,12 +422,19 @@ std::vector<LeftOverRecording> leftOverRecordings(const QString& journalFolder) 
 }
 
 QString leftOverText(const LeftOverRecording& left) {
-    QString text = recoveredReadingsText(left.contents.readings) +
-                   QStringLiteral(" of a recording that did not end normally");
-    if (!left.contents.follows.isEmpty())
-        text +=
-            QStringLiteral(", recorded on %1").arg(QDir::toNativeSeparators(left.contents.follows));
-    return text;
+    return recoveredReadingsText(left.contents.readings) +
+           QStringLiteral(" of a recording that did not end normally");
+}
+
+QString leftOverContext(const LeftOverRecording& left) {
+    const QString file = QDir::toNativeSeparators(left.contents.follows);
+    if (!left.continues.isEmpty())
+        return QStringLiteral("They continue %1 (%2 records).")
+            .arg(file)
+            .arg(left.continuesRecords);
+    if (!file.isEmpty())
+        return QStringLiteral("They were recorded on %1, which has changed since.").arg(file);
+    return {};
 }
 
 JournalRecovery recoverJournals(const QString& journalFolder, const QString& tableFolder,
@@ -448,6 +455,8 @@ JournalRecovery recoverJournals(const QString& journalFolder, const QString& tab
             QString note =
                 leftOverText(left) +
                 QStringLiteral(" were saved as %1.").arg(QDir::toNativeSeparators(table.value()));
+            if (const QString context = leftOverContext(left); !context.isEmpty())
+                note += QLatin1Char(' ') + context;
             const QStringList missing = unrecoveredStretches(left.contents);
             if (!missing.isEmpty())
                 note +=

@@ -41,9 +41,10 @@ struct LeftOverRecording {
     qint64 continuesRecords = 0;
 };
 std::vector<LeftOverRecording> leftOverRecordings(const QString& journalFolder);
-// "21 readings (No. 67-87) of a recording that did not end normally", with what could not
-// be recovered.
+// "21 readings (No. 67-87) of a recording that did not end normally".
 QString leftOverText(const LeftOverRecording& left);
+// The file they were recorded on, when they were: "They continue /a/old.db (66 records)."
+QString leftOverContext(const LeftOverRecording& left);
 
 // A table file claimed for a recording (RecordingKeeper::keepInFile).
 struct KeptFile {

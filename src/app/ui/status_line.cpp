@@ -1,5 +1,6 @@
 #include "app/ui/status_line.h"
 
+#include <QFileInfo>
 #include <QResizeEvent>
 
 namespace kx {
@@ -31,17 +32,21 @@ void StatusLine::elide() {
         setText(full_);
         return;
     }
+    QString full = full_;
     const qsizetype at = path_.isEmpty() ? -1 : full_.indexOf(path_);
     if (at >= 0) {
         QString rest = full_;
         rest.remove(at, path_.size());
+        // The path gives way first, down to its last part ("…/Pw60bdb.DB").
         const int forPath = room - fm.horizontalAdvance(rest);
-        if (forPath > fm.horizontalAdvance(QStringLiteral("\u2026/\u2026"))) {
+        const QString last = QStringLiteral("\u2026/") + QFileInfo(path_).fileName();
+        if (forPath > fm.horizontalAdvance(last)) {
             setText(rest.insert(at, fm.elidedText(path_, Qt::ElideMiddle, forPath)));
             return;
         }
+        full = rest.insert(at, last);
     }
-    setText(fm.elidedText(full_, Qt::ElideMiddle, room));
+    setText(fm.elidedText(full, Qt::ElideMiddle, room));
 }
 
 } // namespace kx
