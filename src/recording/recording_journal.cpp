@@ -295,9 +295,14 @@ QStringList unrecoveredStretches(const JournalContents& contents) {
         out << QStringLiteral("the readings from No. %1 on (the recording journal could not be "
                               "written)")
                    .arg(*contents.lostFrom);
-    for (const std::int32_t no : contents.damagedAfter)
+    const std::int32_t last = contents.readings.empty() ? 0 : contents.readings.back().no;
+    for (const std::int32_t no : contents.damagedAfter) {
+        // The line cut short where the journal stopped is the first reading it lost.
+        if (contents.lostFrom && no == last && *contents.lostFrom > last)
+            continue;
         out << (no == 0 ? QStringLiteral("a damaged line before the first reading")
                         : QStringLiteral("a damaged line after reading No. %1").arg(no));
+    }
     return out;
 }
 

@@ -11,6 +11,8 @@
 #include <QCommandLineParser>
 #include <QTimer>
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kxlink"));
@@ -36,8 +38,13 @@ int main(int argc, char** argv) {
     // One window a program folder: a second start offers to bring the running one forward.
     kx::InstanceGuard guard(kx::AppDir());
     if (!guard.claim()) {
+        const QString running = kx::InstanceGuard::runningMessage(kx::AppDir());
+        std::fprintf(stderr, "%s\n", qPrintable(running.section(QLatin1Char('\n'), 0, 0)));
+        // A check that leaves at once has nobody to answer a question.
+        if (parser.isSet(exitAfterStart))
+            return 1;
         kx::DialogMessageBoxes boxes;
-        if (boxes.confirm(nullptr, kx::InstanceGuard::runningMessage(kx::AppDir())))
+        if (boxes.confirm(nullptr, running))
             guard.bringOtherForward();
         return 0;
     }
