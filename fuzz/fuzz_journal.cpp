@@ -17,6 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The table a journal follows has a count of records, never a negative one.
     if (c.base && c.base->records < 0)
         __builtin_trap();
+    // Each damaged line is named with the reading it followed; a lost mark is a number.
+    if (c.damagedAfter.size() != static_cast<std::size_t>(c.damagedLines) ||
+        (c.lostFrom && *c.lostFrom < 0))
+        __builtin_trap();
+    if (kx::unrecoveredStretches(c).size() !=
+        c.damagedAfter.size() + (c.lostFrom ? std::size_t{1} : std::size_t{0}))
+        __builtin_trap();
     for (const kx::RecordingJournal::Reading& r : c.readings) {
         // A time of day, when there is one.
         if (r.msOfDay && (*r.msOfDay < 0 || *r.msOfDay >= 86400000))

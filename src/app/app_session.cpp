@@ -82,7 +82,12 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
     connect(&LiveTable_, &ReadingsTable::didReset, this, [this] { unsaved_ = 0; });
 
     journalFolder_ = setup.journalFolder;
+    keeper_.setScratchTable(scratchPath_);
     connect(&keeper_, &RecordingKeeper::keepFailed, this, &AppSession::recordingError);
+    connect(&keeper_, &RecordingKeeper::journalStateChanged, this, [this](const QString& failure) {
+        status_->keepingFailed(failure);
+        Q_EMIT keepingChanged(failure);
+    });
 
     SampInterTime_.setObjectName(QStringLiteral("SampInterTime"));
     SampInterTime_.setInterval(1000);
@@ -186,6 +191,8 @@ Status AppSession::openLive(const QString& path, bool empty) {
         s = LiveTable_.open();
     if (!s)
         status_->liveOpenFailed(LiveTable_.filePath(), s.error());
+    else
+        keeper_.followTable(); // readings recorded from now on follow the file's records
     return s;
 }
 

@@ -152,8 +152,9 @@ public:
     void savedUpTo(qint64 mark);
     // Readings appended to the live table in this run, counted up for savedUpTo.
     qint64 appendedReadings() const { return appended_; }
-    // The user chose to leave the unsaved readings behind.
-    void discardUnsaved() { unsaved_ = 0; }
+    // The user chose to leave behind the unsaved readings recorded up to `mark` (an earlier
+    // appendedReadings()); those recorded since stay unsaved.
+    void discardUnsaved(qint64 mark) { savedUpTo(mark); }
     // "Save the N readings recorded since the last save?"
     QString saveQuestion() const;
     // Clear All's question: the program's warning and the live table's file.
@@ -170,6 +171,12 @@ public:
     // Start-up: the journals of runs that ended without finishing them (a crash, a kill) are
     // written as keyed tables "recovered-yymmddhhnn.db" in the program's folder.
     JournalRecovery recoverJournals(const QDateTime& now);
+    // The recordings earlier runs left in their journals, read before anything is done with
+    // them (the window asks about those that continue a file).
+    std::vector<LeftOverRecording> leftOverRecordings() const {
+        return kx::leftOverRecordings(journalFolder_);
+    }
+    const QString& journalFolder() const { return journalFolder_; }
     // The window's start-up: every reading recorded from now on is kept in a journal in the
     // journal folder until the recording ends. A failure leaves the program recording
     // without one.
@@ -205,6 +212,9 @@ Q_SIGNALS:
     // A reading could not be recorded or kept (a table error, a journal that cannot be
     // written), already written to the link's history list. Told once until it works again.
     void recordingFailed(const QString& message);
+    // The readings are no longer kept safe from a crash (the journal cannot be written:
+    // `failure` says why), or are again (`failure` empty).
+    void keepingChanged(const QString& failure);
 
 private:
     void recordingError(const QString& message);

@@ -59,7 +59,23 @@ bool FileCommands::loadSettings() {
     if (!settings->exists())
         return false;
     settings_ = std::move(settings);
-    recent_.load(*settings_);
+    const QStringList dropped = recent_.load(*settings_);
+    settingsNote_.clear();
+    if (!dropped.isEmpty()) {
+        QStringList shown;
+        for (QString d : dropped)
+            shown << d.replace(QChar(u'\0'), QStringLiteral("\\0"))
+                         .replace(QLatin1Char('\n'), QStringLiteral("\\n"))
+                         .replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+        settingsNote_ =
+            QStringLiteral("The list of recent files in %1 held %2 that no settings "
+                           "file can keep (a NUL or a line break in its name), so "
+                           "it was dropped:\n\n%3")
+                .arg(QDir::toNativeSeparators(settingsPath()),
+                     dropped.size() == 1 ? QStringLiteral("an entry")
+                                         : QStringLiteral("%1 entries").arg(dropped.size()),
+                     shown.join(QLatin1Char('\n')));
+    }
     return true;
 }
 
@@ -166,8 +182,70 @@ Status FileCommands::fileExit() {
     return session_.exitWithoutSaving();
 }
 
-void FileCommands::listFirst(const QString& path) {
-    recent_.add(path);
+Status FileCommands::listFirst(const QString& path) {
+    if (!recent_.visible(1) || recent_.path(1) != path)
+        recent_.add(path);
+    // Written now: a recovered table must stay listed whichever way the program ends.
+    if (!settings_)
+        return {};
+    return recent_.save(*settings_);
+}
+
+QString FileCommands::appendQuestion(const LeftOverRecording& left) {
+    return QStringLiteral("%1 continue %2, which holds %3 records.\n\nAppend them to that file? "
+                          "OK appends them; Cancel saves them as a file of their own.")
+        .arg(leftOverText(left), QDir::toNativeSeparators(left.continues))
+        .arg(left.continuesRecords);
+}
+
+QString FileCommands::unstartedMessage(int runs) {
+    return QStringLiteral("%1 that did not end normally could not keep its readings safe (the "
+                          "recording journal could not be written): they could not be recovered.")
+        .arg(runs == 1 ? QStringLiteral("A run of the program")
+                       : QStringLiteral("%1 runs of the program").arg(runs));
+}
+
+Result<QString> FileCommands::recoverRecording(const LeftOverRecording& left, bool append,
+                                               const QDateTime& now) {
+    const QStringList missing = unrecoveredStretches(left.contents);
+    const QString notRecovered =
+        missing.isEmpty()
+            ? QString()
+            : QStringLiteral("\n\nNot recovered: %1.").arg(missing.join(QStringLiteral("; ")));
+    QString text;
+    QString table;
+    if (append) {
+        Result<QStringList> folded = foldJournalInto(left.journal, left.continues, now);
+        if (!folded)
+            return fail(folded.error());
+        table = left.continues;
+        // The fold says where they went when not into the file (it changed meanwhile).
+        const QString shown = QDir::toNativeSeparators(table);
+        const QString notes = folded.value().join(QLatin1Char('\n'));
+        if (notes.isEmpty())
+            text = leftOverText(left) + QStringLiteral(" were already in %1.").arg(shown);
+        else if (notes.endsWith(QStringLiteral("were added to it")))
+            text = leftOverText(left) + QStringLiteral(" were added to %1.").arg(shown);
+        else
+            text = notes + QLatin1Char('.');
+    } else {
+        Result<QString> saved = recoverJournal(left.journal, session_.AppDir, now);
+        if (!saved)
+            return fail(saved.error());
+        table = saved.value();
+        if (table.isEmpty())
+            return QString(); // the journal held no readings
+        text = leftOverText(left) +
+               QStringLiteral(" were saved as\n\n%1").arg(QDir::toNativeSeparators(table));
+        if (const QString context = leftOverContext(left); !context.isEmpty())
+            text += QStringLiteral("\n\n") + context;
+    }
+    text += notRecovered;
+    if (const Status s = listFirst(table); !s)
+        text += QStringLiteral("\n\nIt could not be listed for good: %1").arg(s.error());
+    else
+        text += QStringLiteral("\n\nIt heads the list of recent files in the File menu.");
+    return text;
 }
 
 } // namespace kx

@@ -2,7 +2,10 @@
 
 #include "app/recent_files.h"
 #include "common/result.h"
+#include "recording/recording_keeper.h"
 #include "recording/table_export.h"
+
+#include <QDateTime>
 
 #include <QString>
 #include <QStringList>
@@ -50,6 +53,9 @@ public:
     // is missing: the program then ends.
     bool loadSettings();
     bool settingsLoaded() const { return settings_ != nullptr; }
+    // What start-up had to drop from the settings file to keep it writable (entries holding
+    // a NUL or a line break), in words; empty when nothing.
+    const QString& settingsNote() const { return settingsNote_; }
     const RecentFiles& recent() const { return recent_; }
 
     // New: the live table goes back to the program's scratch table, emptied, and the
@@ -71,8 +77,18 @@ public:
     Status openRecent(int position);
 
     // A table saved for the user (a recovered recording) heads the recent list as an opened
-    // file would, without being opened.
-    void listFirst(const QString& path);
+    // file would, without being opened; the list is written to the settings file at once.
+    Status listFirst(const QString& path);
+    // Start-up's recovery of a recording an earlier run left in its journal: its readings are
+    // saved as a table of their own (recoverJournal), or, with `append`, appended to the file
+    // they continue (foldJournalInto). The table that holds them then heads the recent list.
+    // Gives what the user is told.
+    // What the window asks before readings are appended to the file they continue.
+    static QString appendQuestion(const LeftOverRecording& left);
+    // What start-up says of runs whose journal never started.
+    static QString unstartedMessage(int runs);
+    Result<QString> recoverRecording(const LeftOverRecording& left, bool append,
+                                     const QDateTime& now);
     // Save As: the filter chosen last is offered first next time.
     int saveFilter() const { return saveFilter_; }
     void setSaveFilter(int filter);
@@ -101,6 +117,7 @@ private:
 
     AppSession& session_;
     std::unique_ptr<SettingsFile> settings_;
+    QString settingsNote_;
     RecentFiles recent_;
     int saveFilter_ = 0;
 };

@@ -44,11 +44,49 @@ void RecentFiles::setStored(const std::array<QString, kCount>& captions) {
     separator_ = visible_[0];
 }
 
-void RecentFiles::load(const SettingsFile& settings) {
-    std::array<QString, kCount> stored;
+std::array<QString, RecentFiles::kCount> RecentFiles::stored(const SettingsFile& settings,
+                                                             QStringList* dropped) {
+    std::array<QString, kCount> out;
+    for (int p = 1; p <= kCount; ++p) {
+        QString caption = settings.readString(section(), key(p));
+        if (caption.contains(QChar(u'\0')) || caption.contains(QLatin1Char('\n')) ||
+            caption.contains(QLatin1Char('\r'))) {
+            if (dropped)
+                dropped->append(caption);
+            caption.clear();
+        }
+        out[index(p)] = caption;
+    }
+    return out;
+}
+
+QStringList RecentFiles::load(const SettingsFile& settings) {
+    QStringList dropped;
+    loaded_ = stored(settings, &dropped);
+    added_.clear();
+    setStored(loaded_);
+    for (const QString& d : dropped)
+        qCWarning(lcRecent).noquote() << "Dropped a recent entry that cannot be kept:" << d;
+    return dropped;
+}
+
+void RecentFiles::mergeWith(const std::array<QString, kCount>& stored) {
+    QStringList paths = added_;
+    auto take = [&](const QString& caption, bool shown) {
+        const QString path = pathOf(caption);
+        if (shown && !path.isEmpty() && !paths.contains(path))
+            paths << path;
+    };
+    for (const QString& caption : stored)
+        take(caption, caption.size() > 4);
     for (int p = 1; p <= kCount; ++p)
-        stored[index(p)] = settings.readString(section(), key(p));
-    setStored(stored);
+        take(caption(p), visible(p));
+    for (int p = 1; p <= kCount; ++p) {
+        const bool shown = p <= paths.size();
+        captions_[index(p)] = shown ? captionFor(p, paths[p - 1]) : QString();
+        visible_[index(p)] = shown;
+    }
+    separator_ = visible_[0];
 }
 
 void RecentFiles::add(const QString& path) {
@@ -59,9 +97,15 @@ void RecentFiles::add(const QString& path) {
     captions_[0] = captionFor(1, path);
     visible_[0] = true;
     separator_ = true;
+    added_.removeAll(path);
+    added_.prepend(path);
 }
 
-Status RecentFiles::save(SettingsFile& settings) const {
+Status RecentFiles::save(SettingsFile& settings) {
+    // Another window may have written the list since it was read: its entries are kept.
+    const std::array<QString, kCount> now = stored(settings, nullptr);
+    if (now != loaded_)
+        mergeWith(now);
     for (int p = 1; p <= kCount; ++p) {
         if (const Status s = settings.writeString(section(), key(p), caption(p)); !s) {
             qCWarning(lcRecent).noquote() << s.error();
@@ -69,6 +113,10 @@ Status RecentFiles::save(SettingsFile& settings) const {
                             .arg(QDir::toNativeSeparators(settings.path())));
         }
     }
+    // As the file gives them back: values are read without their blanks.
+    for (std::size_t i = 0; i < captions_.size(); ++i)
+        loaded_[i] = captions_[i].trimmed();
+    added_.clear();
     return {};
 }
 

@@ -3,6 +3,7 @@
 #include "common/result.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -39,7 +40,9 @@ public:
     // Start-up: the captions as stored. An entry longer than 4 characters is shown; the
     // separator shows with entry 1 alone.
     void setStored(const std::array<QString, kCount>& captions);
-    void load(const SettingsFile& settings);
+    // Reads the captions stored. An entry holding a NUL or a line break could never be
+    // written back: it is dropped, and given back so the user can be told.
+    QStringList load(const SettingsFile& settings);
 
     // A file was opened: every entry moves down one place, keeping its visibility (the path
     // of entry 5 is lost; an entry that never held a file becomes its bare prefix and stays
@@ -47,14 +50,20 @@ public:
     void add(const QString& path);
 
     // Writes the five captions, one key at a time in order. The first key that cannot be
-    // written stops the writing with "Unable to write to <settings file>".
-    Status save(SettingsFile& settings) const;
+    // written stops the writing with "Unable to write to <settings file>". When another
+    // window of the program changed the stored list since it was read here, the two are
+    // merged first: the files opened here, then those stored, then the rest of this list.
+    Status save(SettingsFile& settings);
 
 private:
     static std::size_t index(int position) { return static_cast<std::size_t>(position - 1); }
+    static std::array<QString, kCount> stored(const SettingsFile& settings, QStringList* dropped);
+    void mergeWith(const std::array<QString, kCount>& stored);
     std::array<QString, kCount> captions_{};
     std::array<bool, kCount> visible_{};
     bool separator_ = false;
+    std::array<QString, kCount> loaded_{}; // as the settings file held them when last read
+    QStringList added_;                    // paths added since, the newest first
 };
 
 } // namespace kx

@@ -5,6 +5,7 @@
 #include "recording/recording_control.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace kx {
 namespace {
@@ -17,6 +18,32 @@ QString inLine(QString reason) {
     return reason;
 }
 
+// The status line names the file once: a reason that names it again keeps what it says
+// about it ("Cannot open table file /a/b.db: No such file or directory" gives "No such file or
+// directory").
+QString withoutPath(const QString& reason, const QString& path) {
+    for (const QString& p : {QDir::toNativeSeparators(path), path}) {
+        const qsizetype at = p.isEmpty() ? -1 : reason.indexOf(p);
+        if (at < 0)
+            continue;
+        const QString after = reason.mid(at + p.size());
+        if (after.startsWith(QStringLiteral(": ")) && after.size() > 2)
+            return after.mid(2);
+        // A sentence about the file keeps it, by its name alone.
+        QString shorter = reason;
+        return shorter.replace(p, QFileInfo(path).fileName());
+    }
+    return reason;
+}
+
+// "Cannot write the recording journal /x/recording-1.journal: No space left on device" in
+// the status line's few words: "journal: No space left on device".
+QString shortReason(const QString& reason) {
+    const qsizetype colon = reason.lastIndexOf(QStringLiteral(": "));
+    const QString why = colon < 0 ? reason : reason.mid(colon + 2);
+    return QStringLiteral("journal: %1").arg(why);
+}
+
 QString readingsText(qint64 n) {
     return n == 1 ? QStringLiteral("1 reading") : QStringLiteral("%1 readings").arg(n);
 }
@@ -24,6 +51,14 @@ QString readingsText(qint64 n) {
 } // namespace
 
 QString RecordingState::text() const {
+    const QString main = mainText();
+    if (unsafe.isEmpty())
+        return main;
+    // First, so that a narrow line never cuts it.
+    return QStringLiteral("READINGS NOT KEPT SAFE (%1) \u2014 ").arg(unsafe) + main;
+}
+
+QString RecordingState::mainText() const {
     switch (kind) {
     case Kind::NotConnected:
         return QStringLiteral("Not connected");
@@ -34,7 +69,7 @@ QString RecordingState::text() const {
     case Kind::LimitReached:
         return QStringLiteral("Recording stopped: record limit of %1 reached").arg(limit);
     case Kind::OpenFailed:
-        return QStringLiteral("Not recording: %1 could not be opened (%2)").arg(file, reason);
+        return QStringLiteral("Not recording: %1 could not be opened: %2").arg(file, reason);
     case Kind::TableClosed:
         return QStringLiteral("Not recording: %1 is closed").arg(file);
     case Kind::RecordingFailed:
@@ -85,7 +120,12 @@ void RecordingStatus::linkChanged() {
 
 void RecordingStatus::liveOpenFailed(const QString& path, const QString& reason) {
     openFailedPath_ = path;
-    openFailure_ = inLine(reason);
+    openFailure_ = withoutPath(inLine(reason), path);
+    changed();
+}
+
+void RecordingStatus::keepingFailed(const QString& reason) {
+    keepFailure_ = reason.isEmpty() ? QString() : shortReason(inLine(reason));
     changed();
 }
 
@@ -96,6 +136,7 @@ void RecordingStatus::recordingFailed(const QString& reason) {
 
 RecordingState RecordingStatus::compute() const {
     RecordingState s;
+    s.unsafe = keepFailure_;
     s.file = QDir::toNativeSeparators(live_.filePath());
     s.readings = live_.rowCount();
     s.limit = control_.RecordLimit;

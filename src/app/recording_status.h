@@ -31,8 +31,12 @@ struct RecordingState {
     qint64 readings = 0; // records of the live table
     std::int32_t limit = 0;
     QString reason; // in words: why the file did not open, the recording failed, the link dropped
+    // Why the readings are not kept safe from a crash (the journal cannot be written); empty
+    // while they are. Said before whatever else the line says.
+    QString unsafe;
 
     QString text() const;
+    QString mainText() const; // the text without what is said about keeping the readings safe
     bool operator==(const RecordingState&) const = default;
 };
 
@@ -56,6 +60,8 @@ public:
     void liveOpenFailed(const QString& path, const QString& reason);
     // Appending a reading failed: said until a reading is appended or the table changes.
     void recordingFailed(const QString& reason);
+    // The journal cannot be written (`reason`), or works again (empty): said until it works.
+    void keepingFailed(const QString& reason);
 
 Q_SIGNALS:
     void recordingStateChanged(const kx::RecordingState& state);
@@ -75,6 +81,7 @@ private:
     QString openFailedPath_;
     QString openFailure_;
     QString recordFailure_;
+    QString keepFailure_;
 };
 
 } // namespace kx

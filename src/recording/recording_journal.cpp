@@ -1,5 +1,6 @@
 #include "recording/recording_journal.h"
 
+#include "common/replacing_file.h"
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "recording/table_file_io.h"
@@ -10,6 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+
+#include <algorithm>
 #include <set>
 
 #include <cctype>
@@ -27,6 +30,9 @@ namespace {
 constexpr char kHeader[] = "KXJOURNAL 1\n";
 // How often the journal is forced to disk; every reading reaches the system at once.
 constexpr std::int64_t kSyncEveryMs = 5000;
+// The lost line's field: wide enough for any record number, overwritten in place.
+constexpr int kLostWidth = 11;
+const std::string kNoneLost(kLostWidth, '-');
 
 QString systemError(const QString& what, const QString& path) {
     return QStringLiteral("%1 %2: %3")
@@ -61,7 +67,8 @@ bool toInt(QByteArrayView t, std::int32_t* out) {
 } // namespace
 
 Result<std::unique_ptr<RecordingJournal>>
-RecordingJournal::create(const QString& path, const std::optional<JournalBase>& base) {
+RecordingJournal::create(const QString& path, const std::optional<JournalBase>& base,
+                         const QString& follows) {
     const QByteArray native = QFile::encodeName(path);
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
@@ -78,7 +85,7 @@ RecordingJournal::create(const QString& path, const std::optional<JournalBase>& 
             QStringLiteral("The recording journal %1 is in use by another program").arg(path));
     }
     std::unique_ptr<RecordingJournal> j(new RecordingJournal(path, fd));
-    if (Status s = j->restart(base); !s)
+    if (Status s = j->restart(base, follows); !s)
         return fail(s.error());
     return j;
 }
@@ -116,29 +123,80 @@ void RecordingJournal::syncIfDue() {
     }
 }
 
+std::string RecordingJournal::line(const Reading& r) {
+    return "R " + std::to_string(r.no) + ' ' +
+           (r.msOfDay ? std::to_string(*r.msOfDay) : std::string("-")) + ' ' + hex(r.value) + ' ' +
+           hex(r.unit) + ' ' + hex(r.function) + ' ' + hex(r.mode) + '\n';
+}
+
 Status RecordingJournal::append(const Reading& r) {
-    std::string line = "R " + std::to_string(r.no) + ' ' +
-                       (r.msOfDay ? std::to_string(*r.msOfDay) : std::string("-")) + ' ' +
-                       hex(r.value) + ' ' + hex(r.unit) + ' ' + hex(r.function) + ' ' +
-                       hex(r.mode) + '\n';
-    return writeAll(line);
+    return writeAll(line(r));
 }
 
 Status RecordingJournal::appendDeletion(std::int32_t no) {
     return writeAll("D " + std::to_string(no) + '\n');
 }
 
-Status RecordingJournal::restart(const std::optional<JournalBase>& base) {
+std::string RecordingJournal::head() const {
+    std::string start = kHeader;
+    if (base_)
+        start += "B " + std::to_string(base_->records) + ' ' +
+                 (base_->highestNo ? std::to_string(*base_->highestNo) : std::string("-")) + '\n';
+    if (!follows_.isEmpty())
+        start += "F " + hex(follows_.toStdString()) + '\n';
+    return start + "G " + kNoneLost + '\n';
+}
+
+Status RecordingJournal::restart(const std::optional<JournalBase>& base, const QString& follows) {
     if (fd_ < 0)
         return fail(QStringLiteral("The recording journal %1 is closed").arg(path_));
     if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) < 0)
         return fail(systemError(QStringLiteral("Cannot empty the recording journal"), path_));
     lastSyncMs_ = 0; // the header goes to disk at once
-    std::string start = kHeader;
-    if (base)
-        start += "B " + std::to_string(base->records) + ' ' +
-                 (base->highestNo ? std::to_string(*base->highestNo) : std::string("-")) + '\n';
+    base_ = base;
+    follows_ = follows;
+    const std::string start = head();
+    lostAt_ = static_cast<off_t>(start.size()) - kLostWidth - 1;
     return writeAll(start);
+}
+
+void RecordingJournal::markLost(std::int32_t no) {
+    if (fd_ < 0 || lostAt_ < 0 || no < 0)
+        return;
+    std::string field = std::to_string(no);
+    field.insert(0, static_cast<std::size_t>(kLostWidth) - field.size(), '0');
+    if (::pwrite(fd_, field.data(), field.size(), lostAt_) == static_cast<ssize_t>(field.size()))
+        ::fdatasync(fd_);
+}
+
+Status RecordingJournal::rewrite(const std::vector<Reading>& readings) {
+    if (fd_ < 0)
+        return fail(QStringLiteral("The recording journal %1 is closed").arg(path_));
+    std::string bytes = head();
+    const off_t lostAt = static_cast<off_t>(bytes.size()) - kLostWidth - 1;
+    for (const Reading& r : readings)
+        bytes += line(r);
+    Result<std::unique_ptr<ReplacingFile>> out = ReplacingFile::begin(path_);
+    if (!out)
+        return out.status();
+    if (Status s = out.value()->writeAt(0, bytes.data(), static_cast<qint64>(bytes.size())); !s)
+        return s;
+    // The new file is locked before it takes the name, so it is never free for a recovery.
+    const int fd = out.value()->takeLock();
+    if (fd < 0) {
+        out.value()->abandon();
+        return fail(QStringLiteral("Cannot lock the recording journal %1").arg(path_));
+    }
+    if (Status s = out.value()->commit(); !s) {
+        ::close(fd);
+        return s;
+    }
+    ::lseek(fd, 0, SEEK_END);
+    ::close(fd_);
+    fd_ = fd;
+    lostAt_ = lostAt;
+    lastSyncMs_ = QDateTime::currentMSecsSinceEpoch();
+    return {};
 }
 
 Status RecordingJournal::finish() {
@@ -168,6 +226,7 @@ JournalContents parseJournal(QByteArrayView bytes) {
         const qsizetype end = bytes.indexOf('\n');
         if (end < 0) { // cut short by a crash
             ++out.damagedLines;
+            out.damagedAfter.push_back(out.readings.empty() ? 0 : out.readings.back().no);
             break;
         }
         const QByteArrayView line = bytes.first(end);
@@ -176,7 +235,18 @@ JournalContents parseJournal(QByteArrayView bytes) {
         RecordingJournal::Reading r;
         bool ok = false;
         const bool atStart = std::exchange(first, false);
-        if (atStart && f.size() == 3 && f[0] == "B") {
+        if (f.size() == 2 && f[0] == "F") {
+            std::string name;
+            ok = fromHex(f[1], &name);
+            if (ok)
+                out.follows = QString::fromStdString(name);
+        } else if (f.size() == 2 && f[0] == "G" && f[1].size() == kLostWidth) {
+            std::int32_t no = 0;
+            const bool none = f[1] == QByteArray::fromStdString(kNoneLost);
+            ok = none || (toInt(f[1], &no) && no >= 0);
+            if (ok && !none)
+                out.lostFrom = no;
+        } else if (atStart && f.size() == 3 && f[0] == "B") {
             // The table the readings follow is named before any reading.
             JournalBase base;
             bool counted = false;
@@ -211,10 +281,42 @@ JournalContents parseJournal(QByteArrayView bytes) {
                 }
             }
         }
-        if (!ok)
+        if (!ok) {
             ++out.damagedLines;
+            out.damagedAfter.push_back(out.readings.empty() ? 0 : out.readings.back().no);
+        }
     }
     return out;
+}
+
+QStringList unrecoveredStretches(const JournalContents& contents) {
+    QStringList out;
+    if (contents.lostFrom)
+        out << QStringLiteral("the readings from No. %1 on (the recording journal could not be "
+                              "written)")
+                   .arg(*contents.lostFrom);
+    const std::int32_t last = contents.readings.empty() ? 0 : contents.readings.back().no;
+    for (const std::int32_t no : contents.damagedAfter) {
+        // The line cut short where the journal stopped is the first reading it lost.
+        if (contents.lostFrom && no == last && *contents.lostFrom > last)
+            continue;
+        out << (no == 0 ? QStringLiteral("a damaged line before the first reading")
+                        : QStringLiteral("a damaged line after reading No. %1").arg(no));
+    }
+    return out;
+}
+
+QString recoveredReadingsText(const std::vector<RecordingJournal::Reading>& readings) {
+    if (readings.empty())
+        return QStringLiteral("no readings");
+    const auto [lo, hi] = std::minmax_element(
+        readings.begin(), readings.end(), [](const auto& a, const auto& b) { return a.no < b.no; });
+    const QString range = lo->no == hi->no
+                              ? QStringLiteral("No. %1").arg(lo->no)
+                              : QStringLiteral("No. %1\u2013%2").arg(lo->no).arg(hi->no);
+    return (readings.size() == 1 ? QStringLiteral("1 reading")
+                                 : QStringLiteral("%1 readings").arg(readings.size())) +
+           QStringLiteral(" (%1)").arg(range);
 }
 
 QStringList leftOverJournals(const QString& folder) {
@@ -232,6 +334,24 @@ QString newJournalPath(const QString& folder) {
     return QDir(folder).filePath(QStringLiteral("recording-%1-%2.journal")
                                      .arg(QDateTime::currentMSecsSinceEpoch())
                                      .arg(::getpid()));
+}
+
+QStringList unstartedJournals(const QString& folder) {
+    QStringList out;
+    const QFileInfoList files = QDir(folder).entryInfoList(
+        {QStringLiteral("recording-*.journal")}, QDir::Files, QDir::Time | QDir::Reversed);
+    for (const QFileInfo& fi : files) {
+        const int fd = ::open(QFile::encodeName(fi.filePath()).constData(),
+                              O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+            ::flock(fd, LOCK_SH | LOCK_NB) == 0)
+            out << fi.filePath();
+        ::close(fd);
+    }
+    return out;
 }
 
 bool journalLeftOver(const QString& path) {

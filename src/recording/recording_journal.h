@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -36,10 +38,14 @@ struct JournalBase {
 // live journal for one left by a crash.
 //
 // The file is text: a header line, the table the readings follow (when they follow one),
-// then one line per reading and one per deleted record. Texts are written in hexadecimal, so
-// no byte of a reading can break a line.
+// the file the readings were recorded on (when the user had opened one), a line of fixed width
+// that is overwritten in place when the journal can no longer be written (a full disk: it
+// needs no new space), then one line per reading and one per deleted record. Texts are
+// written in hexadecimal, so no byte of a reading can break a line.
 //   KXJOURNAL 1
 //   B <records> <highest No or ->
+//   F <file path>
+//   G <No of the first reading not kept, 11 digits, or 11 '-'>
 //   R <No> <ms of day or -> <Value> <Unit> <V_Range> <I_Range>
 //   D <No>
 class RecordingJournal {
@@ -49,8 +55,10 @@ public:
     // Opens the journal for a new recording: the file is created empty (a journal left
     // there must have been recovered first) and locked. `base`, when given, describes the
     // table file the readings are to follow (see JournalBase).
+    // `follows`, when given, names the table file the readings were recorded on.
     static Result<std::unique_ptr<RecordingJournal>>
-    create(const QString& path, const std::optional<JournalBase>& base = std::nullopt);
+    create(const QString& path, const std::optional<JournalBase>& base = std::nullopt,
+           const QString& follows = {});
     ~RecordingJournal(); // syncs and closes; the file stays
 
     RecordingJournal(const RecordingJournal&) = delete;
@@ -60,7 +68,15 @@ public:
     Status appendDeletion(std::int32_t no);
     // The journal starts empty: the recording was discarded on purpose (Clear All, New), or
     // its readings are safe in the table file `base` describes (a checkpoint).
-    Status restart(const std::optional<JournalBase>& base = std::nullopt);
+    Status restart(const std::optional<JournalBase>& base = std::nullopt,
+                   const QString& follows = {});
+    // The journal could not be written from reading `no` on: said in the file without
+    // growing it, so a recovery can name what it could not bring back. Best effort.
+    void markLost(std::int32_t no);
+    // Writes the journal afresh, under the base and file it names now, holding `readings`
+    // (after a failure, once the disk takes writes again): the new file replaces the old one
+    // only when it is complete, so a failure leaves the old one as it was.
+    Status rewrite(const std::vector<Reading>& readings);
     // The recording ended normally: closes and removes the file.
     Status finish();
 
@@ -70,10 +86,15 @@ private:
     RecordingJournal(QString path, int fd) : path_(std::move(path)), fd_(fd) {}
     Status writeAll(const std::string& bytes);
     void syncIfDue();
+    std::string head() const; // the lines before the readings
+    static std::string line(const Reading& r);
 
     QString path_;
     int fd_ = -1;
     std::int64_t lastSyncMs_ = 0;
+    std::optional<JournalBase> base_;
+    QString follows_;
+    off_t lostAt_ = -1; // where the fixed-width field of the lost line is
 };
 
 // What a journal file holds: the readings still recorded (deleted ones taken out), in the
@@ -81,10 +102,20 @@ private:
 struct JournalContents {
     std::vector<RecordingJournal::Reading> readings;
     std::optional<JournalBase> base; // the table the readings follow, when the journal says
+    QString follows;                 // the file they were recorded on, when the journal names one
     int damagedLines = 0;
+    // The number of the last good reading before each damaged line (0: before any reading).
+    std::vector<std::int32_t> damagedAfter;
+    // The first reading the journal could not keep: those from it on are missing.
+    std::optional<std::int32_t> lostFrom;
     bool recognised = false; // the header was there
 };
 JournalContents parseJournal(QByteArrayView bytes);
+
+// What a recovery of the journal cannot bring back, in words, one stretch an entry.
+QStringList unrecoveredStretches(const JournalContents& contents);
+// The readings' count and the range of their numbers in words: "21 readings (No. 67-87)".
+QString recoveredReadingsText(const std::vector<RecordingJournal::Reading>& readings);
 
 // A journal file at `path` that no running program holds: left by a crash. Missing, empty
 // or locked journals give false.
@@ -94,6 +125,9 @@ bool journalLeftOver(const QString& path);
 QStringList leftOverJournals(const QString& folder);
 // A fresh journal name in `folder` for this run of the program.
 QString newJournalPath(const QString& folder);
+// The journals in `folder` that no running program holds and that are empty: a run whose
+// journal never started (the disk was full) and that ended without finishing it.
+QStringList unstartedJournals(const QString& folder);
 
 // Writes the readings of a journal left by a crash as a keyed readings table
 // "recovered-yymmddhhnn.db" in `folder` (named from `now`; "-2", "-3"... when taken), then

@@ -32,6 +32,8 @@ RecordingKeeper::RecordingKeeper(ReadingsTable& live, QObject* parent)
     : QObject(parent), live_(live) {
     timer_.setInterval(kEverySeconds * 1000);
     connect(&timer_, &QTimer::timeout, this, &RecordingKeeper::writeWhenDue);
+    retry_.setInterval(kRetrySeconds * 1000);
+    connect(&retry_, &QTimer::timeout, this, &RecordingKeeper::retryJournal);
 }
 
 RecordingKeeper::~RecordingKeeper() = default;
@@ -52,59 +54,126 @@ void RecordingKeeper::watchTable() {
     // Clear All, New, Open and the recent entries drop the recording's readings on purpose,
     // and the journal with them.
     connect(&live_, &ReadingsTable::aboutToReset, this, &RecordingKeeper::journalRestart);
-    if (!path_.isEmpty()) {
+    if (path_.isEmpty())
+        connect(&live_, &ReadingsTable::didReset, this, &RecordingKeeper::followTable);
+    else {
         connect(&live_, &ReadingsTable::rowAppended, this, &RecordingKeeper::onRowsChanged);
         connect(&live_, &ReadingsTable::rowRemoved, this, &RecordingKeeper::onRowsChanged);
     }
 }
 
 Status RecordingKeeper::journalIn(const QString& folder) {
-    if (journal_)
+    if (journal_ || !journalWanted_.isEmpty())
         return {};
+    journalWanted_ = newJournalPath(folder);
+    journalFrom_ = 0;
+    watchTable();
+    // Readings recorded before the journal began (none at start-up) are written first.
+    followTable();
+    return journalFailing_ ? fail(journalFailure_) : Status();
+}
+
+std::optional<JournalBase> RecordingKeeper::journalBase() const {
+    if (path_.isEmpty())
+        return followsBase_;
+    return rowsWritten_ >= 0 ? std::optional(written()) : std::nullopt;
+}
+
+std::vector<Reading> RecordingKeeper::journalledReadings() const {
+    std::vector<Reading> out;
+    const qint64 from = path_.isEmpty() ? journalFrom_ : std::max<qint64>(rowsWritten_, 0);
+    for (qint64 row = std::max<qint64>(from, 0); row < live_.rowCount(); ++row) {
+        if (std::optional<Reading> r = live_.readingAt(row))
+            out.push_back(std::move(*r));
+    }
+    return out;
+}
+
+Status RecordingKeeper::openJournal() {
+    const QString folder = QFileInfo(journalWanted_).absolutePath();
     if (!QDir().mkpath(folder))
         return fail(QStringLiteral("Cannot make the folder %1 for the recording journal")
                         .arg(QDir::toNativeSeparators(folder)));
-    Result<std::unique_ptr<RecordingJournal>> j = RecordingJournal::create(newJournalPath(folder));
+    Result<std::unique_ptr<RecordingJournal>> j =
+        RecordingJournal::create(journalWanted_, journalBase(), follows_);
     if (!j)
         return j.status();
     journal_ = j.take();
-    journalFailing_ = false;
-    watchTable();
-    // Readings recorded before the journal began (none at start-up) are written first.
-    for (qint64 row = 0; row < live_.rowCount(); ++row)
-        journalRow(row);
-    return {};
+    const std::vector<Reading> readings = journalledReadings();
+    return readings.empty() ? Status() : journal_->rewrite(readings);
 }
 
-void RecordingKeeper::journalFailed(const Status& s) {
+void RecordingKeeper::followTable() {
+    if (journalWanted_.isEmpty() || !path_.isEmpty())
+        return;
+    const bool usersFile = live_.isOpen() && live_.filePath() != scratchPath_;
+    // The scratch table's rows are all the recording's.
+    journalFrom_ = usersFile ? live_.rowCount() : 0;
+    followsBase_ =
+        usersFile ? std::optional(JournalBase{live_.rowCount(), live_.highestNo()}) : std::nullopt;
+    follows_ = usersFile ? live_.filePath() : QString();
+    if (!journal_)
+        journalFailed(openJournal());
+    else
+        journalFailed(journal_->restart(followsBase_, follows_));
+}
+
+void RecordingKeeper::retryJournal() {
+    if (!journalFailing_ || journalWanted_.isEmpty())
+        return;
+    if (!journal_)
+        journalFailed(openJournal());
+    else
+        journalFailed(journal_->rewrite(journalledReadings()));
+}
+
+void RecordingKeeper::journalFailed(const Status& s, std::optional<std::int32_t> no) {
     if (s) {
-        journalFailing_ = false;
+        if (journalFailing_) {
+            journalFailing_ = false;
+            journalFailure_.clear();
+            retry_.stop();
+            qCInfo(lcKeeper).noquote() << "The recording journal is written again";
+            Q_EMIT journalStateChanged(QString());
+        }
         return;
     }
     if (journalFailing_)
         return;
     journalFailing_ = true;
+    journalFailure_ = s.error();
+    // The journal names the first reading it lost, so a recovery can say so.
+    if (journal_ && no)
+        journal_->markLost(*no);
+    if (!journalWanted_.isEmpty())
+        retry_.start();
     Q_EMIT keepFailed(s.error());
+    Q_EMIT journalStateChanged(journalFailure_);
 }
 
 void RecordingKeeper::journalRow(qint64 row) {
     // Only recordings have a number and a time; another table opened in the live one is not
-    // journalled.
-    if (!journal_)
+    // journalled. While the journal fails, the next try writes it afresh with this reading.
+    if (!journal_ || journalFailing_)
         return;
     if (const std::optional<Reading> reading = live_.readingAt(row))
-        journalFailed(journal_->append(*reading));
+        journalFailed(journal_->append(*reading), reading->no);
 }
 
 void RecordingKeeper::journalDeletion(qint64 row) {
-    if (!journal_)
+    // A record of the opened file is not in the journal: only the rows after them are.
+    if (path_.isEmpty() && row < journalFrom_) {
+        --journalFrom_;
+        return;
+    }
+    if (!journal_ || journalFailing_)
         return;
     if (const std::optional<Reading> reading = live_.readingAt(row))
-        journalFailed(journal_->appendDeletion(reading->no));
+        journalFailed(journal_->appendDeletion(reading->no), reading->no);
 }
 
 void RecordingKeeper::journalRestart() {
-    if (journal_)
+    if (journal_ && !journalFailing_)
         journalFailed(journal_->restart());
 }
 
@@ -174,14 +243,8 @@ Result<KeptFile> RecordingKeeper::keepInFile(const QString& path, bool append,
     }
     // Readings that follow what the file holds can be folded into it; those of a file not
     // yet replaced (--out over an old file) cannot.
-    const std::optional<JournalBase> base =
-        rowsWritten_ >= 0 ? std::optional(written()) : std::nullopt;
-    Result<std::unique_ptr<RecordingJournal>> j =
-        RecordingJournal::create(journalBeside(path_), base);
-    if (j)
-        journal_ = j.take();
-    else
-        journalFailed(j.status()); // the checkpoints go on without it
+    journalWanted_ = journalBeside(path_);
+    journalFailed(openJournal()); // the checkpoints go on without it
     watchTable();
     timer_.start();
     sinceLast_.start();
@@ -284,6 +347,8 @@ Status RecordingKeeper::checkpoint() {
     // What the journal held is in the file now.
     if (journal_)
         journalFailed(journal_->restart(written()));
+    else
+        retryJournal();
     return {};
 }
 
@@ -307,8 +372,15 @@ void RecordingKeeper::onRowsChanged() {
 
 void RecordingKeeper::stopKeeping() {
     timer_.stop();
+    retry_.stop();
     disconnect(&live_, nullptr, this, nullptr);
     journal_.reset(); // closed; the file stays unless it was finished
+    journalWanted_.clear();
+    journalFailing_ = false;
+    journalFailure_.clear();
+    followsBase_.reset();
+    follows_.clear();
+    journalFrom_ = 0;
     lock_.reset();
     path_.clear();
     created_ = false;
@@ -333,6 +405,8 @@ Status RecordingKeeper::finish(bool runFailed) {
     // A last checkpoint that failed leaves the journal for the next claim to fold in.
     if (s && journal_)
         s = journal_->finish();
+    else if (s && !journalWanted_.isEmpty() && QFileInfo(journalWanted_).size() == 0)
+        QFile::remove(journalWanted_); // a journal that never started holds nothing
     stopKeeping();
     return s;
 }
@@ -341,13 +415,53 @@ void RecordingKeeper::leave() {
     stopKeeping();
 }
 
+std::vector<LeftOverRecording> leftOverRecordings(const QString& journalFolder) {
+    std::vector<LeftOverRecording> out;
+    if (journalFolder.isEmpty())
+        return out;
+    for (const QString& path : leftOverJournals(journalFolder)) {
+        LeftOverRecording left;
+        left.journal = path;
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly))
+            left.contents = parseJournal(f.readAll());
+        const JournalContents& c = left.contents;
+        ReadingsTable file;
+        // Readings recorded on a file the user opened continue it while it holds what it held.
+        if (!c.follows.isEmpty() && c.base && !c.readings.empty() && file.openCopy(c.follows) &&
+            JournalBase{file.rowCount(), file.highestNo()} == *c.base) {
+            left.continues = c.follows;
+            left.continuesRecords = file.rowCount();
+        }
+        out.push_back(std::move(left));
+    }
+    return out;
+}
+
+QString leftOverText(const LeftOverRecording& left) {
+    return recoveredReadingsText(left.contents.readings) +
+           QStringLiteral(" of a recording that did not end normally");
+}
+
+QString leftOverContext(const LeftOverRecording& left) {
+    const QString file = QDir::toNativeSeparators(left.contents.follows);
+    if (!left.continues.isEmpty())
+        return QStringLiteral("They continue %1 (%2 records).")
+            .arg(file)
+            .arg(left.continuesRecords);
+    if (!file.isEmpty())
+        return QStringLiteral("They were recorded on %1, which has changed since.").arg(file);
+    return {};
+}
+
 JournalRecovery recoverJournals(const QString& journalFolder, const QString& tableFolder,
                                 const QDateTime& now) {
     JournalRecovery done;
     if (journalFolder.isEmpty())
         return done;
-    for (const QString& path : leftOverJournals(journalFolder)) {
-        Result<QString> table = recoverJournal(path, tableFolder, now);
+    done.unstarted = removeUnstartedJournals(journalFolder);
+    for (const LeftOverRecording& left : leftOverRecordings(journalFolder)) {
+        Result<QString> table = recoverJournal(left.journal, tableFolder, now);
         if (!table) {
             qCWarning(lcKeeper).noquote() << table.error();
             done.errors << table.error();
@@ -355,9 +469,61 @@ JournalRecovery recoverJournals(const QString& journalFolder, const QString& tab
             qCInfo(lcKeeper).noquote()
                 << "Recovered the readings of an unfinished recording as" << table.value();
             done.tables << table.value();
+            QString note =
+                leftOverText(left) +
+                QStringLiteral(" were saved as %1.").arg(QDir::toNativeSeparators(table.value()));
+            if (const QString context = leftOverContext(left); !context.isEmpty())
+                note += QLatin1Char(' ') + context;
+            const QStringList missing = unrecoveredStretches(left.contents);
+            if (!missing.isEmpty())
+                note +=
+                    QStringLiteral(" Not recovered: %1.").arg(missing.join(QStringLiteral("; ")));
+            done.notes << note;
         }
     }
     return done;
+}
+
+int removeUnstartedJournals(const QString& folder) {
+    int n = 0;
+    for (const QString& path : unstartedJournals(folder))
+        n += QFile::remove(path) ? 1 : 0;
+    return n;
+}
+
+Result<QStringList> foldJournalInto(const QString& journal, const QString& table,
+                                    const QDateTime& now) {
+    // The fold reads the journal a recording keeps beside its table; a copy goes there, and
+    // the original stays until the fold is done.
+    const QString beside = RecordingKeeper::journalBeside(table);
+    if (QFileInfo::exists(beside))
+        return fail(QStringLiteral("Readings of another recording into %1 wait to be added to it")
+                        .arg(QDir::toNativeSeparators(table)));
+    QFile in(journal);
+    if (!in.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("Cannot read the recording journal %1: %2")
+                        .arg(journal, in.errorString()));
+    const QByteArray bytes = in.readAll();
+    in.close();
+    Result<std::unique_ptr<ReplacingFile>> copy = ReplacingFile::begin(beside);
+    if (!copy)
+        return fail(copy.error());
+    if (Status s = copy.value()->writeAt(0, bytes.constData(), bytes.size()); !s)
+        return fail(s.error());
+    if (Status s = copy.value()->commit(); !s)
+        return fail(s.error());
+    ReadingsTable scratch;
+    RecordingKeeper keeper(scratch);
+    Result<KeptFile> kept = keeper.keepInFile(table, true, now);
+    if (!kept) {
+        QFile::remove(beside);
+        return fail(kept.error());
+    }
+    // Nothing is recorded: the file stays as the fold left it.
+    if (Status s = keeper.finish(true); !s)
+        qCWarning(lcKeeper).noquote() << s.error();
+    QFile::remove(journal);
+    return kept.value().notes;
 }
 
 } // namespace kx

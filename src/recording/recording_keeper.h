@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace kx {
 
@@ -24,7 +25,26 @@ class ReadingsTable;
 struct JournalRecovery {
     QStringList tables; // the recovered tables, oldest first
     QStringList errors; // journals that could not be recovered (they stay for the next start)
+    // For each recovered table: how many readings it holds and what could not be recovered.
+    QStringList notes;
+    // Runs whose journal never started: their readings are lost, and the user is told.
+    int unstarted = 0;
 };
+
+// A recording an earlier run left in its journal, read before anything is done with it.
+struct LeftOverRecording {
+    QString journal;
+    JournalContents contents;
+    // The file the readings were recorded on, when it still holds what it held then: they
+    // continue it and can be appended to it (foldJournalInto). Empty otherwise.
+    QString continues;
+    qint64 continuesRecords = 0;
+};
+std::vector<LeftOverRecording> leftOverRecordings(const QString& journalFolder);
+// "21 readings (No. 67-87) of a recording that did not end normally".
+QString leftOverText(const LeftOverRecording& left);
+// The file they were recorded on, when they were: "They continue /a/old.db (66 records)."
+QString leftOverContext(const LeftOverRecording& left);
 
 // A table file claimed for a recording (RecordingKeeper::keepInFile).
 struct KeptFile {
@@ -59,14 +79,22 @@ public:
     static constexpr int kEveryRecords = 100;
     static constexpr int kEverySeconds = 5;
     static constexpr qint64 kSlowWriteMs = 500;
+    static constexpr int kRetrySeconds = 5;
 
     explicit RecordingKeeper(ReadingsTable& live, QObject* parent = nullptr);
     // A journal still open stays for the next start or claim, as a crash leaves it.
     ~RecordingKeeper() override;
 
     // The window's keeping: every reading recorded from now on, and those the live table
-    // already holds, go to a new journal in `folder` (made when missing).
+    // already holds, go to a new journal in `folder` (made when missing). A journal that
+    // cannot be written is tried again every kRetrySeconds (journalStateChanged says so);
+    // the recording goes on without it meanwhile.
     Status journalIn(const QString& folder);
+    // The program's own scratch table: readings recorded on it follow no file of the user's.
+    void setScratchTable(const QString& path) { scratchPath_ = path; }
+    // The window's live table was opened on a file: the readings recorded from now on
+    // follow its records, and the journal names the file when it is one the user opened.
+    void followTable();
 
     // The command line's keeping: claims `path` for the live table's recording. Something
     // that is not a plain file, a read-only table or index, and a table another program has
@@ -87,6 +115,10 @@ public:
     void leave();
 
     bool journaling() const { return journal_ != nullptr; }
+    // Why the journal cannot be written; empty while it works.
+    const QString& journalFailure() const { return journalFailure_; }
+    // Tries a failing journal again now: written afresh with every reading it should hold.
+    void retryJournal();
     QString journalPath() const;
     // The claimed file; empty when the recording is not kept in a file.
     const QString& filePath() const { return path_; }
@@ -101,13 +133,18 @@ Q_SIGNALS:
     // Writing the journal or a checkpoint failed (a full disk, say); told once until a write
     // succeeds again. The recording goes on; the next checkpoint tries again.
     void keepFailed(const QString& message);
+    // The journal stopped working (`failure` says why) or works again (`failure` empty).
+    void journalStateChanged(const QString& failure);
 
 private:
     void watchTable();
     void journalRow(qint64 row);
     void journalDeletion(qint64 row);
     void journalRestart();
-    void journalFailed(const Status& s);
+    void journalFailed(const Status& s, std::optional<std::int32_t> no = std::nullopt);
+    Status openJournal();
+    std::optional<JournalBase> journalBase() const;
+    std::vector<Reading> journalledReadings() const;
     void onRowsChanged();
     void writeWhenDue();
     // The file as the last checkpoint left it, for the journal's base line.
@@ -118,6 +155,15 @@ private:
     ReadingsTable& live_;
     std::unique_ptr<RecordingJournal> journal_;
     bool journalFailing_ = false;
+    QString journalFailure_;
+    QString journalWanted_; // where the journal is kept, also while it cannot be
+    QTimer retry_;
+    QString scratchPath_;
+    // The window's recording: the file it follows (none on the scratch table), as it was
+    // when opened, and the first row of the live table that the journal holds.
+    std::optional<JournalBase> followsBase_;
+    QString follows_;
+    qint64 journalFrom_ = 0;
 
     QString path_; // the claimed file
     std::unique_ptr<px::TableLock> lock_;
@@ -135,5 +181,12 @@ private:
 // kill) are written as keyed tables "recovered-yymmddhhnn.db" in `tableFolder` and removed.
 JournalRecovery recoverJournals(const QString& journalFolder, const QString& tableFolder,
                                 const QDateTime& now);
+// Removes the journals in `folder` that never started (unstartedJournals); gives how many.
+int removeUnstartedJournals(const QString& folder);
+// Writes the readings of the journal `journal` (left by a crash) into the table file they
+// continue by the fold a claim of that file makes (RecordingKeeper::keepInFile with append),
+// then removes the journal. Gives what the fold says it did. On failure the journal stays.
+Result<QStringList> foldJournalInto(const QString& journal, const QString& table,
+                                    const QDateTime& now);
 
 } // namespace kx

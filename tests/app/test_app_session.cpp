@@ -1,12 +1,15 @@
 // The session's recording journal without any window: what the main window and the
 // command-line front end both rely on.
 #include "app/app_session.h"
+#include "app/recording_status.h"
 #include "app/session_fixture.h"
 #include "recording/recording_journal.h"
+#include "support/write_faults.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -103,4 +106,72 @@ TEST(SessionJournal, WithoutAJournalFolderNothingIsJournalled) {
     started(cli);
     EXPECT_FALSE(cli.journaling());
     EXPECT_TRUE(cli.recoverJournals(QDateTime::currentDateTime()).tables.isEmpty());
+}
+
+// A journal that cannot be written: recording goes on, the status line says the readings are
+// not kept safe until the journal works again, and a recovery brings back what the journal
+// kept and names what it could not.
+TEST(SessionJournal, AJournalThatCannotBeWrittenIsToldAndItsGapNamed) {
+    const struct {
+        const char* name;
+        int before;        // readings recorded before the disk fills; -1: full at the start
+        int whileFull;     // readings recorded while it is full
+        bool spaceReturns; // then the journal is tried again and two more are recorded
+        int recovered;     // readings the next start brings back
+        const char* note;  // in what it says
+        int unstarted;
+    } cases[] = {
+        {"full at start", -1, 5, false, 0, "", 1},
+        {"fills while recording", 3, 7, false, 3, "Not recovered: the readings from No. 4 on", 0},
+        {"space comes back", 3, 7, true, 12, "12 readings (No. 1\u201312)", 0},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        kxtest::TableFolder tables;
+        {
+            AppSession session(tables.setup());
+            QSignalSpy told(&session, &AppSession::keepingChanged);
+            std::optional<kxtest::FileSizeLimit> full;
+            ASSERT_TRUE(session.openLiveTableAtStart().ok());
+            if (k.before < 0)
+                full.emplace(0);
+            EXPECT_EQ(session.startJournal().ok(), k.before >= 0);
+            for (int i = 0; i < k.before; ++i)
+                session.decodeFrame(frameShowing(std::to_string(10 + i)));
+            if (k.before >= 0)
+                full.emplace(QFileInfo(session.journalPath()).size() + 10);
+            for (int i = 0; i < k.whileFull; ++i)
+                session.decodeFrame(frameShowing(std::to_string(50 + i)));
+            EXPECT_EQ(session.liveTable().rowCount(), std::max(k.before, 0) + k.whileFull)
+                << "recording goes on";
+            session.recordingStatus().refresh();
+            const RecordingState unsafe = session.recordingStatus().state();
+            EXPECT_TRUE(unsafe.text().contains("NOT KEPT SAFE")) << unsafe.text().toStdString();
+            ASSERT_EQ(told.count(), 1) << "told once";
+            EXPECT_FALSE(told[0][0].toString().isEmpty());
+            if (k.spaceReturns) {
+                full.reset();
+                session.keeper().retryJournal();
+                for (int i = 0; i < 2; ++i)
+                    session.decodeFrame(frameShowing(std::to_string(90 + i)));
+                session.recordingStatus().refresh();
+                EXPECT_FALSE(session.recordingStatus().state().text().contains("NOT KEPT SAFE"));
+                ASSERT_EQ(told.count(), 2);
+                EXPECT_TRUE(told[1][0].toString().isEmpty()) << "safe again";
+            }
+            full.reset();
+            session.keepJournal(); // killed
+        }
+        AppSession next(tables.setup());
+        const JournalRecovery found = next.recoverJournals(QDateTime::currentDateTime());
+        EXPECT_EQ(found.unstarted, k.unstarted);
+        ASSERT_EQ(found.tables.size(), k.recovered > 0 ? 1 : 0);
+        if (k.recovered > 0) {
+            EXPECT_EQ(kxtest::recordsOnDisk(found.tables[0]), k.recovered);
+            EXPECT_TRUE(found.notes[0].contains(QString::fromUtf8(k.note)))
+                << found.notes[0].toStdString();
+            EXPECT_EQ(found.notes[0].contains("Not recovered"), !k.spaceReturns);
+        }
+        EXPECT_TRUE(journalsIn(tables.path("journal")).isEmpty());
+    }
 }

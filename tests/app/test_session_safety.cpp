@@ -248,7 +248,7 @@ TEST_F(SessionSafety, StatusLineSaysWhyNothingIsRecorded) {
     ASSERT_TRUE(putFile(junk, "junk"));
     answer(junk);
     win.OpenClick();
-    const QString expected = "Not recording: " + junk + " could not be opened (";
+    const QString expected = "Not recording: " + junk + " could not be opened: ";
     EXPECT_TRUE(kxtest::waitUntil([&] { return line->fullText().startsWith(expected); }))
         << line->fullText().toStdString();
     EXPECT_EQ(line->toolTip(), line->fullText());

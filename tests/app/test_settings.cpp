@@ -253,3 +253,74 @@ TEST(RecentFilesList, SavedAndReadBack) {
     ASSERT_FALSE(s.ok());
     EXPECT_EQ(s.error(), "Unable to write to " + path);
 }
+
+// Two windows that read the same list: what each of them opened is kept when both leave,
+// whichever leaves last.
+TEST(RecentFilesList, TwoWindowsLeavingKeepWhatEachOpened) {
+    const struct {
+        const char* name;
+        QStringList firstAdds, secondAdds;
+        QStringList expected; // the paths listed at the end, entry 1 first
+    } cases[] = {
+        {"both opened files", {"/x.db"}, {"/y.db"}, {"/y.db", "/x.db", "/a.db", "/b.db"}},
+        {"only the first", {"/x.db"}, {}, {"/x.db", "/a.db", "/b.db"}},
+        {"the same file", {"/x.db"}, {"/x.db"}, {"/x.db", "/a.db", "/b.db"}},
+        {"more than five",
+         {"/1.db", "/2.db", "/3.db"},
+         {"/4.db", "/5.db"},
+         {"/5.db", "/4.db", "/3.db", "/2.db", "/1.db"}},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("myseriesini.ini");
+        ASSERT_TRUE(putFile(path, "[Historyfile]\nNo1=&1   /a.db\nNo2=&2   /b.db\n"));
+        SettingsFile settings(path);
+        RecentFiles first, second;
+        first.load(settings);
+        second.load(settings);
+        for (const QString& p : k.firstAdds)
+            first.add(p);
+        for (const QString& p : k.secondAdds)
+            second.add(p);
+        ASSERT_TRUE(first.save(settings).ok());
+        ASSERT_TRUE(second.save(settings).ok());
+        RecentFiles back;
+        back.load(settings);
+        QStringList listed;
+        for (int p = 1; p <= RecentFiles::kCount; ++p) {
+            if (back.visible(p))
+                listed << back.path(p);
+        }
+        EXPECT_EQ(listed, k.expected);
+        EXPECT_EQ(second.path(1), k.expected[0]) << "the menu shows what was written";
+    }
+}
+
+// An entry that no settings file can hold is dropped when read, so the list can be written
+// again; the caller is given it to tell the user.
+TEST(RecentFilesList, EntriesWithANulOrALineBreakAreDropped) {
+    const struct {
+        const char* name;
+        QByteArray entry;
+    } cases[] = {
+        {"NUL", QByteArray("/tmp/a\0b.db", 11)},
+        {"carriage return", "/tmp/a\rb.db"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("myseriesini.ini");
+        ASSERT_TRUE(putFile(path, "[Historyfile]\nNo1=&1   " + k.entry + "\nNo2=&2   /good.db\n"));
+        SettingsFile settings(path);
+        RecentFiles r;
+        const QStringList dropped = r.load(settings);
+        ASSERT_EQ(dropped.size(), 1);
+        EXPECT_TRUE(dropped[0].endsWith(QString::fromUtf8(k.entry)));
+        EXPECT_FALSE(r.visible(1));
+        EXPECT_EQ(r.path(2), "/good.db");
+        ASSERT_TRUE(r.save(settings).ok());
+        EXPECT_FALSE(fileBytes(path).contains(k.entry));
+        EXPECT_TRUE(fileBytes(path).contains("/good.db"));
+    }
+}

@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kxtest {
@@ -52,7 +53,11 @@ public:
     }
     SaveAnswer askToSave(QWidget*, const QString& text) override {
         note("save", text);
-        return saveAnswer;
+        const SaveAnswer given = saveAnswer;
+        // What happens while the question is open (readings arriving), once.
+        if (const std::function<void()> open = std::exchange(whileAsking, nullptr))
+            open();
+        return given;
     }
 
     void note(const char* kind, const QString& text, const QString& file = {}) {
@@ -63,6 +68,7 @@ public:
     bool confirmAnswer = false;
     bool deleteAnswer = true;
     SaveAnswer saveAnswer = SaveAnswer::Discard;
+    std::function<void()> whileAsking;
 };
 
 // File dialogs that give the answers a test lined up (none: the user cancels) and remember

@@ -182,3 +182,111 @@ TEST_F(Journal, TheTableTheReadingsFollowIsNamedFirst) {
         EXPECT_EQ(p.damagedLines, k.damaged) << k.text;
     }
 }
+
+// A deletion takes the last reading of its number: after a numbering restart the earlier
+// reading of that number is kept, in the journal and in the table a recovery writes.
+TEST_F(Journal, ADeletionTakesTheLastReadingOfItsNumber) {
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::int32_t, const char*>>
+            recorded;                  // {No, value}; value null: deleted
+        std::vector<std::string> kept; // the values recovered
+    } cases[] = {
+        {"numbering restarted once", {{1, "a"}, {2, "b"}, {1, "c"}, {1, nullptr}}, {"a", "b"}},
+        {"deleted twice", {{1, "a"}, {1, "b"}, {1, "c"}, {1, nullptr}, {1, nullptr}}, {"a"}},
+        {"earlier deletion first",
+         {{1, "a"}, {1, nullptr}, {1, "b"}, {2, "c"}, {1, "d"}, {1, nullptr}},
+         {"b", "c"}},
+        {"no such number", {{1, "a"}, {7, nullptr}, {2, "b"}}, {"a", "b"}},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        QFile::remove(path);
+        {
+            auto j = RecordingJournal::create(path);
+            ASSERT_TRUE(j.ok());
+            for (const auto& [no, value] : k.recorded)
+                ASSERT_TRUE(
+                    (value ? j.value()->append(reading(no, value)) : j.value()->appendDeletion(no))
+                        .ok());
+        }
+        std::vector<std::string> values;
+        for (const Reading& r : parseJournal(bytesOf(path)).readings)
+            values.push_back(r.value);
+        EXPECT_EQ(values, k.kept);
+        const Result<QString> table =
+            recoverJournal(path, dir.path(), QDateTime::currentDateTime());
+        ASSERT_TRUE(table.ok()) << table.error().toStdString();
+        const auto rows = px::readTable(table.value());
+        ASSERT_TRUE(rows.ok());
+        std::vector<std::string> recovered;
+        for (const auto& row : rows.value())
+            recovered.push_back(row[2].rawBytes().toStdString());
+        EXPECT_EQ(recovered, k.kept);
+        QFile::remove(table.value());
+        QFile::remove(table.value().chopped(3) + ".px");
+    }
+}
+
+// What a recovery cannot bring back is named: the readings a journal could no longer keep,
+// and each damaged or cut line with the reading it followed.
+TEST_F(Journal, WhatCannotBeRecoveredIsNamed) {
+    const QByteArray none = "G -----------\n";
+    const struct {
+        const char* name;
+        QByteArray text;
+        std::size_t readings;
+        QStringList missing;
+    } cases[] = {
+        {"nothing missing", "KXJOURNAL 1\n" + none + "R 1 - 31 31 31 31\n", 1, {}},
+        {"journal lost from No. 56",
+         "KXJOURNAL 1\nG 00000000056\nR 55 - 31 31 31 31\nR 56 - 3", // 56 cut short
+         1,
+         {"the readings from No. 56 on (the recording journal could not be written)"}},
+        {"damaged line after No. 2",
+         "KXJOURNAL 1\n" + none +
+             "R 1 - 31 31 31 31\nR 2 - 31 31 31 31\nR 3 zz\nR 4 - 31 31 31 31\n",
+         3,
+         {"a damaged line after reading No. 2"}},
+        {"cut last line",
+         "KXJOURNAL 1\n" + none + "R 1 - 31 31 31 31\nR 2 - 3",
+         1,
+         {"a damaged line after reading No. 1"}},
+        {"damaged before any reading",
+         "KXJOURNAL 1\nQ\nR 1 - 31 31 31 31\n",
+         1,
+         {"a damaged line before the first reading"}},
+        {"bad lost field", "KXJOURNAL 1\nG 56\n", 0, {"a damaged line before the first reading"}},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        const JournalContents c = parseJournal(k.text);
+        EXPECT_EQ(c.readings.size(), k.readings);
+        EXPECT_EQ(unrecoveredStretches(c), k.missing);
+    }
+}
+
+TEST_F(Journal, TheFileTheReadingsFollowAndTheLostMarkAreKept) {
+    auto j = RecordingJournal::create(path, JournalBase{66, 66}, "/data/old \xC3\xA9.db");
+    ASSERT_TRUE(j.ok());
+    ASSERT_TRUE(j.value()->append(reading(67, "1")).ok());
+    const qint64 size = bytesOf(path).size();
+    j.value()->markLost(68);
+    JournalContents c = parseJournal(bytesOf(path));
+    EXPECT_EQ(bytesOf(path).size(), size) << "marking needs no new space";
+    EXPECT_EQ(c.follows, QString::fromUtf8("/data/old \xC3\xA9.db"));
+    EXPECT_EQ(c.base, (JournalBase{66, 66}));
+    EXPECT_EQ(c.lostFrom, 68);
+    EXPECT_EQ(recoveredReadingsText(c.readings), QStringLiteral("1 reading (No. 67)"));
+
+    // Written afresh with every reading, the mark is gone and appending goes on.
+    ASSERT_TRUE(j.value()->rewrite({reading(67, "1"), reading(68, "2")}).ok());
+    ASSERT_TRUE(j.value()->append(reading(69, "3")).ok());
+    c = parseJournal(bytesOf(path));
+    EXPECT_FALSE(c.lostFrom.has_value());
+    EXPECT_EQ(c.follows, QString::fromUtf8("/data/old \xC3\xA9.db"));
+    EXPECT_EQ(recoveredReadingsText(c.readings), QStringLiteral("3 readings (No. 67\u201369)"));
+    EXPECT_FALSE(journalLeftOver(path)) << "the new file is held as the old one was";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1)
+        << "no temporary left";
+}

@@ -1,6 +1,8 @@
 #include "app/app_session.h"
+#include "app/ui/instance_guard.h"
 #include "app/ui/main_window.h"
 #include "common/stop_signals.h"
+#include "common/ui/message_boxes.h"
 #include "link/hid_platforms.h"
 #include "reports/ui/about_box.h"
 #include "reports/ui/search_dialog.h"
@@ -8,6 +10,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
+
+#include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -31,6 +35,20 @@ int main(int argc, char** argv) {
     parser.addOption(exitAfterStart);
     parser.process(app);
 
+    // One window a program folder: a second start offers to bring the running one forward.
+    kx::InstanceGuard guard(kx::AppDir());
+    if (!guard.claim()) {
+        const QString running = kx::InstanceGuard::runningMessage(kx::AppDir());
+        std::fprintf(stderr, "%s\n", qPrintable(running.section(QLatin1Char('\n'), 0, 0)));
+        // A check that leaves at once has nobody to answer a question.
+        if (parser.isSet(exitAfterStart))
+            return 1;
+        kx::DialogMessageBoxes boxes;
+        if (boxes.confirm(nullptr, running))
+            guard.bringOtherForward();
+        return 0;
+    }
+
     kx::SessionSetup setup;
     // Recorded readings are journalled in the user's data folder until the recording ends.
     setup.journalFolder = kx::AppDirPlaces::system().dataDir;
@@ -51,6 +69,7 @@ int main(int argc, char** argv) {
         w.endBySignal();
         QCoreApplication::quit(); // also leaves a message box left open
     });
+    QObject::connect(&guard, &kx::InstanceGuard::forwardRequested, &w, &kx::TFrmTest::bringForward);
     w.show();
     if (parser.isSet(exitAfterStart))
         QTimer::singleShot(0, &w, &kx::TFrmTest::Panel3Click);

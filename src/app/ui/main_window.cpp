@@ -118,6 +118,8 @@ void TFrmTest::FormCreate() {
         startUpEnded_ = true;
         return;
     }
+    if (!files.settingsNote().isEmpty())
+        boxes_->warning(this, files.settingsNote());
     recoverReadings();
     showRecentFiles();
     session_.link().LinkPort = 5; // USB
@@ -181,6 +183,9 @@ void TFrmTest::connectSession() {
     RecordingStatus& status = session_.recordingStatus();
     showRecordingState(status.state());
     connect(&status, &RecordingStatus::recordingStateChanged, this, &TFrmTest::showRecordingState);
+    // Told from inside a recording: shown once the reading has been handled.
+    connect(&session_, &AppSession::keepingChanged, this, &TFrmTest::warnReadingsUnsafe,
+            Qt::QueuedConnection);
 
     connect(&session_.decoder(), &FrameDecoder::displayChanged, VirtualPanel1,
             &VirtualPanel::applyChange);
@@ -189,28 +194,57 @@ void TFrmTest::connectSession() {
 }
 
 void TFrmTest::recoverReadings() {
-    // Readings a crashed run left in its journal are saved without a question and listed
-    // first, ready to open.
-    const JournalRecovery found = session_.recoverJournals(QDateTime::currentDateTime());
-    for (const QString& table : found.tables)
-        session_.files().listFirst(table);
-    if (!found.tables.isEmpty()) {
-        boxes_->information(
-            this, QStringLiteral("The readings of a recording that did not end normally were "
-                                 "saved as\n\n%1\n\nIt heads the list of recent files in the "
-                                 "File menu.")
-                      .arg(QDir::toNativeSeparators(found.tables.join(QLatin1Char('\n')))));
+    // Readings a crashed run left in its journal are saved without a question, or appended to
+    // the file they continue when the user says so, and listed first, ready to open.
+    const QDateTime now = QDateTime::currentDateTime();
+    FileCommands& files = session_.files();
+    QStringList told, errors;
+    if (const int runs = removeUnstartedJournals(session_.journalFolder()); runs > 0)
+        told << FileCommands::unstartedMessage(runs);
+    for (const LeftOverRecording& left : session_.leftOverRecordings()) {
+        const bool append =
+            !left.continues.isEmpty() && boxes_->confirm(this, FileCommands::appendQuestion(left));
+        Result<QString> done = files.recoverRecording(left, append, now);
+        if (!done && append) {
+            errors << done.error();
+            done = files.recoverRecording(left, false, now);
+        }
+        if (!done)
+            errors << done.error();
+        else if (!done.value().isEmpty())
+            told << done.value();
     }
-    if (!found.errors.isEmpty())
-        boxes_->error(this, found.errors.join(QLatin1Char('\n')));
+    if (!told.isEmpty())
+        boxes_->information(this, told.join(QStringLiteral("\n\n")));
+    if (!errors.isEmpty())
+        boxes_->error(this, errors.join(QLatin1Char('\n')));
+    // A journal that cannot be written is said in a box and on the status line.
     if (const Status s = session_.startJournal(); !s) {
         qCWarning(lcWindow).noquote() << s.error();
         session_.link().log(s.error());
     }
 }
 
+void TFrmTest::warnReadingsUnsafe(const QString& failure) {
+    // Once a run: the status line says it for as long as it lasts.
+    if (failure.isEmpty() || unsafeWarned_ || session_.keeper().journalFailure().isEmpty())
+        return;
+    unsafeWarned_ = true;
+    boxes_->warning(this, QStringLiteral("The readings are no longer kept safe from a crash: "
+                                         "%1\n\nRecording goes on. The status line says so until "
+                                         "the journal can be written again; save the readings "
+                                         "with Save As to keep them.")
+                              .arg(failure));
+}
+
 void TFrmTest::showRecordingState(const RecordingState& state) {
-    StatusLine1->setFullText(state.text());
+    StatusLine1->setFullText(state.text(), state.file);
+}
+
+void TFrmTest::bringForward() {
+    showNormal();
+    raise();
+    activateWindow();
 }
 
 void TFrmTest::endBySignal() {

@@ -67,6 +67,8 @@ public:
     // True when start-up ended the program (the settings file is missing): the window is then
     // not to be shown, and the program leaves.
     bool startUpEnded() const { return startUpEnded_; }
+    // Another start of the program asked for this window: shown, raised and activated.
+    void bringForward();
     ChartView* chart() const { return Chtshow; }
 
     // 0 hides every annunciator, 1 shows them all, other values do nothing; digits, the
@@ -170,6 +172,7 @@ private:
     // discarded.
     bool mayDropReadings();
     void showRecordingState(const RecordingState& state);
+    void warnReadingsUnsafe(const QString& failure);
     void connectSideWindows();
     void connectChart();
     // Start-up steps once every control exists; a failing step shows its error and ends
@@ -186,7 +189,8 @@ private:
     ProgressDialogs* progress_ = nullptr;
     PrinterDialogs* printers_ = nullptr;
     bool startUpEnded_ = false;
-    bool stopping_ = false; // told to stop by a signal: no questions
+    bool stopping_ = false;     // told to stop by a signal: no questions
+    bool unsafeWarned_ = false; // the box that the readings are not kept safe is shown once
 
     MainMenu menu_;
     ControlRow row_;

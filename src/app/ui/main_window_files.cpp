@@ -51,17 +51,23 @@ void TFrmTest::NewClick() {
 }
 
 bool TFrmTest::mayDropReadings() {
-    if (session_.unsavedReadings() == 0)
-        return true;
-    switch (boxes_->askToSave(this, session_.saveQuestion())) {
-    case MessageBoxes::SaveAnswer::Save:
-        return saveTableAs(this, ExportKind::Live);
-    case MessageBoxes::SaveAnswer::Discard:
-        return true;
-    case MessageBoxes::SaveAnswer::Cancel:
-        break;
+    // The answer is about the readings the question names; those recorded while it was open
+    // get a question of their own.
+    while (session_.unsavedReadings() > 0) {
+        const qint64 named = session_.appendedReadings();
+        switch (boxes_->askToSave(this, session_.saveQuestion())) {
+        case MessageBoxes::SaveAnswer::Save:
+            if (!saveTableAs(this, ExportKind::Live))
+                return false;
+            break;
+        case MessageBoxes::SaveAnswer::Discard:
+            session_.discardUnsaved(named);
+            break;
+        case MessageBoxes::SaveAnswer::Cancel:
+            return false;
+        }
     }
-    return false;
+    return true;
 }
 
 void TFrmTest::OpenClick() {

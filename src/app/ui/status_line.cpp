@@ -1,5 +1,6 @@
 #include "app/ui/status_line.h"
 
+#include <QFileInfo>
 #include <QResizeEvent>
 
 namespace kx {
@@ -12,8 +13,9 @@ StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
 }
 
-void StatusLine::setFullText(const QString& text) {
+void StatusLine::setFullText(const QString& text, const QString& path) {
     full_ = text;
+    path_ = path;
     setToolTip(text);
     elide();
 }
@@ -25,7 +27,26 @@ void StatusLine::resizeEvent(QResizeEvent* e) {
 
 void StatusLine::elide() {
     const int room = contentsRect().width();
-    setText(room > 0 ? fontMetrics().elidedText(full_, Qt::ElideMiddle, room) : full_);
+    const QFontMetrics fm = fontMetrics();
+    if (room <= 0 || fm.horizontalAdvance(full_) <= room) {
+        setText(full_);
+        return;
+    }
+    QString full = full_;
+    const qsizetype at = path_.isEmpty() ? -1 : full_.indexOf(path_);
+    if (at >= 0) {
+        QString rest = full_;
+        rest.remove(at, path_.size());
+        // The path gives way first, down to its last part ("…/Pw60bdb.DB").
+        const int forPath = room - fm.horizontalAdvance(rest);
+        const QString last = QStringLiteral("\u2026/") + QFileInfo(path_).fileName();
+        if (forPath > fm.horizontalAdvance(last)) {
+            setText(rest.insert(at, fm.elidedText(path_, Qt::ElideMiddle, forPath)));
+            return;
+        }
+        full = rest.insert(at, last);
+    }
+    setText(fm.elidedText(full, Qt::ElideMiddle, room));
 }
 
 } // namespace kx
