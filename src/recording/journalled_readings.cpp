@@ -10,15 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QThread>
 
 #include <algorithm>
 
 namespace kx {
 namespace {
-Q_LOGGING_CATEGORY(lcJournalled, "kx.journalled")
-
 using State = JournalledReadings::State;
 
 // A checkpoint of a running recording replaces the file and then empties the journal; a reader
@@ -167,7 +164,6 @@ Result<JournalledReadings> examineJournal(const QString& path, const QDateTime& 
     } else {
         why = lock.error();
     }
-    qCDebug(lcJournalled).noquote() << "Not folded:" << why;
     return notFolded(path, journal, why);
 }
 
@@ -208,8 +204,6 @@ Result<JournalledReadings> foldJournal(const QString& tablePath,
                     return fail(s.error()); // the journal stays for another try
                 lock = std::move(next);
                 QFile::remove(journal);
-                qCDebug(lcJournalled).noquote()
-                    << "Folded" << n << "journalled readings into" << shownPath(tablePath);
                 done.state = State::Added;
                 done.message = ofUnfinishedRecording(n, tablePath) + QLatin1Char(' ') + were(n) +
                                QStringLiteral(" added to it");
