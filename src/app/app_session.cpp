@@ -186,14 +186,33 @@ Status AppSession::openLiveTableAtStart() {
 Status AppSession::openLive(const QString& path, bool empty) {
     LiveTable_.close();
     LiveTable_.setTableName(path);
-    Status s = empty ? LiveTable_.emptyTable() : Status();
-    if (s)
-        s = LiveTable_.open();
+    Status s;
+    if (empty) {
+        s = LiveTable_.emptyTable();
+        if (s)
+            s = LiveTable_.open();
+    } else {
+        const Result<JournalledReadings> j = openTable(LiveTable_, path);
+        s = j.status();
+        // The readings of a recording in progress are its recorder's to keep, not this
+        // window's unsaved ones; those of one that ended abnormally and could not be added to
+        // the file are.
+        if (j && j.value().state == JournalledReadings::State::Recording)
+            unsaved_ = 0;
+    }
     if (!s)
         status_->liveOpenFailed(LiveTable_.filePath(), s.error());
     else
         keeper_.followTable(); // readings recorded from now on follow the file's records
     return s;
+}
+
+Result<JournalledReadings> AppSession::openTable(ReadingsTable& table, const QString& path) {
+    Result<JournalledReadings> j =
+        openTableToRead(table, path, QDateTime::currentDateTime(), TableUse::Hold);
+    if (j && !j.value().message.isEmpty())
+        Q_EMIT journalNote(j.value().message);
+    return j;
 }
 
 void AppSession::countRemoval(qint64 row) {

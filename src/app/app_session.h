@@ -7,6 +7,7 @@
 #include "link/frame_throttle.h"
 #include "link/hid_platform.h"
 #include "recording/chart_model.h"
+#include "recording/journalled_readings.h"
 #include "recording/readings_table.h"
 #include "recording/recording_control.h"
 #include "recording/recording_keeper.h"
@@ -140,8 +141,17 @@ public:
     // The program's own scratch table, where a new recording goes.
     const QString& scratchPath() const { return scratchPath_; }
     // Points the live table at `path` and opens it, its file emptied first when `empty` is
-    // set. A failure leaves it closed under that name, and the status line says why.
+    // set. A failure leaves it closed under that name, and the status line says why. A user's
+    // file (not emptied) opens through openTable.
     Status openLive(const QString& path, bool empty = false);
+    // Opens a user's table file into `table` (the live or the stored table, or one on the side)
+    // and holds it, after giving the journal of a recording into it its due (openTableToRead
+    // with TableUse::Hold): readings a recording that did not end normally left are added to
+    // the file, or shown when the file cannot be written; a file a recording holds now opens
+    // as an unheld copy with the readings since its last checkpoint, which the window does not
+    // write to (Clear All and Save As over it are refused while the recording runs). What was
+    // found is told by journalNote.
+    Result<JournalledReadings> openTable(ReadingsTable& table, const QString& path);
 
     // Readings recorded into the live table since it was last saved with Save As (or since
     // the recording began). Readings dropped on purpose (Clear All, New, Open, the exits)
@@ -215,6 +225,9 @@ Q_SIGNALS:
     // The readings are no longer kept safe from a crash (the journal cannot be written:
     // `failure` says why), or are again (`failure` empty).
     void keepingChanged(const QString& failure);
+    // A table file opened by openTable had a recording's journal beside it: what became of its
+    // readings, or that the recording is in progress (JournalledReadings::message).
+    void journalNote(const QString& message);
 
 private:
     void recordingError(const QString& message);

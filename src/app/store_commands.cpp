@@ -48,9 +48,8 @@ Status StoreCommands::open(const QString& path) {
 
     // The chosen file opens on the side: until it has, the stored table keeps what it holds.
     ReadingsTable incoming;
-    incoming.setTableName(path);
-    if (Status s = incoming.open(); !s)
-        return s;
+    if (const Result<JournalledReadings> j = session_.openTable(incoming, path); !j)
+        return j.status();
     if (Result<ReadingsFieldMap> m = readingsFieldMap(incoming.fields(), path, true); !m)
         return m.status();
 

@@ -44,6 +44,8 @@ int runExport(const QStringList& args) {
     const SaveAsOutcome o = saveTableFileAs(
         line.positional().at(0), target,
         line.isSet(QStringLiteral("store")) ? ExportKind::Store : ExportKind::Live, options);
+    if (!o.sourceNote.isEmpty())
+        printError(o.sourceNote);
     if (!o.saved()) {
         printError(o.error);
         return 1;

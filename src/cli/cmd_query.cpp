@@ -1,6 +1,9 @@
 #include "cli/command_line.h"
+#include "cli/table_reading.h"
 
 #include "reports/local_query.h"
+
+#include <optional>
 
 namespace kx::cli {
 
@@ -16,16 +19,33 @@ int runQuery(const QStringList& args) {
         printError(statement.error());
         return 1;
     }
-    Result<TableQuery> query = TableQuery::prepare(statement.value());
-    if (!query) {
-        printError(query.error());
+    std::optional<TableQuery> query;
+    const Result<JournalledReadings> journal = streamWithJournal(
+        queryTablePath(statement.value().table), [&](const JournalledReadings&) -> Result<qint64> {
+            Result<TableQuery> prepared = TableQuery::prepare(statement.value());
+            if (!prepared)
+                return fail(prepared.error());
+            query.emplace(prepared.take());
+            return query->fileRecords();
+        });
+    if (!journal) {
+        printError(journal.error());
         return 1;
     }
+    // The readings of a recording that are not in the file yet are found as if they were.
+    if (const std::vector<Reading>& shown = journal.value().shown; !shown.empty()) {
+        Result<std::vector<px::Record>> added = readingsAsRecords(query->fields(), shown);
+        const Status s = added ? query->addRecords(added.value()) : added.status();
+        if (!s) {
+            printError(s.error());
+            return 1;
+        }
+    }
     QStringList names;
-    for (const px::FieldDef& f : query.value().fields())
+    for (const px::FieldDef& f : query->fields())
         names.append(jsonText(f.name));
     qint64 rows = 0;
-    const Status s = query.value().forEachRow([&](const px::Record& r) {
+    const Status s = query->forEachRow([&](const px::Record& r) {
         QJsonObject o;
         for (std::size_t i = 0; i < r.size() && i < static_cast<std::size_t>(names.size()); ++i)
             o.insert(names[static_cast<qsizetype>(i)], jsonValue(r[i]));

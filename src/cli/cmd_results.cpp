@@ -27,6 +27,8 @@ int runResults(const QStringList& args) {
         return 1;
     }
     const TableResults& r = found.value();
+    if (!r.journalNote.isEmpty())
+        printError(r.journalNote);
     // A damaged details file is told; the tests are judged by the defaults instead.
     if (!r.detailsProblem.isEmpty())
         printError(r.detailsProblem);

@@ -1,4 +1,5 @@
 #include "cli/command_line.h"
+#include "cli/table_reading.h"
 
 #include "common/replacing_file.h"
 #include "paradox/paradox_lock.h"
@@ -7,12 +8,14 @@
 #include "recording/readings_schema.h"
 #include "recording/table_file_io.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 namespace kx::cli {
@@ -20,25 +23,38 @@ namespace kx::cli {
 namespace {
 
 int info(const QString& path) {
-    Result<px::TableInfo> r = px::readTableInfo(path);
-    if (!r) {
-        printError(r.error());
+    std::optional<px::TableInfo> read;
+    const Result<JournalledReadings> journal =
+        streamWithJournal(path, [&](const JournalledReadings&) -> Result<qint64> {
+            Result<px::TableInfo> r = px::readTableInfo(path);
+            if (!r)
+                return fail(r.error());
+            read = r.take();
+            return read->recordCount;
+        });
+    if (!journal) {
+        printError(journal.error());
         return 1;
     }
-    const px::TableInfo& i = r.value();
+    const px::TableInfo& i = *read;
     QJsonArray fields;
     for (const px::FieldDef& f : i.fields)
         fields.append(QJsonObject{
             {"name", jsonText(f.name)}, {"type", px::typeName(f.type)}, {"size", f.size}});
-    printJson({{"file", path},
-               {"version", i.version},
-               {"fileVersionId", i.fileVersionId},
-               {"blockSize", i.blockSize},
-               {"recordSize", i.recordSize},
-               {"recordCount", static_cast<qint64>(i.recordCount)},
-               {"keyFields", i.keyFieldCount},
-               {"codePage", i.codePage},
-               {"fields", fields}});
+    // Readings of a recording that are not in the file yet count with its records.
+    const auto pending = static_cast<qint64>(journal.value().shown.size());
+    QJsonObject o{{"file", path},
+                  {"version", i.version},
+                  {"fileVersionId", i.fileVersionId},
+                  {"blockSize", i.blockSize},
+                  {"recordSize", i.recordSize},
+                  {"recordCount", static_cast<qint64>(i.recordCount) + pending},
+                  {"keyFields", i.keyFieldCount},
+                  {"codePage", i.codePage},
+                  {"fields", fields}};
+    if (pending > 0)
+        o.insert(QStringLiteral("notInFile"), pending);
+    printJson(o);
     return 0;
 }
 
@@ -59,9 +75,17 @@ QByteArray cell(QByteArray v) {
 }
 
 int dump(const QString& path, bool raw) {
-    Result<px::TableReader> r = px::TableReader::open(path);
-    if (!r) {
-        printError(r.error());
+    std::optional<px::TableReader> reader;
+    const Result<JournalledReadings> journal =
+        streamWithJournal(path, [&](const JournalledReadings&) -> Result<qint64> {
+            Result<px::TableReader> r = px::TableReader::open(path);
+            if (!r)
+                return fail(r.error());
+            reader.emplace(r.take());
+            return reader->info().recordCount;
+        });
+    if (!journal) {
+        printError(journal.error());
         return 1;
     }
     auto put = [&](const QByteArray& line) {
@@ -71,11 +95,11 @@ int dump(const QString& path, bool raw) {
         return !outputFailed();
     };
     QByteArray head;
-    const std::vector<px::FieldDef>& fields = r.value().info().fields;
+    const std::vector<px::FieldDef>& fields = reader->info().fields;
     for (std::size_t i = 0; i < fields.size(); ++i)
         head += (i ? "\t" : "") + cell(fields[i].name);
     put(head);
-    Status s = r.value().forEach([&](const px::Record& rec) {
+    auto putRecord = [&](const px::Record& rec) {
         QByteArray line;
         for (std::size_t i = 0; i < rec.size(); ++i) {
             if (i)
@@ -83,7 +107,17 @@ int dump(const QString& path, bool raw) {
             line += cell(rec[i].toText());
         }
         return put(line);
-    });
+    };
+    Status s = reader->forEach(putRecord);
+    // Then the readings of a recording that are not in the file yet.
+    if (s && !journal.value().shown.empty()) {
+        Result<std::vector<px::Record>> added = readingsAsRecords(fields, journal.value().shown);
+        s = added.status();
+        for (std::size_t k = 0; added && k < added.value().size(); ++k) {
+            if (!putRecord(added.value()[k]))
+                break;
+        }
+    }
     if (!s) {
         printError(s.error());
         return 1;
@@ -131,8 +165,23 @@ int repair(const QString& path) {
         printError(r.error());
         return 1;
     }
+    // Then the readings a recording into the table left in its journal go in too; the lock is
+    // taken again on the file the rebuild may have replaced.
+    lock.value().reset();
+    lock = px::TableLock::acquire(path);
+    Result<JournalledReadings> folded =
+        lock ? foldJournal(path, lock.value(), QDateTime::currentDateTime())
+             : Result<JournalledReadings>(fail(lock.error()));
+    if (!folded) {
+        printError(folded.error());
+        return 1;
+    }
+    if (!folded.value().message.isEmpty())
+        printError(folded.value().message);
+    const qint64 added =
+        folded.value().state == JournalledReadings::State::Added ? folded.value().readings : 0;
     printJson({{"file", path},
-               {"records", static_cast<qint64>(r.value().records)},
+               {"records", static_cast<qint64>(r.value().records) + added},
                {"keyed", r.value().keyed},
                {"reordered", r.value().reordered},
                {"removedIndex", r.value().removedIndex}});

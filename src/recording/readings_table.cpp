@@ -89,6 +89,15 @@ Status ReadingsTable::open() {
     return s;
 }
 
+Status ReadingsTable::openUnheld() {
+    if (open_)
+        return {};
+    const Status s = load(filePath(), nullptr);
+    if (s)
+        open_ = true;
+    return s;
+}
+
 Status ReadingsTable::openCopy(const QString& path) {
     close();
     if (Status s = load(path, nullptr); !s)

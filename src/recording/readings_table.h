@@ -43,6 +43,10 @@ public:
     // Opens the table exclusively; fails when the file is missing, locked by another
     // program or damaged.
     Status open();
+    // Opens the table's file as open() does, but without taking its lock: a reader that keeps
+    // no one out (another reader, or a recorder that holds the file and replaces it at its
+    // checkpoints). Emptying the table and opening it again work on the file as after open().
+    Status openUnheld();
     // Opens the table on a structure alone, with no file behind it: a scratch recording whose
     // records live only until it is closed or copied (the command-line recorder uses this).
     void openScratch(std::vector<px::FieldDef> fields);

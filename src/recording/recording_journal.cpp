@@ -354,17 +354,34 @@ QStringList unstartedJournals(const QString& folder) {
     return out;
 }
 
-bool journalLeftOver(const QString& path) {
+namespace {
+
+enum class JournalUse { Absent, LeftOver, InUse };
+
+// Whether a journal with something in it lies at `path`, and whether a running program holds it.
+JournalUse journalUse(const QString& path) {
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
-        return false;
+        return JournalUse::Absent;
     struct stat st {};
-    bool leftOver = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
-    if (leftOver && ::flock(fd, LOCK_SH | LOCK_NB) != 0)
-        leftOver = false; // a running program holds it
+    JournalUse use = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0
+                         ? JournalUse::LeftOver
+                         : JournalUse::Absent;
+    if (use == JournalUse::LeftOver && ::flock(fd, LOCK_SH | LOCK_NB) != 0)
+        use = JournalUse::InUse;
     ::close(fd);
-    return leftOver;
+    return use;
+}
+
+} // namespace
+
+bool journalLeftOver(const QString& path) {
+    return journalUse(path) == JournalUse::LeftOver;
+}
+
+bool journalInUse(const QString& path) {
+    return journalUse(path) == JournalUse::InUse;
 }
 
 } // namespace kx

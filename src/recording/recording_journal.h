@@ -120,6 +120,8 @@ QString recoveredReadingsText(const std::vector<RecordingJournal::Reading>& read
 // A journal file at `path` that no running program holds: left by a crash. Missing, empty
 // or locked journals give false.
 bool journalLeftOver(const QString& path);
+// A journal file at `path` that a running program holds (locked): its recording goes on.
+bool journalInUse(const QString& path);
 // The journals in `folder` ("recording-*.journal") left by programs that ended without
 // finishing them, oldest first. Each running program journals into a file of its own.
 QStringList leftOverJournals(const QString& folder);

@@ -4,6 +4,7 @@
 #include "common/replacing_file.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
+#include "recording/journalled_readings.h"
 #include "recording/readings_table.h"
 #include "recording/table_file_io.h"
 #include "recording/test_details.h"
@@ -21,10 +22,6 @@
 namespace kx {
 namespace {
 Q_LOGGING_CATEGORY(lcKeeper, "kx.keeper")
-
-QString readingsText(qint64 n) {
-    return n == 1 ? QStringLiteral("1 reading") : QStringLiteral("%1 readings").arg(n);
-}
 
 } // namespace
 
@@ -226,10 +223,14 @@ Result<KeptFile> RecordingKeeper::keepInFile(const QString& path, bool append,
             return giveUp(s.error());
     }
     KeptFile kept;
-    Result<QStringList> folded = foldLeftOver(now);
+    // What a killed recording left: added to the file it follows, or, when this recording is
+    // to replace the file, kept beside it.
+    Result<JournalledReadings> folded =
+        foldJournal(path_, lock_, now, append ? FoldInto::Table : FoldInto::Beside);
     if (!folded)
         return giveUp(folded.error());
-    kept.notes = folded.take();
+    if (!folded.value().message.isEmpty())
+        kept.notes << folded.value().message;
     if (append) {
         // The recording follows the file's records (folded ones too), numbered on from them.
         if (Status s = live_.openCopy(path_); !s)
@@ -253,66 +254,6 @@ Result<KeptFile> RecordingKeeper::keepInFile(const QString& path, bool append,
 
 JournalBase RecordingKeeper::written() const {
     return JournalBase{std::max<qint64>(rowsWritten_, 0), live_.highestNo()};
-}
-
-Result<QStringList> RecordingKeeper::foldLeftOver(const QDateTime& now) {
-    const QString journal = journalBeside(path_);
-    if (!journalLeftOver(journal))
-        return QStringList();
-    QFile f(journal);
-    if (!f.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("Cannot read the recording journal %1: %2")
-                        .arg(journal, f.errorString()));
-    const JournalContents contents = parseJournal(f.readAll());
-    f.close();
-    const std::vector<Reading>& readings = contents.readings;
-    if (readings.empty()) {
-        QFile::remove(journal);
-        return QStringList();
-    }
-    const QString shown = QDir::toNativeSeparators(path_);
-    const auto n = static_cast<qint64>(readings.size());
-    ReadingsTable file;
-    if (contents.base && file.openCopy(path_)) {
-        const JournalBase onDisk{file.rowCount(), file.highestNo()};
-        const std::int32_t lastNo =
-            std::max_element(readings.begin(), readings.end(), [](const auto& a, const auto& b) {
-                return a.no < b.no;
-            })->no;
-        if (onDisk == *contents.base) {
-            Status s;
-            for (const Reading& r : readings) {
-                if (s = file.appendReading(r); !s)
-                    break;
-            }
-            if (s) {
-                std::unique_ptr<px::TableLock> next;
-                px::WriteOptions options;
-                options.keepLock = &next;
-                if (s = writeKeyedFile(file, path_, options); !s)
-                    return fail(s.error()); // the journal stays for another try
-                lock_ = std::move(next);
-                QFile::remove(journal);
-                qCInfo(lcKeeper).noquote() << "Folded" << n << "journalled readings into" << shown;
-                return QStringList{
-                    QStringLiteral("%1 left unsaved by a recording into %2 that did not end "
-                                   "normally were added to it")
-                        .arg(readingsText(n), shown)};
-            }
-        } else if (onDisk.records == contents.base->records + n && onDisk.highestNo == lastNo) {
-            // Its last checkpoint was written, the journal not yet emptied: nothing is missing.
-            QFile::remove(journal);
-            return QStringList();
-        }
-    }
-    // The file has changed since (or never held these readings): they are kept on their own.
-    const Result<QString> saved = recoverJournal(journal, QFileInfo(path_).absolutePath(), now);
-    if (!saved)
-        return fail(saved.error());
-    return QStringList{
-        QStringLiteral("%1 left unsaved by a recording into %2 that did not end normally were "
-                       "saved as %3")
-            .arg(readingsText(n), shown, QDir::toNativeSeparators(saved.value()))};
 }
 
 Status RecordingKeeper::checkpoint() {

@@ -102,8 +102,9 @@ public:
     // table's fields. An existing one is left as it is until the first checkpoint; with
     // `append` its records are read into the live table first (it must be a readings table:
     // checkRecordableFields) so the recording follows them. The readings an earlier recording
-    // into `path` journalled and never wrote are folded in first, or, when the file has
-    // changed since, saved beside it as "recovered-yymmddhhnn.db" (named from `now`).
+    // into `path` journalled and never wrote are folded in first (foldJournal); when the file
+    // has changed since, or without `append` (the file is to be replaced), they are saved
+    // beside it as "recovered-yymmddhhnn.db" (named from `now`). KeptFile::notes says which.
     Result<KeptFile> keepInFile(const QString& path, bool append, const QDateTime& now);
 
     // The recording ended normally: the last checkpoint is written and the journal removed.
@@ -149,7 +150,6 @@ private:
     void writeWhenDue();
     // The file as the last checkpoint left it, for the journal's base line.
     JournalBase written() const;
-    Result<QStringList> foldLeftOver(const QDateTime& now);
     void stopKeeping();
 
     ReadingsTable& live_;

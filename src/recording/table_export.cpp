@@ -6,12 +6,14 @@
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
 #include "recording/field_text.h"
+#include "recording/journalled_readings.h"
 #include "recording/readings_row_reader.h"
 #include "recording/readings_schema.h"
 #include "recording/readings_table.h"
 #include "recording/table_file_io.h"
 #include "recording/test_details.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
@@ -360,10 +362,13 @@ SaveAsOutcome saveTableFileAs(const QString& source, const QString& target, Expo
     if (const Status s = checkExportTarget(to); !s)
         return refused(SaveAsOutcome::End::WriteFailed, s);
     ReadingsTable table;
-    table.setTableName(QFileInfo(source).absoluteFilePath());
-    if (const Status s = table.open(); !s)
-        return refused(SaveAsOutcome::End::TableRefused, s);
-    return saveTableAs(table, to, kind, {}, options);
+    const Result<JournalledReadings> opened =
+        openTableToRead(table, QFileInfo(source).absoluteFilePath(), QDateTime::currentDateTime());
+    if (!opened)
+        return refused(SaveAsOutcome::End::TableRefused, opened.status());
+    SaveAsOutcome o = saveTableAs(table, to, kind, {}, options);
+    o.sourceNote = opened.value().message;
+    return o;
 }
 
 } // namespace kx

@@ -76,6 +76,7 @@ struct SaveAsOutcome {
     ExportFormat format = ExportFormat::Text;
     QString path;
     QString error;      // the writer's message unless saved
+    QString sourceNote; // saveTableFileAs: what a recording's journal beside the source added
     qint64 records = 0; // records in the table when the save started
     bool saved() const { return end == End::Saved; }
 };
@@ -98,7 +99,8 @@ SaveAsOutcome saveTableAs(ReadingsTable& table, const QString& path, ExportKind 
                           const TestDetails* details = nullptr);
 
 // The same for a table file that is not open: the target is checked first, so a bad one fails
-// at once before the source is read; then the source is opened (and locked) for the save.
+// at once before the source is read; then the source is read with the readings a recording
+// journalled beside it (openTableToRead; told in `sourceNote`).
 SaveAsOutcome saveTableFileAs(const QString& source, const QString& target, ExportKind kind,
                               const ExportOptions& options = {});
 

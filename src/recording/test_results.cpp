@@ -1,7 +1,9 @@
 #include "recording/test_results.h"
 
+#include "recording/journalled_readings.h"
 #include "recording/readings_table.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -376,9 +378,10 @@ Result<TableResults> resultsOfTable(const ReadingsTable& table, const TestDetail
 
 Result<TableResults> resultsOfTableFile(const QString& path, const ResultOverrides& overrides) {
     ReadingsTable table;
-    table.setTableName(QFileInfo(path).absoluteFilePath());
-    if (Status s = table.open(); !s)
-        return fail(s.error());
+    const Result<JournalledReadings> opened =
+        openTableToRead(table, QFileInfo(path).absoluteFilePath(), QDateTime::currentDateTime());
+    if (!opened)
+        return fail(opened.error());
     TestDetailsRead read = readTestDetails(table.filePath());
     applyOverrides(read.details.settings, overrides);
     if (const QString problem = settingsProblem(read.details.settings); !problem.isEmpty())
@@ -387,6 +390,7 @@ Result<TableResults> resultsOfTableFile(const QString& path, const ResultOverrid
     if (r) {
         r.value().detailsFound = read.found;
         r.value().detailsProblem = read.problem;
+        r.value().journalNote = opened.value().message;
     }
     return r;
 }

@@ -181,13 +181,15 @@ struct TableResults {
     bool detailsFound = false; // a details file lies beside the table
     QString detailsProblem;    // it could not (all) be read
     qint64 records = 0;
+    QString journalNote; // what the journal of a recording into the file added (openTableToRead)
 };
 
 // The tests of an open table, judged under `details`' settings (testCurve() draws each).
 Result<TableResults> resultsOfTable(const ReadingsTable& table, const TestDetails& details,
                                     bool storeNamesFirst = false);
-// Opens the table file at `path` (locked while it is read), reads the details beside it and
-// works out its tests. Fails when the table cannot be opened or holds no readings.
+// Reads the table file at `path` with the readings a recording journalled beside it
+// (openTableToRead), reads the details beside it and works out its tests. Fails when the table
+// cannot be opened or holds no readings.
 Result<TableResults> resultsOfTableFile(const QString& path, const ResultOverrides& overrides = {});
 
 } // namespace kx

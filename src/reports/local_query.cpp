@@ -339,10 +339,40 @@ bool TableQuery::matches(const unsigned char* raw) const {
     }
 }
 
+Status TableQuery::addRecords(const std::vector<px::Record>& records) {
+    const std::vector<px::FieldDef>& defs = fields();
+    const auto size = static_cast<std::size_t>(reader_.info().recordSize);
+    std::vector<unsigned char> raw(records.size() * size, 0);
+    QString error;
+    for (std::size_t r = 0; r < records.size(); ++r) {
+        for (std::size_t f = 0; f < defs.size() && f < records[r].size(); ++f) {
+            if (!records[r][f].isNull() &&
+                !px::codec::encodeField(defs[f], records[r][f], &raw[r * size + offsets_[f]],
+                                        &error))
+                return fail(error);
+        }
+    }
+    added_.insert(added_.end(), raw.begin(), raw.end());
+    return {};
+}
+
+Status TableQuery::forEachRaw(const std::function<bool(const unsigned char*)>& visit) const {
+    bool going = true;
+    if (Status s = reader_.forEachRaw([&](const unsigned char* raw) { return going = visit(raw); });
+        !s || !going)
+        return s;
+    const auto size = static_cast<std::size_t>(reader_.info().recordSize);
+    for (std::size_t at = 0; size > 0 && at + size <= added_.size(); at += size) {
+        if (!visit(&added_[at]))
+            break;
+    }
+    return {};
+}
+
 Status TableQuery::forEachRow(const std::function<bool(const px::Record&)>& visit) const {
     const std::vector<px::FieldDef>& defs = fields();
     px::Record rec(defs.size());
-    return reader_.forEachRaw([&](const unsigned char* raw) {
+    return forEachRaw([&](const unsigned char* raw) {
         if (!matches(raw))
             return true;
         for (std::size_t i = 0; i < defs.size(); ++i)
@@ -353,7 +383,7 @@ Status TableQuery::forEachRow(const std::function<bool(const px::Record&)>& visi
 
 Result<qint64> TableQuery::count() const {
     qint64 n = 0;
-    const Status s = reader_.forEachRaw([&](const unsigned char* raw) {
+    const Status s = forEachRaw([&](const unsigned char* raw) {
         n += matches(raw) ? 1 : 0;
         return true;
     });

@@ -60,8 +60,15 @@ public:
     const std::vector<px::FieldDef>& fields() const { return reader_.info().fields; }
     const QString& filePath() const { return reader_.path(); }
 
-    // Calls visit for every committed record that meets the condition, in file order; visit
-    // returns false to stop. Records that do not match are never decoded.
+    // The records the file holds.
+    qint64 fileRecords() const { return reader_.info().recordCount; }
+    // Records to be read after the file's, as if the file held them (the readings a recording
+    // journalled beside it). Fails, adding none, on a value that does not fit its field.
+    Status addRecords(const std::vector<px::Record>& records);
+
+    // Calls visit for every committed record that meets the condition, in file order, then
+    // for every added one; visit returns false to stop. Records that do not match are never
+    // decoded.
     Status forEachRow(const std::function<bool(const px::Record&)>& visit) const;
     // The number of matching records, reading the file through.
     Result<qint64> count() const;
@@ -69,13 +76,16 @@ public:
 private:
     explicit TableQuery(px::TableReader reader) : reader_(std::move(reader)) {}
     bool matches(const unsigned char* raw) const;
+    // Every stored record, the file's then the added ones, in order.
+    Status forEachRaw(const std::function<bool(const unsigned char*)>& visit) const;
 
     // How a stored record is tested against the condition.
     enum class Match { All, Never, AlphaBytes, SameValue, SameText };
 
     px::TableReader reader_;
-    std::vector<int> offsets_; // of each field within a stored record
-    int field_ = -1;           // the condition's field
+    std::vector<int> offsets_;         // of each field within a stored record
+    std::vector<unsigned char> added_; // addRecords: stored records, one after another
+    int field_ = -1;                   // the condition's field
     Match match_ = Match::All;
     std::string alpha_;     // AlphaBytes: the wanted bytes
     px::Value wanted_;      // SameValue: the wanted value (NULL finds blank fields)

@@ -5,6 +5,7 @@
 #include "recording/readings_table_model.h"
 #include "recording/table_export.h"
 #include "recording/ui/readings_grid.h"
+#include "support/journal_scene.h"
 
 #include <QAction>
 #include <QDir>
@@ -299,4 +300,26 @@ TEST_F(FilesWindow, ReadingsOfACrashedRunAreSavedListedAndTold) {
     // A normal ending removes the journal.
     win.Panel3Click();
     EXPECT_TRUE(journalFiles().isEmpty());
+}
+
+// Open of a table a command-line recording journalled beside says what became of its readings.
+TEST_F(FilesWindow, OpenTellsWhatARecordingBesideTheFileLeft) {
+    using kxtest::Journal;
+    const struct {
+        Journal kind;
+        const char* says;
+    } cases[] = {{Journal::LeftOver, "were added to it"},
+                 {Journal::Running, "is in progress: 3 readings after its last checkpoint"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        kxtest::JournalScene scene(c.kind);
+        boxes.shown.clear();
+        answer(scene.table);
+        win.OpenClick();
+        ASSERT_EQ(kinds(), std::vector<std::string>{"information"});
+        EXPECT_TRUE(boxes.shown[0].text.contains(c.says)) << boxes.shown[0].text.toStdString();
+        EXPECT_EQ(session.liveTable().rowCount(), kxtest::kInFile + kxtest::kJournalled);
+        // The window lets go of the file before the scene's folder goes.
+        ASSERT_TRUE(session.files().newRecording().ok());
+    }
 }

@@ -152,7 +152,7 @@ TEST(CliRecord, AKilledRecordingLosesNoReadingOnceTheFileIsClaimedAgain) {
     const CliRun next = runCli({"record", "--demo", "--frames", "1", "--append", out});
     ASSERT_EQ(next.exitCode, 0) << next.err.constData();
     // A kill just after a checkpoint, before its journal was emptied, has nothing to add.
-    const bool added = next.err.contains("left unsaved by a recording into");
+    const bool added = next.err.contains("of a recording into");
     EXPECT_EQ(numbersIn(out), oneTo(kept + (added ? since : 0) + 1)) << next.err.constData();
     EXPECT_EQ(next.jsonLines().value(0)["appended"].toInt(), 1);
     EXPECT_FALSE(QFile::exists(journal)) << "a finished recording leaves no journal";

@@ -224,7 +224,7 @@ TEST_F(Keeper, AKilledRecordingIsFoldedInAtTheNextClaim) {
     const Result<KeptFile> kept = again.keepInFile(path, true, kNow);
     ASSERT_TRUE(kept.ok()) << kept.error().toStdString();
     ASSERT_EQ(kept.value().notes.size(), 1);
-    EXPECT_TRUE(kept.value().notes[0].startsWith("3 readings left unsaved by a recording into"))
+    EXPECT_TRUE(kept.value().notes[0].startsWith("3 readings of a recording into"))
         << kept.value().notes[0].toStdString();
     EXPECT_EQ(kept.value().kept, RecordingKeeper::kEveryRecords + 3);
     EXPECT_EQ(numbersIn(path), range(1, RecordingKeeper::kEveryRecords + 3));
@@ -233,10 +233,12 @@ TEST_F(Keeper, AKilledRecordingIsFoldedInAtTheNextClaim) {
     ASSERT_TRUE(again.finish().ok());
 }
 
-// What the next claim makes of a journal left beside the file, by how the file stands.
+// What the next claim makes of a journal left beside the file, by how the file stands and
+// whether the new recording follows the file (--append) or replaces it (--out).
 TEST_F(Keeper, LeftOverJournalsAreFoldedOnlyIntoTheFileTheyFollow) {
     struct Case {
         const char* name;
+        bool append;
         std::vector<int> file;
         std::optional<JournalBase> base;
         std::vector<int> journalled;
@@ -244,11 +246,26 @@ TEST_F(Keeper, LeftOverJournalsAreFoldedOnlyIntoTheFileTheyFollow) {
         std::vector<int> recoveredAfter; // empty: no recovered table
     };
     const Case cases[] = {
-        {"follows the file", {1, 2, 3}, JournalBase{3, 3}, {4, 5}, {1, 2, 3, 4, 5}, {}},
-        {"file changed since", {1, 2, 3, 4, 9}, JournalBase{3, 3}, {4, 5}, {1, 2, 3, 4, 9}, {4, 5}},
-        {"already written", {1, 2, 3, 4, 5}, JournalBase{3, 3}, {4, 5}, {1, 2, 3, 4, 5}, {}},
-        {"an old file not yet replaced", {7, 8}, std::nullopt, {1, 2}, {7, 8}, {1, 2}},
-        {"nothing journalled", {1, 2}, JournalBase{2, 2}, {}, {1, 2}, {}},
+        {"follows the file", true, {1, 2, 3}, JournalBase{3, 3}, {4, 5}, {1, 2, 3, 4, 5}, {}},
+        {"file changed since",
+         true,
+         {1, 2, 3, 4, 9},
+         JournalBase{3, 3},
+         {4, 5},
+         {1, 2, 3, 4, 9},
+         {4, 5}},
+        {"already written", true, {1, 2, 3, 4, 5}, JournalBase{3, 3}, {4, 5}, {1, 2, 3, 4, 5}, {}},
+        {"an old file not yet replaced", true, {7, 8}, std::nullopt, {1, 2}, {7, 8}, {1, 2}},
+        {"nothing journalled", true, {1, 2}, JournalBase{2, 2}, {}, {1, 2}, {}},
+        // The file is to be replaced: what the journal holds is kept beside it.
+        {"follows the file, --out", false, {1, 2, 3}, JournalBase{3, 3}, {4, 5}, {1, 2, 3}, {4, 5}},
+        {"already written, --out",
+         false,
+         {1, 2, 3, 4, 5},
+         JournalBase{3, 3},
+         {4, 5},
+         {1, 2, 3, 4, 5},
+         {4, 5}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -264,7 +281,7 @@ TEST_F(Keeper, LeftOverJournalsAreFoldedOnlyIntoTheFileTheyFollow) {
         ReadingsTable t;
         t.openScratch(readingsFields());
         RecordingKeeper k(t);
-        const Result<KeptFile> kept = k.keepInFile(file, false, kNow);
+        const Result<KeptFile> kept = k.keepInFile(file, c.append, kNow);
         ASSERT_TRUE(kept.ok()) << kept.error().toStdString();
         EXPECT_EQ(numbersIn(file), c.fileAfter);
         const QStringList saved =

@@ -29,6 +29,9 @@ void TFrmTest::connectFiles() {
     connect(menu_.filename[3], &QAction::triggered, this, &TFrmTest::filename4Click);
     connect(menu_.filename[4], &QAction::triggered, this, &TFrmTest::filename5Click);
     connect(menu_.Exit, &QAction::triggered, this, &TFrmTest::ExitClick);
+    // What a recording's journal beside a file just opened meant for its readings.
+    connect(&session_, &AppSession::journalNote, this,
+            [this](const QString& note) { boxes_->information(this, note); });
 }
 
 void TFrmTest::showRecentFiles() {

@@ -3,6 +3,7 @@
 // needs the widgets.
 #include "app/app_session.h"
 #include "cli/command_line.h"
+#include "cli/table_reading.h"
 #include "common/ui/message_boxes.h"
 #include "link/hid_platform_sim.h"
 #include "recording/chart_model.h"
@@ -78,10 +79,8 @@ int runChart(const QStringList& args) {
     setup.platform = std::make_shared<SimHidBus>(); // no devices are needed to draw
     setup.liveTable = QFileInfo(line.positional().front()).absoluteFilePath();
     AppSession session(setup);
-    if (const Status s = session.liveTable().open(); !s) {
-        printError(s.error());
+    if (!openTableForReading(session.liveTable(), setup.liveTable))
         return 1;
-    }
     ChartModel& chart = session.chart();
     chart.BtFillClick(!line.isSet(QStringLiteral("line")));
     if (perPage) {

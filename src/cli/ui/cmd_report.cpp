@@ -2,6 +2,7 @@
 // the page painter they draw with.
 #include "cli/command_line.h"
 #include "cli/result_options.h"
+#include "cli/table_reading.h"
 
 #include "recording/readings_table.h"
 #include "recording/test_details.h"
@@ -107,11 +108,8 @@ int runReport(const QStringList& args) {
     }
     ReadingsTable source;
     if (kind != ReportKind::Graph) {
-        source.setTableName(QFileInfo(table).absoluteFilePath());
-        if (const Status s = source.open(); !s) {
-            printError(s.error());
+        if (!openTableForReading(source, table))
             return 1;
-        }
     }
     if (kind == ReportKind::Results)
         return writeResultsReport(source, overrides, out, *fileKind);
