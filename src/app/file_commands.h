@@ -2,6 +2,7 @@
 
 #include "app/recent_files.h"
 #include "common/result.h"
+#include "paradox/paradox_salvage.h"
 #include "recording/table_export.h"
 
 #include <QString>
@@ -69,6 +70,13 @@ public:
     // emptied first only when it is the program's scratch file; a user's data file keeps its
     // records.
     Status openRecent(int position);
+    // Open met a table it could not read (`failure`): the question that offers to salvage it,
+    // or an empty text when it reads whole or nothing can be read (salvageQuestion).
+    static QString salvageQuestion(const QString& path, const QString& failure);
+    // The user took the offer: what can still be read of `path` goes to NAME-salvaged.db
+    // beside it (an earlier one is replaced, as the question said), which is then opened as
+    // Open opens a file. The report says what was left out.
+    Result<px::SalvageReport> salvage(const QString& path);
 
     // A table saved for the user (a recovered recording) heads the recent list as an opened
     // file would, without being opened.
