@@ -452,6 +452,11 @@ Result<SalvagedRecords> salvageBytes(const Bytes& b, const QString& path,
             break;
         start = prev;
     }
+    if (start != b.u16(0x0E) && blocks > 0)
+        out.repairs << QStringLiteral("the header names block %1 as the first; the chain starts "
+                                      "at block %2")
+                           .arg(b.u16(0x0E))
+                           .arg(start);
     std::vector<int> order;
     int next = start;
     bool broken = false;
@@ -534,6 +539,7 @@ Result<SalvagedRecords> salvageBytes(const Bytes& b, const QString& path,
             if (sure[i])
                 continue;
             int& n = counts[i];
+            const int claimedHere = n;
             while (n < perBlock && total < statedCount) {
                 const qint64 at = g.at(order[i]) + 6 + static_cast<qint64>(n) * g.recordSize;
                 if (at + g.recordSize > b.size || !recordFault(g, b.p + at).isEmpty())
@@ -541,6 +547,12 @@ Result<SalvagedRecords> salvageBytes(const Bytes& b, const QString& path,
                 ++n;
                 ++total;
             }
+            if (n != claimedHere)
+                out.repairs << QStringLiteral("block %1 claims %2 records; it holds %3 (the "
+                                              "header's count)")
+                                   .arg(order[i])
+                                   .arg(claimedHere)
+                                   .arg(n);
         }
     }
 
@@ -553,7 +565,7 @@ Result<SalvagedRecords> salvageBytes(const Bytes& b, const QString& path,
             const qint64 at = blockAt + 6 + static_cast<qint64>(s) * g.recordSize;
             if (at + g.recordSize > b.size) {
                 addLoss(out.lost, position, order[i],
-                        QStringLiteral("the file ends inside the record"));
+                        QStringLiteral("the file ends before the end of the record"));
                 continue;
             }
             const QString fault = recordFault(g, b.p + at);

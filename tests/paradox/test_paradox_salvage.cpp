@@ -164,6 +164,8 @@ TEST_F(Salvage, EveryRecordTheDamageLeftComesBack) {
         EXPECT_EQ(r.value().target, path("t-salvaged.db"));
         EXPECT_EQ(lostPositions(r.value().lost), c.lost);
         EXPECT_EQ(r.value().leftOut, static_cast<std::int64_t>(c.lost.size()));
+        EXPECT_FALSE(r.value().lost.empty() && r.value().repairs.isEmpty())
+            << "what was wrong is said";
 
         Result<std::vector<Record>> back = readTable(r.value().target);
         ASSERT_TRUE(succeeds(back));
