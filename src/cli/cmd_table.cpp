@@ -150,11 +150,14 @@ int salvage(const QString& path, bool replace) {
     const px::SalvageReport& report = r.value();
     for (const QString& repair : report.repairs)
         printJson({{"damage", repair}});
-    for (const px::SalvageLoss& l : report.lost)
-        printJson({{"leftOut", QJsonObject{{"first", static_cast<qint64>(l.first)},
-                                           {"last", static_cast<qint64>(l.last)},
-                                           {"block", l.block},
-                                           {"why", l.why}}}});
+    for (const px::SalvageLoss& l : report.lost) {
+        QJsonObject left{{"first", static_cast<qint64>(l.first)},
+                         {"last", static_cast<qint64>(l.last)},
+                         {"why", l.why}};
+        if (l.block > 0)
+            left.insert(QStringLiteral("block"), l.block);
+        printJson({{"leftOut", left}});
+    }
     printJson({{"file", path},
                {"salvaged", report.target},
                {"records", static_cast<qint64>(report.kept)},

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <numeric>
 #include <optional>
 #include <tuple>
 
@@ -654,26 +655,31 @@ Result<SalvageReport> salvageTable(const QString& path, bool replace,
     SalvagedRecords& s = read.value();
     const int rs = s.info.recordSize;
     const int keySize = storageSize(s.info.fields.front());
-    std::vector<std::size_t> rows;
-    rows.reserve(s.positions.size());
-    QSet<QByteArray> keys;
-    for (std::size_t i = 0; i < s.positions.size(); ++i) {
-        const char* rec = s.records.constData() + static_cast<qsizetype>(i) * rs;
-        const QByteArray key = QByteArray::fromRawData(rec, keySize);
-        if (keys.contains(key)) {
-            SalvageLoss loss{s.positions[i], s.positions[i], 0, {}};
-            loss.why = QStringLiteral("its %1 %2 is held by a record before it")
-                           .arg(QString::fromLatin1(s.info.fields.front().name),
-                                QString::fromLatin1(
-                                    codec::decodeField(s.info.fields.front(),
-                                                       reinterpret_cast<const unsigned char*>(rec))
-                                        .toText()));
-            s.lost.push_back(loss);
+    // The records in key order, each key once: the first record holding it stays. Handed to
+    // the writer in that order, they are written in one pass.
+    const auto* base = reinterpret_cast<const unsigned char*>(s.records.constData());
+    auto keyOf = [&](std::size_t i) { return base + i * static_cast<std::size_t>(rs); };
+    const auto keyBytes = static_cast<std::size_t>(keySize);
+    std::vector<std::size_t> rows(s.positions.size());
+    std::iota(rows.begin(), rows.end(), std::size_t{0});
+    std::stable_sort(rows.begin(), rows.end(), [&](std::size_t a, std::size_t b) {
+        return std::memcmp(keyOf(a), keyOf(b), keyBytes) < 0;
+    });
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (kept > 0 && std::memcmp(keyOf(rows[kept - 1]), keyOf(rows[i]), keyBytes) == 0) {
+            const FieldDef& key = s.info.fields.front();
+            const std::int64_t at = s.positions[rows[i]];
+            s.lost.push_back(
+                {at, at, 0,
+                 QStringLiteral("its %1 %2 is held by a record before it")
+                     .arg(QString::fromLatin1(key.name),
+                          QString::fromLatin1(codec::decodeField(key, keyOf(rows[i])).toText()))});
             continue;
         }
-        keys.insert(QByteArray(rec, keySize));
-        rows.push_back(i);
+        rows[kept++] = rows[i];
     }
+    rows.resize(kept);
     std::sort(s.lost.begin(), s.lost.end(),
               [](const SalvageLoss& a, const SalvageLoss& b) { return a.first < b.first; });
     WriteOptions options;

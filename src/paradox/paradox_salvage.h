@@ -18,7 +18,7 @@ namespace kx::px {
 struct SalvageLoss {
     std::int64_t first = 0;
     std::int64_t last = 0;
-    int block = 0; // the data block they lie in
+    int block = 0; // the data block they lie in; 0 when the reason is not the block's
     QString why;
 };
 
