@@ -433,6 +433,17 @@ Result<SalvagedRecords> salvageBytes(const Bytes& b, const QString& path,
     info.recordSize = g.recordSize;
     info.keyFieldCount = 1;
     info.codePage = v4 ? b.u16(0x6A) : 0;
+    // Code pages tables are written in; any other number is damage, and the program's own
+    // code page stands in.
+    constexpr int kCodePages[] = {437,  737,  850,  852,  857,  860,  861,  863,  865,
+                                  866,  874,  932,  936,  949,  950,  1250, 1251, 1252,
+                                  1253, 1254, 1255, 1256, 1257, 1258, 65001};
+    if (info.codePage != 0 && std::find(std::begin(kCodePages), std::end(kCodePages),
+                                        info.codePage) == std::end(kCodePages)) {
+        out.repairs << QStringLiteral("code page %1 is none a table is written in; 936 was taken")
+                           .arg(info.codePage);
+        info.codePage = 936;
+    }
     info.fields = g.fields;
 
     // The chain, walked back to its start when the header points into it, then the blocks it

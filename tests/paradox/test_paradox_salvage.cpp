@@ -214,6 +214,7 @@ TEST_F(Salvage, AnyHeaderByteChanged) {
             ASSERT_TRUE(succeeds(r)) << "byte " << at << " ^ " << x;
             ASSERT_EQ(r.value().count(), kRecords) << "byte " << at << " ^ " << x;
             EXPECT_TRUE(r.value().lost.empty()) << "byte " << at << " ^ " << x;
+            EXPECT_EQ(r.value().info.codePage, 936) << "byte " << at << " ^ " << x;
             // The records read as they were written, field by field.
             const SalvagedRecords& s = r.value();
             for (int i : {0, 27, 28, 599}) {
