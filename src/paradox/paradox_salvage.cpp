@@ -295,9 +295,9 @@ QString recordFault(const Geometry& g, const unsigned char* rec) {
 }
 
 // Record counts of the data blocks as the table's primary index lists them, when an index
-// keyed on the table's first field lies beside it.
-std::map<int, int> indexCounts(const QString& path, const FieldDef& key) {
-    std::map<int, int> counts;
+// keyed on the table's first field lies beside it, with the first key of each block.
+std::map<int, IndexEntry> indexEntries(const QString& path, const FieldDef& key) {
+    std::map<int, IndexEntry> entries;
     for (const QString& px : indexPathsFor(path)) {
         if (!QFileInfo::exists(px))
             continue;
@@ -306,10 +306,10 @@ std::map<int, int> indexCounts(const QString& path, const FieldDef& key) {
             idx.value().keyField.size != key.size)
             break;
         for (const IndexEntry& e : idx.value().levels.back())
-            counts[static_cast<int>(e.block)] = static_cast<int>(e.count);
+            entries[static_cast<int>(e.block)] = e;
         break;
     }
-    return counts;
+    return entries;
 }
 
 void addLoss(std::vector<SalvageLoss>& lost, std::int64_t position, int block, const QString& why) {
@@ -511,36 +511,55 @@ Result<SalvagedRecords> salvageBytes(const Bytes& b, const QString& path,
 
     // How many records each block holds: its header's word, unless the index says otherwise
     // or the word is one no block can hold.
-    const std::map<int, int> listed = indexCounts(path, g.fields.front());
+    const std::map<int, IndexEntry> listed = indexEntries(path, g.fields.front());
     const int perBlock = g.perBlock();
+    auto slot = [&](int block, int i) -> const unsigned char* {
+        const qint64 at = g.at(block) + 6 + static_cast<qint64>(i) * g.recordSize;
+        return at + g.recordSize <= b.size ? b.p + at : nullptr;
+    };
+    // Slots past a block's records hold zeros: the count down to `least` that leaves none.
+    auto trimmed = [&](int block, int n, int least) {
+        while (n > least) {
+            const unsigned char* rec = slot(block, n - 1);
+            if (rec && !allZero(rec, g.recordSize))
+                break;
+            --n;
+        }
+        return n;
+    };
     std::vector<int> counts;
     std::vector<bool> sure;
     std::int64_t total = 0;
     for (const int k : order) {
         const int add = le16s(header(k) + 4);
-        int n = g.claim(add);
+        const int claimed = g.claim(add);
+        int n = claimed;
+        // The index speaks for a block only when it names the block's first key.
         const auto it = listed.find(k);
-        if (it != listed.end() && it->second != n && it->second >= 0 && it->second <= perBlock) {
-            out.repairs << QStringLiteral("block %1 claims %2 records, the index lists %3")
+        const bool indexed = it != listed.end() && it->second.count <= std::uint32_t(perBlock) &&
+                             slot(k, 0) &&
+                             std::memcmp(slot(k, 0), it->second.key.constData(),
+                                         static_cast<std::size_t>(it->second.key.size())) == 0;
+        const int listedCount = indexed ? static_cast<int>(it->second.count) : -1;
+        if (indexed && listedCount != claimed) {
+            // Of the two counts, the larger where its slots hold records.
+            n = claimed < 0
+                    ? listedCount
+                    : trimmed(k, std::max(claimed, listedCount), std::min(claimed, listedCount));
+            out.repairs << QStringLiteral("block %1 claims %2 records, the index lists %3; "
+                                          "it holds %4")
                                .arg(k)
-                               .arg(n < 0 ? QStringLiteral("more") : QString::number(n))
-                               .arg(it->second);
-            n = it->second;
+                               .arg(claimed < 0 ? QStringLiteral("more") : QString::number(claimed))
+                               .arg(listedCount)
+                               .arg(n);
         } else if (n < 0) {
             out.repairs << QStringLiteral("block %1 claims %2 bytes of records, more than a block "
                                           "holds; its slots were read one by one")
                                .arg(k)
                                .arg(add + g.recordSize);
-            n = perBlock;
-            // Slots past the records hold zeros.
-            while (n > 0) {
-                const qint64 at = g.at(k) + 6 + static_cast<qint64>(n - 1) * g.recordSize;
-                if (at + g.recordSize <= b.size && !allZero(b.p + at, g.recordSize))
-                    break;
-                --n;
-            }
+            n = trimmed(k, perBlock, 0);
         }
-        sure.push_back(listed.count(k) > 0 || g.claim(add) < 0);
+        sure.push_back(indexed || claimed < 0);
         counts.push_back(n);
         total += n;
     }
