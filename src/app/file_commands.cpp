@@ -3,6 +3,7 @@
 #include "app/app_session.h"
 #include "app/settings_file.h"
 #include "common/app_dir.h"
+#include "recording/table_salvage.h"
 #include "recording/test_results.h"
 
 #include <QDir>
@@ -138,6 +139,19 @@ Status FileCommands::openRecent(int position) {
             return s;
     }
     return repoint(path);
+}
+
+QString FileCommands::salvageQuestion(const QString& path, const QString& failure) {
+    return kx::salvageQuestion(path, failure);
+}
+
+Result<px::SalvageReport> FileCommands::salvage(const QString& path) {
+    Result<px::SalvageReport> report = salvageTableFile(path, true);
+    if (!report)
+        return report;
+    if (Status s = openDataFile(report.value().target); !s)
+        return fail(s.error());
+    return report;
 }
 
 void FileCommands::setSaveFilter(int filter) {

@@ -3,6 +3,7 @@
 #include "app/recent_files.h"
 #include "common/result.h"
 #include "recording/recording_keeper.h"
+#include "paradox/paradox_salvage.h"
 #include "recording/table_export.h"
 
 #include <QDateTime>
@@ -75,18 +76,25 @@ public:
     // emptied first only when it is the program's scratch file; a user's data file keeps its
     // records.
     Status openRecent(int position);
+    // Open met a table it could not read (`failure`): the question that offers to salvage it,
+    // or an empty text when it reads whole or nothing can be read (salvageQuestion).
+    static QString salvageQuestion(const QString& path, const QString& failure);
+    // The user took the offer: what can still be read of `path` goes to NAME-salvaged.db
+    // beside it (an earlier one is replaced, as the question said), which is then opened as
+    // Open opens a file. The report says what was left out.
+    Result<px::SalvageReport> salvage(const QString& path);
 
     // A table saved for the user (a recovered recording) heads the recent list as an opened
     // file would, without being opened; the list is written to the settings file at once.
     Status listFirst(const QString& path);
-    // Start-up's recovery of a recording an earlier run left in its journal: its readings are
-    // saved as a table of their own (recoverJournal), or, with `append`, appended to the file
-    // they continue (foldJournalInto). The table that holds them then heads the recent list.
-    // Gives what the user is told.
     // What the window asks before readings are appended to the file they continue.
     static QString appendQuestion(const LeftOverRecording& left);
     // What start-up says of runs whose journal never started.
     static QString unstartedMessage(int runs);
+    // Start-up's recovery of a recording an earlier run left in its journal: its readings are
+    // saved as a table of their own (recoverJournal), or, with `append`, appended to the file
+    // they continue (foldJournalInto). The table that holds them then heads the recent list.
+    // Gives what the user is told.
     Result<QString> recoverRecording(const LeftOverRecording& left, bool append,
                                      const QDateTime& now);
     // Save As: the filter chosen last is offered first next time.

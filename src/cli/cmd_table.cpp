@@ -7,6 +7,7 @@
 #include "paradox/paradox_writer.h"
 #include "recording/readings_schema.h"
 #include "recording/table_file_io.h"
+#include "recording/table_salvage.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -188,6 +189,32 @@ int repair(const QString& path) {
     return 0;
 }
 
+// Every record that can still be read goes to NAME-salvaged.db; one line for each stretch of
+// records left out and each fault of the header, then what was kept.
+int salvage(const QString& path, bool replace) {
+    Result<px::SalvageReport> r = salvageTableFile(path, replace);
+    if (!r) {
+        printError(r.error());
+        return 1;
+    }
+    const px::SalvageReport& report = r.value();
+    for (const QString& repair : report.repairs)
+        printJson({{"damage", repair}});
+    for (const px::SalvageLoss& l : report.lost) {
+        QJsonObject left{{"first", static_cast<qint64>(l.first)},
+                         {"last", static_cast<qint64>(l.last)},
+                         {"why", l.why}};
+        if (l.block > 0)
+            left.insert(QStringLiteral("block"), l.block);
+        printJson({{"leftOut", left}});
+    }
+    printJson({{"file", path},
+               {"salvaged", report.target},
+               {"records", static_cast<qint64>(report.kept)},
+               {"leftOut", static_cast<qint64>(report.leftOut)}});
+    return 0;
+}
+
 } // namespace
 
 int runTable(const QStringList& args) {
@@ -199,7 +226,12 @@ int runTable(const QStringList& args) {
     line.flag(QStringLiteral("store"), QStringLiteral("create: a stored readings table (SNo, "
                                                       "STime, ...)."));
     line.flag(QStringLiteral("replace"),
-              QStringLiteral("create: replace an existing table, whose records are lost."));
+              QStringLiteral("create: replace an existing table, whose records are lost; "
+                             "repair --salvage: replace an earlier salvaged table."));
+    line.flag(QStringLiteral("salvage"),
+              QStringLiteral("repair: copy every record of a damaged table that can still be "
+                             "read into NAME-salvaged.db beside it, and say which were left "
+                             "out; the table stays as it is."));
     line.positional(QStringLiteral("ACTION"), QStringLiteral("info, dump, create or repair."));
     line.positional(QStringLiteral("FILE"), QStringLiteral("The table file."));
     if (const std::optional<int> done = line.parse(args))
@@ -210,15 +242,17 @@ int runTable(const QStringList& args) {
     auto onlyFor = [&](const char* option, const char* owner) {
         return !line.isSet(QLatin1String(option)) || action == QLatin1String(owner);
     };
+    const bool salvaging = line.isSet(QStringLiteral("salvage"));
     if (!onlyFor("raw", "dump") || !onlyFor("readings", "create") || !onlyFor("store", "create") ||
-        !onlyFor("replace", "create"))
+        !onlyFor("salvage", "repair") ||
+        (!onlyFor("replace", "create") && !(salvaging && action == QLatin1String("repair"))))
         return line.usageError();
     if (action == QLatin1String("info"))
         return info(path);
     if (action == QLatin1String("dump"))
         return dump(path, line.isSet(QStringLiteral("raw")));
     if (action == QLatin1String("repair"))
-        return repair(path);
+        return salvaging ? salvage(path, line.isSet(QStringLiteral("replace"))) : repair(path);
     if (action == QLatin1String("create")) {
         const bool store = line.isSet(QStringLiteral("store"));
         if (store == line.isSet(QStringLiteral("readings")))

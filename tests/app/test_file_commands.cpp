@@ -5,6 +5,7 @@
 #include "app/session_fixture.h"
 #include "common/app_dir.h"
 #include "recording/table_export.h"
+#include "recording/table_salvage.h"
 #include "support/table_files.h"
 
 #include <QFileInfo>
@@ -87,6 +88,48 @@ TEST_F(Files, PathWithALineBreakOpensButIsNotListed) {
     EXPECT_TRUE(session.liveTable().isOpen());
     EXPECT_FALSE(files.recent().visible(1));
     EXPECT_TRUE(files.exitPanel().ok()) << "the list can still be written";
+}
+
+TEST_F(Files, OpenOffersToSalvageADamagedTable) {
+    const QString path = usersFile("dam.db", 5);
+    const px::TableInfo info = px::readTableInfo(path).value();
+    QByteArray b = fileBytes(path);
+    // Record 3 holds a time of 301008456 ms.
+    const QByteArray bad("\x91\xF1\x06\x48", 4); // big-endian, sign bit flipped
+    b.replace(info.headerSize + 6 + 2 * info.recordSize + 4, 4, bad);
+    ASSERT_TRUE(putFile(path, b));
+    ASSERT_TRUE(files.openDataFile(tables.path("pw60SD.DB")).ok());
+
+    const Status opened = files.openDataFile(path);
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(files.recent().path(1), tables.path("pw60SD.DB"));
+    const QString question = FileCommands::salvageQuestion(path, opened.error());
+    EXPECT_TRUE(question.startsWith(opened.error())) << question.toStdString();
+    EXPECT_TRUE(question.contains("record 3 holds a time of 301008456 ms"))
+        << question.toStdString();
+    EXPECT_TRUE(question.contains("Salvage the 4 records")) << question.toStdString();
+    EXPECT_TRUE(question.contains("dam-salvaged.db")) << question.toStdString();
+    EXPECT_FALSE(question.contains("replaced"));
+    // Nothing is offered for a table that reads, or a file that is no table.
+    EXPECT_TRUE(FileCommands::salvageQuestion(tables.path("mine.db"), "in use").isEmpty());
+    ASSERT_TRUE(putFile(tables.path("text.db"), QByteArray(300, 'x')));
+    EXPECT_TRUE(FileCommands::salvageQuestion(tables.path("text.db"), "damaged").isEmpty());
+
+    const Result<px::SalvageReport> r = files.salvage(path);
+    ASSERT_TRUE(r.ok()) << r.error().toStdString();
+    EXPECT_EQ(r.value().kept, 4);
+    ASSERT_EQ(r.value().lost.size(), 1u);
+    EXPECT_EQ(r.value().lost[0].first, 3);
+    const QString said = salvageReportText(r.value());
+    EXPECT_TRUE(said.contains("4 records of")) << said.toStdString();
+    EXPECT_TRUE(said.contains("record 3: a time of 301008456 ms")) << said.toStdString();
+    // The salvaged table is open, listed first, and the damaged file is as it was.
+    EXPECT_EQ(session.liveTable().filePath(), tables.path("dam-salvaged.db"));
+    EXPECT_EQ(session.liveTable().rowCount(), 4);
+    EXPECT_EQ(files.recent().path(1), tables.path("dam-salvaged.db"));
+    EXPECT_EQ(fileBytes(path), b);
+    // Asked again, the question says the salvaged table is replaced.
+    EXPECT_TRUE(FileCommands::salvageQuestion(path, opened.error()).contains("replaced"));
 }
 
 TEST_F(Files, SaveAsSavesTheTableItsKindNames) {

@@ -117,6 +117,34 @@ TEST_F(FilesWindow, OpenShowsTheFileAndListsIt) {
     EXPECT_FALSE(action("filename2")->isVisible());
 }
 
+TEST_F(FilesWindow, OpenOffersToSalvageADamagedTable) {
+    const QString dam = usersFile("dam.db", 6);
+    QByteArray b = fileBytes(dam);
+    b[6] = static_cast<char>(b[6] + 1); // the header counts one record more
+    ASSERT_TRUE(putFile(dam, b));
+    const QString salvaged = tables.path("dam-salvaged.db");
+
+    answer(dam);
+    win.OpenClick(); // Cancel
+    ASSERT_EQ(kinds(), std::vector<std::string>{"confirm"});
+    EXPECT_TRUE(boxes.shown[0].text.contains("the header counts 7 records"));
+    EXPECT_TRUE(boxes.shown[0].text.contains("Salvage the 6 records"));
+    EXPECT_FALSE(QFileInfo::exists(salvaged));
+    EXPECT_FALSE(session.liveTable().isOpen());
+
+    boxes.shown.clear();
+    boxes.confirmAnswer = true;
+    answer(dam);
+    win.OpenClick();
+    ASSERT_EQ(kinds(), (std::vector<std::string>{"confirm", "information"}));
+    EXPECT_TRUE(boxes.shown[1].text.contains("6 records of")) << boxes.shown[1].text.toStdString();
+    EXPECT_TRUE(boxes.shown[1].text.contains("No record was left out"));
+    EXPECT_EQ(session.liveTable().filePath(), salvaged);
+    EXPECT_EQ(session.liveTable().rowCount(), 6);
+    EXPECT_EQ(action("filename1")->text(), "&1   " + salvaged);
+    EXPECT_EQ(fileBytes(dam), b);
+}
+
 TEST_F(FilesWindow, PathWithAmpersandShowsAndOpens) {
     const QString odd = usersFile("R&D.db", 2);
     answer(odd);

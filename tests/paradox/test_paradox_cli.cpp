@@ -62,6 +62,11 @@ TEST_F(ParadoxCli, BadUsageMissingTablesAndPipes) {
         {{"table", "dump", fifo}, 1, "it is a pipe, not a file"},
         {{"table", "create", fifo, "--store"}, 1, "it is a pipe, not a file"},
         {{"table", "repair", fifo}, 1, "it is a pipe, not a file"},
+        {{"table", "dump", none, "--salvage"}, 2, ""},
+        {{"table", "create", none, "--store", "--salvage"}, 2, ""},
+        {{"table", "repair", none, "--replace"}, 2, ""},
+        {{"table", "repair", none, "--salvage"}, 1, "none.db"},
+        {{"table", "repair", fifo, "--salvage"}, 1, "it is a pipe, not a file"},
     };
     for (const auto& c : cases) {
         const CliRun r = runCli(c.args);
@@ -152,4 +157,53 @@ TEST_F(ParadoxCli, RepairRebuildsTheIndex) {
     EXPECT_TRUE(o["keyed"].toBool());
     EXPECT_FALSE(o["reordered"].toBool());
     EXPECT_EQ(runCli({"table", "info", path}).exitCode, 0);
+}
+
+TEST_F(ParadoxCli, RepairSalvagesADamagedTable) {
+    const QString path = dir.filePath("s.db");
+    std::vector<Record> rows;
+    for (int i = 1; i <= 40; ++i)
+        rows.push_back({Value(std::int32_t(i)), Value::timeOfDay(i * 500), Value("2.5"), Value("G"),
+                        Value("IR:1000V"), Value("")});
+    ASSERT_TRUE(writeKeyedTable(path, readingsLikeFields(), rows, blocks(1024)).ok());
+    QByteArray b = fileBytes(path);
+    const int headerSize = readTableInfo(path).value().headerSize;
+    b.replace(headerSize + 6 + 2 * 72 + 4, 4, storedLong(301008456)); // record 3's time
+    b[6] = static_cast<char>(b[6] + 1);                               // and the count
+    ASSERT_TRUE(putFile(path, b));
+    EXPECT_EQ(runCli({"table", "dump", path}).exitCode, 1);
+
+    CliRun r = runCli({"table", "repair", path, "--salvage"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    const QList<QJsonObject> lines = r.jsonLines();
+    ASSERT_FALSE(lines.isEmpty());
+    const QJsonObject done = lines.back();
+    EXPECT_EQ(done["salvaged"].toString(), dir.filePath("s-salvaged.db"));
+    EXPECT_EQ(done["records"].toInt(), 39);
+    EXPECT_EQ(done["leftOut"].toInt(), 1);
+    QStringList damage;
+    QJsonObject leftOut;
+    for (const QJsonObject& o : lines) {
+        if (o.contains("damage"))
+            damage << o["damage"].toString();
+        if (o.contains("leftOut") && o["leftOut"].isObject())
+            leftOut = o["leftOut"].toObject();
+    }
+    EXPECT_EQ(leftOut["first"].toInt(), 3);
+    EXPECT_EQ(leftOut["last"].toInt(), 3);
+    EXPECT_TRUE(leftOut["why"].toString().contains("301008456 ms"))
+        << leftOut["why"].toString().toStdString();
+    EXPECT_TRUE(damage.join('|').contains("header counts 41 records"))
+        << damage.join('|').toStdString();
+    EXPECT_EQ(fileBytes(path), b);
+
+    r = runCli({"table", "dump", dir.filePath("s-salvaged.db")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.out.count('\n'), 40) << "the field names and 39 records";
+    EXPECT_FALSE(r.out.contains("\n3\t"));
+
+    r = runCli({"table", "repair", path, "--salvage"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("s-salvaged.db already exists")) << r.err.constData();
+    EXPECT_EQ(runCli({"table", "repair", path, "--salvage", "--replace"}).exitCode, 0);
 }

@@ -6,6 +6,7 @@
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_index.h"
 #include "paradox/paradox_reader.h"
+#include "paradox/paradox_salvage.h"
 #include "paradox/paradox_writer.h"
 
 #include <cstring>
@@ -292,6 +293,8 @@ TEST_F(ParadoxDamage, RefusedWithAMessage) {
         {with([](QByteArray& b) { put16(b, 0x21, 255); }), ""},
         {with([](QByteArray& b) { b[5] = 5; }), "block size"},
         {with([&](QByteArray& b) { put16(b, headerSize + 4, 1000); }), "claims"},
+        // 14 whole records: one more than a block of 13 holds.
+        {with([&](QByteArray& b) { put16(b, headerSize + 4, 13 * 74); }), "claims 1036 bytes"},
         {with([&](QByteArray& b) {
              b.replace(fieldNamesEnd, headerSize - fieldNamesEnd,
                        QByteArray(headerSize - fieldNamesEnd, 'x'));
@@ -303,6 +306,31 @@ TEST_F(ParadoxDamage, RefusedWithAMessage) {
     for (const auto& c : cases)
         EXPECT_TRUE(failsWith(openDamaged(c.file), c.part)) << c.part;
     EXPECT_TRUE(failsWith(TableReader::open(path("none.db")), "none.db"));
+}
+
+// A table without a key has no index to count its blocks' records: a block that claims more
+// records than a block holds must be refused even when the header's count agrees, or the
+// bytes after the block would be read as a record.
+TEST_F(TableChecks, BlocksClaimingMoreThanTheyHold) {
+    const QString t = path("plain.db");
+    // 50 records: 21, 21 and 8 to a block.
+    ASSERT_TRUE(writeTable(t, kNumberedFields, numberedRows(50), blocks(1024)).ok());
+    const QByteArray good = fileBytes(t);
+    const int headerSize = readTableInfo(t).value().headerSize;
+    const struct {
+        int block;
+        int claimed; // records
+    } cases[] = {{1, 22}, {2, 22}, {1, 23}};
+    for (const auto& c : cases) {
+        QByteArray b = good;
+        put16(b, headerSize + (c.block - 1) * 1024 + 4, (c.claimed - 1) * 48);
+        put16(b, 6, 50 + c.claimed - 21); // the header agrees with the block
+        ASSERT_TRUE(putFile(t, b));
+        EXPECT_TRUE(failsWith(
+            open(t),
+            QStringLiteral("block %1 claims %2 bytes of records").arg(c.block).arg(c.claimed * 48)))
+            << c.block << " claims " << c.claimed;
+    }
 }
 
 // Random damage to a valid table and its index must give a clean refusal or a readable table,
@@ -338,6 +366,12 @@ TEST_F(ParadoxDamage, MutatedCopiesNeverCrash) {
         ASSERT_TRUE(putFile(path(index ? "i.px" : "m.db"), b));
         if (index)
             (void)readPrimaryIndex(path("i.px"));
+        // A salvage reads whatever is left, and never more than the file holds.
+        const Result<SalvagedRecords> salvaged = readDamagedTable(path(index ? "i.db" : "m.db"));
+        if (salvaged) {
+            EXPECT_EQ(salvaged.value().records.size(),
+                      salvaged.value().count() * salvaged.value().info.recordSize);
+        }
         const Result<TableReader> r = TableReader::open(path(index ? "i.db" : "m.db"));
         if (!r.ok()) {
             EXPECT_FALSE(r.error().isEmpty());

@@ -12,22 +12,17 @@
 
 // Paths and small file helpers shared by the table-file tests.
 
-// Tables made by other programs, kept outside the repository. A clone alone lacks them; the
-// tests that read them then skip with a message.
+// Tables made by other programs, kept with the tests (tests/fixtures/). A test that needs them
+// fails when they are missing rather than passing without having run.
 inline QString fixturesDir() {
-    return QStringLiteral(KX_SHARED_DIR "/fixtures/paradox/");
+    return QStringLiteral(KX_SOURCE_DIR "/tests/fixtures/");
 }
 inline QString fixture(const char* name) {
     return fixturesDir() + QLatin1String(name);
 }
-inline bool fixturesPresent() {
-    return QDir(fixturesDir()).exists();
-}
 #define KX_NEED_FIXTURES()                                                                         \
-    do {                                                                                           \
-        if (!fixturesPresent())                                                                    \
-            GTEST_SKIP() << "table fixtures not present in " << fixturesDir().toStdString();       \
-    } while (false)
+    ASSERT_TRUE(QDir(fixturesDir()).exists())                                                      \
+        << "table fixtures missing from " << fixturesDir().toStdString()
 
 inline QByteArray fileBytes(const QString& path) {
     QFile f(path);

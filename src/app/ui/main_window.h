@@ -163,6 +163,8 @@ private:
     // Menu entries and separator as the recent list stands.
     void showRecentFiles();
     void openRecentFile(int position);
+    // Open failed: a damaged table is offered for salvage, any other failure is shown.
+    void openFailed(const QString& path, const QString& failure);
     // Save As of the live table or the stored one, asked for and told from `from`; true when
     // the table was saved.
     bool saveTableAs(QWidget* from, ExportKind kind);

@@ -7,6 +7,7 @@
 #include "common/ui/message_boxes.h"
 #include "common/ui/progress_dialogs.h"
 #include "recording/chart_model.h"
+#include "recording/table_salvage.h"
 
 #include <QAction>
 #include <QLoggingCategory>
@@ -81,9 +82,24 @@ void TFrmTest::OpenClick() {
     if (!answer || !mayDropReadings())
         return;
     const Status s = session_.files().openDataFile(answer->path);
-    showRecentFiles();
     if (!s)
-        boxes_->error(this, s.error());
+        openFailed(answer->path, s.error());
+    showRecentFiles();
+}
+
+void TFrmTest::openFailed(const QString& path, const QString& failure) {
+    const QString question = FileCommands::salvageQuestion(path, failure);
+    if (question.isEmpty()) {
+        boxes_->error(this, failure);
+        return;
+    }
+    if (!boxes_->confirm(this, question))
+        return;
+    const Result<px::SalvageReport> report = session_.files().salvage(path);
+    if (!report)
+        boxes_->error(this, report.error());
+    else
+        boxes_->information(this, salvageReportText(report.value()));
 }
 
 void TFrmTest::Save_asClick() {
@@ -130,8 +146,10 @@ void TFrmTest::showSaveOutcome(QWidget* from, const SaveAsOutcome& outcome) {
 void TFrmTest::openRecentFile(int position) {
     if (!mayDropReadings())
         return;
+    const QString path = session_.files().recent().path(position);
     if (const Status s = session_.files().openRecent(position); !s)
-        boxes_->error(this, s.error());
+        openFailed(path, s.error());
+    showRecentFiles();
 }
 
 void TFrmTest::filename1Click() {
