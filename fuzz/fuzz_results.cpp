@@ -1,6 +1,7 @@
 // Input: either a reading's value and unit texts (first byte even; split at the first NUL), or
-// a small readings table (first byte odd): records of a 2-byte number step, a 2-byte time
-// step and four texts, each text a 1-byte length and its bytes. The tests found must be
+// a small readings table (first byte odd, its next two bits the recording rules): records of a
+// 2-byte number step, a 2-byte time step and four texts, each text a 1-byte length and its
+// bytes. The tests found must be
 // sound, the live walk must agree with the whole-table one, and every result must make JSON.
 #include "recording/insulation_analyser.h"
 #include "recording/reading_quantity.h"
@@ -66,7 +67,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         store.append(cells);
     }
-    const kx::Result<std::vector<kx::InsulationResult>> found = kx::findInsulationTests(store);
+    // Without recording rules each run's own pace stands for the interval.
+    const kx::Result<std::vector<kx::InsulationResult>> paced = kx::findInsulationTests(store);
+    check(paced.ok());
+    for (const kx::InsulationResult& r : paced.value())
+        checkResult(r);
+
+    // The rules the first byte names: every reading, every 10 s, Repeat unticked, both.
+    static const kx::RecordingRules kRules[] = {{}, {10, true}, {std::nullopt, false}, {10, false}};
+    const kx::RecordingRules rules = kRules[(data[0] >> 1) % 4];
+    const kx::Result<std::vector<kx::InsulationResult>> found =
+        kx::findInsulationTests(store, {}, false, rules);
     check(found.ok());
     for (const kx::InsulationResult& r : found.value())
         checkResult(r);
@@ -75,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // must end with the same tests whenever the table is in number order.
     const kx::ReadingsColumns cols = kx::ReadingsColumns::find(store.fields()).value();
     kx::InsulationAnalyser live;
+    live.setRules(rules);
     bool ordered = true;
     for (std::size_t row = 0; row < store.rowCount(); ++row) {
         if (store.isNull(row, cols.no) ||

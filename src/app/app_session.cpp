@@ -73,6 +73,9 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
         recordingError(message);
     });
 
+    connect(&recording_, &RecordingControl::rulesChanged, this,
+            [this] { results_->rulesChanged(recording_.rules()); });
+
     connect(&LiveTable_, &ReadingsTable::rowAppended, this, [this] {
         ++unsaved_;
         ++appended_;
@@ -115,8 +118,15 @@ void AppSession::start() {
 
 void AppSession::decodeFrame(std::string_view frameHex) {
     const DecodeResult r = decoder_.ShowDataKx30(frameHex);
-    if (r.record && recordingOn_ && recording_.INDataToTable(1))
-        Q_EMIT readingRecorded(LiveTable_.rowCount() - 1);
+    if (r.record && recordingOn_) {
+        if (recording_.INDataToTable(1)) {
+            // The test results learn the rules each reading was recorded under.
+            results_->recordedWith(recording_.rules(), QDateTime::currentDateTime());
+            Q_EMIT readingRecorded(LiveTable_.rowCount() - 1);
+        } else if (!recording_.limitReached()) {
+            results_->readingHeld(); // a repeat or a reading between samples
+        }
+    }
     Q_EMIT frameDecoded(r);
 }
 

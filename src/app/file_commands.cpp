@@ -178,8 +178,10 @@ SaveAsOutcome FileCommands::saveAs(const QString& path, ExportKind kind,
     // which are kept in memory only; a workbook judges its tests by their settings.
     SaveAsOutcome outcome = saveTableAs(session_.liveTable(), path, kind, progress, options,
                                         &session_.results().details());
-    if (outcome.saved())
+    if (outcome.saved()) {
         session_.savedUpTo(mark);
+        session_.results().savedAs(path);
+    }
     return outcome;
 }
 

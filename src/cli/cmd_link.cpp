@@ -7,6 +7,7 @@
 #include "cli/decode_json.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
+#include "recording/test_results.h"
 
 #include <QFileInfo>
 #include <QJsonObject>
@@ -167,6 +168,11 @@ int runRecord(const QStringList& args) {
     }
     if (failed)
         return code;
+    // How the readings were recorded goes beside the table, for finding its tests.
+    if (const std::optional<RecordingDetails>& rules = session.results().details().recording) {
+        if (const Status s = writeRecordingDetails(append ? o.append : o.out, *rules, append); !s)
+            printError(s.error());
+    }
     // Fewer records than readings: say why, as the window's status line does.
     if (rc.limitReached()) {
         RecordingState limited;

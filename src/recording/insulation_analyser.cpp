@@ -9,12 +9,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace kx {
 namespace {
 
 // Above this 1-minute resistance the polarization index says little about the insulation.
 constexpr double kPiMeaningfulOhms = 5000e6;
+constexpr double kPiJudgedAt = 40;
 
 const QString kOhmSign = QStringLiteral("\u03A9");
 const QString kDegrees = QStringLiteral("\u00B0C");
@@ -139,10 +141,18 @@ void judge(InsulationResult& r, const ResultSettings& s) {
 
     if (r.pi) {
         const QString pi = QString::number(*r.pi, 'f', 2);
-        if (judged > kPiMeaningfulOhms) {
+        // Whether PI means anything is judged at 40 °C, the machines' base, whatever base the
+        // minimum is judged at.
+        double forPi = *r.r60;
+        QString at;
+        if (s.temperature) {
+            forPi = *r.r60 * std::pow(0.5, (kPiJudgedAt - *s.temperature) / 10);
+            at = QStringLiteral(" at ") + temperatureText(kPiJudgedAt);
+        }
+        if (std::isfinite(forPi) && forPi > kPiMeaningfulOhms) {
             r.reasons << QStringLiteral("Polarization index %1 not judged: PI not meaningful "
-                                        "above 5000 M%2 (the 1-minute resistance is %3).")
-                             .arg(pi, kOhmSign, resistanceText(judged));
+                                        "above 5000 M%2 (the 1-minute resistance%3 is %4).")
+                             .arg(pi, kOhmSign, at, resistanceText(forPi));
         } else if (*r.pi < s.piMinimum) {
             failed = true;
             r.reasons << QStringLiteral("Polarization index %1 is below the minimum of %2.")
@@ -277,6 +287,7 @@ std::optional<double> InsulationAnalyser::resistanceOf(std::string_view value,
 
 void InsulationAnalyser::reset() {
     run_ = Run{};
+    medianSpacingMs_ = 0;
     tests_.clear();
 }
 
@@ -314,33 +325,56 @@ bool InsulationAnalyser::add(const Reading& r) {
     if (run_.open) {
         double t = raw + run_.dayOffset;
         bool wrapped = false;
-        // A time of day that restarts just after midnight goes on from the evening before.
-        if (r.timeOfDay && raw < run_.lastRaw && raw + px::kMsPerDay - run_.lastRaw <= kMaxGapMs) {
+        // A time of day more than 12 hours before the last one is on the next day.
+        if (r.timeOfDay && run_.lastRaw - raw > kDayTurnMs) {
             t += px::kMsPerDay;
             wrapped = true;
         }
-        const bool continues = t >= run_.lastT && t - run_.lastT <= kMaxGapMs;
+        const bool forward = t >= run_.lastT;
+        const bool continues = forward && (heldValues() || t - run_.lastT <= gapLimitMs());
         const bool same = r.mode == run_.mode && r.function == run_.function;
-        if (continues && kind != Kind::Foreign && (kind == Kind::NoNumber || same)) {
+        if (continues && same && kind != Kind::Foreign) {
             if (wrapped)
                 run_.dayOffset += px::kMsPerDay;
             run_.lastT = t;
             run_.lastRaw = raw;
-            if (same) {
-                run_.lastNo = r.no;
-                run_.lastMemberT = t;
-                if (kind == Kind::Numeric)
-                    takeNumeric(t - run_.t0, ohms);
-            }
+            run_.lastNo = r.no;
+            run_.lastMemberT = t;
+            if (kind == Kind::Numeric)
+                takeNumeric(t - run_.t0, ohms);
+            else if (heldValues())
+                run_.havePrev = false; // the blank is what the meter showed from here on
             return false;
         }
+        // Unrecorded repeats: the last value stood until this record came.
+        if (heldValues() && forward)
+            holdUntil(t);
         completed = closeRun();
     }
-    // A run starts at a resistance reading, or at one of its blanks (a test whose first
-    // readings show dashes starts there).
-    if (kind == Kind::Numeric || (kind == Kind::NoNumber && q.kind == QuantityKind::Resistance))
+    // A run starts at a resistance reading or at a record without a number: a test whose first
+    // readings show dashes starts there.
+    if (kind != Kind::Foreign)
         startRun(r, raw, kind == Kind::Numeric, ohms);
     return completed;
+}
+
+double InsulationAnalyser::intervalMs() const {
+    if (rules_)
+        return rules_->interval && *rules_->interval > 0 ? *rules_->interval * 1000.0 : 0;
+    return medianSpacingMs_ > 1000 ? medianSpacingMs_ : 0;
+}
+
+void InsulationAnalyser::holdUntil(double t) {
+    if (!run_.anyNumeric)
+        return;
+    const double elapsed = t - run_.t0;
+    while (run_.nextMark < kResultMarks.size() && kResultMarks[run_.nextMark] * 1000.0 < elapsed) {
+        if (run_.havePrev)
+            run_.marks[run_.nextMark] = run_.prevR;
+        ++run_.nextMark;
+    }
+    // The test lasted until the record that ended it.
+    run_.lastMemberT = std::max(run_.lastMemberT, t);
 }
 
 bool InsulationAnalyser::finish() {
@@ -369,10 +403,15 @@ void InsulationAnalyser::takeNumeric(double elapsedMs, double ohms) {
         if (elapsedMs < mark)
             break;
         std::optional<double> value;
+        // With a sampling interval the readings around the mark are as close as the recording
+        // made them: any two of the test will do.
+        const double window = intervalMs() > 0 ? gapLimitMs() : kMarkWindowMs;
         if (elapsedMs == mark) {
             value = ohms;
-        } else if (run_.havePrev && mark - run_.prevT <= kMarkWindowMs &&
-                   elapsedMs - mark <= kMarkWindowMs) {
+        } else if (heldValues()) {
+            if (run_.havePrev)
+                value = run_.prevR; // the value recorded before the mark stood until now
+        } else if (run_.havePrev && mark - run_.prevT <= window && elapsedMs - mark <= window) {
             value =
                 run_.prevR + (ohms - run_.prevR) * (mark - run_.prevT) / (elapsedMs - run_.prevT);
         }
@@ -389,6 +428,11 @@ bool InsulationAnalyser::closeRun() {
     run_.open = false;
     if (!run_.anyNumeric || run_.lastMemberT - run_.t0 < kMinTestMs)
         return false;
+    // A test that ended just short of a mark (a sample taken a moment early) gives that mark
+    // its last reading.
+    if (run_.nextMark < kResultMarks.size() && run_.havePrev &&
+        kResultMarks[run_.nextMark] * 1000.0 - run_.prevT <= kMarkWindowMs)
+        run_.marks[run_.nextMark] = run_.prevR;
     InsulationResult r = resultOf(run_);
     r.test = static_cast<int>(tests_.size()) + 1;
     tests_.push_back(std::move(r));
@@ -419,8 +463,7 @@ InsulationResult InsulationAnalyser::resultOf(const Run& run) const {
     r.r600 = run.marks[3];
     r.dar = ratio(r.r60, r.r30);
     r.dar15 = ratio(r.r60, r.r15);
-    if (r.duration >= 600)
-        r.pi = ratio(r.r600, r.r60);
+    r.pi = ratio(r.r600, r.r60);
     judge(r, settings_);
     return r;
 }
@@ -463,6 +506,82 @@ InsulationAnalyser::Reading readingAt(const RecordStore& records, const Readings
     return r;
 }
 
+namespace {
+
+// The median spacing of the records of one stretch, in steps of 10 ms.
+class SpacingMedian {
+public:
+    void add(double ms) {
+        ++counts_[std::llround(std::clamp(ms, 0.0, 1e12) / 10)];
+        ++total_;
+    }
+    double take() {
+        double median = 0;
+        std::int64_t seen = 0;
+        for (const auto& [step, count] : counts_) {
+            seen += count;
+            if (2 * seen >= total_) {
+                median = static_cast<double>(step) * 10;
+                break;
+            }
+        }
+        counts_.clear();
+        total_ = 0;
+        return median;
+    }
+
+private:
+    std::map<long long, std::int64_t> counts_;
+    std::int64_t total_ = 0;
+};
+
+// Where each stretch that only a pause could split begins (its place in the walk), with the
+// median spacing of its records. A stretch keeps one mode and function and times that go on.
+struct Stretch {
+    std::size_t at = 0;
+    double medianMs = 0;
+};
+
+template <typename Walk>
+std::vector<Stretch> stretchesOf(const RecordStore& records, const ReadingsColumns& c, Walk walk) {
+    std::vector<Stretch> out;
+    SpacingMedian spacing;
+    bool open = false;
+    std::string_view mode, function;
+    double last = 0;
+    auto close = [&] {
+        if (open)
+            out.back().medianMs = spacing.take();
+        open = false;
+    };
+    std::size_t at = 0;
+    walk([&](std::size_t row) {
+        const InsulationAnalyser::Reading r = readingAt(records, c, row);
+        const std::size_t here = at++;
+        if (!r.timeMs) {
+            close();
+            return;
+        }
+        double t = *r.timeMs;
+        if (open && r.timeOfDay && last - t > InsulationAnalyser::kDayTurnMs)
+            t += px::kMsPerDay;
+        if (open && r.mode == mode && r.function == function && t >= last) {
+            spacing.add(t - last);
+        } else {
+            close();
+            out.push_back({here, 0});
+            open = true;
+            mode = r.mode;
+            function = r.function;
+        }
+        last = *r.timeMs;
+    });
+    close();
+    return out;
+}
+
+} // namespace
+
 std::optional<std::int64_t> feedInsulationAnalyser(InsulationAnalyser& analyser,
                                                    const RecordStore& records,
                                                    const ReadingsColumns& c) {
@@ -474,15 +593,8 @@ std::optional<std::int64_t> feedInsulationAnalyser(InsulationAnalyser& analyser,
         if (records.isNull(row, c.no) || (row > 0 && numberOf(row) < numberOf(row - 1)))
             ordered = false;
     }
-
-    std::optional<std::int64_t> highest;
-    if (ordered) {
-        for (std::size_t row = 0; row < n; ++row)
-            analyser.add(readingAt(records, c, row));
-        if (n > 0)
-            highest = numberOf(n - 1);
-    } else {
-        std::vector<std::pair<std::int64_t, std::size_t>> order;
+    std::vector<std::pair<std::int64_t, std::size_t>> order;
+    if (!ordered) {
         order.reserve(n);
         for (std::size_t row = 0; row < n; ++row) {
             if (!records.isNull(row, c.no))
@@ -490,21 +602,43 @@ std::optional<std::int64_t> feedInsulationAnalyser(InsulationAnalyser& analyser,
         }
         std::stable_sort(order.begin(), order.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (const auto& [no, row] : order)
-            analyser.add(readingAt(records, c, row));
-        if (!order.empty())
-            highest = order.back().first;
     }
-    return highest;
+    auto walk = [&](const auto& each) {
+        if (ordered) {
+            for (std::size_t row = 0; row < n; ++row)
+                each(row);
+        } else {
+            for (const auto& entry : order)
+                each(entry.second);
+        }
+    };
+
+    // Without the recording's rules, each stretch's own pace stands for its interval.
+    std::vector<Stretch> stretches;
+    if (!analyser.rules())
+        stretches = stretchesOf(records, c, walk);
+    std::size_t at = 0;
+    std::size_t next = 0;
+    walk([&](std::size_t row) {
+        if (next < stretches.size() && stretches[next].at == at)
+            analyser.setMedianSpacing(stretches[next++].medianMs);
+        ++at;
+        analyser.add(readingAt(records, c, row));
+    });
+
+    if (ordered)
+        return n > 0 ? std::optional<std::int64_t>(numberOf(n - 1)) : std::nullopt;
+    return order.empty() ? std::nullopt : std::optional<std::int64_t>(order.back().first);
 }
 
-Result<std::vector<InsulationResult>> findInsulationTests(const RecordStore& records,
-                                                          const ResultSettings& settings,
-                                                          bool storeNamesFirst) {
+Result<std::vector<InsulationResult>>
+findInsulationTests(const RecordStore& records, const ResultSettings& settings,
+                    bool storeNamesFirst, const std::optional<RecordingRules>& rules) {
     Result<ReadingsColumns> found = ReadingsColumns::find(records.fields(), storeNamesFirst);
     if (!found)
         return fail(found.error());
     InsulationAnalyser analyser(settings);
+    analyser.setRules(rules);
     feedInsulationAnalyser(analyser, records, found.value());
     analyser.finish();
     return analyser.takeTests();

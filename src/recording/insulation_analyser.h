@@ -23,9 +23,23 @@ namespace kx {
 //
 // A test is a maximal run of consecutive records (in `No` order) of resistance readings with
 // the same mode (`I_Range`) and function (`V_Range`), whose `Time` never goes back and never
-// jumps more than 5 s; records without a number inside the run (blank, dashes, overload)
-// belong to it. A run that lasts less than 10 s is not a test. A reading with a number in
-// another unit (a voltage check) ends the run, and so does a record without a time.
+// jumps by more than the recording's interval plus 5 s (RecordingRules); records without a
+// number (blank, dashes, overload) under the run's mode and function belong to it, also those
+// that lead into it. A run that lasts less than 10 s is not a test. A record under another
+// mode or function ends the run, with or without a number (the meter stamps both on every
+// reading, so such a record means the dial moved); so do a reading with a number in another
+// unit (a voltage check) and a record without a time. A time of day more than 12 hours before
+// the one before it is on the next day.
+
+// How a recording was made, as far as finding its tests needs it.
+struct RecordingRules {
+    // A record every `interval` seconds; none (or 0): each reading as the meter sends it.
+    std::optional<int> interval;
+    // Whether a value the meter repeats is recorded again; when not, the time between two
+    // records under one mode and function is a value held, not a pause.
+    bool repeat = true;
+    bool operator==(const RecordingRules&) const = default;
+};
 
 enum class Verdict : unsigned char { Pass, Fail, Inconclusive };
 // "pass", "fail", "inconclusive".
@@ -50,11 +64,12 @@ struct InsulationResult {
     double duration = 0;            // seconds from the first to the last record
 
     // Resistance in ohms at 15, 30, 60 and 600 s; none when no reading lies within 2 s on
-    // each side of the mark.
+    // each side of the mark (see kMarkWindowMs), unless the test ended less than 2 s before
+    // it: then its last reading.
     std::optional<double> r15, r30, r60, r600;
     std::optional<double> dar;   // r60 / r30
     std::optional<double> dar15; // r60 / r15
-    std::optional<double> pi;    // r600 / r60, for a test of at least 600 s
+    std::optional<double> pi;    // r600 / r60
 
     // The judgement under the settings it was made with (see judge()).
     std::optional<double> temperature;
@@ -73,8 +88,10 @@ inline constexpr std::array<int, 4> kResultMarks = {15, 30, 60, 600};
 // - no 1-minute resistance: "inconclusive";
 // - the 1-minute resistance (corrected to the base temperature when a winding temperature is
 //   given; it halves for every 10 °C rise) below the minimum: "fail";
-// - a polarization index below the PI minimum: "fail", unless that 1-minute resistance is
-//   above 5000 MΩ, where PI is not meaningful and the rule is not applied;
+// - a polarization index below the PI minimum: "fail", unless the 1-minute resistance is
+//   above 5000 MΩ, where PI is not meaningful and the rule is not applied. That resistance is
+//   the one corrected to 40 °C when a winding temperature is given, whatever the base, else
+//   the one measured;
 // - otherwise "pass".
 void judge(InsulationResult& r, const ResultSettings& settings);
 
@@ -134,6 +151,15 @@ public:
     void reset();
 
     const ResultSettings& settings() const { return settings_; }
+    // How the readings are recorded, from the next record on; none when not known, where
+    // feedInsulationAnalyser takes each run's median spacing above 1 s for the interval.
+    void setRules(const std::optional<RecordingRules>& rules) { rules_ = rules; }
+    const std::optional<RecordingRules>& rules() const { return rules_; }
+    // The spacing of the records that stands for the interval while the rules are not known
+    // (feedInsulationAnalyser sets it for each run).
+    void setMedianSpacing(double ms) { medianSpacingMs_ = ms; }
+    // The longest pause that does not end a test under the rules in force.
+    double gapLimitMs() const { return kMaxGapMs + intervalMs(); }
     // Re-judges the completed tests; the test in progress is judged with them from now on.
     void setSettings(const ResultSettings& settings);
 
@@ -145,9 +171,14 @@ public:
     // reaches 10 s.
     std::optional<InsulationResult> current() const;
 
+    // A pause longer than the interval and this much more ends a test.
     static constexpr double kMaxGapMs = 5000;
     static constexpr double kMinTestMs = 10000;
+    // R(T) is interpolated between readings this close to T; with a sampling interval,
+    // between the readings around T, whatever their distance within the test.
     static constexpr double kMarkWindowMs = 2000;
+    // A time of day this much before the one before it is on the next day.
+    static constexpr double kDayTurnMs = 12 * 3600 * 1000.0;
 
     // The record's number as a resistance in ohms, when it is one (used by views that draw a
     // test's curve with the same reading of the texts).
@@ -178,10 +209,15 @@ private:
 
     void startRun(const Reading& r, double t, bool numeric, double ohms);
     void takeNumeric(double elapsedMs, double ohms);
+    void holdUntil(double t);
+    double intervalMs() const;
+    bool heldValues() const { return rules_ && !rules_->repeat; }
     bool closeRun();
     InsulationResult resultOf(const Run& run) const;
 
     ResultSettings settings_;
+    std::optional<RecordingRules> rules_;
+    double medianSpacingMs_ = 0;
     Run run_;
     std::vector<InsulationResult> tests_;
 };
@@ -191,7 +227,10 @@ InsulationAnalyser::Reading readingAt(const RecordStore& records, const Readings
                                       std::size_t row);
 
 // Gives the analyser every record of a store in `No` order (records without a `No` are left
-// out), without finishing the last run, so that records appended later can follow. Returns
+// out), without finishing the last run, so that records appended later can follow. When the
+// analyser has no rules, each stretch that only a pause could split (one mode and function,
+// times going on) is first measured: its median spacing above 1 s stands for the interval.
+// Returns
 // the highest `No` given, none for a store without numbered records.
 std::optional<std::int64_t> feedInsulationAnalyser(InsulationAnalyser& analyser,
                                                    const RecordStore& records,
@@ -199,8 +238,10 @@ std::optional<std::int64_t> feedInsulationAnalyser(InsulationAnalyser& analyser,
 
 // Every test of a readings table, in `No` order (records without a `No` are left out). Fails
 // only when the table lacks a field the analysis needs.
-Result<std::vector<InsulationResult>> findInsulationTests(const RecordStore& records,
-                                                          const ResultSettings& settings = {},
-                                                          bool storeNamesFirst = false);
+// `rules`: how the table was recorded (its details), none when not known.
+Result<std::vector<InsulationResult>>
+findInsulationTests(const RecordStore& records, const ResultSettings& settings = {},
+                    bool storeNamesFirst = false,
+                    const std::optional<RecordingRules>& rules = std::nullopt);
 
 } // namespace kx

@@ -64,8 +64,33 @@ void RecordingControl::SampInterTimeTimer() {
         --IntervalCountdown;
 }
 
+void RecordingControl::setRepeat(bool ticked) {
+    const bool changed = ticked != repeatTicked_;
+    repeatTicked_ = ticked;
+    if (changed)
+        Q_EMIT rulesChanged();
+}
+
+void RecordingControl::setIntervalEnabled(bool ticked) {
+    const bool changed = ticked != intervalTicked_;
+    intervalTicked_ = ticked;
+    if (changed)
+        Q_EMIT rulesChanged();
+}
+
+RecordingRules RecordingControl::rules() const {
+    RecordingRules r;
+    r.repeat = repeatTicked_;
+    if (intervalTicked_)
+        r.interval = std::max(0, intervalFromText(intervalText_).value_or(0));
+    return r;
+}
+
 Status RecordingControl::RecordSITimeChange(const QString& text) {
+    const RecordingRules before = rules();
     intervalText_ = text;
+    if (rules() != before)
+        Q_EMIT rulesChanged();
     const std::optional<std::int32_t> v = intervalFromText(text);
     if (!v)
         return fail(QStringLiteral("'%1' is not a valid integer value").arg(text));

@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "display/reading_texts.h"
+#include "recording/insulation_analyser.h"
 
 #include <QObject>
 #include <QString>
@@ -54,10 +55,13 @@ public:
     // saved as a keyed table. An empty table, or one without numbers, starts at 1.
     void continueNumbering();
 
-    void setRepeat(bool ticked) { repeatTicked_ = ticked; }
+    void setRepeat(bool ticked);
     bool repeat() const { return repeatTicked_; }
-    void setIntervalEnabled(bool ticked) { intervalTicked_ = ticked; }
+    void setIntervalEnabled(bool ticked);
     bool intervalEnabled() const { return intervalTicked_; }
+    // The rules in force, as the test results need them: the interval in seconds when the
+    // box is ticked (0 while its text does not convert), and the repeat rule.
+    RecordingRules rules() const;
 
     void setTimeOfDay(TimeOfDay f) { timeOfDay_ = std::move(f); }
 
@@ -75,6 +79,8 @@ Q_SIGNALS:
     // The numbering or the limit changed outside an append (a limit chosen, Clear All, a
     // table opened), so whether the limit is reached may have changed.
     void numberingChanged();
+    // The sampling interval or the repeat rule changed.
+    void rulesChanged();
     // Appending a reading failed; told once for a run of failures, until a reading is
     // appended or the table is reset.
     void recordingFailed(const QString& message);

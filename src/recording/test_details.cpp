@@ -88,6 +88,47 @@ struct Reader {
     }
 };
 
+// The "recording" object. Rules that cannot be read are no rules: the tests are then found
+// by the readings' own pace rather than by a wrong interval.
+std::optional<RecordingDetails> readRecording(const QJsonValue& v, QStringList& ignored) {
+    if (v.isUndefined() || v.isNull())
+        return std::nullopt;
+    if (!v.isObject()) {
+        ignored << QStringLiteral("\"recording\" is not an object");
+        return std::nullopt;
+    }
+    const QJsonObject o = v.toObject();
+    RecordingDetails r;
+    const QJsonValue interval = o.value(QStringLiteral("interval"));
+    if (!interval.isNull() && !interval.isUndefined()) {
+        const double s = interval.toDouble(-1);
+        if (!interval.isDouble() || !(s >= 0 && s <= kMaxRecordingInterval) || s != std::floor(s)) {
+            ignored << QStringLiteral("\"recording\" has no interval in whole seconds");
+            return std::nullopt;
+        }
+        r.rules.interval = static_cast<int>(s);
+    }
+    const QJsonValue repeat = o.value(QStringLiteral("repeat"));
+    if (!repeat.isUndefined()) {
+        if (!repeat.isBool()) {
+            ignored << QStringLiteral("\"repeat\" of \"recording\" is not true or false");
+            return std::nullopt;
+        }
+        r.rules.repeat = repeat.toBool();
+    }
+    const QJsonValue began = o.value(QStringLiteral("began"));
+    if (!began.isUndefined() && !began.isNull()) {
+        // Kept as the wall-clock time written, to the second.
+        const QDateTime at = QDateTime::fromString(began.toString(), Qt::ISODate);
+        if (at.isValid())
+            r.began = QDateTime(at.date(),
+                                QTime(at.time().hour(), at.time().minute(), at.time().second()));
+        if (!began.isString() || !r.began.isValid())
+            ignored << QStringLiteral("\"began\" of \"recording\" is no date and time");
+    }
+    return r;
+}
+
 // The file's bytes, opened without ever waiting on whatever may have been put there since it
 // was looked at; at most one byte more than a details file may hold.
 Result<QByteArray> readDetailsBytes(const QString& path) {
@@ -114,8 +155,9 @@ bool TestDetails::hasFields() const {
 
 bool TestDetails::isDefault() const {
     const ResultSettings d;
-    return !hasFields() && !settings.temperature && settings.baseTemperature == d.baseTemperature &&
-           settings.minimumOhms == d.minimumOhms && settings.piMinimum == d.piMinimum;
+    return !hasFields() && !recording && !settings.temperature &&
+           settings.baseTemperature == d.baseTemperature && settings.minimumOhms == d.minimumOhms &&
+           settings.piMinimum == d.piMinimum;
 }
 
 void TestDetails::clearFields() {
@@ -124,6 +166,7 @@ void TestDetails::clearFields() {
     operatorName.clear();
     humidity.clear();
     notes.clear();
+    recording.reset();
 }
 
 bool TestDetails::operator==(const TestDetails& o) const {
@@ -132,7 +175,7 @@ bool TestDetails::operator==(const TestDetails& o) const {
            settings.temperature == o.settings.temperature &&
            settings.baseTemperature == o.settings.baseTemperature &&
            settings.minimumOhms == o.settings.minimumOhms &&
-           settings.piMinimum == o.settings.piMinimum;
+           settings.piMinimum == o.settings.piMinimum && recording == o.recording;
 }
 
 QString settingsProblem(const ResultSettings& s) {
@@ -219,6 +262,7 @@ TestDetailsRead parseTestDetails(QByteArrayView bytes, const QString& shownPath,
     s.baseTemperature = base;
     in.number("minimum", 0, kMaxMinimumOhms, s.minimumOhms, true);
     in.number("piMinimum", 0, kMaxPiMinimum, s.piMinimum, true);
+    d.recording = readRecording(o.value(QStringLiteral("recording")), in.ignored);
     if (!in.ignored.isEmpty())
         r.problem = QStringLiteral("The test details %1 are partly damaged: %2; the defaults "
                                    "are used instead.")
@@ -262,6 +306,17 @@ QByteArray testDetailsJson(const TestDetails& d) {
     o.insert(QStringLiteral("baseTemperature"), d.settings.baseTemperature);
     o.insert(QStringLiteral("minimum"), d.settings.minimumOhms);
     o.insert(QStringLiteral("piMinimum"), d.settings.piMinimum);
+    if (d.recording) {
+        const RecordingRules& rules = d.recording->rules;
+        const QDateTime& began = d.recording->began;
+        o.insert(
+            QStringLiteral("recording"),
+            QJsonObject{{"interval", rules.interval ? QJsonValue(*rules.interval)
+                                                    : QJsonValue(QJsonValue::Null)},
+                        {"repeat", rules.repeat},
+                        {"began", began.isValid() ? QJsonValue(began.toString(Qt::ISODate).left(19))
+                                                  : QJsonValue(QJsonValue::Null)}});
+    }
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
@@ -304,6 +359,20 @@ Status writeTestDetails(const QString& tablePath, const TestDetails& d) {
     if (!file)
         return file.status();
     return file.value()->commit();
+}
+
+Status writeRecordingDetails(const QString& tablePath, const RecordingDetails& recording,
+                             bool keepOthers) {
+    TestDetails d;
+    if (keepOthers) {
+        d = readTestDetails(tablePath).details;
+        if (d.recording && d.recording->began.isValid()) {
+            d.recording->rules = recording.rules;
+            return writeTestDetails(tablePath, d);
+        }
+    }
+    d.recording = recording;
+    return writeTestDetails(tablePath, d);
 }
 
 Result<QByteArray> testDetailsBytes(const QString& tablePath) {

@@ -5,9 +5,11 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace kx {
 
@@ -27,9 +29,23 @@ struct WriteOptions;
 //   {"kind": "kxlink test details", "version": 1,
 //    "asset": "Pump motor 3", "location": "Hall B", "operator": "J. Doe",
 //    "humidity": "55 %", "notes": "...",
-//    "temperature": 31.5, "baseTemperature": 40, "minimum": 100000000, "piMinimum": 2}
+//    "temperature": 31.5, "baseTemperature": 40, "minimum": 100000000, "piMinimum": 2,
+//    "recording": {"interval": 10, "repeat": true, "began": "2026-12-10T09:15:02"}}
 //
 // `temperature` is null when none was given; `minimum` is in ohms, as in the results.
+// `recording` says how the readings were recorded (the sampling interval in seconds, null when
+// every reading was offered; whether repeated values were recorded) and when the recording
+// began, in local time: the table holds only times of day. Files without it (older ones, or
+// tables recorded elsewhere) are read as before, and their tests are found by the readings'
+// own pace.
+
+// How the readings of a table were recorded, and when.
+struct RecordingDetails {
+    RecordingRules rules;
+    QDateTime began; // local time, to the second; invalid when not known
+    bool operator==(const RecordingDetails&) const = default;
+};
+
 struct TestDetails {
     QString asset;
     QString location;
@@ -37,12 +53,14 @@ struct TestDetails {
     QString humidity;
     QString notes;
     ResultSettings settings;
+    std::optional<RecordingDetails> recording;
 
     // Whether any free field holds a text.
     bool hasFields() const;
-    // No free field and the default settings: nothing worth a file.
+    // No free field, the default settings and no recording: nothing worth a file.
     bool isDefault() const;
-    // The free fields emptied, the settings kept (a new recording of another asset).
+    // The free fields and the recording emptied, the settings kept (a new recording of
+    // another asset).
     void clearFields();
     bool operator==(const TestDetails& other) const;
 };
@@ -52,6 +70,8 @@ inline constexpr double kMinWindingTemperature = -50;
 inline constexpr double kMaxWindingTemperature = 200;
 inline constexpr double kMaxMinimumOhms = 1e13; // 10 TΩ
 inline constexpr double kMaxPiMinimum = 100;
+// The longest sampling interval a recording is made with, in seconds.
+inline constexpr double kMaxRecordingInterval = 2147483647;
 // The longest free field kept; notes may be longer than the others.
 inline constexpr int kMaxDetailLength = 200;
 inline constexpr int kMaxNotesLength = 4000;
@@ -110,5 +130,11 @@ private:
     std::unique_ptr<ReplacingFile> file_;
     QString remove_;
 };
+// The details beside the table at `tablePath` told how its readings were recorded: those of
+// a recording into a new table, or with `keepOthers` (a recording appended to the table) the
+// details already there with the recording's rules replaced (and its beginning kept, when
+// they had one).
+Status writeRecordingDetails(const QString& tablePath, const RecordingDetails& recording,
+                             bool keepOthers);
 
 } // namespace kx

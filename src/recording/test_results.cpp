@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QTime>
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +16,12 @@ namespace kx {
 namespace {
 // What the analysis found, for those who ask (QT_LOGGING_RULES="kx.results.debug=true").
 Q_LOGGING_CATEGORY(lcResults, "kx.results", QtInfoMsg)
+
+std::optional<RecordingRules> rulesOf(const TestDetails& d) {
+    if (d.recording)
+        return d.recording->rules;
+    return std::nullopt;
+}
 } // namespace
 
 TestResults::TestResults(ReadingsTable& table, QString scratchPath, QObject* parent)
@@ -23,9 +30,13 @@ TestResults::TestResults(ReadingsTable& table, QString scratchPath, QObject* par
     connect(&signalTimer_, &QTimer::timeout, this, &TestResults::flush);
     // When the readings stop, the test in progress has ended: views show its verdict.
     quietTimer_.setSingleShot(true);
-    quietTimer_.setInterval(kQuietMs);
     connect(&quietTimer_, &QTimer::timeout, this, [this] { Q_EMIT figuresChanged(); });
-    connect(&table_, &ReadingsTable::didReset, this, &TestResults::markStale);
+    connect(&table_, &ReadingsTable::didReset, this, [this] {
+        // Another table, or this one emptied: a recording into it begins afresh.
+        recordingHere_ = false;
+        savedPath_.clear();
+        markStale();
+    });
     connect(&table_, &ReadingsTable::rowAppended, this, &TestResults::rowAppended);
     connect(&table_, &ReadingsTable::rowRemoved, this, &TestResults::markStale);
     analyser_.setSettings(details_.settings);
@@ -45,7 +56,16 @@ int TestResults::count() const {
 
 bool TestResults::isRunning(int index) const {
     return current_ && currentCounts_ && index == count() - 1 && sinceReading_.isValid() &&
-           sinceReading_.elapsed() < kQuietMs;
+           sinceReading_.elapsed() < quietMs();
+}
+
+int TestResults::quietMs() const {
+    return static_cast<int>(std::min(analyser_.gapLimitMs(), 86'400'000.0)) + 1000;
+}
+
+void TestResults::restartQuiet() {
+    sinceReading_.start();
+    quietTimer_.start(quietMs());
 }
 
 const InsulationResult& TestResults::test(int index) const {
@@ -92,8 +112,7 @@ void TestResults::rowAppended(qint64 row) {
     if (analyser_.add(r))
         listChanged_ = true;
     pending_ = true;
-    sinceReading_.start();
-    quietTimer_.start();
+    restartQuiet();
     schedule();
 }
 
@@ -117,6 +136,7 @@ void TestResults::loadDetails() {
         detailsProblem_ = read.problem;
     }
     analyser_.setSettings(details_.settings);
+    analyser_.setRules(rulesOf(details_));
     if (!(details_ == before) || detailsProblem_ != problemBefore)
         Q_EMIT detailsChanged();
     if (!detailsProblem_.isEmpty()) {
@@ -129,8 +149,7 @@ void TestResults::analyseWhole() {
     stale_ = false;
     // The records are the table's: the last test goes on only when readings are coming.
     if (readingWhileStale_) {
-        sinceReading_.start();
-        quietTimer_.start();
+        restartQuiet();
     } else {
         sinceReading_.invalidate();
         quietTimer_.stop();
@@ -201,9 +220,10 @@ const TestDetails& TestResults::details() {
 }
 
 void TestResults::newRecording() {
-    if (!details_.hasFields())
+    if (!details_.hasFields() && !details_.recording)
         return;
     details_.clearFields();
+    analyser_.setRules(std::nullopt);
     Q_EMIT detailsChanged();
 }
 
@@ -225,7 +245,16 @@ Status TestResults::setDetails(const TestDetails& details) {
     TestDetails newSettings;
     newSettings.settings = details.settings;
     const bool rejudge = !(oldSettings == newSettings);
+    const bool refind = rulesOf(details) != rulesOf(details_);
     details_ = details;
+    if (refind) {
+        analyser_.setRules(rulesOf(details_));
+        // Tests found by other rules are found again; a single record is found alike.
+        if (table_.rowCount() > 1) {
+            readingWhileStale_ = readingWhileStale_ || recordingHere_;
+            markStale();
+        }
+    }
     Status written;
     if (!scratch() && table_.isOpen()) {
         written = writeTestDetails(table_.filePath(), details_);
@@ -240,6 +269,47 @@ Status TestResults::setDetails(const TestDetails& details) {
         Q_EMIT figuresChanged();
     }
     return written;
+}
+
+void TestResults::recordedWith(const RecordingRules& rules, const QDateTime& now) {
+    recordingHere_ = true;
+    const TestDetails& was = details();
+    const bool begins = table_.rowCount() <= 1 || !was.recording;
+    if (!begins && was.recording->rules == rules)
+        return;
+    TestDetails d = was;
+    if (begins) {
+        QDateTime began = now;
+        began.setTime(QTime(now.time().hour(), now.time().minute(), now.time().second()));
+        d.recording = RecordingDetails{rules, began};
+    } else {
+        d.recording->rules = rules;
+    }
+    if (Status s = setDetails(d); !s) {
+        detailsProblem_ = s.error();
+        Q_EMIT detailsProblemFound(detailsProblem_);
+    }
+}
+
+void TestResults::rulesChanged(const RecordingRules& rules) {
+    if (!recordingHere_ || !details_.recording || details_.recording->rules == rules)
+        return;
+    TestDetails d = details_;
+    d.recording->rules = rules;
+    if (Status s = setDetails(d); !s) {
+        detailsProblem_ = s.error();
+        Q_EMIT detailsProblemFound(detailsProblem_);
+    }
+}
+
+void TestResults::readingHeld() {
+    if (recordingHere_ && sinceReading_.isValid() && sinceReading_.elapsed() < quietMs())
+        restartQuiet();
+}
+
+void TestResults::savedAs(const QString& path) {
+    savedPath_ = path;
+    rowsSaved_ = table_.rowCount();
 }
 
 // ---- texts ------------------------------------------------------------------------------
@@ -365,7 +435,7 @@ Result<TableResults> resultsOfTable(const ReadingsTable& table, const TestDetail
     if (!table.isOpen())
         return fail(ReadingsTable::closedMessage());
     Result<std::vector<InsulationResult>> tests =
-        findInsulationTests(table.records(), details.settings, storeNamesFirst);
+        findInsulationTests(table.records(), details.settings, storeNamesFirst, rulesOf(details));
     if (!tests)
         return fail(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(table.filePath()),
                                                  tests.error()));

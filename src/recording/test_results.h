@@ -5,6 +5,7 @@
 #include "recording/test_curve.h"
 #include "recording/test_details.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -81,10 +82,28 @@ public:
     // Brings everything up to date and signals what changed, now.
     void flush();
 
+    // A reading was recorded into the table under `rules` (the rules in force) at `now`. The
+    // first reading of a table, or of a table without them, sets the details' recording
+    // (rules and beginning); later readings under other rules replace the rules. The tests
+    // are then found by them, the whole table again when it holds more than one record.
+    void recordedWith(const RecordingRules& rules, const QDateTime& now);
+    // The rules in force changed: while this table is being recorded into, it takes them at
+    // once (as recordedWith does).
+    void rulesChanged(const RecordingRules& rules);
+    // A reading came from the meter that the rules did not record (a repeat, or one between
+    // two samples): the test in progress goes on.
+    void readingHeld();
+    // The readings were saved as the file at `path` (Save As); a report names it.
+    void savedAs(const QString& path);
+    // The last file the readings were saved as since the recording began, or empty.
+    const QString& savedPath() const { return savedPath_; }
+    // The records the table held when they were saved.
+    qint64 rowsSaved() const { return rowsSaved_; }
+
     static constexpr int kSignalIntervalMs = 200;
-    // A test no reading has come for in this long has ended (the gap that ends a test, and a
-    // second for the reading's way from the meter).
-    static constexpr int kQuietMs = static_cast<int>(InsulationAnalyser::kMaxGapMs) + 1000;
+    // A test no reading has come for in this long has ended: the pause that ends a test under
+    // the recording's rules, and a second for the reading's way from the meter.
+    int quietMs() const;
 
 Q_SIGNALS:
     // Tests were added or worked out again; count() may have changed.
@@ -99,8 +118,8 @@ Q_SIGNALS:
     void detailsProblemFound(const QString& message);
 
 private:
-    void tableReset();
     void rowAppended(qint64 row);
+    void restartQuiet();
     void rowRemoved();
     void markStale();
     void schedule();
@@ -126,6 +145,9 @@ private:
     bool currentCounts_ = false;
 
     TestDetails details_;
+    bool recordingHere_ = false; // readings were recorded into the table since it was reset
+    QString savedPath_;
+    qint64 rowsSaved_ = 0;
     QString detailsFor_; // the table file the details belong to
     QString detailsProblem_;
 
@@ -188,8 +210,9 @@ struct TableResults {
 Result<TableResults> resultsOfTable(const ReadingsTable& table, const TestDetails& details,
                                     bool storeNamesFirst = false);
 // Reads the table file at `path` with the readings a recording journalled beside it
-// (openTableToRead), reads the details beside it and works out its tests. Fails when the table
-// cannot be opened or holds no readings.
+// (openTableToRead), reads the details beside it and works out its tests (found by the details'
+// recording rules, when they have them). Fails when the table cannot be opened or holds no
+// readings.
 Result<TableResults> resultsOfTableFile(const QString& path, const ResultOverrides& overrides = {});
 
 } // namespace kx

@@ -127,6 +127,23 @@ QString svgNumber(double v) {
     return QString::number(v, 'f', 2);
 }
 
+// The live table as the report names it: its file, or for the program's scratch table the
+// file it was last saved as, and what has come since.
+QString recordingName(const TestResults& results, const ReadingsTable& table) {
+    if (!results.scratch())
+        return QDir::toNativeSeparators(table.filePath());
+    if (results.savedPath().isEmpty())
+        return QStringLiteral("the recording in progress (not saved)");
+    const QString saved = QDir::toNativeSeparators(results.savedPath());
+    const qint64 since = table.rowCount() - results.rowsSaved();
+    if (since <= 0)
+        return saved;
+    return QStringLiteral("%1 and %2 reading%3 recorded since (not saved)")
+        .arg(saved)
+        .arg(since)
+        .arg(since == 1 ? QString() : QStringLiteral("s"));
+}
+
 } // namespace
 
 std::vector<CurvePoint> ResultsReportData::curve(std::size_t test) const {
@@ -142,8 +159,7 @@ std::shared_ptr<const ResultsReportData> resultsReportOf(TestResults& results,
     auto d = std::make_shared<ResultsReportData>();
     results.flush();
     d->details = results.details();
-    d->tableName = results.scratch() ? QStringLiteral("the recording in progress (not saved)")
-                                     : QDir::toNativeSeparators(table.filePath());
+    d->tableName = recordingName(results, table);
     const int n = results.count();
     for (int i = 0; i < n; ++i) {
         d->tests.push_back(results.test(i));

@@ -75,6 +75,16 @@ struct ResultsWindow : Printers, kxtest::WindowTest {
 
     QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
     TFrmresults* results() { return win.resultsWindow(); }
+    // The demo cable connected and the results window shown. Readings take their time of
+    // day from the cable's clock, as they would in real time.
+    std::shared_ptr<SimUsbSerialCable> demoWithResults() {
+        auto cable = connectDemoCable();
+        session.recording().setTimeOfDay([c = cable.get()] {
+            return static_cast<std::int32_t>(9 * 3'600'000 + c->cableTimeUs() / 1000);
+        });
+        win.SpeedButton10Click();
+        return cable;
+    }
     // Opens a table file into the live table and lets the window catch up.
     void open(const QString& file) {
         ASSERT_TRUE(session.files().openDataFile(file).ok());
@@ -281,12 +291,7 @@ TEST_F(ResultsWindow, TheCurvesMarksAreDrawnWhereTheyBelong) {
 // The demonstration meter through the window, on the cable's virtual clock: CONNECT, the
 // results window, and the PI test's result shows within eleven minutes without another click.
 TEST_F(ResultsWindow, TheDemoPiTestsResultShowsWithinElevenMinutes) {
-    auto cable = connectDemoCable();
-    // Readings take their time of day from the cable's clock, as they would in real time.
-    session.recording().setTimeOfDay([c = cable.get()] {
-        return static_cast<std::int32_t>(9 * 3'600'000 + c->cableTimeUs() / 1000);
-    });
-    win.SpeedButton10Click();
+    auto cable = demoWithResults();
     TFrmresults* w = win.resultsWindow();
     // The PI test starts after the 16 s of the 500 V test: its elapsed time and its figures
     // as they become known.
@@ -319,4 +324,65 @@ TEST_F(ResultsWindow, TheDemoPiTestsResultShowsWithinElevenMinutes) {
     EXPECT_NEAR(*pi.pi, 2.5, 0.1);
     EXPECT_TRUE(in<QLabel>(w, "VerdictLabel")->text().startsWith(QStringLiteral("PASS")));
     EXPECT_TRUE(boxes.shown.empty());
+}
+
+// After the PI test the meter goes on to a 1-minute test: the PI test's verdict stays in view
+// until the next test has its R15, then the window follows it. However long the reasons, the
+// window keeps its size and its buttons. Saved, the recording is named by its file.
+TEST_F(ResultsWindow, AFinishedTestStaysInViewAndTheWindowKeepsItsSize) {
+    auto cable = demoWithResults();
+    TFrmresults* w = win.resultsWindow();
+    const QSize size = w->size();
+    EXPECT_EQ(size, QSize(880, 720)) << "opened at its own size, its buttons on the screen";
+    auto settle = [&] {
+        session.results().flush();
+        QApplication::processEvents();
+    };
+    struct Step {
+        std::int64_t runUs; // run the cable this much further
+        int selected;       // the test in view
+        bool nextHasR15;
+    };
+    // The PI test's readings end 10 min 19 s in, where the 1-minute test begins; that one
+    // counts as a test from 10 s on and has its R15 at 15 s.
+    const Step steps[] = {
+        {626'000'000, 1, false},
+        {5'000'000, 1, false},
+        {2'000'000, 1, false},
+        {3'000'000, 2, true},
+    };
+    for (const Step& s : steps) {
+        runCable(*cable, s.runUs);
+        settle();
+        const int newest = session.results().count() - 1;
+        ASSERT_GE(newest, 1);
+        EXPECT_EQ(w->selectedTest(), s.selected) << "after " << s.runUs;
+        EXPECT_EQ(newest >= 2 && session.results().test(2).r15.has_value(), s.nextHasR15);
+        EXPECT_EQ(w->size(), size);
+    }
+    // Choosing the PI test again, with a winding temperature: more and longer reasons.
+    w->selectTest(1);
+    in<QCheckBox>(w, "TempCheck")->setChecked(true);
+    in<QDoubleSpinBox>(w, "TempEdit")->setValue(75);
+    settle();
+    EXPECT_GE(in<QLabel>(w, "ReasonsLabel")->text().count(QLatin1Char('\n')), 1);
+    EXPECT_EQ(w->size(), size);
+    auto* close = in<QPushButton>(w, "CloseBtn");
+    EXPECT_LE(close->mapTo(w, QPoint(0, close->height())).y(), w->height());
+
+    // The report names the recording; after Save As, the file it was saved as.
+    EXPECT_EQ(resultsReportOf(session.results(), session.liveTable())->tableName,
+              QStringLiteral("the recording in progress (not saved)"));
+    const QString saved = path("A_pi.db");
+    ASSERT_TRUE(session.files().saveAs(saved, ExportKind::Live).saved());
+    EXPECT_EQ(resultsReportOf(session.results(), session.liveTable())->tableName,
+              QDir::toNativeSeparators(saved));
+    runCable(*cable, 2'000'000);
+    settle();
+    EXPECT_TRUE(resultsReportOf(session.results(), session.liveTable())
+                    ->tableName.endsWith(QStringLiteral("recorded since (not saved)")));
+    // The details beside the copy say how it was recorded.
+    const TestDetailsRead details = readTestDetails(saved);
+    ASSERT_TRUE(details.details.recording.has_value());
+    EXPECT_EQ(details.details.recording->rules, session.recording().rules());
 }

@@ -3,7 +3,9 @@
 #include "support/table_files.h"
 #include "support/wait_for.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -62,6 +64,13 @@ int journalled(const QString& path) {
                : 0;
 }
 
+// The "recording" object of a details file.
+QJsonObject recordingOf(const QString& path) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+    return QJsonDocument::fromJson(f.readAll()).object()["recording"].toObject();
+}
+
 constexpr int kPatience = 30000;
 
 } // namespace
@@ -99,6 +108,11 @@ TEST(CliRecord, WritesAKeyedTableOfTheReadingsUpToTheLimit) {
     EXPECT_EQ(info.jsonLines().value(0)["keyFields"].toInt(), 1);
     EXPECT_TRUE(QFile::exists(dir.filePath("run.PX")) || QFile::exists(dir.filePath("run.px")));
     EXPECT_EQ(numbersIn(out), oneTo(3));
+    // How it was recorded goes beside it, for finding its tests.
+    const QJsonObject rules = recordingOf(dir.filePath("run.results.json"));
+    EXPECT_EQ(rules["interval"].toInt(-1), 0);
+    EXPECT_EQ(rules["repeat"].toBool(false), true);
+    EXPECT_TRUE(QDateTime::fromString(rules["began"].toString(), Qt::ISODate).isValid());
 }
 
 TEST(CliRecord, ClaimsTheTargetFromTheStart) {
@@ -170,6 +184,9 @@ TEST(CliRecordAppend, KeepsTheRecordsAndNumbersAfterTheHighest) {
     EXPECT_EQ(summary["frames"].toInt(), 3);
     // A valid keyed table: the reader checks the index and that no number appears twice.
     EXPECT_EQ(numbersIn(file), (std::vector<int>{3, 9, 15, 16, 17, 18}));
+    const QJsonObject rules = recordingOf(dir.filePath("mine.results.json"));
+    EXPECT_TRUE(rules["interval"].isNull());
+    EXPECT_EQ(rules["repeat"].toBool(false), true);
 
     // A missing file is made as --out makes it.
     const QString fresh = dir.filePath("new.db");

@@ -163,8 +163,11 @@ TEST(InsulationResults, KnownCurveWithJitteredTimes) {
 
 TEST(InsulationResults, InterpolatesOnlyWithinTwoSecondsOfTheMark) {
     const auto ramp = [](double s) { return (100 + s) * 1e6; }; // 1 MΩ a second
-    // Readings every 4 s, none at 30 s: 28 and 32 are 2 s away, so R30 is their midpoint.
-    auto t1 = testsOf(curveRows(everyMs(4000, 64'000), ramp));
+    // Readings every 4 s at the meter's pace (the meter paused, nothing was left out), none at
+    // 30 s: 28 and 32 are 2 s away, so R30 is their midpoint.
+    auto t1 = findInsulationTests(storeOf(curveRows(everyMs(4000, 64'000), ramp)), {}, false,
+                                  RecordingRules{})
+                  .value();
     ASSERT_EQ(t1.size(), 1u);
     EXPECT_DOUBLE_EQ(*t1[0].r30, 130e6);
     EXPECT_DOUBLE_EQ(*t1[0].r60, 160e6); // 60 is a sample
@@ -199,11 +202,10 @@ TEST(InsulationResults, AutoRangingFromMegohmsToGigohmsStaysOneTest) {
 
 TEST(InsulationResults, BlankReadingsInsideATestBelongToIt) {
     std::vector<Row> rows = curveRows(everyMs(500, 70'000), absorption);
-    // Dashes, an overload, an empty value and a blank record of another mode inside the run.
+    // Dashes, an overload and empty values inside the run.
     rows[20].value = "----";
     rows[40].value = "L0.20";
     rows[41].value = "";
-    rows[42].mode = "Continuous";
     rows[42].value = "";
     rows[120].value = "----"; // exactly at 60 s: R60 comes from 59.5 s and 60.5 s
     const auto tests = testsOf(rows);
@@ -211,6 +213,14 @@ TEST(InsulationResults, BlankReadingsInsideATestBelongToIt) {
     EXPECT_EQ(tests[0].first, 1);
     EXPECT_EQ(tests[0].last, 141);
     EXPECT_DOUBLE_EQ(*tests[0].r60, (shown(59.5) + shown(60.5)) / 2);
+
+    // A blank record of another mode is the dial moved: it ends the run.
+    std::vector<Row> moved = rows;
+    moved[42].mode = "Continuous";
+    const auto split = testsOf(moved);
+    ASSERT_EQ(split.size(), 2u);
+    EXPECT_EQ(split[0].last, 42);
+    EXPECT_EQ(split[1].first, 44);
 
     // Blanks across the whole window around 60 s: no R60, and so no verdict.
     for (int i = 115; i <= 125; ++i)
@@ -256,6 +266,48 @@ TEST(InsulationResults, TestsAreSplitByGapsTimeModeFunctionAndVoltageChecks) {
         if (tests.size() == 2) {
             EXPECT_EQ(tests[1].test, 2) << c.what;
             EXPECT_GT(tests[1].first, tests[0].last) << c.what;
+        }
+    }
+}
+
+// The pause that ends a test follows the recording's rules: the interval plus 5 s, the
+// readings' own pace when the rules are not known, no pause at all under Repeat unticked.
+TEST(InsulationResults, PausesUnderTheRecordingRules) {
+    const std::int64_t t0 = 36'000'000;
+    // Readings every `stepMs` for 100 s, a pause of `pauseMs`, and 100 s more.
+    auto paused = [&](std::int64_t stepMs, std::int64_t pauseMs) {
+        auto first = curveRows(
+            everyMs(stepMs, 100'000), [](double) { return 200e6; }, t0);
+        auto second = curveRows(
+            everyMs(stepMs, 100'000), [](double) { return 300e6; }, t0 + 100'000 + pauseMs,
+            first.back().no + 1);
+        return appended(first, second);
+    };
+    const RecordingRules every10{10, true};
+    const RecordingRules noRepeat{std::nullopt, false};
+    struct Case {
+        const char* what;
+        std::vector<Row> rows;
+        std::optional<RecordingRules> rules;
+        std::size_t tests;
+        std::optional<double> r60; // of the first test
+    };
+    const std::vector<Case> cases = {
+        {"every 10 s, a pause of 15 s", paused(10'000, 15'000), every10, 1, 200e6},
+        {"every 10 s, a pause of 15.001 s", paused(10'000, 15'001), every10, 2, std::nullopt},
+        {"10 s apart without rules", paused(10'000, 15'000), std::nullopt, 1, 200e6},
+        {"10 s apart without rules, 15.001 s", paused(10'000, 15'001), std::nullopt, 2,
+         std::nullopt},
+        // Held from 50 s to 140 s: R60 is the value recorded before the pause.
+        {"Repeat unticked, held across 1 min", paused(50'000, 40'000), noRepeat, 1, 200e6},
+        {"time going back under Repeat unticked", paused(500, -150'000), noRepeat, 2, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto found = findInsulationTests(storeOf(c.rows), {}, false, c.rules).value();
+        EXPECT_EQ(found.size(), c.tests) << c.what;
+        if (c.r60 && !found.empty()) {
+            EXPECT_EQ(found[0].r60, c.r60) << c.what;
+            EXPECT_EQ(found[0].first, 1) << c.what;
         }
     }
 }
@@ -316,6 +368,7 @@ TEST(InsulationResults, EachVerdictRule) {
         double minimum, piMinimum;
         Verdict verdict;
         const char* reason; // words one reason must hold
+        double base = 40;
     };
     const double d = 100e6;
     const std::vector<Case> cases = {
@@ -335,6 +388,14 @@ TEST(InsulationResults, EachVerdictRule) {
          "Polarization index 1.50 meets the minimum of 1.5"},
         {"PI not meaningful above 5000 MΩ", 6e9, 1.2, std::nullopt, d, 2, Verdict::Pass,
          "PI not meaningful above 5000 M\u03A9"},
+        {"PI judged at exactly 5000 MΩ", 5000e6, 1.2, std::nullopt, d, 2, Verdict::Fail,
+         "Polarization index 1.20 is below the minimum of 2.0"},
+        {"PI not meaningful above 5000 MΩ at 40 °C", 3e9, 1.2, 50.0, d, 2, Verdict::Pass,
+         "(the 1-minute resistance at 40 \u00B0C is 6 G\u03A9)"},
+        {"PI judged at 40 °C whatever the base", 3e9, 1.5, 40.0, d, 2, Verdict::Fail,
+         "Polarization index 1.50 is below the minimum of 2.0", 20},
+        {"PI judged on R60 as measured without a temperature", 3e9, 1.5, std::nullopt, d, 2,
+         Verdict::Fail, "Polarization index 1.50 is below", 20},
         {"PI and R60 good", 2e9, 2.5, std::nullopt, d, 2, Verdict::Pass,
          "Polarization index 2.50 meets"},
         {"no PI in a short test", 2e9, std::nullopt, std::nullopt, d, 2, Verdict::Pass,
@@ -349,6 +410,7 @@ TEST(InsulationResults, EachVerdictRule) {
         s.temperature = c.temperature;
         s.minimumOhms = c.minimum;
         s.piMinimum = c.piMinimum;
+        s.baseTemperature = c.base;
         judge(r, s);
         EXPECT_EQ(r.verdict, c.verdict) << c.what;
         EXPECT_EQ(r.minimum, c.minimum) << c.what;

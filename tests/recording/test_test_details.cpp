@@ -30,6 +30,7 @@ TestDetails someDetails() {
     d.settings.baseTemperature = 20;
     d.settings.minimumOhms = 250e6;
     d.settings.piMinimum = 1.5;
+    d.recording = RecordingDetails{{10, false}, QDateTime(QDate(2026, 12, 10), QTime(23, 55, 2))};
     return d;
 }
 
@@ -128,6 +129,97 @@ TEST(TestDetails, DamagedFilesAreToldAndNeverHurt) {
     // Far too large to be details.
     const TestDetailsRead big = parseTestDetails(QByteArray(300 * 1024, ' '), QStringLiteral("x"));
     EXPECT_TRUE(big.problem.contains(QLatin1String("too large")));
+}
+
+// How the readings were recorded: rules that cannot be read are dropped whole (the tests are
+// then found by the readings' own pace), a beginning that cannot be read only loses itself.
+TEST(TestDetails, TheRecordingsRules) {
+    const QDateTime evening(QDate(2026, 12, 10), QTime(23, 55, 2));
+    struct Case {
+        const char* name;
+        QByteArray recording; // the value of "recording"; empty: none
+        std::optional<RecordingRules> rules;
+        QDateTime began;
+        const char* problem;
+    };
+    const std::vector<Case> cases = {
+        {"an older file", "", std::nullopt, {}, ""},
+        {"every 10 s", R"({"interval": 10, "repeat": true, "began": "2026-12-10T23:55:02"})",
+         RecordingRules{10, true}, evening, ""},
+        {"unticked, no repeats",
+         R"({"interval": null, "repeat": false, "began": null})",
+         RecordingRules{std::nullopt, false},
+         {},
+         ""},
+        {"a time zone and milliseconds",
+         R"({"interval": 0, "repeat": true, "began": "2026-12-10T23:55:02.750+05:00"})",
+         RecordingRules{0, true}, evening, ""},
+        {"null", "null", std::nullopt, {}, ""},
+        {"not an object", "[10]", std::nullopt, {}, "\"recording\" is not an object"},
+        {"half seconds",
+         R"({"interval": 2.5, "repeat": true})",
+         std::nullopt,
+         {},
+         "no interval in whole seconds"},
+        {"a negative interval",
+         R"({"interval": -10})",
+         std::nullopt,
+         {},
+         "no interval in whole seconds"},
+        {"repeat as a text",
+         R"({"interval": 10, "repeat": "yes"})",
+         std::nullopt,
+         {},
+         "\"repeat\""},
+        {"a date that is none",
+         R"({"interval": 60, "repeat": true, "began": "2026-13-40"})",
+         RecordingRules{60, true},
+         {},
+         "\"began\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray bytes = R"({"kind": "kxlink test details", "asset": "A")";
+        if (!c.recording.isEmpty())
+            bytes += ", \"recording\": " + c.recording;
+        bytes += "}";
+        const TestDetailsRead r = parseTestDetails(bytes, QStringLiteral("t.results.json"));
+        EXPECT_EQ(r.details.asset, QStringLiteral("A"));
+        EXPECT_EQ(r.details.recording.has_value(), c.rules.has_value());
+        if (r.details.recording && c.rules) {
+            EXPECT_EQ(r.details.recording->rules, *c.rules);
+            EXPECT_EQ(r.details.recording->began, c.began);
+        }
+        if (*c.problem)
+            EXPECT_TRUE(r.problem.contains(QLatin1String(c.problem))) << r.problem.toStdString();
+        else
+            EXPECT_TRUE(r.problem.isEmpty()) << r.problem.toStdString();
+        // Written out again, the file reads back the same.
+        const TestDetailsRead again =
+            parseTestDetails(testDetailsJson(r.details), QStringLiteral("t.results.json"));
+        EXPECT_TRUE(again.problem.isEmpty()) << again.problem.toStdString();
+        EXPECT_TRUE(again.details == r.details);
+    }
+}
+
+// `record` writes its rules beside the table: a new table gets them alone, an appended one
+// keeps its details and the time its recording began.
+TEST(TestDetails, ARecordingWritesItsRulesBesideTheTable) {
+    QTemporaryDir dir;
+    const QString table = dir.filePath(QStringLiteral("motor.db"));
+    const RecordingDetails now{{60, true}, QDateTime(QDate(2026, 12, 11), QTime(8, 0))};
+    ASSERT_TRUE(writeTestDetails(table, someDetails()).ok());
+    ASSERT_TRUE(writeRecordingDetails(table, now, true).ok());
+    TestDetails kept = readTestDetails(table).details;
+    EXPECT_EQ(kept.asset, someDetails().asset);
+    EXPECT_EQ(kept.recording->rules, now.rules);
+    EXPECT_EQ(kept.recording->began, someDetails().recording->began);
+
+    ASSERT_TRUE(writeRecordingDetails(table, now, false).ok());
+    const TestDetails fresh = readTestDetails(table).details;
+    EXPECT_TRUE(fresh.asset.isEmpty());
+    EXPECT_TRUE(fresh.recording == now);
+    EXPECT_FALSE(fresh.isDefault());
 }
 
 TEST(TestDetails, AFolderOrAPipeInItsPlaceIsToldNotOpened) {

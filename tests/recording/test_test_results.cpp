@@ -372,3 +372,40 @@ TEST(ResultTexts, AsTheTechnicianReadsThem) {
     EXPECT_EQ(elapsedText(3723), QStringLiteral("1:02:03"));
     EXPECT_EQ(celsiusText(31.5), QString::fromUtf8("31.5 °C"));
 }
+
+// The live analysis works by the rules the readings are recorded under, and finds the tests
+// again when they change while recording: a pause of 12 s ends a test at the meter's pace,
+// not at a sampling interval of 10 s.
+TEST_F(LiveTable, TheRulesInForceFindTheTestsAgain) {
+    const auto flat = [](double) { return 300e6; };
+    std::vector<Row> rows = curveRows(everyMs(1000, 30000), flat);
+    const auto after = curveRows(everyMs(1000, 30000), flat, rows.back().ms + 12000, 32);
+    rows.insert(rows.end(), after.begin(), after.end());
+    const QDateTime began(QDate(2026, 12, 10), QTime(9, 0));
+    for (const Row& r : rows) {
+        addRow(table, r);
+        results.recordedWith(RecordingRules{}, began.addSecs(60));
+    }
+    results.flush();
+    EXPECT_EQ(results.count(), 2);
+    ASSERT_TRUE(results.details().recording.has_value());
+    EXPECT_EQ(results.details().recording->began, began.addSecs(60));
+
+    results.rulesChanged({10, true});
+    results.flush();
+    EXPECT_EQ(results.count(), 1);
+    EXPECT_EQ(results.details().recording->rules, (RecordingRules{10, true}));
+    EXPECT_EQ(results.details().recording->began, began.addSecs(60)) << "the same recording";
+
+    // A table emptied and recorded into again is a new recording; its rules come with its
+    // first reading, not before.
+    table.close();
+    table.openScratch(readingsFields());
+    results.rulesChanged({60, false});
+    results.flush();
+    EXPECT_EQ(results.details().recording->rules, (RecordingRules{10, true}));
+    addRow(table, rows[0]);
+    results.recordedWith({60, false}, began);
+    EXPECT_EQ(results.details().recording->rules, (RecordingRules{60, false}));
+    EXPECT_EQ(results.details().recording->began, began);
+}

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -136,15 +137,25 @@ void TFrmresults::build() {
     TestCurve = new TestCurveView(this);
     TestCurve->setFont(arial(11));
     middle->addWidget(TestCurve, 3);
-    auto* figures = new QVBoxLayout;
+    // The test, its verdict and its time stay in view; the figures and reasons below them
+    // scroll within the window's height and wrap within its width: whatever they say, the
+    // window keeps its size.
+    auto* column = new QVBoxLayout;
     TestTitle = new QLabel(this);
     TestTitle->setObjectName(QStringLiteral("TestTitle"));
     TestTitle->setFont(arial(14, true));
-    figures->addWidget(TestTitle);
+    column->addWidget(TestTitle);
+    VerdictLabel = new QLabel(this);
+    VerdictLabel->setObjectName(QStringLiteral("VerdictLabel"));
+    VerdictLabel->setFont(arial(30, true));
+    column->addWidget(VerdictLabel);
     TimeLabel = new QLabel(this);
     TimeLabel->setObjectName(QStringLiteral("TimeLabel"));
     TimeLabel->setFont(arial(16));
-    figures->addWidget(TimeLabel);
+    column->addWidget(TimeLabel);
+    auto* panel = new QWidget;
+    auto* figures = new QVBoxLayout(panel);
+    figures->setContentsMargins(0, 0, 0, 0);
     auto* grid = new QGridLayout;
     grid->setVerticalSpacing(2);
     for (std::size_t i = 0; i < kFigures.size(); ++i) {
@@ -159,10 +170,6 @@ void TFrmresults::build() {
         grid->addWidget(Figures[i], static_cast<int>(i), 1);
     }
     figures->addLayout(grid);
-    VerdictLabel = new QLabel(this);
-    VerdictLabel->setObjectName(QStringLiteral("VerdictLabel"));
-    VerdictLabel->setFont(arial(30, true));
-    figures->addWidget(VerdictLabel);
     ReasonsLabel = new QLabel(this);
     ReasonsLabel->setObjectName(QStringLiteral("ReasonsLabel"));
     ReasonsLabel->setWordWrap(true);
@@ -170,7 +177,17 @@ void TFrmresults::build() {
     ReasonsLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     figures->addWidget(ReasonsLabel);
     figures->addStretch(1);
-    middle->addLayout(figures, 2);
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("FiguresScroll"));
+    scroll->setWidget(panel);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Long titles are cut rather than widening the window.
+    for (QLabel* l : {TestTitle, TimeLabel})
+        l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    column->addWidget(scroll, 1);
+    middle->addLayout(column, 2);
     top->addLayout(middle, 1);
 
     // What the tests are judged by.
@@ -236,6 +253,9 @@ void TFrmresults::build() {
     QPalette red = ProblemLabel->palette();
     red.setColor(QPalette::WindowText, QColor(192, 0, 0));
     ProblemLabel->setPalette(red);
+    // A long message wraps in at most three lines; the whole of it is its tooltip.
+    ProblemLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ProblemLabel->setMaximumHeight(ProblemLabel->fontMetrics().lineSpacing() * 3 + 4);
     bottom->addWidget(ProblemLabel, 1);
     auto button = [&](const char* name, const QString& text) {
         auto* b = new QPushButton(text, this);
@@ -254,7 +274,7 @@ void TFrmresults::build() {
     connect(PdfBtn, &QPushButton::clicked, this, &TFrmresults::PdfBtnClick);
     connect(CloseBtn, &QPushButton::clicked, this, &TFrmresults::CloseBtnClick);
 
-    resize(880, 660);
+    resize(880, 720);
 }
 
 void TFrmresults::showWindow() {
@@ -283,15 +303,27 @@ void TFrmresults::ResultsGridSelect() {
 }
 
 void TFrmresults::ResultsChanged() {
-    if (followNewest_ && model_->rowCount() > 0) {
-        ResultsGrid->selectRow(model_->rowCount() - 1);
-        ResultsGrid->scrollToBottom();
-    }
+    followNewest();
     showSelected();
 }
 
 void TFrmresults::FiguresChanged() {
+    followNewest();
     showSelected();
+}
+
+void TFrmresults::followNewest() {
+    const int newest = model_->rowCount() - 1;
+    const int selected = selectedTest();
+    if (!followNewest_ || newest < 0 || selected == newest)
+        return;
+    // A finished test with a verdict stays in view until the next test has its first figure.
+    if (selected >= 0 && selected < results_.count() && !results_.isRunning(selected) &&
+        results_.test(selected).verdict != Verdict::Inconclusive && newest < results_.count() &&
+        !results_.test(newest).r15)
+        return;
+    ResultsGrid->selectRow(newest);
+    ResultsGrid->scrollToBottom();
 }
 
 void TFrmresults::showSelected() {
@@ -356,6 +388,7 @@ void TFrmresults::showDetails() {
 
 void TFrmresults::showProblem() {
     ProblemLabel->setText(results_.detailsProblem());
+    ProblemLabel->setToolTip(results_.detailsProblem());
 }
 
 void TFrmresults::DetailsChanged() {

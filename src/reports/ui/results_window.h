@@ -23,7 +23,9 @@ class TestResultsModel;
 // the one selected, the settings they are judged by and the test details, and the insulation
 // test report. It is not modal: it follows the readings while the meter runs, showing the test
 // in progress with its elapsed time and each figure as soon as it is known. The list follows
-// the newest test while the last one is selected (or none is).
+// the newest test while the last one is selected (or none is); a finished test with a verdict
+// stays in view until the next one has its first figure (R15). The window keeps its size:
+// long reasons wrap and scroll.
 class TFrmresults : public QWidget {
     Q_OBJECT
 public:
@@ -55,6 +57,8 @@ public Q_SLOTS:
 private:
     void build();
     void showSelected();
+    // Selects the newest test while the list follows it (see followNewest_).
+    void followNewest();
     void showDetails();
     void showProblem();
 
