@@ -656,7 +656,8 @@ QString salvagedPathFor(const QString& path) {
 }
 
 Result<SalvageReport> salvageTable(const QString& path, bool replace,
-                                   const std::vector<std::vector<FieldDef>>& known) {
+                                   const std::vector<std::vector<FieldDef>>& known,
+                                   WriteOptions with) {
     SalvageReport report;
     report.source = path;
     report.target = salvagedPathFor(path);
@@ -712,7 +713,7 @@ Result<SalvageReport> salvageTable(const QString& path, bool replace,
     rows.resize(kept);
     std::sort(s.lost.begin(), s.lost.end(),
               [](const SalvageLoss& a, const SalvageLoss& b) { return a.first < b.first; });
-    WriteOptions options;
+    WriteOptions options = std::move(with);
     if (s.info.codePage > 0)
         options.codePage = s.info.codePage;
     const Status written = writeKeyedTableStored(

@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "paradox/paradox_reader.h"
+#include "paradox/paradox_writer.h"
 
 #include <QByteArray>
 #include <QString>
@@ -61,7 +62,9 @@ QString salvagedPathFor(const QString& path);
 // (the first record holding it stays) and reported. The damaged file is only read, under its
 // lock. An existing salvaged table is replaced only with `replace` (it may hold what an earlier
 // salvage found, before the file was damaged further); a salvaged table in use is refused.
+// `with` carries what goes in place together with the salvaged table (its companions).
 Result<SalvageReport> salvageTable(const QString& path, bool replace,
-                                   const std::vector<std::vector<FieldDef>>& known = {});
+                                   const std::vector<std::vector<FieldDef>>& known = {},
+                                   WriteOptions with = {});
 
 } // namespace kx::px

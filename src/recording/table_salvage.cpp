@@ -2,6 +2,7 @@
 
 #include "paradox/paradox_reader.h"
 #include "recording/readings_schema.h"
+#include "recording/test_details.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,7 +25,16 @@ constexpr int kShownStretches = 8;
 } // namespace
 
 Result<px::SalvageReport> salvageTableFile(const QString& path, bool replace) {
-    return px::salvageTable(path, replace, knownLayouts());
+    // The salvaged readings are the damaged table's recording: they take its test details
+    // along, and an earlier salvaged table's details go with that table.
+    Result<QByteArray> bytes = testDetailsBytes(path);
+    Result<DetailsCompanion> details =
+        DetailsCompanion::prepare(px::salvagedPathFor(path), bytes ? bytes.value() : QByteArray());
+    if (!details)
+        return fail(details.error());
+    px::WriteOptions with;
+    details.value().addTo(with);
+    return px::salvageTable(path, replace, knownLayouts(), std::move(with));
 }
 
 QString salvageQuestion(const QString& path, const QString& failure) {

@@ -6,6 +6,7 @@
 #include "common/app_dir.h"
 #include "recording/table_export.h"
 #include "recording/table_salvage.h"
+#include "recording/test_details.h"
 #include "support/table_files.h"
 
 #include <QFileInfo>
@@ -98,6 +99,9 @@ TEST_F(Files, OpenOffersToSalvageADamagedTable) {
     const QByteArray bad("\x91\xF1\x06\x48", 4); // big-endian, sign bit flipped
     b.replace(info.headerSize + 6 + 2 * info.recordSize + 4, 4, bad);
     ASSERT_TRUE(putFile(path, b));
+    TestDetails motor;
+    motor.asset = QStringLiteral("Pump 7");
+    ASSERT_TRUE(writeTestDetails(path, motor).ok());
     ASSERT_TRUE(files.openDataFile(tables.path("pw60SD.DB")).ok());
 
     const Status opened = files.openDataFile(path);
@@ -128,8 +132,16 @@ TEST_F(Files, OpenOffersToSalvageADamagedTable) {
     EXPECT_EQ(session.liveTable().rowCount(), 4);
     EXPECT_EQ(files.recent().path(1), tables.path("dam-salvaged.db"));
     EXPECT_EQ(fileBytes(path), b);
-    // Asked again, the question says the salvaged table is replaced.
+    // The salvaged readings keep their test details.
+    const QString salvaged = tables.path("dam-salvaged.db");
+    EXPECT_EQ(readTestDetails(salvaged).details.asset, motor.asset);
+    // Asked again, the question says the salvaged table is replaced; a salvage of the table
+    // without details then leaves the replaced table's details behind with it.
     EXPECT_TRUE(FileCommands::salvageQuestion(path, opened.error()).contains("replaced"));
+    ASSERT_TRUE(QFile::remove(testDetailsPath(path)));
+    ASSERT_TRUE(files.openDataFile(tables.path("pw60SD.DB")).ok());
+    ASSERT_TRUE(files.salvage(path).ok());
+    EXPECT_FALSE(QFileInfo::exists(testDetailsPath(salvaged)));
 }
 
 TEST_F(Files, SaveAsSavesTheTableItsKindNames) {
