@@ -47,13 +47,7 @@ class ReadingsTable;
 // part of it; records removed meanwhile fail it ("The table changed while it was being
 // saved").
 
-enum class ReadingsFormat { Csv, JsonLines, Xlsx };
-
-// The format a target's extension asks for, in any case (".csv", ".jsonl", ".xlsx"); none
-// for any other name.
-std::optional<ReadingsFormat> readingsFormatFor(const QString& path);
-// "csv", "jsonl" or "xlsx".
-const char* readingsFormatName(ReadingsFormat format);
+// Which of these a target gets is told by exportFormatFor (table_export.h), from its extension.
 
 struct CsvOptions {
     // ',' or ';' (the choice of spreadsheets that write numbers with a decimal comma).

@@ -104,16 +104,13 @@ ExportFormat exportFormatFor(const QString& path) {
     const QString ext = dot < 0 ? QString() : name.mid(dot);
     if (ext == QLatin1String(".db"))
         return ExportFormat::Paradox;
-    if (const std::optional<ReadingsFormat> f = readingsFormatFor(path)) {
-        switch (*f) {
-        case ReadingsFormat::Csv:
-            return ExportFormat::Csv;
-        case ReadingsFormat::JsonLines:
-            return ExportFormat::JsonLines;
-        case ReadingsFormat::Xlsx:
-            return ExportFormat::Xlsx;
-        }
-    }
+    const QString lower = ext.toLower();
+    if (lower == QLatin1String(".csv"))
+        return ExportFormat::Csv;
+    if (lower == QLatin1String(".jsonl"))
+        return ExportFormat::JsonLines;
+    if (lower == QLatin1String(".xlsx"))
+        return ExportFormat::Xlsx;
     return ExportFormat::Text;
 }
 
@@ -124,11 +121,11 @@ const char* exportFormatName(ExportFormat format) {
     case ExportFormat::Text:
         return "text";
     case ExportFormat::Csv:
-        return readingsFormatName(ReadingsFormat::Csv);
+        return "csv";
     case ExportFormat::JsonLines:
-        return readingsFormatName(ReadingsFormat::JsonLines);
+        return "jsonl";
     case ExportFormat::Xlsx:
-        return readingsFormatName(ReadingsFormat::Xlsx);
+        return "xlsx";
     }
     return "";
 }
