@@ -19,16 +19,7 @@ using namespace kxtest;
 
 namespace {
 
-struct ReadingsExport : ::testing::Test {
-    QTemporaryDir dir;
-    ReadingsTable table;
-
-    void SetUp() override {
-        table.openScratch(readingsFields());
-        for (const Row& r : everyKindOfReading())
-            addRow(table, r);
-    }
-};
+using ReadingsExport = EveryKindOfReadingTable;
 
 // The CSV of everyKindOfReading(), comma and decimal point.
 const std::string kExpectedCsv =
