@@ -99,6 +99,9 @@ struct XlsxOptions {
     ResultSettings results;
 };
 inline constexpr qint64 kXlsxMaxReadings = 1'048'575;
+// Refuses a workbook of `count` readings when that is more than a sheet holds, naming the
+// target and telling the formats without that limit.
+Status checkXlsxReadingCount(const QString& path, qint64 count);
 Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, ExportKind kind,
                         const XlsxOptions& options = {}, const ExportProgress& progress = {});
 

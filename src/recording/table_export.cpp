@@ -3,6 +3,7 @@
 #include "common/cp936.h"
 #include "common/regular_file.h"
 #include "common/replacing_file.h"
+#include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
 #include "recording/field_text.h"
@@ -342,6 +343,13 @@ SaveAsOutcome saveTableFileAs(const QString& source, const QString& target, Expo
     };
     if (const Status s = checkExportTarget(to); !s)
         return refused(SaveAsOutcome::End::WriteFailed, s);
+    // A table too long for a workbook is refused from its header, before it is loaded.
+    if (exportFormatFor(to) == ExportFormat::Xlsx) {
+        if (const std::optional<std::int64_t> n = px::codec::headerRecordCount(source)) {
+            if (const Status s = checkXlsxReadingCount(to, *n); !s)
+                return refused(SaveAsOutcome::End::WriteFailed, s);
+        }
+    }
     ReadingsTable table;
     table.setTableName(QFileInfo(source).absoluteFilePath());
     if (const Status s = table.open(); !s)
