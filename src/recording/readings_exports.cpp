@@ -3,7 +3,7 @@
 #include "common/replacing_file.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
-#include "recording/chart_values.h"
+#include "recording/reading_quantity.h"
 #include "recording/readings_row_reader.h"
 #include "recording/readings_table.h"
 
