@@ -21,10 +21,7 @@ using kxbench::cpuSeconds;
 using kxbench::peakKiB;
 using kxbench::resetPeak;
 using kxbench::residentKiB;
-
-double seconds(const QElapsedTimer& t) {
-    return static_cast<double>(t.nsecsElapsed()) / 1e9;
-}
+using kxbench::seconds;
 
 } // namespace
 

@@ -22,9 +22,7 @@
 
 namespace {
 
-double seconds(const QElapsedTimer& t) {
-    return static_cast<double>(t.nsecsElapsed()) / 1e9;
-}
+using kxbench::seconds;
 
 // A recording as the meter makes it: values wandering over a few thousand texts in MΩ and GΩ,
 // a voltage check now and then, one reading every half second.

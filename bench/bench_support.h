@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QElapsedTimer>
+
 #include <fstream>
 #include <string>
 
@@ -7,6 +9,11 @@
 
 // Helpers shared by the timed drivers.
 namespace kxbench {
+
+// The time since `t` started, in seconds.
+inline double seconds(const QElapsedTimer& t) {
+    return static_cast<double>(t.nsecsElapsed()) / 1e9;
+}
 
 // The process's resident memory now, in KiB.
 inline long residentKiB() {

@@ -37,10 +37,18 @@ bool endsInLoneLeadByte(QByteArrayView bytes) {
     return false;
 }
 
+// Making a decoder opens a system converter, which costs far more than decoding one field:
+// each thread keeps one and starts it afresh for every text.
+QStringDecoder& gbkDecoder() {
+    thread_local QStringDecoder dec("GBK", QStringConverter::Flag::Stateless);
+    dec.resetState();
+    return dec;
+}
+
 } // namespace
 
 QString fromCp936(QByteArrayView bytes) {
-    QStringDecoder dec("GBK", QStringConverter::Flag::Stateless);
+    QStringDecoder& dec = gbkDecoder();
     if (!dec.isValid())
         return QString::fromLatin1(bytes);
     QString text = dec.decode(bytes);

@@ -1,5 +1,7 @@
 #include "paradox/paradox_codec.h"
 
+#include <QFile>
+
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -136,6 +138,18 @@ QString conversionError(const FieldDef& f, const Value& v) {
 }
 
 } // namespace
+
+std::optional<std::int64_t> headerRecordCount(const QString& path) {
+    QFile f(path);
+    unsigned char head[10];
+    if (!f.open(QIODevice::ReadOnly) ||
+        f.read(reinterpret_cast<char*>(head), sizeof head) != static_cast<qint64>(sizeof head))
+        return std::nullopt;
+    const std::int32_t count = static_cast<std::int32_t>(le32(head + 0x06));
+    if (count < 0)
+        return std::nullopt;
+    return count;
+}
 
 int cutText(const char* s, int len, int width) {
     int i = 0;

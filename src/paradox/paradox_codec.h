@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 Q_DECLARE_LOGGING_CATEGORY(lcParadox)
 
@@ -31,6 +32,11 @@ inline void put32(unsigned char* p, std::uint32_t v) {
     put16(p, v);
     put16(p + 2, v >> 16);
 }
+
+// The record count a table file's header states, read without looking at anything else of the
+// file (so neither checked nor trusted beyond a quick refusal); none when the header cannot be
+// read or states a negative count.
+std::optional<std::int64_t> headerRecordCount(const QString& path);
 
 // Number of leading bytes of a code page 936 text that fit in width bytes without splitting
 // a two-byte character.

@@ -9,100 +9,10 @@
 namespace kx {
 namespace {
 
-// Larger magnitudes cannot be readings; refusing them keeps every span the chart computes
-// finite.
-constexpr double kLargest = 1e300;
-
 constexpr std::array<double, 19> kPow10 = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
                                            1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
 } // namespace
-
-double unitFactor(std::string_view unit) {
-    unit = trimmed(unit);
-    // A prefix needs a unit after it: "M" alone is not "mega-nothing".
-    if (unit.size() < 2)
-        return 1;
-    switch (unit.front()) {
-    case 'p':
-        return 1e-12;
-    case 'n':
-        return 1e-9;
-    case 'u':
-        return 1e-6;
-    case 'm':
-        return 1e-3;
-    case 'k':
-    case 'K':
-        return 1e3;
-    case 'M':
-        return 1e6;
-    case 'G':
-        return 1e9;
-    case 'T':
-        return 1e12;
-    default:
-        return 1;
-    }
-}
-
-std::optional<double> readingNumber(std::string_view value, std::string_view unit) {
-    const std::string_view s = trimmed(value);
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '-' || s[i] == '+')) {
-        negative = s[i] == '-';
-        ++i;
-    }
-    const std::size_t start = i;
-    std::uint64_t mantissa = 0;
-    int digits = 0;
-    int decimals = 0;
-    bool point = false;
-    for (; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c >= '0' && c <= '9') {
-            if (digits < 18)
-                mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-            ++digits;
-            if (point)
-                ++decimals;
-        } else if (c == '.' && !point) {
-            point = true;
-        } else {
-            return std::nullopt; // dashes, "L" of an overload, a second point, letters
-        }
-    }
-    if (digits == 0)
-        return std::nullopt;
-    double v = 0;
-    if (digits <= 18) {
-        v = static_cast<double>(mantissa) / kPow10[static_cast<std::size_t>(decimals)];
-    } else {
-        // Longer than the meter ever shows: let the library round it.
-        const char* first = s.data() + start;
-        const char* last = s.data() + s.size();
-        const auto r = std::from_chars(first, last, v, std::chars_format::fixed);
-        if (r.ec != std::errc() || r.ptr != last)
-            return std::nullopt;
-    }
-    v *= unitFactor(unit);
-    if (!std::isfinite(v) || std::fabs(v) > kLargest)
-        return std::nullopt;
-    return negative ? -v : v;
-}
 
 double roundStep(double span, int ticks) {
     if (!(span > 0) || !std::isfinite(span) || ticks < 1)

@@ -5,19 +5,8 @@
 
 namespace kx {
 
-// Readings as numbers for the chart, and the numbers of its value axis. Pure functions on
-// texts and numbers; nothing here touches a table.
-
-// The reading of a record as a number in its unit's base (ohms or volts), so that 950 MΩ and
-// 1.2 GΩ compare in order. `value` is the meter's digits as recorded: an optional sign,
-// digits and at most one decimal point, blanks around allowed. `unit` scales by its SI
-// prefix ("kΩ", "MΩ", "GΩ", "TΩ"; "V" and "Ω" are the base); a unit the program does not
-// know counts as the base. Nothing for a blank value, dashes, an overload ("0L") or any
-// other text that is not a plain number. Texts are code page 936 bytes; only ASCII matters.
-std::optional<double> readingNumber(std::string_view value, std::string_view unit);
-
-// The factor of a unit's SI prefix: 1e3 for "kΩ", 1e9 for "GΩ", 1 for "V", "Ω" or "".
-double unitFactor(std::string_view unit);
+// The numbers of the chart's value axis (readings as numbers: readingNumber, in
+// reading_quantity.h). Pure functions on numbers; nothing here touches a table.
 
 // A value axis laid out for the numbers lo..hi: round ends, a round step between ticks, and
 // an SI prefix that keeps the labels short ("950M", "1.2G").

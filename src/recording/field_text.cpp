@@ -20,18 +20,69 @@ const QString& timeFormat() {
     return format;
 }
 
+// How times of day are written: the two formats most systems use, in ASCII digits, are
+// written directly (the locale's formatter costs far more than a record's other fields);
+// any other goes through the locale.
+enum class TimeStyle { Seconds, Milliseconds, Locale };
+
+TimeStyle timeStyle() {
+    static const TimeStyle style = [] {
+        if (QLocale::system().zeroDigit() != QLatin1String("0"))
+            return TimeStyle::Locale;
+        if (timeFormat() == QLatin1String("HH:mm:ss"))
+            return TimeStyle::Seconds;
+        if (timeFormat() == QLatin1String("HH:mm:ss.zzz"))
+            return TimeStyle::Milliseconds;
+        return TimeStyle::Locale;
+    }();
+    return style;
+}
+
 } // namespace
 
 bool timeOfDayTextShowsMilliseconds() {
     return timeFormat().contains(QLatin1Char('z'));
 }
 
+void appendTimeOfDay(std::string& out, std::int32_t msOfDay) {
+    const int h = msOfDay / 3'600'000;
+    const int m = msOfDay / 60'000 % 60;
+    const int s = msOfDay / 1000 % 60;
+    const int ms = msOfDay % 1000;
+    const char text[12] = {
+        static_cast<char>('0' + h / 10),
+        static_cast<char>('0' + h % 10),
+        ':',
+        static_cast<char>('0' + m / 10),
+        static_cast<char>('0' + m % 10),
+        ':',
+        static_cast<char>('0' + s / 10),
+        static_cast<char>('0' + s % 10),
+        '.',
+        static_cast<char>('0' + ms / 100),
+        static_cast<char>('0' + ms / 10 % 10),
+        static_cast<char>('0' + ms % 10),
+    };
+    out.append(text, sizeof text);
+}
+
 std::string timeOfDayText(std::int32_t msOfDay) {
-    const QString& format = timeFormat();
-    const QTime t = QTime::fromMSecsSinceStartOfDay(msOfDay);
-    if (!t.isValid())
-        return {};
-    return QLocale::system().toString(t, format).toStdString();
+    if (msOfDay < 0 || msOfDay >= 86'400'000)
+        return {}; // not a time of day
+    std::string text;
+    switch (timeStyle()) {
+    case TimeStyle::Seconds:
+        appendTimeOfDay(text, msOfDay);
+        text.resize(8); // without ".zzz"
+        return text;
+    case TimeStyle::Milliseconds:
+        appendTimeOfDay(text, msOfDay);
+        return text;
+    case TimeStyle::Locale:
+        break;
+    }
+    static const QLocale locale = QLocale::system();
+    return locale.toString(QTime::fromMSecsSinceStartOfDay(msOfDay), timeFormat()).toStdString();
 }
 
 std::string dateText(std::int64_t days) {

@@ -14,6 +14,8 @@ namespace kx {
 std::string timeOfDayText(std::int32_t msOfDay);
 // Whether that form shows milliseconds; when it does not, times within one second read alike.
 bool timeOfDayTextShowsMilliseconds();
+// Appends "HH:MM:SS.zzz" whatever the system's format, for files other programs read.
+void appendTimeOfDay(std::string& out, std::int32_t msOfDay);
 // Blank for a day number outside 0001-01-01 .. 9999-12-31.
 std::string dateText(std::int64_t days);
 // Date and time; a timestamp of day 0 or earlier shows its time of day alone (how a time

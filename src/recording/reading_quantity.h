@@ -30,4 +30,15 @@ ReadingQuantity readingQuantity(std::string_view value, std::string_view unit);
 // is not finite is no number.
 ReadingQuantity readingQuantity(double value, std::string_view unit);
 
+// The reading of a record as a number in its unit's base (ohms or volts), so that 950 MΩ and
+// 1.2 GΩ compare in order. `value` is the meter's digits as recorded: an optional sign,
+// digits and at most one decimal point, blanks around allowed. `unit` scales by its SI
+// prefix ("kΩ", "MΩ", "GΩ", "TΩ"; "V" and "Ω" are the base); a unit the program does not
+// know counts as the base. Nothing for a blank value, dashes, an overload ("0L") or any
+// other text that is not a plain number. Texts are code page 936 bytes; only ASCII matters.
+std::optional<double> readingNumber(std::string_view value, std::string_view unit);
+
+// The factor of a unit's SI prefix: 1e3 for "kΩ", 1e9 for "GΩ", 1 for "V", "Ω" or "".
+double unitFactor(std::string_view unit);
+
 } // namespace kx

@@ -3,7 +3,7 @@
 #include "common/replacing_file.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
-#include "recording/chart_values.h"
+#include "recording/reading_quantity.h"
 #include "recording/readings_row_reader.h"
 #include "recording/readings_table.h"
 
@@ -246,29 +246,6 @@ Status writeRows(ReadingsRowReader& reader, ChunkedWriter& out, const ExportProg
 }
 
 } // namespace
-
-std::optional<ReadingsFormat> readingsFormatFor(const QString& path) {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("csv"))
-        return ReadingsFormat::Csv;
-    if (suffix == QLatin1String("jsonl"))
-        return ReadingsFormat::JsonLines;
-    if (suffix == QLatin1String("xlsx"))
-        return ReadingsFormat::Xlsx;
-    return std::nullopt;
-}
-
-const char* readingsFormatName(ReadingsFormat format) {
-    switch (format) {
-    case ReadingsFormat::Csv:
-        return "csv";
-    case ReadingsFormat::JsonLines:
-        return "jsonl";
-    case ReadingsFormat::Xlsx:
-        return "xlsx";
-    }
-    return "";
-}
 
 Status checkReadingsExportTarget(const QString& path, const ReadingsTable* table) {
     return claimExportTarget(path, table).status();

@@ -47,13 +47,7 @@ class ReadingsTable;
 // part of it; records removed meanwhile fail it ("The table changed while it was being
 // saved").
 
-enum class ReadingsFormat { Csv, JsonLines, Xlsx };
-
-// The format a target's extension asks for, in any case (".csv", ".jsonl", ".xlsx"); none
-// for any other name.
-std::optional<ReadingsFormat> readingsFormatFor(const QString& path);
-// "csv", "jsonl" or "xlsx".
-const char* readingsFormatName(ReadingsFormat format);
+// Which of these a target gets is told by exportFormatFor (table_export.h), from its extension.
 
 struct CsvOptions {
     // ',' or ';' (the choice of spreadsheets that write numbers with a decimal comma).
@@ -105,6 +99,9 @@ struct XlsxOptions {
     ResultSettings results;
 };
 inline constexpr qint64 kXlsxMaxReadings = 1'048'575;
+// Refuses a workbook of `count` readings when that is more than a sheet holds, naming the
+// target and telling the formats without that limit.
+Status checkXlsxReadingCount(const QString& path, qint64 count);
 Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, ExportKind kind,
                         const XlsxOptions& options = {}, const ExportProgress& progress = {});
 

@@ -330,26 +330,4 @@ void appendPlainNumber(std::string& out, double v, char decimalMark) {
     }
 }
 
-void appendTimeOfDay(std::string& out, std::int32_t msOfDay) {
-    const int h = msOfDay / 3'600'000;
-    const int m = msOfDay / 60'000 % 60;
-    const int s = msOfDay / 1000 % 60;
-    const int ms = msOfDay % 1000;
-    const char text[12] = {
-        static_cast<char>('0' + h / 10),
-        static_cast<char>('0' + h % 10),
-        ':',
-        static_cast<char>('0' + m / 10),
-        static_cast<char>('0' + m % 10),
-        ':',
-        static_cast<char>('0' + s / 10),
-        static_cast<char>('0' + s % 10),
-        '.',
-        static_cast<char>('0' + ms / 100),
-        static_cast<char>('0' + ms / 10 % 10),
-        static_cast<char>('0' + ms % 10),
-    };
-    out.append(text, sizeof text);
-}
-
 } // namespace kx

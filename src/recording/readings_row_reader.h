@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "recording/export_kind.h"
+#include "recording/field_text.h"
 #include "recording/readings_schema.h"
 
 #include <QMetaObject>
@@ -172,7 +173,5 @@ Status forEachExportRow(ReadingsRowReader& reader, const ExportProgress& progres
 // Appends `v` as a plain decimal number: no exponent, the fewest digits that read back as the
 // same number, `decimalMark` between the whole and the fraction.
 void appendPlainNumber(std::string& out, double v, char decimalMark = '.');
-// Appends "HH:MM:SS.zzz".
-void appendTimeOfDay(std::string& out, std::int32_t msOfDay);
 
 } // namespace kx

@@ -645,6 +645,16 @@ void writeResults(SheetWriter& out, lxw_worksheet* sheet,
 
 } // namespace
 
+Status checkXlsxReadingCount(const QString& path, qint64 count) {
+    if (count <= kXlsxMaxReadings)
+        return {};
+    return fail(QStringLiteral("Cannot write %1: a sheet holds at most %2 readings and the "
+                               "table has %3; save it as .csv or .jsonl")
+                    .arg(shown(QFileInfo(path).absoluteFilePath()))
+                    .arg(kXlsxMaxReadings)
+                    .arg(count));
+}
+
 Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, ExportKind kind,
                         const XlsxOptions& options, const ExportProgress& progress) {
     Result<std::unique_ptr<ReadingsRowReader>> opened = ReadingsRowReader::open(table, kind);
@@ -655,12 +665,8 @@ Status saveReadingsXlsx(const ReadingsTable& table, const QString& path, ExportK
     if (!target)
         return target.status();
     const std::size_t count = reader.count();
-    if (count > static_cast<std::size_t>(kXlsxMaxReadings))
-        return fail(QStringLiteral("Cannot write %1: a sheet holds at most %2 readings and the "
-                                   "table has %3; save it as .csv or .jsonl")
-                        .arg(shown(QFileInfo(path).absoluteFilePath()))
-                        .arg(kXlsxMaxReadings)
-                        .arg(count));
+    if (Status s = checkXlsxReadingCount(path, static_cast<qint64>(count)); !s)
+        return s;
 
     // The tests are found before the file is begun; a table without the fields they need
     // (one of another program, read by position) simply has no results.

@@ -3,6 +3,7 @@
 #include "common/cp936.h"
 #include "common/regular_file.h"
 #include "common/replacing_file.h"
+#include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
 #include "recording/field_text.h"
@@ -107,16 +108,13 @@ ExportFormat exportFormatFor(const QString& path) {
     const QString ext = dot < 0 ? QString() : name.mid(dot);
     if (ext == QLatin1String(".db"))
         return ExportFormat::Paradox;
-    if (const std::optional<ReadingsFormat> f = readingsFormatFor(path)) {
-        switch (*f) {
-        case ReadingsFormat::Csv:
-            return ExportFormat::Csv;
-        case ReadingsFormat::JsonLines:
-            return ExportFormat::JsonLines;
-        case ReadingsFormat::Xlsx:
-            return ExportFormat::Xlsx;
-        }
-    }
+    const QString lower = ext.toLower();
+    if (lower == QLatin1String(".csv"))
+        return ExportFormat::Csv;
+    if (lower == QLatin1String(".jsonl"))
+        return ExportFormat::JsonLines;
+    if (lower == QLatin1String(".xlsx"))
+        return ExportFormat::Xlsx;
     return ExportFormat::Text;
 }
 
@@ -127,11 +125,11 @@ const char* exportFormatName(ExportFormat format) {
     case ExportFormat::Text:
         return "text";
     case ExportFormat::Csv:
-        return readingsFormatName(ReadingsFormat::Csv);
+        return "csv";
     case ExportFormat::JsonLines:
-        return readingsFormatName(ReadingsFormat::JsonLines);
+        return "jsonl";
     case ExportFormat::Xlsx:
-        return readingsFormatName(ReadingsFormat::Xlsx);
+        return "xlsx";
     }
     return "";
 }
@@ -361,6 +359,13 @@ SaveAsOutcome saveTableFileAs(const QString& source, const QString& target, Expo
     };
     if (const Status s = checkExportTarget(to); !s)
         return refused(SaveAsOutcome::End::WriteFailed, s);
+    // A table too long for a workbook is refused from its header, before it is loaded.
+    if (exportFormatFor(to) == ExportFormat::Xlsx) {
+        if (const std::optional<std::int64_t> n = px::codec::headerRecordCount(source)) {
+            if (const Status s = checkXlsxReadingCount(to, *n); !s)
+                return refused(SaveAsOutcome::End::WriteFailed, s);
+        }
+    }
     ReadingsTable table;
     const Result<JournalledReadings> opened =
         openTableToRead(table, QFileInfo(source).absoluteFilePath(), QDateTime::currentDateTime());

@@ -4,11 +4,15 @@
 #include "paradox_test_support.h"
 #include "px_oracle.h"
 
+#include "paradox/paradox_codec.h"
 #include "paradox/paradox_index.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
 
+#include <QFile>
+
 #include <cstring>
+#include <optional>
 
 using namespace kx;
 using namespace kx::px;
@@ -280,4 +284,40 @@ TEST(OtherEngines, VersionThreeLayout) {
     EXPECT_EQ(rows.value()[0][0].toText(), "ab");
     EXPECT_EQ(rows.value()[0][1].toInt(), 5);
     EXPECT_EQ(rows.value()[1][1].toInt(), -2);
+}
+
+// The record count a header states is read from the first bytes alone: a header that cannot
+// be read, or states a negative count, gives none.
+TEST(HeaderRecordCount, ReadFromTheFirstBytesAlone) {
+    QTemporaryDir dir;
+    const QString table = dir.filePath("t.db");
+    ASSERT_TRUE(writeTable(table, kFields, numberedRows(100), blocks(1024)).ok());
+    const QByteArray whole = fileBytes(table);
+    auto withCount = [&](std::uint32_t n) {
+        QByteArray b = whole;
+        codec::put32(reinterpret_cast<unsigned char*>(b.data()) + 0x06, n);
+        return b;
+    };
+    struct Case {
+        const char* what;
+        std::optional<QByteArray> bytes; // none: no file
+        std::optional<std::int64_t> count;
+    };
+    const Case cases[] = {
+        {"a whole table", whole, 100},
+        {"a header alone", whole.left(10), 100},
+        {"a count past the blocks", withCount(5'000'000), 5'000'000},
+        {"a negative count", withCount(0x80000000u), std::nullopt},
+        {"cut inside the count", whole.left(9), std::nullopt},
+        {"empty", QByteArray(), std::nullopt},
+        {"missing", std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const QString path = dir.filePath(QStringLiteral("case.db"));
+        QFile::remove(path);
+        if (c.bytes) {
+            ASSERT_TRUE(putFile(path, *c.bytes)) << c.what;
+        }
+        EXPECT_EQ(codec::headerRecordCount(path), c.count) << c.what;
+    }
 }

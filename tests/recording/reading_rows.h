@@ -135,6 +135,19 @@ inline std::vector<Row> everyKindOfReading() {
     };
 }
 
+// A scratch readings table holding everyKindOfReading(), and a temporary folder to save it in.
+struct EveryKindOfReadingTable : ::testing::Test {
+    QTemporaryDir dir;
+    kx::ReadingsTable table;
+
+    void SetUp() override {
+        table.openScratch(kx::readingsFields());
+        for (const Row& r : everyKindOfReading())
+            addRow(table, r);
+    }
+    QString path(const QString& name) const { return dir.filePath(name); }
+};
+
 // Whether a status or result failed with a message that holds `part`; tells the message (or
 // the success) when not.
 template <typename S> testing::AssertionResult failsWith(const S& status, const QString& part) {

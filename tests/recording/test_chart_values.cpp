@@ -1,4 +1,5 @@
 #include "recording/chart_values.h"
+#include "recording/reading_quantity.h"
 
 #include <gtest/gtest.h>
 

@@ -19,16 +19,7 @@ using namespace kxtest;
 
 namespace {
 
-struct ReadingsExport : ::testing::Test {
-    QTemporaryDir dir;
-    ReadingsTable table;
-
-    void SetUp() override {
-        table.openScratch(readingsFields());
-        for (const Row& r : everyKindOfReading())
-            addRow(table, r);
-    }
-};
+using ReadingsExport = EveryKindOfReadingTable;
 
 // The CSV of everyKindOfReading(), comma and decimal point.
 const std::string kExpectedCsv =
@@ -475,15 +466,4 @@ TEST(ReadingsExportNumbers, PlainDecimalsInTheFewestDigits) {
         t += ' ';
     }
     EXPECT_EQ(t, "00:00:00.000 12:34:56.789 23:59:59.999 ");
-}
-
-TEST(ReadingsExportFormats, TheExtensionNamesTheFormat) {
-    EXPECT_EQ(readingsFormatFor("/a/b.csv"), ReadingsFormat::Csv);
-    EXPECT_EQ(readingsFormatFor("/a/b.CSV"), ReadingsFormat::Csv);
-    EXPECT_EQ(readingsFormatFor("/a/b.jsonl"), ReadingsFormat::JsonLines);
-    EXPECT_EQ(readingsFormatFor("/a/b.Xlsx"), ReadingsFormat::Xlsx);
-    EXPECT_EQ(readingsFormatFor("/a/b.xls"), std::nullopt);
-    EXPECT_EQ(readingsFormatFor("/a.csv/b"), std::nullopt);
-    EXPECT_EQ(readingsFormatFor("/a/b.db"), std::nullopt);
-    EXPECT_STREQ(readingsFormatName(ReadingsFormat::JsonLines), "jsonl");
 }

@@ -13,10 +13,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QTemporaryDir>
+#include <QTime>
 
 #include <bit>
 #include <cmath>
+#include <limits>
 
 #include <gtest/gtest.h>
 
@@ -168,6 +171,21 @@ TEST(TimeText, LongFormatWithoutTimeZone) {
     EXPECT_NE(s.find("09"), std::string::npos) << s;
     EXPECT_EQ(s.find("UTC"), std::string::npos) << s;
     EXPECT_EQ(s, timeOfDayText(13 * 3600000 + 5 * 60000 + 9999)) << "milliseconds are not shown";
+}
+
+// Times written directly must read as the system's own formatter writes them.
+TEST(TimeText, ReadsAsTheLocaleWritesItAndBlankOutsideADay) {
+    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    format.remove(QLatin1Char('t'));
+    format = format.simplified();
+    for (std::int32_t ms : {0, 999, 1000, 9 * 3600000 + 59 * 60000 + 59999, 12 * 3600000,
+                            13 * 3600000 + 5 * 60000 + 9123, 86399999}) {
+        const QString expected =
+            QLocale::system().toString(QTime::fromMSecsSinceStartOfDay(ms), format);
+        EXPECT_EQ(timeOfDayText(ms), expected.toStdString()) << ms;
+    }
+    for (std::int32_t ms : {-1, 86400000, std::numeric_limits<std::int32_t>::min()})
+        EXPECT_EQ(timeOfDayText(ms), "") << ms;
 }
 
 TEST(TableModel, FollowsAppendsAndDeletes) {

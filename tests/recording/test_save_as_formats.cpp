@@ -20,17 +20,7 @@ using namespace kxtest;
 
 namespace {
 
-struct SaveAsFormats : ::testing::Test {
-    QTemporaryDir dir;
-    ReadingsTable table;
-
-    void SetUp() override {
-        table.openScratch(readingsFields());
-        for (const Row& r : everyKindOfReading())
-            addRow(table, r);
-    }
-    QString path(const QString& name) const { return dir.filePath(name); }
-};
+using SaveAsFormats = EveryKindOfReadingTable;
 
 struct Format {
     const char* extension;

@@ -5,6 +5,7 @@
 #include "recording/reading_rows.h"
 #include "support/table_files.h"
 
+#include "paradox/paradox_codec.h"
 #include "paradox/paradox_index.h"
 #include "paradox/paradox_reader.h"
 #include "recording/readings_schema.h"
@@ -280,4 +281,38 @@ TEST_F(Export, SavingATableFileChecksTheTargetFirst) {
     EXPECT_EQ(o.end, SaveAsOutcome::End::TableRefused);
     EXPECT_TRUE(o.error.contains("absent.db")) << o.error.toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("x.txt")));
+}
+
+// A table file too long for a workbook is refused from the count its header states, before
+// its records are read; only a workbook has that limit, and only past it.
+TEST_F(Export, AWorkbookTooLongForASheetIsRefusedFromTheHeader) {
+    fill();
+    const QString source = dir.filePath("src.db");
+    ASSERT_TRUE(SaveToDB(table, source, ExportKind::Live).ok());
+    const QByteArray whole = fileBytes(source);
+    struct Case {
+        std::uint32_t stated; // the count the header states (3 is the truth)
+        const char* target;
+        SaveAsOutcome::End end;
+        const char* message;
+    };
+    const Case cases[] = {
+        {1'048'576, "big.xlsx", SaveAsOutcome::End::WriteFailed, "at most 1048575 readings"},
+        {4'000'000, "big.XLSX", SaveAsOutcome::End::WriteFailed, "the table has 4000000"},
+        // Not past the limit, or not a workbook: the table is opened and found damaged.
+        {1'048'575, "big.xlsx", SaveAsOutcome::End::TableRefused, "src.db"},
+        {1'048'576, "big.csv", SaveAsOutcome::End::TableRefused, "src.db"},
+        {3, "small.xlsx", SaveAsOutcome::End::Saved, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stated);
+        QByteArray bytes = whole;
+        px::codec::put32(reinterpret_cast<unsigned char*>(bytes.data()) + 0x06, c.stated);
+        ASSERT_TRUE(putFile(source, bytes));
+        const QString target = dir.filePath(QLatin1String(c.target));
+        const SaveAsOutcome o = saveTableFileAs(source, target, ExportKind::Live);
+        EXPECT_EQ(o.end, c.end) << o.error.toStdString();
+        EXPECT_TRUE(o.error.contains(QLatin1String(c.message))) << o.error.toStdString();
+        EXPECT_EQ(QFileInfo::exists(target), c.end == SaveAsOutcome::End::Saved);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "reports/report_state.h"
 #include "reports/ui/report_preview.h"
+#include "reports/ui/results_report_requests.h"
 
 #include <QDate>
 #include <QObject>
@@ -13,6 +14,7 @@
 namespace kx {
 
 class ReadingsTable;
+class TestResults;
 struct ResultsReportData;
 
 // The commands that preview a report: the data report ("Print Data" and Print Style), the
@@ -22,7 +24,7 @@ struct ResultsReportData;
 // table is refused with the reason in the error box, and nothing is previewed. Only one preview is
 // open at a time: a request while one is open does nothing, and leaves the open one's page total
 // alone.
-class ReportCommands : public QObject {
+class ReportCommands : public QObject, public ResultsReportRequests {
     Q_OBJECT
 public:
     ReportCommands(ReadingsTable& live, ReadingsTable& store, ReportState& state,
@@ -44,6 +46,10 @@ public:
     void previewResults(QWidget* owner, std::shared_ptr<const ResultsReportData> results);
     void printResults(QWidget* owner, std::shared_ptr<const ResultsReportData> results);
     void saveResultsPdf(QWidget* owner, std::shared_ptr<const ResultsReportData> results);
+    // The same for the Test Results window's tests.
+    void previewTestReport(QWidget* owner, TestResults& results, ReadingsTable& live) override;
+    void printTestReport(QWidget* owner, TestResults& results, ReadingsTable& live) override;
+    void saveTestReportPdf(QWidget* owner, TestResults& results, ReadingsTable& live) override;
 
     // The report date; today's unless a test fixes it.
     void setClock(std::function<QDate()> today) { today_ = std::move(today); }

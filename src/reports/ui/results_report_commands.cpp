@@ -55,4 +55,16 @@ void ReportCommands::saveResultsPdf(QWidget* owner,
         services_.boxes->error(owner, r.error());
 }
 
+void ReportCommands::previewTestReport(QWidget* owner, TestResults& results, ReadingsTable& live) {
+    previewResults(owner, resultsReportOf(results, live));
+}
+
+void ReportCommands::printTestReport(QWidget* owner, TestResults& results, ReadingsTable& live) {
+    printResults(owner, resultsReportOf(results, live));
+}
+
+void ReportCommands::saveTestReportPdf(QWidget* owner, TestResults& results, ReadingsTable& live) {
+    saveResultsPdf(owner, resultsReportOf(results, live));
+}
+
 } // namespace kx

@@ -7,8 +7,6 @@
 #include "recording/test_results.h"
 #include "recording/test_results_model.h"
 #include "recording/ui/test_curve_view.h"
-#include "reports/results_report.h"
-#include "reports/ui/report_commands.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -90,7 +88,7 @@ QLineEdit* field(QWidget* parent, const char* name, int limit) {
 
 } // namespace
 
-TFrmresults::TFrmresults(TestResults& results, ReadingsTable& live, ReportCommands& reports,
+TFrmresults::TFrmresults(TestResults& results, ReadingsTable& live, ResultsReportRequests& reports,
                          MessageBoxes& boxes, QWidget* parent)
     : QWidget(parent, Qt::Window), results_(results), live_(live), reports_(reports),
       boxes_(boxes) {
@@ -426,15 +424,15 @@ void TFrmresults::DetailsEditExit() {
 }
 
 void TFrmresults::PreviewBtnClick() {
-    reports_.previewResults(this, resultsReportOf(results_, live_));
+    reports_.previewTestReport(this, results_, live_);
 }
 
 void TFrmresults::PrintBtnClick() {
-    reports_.printResults(this, resultsReportOf(results_, live_));
+    reports_.printTestReport(this, results_, live_);
 }
 
 void TFrmresults::PdfBtnClick() {
-    reports_.saveResultsPdf(this, resultsReportOf(results_, live_));
+    reports_.saveTestReportPdf(this, results_, live_);
 }
 
 void TFrmresults::CloseBtnClick() {

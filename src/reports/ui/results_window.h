@@ -1,5 +1,7 @@
 #pragma once
 
+#include "reports/ui/results_report_requests.h"
+
 #include <QWidget>
 
 class QCheckBox;
@@ -14,7 +16,6 @@ namespace kx {
 
 class MessageBoxes;
 class ReadingsTable;
-class ReportCommands;
 class TestCurveView;
 class TestResults;
 class TestResultsModel;
@@ -29,7 +30,7 @@ class TestResultsModel;
 class TFrmresults : public QWidget {
     Q_OBJECT
 public:
-    TFrmresults(TestResults& results, ReadingsTable& live, ReportCommands& reports,
+    TFrmresults(TestResults& results, ReadingsTable& live, ResultsReportRequests& reports,
                 MessageBoxes& boxes, QWidget* parent = nullptr);
     ~TFrmresults() override;
 
@@ -64,7 +65,7 @@ private:
 
     TestResults& results_;
     ReadingsTable& live_;
-    ReportCommands& reports_;
+    ResultsReportRequests& reports_;
     MessageBoxes& boxes_;
     TestResultsModel* model_ = nullptr;
     bool followNewest_ = true;
