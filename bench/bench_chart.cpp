@@ -2,11 +2,11 @@
 // in a table of ten million, the cost of an append while the chart is on screen, and the
 // memory the chart holds beside the table. Prints its figures against the targets.
 #include "bench_support.h"
+#include "chart/chart_model.h"
+#include "chart/ui/chart_view.h"
 #include "common/ui/message_boxes.h"
-#include "recording/chart_model.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
-#include "recording/ui/chart_view.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,9 +2,9 @@
 // export and as a keyed Paradox copy, with the memory the text export takes on top of the
 // table's own. Usage: bench_export [records] [folder]
 #include "bench_support.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
-#include "recording/table_export.h"
+#include "exports/table_export.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

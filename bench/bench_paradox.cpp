@@ -2,7 +2,7 @@
 // code alone on ten million records. Prints seconds and ratios.
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
-#include "recording/readings_schema.h"
+#include "readings/readings_schema.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // search dialog's query and as the command line's stream, and listing every record. Target:
 // filtering 1,000,000 records takes under 0.5 s. Prints the best of five runs of each.
 #include "paradox/paradox_writer.h"
-#include "recording/readings_schema.h"
+#include "readings/readings_schema.h"
 #include "reports/local_query.h"
 #include "reports/table_query_model.h"
 

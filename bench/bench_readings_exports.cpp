@@ -4,10 +4,10 @@
 // line run, with a progress callback as the window passes one. Usage: bench_readings_exports
 // [records] [records for the large .csv] [folder] (0 records for the large .csv skips it).
 #include "bench_support.h"
-#include "recording/readings_exports.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
-#include "recording/table_export.h"
+#include "exports/readings_exports.h"
+#include "exports/table_export.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -3,10 +3,10 @@
 #include "bench_support.h"
 #include "common/ui/message_boxes.h"
 #include "display/reading_texts.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
+#include "readings/ui/readings_grid.h"
 #include "recording/recording_control.h"
-#include "recording/ui/readings_grid.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

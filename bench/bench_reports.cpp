@@ -3,8 +3,8 @@
 // opening it and turning pages.
 #include "bench_support.h"
 #include "common/ui/message_boxes.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
 #include "reports/report_document.h"
 #include "reports/ui/report_commands.h"
 #include "reports/ui/report_painter.h"

@@ -1,10 +1,10 @@
 // Insulation test results: finding the tests of a ten-million-record table and working out
 // their figures, and the live analysis's cost for each reading as it is appended.
+#include "analysis/insulation_analyser.h"
 #include "bench_support.h"
 #include "link/meter_simulator.h"
-#include "recording/insulation_analyser.h"
-#include "recording/readings_schema.h"
-#include "recording/record_store.h"
+#include "readings/readings_schema.h"
+#include "readings/record_store.h"
 
 #include <QElapsedTimer>
 

@@ -5,16 +5,16 @@
 // meter sends two readings a second), so each figure is the whole cost of one reading.
 // Measured after a table of earlier recordings, on the demo meter's cycle and on a long
 // continuous test whose curve has many readings.
+#include "analysis/live_results.h"
+#include "analysis/ui/curve_view.h"
+#include "analysis/ui/results_window.h"
 #include "bench_support.h"
 #include "common/ui/message_boxes.h"
 #include "link/meter_simulator.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
-#include "recording/test_results.h"
-#include "recording/ui/test_curve_view.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
 #include "reports/report_state.h"
 #include "reports/ui/report_commands.h"
-#include "reports/ui/results_window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

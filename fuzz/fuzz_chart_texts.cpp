@@ -1,10 +1,10 @@
 // Input: a reading's value and unit texts as a table holds them (split at the first NUL), and
 // the points-a-page text the chart's box takes. The reading then lays out the value axes of a
 // page that holds it, alone and beside a fixed reading.
-#include "recording/chart_axis.h"
-#include "recording/chart_model.h"
-#include "recording/chart_values.h"
-#include "recording/reading_quantity.h"
+#include "chart/chart_axis.h"
+#include "chart/chart_model.h"
+#include "chart/chart_values.h"
+#include "readings/reading_quantity.h"
 
 #include <QString>
 

@@ -7,10 +7,10 @@
 // RFC 4180 reader and the JSON lines through Qt's, each cell as the exports' reader gave it.
 #include "fuzz_support.h"
 
-#include "recording/readings_exports.h"
-#include "recording/readings_row_reader.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
+#include "exports/readings_exports.h"
+#include "exports/readings_row_reader.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
 #include "support/csv_reader.h"
 
 #include <QFileInfo>

@@ -3,10 +3,10 @@
 // 2-byte number step, a 2-byte time step and four texts, each text a 1-byte length and its
 // bytes. The tests found must be
 // sound, the live walk must agree with the whole-table one, and every result must make JSON.
-#include "recording/insulation_analyser.h"
-#include "recording/reading_quantity.h"
-#include "recording/readings_schema.h"
-#include "recording/record_store.h"
+#include "analysis/insulation_analyser.h"
+#include "readings/reading_quantity.h"
+#include "readings/readings_schema.h"
+#include "readings/record_store.h"
 
 #include "fuzz_support.h"
 

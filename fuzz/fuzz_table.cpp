@@ -5,7 +5,7 @@
 
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_salvage.h"
-#include "recording/readings_schema.h"
+#include "readings/readings_schema.h"
 #include "recording/table_salvage.h"
 
 #include <QFile>

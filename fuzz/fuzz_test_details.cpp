@@ -1,7 +1,7 @@
 // Input: the bytes of a test details file beside a table. Reads them as the window, the
 // command line and the report do, and checks that what was read is within its limits and,
 // written out again, reads back the same.
-#include "recording/test_details.h"
+#include "analysis/details_file.h"
 
 #include <QByteArrayView>
 #include <QString>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "paradox/paradox_reader.h"
-#include "recording/field_text.h"
-#include "recording/readings_table.h"
+#include "readings/field_text.h"
+#include "readings/readings_table.h"
 
 #include <QString>
 

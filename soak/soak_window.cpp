@@ -18,7 +18,7 @@
 #include "link/meter_simulator.h"
 #include "link/sim_usb_serial_cable.h"
 #include "paradox/paradox_writer.h"
-#include "recording/readings_schema.h"
+#include "readings/readings_schema.h"
 #include "recording/recording_control.h"
 
 #include <QApplication>

@@ -1,9 +1,11 @@
 # Checks the include graph of src/ against the layers, lowest first:
-#   common, paradox, display, link, recording, reports, app, cli
+#   common, paradox, display, link, readings, recording, chart, analysis, exports,
+#   reports, app, cli
 # A file may include headers of its own layer and of the layers below it. Widget code lives
 # in the ui/ folders; code outside them never includes a ui/ header.
 # Run: cmake -DSOURCE_DIR=<src> -P layer_check.cmake
-set(layers common paradox display link recording reports app cli)
+set(layers common paradox display link readings recording chart analysis exports reports
+    app cli)
 
 get_filename_component(SOURCE_DIR "${SOURCE_DIR}" ABSOLUTE)
 file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp)

@@ -1,4 +1,4 @@
-#include "recording/test_details.h"
+#include "analysis/details_file.h"
 
 #include "common/regular_file.h"
 #include "common/replacing_file.h"

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "analysis/insulation_analyser.h"
 #include "common/result.h"
-#include "recording/insulation_analyser.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

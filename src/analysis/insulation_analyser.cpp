@@ -1,8 +1,8 @@
-#include "recording/insulation_analyser.h"
+#include "analysis/insulation_analyser.h"
 
 #include "common/cp936.h"
-#include "recording/reading_quantity.h"
-#include "recording/readings_schema.h"
+#include "readings/reading_quantity.h"
+#include "readings/readings_schema.h"
 
 #include <QJsonArray>
 #include <QJsonValue>

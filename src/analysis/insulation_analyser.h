@@ -2,7 +2,7 @@
 
 #include "common/result.h"
 #include "paradox/paradox_value.h"
-#include "recording/record_store.h"
+#include "readings/record_store.h"
 
 #include <QJsonObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "recording/test_curve.h"
+#include "analysis/insulation_curve.h"
 
 #include <algorithm>
 #include <array>

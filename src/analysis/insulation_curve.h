@@ -1,7 +1,7 @@
 #pragma once
 
-#include "recording/insulation_analyser.h"
-#include "recording/record_store.h"
+#include "analysis/insulation_analyser.h"
+#include "readings/record_store.h"
 
 #include <QPointF>
 #include <QRectF>

@@ -1,7 +1,7 @@
-#include "recording/test_results.h"
+#include "analysis/live_results.h"
 
+#include "readings/readings_table.h"
 #include "recording/journalled_readings.h"
-#include "recording/readings_table.h"
 
 #include <QDateTime>
 #include <QDir>

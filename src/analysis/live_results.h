@@ -1,9 +1,9 @@
 #pragma once
 
+#include "analysis/details_file.h"
+#include "analysis/insulation_analyser.h"
+#include "analysis/insulation_curve.h"
 #include "common/result.h"
-#include "recording/insulation_analyser.h"
-#include "recording/test_curve.h"
-#include "recording/test_details.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

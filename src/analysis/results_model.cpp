@@ -1,7 +1,7 @@
-#include "recording/test_results_model.h"
+#include "analysis/results_model.h"
 
+#include "analysis/live_results.h"
 #include "common/cp936.h"
-#include "recording/test_results.h"
 
 namespace kx {
 

@@ -1,13 +1,13 @@
 #include "app/app_session.h"
 
+#include "analysis/live_results.h"
 #include "app/file_commands.h"
 #include "app/recording_status.h"
 #include "common/app_dir.h"
 #include "common/stop_signals.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
-#include "recording/readings_schema.h"
-#include "recording/test_results.h"
+#include "readings/readings_schema.h"
 
 #include <QCoreApplication>
 #include <QDir>

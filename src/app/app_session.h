@@ -1,14 +1,14 @@
 #pragma once
 
+#include "chart/chart_model.h"
 #include "common/app_dir.h"
 #include "common/result.h"
 #include "display/frame_decoder.h"
 #include "link/frame_receiver.h"
 #include "link/frame_throttle.h"
 #include "link/hid_platform.h"
-#include "recording/chart_model.h"
+#include "readings/readings_table.h"
 #include "recording/journalled_readings.h"
-#include "recording/readings_table.h"
 #include "recording/recording_control.h"
 #include "recording/recording_keeper.h"
 #include "reports/report_state.h"

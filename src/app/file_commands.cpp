@@ -1,10 +1,10 @@
 #include "app/file_commands.h"
 
+#include "analysis/live_results.h"
 #include "app/app_session.h"
 #include "app/settings_file.h"
 #include "common/app_dir.h"
 #include "recording/table_salvage.h"
-#include "recording/test_results.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,9 +2,9 @@
 
 #include "app/recent_files.h"
 #include "common/result.h"
-#include "recording/recording_keeper.h"
+#include "exports/table_export.h"
 #include "paradox/paradox_salvage.h"
-#include "recording/table_export.h"
+#include "recording/recording_keeper.h"
 
 #include <QDateTime>
 

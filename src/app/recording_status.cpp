@@ -1,7 +1,7 @@
 #include "app/recording_status.h"
 
 #include "link/connection_control.h"
-#include "recording/readings_table.h"
+#include "readings/readings_table.h"
 #include "recording/recording_control.h"
 
 #include <QDir>

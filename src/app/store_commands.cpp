@@ -1,7 +1,7 @@
 #include "app/store_commands.h"
 
 #include "app/app_session.h"
-#include "recording/readings_schema.h"
+#include "readings/readings_schema.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "recording/chart_axis.h"
+#include "chart/chart_axis.h"
 
-#include "recording/chart_values.h"
+#include "chart/chart_values.h"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
-#include "recording/chart_model.h"
+#include "chart/chart_model.h"
 
 #include "common/app_dir.h"
 #include "common/replacing_file.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
 
 #include <QDir>
 #include <QFileInfo>

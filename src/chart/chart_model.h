@@ -1,9 +1,9 @@
 #pragma once
 
+#include "chart/chart_axis.h"
 #include "common/result.h"
-#include "recording/chart_axis.h"
-#include "recording/reading_quantity.h"
-#include "recording/record_store.h"
+#include "readings/reading_quantity.h"
+#include "readings/record_store.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "recording/chart_values.h"
+#include "chart/chart_values.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 // Saving a table file under another name with the window's Save As command.
 #include "cli/command_line.h"
 
-#include "recording/table_export.h"
+#include "exports/table_export.h"
 
 #include <QFileInfo>
 

@@ -1,5 +1,6 @@
 // The live commands: the session's link run, as the window's CONNECT starts it, with the
 // decoded frames printed (monitor) or recorded into a table file (record).
+#include "analysis/live_results.h"
 #include "app/app_session.h"
 #include "app/recording_status.h"
 #include "cli/cli_commands.h"
@@ -7,7 +8,6 @@
 #include "cli/decode_json.h"
 #include "link/connection_control.h"
 #include "link/hid_platforms.h"
-#include "recording/test_results.h"
 
 #include <QFileInfo>
 #include <QJsonObject>

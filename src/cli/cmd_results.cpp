@@ -2,7 +2,7 @@
 #include "cli/command_line.h"
 #include "cli/result_options.h"
 
-#include "recording/test_results.h"
+#include "analysis/live_results.h"
 
 #include <QJsonObject>
 

@@ -5,8 +5,8 @@
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
-#include "recording/readings_schema.h"
-#include "recording/table_file_io.h"
+#include "readings/readings_schema.h"
+#include "readings/table_file_io.h"
 #include "recording/table_salvage.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "cli/result_options.h"
 
-#include "recording/test_details.h"
+#include "analysis/details_file.h"
 
 #include <QLocale>
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "analysis/live_results.h"
 #include "cli/command_line.h"
-#include "recording/test_results.h"
 
 #include <optional>
 

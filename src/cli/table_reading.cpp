@@ -1,7 +1,7 @@
 #include "cli/table_reading.h"
 
 #include "cli/json_output.h"
-#include "recording/readings_table.h"
+#include "readings/readings_table.h"
 
 #include <QDateTime>
 #include <QFileInfo>

@@ -1,11 +1,11 @@
-#include "recording/readings_exports.h"
+#include "exports/readings_exports.h"
 
 #include "common/replacing_file.h"
+#include "exports/readings_row_reader.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
-#include "recording/reading_quantity.h"
-#include "recording/readings_row_reader.h"
-#include "recording/readings_table.h"
+#include "readings/reading_quantity.h"
+#include "readings/readings_table.h"
 
 #include <QFileInfo>
 

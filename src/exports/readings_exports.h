@@ -1,8 +1,8 @@
 #pragma once
 
+#include "analysis/insulation_analyser.h"
 #include "common/result.h"
-#include "recording/export_kind.h"
-#include "recording/insulation_analyser.h"
+#include "exports/export_kind.h"
 
 #include <QByteArray>
 #include <QString>

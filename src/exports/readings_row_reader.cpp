@@ -1,12 +1,12 @@
-#include "recording/readings_row_reader.h"
+#include "exports/readings_row_reader.h"
 
 #include "common/cp936.h"
 #include "common/replacing_file.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_value.h"
 #include "paradox/paradox_writer.h"
-#include "recording/reading_quantity.h"
-#include "recording/readings_table.h"
+#include "readings/reading_quantity.h"
+#include "readings/readings_table.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "common/result.h"
-#include "recording/export_kind.h"
-#include "recording/field_text.h"
-#include "recording/readings_schema.h"
+#include "exports/export_kind.h"
+#include "readings/field_text.h"
+#include "readings/readings_schema.h"
 
 #include <QMetaObject>
 #include <QString>

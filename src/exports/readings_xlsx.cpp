@@ -9,14 +9,14 @@
 // packed workbook is read back (minizip, the library's own zip code) before it is put in
 // place: every part whole (its checksum, and XML that ends with its root element's closing
 // tag) and every sheet with the rows written into it.
-#include "recording/readings_exports.h"
+#include "exports/readings_exports.h"
 
 #include "common/regular_file.h"
 #include "common/replacing_file.h"
+#include "exports/readings_row_reader.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
-#include "recording/readings_row_reader.h"
-#include "recording/readings_table.h"
+#include "readings/readings_table.h"
 
 #include <QDir>
 #include <QFile>

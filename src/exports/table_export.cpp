@@ -1,18 +1,18 @@
-#include "recording/table_export.h"
+#include "exports/table_export.h"
 
+#include "analysis/details_file.h"
 #include "common/cp936.h"
 #include "common/regular_file.h"
 #include "common/replacing_file.h"
+#include "exports/readings_row_reader.h"
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
-#include "recording/field_text.h"
+#include "readings/field_text.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
+#include "readings/table_file_io.h"
 #include "recording/journalled_readings.h"
-#include "recording/readings_row_reader.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
-#include "recording/table_file_io.h"
-#include "recording/test_details.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "common/result.h"
-#include "recording/export_kind.h"
-#include "recording/readings_exports.h"
+#include "exports/export_kind.h"
+#include "exports/readings_exports.h"
 
 #include <QString>
 

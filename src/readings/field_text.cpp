@@ -1,4 +1,4 @@
-#include "recording/field_text.h"
+#include "readings/field_text.h"
 
 #include <QDate>
 #include <QLocale>

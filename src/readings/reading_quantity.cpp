@@ -1,4 +1,4 @@
-#include "recording/reading_quantity.h"
+#include "readings/reading_quantity.h"
 
 #include <array>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "recording/readings_schema.h"
+#include "readings/readings_schema.h"
 
 #include <QDir>
 

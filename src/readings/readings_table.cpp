@@ -1,4 +1,4 @@
-#include "recording/readings_table.h"
+#include "readings/readings_table.h"
 
 #include "common/app_dir.h"
 #include "common/cp936.h"
@@ -6,7 +6,7 @@
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
-#include "recording/field_text.h"
+#include "readings/field_text.h"
 
 #include <QByteArray>
 #include <QFileInfo>

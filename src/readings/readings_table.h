@@ -2,8 +2,8 @@
 
 #include "common/result.h"
 #include "paradox/paradox_value.h"
-#include "recording/readings_schema.h"
-#include "recording/record_store.h"
+#include "readings/readings_schema.h"
+#include "readings/record_store.h"
 
 #include <QObject>
 #include <QString>

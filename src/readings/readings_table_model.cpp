@@ -1,7 +1,7 @@
-#include "recording/readings_table_model.h"
+#include "readings/readings_table_model.h"
 
 #include "common/cp936.h"
-#include "recording/readings_table.h"
+#include "readings/readings_table.h"
 
 #include <limits>
 

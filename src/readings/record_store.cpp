@@ -1,4 +1,4 @@
-#include "recording/record_store.h"
+#include "readings/record_store.h"
 
 namespace kx {
 

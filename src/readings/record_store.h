@@ -1,7 +1,7 @@
 #pragma once
 
 #include "paradox/paradox_value.h"
-#include "recording/string_pool.h"
+#include "readings/string_pool.h"
 
 #include <cstdint>
 #include <string>

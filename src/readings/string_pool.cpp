@@ -1,4 +1,4 @@
-#include "recording/string_pool.h"
+#include "readings/string_pool.h"
 
 namespace kx {
 

@@ -1,10 +1,10 @@
-#include "recording/table_file_io.h"
+#include "readings/table_file_io.h"
 
+#include "analysis/details_file.h"
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
-#include "recording/readings_table.h"
-#include "recording/test_details.h"
+#include "readings/readings_table.h"
 
 #include <QFile>
 

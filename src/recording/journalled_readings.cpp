@@ -2,10 +2,10 @@
 
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
-#include "recording/readings_table.h"
+#include "readings/readings_table.h"
+#include "readings/table_file_io.h"
 #include "recording/recording_journal.h"
 #include "recording/recording_keeper.h"
-#include "recording/table_file_io.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "common/result.h"
 #include "paradox/paradox_value.h"
-#include "recording/readings_schema.h"
+#include "readings/readings_schema.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "recording/recording_control.h"
 
-#include "recording/readings_table.h"
+#include "readings/readings_table.h"
 
 #include <QTime>
 

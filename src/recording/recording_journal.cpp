@@ -1,9 +1,9 @@
 #include "recording/recording_journal.h"
 
 #include "common/replacing_file.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
-#include "recording/table_file_io.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
+#include "readings/table_file_io.h"
 
 #include <QByteArray>
 #include <QDateTime>

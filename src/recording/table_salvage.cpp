@@ -1,8 +1,8 @@
 #include "recording/table_salvage.h"
 
+#include "analysis/details_file.h"
 #include "paradox/paradox_reader.h"
-#include "recording/readings_schema.h"
-#include "recording/test_details.h"
+#include "readings/readings_schema.h"
 
 #include <QDir>
 #include <QFileInfo>

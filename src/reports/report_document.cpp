@@ -1,8 +1,8 @@
 #include "reports/report_document.h"
 
+#include "analysis/details_file.h"
 #include "common/cp936.h"
-#include "recording/readings_table.h"
-#include "recording/test_details.h"
+#include "readings/readings_table.h"
 #include "reports/results_report.h"
 
 #include <QLocale>

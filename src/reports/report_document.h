@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/result.h"
-#include "recording/readings_schema.h"
+#include "readings/readings_schema.h"
 #include "reports/report_layout.h"
 #include "reports/report_state.h"
 

@@ -2,8 +2,8 @@
 
 #include "common/cp936.h"
 #include "common/replacing_file.h"
-#include "recording/readings_exports.h"
-#include "recording/table_export.h"
+#include "exports/readings_exports.h"
+#include "exports/table_export.h"
 #include "reports/report_document.h"
 #include "reports/results_report.h"
 

@@ -1,6 +1,6 @@
 #include "reports/report_layout.h"
 
-#include "recording/readings_schema.h"
+#include "readings/readings_schema.h"
 
 #include <array>
 

@@ -1,8 +1,8 @@
 #include "reports/results_report.h"
 
+#include "analysis/live_results.h"
 #include "common/cp936.h"
-#include "recording/readings_table.h"
-#include "recording/test_results.h"
+#include "readings/readings_table.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "reports/search_control.h"
 
-#include "recording/readings_table.h"
+#include "readings/readings_table.h"
 #include "reports/table_query_model.h"
 
 #include <QLoggingCategory>

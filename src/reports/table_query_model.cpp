@@ -1,7 +1,7 @@
 #include "reports/table_query_model.h"
 
 #include "common/cp936.h"
-#include "recording/field_text.h"
+#include "readings/field_text.h"
 #include "reports/local_query.h"
 
 #include <limits>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/result.h"
-#include "recording/record_store.h"
+#include "readings/record_store.h"
 
 #include <QAbstractTableModel>
 #include <QString>

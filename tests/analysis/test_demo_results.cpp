@@ -1,9 +1,9 @@
 // The demonstration meter's tests, recorded the way the program records them (frame encoder,
 // decoder, reading texts), give the figures the demo is meant to show.
+#include "analysis/insulation_analyser.h"
 #include "display/frame_decoder.h"
 #include "link/meter_simulator.h"
-#include "recording/insulation_analyser.h"
-#include "recording/reading_rows.h"
+#include "support/reading_rows.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "recording/reading_rows.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
-#include "recording/table_export.h"
-#include "recording/test_details.h"
+#include "analysis/details_file.h"
+#include "exports/table_export.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
+#include "support/reading_rows.h"
 #include "support/table_files.h"
 #include "support/write_faults.h"
 

@@ -1,7 +1,7 @@
-#include "recording/insulation_analyser.h"
-#include "recording/reading_quantity.h"
-#include "recording/reading_rows.h"
-#include "recording/readings_table.h"
+#include "analysis/insulation_analyser.h"
+#include "readings/reading_quantity.h"
+#include "readings/readings_table.h"
+#include "support/reading_rows.h"
 #include "support/table_files.h"
 
 #include <QDirIterator>

@@ -1,7 +1,7 @@
 // An installed program starts in the user's data folder: the window's start-up fills it from
 // the installed templates before it opens the live table there, and says so when it cannot.
 #include "app/window_fixture.h"
-#include "recording/readings_table.h"
+#include "readings/readings_table.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,10 +1,10 @@
 // The chart below the grid: fed by the recording, worked by its toolbar and the hidden Graph
 // menu, enlarged and restored, and paged when a table is opened.
 #include "app/window_fixture.h"
+#include "chart/chart_model.h"
+#include "chart/ui/chart_view.h"
 #include "paradox/paradox_writer.h"
-#include "recording/chart_model.h"
-#include "recording/readings_schema.h"
-#include "recording/ui/chart_view.h"
+#include "readings/readings_schema.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,12 +1,12 @@
 // The File menu's commands on a session without a window: which files each one changes and
 // what reaches the recent-files list. The window's own tests cover the rest.
+#include "analysis/details_file.h"
 #include "app/app_session.h"
 #include "app/file_commands.h"
 #include "app/session_fixture.h"
 #include "common/app_dir.h"
-#include "recording/table_export.h"
+#include "exports/table_export.h"
 #include "recording/table_salvage.h"
-#include "recording/test_details.h"
 #include "support/table_files.h"
 
 #include <QFileInfo>

@@ -2,9 +2,9 @@
 // the three ways out and the readings a crashed run left.
 #include "app/file_commands.h"
 #include "app/window_fixture.h"
-#include "recording/readings_table_model.h"
-#include "recording/table_export.h"
-#include "recording/ui/readings_grid.h"
+#include "exports/table_export.h"
+#include "readings/readings_table_model.h"
+#include "readings/ui/readings_grid.h"
 #include "support/journal_scene.h"
 
 #include <QAction>

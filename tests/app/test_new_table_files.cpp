@@ -3,17 +3,17 @@
 // details never stay with it, a kill between the renames leaves the old set or the new one,
 // details that cannot be written fail the save. Through a link the files beside a table go
 // where it really is, with its mode; a file that belongs to the table saved is no target.
+#include "analysis/details_file.h"
+#include "analysis/live_results.h"
 #include "app/app_session.h"
 #include "app/file_commands.h"
 #include "app/session_fixture.h"
 #include "common/replacing_file.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
+#include "exports/table_export.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
+#include "readings/table_file_io.h"
 #include "recording/recording_keeper.h"
-#include "recording/table_export.h"
-#include "recording/table_file_io.h"
-#include "recording/test_details.h"
-#include "recording/test_results.h"
 #include "support/table_files.h"
 
 #include <QDir>

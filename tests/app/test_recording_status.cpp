@@ -4,7 +4,7 @@
 #include "app/recording_status.h"
 #include "app/session_fixture.h"
 #include "link/sim_usb_serial_cable.h"
-#include "recording/readings_schema.h"
+#include "readings/readings_schema.h"
 #include "support/table_files.h"
 #include "support/wait_for.h"
 

@@ -2,9 +2,9 @@
 // deleting records, and what start-up and the exits do with the live table.
 #include "app/window_fixture.h"
 #include "paradox/paradox_lock.h"
-#include "recording/readings_table_model.h"
-#include "recording/table_file_io.h"
-#include "recording/ui/readings_grid.h"
+#include "readings/readings_table_model.h"
+#include "readings/table_file_io.h"
+#include "readings/ui/readings_grid.h"
 
 #include <QAction>
 #include <QCheckBox>

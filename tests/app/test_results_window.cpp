@@ -1,19 +1,19 @@
 // The test results window beside the main window: the tests of the table shown, their figures
 // and verdict, the details kept with the table, the report, and the demonstration meter's PI
 // test as it runs.
+#include "analysis/details_file.h"
+#include "analysis/live_results.h"
+#include "analysis/ui/curve_view.h"
+#include "analysis/ui/results_window.h"
 #include "app/file_commands.h"
 #include "app/window_fixture.h"
 #include "paradox/paradox_writer.h"
-#include "recording/reading_rows.h"
-#include "recording/readings_schema.h"
-#include "recording/test_details.h"
-#include "recording/test_results.h"
-#include "recording/ui/test_curve_view.h"
+#include "readings/readings_schema.h"
 #include "reports/report_dialogs.h"
 #include "reports/report_document.h"
 #include "reports/results_report.h"
 #include "reports/ui/report_commands.h"
-#include "reports/ui/results_window.h"
+#include "support/reading_rows.h"
 
 #include <QAction>
 #include <QApplication>

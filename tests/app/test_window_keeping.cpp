@@ -5,7 +5,7 @@
 #include "app/ui/instance_guard.h"
 #include "app/ui/status_line.h"
 #include "app/window_fixture.h"
-#include "recording/table_export.h"
+#include "exports/table_export.h"
 #include "support/write_faults.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "recording/chart_axis.h"
+#include "chart/chart_axis.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
+#include "chart/chart_model.h"
 #include "paradox/paradox_writer.h"
-#include "recording/chart_model.h"
-#include "recording/reading_rows.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
+#include "support/reading_rows.h"
 #include "support/table_files.h"
 #include "support/write_faults.h"
 

@@ -1,5 +1,5 @@
-#include "recording/chart_values.h"
-#include "recording/reading_quantity.h"
+#include "chart/chart_values.h"
+#include "readings/reading_quantity.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "paradox/paradox_writer.h"
-#include "recording/readings_schema.h"
+#include "readings/readings_schema.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>

@@ -5,7 +5,7 @@
 
 #include "paradox/paradox_index.h"
 #include "paradox/paradox_reader.h"
-#include "recording/field_text.h"
+#include "readings/field_text.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>

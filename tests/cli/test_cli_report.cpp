@@ -1,5 +1,5 @@
 #include "cli_runner.h"
-#include "recording/table_file_io.h"
+#include "readings/table_file_io.h"
 #include "reports/report_dialogs.h"
 #include "reports/report_fixtures.h"
 #include "support/table_files.h"

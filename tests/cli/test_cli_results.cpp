@@ -1,6 +1,6 @@
+#include "analysis/details_file.h"
 #include "cli_runner.h"
-#include "recording/table_export.h"
-#include "recording/test_details.h"
+#include "exports/table_export.h"
 #include "reports/report_fixtures.h"
 #include "support/table_files.h"
 

@@ -1,7 +1,7 @@
 // What every writer of a save refuses before any work, and what a failed or cancelled save
 // leaves: the old file (and a keyed table's old index) as it was and nothing else.
-#include "recording/reading_rows.h"
 #include "support/python_reader.h"
+#include "support/reading_rows.h"
 #include "support/table_files.h"
 #include "support/write_faults.h"
 

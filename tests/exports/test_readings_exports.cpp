@@ -1,12 +1,12 @@
 // The .csv, .jsonl and .xlsx exports as other programs read them: the CSV byte for byte and
 // through a strict reader, the JSON lines through Qt's reader, the workbook through openpyxl.
-#include "recording/reading_rows.h"
 #include "support/csv_reader.h"
 #include "support/python_reader.h"
+#include "support/reading_rows.h"
 #include "support/table_files.h"
 
-#include "recording/insulation_analyser.h"
-#include "recording/readings_row_reader.h"
+#include "analysis/insulation_analyser.h"
+#include "exports/readings_row_reader.h"
 
 #include <QJsonArray>
 

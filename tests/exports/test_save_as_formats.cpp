@@ -1,7 +1,7 @@
 // The one save command: the name picks the format, the options reach the writer, and every
 // way a save can end comes back as the outcome the front ends tell.
-#include "recording/reading_rows.h"
 #include "support/csv_reader.h"
+#include "support/reading_rows.h"
 #include "support/table_files.h"
 #include "support/write_faults.h"
 

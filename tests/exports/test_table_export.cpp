@@ -2,15 +2,15 @@
 // sees it, and how tables of other shapes are read. What failed saves leave is in
 // test_readings_export_failures.cpp.
 #include "paradox/px_oracle.h"
-#include "recording/reading_rows.h"
+#include "support/reading_rows.h"
 #include "support/table_files.h"
 
+#include "exports/table_export.h"
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_index.h"
 #include "paradox/paradox_reader.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
-#include "recording/table_export.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>

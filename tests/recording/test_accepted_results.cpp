@@ -3,13 +3,13 @@
 // program records it; its tests are worked out from the saved table and its details as
 // `results` does, and live as the session and the window do. The two agree, and the figures
 // are those expected.
+#include "analysis/live_results.h"
 #include "display/frame_decoder.h"
 #include "link/meter_simulator.h"
 #include "paradox/px_oracle.h"
-#include "recording/reading_quantity.h"
-#include "recording/reading_rows.h"
+#include "readings/reading_quantity.h"
 #include "recording/recording_control.h"
-#include "recording/test_results.h"
+#include "support/reading_rows.h"
 
 #include <QJsonDocument>
 #include <QTemporaryDir>

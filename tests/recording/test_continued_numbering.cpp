@@ -1,7 +1,7 @@
 // Recording into a table that already holds records continues after its highest number.
 #include "paradox/paradox_value.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
 #include "recording/recording_control.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
 #include "recording/recording_control.h"
 
 #include <gtest/gtest.h>

@@ -3,10 +3,10 @@
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
-#include "recording/reading_rows.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
 #include "recording/recording_keeper.h"
+#include "support/reading_rows.h"
 #include "support/table_files.h"
 
 #include <QDir>

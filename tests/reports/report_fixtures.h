@@ -2,8 +2,8 @@
 
 #include "common/cp936.h"
 #include "paradox/paradox_writer.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
 
 #include <QImage>
 #include <QString>

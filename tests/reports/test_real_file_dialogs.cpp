@@ -2,7 +2,7 @@
 // and accepted, and the answer comes back to the command that asked.
 #include "common/ui/file_dialogs.h"
 #include "common/ui/picture_preview.h"
-#include "recording/readings_table.h"
+#include "readings/readings_table.h"
 #include "reports/report_state.h"
 #include "reports/ui/print_style_dialog.h"
 #include "reports/ui/report_commands.h"

@@ -1,5 +1,5 @@
+#include "analysis/live_results.h"
 #include "common/cp936.h"
-#include "recording/test_results.h"
 #include "reports/report_document.h"
 #include "reports/report_export.h"
 #include "reports/report_fixtures.h"

@@ -2,7 +2,7 @@
 #include "reports/search_control.h"
 
 #include "app/window_fixture.h"
-#include "recording/readings_table.h"
+#include "readings/readings_table.h"
 #include "reports/report_fixtures.h"
 #include "reports/table_query_model.h"
 #include "reports/ui/search_dialog.h"

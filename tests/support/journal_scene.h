@@ -6,10 +6,10 @@
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
+#include "readings/table_file_io.h"
 #include "recording/recording_keeper.h"
-#include "recording/table_file_io.h"
 
 #include <QDateTime>
 #include <QDir>

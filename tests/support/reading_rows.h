@@ -3,11 +3,11 @@
 // Readings the recording tests are built from: rows of a recording, insulation test curves
 // recorded as the meter shows them, tables holding them, and the five writers a save uses.
 
-#include "recording/readings_exports.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
-#include "recording/record_store.h"
-#include "recording/table_export.h"
+#include "exports/readings_exports.h"
+#include "exports/table_export.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
+#include "readings/record_store.h"
 
 #include <QDir>
 #include <QTemporaryDir>

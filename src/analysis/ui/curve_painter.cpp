@@ -1,4 +1,4 @@
-#include "recording/ui/test_curve_painter.h"
+#include "analysis/ui/curve_painter.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

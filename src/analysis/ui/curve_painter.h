@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/test_curve.h"
+#include "analysis/insulation_curve.h"
 
 #include <QColor>
 #include <QFont>

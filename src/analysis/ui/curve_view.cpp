@@ -1,6 +1,6 @@
-#include "recording/ui/test_curve_view.h"
+#include "analysis/ui/curve_view.h"
 
-#include "recording/ui/test_curve_painter.h"
+#include "analysis/ui/curve_painter.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

@@ -1,12 +1,12 @@
-#include "reports/ui/results_window.h"
+#include "analysis/ui/results_window.h"
 
+#include "analysis/live_results.h"
+#include "analysis/results_model.h"
+#include "analysis/ui/curve_view.h"
 #include "common/cp936.h"
 #include "common/ui/message_boxes.h"
 #include "common/ui/window_fonts.h"
-#include "recording/readings_table.h"
-#include "recording/test_results.h"
-#include "recording/test_results_model.h"
-#include "recording/ui/test_curve_view.h"
+#include "readings/readings_table.h"
 
 #include <QCheckBox>
 #include <QComboBox>

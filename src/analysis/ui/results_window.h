@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reports/ui/results_report_requests.h"
+#include "analysis/ui/results_report_requests.h"
 
 #include <QWidget>
 

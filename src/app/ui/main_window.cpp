@@ -7,15 +7,15 @@
 #include "app/ui/caption_panel.h"
 #include "app/ui/link_controls.h"
 #include "app/ui/status_line.h"
+#include "chart/chart_model.h"
+#include "chart/ui/chart_view.h"
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
 #include "common/ui/progress_dialogs.h"
 #include "common/ui/window_fonts.h"
 #include "display/ui/virtual_panel.h"
 #include "link/connection_control.h"
-#include "recording/chart_model.h"
-#include "recording/ui/chart_view.h"
-#include "recording/ui/readings_grid.h"
+#include "readings/ui/readings_grid.h"
 #include "reports/ui/printer_dialogs.h"
 
 #include <QAction>

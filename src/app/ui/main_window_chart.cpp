@@ -2,9 +2,9 @@
 // and enlarging the chart over the window.
 #include "app/app_session.h"
 #include "app/ui/main_window.h"
-#include "recording/chart_model.h"
-#include "recording/ui/chart_view.h"
-#include "recording/ui/readings_grid.h"
+#include "chart/chart_model.h"
+#include "chart/ui/chart_view.h"
+#include "readings/ui/readings_grid.h"
 
 #include <QAction>
 #include <QScrollArea>

@@ -3,10 +3,10 @@
 #include "app/app_session.h"
 #include "app/file_commands.h"
 #include "app/ui/main_window.h"
+#include "chart/chart_model.h"
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
 #include "common/ui/progress_dialogs.h"
-#include "recording/chart_model.h"
 #include "recording/table_salvage.h"
 
 #include <QAction>

@@ -3,7 +3,7 @@
 #include "app/app_session.h"
 #include "app/ui/main_window.h"
 #include "common/ui/message_boxes.h"
-#include "recording/ui/readings_grid.h"
+#include "readings/ui/readings_grid.h"
 
 #include <QAction>
 #include <QActionGroup>

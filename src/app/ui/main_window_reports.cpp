@@ -7,7 +7,7 @@
 #include "app/ui/main_window.h"
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
-#include "recording/ui/readings_grid.h"
+#include "readings/ui/readings_grid.h"
 #include "reports/ui/print_style_dialog.h"
 #include "reports/ui/printer_dialogs.h"
 #include "reports/ui/report_commands.h"

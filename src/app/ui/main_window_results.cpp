@@ -1,11 +1,11 @@
 // The main window's way to the test results: the "Test Results" button beside "Store Data"
 // and Record > " Test Results" show the results window, which stays open beside the main
 // window and follows the readings.
+#include "analysis/live_results.h"
+#include "analysis/ui/results_window.h"
 #include "app/app_session.h"
 #include "app/ui/main_window.h"
-#include "recording/test_results.h"
 #include "reports/ui/report_commands.h"
-#include "reports/ui/results_window.h"
 
 #include <QAction>
 #include <QToolButton>

@@ -1,9 +1,9 @@
-#include "recording/ui/chart_view.h"
+#include "chart/ui/chart_view.h"
 
+#include "chart/chart_model.h"
+#include "chart/chart_values.h"
 #include "common/ui/message_boxes.h"
 #include "common/ui/window_fonts.h"
-#include "recording/chart_model.h"
-#include "recording/chart_values.h"
 
 #include <QAreaSeries>
 #include <QBuffer>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "chart/chart_axis.h"
 #include "common/result.h"
-#include "recording/chart_axis.h"
 
 #include <QByteArray>
 #include <QChartView>

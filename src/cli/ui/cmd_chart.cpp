@@ -2,12 +2,12 @@
 // The settings go to the session's chart, as the window's controls set them; only the drawing
 // needs the widgets.
 #include "app/app_session.h"
+#include "chart/chart_model.h"
+#include "chart/ui/chart_view.h"
 #include "cli/command_line.h"
 #include "cli/table_reading.h"
 #include "common/ui/message_boxes.h"
 #include "link/hid_platform_sim.h"
-#include "recording/chart_model.h"
-#include "recording/ui/chart_view.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -4,8 +4,8 @@
 #include "cli/result_options.h"
 #include "cli/table_reading.h"
 
-#include "recording/readings_table.h"
-#include "recording/test_details.h"
+#include "analysis/details_file.h"
+#include "readings/readings_table.h"
 #include "reports/report_document.h"
 #include "reports/results_report.h"
 #include "reports/ui/report_painter.h"

@@ -1,9 +1,9 @@
-#include "recording/ui/readings_grid.h"
+#include "readings/ui/readings_grid.h"
 
 #include "common/ui/message_boxes.h"
-#include "recording/readings_schema.h"
-#include "recording/readings_table.h"
-#include "recording/readings_table_model.h"
+#include "readings/readings_schema.h"
+#include "readings/readings_table.h"
+#include "readings/readings_table_model.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "analysis/ui/results_report_requests.h"
 #include "reports/report_state.h"
 #include "reports/ui/report_preview.h"
-#include "reports/ui/results_report_requests.h"
 
 #include <QDate>
 #include <QObject>

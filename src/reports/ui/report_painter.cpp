@@ -1,6 +1,6 @@
 #include "reports/ui/report_painter.h"
 
-#include "recording/ui/test_curve_painter.h"
+#include "analysis/ui/curve_painter.h"
 #include "reports/results_report.h"
 
 #include <QDir>

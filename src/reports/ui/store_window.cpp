@@ -1,7 +1,7 @@
 #include "reports/ui/store_window.h"
 
-#include "recording/readings_table_model.h"
-#include "recording/ui/readings_grid.h"
+#include "readings/readings_table_model.h"
+#include "readings/ui/readings_grid.h"
 
 #include <QEvent>
 #include <QHeaderView>
