@@ -1,3 +1,5 @@
+// Room app: the application session both front ends drive, settings, file commands. Uses
+// every room below it; ui/ the main window.
 #pragma once
 
 #include "chart/chart_model.h"

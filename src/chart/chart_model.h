@@ -1,3 +1,5 @@
+// Room chart: the chart's pages, what it plots and its value axis. Uses the rooms up to
+// readings; ui/ the chart view.
 #pragma once
 
 #include "chart/chart_axis.h"

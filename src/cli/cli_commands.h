@@ -1,3 +1,5 @@
+// Room cli: the command-line front end over the same session. Uses every room; ui/ its
+// drawing commands.
 #pragma once
 
 #include "cli/json_output.h"

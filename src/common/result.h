@@ -1,3 +1,6 @@
+// Room common: the program folder, code page 936 texts, the result type, the one target
+// check and atomic writer every file goes through. Uses Qt Core only; ui/ the dialogs'
+// interfaces.
 #pragma once
 
 #include <QString>

@@ -1,3 +1,5 @@
+// Room display: the meter's frames decoded into its display state and reading texts. Uses
+// common; ui/ the virtual panel.
 #pragma once
 
 #include <array>

@@ -1,3 +1,5 @@
+// Room exports: every save of a readings table (keyed copy, text, CSV, JSON lines, workbook),
+// the rows they write and the claim of their target. Uses the rooms up to analysis.
 #pragma once
 
 #include "common/result.h"

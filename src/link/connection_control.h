@@ -1,3 +1,5 @@
+// Room link: the cable, from HID devices to decoded frames, and the simulated meter. Uses
+// common and display.
 #pragma once
 
 #include "link/hid_device_controller.h"

@@ -1,3 +1,5 @@
+// Room paradox: our Paradox table-file engine (reader, writer, primary index, lock). Uses
+// common only.
 #pragma once
 
 #include "common/result.h"

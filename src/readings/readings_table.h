@@ -1,3 +1,5 @@
+// Room readings: the readings table (schema, record store, string pool, field texts, reading
+// quantities, table model, table files). Uses common and paradox; ui/ the readings grid.
 #pragma once
 
 #include "common/result.h"

@@ -1,3 +1,5 @@
+// Room recording: the recording rules, the journal and the one keeper of recordings. Uses
+// common, paradox, display, link and readings.
 #pragma once
 
 #include "common/result.h"

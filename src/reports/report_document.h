@@ -1,3 +1,5 @@
+// Room reports: report layouts, pages, their exports, the test report and the search. Uses
+// the rooms up to exports; ui/ the preview, printing and the side windows.
 #pragma once
 
 #include "common/result.h"
