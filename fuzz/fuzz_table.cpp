@@ -6,7 +6,7 @@
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_salvage.h"
 #include "readings/readings_schema.h"
-#include "recording/table_salvage.h"
+#include "readings/table_salvage.h"
 
 #include <QFile>
 

@@ -1,4 +1,5 @@
 #include "analysis/details_file.h"
+#include "readings/details_companion.h"
 
 #include "common/regular_file.h"
 #include "common/replacing_file.h"
@@ -23,8 +24,6 @@ namespace {
 
 const QString kKind = QStringLiteral("kxlink test details");
 constexpr int kVersion = 1;
-// Far more than any details file holds; a bigger file is something else under that name.
-constexpr qint64 kMaxFileBytes = 256 * 1024;
 
 QString shown(const QString& path) {
     return QDir::toNativeSeparators(path);
@@ -129,23 +128,6 @@ std::optional<RecordingDetails> readRecording(const QJsonValue& v, QStringList& 
     return r;
 }
 
-// The file's bytes, opened without ever waiting on whatever may have been put there since it
-// was looked at; at most one byte more than a details file may hold.
-Result<QByteArray> readDetailsBytes(const QString& path) {
-    Result<int> fd = openRegularFile(path, O_RDONLY | O_NONBLOCK, QStringLiteral("Cannot read"));
-    if (!fd)
-        return fail(fd.error());
-    QFile f;
-    if (!f.open(fd.value(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd.value());
-        return fail(QStringLiteral("Cannot read %1: %2").arg(shown(path), f.errorString()));
-    }
-    QByteArray bytes = f.read(kMaxFileBytes + 1);
-    if (f.error() != QFileDevice::NoError)
-        return fail(QStringLiteral("Cannot read %1: %2").arg(shown(path), f.errorString()));
-    return bytes;
-}
-
 } // namespace
 
 bool TestDetails::hasFields() const {
@@ -194,19 +176,13 @@ QString settingsProblem(const ResultSettings& s) {
     return {};
 }
 
-QString testDetailsPath(const QString& tablePath) {
-    const QFileInfo info(linkedFile(tablePath));
-    const QString base = info.suffix().isEmpty() ? info.fileName() : info.completeBaseName();
-    return info.dir().filePath(base + QStringLiteral(".results.json"));
-}
-
 TestDetailsRead parseTestDetails(QByteArrayView bytes, const QString& shownPath,
                                  const ResultSettings& defaults) {
     TestDetailsRead r;
     r.found = true;
     r.details.settings = defaults;
     const QString name = shown(shownPath);
-    if (bytes.size() > kMaxFileBytes) {
+    if (bytes.size() > kMaxDetailsFileBytes) {
         r.problem = QStringLiteral("The test details %1 are not read: the file is too large "
                                    "(%2 bytes) to be a details file.")
                         .arg(name)
@@ -320,34 +296,6 @@ QByteArray testDetailsJson(const TestDetails& d) {
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
-namespace {
-
-// The details file written, not yet in place, with the mode and owner of its table.
-Result<std::unique_ptr<ReplacingFile>> beginDetails(const QString& tablePath,
-                                                    const QByteArray& bytes) {
-    Result<std::unique_ptr<ReplacingFile>> file = ReplacingFile::begin(testDetailsPath(tablePath));
-    if (!file)
-        return file;
-    if (Status s = file.value()->takeModeOf(tablePath); !s)
-        return fail(s.error());
-    if (Status s = file.value()->writeAt(0, bytes.constData(), bytes.size()); !s)
-        return fail(s.error());
-    return file;
-}
-
-Status removeDetails(const QString& path) {
-    if (fileKind(path) == FileKind::Missing)
-        return {};
-    if (Status s = refuseNonRegular(path, QStringLiteral("Cannot remove")); !s)
-        return s;
-    QFile f(path);
-    if (!f.remove())
-        return fail(QStringLiteral("Cannot remove %1: %2").arg(shown(path), f.errorString()));
-    return {};
-}
-
-} // namespace
-
 Status writeTestDetails(const QString& tablePath, const TestDetails& d) {
     // A change of the table and its details cut short is finished first, so that it cannot
     // later undo this one.
@@ -375,47 +323,5 @@ Status writeRecordingDetails(const QString& tablePath, const RecordingDetails& r
     return writeTestDetails(tablePath, d);
 }
 
-Result<QByteArray> testDetailsBytes(const QString& tablePath) {
-    if (tablePath.isEmpty())
-        return QByteArray();
-    const QString from = testDetailsPath(tablePath);
-    if (fileKind(from) != FileKind::Regular)
-        return QByteArray();
-    Result<QByteArray> bytes = readDetailsBytes(from);
-    if (bytes && bytes.value().size() > kMaxFileBytes)
-        return fail(QStringLiteral("Cannot copy %1: it is too large to be a details file")
-                        .arg(shown(from)));
-    return bytes;
-}
-
-DetailsCompanion::DetailsCompanion() = default;
-DetailsCompanion::DetailsCompanion(DetailsCompanion&&) noexcept = default;
-DetailsCompanion& DetailsCompanion::operator=(DetailsCompanion&&) noexcept = default;
-DetailsCompanion::~DetailsCompanion() = default;
-
-Result<DetailsCompanion> DetailsCompanion::prepare(const QString& tablePath,
-                                                   const QByteArray& bytes) {
-    DetailsCompanion c;
-    if (bytes.isEmpty()) {
-        const QString path = testDetailsPath(tablePath);
-        // Checked as every write is: a folder or a read-only file there is refused.
-        if (Status s = checkWriteTarget(path).status(); !s)
-            return fail(s.error());
-        c.remove_ = path;
-        return c;
-    }
-    Result<std::unique_ptr<ReplacingFile>> file = beginDetails(tablePath, bytes);
-    if (!file)
-        return fail(file.error());
-    c.file_ = file.take();
-    return c;
-}
-
-void DetailsCompanion::addTo(px::WriteOptions& options) const {
-    if (file_)
-        options.companions.push_back(file_.get());
-    else
-        options.removeWith << remove_;
-}
 
 } // namespace kx

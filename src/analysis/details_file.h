@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/insulation_analyser.h"
+#include "readings/details_companion.h"
 #include "common/result.h"
 
 #include <QByteArray>
@@ -12,11 +13,6 @@
 #include <optional>
 
 namespace kx {
-
-class ReplacingFile;
-namespace px {
-struct WriteOptions;
-}
 
 // What a technician notes about a test besides the readings, kept with the readings table in
 // a small file beside it, NAME.results.json for NAME.db: the asset tested, where, by whom, the
@@ -79,9 +75,6 @@ inline constexpr int kMaxNotesLength = 4000;
 // Empty when the settings are within their limits; else what is wrong, in words.
 QString settingsProblem(const ResultSettings& s);
 
-// "NAME.results.json" beside "NAME.db" (any extension); for a table reached through a symbolic
-// link, beside the file the link names (linkedFile), where the table really is.
-QString testDetailsPath(const QString& tablePath);
 
 // What reading a details file gave. Reading never fails: a damaged file or a field that
 // cannot be used is told in `problem` and the defaults stand in for what could not be read.
@@ -105,31 +98,6 @@ QByteArray testDetailsJson(const TestDetails& d);
 // table's mode and owner. Details with nothing to keep (isDefault) remove an existing file
 // instead, so that a table never carries another one's details.
 Status writeTestDetails(const QString& tablePath, const TestDetails& d);
-// The bytes of the details file beside a table, as a copy of the table takes them along;
-// empty when there is none (or no table).
-Result<QByteArray> testDetailsBytes(const QString& tablePath);
-
-// The details of a new table, which replace those of an older table of its name in the same
-// change that puts the table in place (px::WriteOptions::companions): a table never inherits
-// older details, and a kill or a full disk leaves the old set or the new one, never a mix.
-class DetailsCompanion {
-public:
-    // The file beside `tablePath` written with `bytes` (not yet in place), or, when `bytes` is
-    // empty (the new table has none), an old file of that name set to go. Fails, before the
-    // table is written, when the details file cannot be written or removed.
-    static Result<DetailsCompanion> prepare(const QString& tablePath, const QByteArray& bytes);
-    DetailsCompanion(DetailsCompanion&&) noexcept;
-    DetailsCompanion& operator=(DetailsCompanion&&) noexcept;
-    ~DetailsCompanion();
-
-    // Adds the details to the table's write.
-    void addTo(px::WriteOptions& options) const;
-
-private:
-    DetailsCompanion();
-    std::unique_ptr<ReplacingFile> file_;
-    QString remove_;
-};
 // The details beside the table at `tablePath` told how its readings were recorded: those of
 // a recording into a new table, or with `keepOthers` (a recording appended to the table) the
 // details already there with the recording's rules replaced (and its beginning kept, when

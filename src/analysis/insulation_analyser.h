@@ -6,6 +6,7 @@
 #include "common/result.h"
 #include "paradox/paradox_value.h"
 #include "readings/record_store.h"
+#include "recording/recording_rules.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -33,16 +34,6 @@ namespace kx {
 // reading, so such a record means the dial moved); so do a reading with a number in another
 // unit (a voltage check) and a record without a time. A time of day more than 12 hours before
 // the one before it is on the next day.
-
-// How a recording was made, as far as finding its tests needs it.
-struct RecordingRules {
-    // A record every `interval` seconds; none (or 0): each reading as the meter sends it.
-    std::optional<int> interval;
-    // Whether a value the meter repeats is recorded again; when not, the time between two
-    // records under one mode and function is a value held, not a pause.
-    bool repeat = true;
-    bool operator==(const RecordingRules&) const = default;
-};
 
 enum class Verdict : unsigned char { Pass, Fail, Inconclusive };
 // "pass", "fail", "inconclusive".

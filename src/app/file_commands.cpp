@@ -4,7 +4,7 @@
 #include "app/app_session.h"
 #include "app/settings_file.h"
 #include "common/app_dir.h"
-#include "recording/table_salvage.h"
+#include "readings/table_salvage.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -7,7 +7,7 @@
 #include "paradox/paradox_writer.h"
 #include "readings/readings_schema.h"
 #include "readings/table_file_io.h"
-#include "recording/table_salvage.h"
+#include "readings/table_salvage.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "readings/table_file_io.h"
 
-#include "analysis/details_file.h"
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
+#include "readings/details_companion.h"
 #include "readings/readings_table.h"
 
 #include <QFile>

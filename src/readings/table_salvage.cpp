@@ -1,7 +1,7 @@
-#include "recording/table_salvage.h"
+#include "readings/table_salvage.h"
 
-#include "analysis/details_file.h"
 #include "paradox/paradox_reader.h"
+#include "readings/details_companion.h"
 #include "readings/readings_schema.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "analysis/insulation_analyser.h"
 #include "common/result.h"
 #include "display/reading_texts.h"
+#include "recording/recording_rules.h"
 
 #include <QObject>
 #include <QString>

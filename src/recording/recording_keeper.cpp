@@ -1,10 +1,10 @@
 #include "recording/recording_keeper.h"
 
-#include "analysis/details_file.h"
 #include "common/regular_file.h"
 #include "common/replacing_file.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"
+#include "readings/details_companion.h"
 #include "readings/readings_table.h"
 #include "readings/table_file_io.h"
 #include "recording/journalled_readings.h"

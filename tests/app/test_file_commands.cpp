@@ -6,7 +6,7 @@
 #include "app/session_fixture.h"
 #include "common/app_dir.h"
 #include "exports/table_export.h"
-#include "recording/table_salvage.h"
+#include "readings/table_salvage.h"
 #include "support/table_files.h"
 
 #include <QFileInfo>

@@ -49,8 +49,9 @@ void makeTable(const QString& path, int n, const char* asset = nullptr, double t
     for (int i = 1; i <= n; ++i)
         ASSERT_TRUE(t.appendReading(reading(i)).ok());
     ASSERT_TRUE(SaveToDB(t, path, ExportKind::Live).ok());
-    if (asset)
+    if (asset) {
         ASSERT_TRUE(writeTestDetails(path, detailsOf(asset, temperature)).ok());
+    }
 }
 
 Status saved(const SaveAsOutcome& o) {
@@ -197,8 +198,9 @@ TEST_F(NewTables, EveryWriterPutsTableIndexAndDetailsInPlaceTogether) {
             if (full && !w.asset)
                 continue; // nothing is renamed to the details' name
             const OldSet old(dir.filePath(QStringLiteral("fault%1-%2.db").arg(n).arg(full)));
-            if (!full)
+            if (!full) {
                 ASSERT_EQ(::chmod(QFile::encodeName(old.details).constData(), 0444), 0);
+            }
             testhooks::setRenameFunction(full ? &failDetailsRename : nullptr);
             const Status s = w.write(old.table);
             testhooks::setRenameFunction(nullptr);
@@ -230,8 +232,9 @@ TEST_F(NewTables, LinksCompanionsAndModes) {
                   QStringList{QFileInfo(link).fileName()});
         for (const QString& file : {old.table, old.index, old.details}) {
             struct stat st {};
-            if (::stat(QFile::encodeName(file).constData(), &st) == 0)
+            if (::stat(QFile::encodeName(file).constData(), &st) == 0) {
                 EXPECT_EQ(st.st_mode & 07777, 0600u) << file.toStdString();
+            }
         }
     }
 
@@ -240,8 +243,9 @@ TEST_F(NewTables, LinksCompanionsAndModes) {
     const OldSet k(dir.filePath("k.db"));
     const char* names[] = {"k.db", "k.px", "K.PX", "k.results.json", "K.Results.JSON"};
     for (const bool window : {false, true}) {
-        if (window)
+        if (window) {
             ASSERT_TRUE(session.files().openDataFile(k.table).ok());
+        }
         for (const char* name : names) {
             SCOPED_TRACE(name);
             const SaveAsOutcome o =

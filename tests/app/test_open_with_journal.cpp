@@ -24,7 +24,8 @@ TEST(OpenWithJournal, EveryOpenShowsTheReadingsAndSaysWhereTheyAre) {
          [](AppSession& s) -> ReadingsTable& { return s.liveTable(); }},
         {"recent entry",
          [](AppSession& s, const QString& p) {
-             s.files().listFirst(p);
+             if (Status listed = s.files().listFirst(p); !listed)
+                 return listed;
              return s.files().openRecent(1);
          },
          [](AppSession& s) -> ReadingsTable& { return s.liveTable(); }},

@@ -7,7 +7,7 @@
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
 #include "common/ui/progress_dialogs.h"
-#include "recording/table_salvage.h"
+#include "readings/table_salvage.h"
 
 #include <QAction>
 #include <QLoggingCategory>
