@@ -1,6 +1,7 @@
 #include "exports/readings_exports.h"
 
 #include "common/replacing_file.h"
+#include "exports/export_target.h"
 #include "exports/readings_row_reader.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"

@@ -2,14 +2,11 @@
 
 #include "common/cp936.h"
 #include "common/replacing_file.h"
-#include "paradox/paradox_lock.h"
 #include "paradox/paradox_value.h"
 #include "paradox/paradox_writer.h"
 #include "readings/reading_quantity.h"
 #include "readings/readings_table.h"
 
-#include <QDir>
-#include <QFileInfo>
 
 #include <charconv>
 #include <cmath>
@@ -22,23 +19,6 @@ constexpr std::string_view kOhmUtf8 = "\xCE\xA9";
 // A table holds few distinct texts; a damaged or odd one that holds many does not make the
 // cache grow without end.
 constexpr std::size_t kMaxCachedTexts = 4096;
-
-// What `file` is to the table `table` when it belongs to it (its index, its test details,
-// named in any case, in the folder where the table really is); empty otherwise.
-QString companionRole(const QString& file, const QString& table) {
-    const QFileInfo t(linkedFile(table));
-    const QFileInfo f(file);
-    if (QFileInfo(f.absolutePath()).canonicalFilePath() !=
-        QFileInfo(t.absolutePath()).canonicalFilePath())
-        return {};
-    const QString base = t.completeBaseName().toLower();
-    const QString name = f.fileName().toLower();
-    if (name == base + QLatin1String(".px"))
-        return QStringLiteral("its index");
-    if (name == base + QLatin1String(".results.json"))
-        return QStringLiteral("its test details");
-    return {};
-}
 
 bool isAscii(std::string_view s) {
     for (const char c : s) {
@@ -254,41 +234,6 @@ void ReadingsRowReader::read(std::size_t index, ExportRow& row) {
         row.baseUnit = kOhmUtf8;
     else
         row.baseUnit = row.unit;
-}
-
-Result<std::unique_ptr<px::TableLock>>
-claimExportTarget(const QString& path, const ReadingsTable* source, const QStringList& companions) {
-    const Result<WriteTarget> target = checkWriteTarget(path);
-    if (!target)
-        return fail(target.error());
-    if (source && target.value().exists && !source->filePath().isEmpty() &&
-        QFileInfo(target.value().file).canonicalFilePath() ==
-            QFileInfo(source->filePath()).canonicalFilePath())
-        return fail(QStringLiteral("Cannot write %1: it is the table being saved")
-                        .arg(QDir::toNativeSeparators(target.value().path)));
-    // Nor may a save wreck what belongs to the table it saves.
-    if (source && !source->filePath().isEmpty()) {
-        if (const QString role = companionRole(target.value().file, source->filePath());
-            !role.isEmpty())
-            return fail(QStringLiteral("Cannot write %1: it belongs to the table being saved "
-                                       "(%2)")
-                            .arg(QDir::toNativeSeparators(target.value().path), role));
-    }
-    for (const QString& companion : companions) {
-        if (const Result<WriteTarget> other = checkWriteTarget(companion); !other)
-            return fail(other.error());
-    }
-    if (!target.value().exists)
-        return std::unique_ptr<px::TableLock>();
-    bool inUse = false;
-    Result<std::unique_ptr<px::TableLock>> lock = px::TableLock::acquire(path, &inUse);
-    if (lock)
-        return lock;
-    if (inUse)
-        return fail(QStringLiteral("Cannot write %1: the file is in use by another program")
-                        .arg(QDir::toNativeSeparators(target.value().path)));
-    // A file we may replace but not read cannot be locked; that is no reason to refuse.
-    return std::unique_ptr<px::TableLock>();
 }
 
 Status exportStep(const ReadingsRowReader& reader, const ExportProgress& progress,

@@ -23,10 +23,6 @@ class ReadingsTable;
 class RecordStore;
 class ReplacingFile;
 
-namespace px {
-class TableLock;
-}
-
 // The records of a readings table as the spreadsheet-friendly exports (.csv, .jsonl, .xlsx)
 // write them: eight columns No, Time, Value, Unit, Function, Remark, BaseValue, BaseUnit,
 // with texts in UTF-8 and numbers as numbers. The six fields are found as the grids find them
@@ -117,15 +113,6 @@ private:
     bool changed_ = false;
     QMetaObject::Connection watch_[2];
 };
-
-// Checks a target by the rules of every write and, when a file is there, takes it for the
-// length of the save, so that no other program opens it as a table meanwhile; refuses the
-// file of `source` itself, a file that belongs to it (its index or test details, in any case of
-// the name) and a file another program holds as a table. The files in `companions` (a table's
-// index and details) are written with it and checked by the same rules.
-Result<std::unique_ptr<px::TableLock>> claimExportTarget(const QString& path,
-                                                         const ReadingsTable* source,
-                                                         const QStringList& companions = {});
 
 // Text gathered in memory and written to a file being replaced in large pieces.
 class ChunkedWriter {

@@ -13,6 +13,7 @@
 
 #include "common/regular_file.h"
 #include "common/replacing_file.h"
+#include "exports/export_target.h"
 #include "exports/readings_row_reader.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_writer.h"

@@ -4,6 +4,7 @@
 #include "common/cp936.h"
 #include "common/regular_file.h"
 #include "common/replacing_file.h"
+#include "exports/export_target.h"
 #include "exports/readings_row_reader.h"
 #include "paradox/paradox_codec.h"
 #include "paradox/paradox_lock.h"
