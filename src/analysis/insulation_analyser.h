@@ -1,6 +1,6 @@
 // Room analysis: the insulation tests (finder and calculator, live results and their model,
-// curves, details file). Uses the rooms up to readings; ui/ the Test Results window and the
-// curve.
+// curves, details file). Uses the rooms up to recording (a recording's rules, the readings a
+// journal holds); ui/ the Test Results window and the curve.
 #pragma once
 
 #include "common/result.h"
