@@ -279,10 +279,23 @@ InsulationAnalyser::InsulationAnalyser(ResultSettings settings) : settings_(sett
 
 std::optional<double> InsulationAnalyser::resistanceOf(std::string_view value,
                                                        std::string_view unit) {
-    const ReadingQuantity q = readingQuantity(value, unit);
-    if (q.kind == QuantityKind::Resistance && q.base && *q.base >= 0)
-        return q.base;
+    const Classified c = classify(value, unit);
+    if (c.kind == Kind::Numeric)
+        return c.ohms;
     return std::nullopt;
+}
+
+InsulationAnalyser::Classified InsulationAnalyser::classify(std::string_view value,
+                                                            std::string_view unit) {
+    const ReadingQuantity q = readingQuantity(value, unit);
+    if (!q.base)
+        return {};
+    if (q.kind != QuantityKind::Resistance)
+        return {Kind::Foreign, 0};
+    // A negative resistance is no reading of insulation: it counts as no number.
+    if (*q.base < 0)
+        return {};
+    return {Kind::Numeric, *q.base};
 }
 
 void InsulationAnalyser::reset() {
@@ -307,18 +320,7 @@ bool InsulationAnalyser::add(const Reading& r) {
     if (!r.timeMs || !std::isfinite(*r.timeMs))
         return closeRun(); // a record that cannot be placed in time ends the run
 
-    const ReadingQuantity q = readingQuantity(r.value, r.unit);
-    Kind kind = Kind::NoNumber;
-    double ohms = 0;
-    if (q.base) {
-        if (q.kind != QuantityKind::Resistance)
-            kind = Kind::Foreign;
-        else if (*q.base >= 0) {
-            kind = Kind::Numeric;
-            ohms = *q.base;
-        }
-        // A negative resistance is no reading of insulation: it counts as no number.
-    }
+    const auto [kind, ohms] = classify(r.value, r.unit);
 
     const double raw = *r.timeMs;
     bool completed = false;

@@ -184,9 +184,17 @@ public:
     // test's curve with the same reading of the texts).
     static std::optional<double> resistanceOf(std::string_view value, std::string_view unit);
 
-private:
+    // What a record is to a test: a resistance reading (ohms, not negative), a record without
+    // a number (blank, dashes, overload, a negative resistance), or a number in another unit
+    // (a voltage check). The recording keeps the edges of these stretches by the same reading.
     enum class Kind : unsigned char { Numeric, NoNumber, Foreign };
+    struct Classified {
+        Kind kind = Kind::NoNumber;
+        double ohms = 0; // for Numeric
+    };
+    static Classified classify(std::string_view value, std::string_view unit);
 
+private:
     struct Run {
         bool open = false;
         bool anyNumeric = false;
