@@ -279,9 +279,9 @@ InsulationAnalyser::InsulationAnalyser(ResultSettings settings) : settings_(sett
 
 std::optional<double> InsulationAnalyser::resistanceOf(std::string_view value,
                                                        std::string_view unit) {
-    const ReadingQuantity q = readingQuantity(value, unit);
-    if (q.kind == QuantityKind::Resistance && q.base && *q.base >= 0)
-        return q.base;
+    const Classified c = classify(value, unit);
+    if (c.kind == Kind::Numeric)
+        return c.ohms;
     return std::nullopt;
 }
 
@@ -307,18 +307,7 @@ bool InsulationAnalyser::add(const Reading& r) {
     if (!r.timeMs || !std::isfinite(*r.timeMs))
         return closeRun(); // a record that cannot be placed in time ends the run
 
-    const ReadingQuantity q = readingQuantity(r.value, r.unit);
-    Kind kind = Kind::NoNumber;
-    double ohms = 0;
-    if (q.base) {
-        if (q.kind != QuantityKind::Resistance)
-            kind = Kind::Foreign;
-        else if (*q.base >= 0) {
-            kind = Kind::Numeric;
-            ohms = *q.base;
-        }
-        // A negative resistance is no reading of insulation: it counts as no number.
-    }
+    const auto [kind, ohms] = classify(r.value, r.unit);
 
     const double raw = *r.timeMs;
     bool completed = false;
@@ -404,8 +393,12 @@ void InsulationAnalyser::takeNumeric(double elapsedMs, double ohms) {
             break;
         std::optional<double> value;
         // With a sampling interval the readings around the mark are as close as the recording
-        // made them: any two of the test will do.
-        const double window = intervalMs() > 0 ? gapLimitMs() : kMarkWindowMs;
+        // made them, but a straight line between them stands for the curve only near the
+        // mark: each must lie within half the mark's time of it. (At a minute's interval R30
+        // would otherwise be half of R60, read off the line from the test's first reading.)
+        const double window =
+            intervalMs() > 0 ? std::min(gapLimitMs(), std::max(kMarkWindowMs, mark / 2))
+                             : kMarkWindowMs;
         if (elapsedMs == mark) {
             value = ohms;
         } else if (heldValues()) {

@@ -5,6 +5,7 @@
 
 #include "common/result.h"
 #include "paradox/paradox_value.h"
+#include "readings/reading_quantity.h"
 #include "readings/record_store.h"
 #include "recording/recording_rules.h"
 
@@ -178,9 +179,15 @@ public:
     // test's curve with the same reading of the texts).
     static std::optional<double> resistanceOf(std::string_view value, std::string_view unit);
 
-private:
-    enum class Kind : unsigned char { Numeric, NoNumber, Foreign };
+    // What a record is to a test (insulationReading): the recording keeps the edges of these
+    // stretches by the same reading.
+    using Kind = InsulationKind;
+    using Classified = InsulationReading;
+    static Classified classify(std::string_view value, std::string_view unit) {
+        return insulationReading(value, unit);
+    }
 
+private:
     struct Run {
         bool open = false;
         bool anyNumeric = false;

@@ -119,10 +119,13 @@ void AppSession::start() {
 void AppSession::decodeFrame(std::string_view frameHex) {
     const DecodeResult r = decoder_.ShowDataKx30(frameHex);
     if (r.record && recordingOn_) {
+        const qint64 rows = LiveTable_.rowCount();
         if (recording_.INDataToTable(1)) {
             // The test results learn the rules each reading was recorded under.
             results_->recordedWith(recording_.rules(), QDateTime::currentDateTime());
-            Q_EMIT readingRecorded(LiveTable_.rowCount() - 1);
+            // A reading the sampling interval kept back may have gone in before this one.
+            for (qint64 row = rows; row < LiveTable_.rowCount(); ++row)
+                Q_EMIT readingRecorded(row);
         } else if (!recording_.limitReached()) {
             results_->readingHeld(); // a repeat or a reading between samples
         }

@@ -175,4 +175,16 @@ ReadingQuantity readingQuantity(double value, std::string_view unit) {
     return q;
 }
 
+InsulationReading insulationReading(std::string_view value, std::string_view unit) {
+    const ReadingQuantity q = readingQuantity(value, unit);
+    if (!q.base)
+        return {};
+    if (q.kind != QuantityKind::Resistance)
+        return {InsulationKind::Foreign, 0};
+    // A negative resistance is no reading of insulation: it counts as no number.
+    if (*q.base < 0)
+        return {};
+    return {InsulationKind::Numeric, *q.base};
+}
+
 } // namespace kx

@@ -38,6 +38,17 @@ ReadingQuantity readingQuantity(double value, std::string_view unit);
 // other text that is not a plain number. Texts are code page 936 bytes; only ASCII matters.
 std::optional<double> readingNumber(std::string_view value, std::string_view unit);
 
+// What a reading is to an insulation test: a resistance reading (ohms, not negative), a record
+// without a number (blank, dashes, overload, a negative resistance), or a number in another
+// unit (a voltage check). The test finder and the recording, which keeps the edges of such
+// stretches, read the texts the same way.
+enum class InsulationKind : unsigned char { Numeric, NoNumber, Foreign };
+struct InsulationReading {
+    InsulationKind kind = InsulationKind::NoNumber;
+    double ohms = 0; // for Numeric
+};
+InsulationReading insulationReading(std::string_view value, std::string_view unit);
+
 // The factor of a unit's SI prefix: 1e3 for "kΩ", 1e9 for "GΩ", 1 for "V", "Ω" or "".
 double unitFactor(std::string_view unit);
 

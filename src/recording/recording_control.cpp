@@ -1,11 +1,13 @@
 #include "recording/recording_control.h"
 
+#include "readings/reading_quantity.h"
 #include "readings/readings_table.h"
 
 #include <QTime>
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace kx {
 
@@ -13,7 +15,11 @@ RecordingControl::RecordingControl(const ReadingTexts& texts, ReadingsTable& tab
     : QObject(parent), texts_(texts), table_(table) {
     // Another table (or the same one emptied or re-opened) is a new run: its first failure is
     // reported again.
-    connect(&table_, &ReadingsTable::didReset, this, [this] { errorReported_ = false; });
+    // A reading kept back belongs to the table it was shown for.
+    connect(&table_, &ReadingsTable::didReset, this, [this] {
+        errorReported_ = false;
+        passedOver_.reset();
+    });
     timeOfDay_ = [] { return QTime::currentTime().msecsSinceStartOfDay(); };
 }
 
@@ -30,23 +36,51 @@ std::optional<std::int32_t> RecordingControl::intervalFromText(const QString& te
 bool RecordingControl::INDataToTable(int target) {
     if (target != 1)
         return false;
+    const Stretch shown{insulationReading(texts_.ReadingValue, texts_.UnitText).kind !=
+                            InsulationKind::NoNumber,
+                        texts_.FunctionText, texts_.ModeText};
+    const bool sameDial =
+        lastRecordedDial_ && *lastRecordedDial_ == std::pair{shown.function, shown.mode};
+    const bool begins = !sameDial || (shown.number && !(lastShown_ && lastShown_->number));
+    const bool edge = !lastShown_ || *lastShown_ != shown;
+    lastShown_ = shown;
+    std::optional<Reading> passedOver = std::exchange(passedOver_, std::nullopt);
+
     if (RecordLimit < NextRecordNo)
         return false;
-    if (intervalTicked_ && IntervalCountdown != 0)
-        return false;
-    if (!repeatTicked_ && texts_.ReadingValue == LastRecordedValue)
-        return false;
-
     // While the box holds text that does not convert nothing is recorded; the message was
     // shown when the text changed.
     const std::optional<std::int32_t> countdown = intervalFromText(intervalText_);
     if (!countdown)
         return false;
-    IntervalCountdown = *countdown;
+    // The last reading of a stretch, passed over by the countdown, goes in before the one
+    // that ends it.
+    bool appended = false;
+    if (edge && passedOver)
+        appended = append(std::move(*passedOver));
+    if (RecordLimit < NextRecordNo)
+        return appended;
 
-    const Status s =
-        table_.appendReading(Reading{NextRecordNo, timeOfDay_(), texts_.ReadingValue,
-                                     texts_.UnitText, texts_.FunctionText, texts_.ModeText});
+    const bool repeated = !repeatTicked_ && texts_.ReadingValue == LastRecordedValue;
+    if (repeated)
+        return appended;
+    Reading reading{0,
+                    timeOfDay_(),
+                    texts_.ReadingValue,
+                    texts_.UnitText,
+                    texts_.FunctionText,
+                    texts_.ModeText};
+    if (intervalTicked_ && IntervalCountdown != 0 && !begins) {
+        passedOver_ = std::move(reading);
+        return appended;
+    }
+    IntervalCountdown = *countdown;
+    return append(std::move(reading)) || appended;
+}
+
+bool RecordingControl::append(Reading reading) {
+    reading.no = NextRecordNo;
+    const Status s = table_.appendReading(reading);
     if (!s) {
         if (!errorReported_)
             Q_EMIT recordingFailed(s.error());
@@ -55,7 +89,8 @@ bool RecordingControl::INDataToTable(int target) {
     }
     errorReported_ = false;
     ++NextRecordNo;
-    LastRecordedValue = texts_.ReadingValue;
+    lastRecordedDial_ = std::pair{std::move(reading.function), std::move(reading.mode)};
+    LastRecordedValue = std::move(reading.value);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "display/reading_texts.h"
+#include "readings/readings_schema.h"
 #include "recording/recording_rules.h"
 
 #include <QObject>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace kx {
 
@@ -18,6 +20,14 @@ class ReadingsTable;
 
 // Decides which decoded readings become records of the live table, and numbers them:
 // the record limit, the sampling interval and the repeat rule, in that order.
+//
+// The sampling interval keeps the edges of what the meter shows, so that a test's time and its
+// last value survive sampling. A reading that begins a stretch (one with a number after one
+// without, the first of all, or one under another function or mode than the last record) is
+// recorded at once and the countdown starts again from it. The newest reading the countdown
+// passed over is kept back; when the next reading begins or ends a stretch (a number comes or
+// goes, the function or mode changes), the kept reading is recorded first, with the time it
+// was shown. "A number" is what the test finder takes for one (insulationReading).
 class RecordingControl : public QObject {
     Q_OBJECT
 public:
@@ -29,7 +39,8 @@ public:
     RecordingControl(const ReadingTexts& texts, ReadingsTable& table, QObject* parent = nullptr);
 
     // Offer the current reading; target 1 is the live table, any other target does nothing.
-    // Returns true when a record was appended. A table error is told by recordingFailed.
+    // Returns true when a record was appended: the reading, or a reading the countdown passed
+    // over that it ends the stretch of. A table error is told by recordingFailed.
     bool INDataToTable(int target);
 
     // One tick of the one-second sampling timer.
@@ -86,8 +97,24 @@ Q_SIGNALS:
     void recordingFailed(const QString& message);
 
 private:
+    // What the sampling interval's edges look at in a reading.
+    struct Stretch {
+        bool number = false;
+        std::string function;
+        std::string mode;
+        bool operator==(const Stretch&) const = default;
+    };
+    // Appends the reading under the next number; a failure is told by recordingFailed.
+    bool append(Reading reading);
+
     const ReadingTexts& texts_;
     ReadingsTable& table_;
+    std::optional<Stretch> lastShown_; // the reading offered before this one
+    // The function and mode of the last record.
+    std::optional<std::pair<std::string, std::string>> lastRecordedDial_;
+    // The reading offered before this one, when the countdown passed over it (and the repeat
+    // rule would have taken it); numbered when it is recorded.
+    std::optional<Reading> passedOver_;
     bool repeatTicked_ = true;
     bool intervalTicked_ = false;
     QString intervalText_ = QStringLiteral("10");

@@ -35,15 +35,16 @@ struct Frame {
     std::string value, unit, function = kIr2500, mode = "PI";
 };
 
-// The demo's cycle from its PI test on, from 9:00, a frame every half second, each taken by
-// the computer's clock up to a quarter second late.
-std::vector<Frame> demoFrames() {
+// The demo's cycle from its PI test on (or from `fromUs` into it), from 9:00, a frame every
+// half second, each taken by the computer's clock up to a quarter second late.
+std::vector<Frame> demoFrames(std::optional<std::int64_t> fromUs = std::nullopt) {
     const DemoScript script;
     FrameDecoder dec;
     std::vector<Frame> frames;
     std::mt19937 rng(5);
     std::uniform_int_distribution<int> jitter(0, 250);
-    for (std::int64_t t = script.stretches().at(1).startUs; t < script.cycleUs(); t += 500000) {
+    for (std::int64_t t = fromUs.value_or(script.stretches().at(1).startUs); t < script.cycleUs();
+         t += 500000) {
         const auto frame = script.frameAt(t);
         if (!frame || !dec.ShowDataKx30(frameHex(*frame)).record)
             continue;
@@ -89,17 +90,27 @@ std::vector<Frame> sampled(const std::vector<Frame>& frames, int seconds) {
     return out;
 }
 
-// Records the frames (sampled at the rules' interval) into `table` as the session does,
-// under the repeat rule, telling `live` of each reading and of the rules it came under.
+// Records the frames into `table` as the session does, under the repeat rule, telling `live`
+// of each reading and of the rules it came under. Without `tickMs` an interval samples the
+// frames (sampled()); with it the interval box is ticked and the one-second timer ticks at
+// `tickMs` past each second of the frames' clock, between the frames as they fall due.
 void record(const std::vector<Frame>& frames, const RecordingRules& rules, ReadingsTable& table,
-            TestResults& live) {
+            TestResults& live, std::optional<int> tickMs = std::nullopt) {
     ReadingTexts texts;
     RecordingControl control(texts, table);
     control.setRepeat(rules.repeat);
+    if (tickMs) {
+        control.setIntervalEnabled(true);
+        ASSERT_TRUE(control.RecordSITimeChange(QString::number(rules.interval.value_or(0))).ok());
+    }
     std::int64_t now = 0;
     control.setTimeOfDay([&] { return static_cast<std::int32_t>(now % kDayMs); });
     const QDateTime began(QDate(2026, 12, 10), QTime(9, 0));
-    for (const Frame& f : rules.interval ? sampled(frames, *rules.interval) : frames) {
+    std::int64_t nextTick =
+        frames.empty() ? 0 : frames.front().ms / 1000 * 1000 + tickMs.value_or(0);
+    for (const Frame& f : rules.interval && !tickMs ? sampled(frames, *rules.interval) : frames) {
+        for (; tickMs && nextTick <= f.ms; nextTick += 1000)
+            control.SampInterTimeTimer();
         now = f.ms;
         texts.ReadingValue = f.value;
         texts.UnitText = f.unit;
@@ -350,4 +361,69 @@ TEST(AcceptedResults, APiTableWrittenByAnotherEngine) {
     }
     ASSERT_TRUE(t.pi.has_value());
     EXPECT_NEAR(*t.pi / (DemoScript::piTestOhms(600) / DemoScript::piTestOhms(60)), 1, 0.005);
+}
+
+// The demo's cycle recorded by the real countdown, the recording begun somewhere in the 500 V
+// test before the PI test, so that the countdown runs on when the PI test begins: the PI test
+// keeps its first and last reading, and its figures are those of every reading recorded.
+TEST(AcceptedResults, ThePiTestThroughTheSamplingCountdown) {
+    struct Case {
+        int interval;
+        bool repeat;
+        std::int64_t fromMs; // where in the 500 V test the recording begins
+        int tickMs;          // the timer's phase against the meter's frames
+    };
+    const std::vector<Case> cases = {
+        {10, true, 0, 0},        {10, true, 3'200, 370},  {10, true, 9'500, 880},
+        {60, true, 0, 120},      {60, true, 5'000, 640},  {60, true, 14'000, 990},
+        {10, false, 2'000, 450}, {60, false, 7'500, 260},
+    };
+
+    auto piTest = [](const ReadingsTable& table, const std::optional<RecordingRules>& rules) {
+        const auto tests = findInsulationTests(table.records(), {}, false, rules).value();
+        const InsulationResult* pi = onlyPiTest(tests);
+        return pi ? std::optional<InsulationResult>(*pi) : std::nullopt;
+    };
+
+    for (const Case& c : cases)
+        [&] {
+            SCOPED_TRACE(testing::Message()
+                         << "every " << c.interval << " s, repeat " << c.repeat << ", from "
+                         << c.fromMs << " ms, ticks at " << c.tickMs);
+            const std::vector<Frame> frames = demoFrames(c.fromMs * 1000);
+            ReadingsTable full;
+            full.openScratch(readingsFields());
+            TestResults fullLive(full, QString());
+            record(frames, {}, full, fullLive);
+            const std::optional<InsulationResult> truth = piTest(full, std::nullopt);
+            ASSERT_TRUE(truth && truth->pi && truth->r60);
+
+            const RecordingRules rules{c.interval, c.repeat};
+            ReadingsTable table;
+            table.openScratch(readingsFields());
+            TestResults live(table, QString());
+            record(frames, rules, table, live, c.tickMs);
+            const std::optional<InsulationResult> got = piTest(table, rules);
+            ASSERT_TRUE(got.has_value()) << "one PI test";
+            EXPECT_EQ(got->startMs, truth->startMs) << "the PI test's first reading is recorded";
+            EXPECT_GE(got->duration, 600) << "and its last";
+            ASSERT_TRUE(got->r60 && got->pi);
+            EXPECT_NEAR(*got->r60 / *truth->r60, 1, 0.01)
+                << *got->r60 << " against " << *truth->r60;
+            EXPECT_NEAR(*got->pi / *truth->pi, 1, 0.01) << *got->pi << " against " << *truth->pi;
+
+            // Numbered without a gap, each at the time it was shown, in order.
+            for (qint64 row = 0; row < table.rowCount(); ++row) {
+                ASSERT_EQ(table.readingAt(row)->no, row + 1);
+                if (row > 0) {
+                    ASSERT_GE(table.readingAt(row)->msOfDay, table.readingAt(row - 1)->msOfDay);
+                }
+            }
+            // The window's live analysis finds the same test.
+            ASSERT_GE(live.count(), 1);
+            bool same = false;
+            for (int i = 0; i < live.count(); ++i)
+                same = same || jsonText(live.test(i)) == jsonText(*got);
+            EXPECT_TRUE(same) << jsonText(*got);
+        }();
 }

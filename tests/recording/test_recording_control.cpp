@@ -86,7 +86,9 @@ TEST_F(Recording, RepeatRuleComparesTheValueTextOnly) {
 TEST_F(Recording, SamplingIntervalCountsDownOnlyWhileTicked) {
     rc.setIntervalEnabled(true);
     EXPECT_TRUE(rc.RecordSITimeChange("10").ok());
-    EXPECT_FALSE(offer("1")) << "the box change loaded the countdown";
+    EXPECT_EQ(rc.IntervalCountdown, 10) << "the box change loaded the countdown";
+    EXPECT_TRUE(offer("0")) << "the first reading begins a stretch: in whatever the countdown";
+    EXPECT_FALSE(offer("1")) << "the countdown runs from it";
     for (int i = 0; i < 10; ++i)
         rc.SampInterTimeTimer();
     EXPECT_TRUE(offer("1"));
@@ -191,4 +193,94 @@ TEST_F(Recording, MissingFieldFailsWithTheFieldName) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Field 'Unit' not found");
     EXPECT_EQ(count(), 0);
+}
+
+// Every 10 s, the edges of what the meter shows are kept: a reading that begins a stretch
+// goes in at once, and the last reading the countdown passed over goes in, at its own time,
+// before the reading that ends its stretch.
+TEST_F(Recording, SamplingIntervalKeepsEachStretchsFirstAndLastReading) {
+    const std::string g = "G\xA6\xB8";
+    struct Step {
+        int ticks; // of the one-second timer before the reading
+        std::int32_t ms;
+        std::string value;
+        std::string unit;
+        std::string_view mode = texts::Continuous;
+        bool clearFirst = false;
+    };
+    using Record = std::string; // "No ms value"
+    struct Case {
+        const char* what;
+        bool repeat;
+        std::int32_t limit;
+        std::vector<Step> steps;
+        std::vector<Record> expected;
+    };
+    const std::vector<Case> cases = {
+        {"dashes end a test and a number after them begins one",
+         true,
+         1000,
+         {{0, 0, "1.00", g},
+          {0, 1000, "1.20", g},
+          {0, 2000, "----", g},
+          {0, 3000, "----", g},
+          {0, 4000, "2.00", g},
+          {9, 13000, "2.10", g},
+          {1, 14000, "2.20", g}},
+         {"1 0 1.00", "2 1000 1.20", "3 3000 ----", "4 4000 2.00", "5 14000 2.20"}},
+        {"with Repeat unticked a passed-over value the meter went back from is not kept",
+         false,
+         1000,
+         {{0, 0, "1.00", g},
+          {0, 1000, "1.20", g},
+          {0, 2000, "1.00", g},
+          {0, 3000, "----", g},
+          {0, 4000, "0.50", g, texts::Timed}},
+         {"1 0 1.00", "2 3000 ----", "3 4000 0.50"}},
+        {"the record limit takes the kept reading before the one after it",
+         true,
+         2,
+         {{0, 0, "1.00", g}, {0, 1000, "1.20", g}, {0, 2000, "0.50", g, texts::Timed}},
+         {"1 0 1.00", "2 1000 1.20"}},
+        {"a reading kept back is dropped with the table's records",
+         true,
+         1000,
+         {{0, 0, "1.00", g}, {0, 1000, "1.20", g}, {0, 2000, "0.50", g, texts::Timed, true}},
+         {"1 2000 0.50"}},
+    };
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ReadingsTable t;
+        t.openScratch(readingsFields());
+        ReadingTexts shown;
+        RecordingControl control(shown, t);
+        std::int32_t now = 0;
+        control.setTimeOfDay([&] { return now; });
+        control.setRepeat(c.repeat);
+        control.setRecordLimit(c.limit);
+        control.setIntervalEnabled(true);
+        ASSERT_TRUE(control.RecordSITimeChange("10").ok());
+        for (const Step& s : c.steps) {
+            if (s.clearFirst) {
+                ASSERT_TRUE(control.clearAll().ok());
+            }
+            for (int i = 0; i < s.ticks; ++i)
+                control.SampInterTimeTimer();
+            now = s.ms;
+            shown.ReadingValue = s.value;
+            shown.UnitText = s.unit;
+            shown.FunctionText = s.mode == texts::Continuous ? texts::Ir500 : texts::Ir2500;
+            shown.ModeText = s.mode;
+            control.INDataToTable(1);
+        }
+        std::vector<Record> got;
+        for (qint64 row = 0; row < t.rowCount(); ++row) {
+            const std::optional<Reading> r = t.readingAt(row);
+            ASSERT_TRUE(r.has_value());
+            got.push_back(std::to_string(r->no) + ' ' + std::to_string(r->msOfDay.value_or(-1)) +
+                          ' ' + r->value);
+        }
+        EXPECT_EQ(got, c.expected);
+    }
 }
