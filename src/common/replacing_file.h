@@ -98,8 +98,7 @@ protected:
     qint64 writeData(const char* data, qint64 size) override;
 
 private:
-    friend Status commitTogether(const std::vector<ReplacingFile*>& files,
-                                 const QStringList& remove);
+    friend class FilesChange; // the steps of commitTogether()
     ReplacingFile(WriteTarget target, QString temp, int fd);
     Status noteFailure(int err);
     // Gives the file being written the mode, owner and group in `old`.

@@ -328,6 +328,54 @@ TEST(ReplacingFile, ChangeUnderWayIsLeftToItsWriter) {
     EXPECT_EQ(namesIn(dir.path()), (QStringList{"t.db", "t.px"}));
 }
 
+// A change finds a marker beside its first target when it comes to list itself: a live save's
+// (held locked) stops it with the old files and the other save's files left alone; one left by
+// a change cut short is finished first, and then this change goes through.
+TEST(ReplacingFile, ChangeMeetsAMarkerAlreadyThere) {
+    struct Case {
+        bool held;
+        const char* message;
+        QStringList names;
+    };
+    const Case cases[] = {
+        {true,
+         "another save of it is under way",
+         {".t.db.0000abcd.tmp", ".t.db.commit", "t.db", "t.px"}},
+        {false, "", {"t.db", "t.px"}},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir tmp;
+        const QDir dir(QFileInfo(tmp.path()).canonicalFilePath());
+        const QString a = dir.filePath("t.db"), b = dir.filePath("t.px");
+        const QString marker = dir.filePath(".t.db.commit");
+        const QString earlier = dir.filePath(".t.db.0000abcd.tmp");
+        put(a, "old-a");
+        put(b, "old-b");
+        Result<std::unique_ptr<ReplacingFile>> fa = ReplacingFile::begin(a);
+        Result<std::unique_ptr<ReplacingFile>> fb = ReplacingFile::begin(b);
+        ASSERT_TRUE(fa && fb);
+        fa.value()->write("new-a");
+        fb.value()->write("new-b");
+        put(earlier, "earlier");
+        put(marker, "kxlink-replace 1\nreplace " + QFile::encodeName(earlier).toPercentEncoding() +
+                        " " + QFile::encodeName(a).toPercentEncoding() + "\n");
+        const int fd = ::open(QFile::encodeName(marker).constData(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        if (c.held) {
+            ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+        }
+        const Status s = commitTogether({fa.value().get(), fb.value().get()});
+        ::close(fd);
+        EXPECT_EQ(s.ok(), !c.held) << s.error().toStdString();
+        EXPECT_TRUE(s.error().contains(QLatin1String(c.message))) << s.error().toStdString();
+        EXPECT_EQ(bytesOf(a), c.held ? "old-a" : "new-a");
+        EXPECT_EQ(bytesOf(b), c.held ? "old-b" : "new-b");
+        QStringList names = namesIn(dir.path());
+        names.sort();
+        EXPECT_EQ(names, c.names) << c.held;
+    }
+}
+
 TEST(ReplacingFile, MarkersNotOfOurMakingAreNotFollowed) {
     QTemporaryDir dir;
     QTemporaryDir elsewhere;
