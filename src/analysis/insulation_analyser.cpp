@@ -396,17 +396,23 @@ void InsulationAnalyser::takeNumeric(double elapsedMs, double ohms) {
         // made them, but a straight line between them stands for the curve only near the
         // mark: each must lie within half the mark's time of it. (At a minute's interval R30
         // would otherwise be half of R60, read off the line from the test's first reading.)
-        const double window =
-            intervalMs() > 0 ? std::min(gapLimitMs(), std::max(kMarkWindowMs, mark / 2))
-                             : kMarkWindowMs;
+        const double window = intervalMs() > 0
+                                  ? std::min(gapLimitMs(), std::max(kMarkWindowMs, mark / 2))
+                                  : kMarkWindowMs;
         if (elapsedMs == mark) {
             value = ohms;
-        } else if (heldValues()) {
+        } else if (heldValues() &&
+                   !(intervalMs() > 0 && run_.havePrev && elapsedMs - run_.prevT <= gapLimitMs())) {
+            // (A gap no longer than the sampling interval's is the sampling's, read as below.)
             if (run_.havePrev)
                 value = run_.prevR; // the value recorded before the mark stood until now
         } else if (run_.havePrev && mark - run_.prevT <= window && elapsedMs - mark <= window) {
             value =
                 run_.prevR + (ohms - run_.prevR) * (mark - run_.prevT) / (elapsedMs - run_.prevT);
+        } else if (intervalMs() > 0 && elapsedMs - mark <= kMarkWindowMs) {
+            value = ohms; // sampled a moment after the mark; the one before is too far back
+        } else if (intervalMs() > 0 && run_.havePrev && mark - run_.prevT <= kMarkWindowMs) {
+            value = run_.prevR;
         }
         run_.marks[run_.nextMark++] = value;
     }
