@@ -11,10 +11,13 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <map>
+#include <optional>
+#include <unistd.h>
 
 namespace kx::px {
 
@@ -41,9 +44,67 @@ int versionFromId(int id) {
     return 7;
 }
 
-bool readAt(QFile& f, qint64 pos, char* buf, qint64 n) {
-    return f.seek(pos) && f.read(buf, n) == n;
+// Reads n bytes at pos without moving the file's position; on failure *why says what.
+bool readAt(QFile& f, qint64 pos, char* buf, qint64 n, QString* why) {
+    while (n > 0) {
+        const ssize_t got = ::pread(f.handle(), buf, static_cast<std::size_t>(n), pos);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            *why = got < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                           : QStringLiteral("the file ends early");
+            return false;
+        }
+        buf += got;
+        pos += got;
+        n -= got;
+    }
+    return true;
 }
+
+// Where blocks are read: blocks that follow each other in the file are read in long steps,
+// each byte once, others one at a time.
+class BlockWindow {
+public:
+    BlockWindow(QFile& file, qint64 fileSize, const TableInfo& info)
+        : file_(file), fileSize_(fileSize), info_(info) {}
+
+    // The first `need` bytes of block `number`, or nullptr when they cannot be read (*why says
+    // why). They stay valid until the next call.
+    const unsigned char* block(int number, qint64 need, QString* why) {
+        const qint64 start = info_.headerSize + static_cast<qint64>(number - 1) * info_.blockSize;
+        if (start < at_ || start + need > at_ + buf_.size()) {
+            constexpr qint64 kStep = 256 << 10;
+            const bool onward = last_ < 0 || number == last_ + 1;
+            const qint64 step =
+                std::max<qint64>(info_.blockSize, kStep / info_.blockSize * info_.blockSize);
+            const qint64 want = onward ? std::max(need, std::min(step, fileSize_ - start)) : need;
+            buf_.resize(want);
+            at_ = start;
+            if (!readAt(file_, start, buf_.data(), want, why)) {
+                buf_.clear();
+                return nullptr;
+            }
+        }
+        last_ = number;
+        return reinterpret_cast<const unsigned char*>(buf_.constData()) + (start - at_);
+    }
+
+    // The records of a data block.
+    const unsigned char* records(const TableReader::DataBlock& b, QString* why) {
+        const unsigned char* p =
+            block(b.number, 6 + static_cast<qint64>(b.count) * info_.recordSize, why);
+        return p ? p + 6 : nullptr;
+    }
+
+private:
+    QFile& file_;
+    qint64 fileSize_;
+    const TableInfo& info_;
+    QByteArray buf_;
+    qint64 at_ = 0;
+    int last_ = -1;
+};
 
 } // namespace
 
@@ -51,7 +112,7 @@ TableReader::TableReader(TableReader&&) noexcept = default;
 TableReader& TableReader::operator=(TableReader&&) noexcept = default;
 TableReader::~TableReader() = default;
 
-Result<TableReader> TableReader::open(const QString& path, IndexCheck index) {
+Result<TableReader> TableReader::open(const QString& path, IndexCheck index, RecordCheck records) {
     const QString shown = QDir::toNativeSeparators(path);
     auto bad = [&](const QString& what) {
         return fail(QStringLiteral("Table file %1 is damaged: %2").arg(shown, what));
@@ -71,12 +132,14 @@ Result<TableReader> TableReader::open(const QString& path, IndexCheck index) {
     if (!file.open(fd.value(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return fail(QStringLiteral("Cannot open table file %1: %2").arg(shown, file.errorString()));
     const qint64 fileSize = file.size();
+    r.fileSize_ = fileSize;
+    QString why;
     if (fileSize < kCommonHeader)
         return bad(QStringLiteral("the file is shorter than a table header"));
 
     unsigned char head[kCommonHeader];
-    if (!readAt(file, 0, reinterpret_cast<char*>(head), kCommonHeader))
-        return fail(QStringLiteral("Cannot read table file %1: %2").arg(shown, file.errorString()));
+    if (!readAt(file, 0, reinterpret_cast<char*>(head), kCommonHeader, &why))
+        return fail(QStringLiteral("Cannot read table file %1: %2").arg(shown, why));
 
     TableInfo& info = r.info_;
     info.recordSize = le16(head + 0x00);
@@ -111,8 +174,8 @@ Result<TableReader> TableReader::open(const QString& path, IndexCheck index) {
         return bad(QStringLiteral("record size %1 does not fit a block").arg(info.recordSize));
 
     QByteArray header(info.headerSize, '\0');
-    if (!readAt(file, 0, header.data(), info.headerSize))
-        return fail(QStringLiteral("Cannot read table file %1: %2").arg(shown, file.errorString()));
+    if (!readAt(file, 0, header.data(), info.headerSize, &why))
+        return fail(QStringLiteral("Cannot read table file %1: %2").arg(shown, why));
     const auto* h = reinterpret_cast<const unsigned char*>(header.constData());
 
     const bool encrypted = info.version >= 4 ? le32(h + 0x5C) != 0 : le32(h + 0x25) != 0;
@@ -189,6 +252,7 @@ Result<TableReader> TableReader::open(const QString& path, IndexCheck index) {
                        .arg(info.fileBlocks));
     std::vector<bool> visited(static_cast<std::size_t>(std::min<qint64>(blocksInFile, 65535)) + 1);
     std::int64_t counted = 0;
+    BlockWindow heads(file, fileSize, info);
     int block = info.fileBlocks == 0 ? 0 : firstBlock;
     while (block != 0) {
         if (block > blocksInFile)
@@ -196,13 +260,12 @@ Result<TableReader> TableReader::open(const QString& path, IndexCheck index) {
         if (visited[static_cast<std::size_t>(block)])
             return bad(QStringLiteral("the block chain loops at block %1").arg(block));
         visited[static_cast<std::size_t>(block)] = true;
-        unsigned char bh[6];
         const qint64 at = info.headerSize + static_cast<qint64>(block - 1) * info.blockSize;
         if (at + 6 > fileSize)
             return bad(QStringLiteral("block %1 lies beyond the end of the file").arg(block));
-        if (!readAt(file, at, reinterpret_cast<char*>(bh), 6))
-            return fail(
-                QStringLiteral("Cannot read table file %1: %2").arg(shown, file.errorString()));
+        const unsigned char* bh = heads.block(block, 6, &why);
+        if (!bh)
+            return fail(QStringLiteral("Cannot read table file %1: %2").arg(shown, why));
         const int addDataSize = le16s(bh + 4);
         int count = 0;
         if (addDataSize >= 0) {
@@ -228,16 +291,28 @@ Result<TableReader> TableReader::open(const QString& path, IndexCheck index) {
                        .arg(counted));
     info.recordCount = numRecords;
 
-    const Status checked =
-        info.keyed && index == IndexCheck::Verify ? r.verifyIndex() : r.verifyRecords();
-    if (!checked)
-        return fail(checked.error());
+    if (info.keyed && index == IndexCheck::Verify) {
+        if (Status s = r.verifyIndex(records); !s)
+            return fail(s.error());
+    } else {
+        // Without the index, the records' own values are checked.
+        auto checks = std::make_unique<RecordChecks>();
+        if (records == RecordCheck::DuringWalk)
+            r.walkChecks_ = std::move(checks);
+        else if (Status s = r.walk(r.blocks_, checks.get(), {}); !s)
+            return fail(s.error());
+    }
     return r;
 }
 
 QString TableReader::damaged(const QString& what) const {
     return QStringLiteral("Table file %1 is damaged: %2")
         .arg(QDir::toNativeSeparators(path_), what);
+}
+
+QString TableReader::indexMismatch(const QString& why) const {
+    return QStringLiteral("Table file %1 does not match its primary index %2: %3")
+        .arg(QDir::toNativeSeparators(path_), QDir::toNativeSeparators(indexPath()), why);
 }
 
 int TableReader::keySize() const {
@@ -263,9 +338,10 @@ Status TableReader::readBlock(const DataBlock& block, QByteArray* buf) const {
     const qint64 at = info_.headerSize + static_cast<qint64>(block.number - 1) * info_.blockSize;
     const qint64 want = static_cast<qint64>(block.count) * info_.recordSize;
     buf->resize(want);
-    if (!readAt(*file_, at + 6, buf->data(), want))
+    QString why;
+    if (!readAt(*file_, at + 6, buf->data(), want, &why))
         return fail(QStringLiteral("Cannot read table file %1: %2")
-                        .arg(QDir::toNativeSeparators(path_), file_->errorString()));
+                        .arg(QDir::toNativeSeparators(path_), why));
     return {};
 }
 
@@ -358,24 +434,7 @@ private:
 
 } // namespace
 
-Status TableReader::verifyRecords() const {
-    RecordChecker checker(info_, 0);
-    if (!checker.needed())
-        return {};
-    QByteArray buf;
-    for (const DataBlock& b : blocks_) {
-        if (Status s = readBlock(b, &buf); !s)
-            return s;
-        const auto* p = reinterpret_cast<const unsigned char*>(buf.constData());
-        for (int k = 0; k < b.count; ++k) {
-            if (const QString bad = checker.check(p + k * info_.recordSize); !bad.isEmpty())
-                return fail(damaged(bad));
-        }
-    }
-    return {};
-}
-
-Status TableReader::verifyIndex() const {
+Status TableReader::verifyIndex(RecordCheck records) {
     const QString pxPath = indexPath();
     const QString shownTable = QDir::toNativeSeparators(path_);
     const QString shownIndex = QDir::toNativeSeparators(pxPath);
@@ -386,10 +445,7 @@ Status TableReader::verifyIndex() const {
     if (!read)
         return fail(read.error());
     const PrimaryIndex& idx = read.value();
-    auto mismatch = [&](const QString& why) {
-        return fail(QStringLiteral("Table file %1 does not match its primary index %2: %3")
-                        .arg(shownTable, shownIndex, why));
-    };
+    auto mismatch = [&](const QString& why) { return fail(indexMismatch(why)); };
 
     const FieldDef& key = info_.fields.front();
     const int keyBytes = keySize();
@@ -430,25 +486,66 @@ Status TableReader::verifyIndex() const {
     }
     // Counts that add up with every listed block present leave no block out.
 
-    RecordChecker checker(info_, keyBytes);
-    QByteArray buf;
+    auto checks = std::make_unique<RecordChecks>();
+    checks->keyBytes = keyBytes;
+    for (const IndexEntry& e : leaves)
+        checks->firstKeys.push_back(e.key);
+    // The records are checked in key order; a walk goes in file order, so can check them only
+    // where the two agree.
+    const bool sameOrder =
+        std::equal(order.begin(), order.end(), blocks_.begin(), blocks_.end(),
+                   [](const DataBlock& a, const DataBlock& b) { return a.number == b.number; });
+    if (records == RecordCheck::DuringWalk && sameOrder) {
+        walkChecks_ = std::move(checks);
+        return {};
+    }
+    return walk(order, checks.get(), {});
+}
+
+// Reads the records of the blocks in the given order and, with checks, checks each before it is
+// handed to visit (when there is one).
+Status TableReader::walk(const std::vector<DataBlock>& order, const RecordChecks* checks,
+                         const std::function<bool(const unsigned char*)>& visit) const {
+    std::optional<RecordChecker> checker;
+    if (checks) {
+        checker.emplace(info_, checks->keyBytes);
+        if (!checker->needed() && !visit)
+            return {};
+        if (!checker->needed())
+            checker.reset();
+    }
+    const auto keyBytes = static_cast<std::size_t>(checks ? checks->keyBytes : 0);
+    BlockWindow window(*file_, fileSize_, info_);
+    QString why;
     for (std::size_t i = 0; i < order.size(); ++i) {
-        if (Status s = readBlock(order[i], &buf); !s)
-            return s;
-        const auto* p = reinterpret_cast<const unsigned char*>(buf.constData());
-        if (std::memcmp(p, leaves[i].key.constData(), static_cast<std::size_t>(keyBytes)) != 0)
-            return mismatch(QStringLiteral("block %1 starts with key %2, the index says %3")
-                                .arg(order[i].number)
-                                .arg(checker.keyText(p))
-                                .arg(checker.keyText(reinterpret_cast<const unsigned char*>(
-                                    leaves[i].key.constData()))));
+        const unsigned char* p = window.records(order[i], &why);
+        if (!p)
+            return fail(QStringLiteral("Cannot read table file %1: %2")
+                            .arg(QDir::toNativeSeparators(path_), why));
+        if (checker && i < checks->firstKeys.size()) {
+            const auto* listed =
+                reinterpret_cast<const unsigned char*>(checks->firstKeys[i].constData());
+            if (std::memcmp(p, listed, keyBytes) != 0)
+                return fail(indexMismatch(QStringLiteral("block %1 starts with key %2, the index "
+                                                         "says %3")
+                                              .arg(order[i].number)
+                                              .arg(checker->keyText(p))
+                                              .arg(checker->keyText(listed))));
+        }
         for (int k = 0; k < order[i].count; ++k) {
-            if (const QString bad = checker.check(p + k * info_.recordSize); !bad.isEmpty())
-                return fail(damaged(bad));
+            const unsigned char* rec = p + k * info_.recordSize;
+            if (checker) {
+                if (const QString bad = checker->check(rec); !bad.isEmpty())
+                    return fail(damaged(bad));
+            }
+            if (visit && !visit(rec))
+                return {};
         }
     }
-    if (const QString bad = checker.finish(); !bad.isEmpty())
-        return fail(damaged(bad));
+    if (checker) {
+        if (const QString bad = checker->finish(); !bad.isEmpty())
+            return fail(damaged(bad));
+    }
     return {};
 }
 
@@ -461,17 +558,7 @@ int TableReader::fieldIndex(const QByteArray& name) const {
 }
 
 Status TableReader::forEachRaw(const std::function<bool(const unsigned char*)>& visit) const {
-    QByteArray buf;
-    for (const DataBlock& block : blocks_) {
-        if (Status s = readBlock(block, &buf); !s)
-            return s;
-        const auto* b = reinterpret_cast<const unsigned char*>(buf.constData());
-        for (int k = 0; k < block.count; ++k) {
-            if (!visit(b + k * info_.recordSize))
-                return {};
-        }
-    }
-    return {};
+    return walk(blocks_, walkChecks_.get(), visit);
 }
 
 Status TableReader::forEach(const std::function<bool(const Record&)>& visit) const {

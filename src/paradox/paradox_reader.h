@@ -40,16 +40,25 @@ enum class IndexCheck {
     Ignore, // the index is not looked at (rebuilding it)
 };
 
+// When the stored records are checked.
+enum class RecordCheck {
+    AtOpen,     // open() reads every record once to check it, before any is handed out
+    DuringWalk, // each walk checks every record before handing it out and fails at the first
+                // damaged one; the caller drops what it was given then. The table is read once.
+};
+
 // Reads and validates a table file. open() checks the header, every field descriptor and
 // name, the block chain (visited once each, all in range) and the record counts; it then reads
 // the records once: times must lie within a day, and a keyed table must have its primary index
 // beside it, listing every data block with its record count and first key, with no key twice.
 // A damaged file is so refused with one message naming the damage before any record is handed
-// out. Records are then visited in file order, one block read per step: reading is linear in
-// the file size.
+// out; with RecordCheck::DuringWalk the records are checked as they are visited instead, and the
+// walk fails with that same message. Records are visited in file order, read in long steps
+// without moving the file's position: reading is linear in the file size.
 class TableReader {
 public:
-    static Result<TableReader> open(const QString& path, IndexCheck index = IndexCheck::Verify);
+    static Result<TableReader> open(const QString& path, IndexCheck index = IndexCheck::Verify,
+                                    RecordCheck records = RecordCheck::AtOpen);
 
     TableReader(TableReader&&) noexcept;
     TableReader& operator=(TableReader&&) noexcept;
@@ -61,7 +70,7 @@ public:
     int fieldIndex(const QByteArray& name) const;
 
     // Calls visit for each record in file order; visit returns false to stop early. The record
-    // passed is reused between calls.
+    // passed is reused between calls. A walk that fails may have handed out records before.
     Status forEach(const std::function<bool(const Record&)>& visit) const;
     // Same, but hands out the stored bytes of each record (info().recordSize bytes).
     Status forEachRaw(const std::function<bool(const unsigned char*)>& visit) const;
@@ -83,15 +92,27 @@ public:
     QString indexPath() const;
 
 private:
+    // The checks of the stored records a walk makes: the records' own, and with the primary
+    // index the first key of each block, in the order the index lists the blocks.
+    struct RecordChecks {
+        int keyBytes = 0;
+        std::vector<QByteArray> firstKeys; // one per block walked, when the index is verified
+    };
+
     TableReader() = default;
-    Status verifyRecords() const;
-    Status verifyIndex() const;
+    Status verifyIndex(RecordCheck records);
+    Status walk(const std::vector<DataBlock>& order, const RecordChecks* checks,
+                const std::function<bool(const unsigned char*)>& visit) const;
     QString damaged(const QString& what) const;
+    QString indexMismatch(const QString& why) const;
 
     QString path_;
     TableInfo info_;
     std::vector<DataBlock> blocks_;
     std::unique_ptr<QFile> file_;
+    qint64 fileSize_ = 0;
+    // The checks left to each walk, with RecordCheck::DuringWalk.
+    std::unique_ptr<RecordChecks> walkChecks_;
 };
 
 // Convenience wrappers.

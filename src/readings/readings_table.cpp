@@ -108,12 +108,14 @@ Status ReadingsTable::openCopy(const QString& path) {
 }
 
 Status ReadingsTable::load(const QString& path, std::unique_ptr<px::TableLock> lock) {
-    Result<px::TableReader> reader = px::TableReader::open(path);
+    // Read once: a damaged record fails the walk, and what was loaded is dropped.
+    Result<px::TableReader> reader =
+        px::TableReader::open(path, px::IndexCheck::Verify, px::RecordCheck::DuringWalk);
     if (!reader)
         return reader.status();
     reset(reader.value().info().fields);
-    const Status s = reader.value().forEach([&](const px::Record& r) {
-        appendLoaded(r);
+    const Status s = reader.value().forEachRaw([&](const unsigned char* stored) {
+        store_.appendStored(stored);
         return true;
     });
     if (!s) {

@@ -1,5 +1,10 @@
 #include "readings/record_store.h"
 
+#include "paradox/paradox_codec.h"
+
+#include <algorithm>
+#include <cstring>
+
 namespace kx {
 
 RecordStore::Storage RecordStore::storageOf(px::FieldType t) {
@@ -72,33 +77,60 @@ void RecordStore::append(const std::vector<Cell>& cells) {
 }
 
 void RecordStore::append(const px::Record& values) {
-    using K = px::Value::Kind;
+    const px::Value empty;
+    for (std::size_t f = 0; f < columns_.size(); ++f)
+        put(columns_[f], f < values.size() ? values[f] : empty);
+    ++rows_;
+}
+
+void RecordStore::appendStored(const unsigned char* stored) {
     for (std::size_t f = 0; f < columns_.size(); ++f) {
-        Column& c = columns_[f];
-        const px::Value empty;
-        const px::Value& v = f < values.size() ? values[f] : empty;
-        markNull(c, v.isNull() || c.storage == Storage::None);
-        switch (c.storage) {
-        case Storage::Int:
-            c.i32.push_back(v.kind() == K::Number || v.kind() == K::Timestamp
-                                ? 0
-                                : static_cast<std::int32_t>(v.toInt()));
-            break;
-        case Storage::Double:
-            c.f64.push_back(v.kind() == K::Integer ? static_cast<double>(v.toInt()) : v.toNumber());
-            break;
-        case Storage::Text: {
-            const QByteArray& b = v.rawBytes();
-            c.text.push_back(v.isNull() ? 0
-                                        : pool_.intern(std::string_view(
-                                              b.constData(), static_cast<std::size_t>(b.size()))));
-            break;
+        const px::FieldDef& def = fields_[f];
+        const auto size = static_cast<std::size_t>(px::storageSize(def));
+        if (def.type == px::FieldType::Alpha) {
+            // A text goes to the pool straight from the record: the bytes before the first
+            // zero, NULL when every byte is zero.
+            Column& c = columns_[f];
+            const void* nul = std::memchr(stored, 0, size);
+            const std::size_t n =
+                nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - stored)
+                    : size;
+            const bool isNull = n == 0 && std::all_of(stored, stored + size,
+                                                      [](unsigned char b) { return b == 0; });
+            markNull(c, isNull);
+            c.text.push_back(
+                isNull ? 0
+                       : pool_.intern(std::string_view(reinterpret_cast<const char*>(stored), n)));
+        } else {
+            put(columns_[f], px::codec::decodeField(def, stored));
         }
-        case Storage::None:
-            break;
-        }
+        stored += size;
     }
     ++rows_;
+}
+
+void RecordStore::put(Column& c, const px::Value& v) {
+    using K = px::Value::Kind;
+    markNull(c, v.isNull() || c.storage == Storage::None);
+    switch (c.storage) {
+    case Storage::Int:
+        c.i32.push_back(v.kind() == K::Number || v.kind() == K::Timestamp
+                            ? 0
+                            : static_cast<std::int32_t>(v.toInt()));
+        break;
+    case Storage::Double:
+        c.f64.push_back(v.kind() == K::Integer ? static_cast<double>(v.toInt()) : v.toNumber());
+        break;
+    case Storage::Text: {
+        const QByteArray& b = v.rawBytes();
+        c.text.push_back(v.isNull() ? 0
+                                    : pool_.intern(std::string_view(
+                                          b.constData(), static_cast<std::size_t>(b.size()))));
+        break;
+    }
+    case Storage::None:
+        break;
+    }
 }
 
 void RecordStore::erase(std::size_t r) {

@@ -38,6 +38,8 @@ public:
     void append(const std::vector<Cell>& cells);
     // Appends one record read from a file.
     void append(const px::Record& values);
+    // The same for a record as the file stores it, its fields' storage one after another.
+    void appendStored(const unsigned char* stored);
     void erase(std::size_t row);
 
     bool isNull(std::size_t row, int field) const;
@@ -58,6 +60,7 @@ private:
         std::vector<std::uint64_t> nulls;
     };
     void markNull(Column& c, bool isNull);
+    void put(Column& c, const px::Value& v);
 
     std::vector<px::FieldDef> fields_;
     std::vector<Column> columns_;

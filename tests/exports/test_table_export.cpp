@@ -316,3 +316,25 @@ TEST_F(Export, AWorkbookTooLongForASheetIsRefusedFromTheHeader) {
         EXPECT_EQ(QFileInfo::exists(target), c.end == SaveAsOutcome::End::Saved);
     }
 }
+
+// A table whose damage lies in its last record, found only when that record is read, is
+// refused whole: no export of it is written, in any format.
+TEST_F(Export, ATableDamagedInItsLastRecordIsNotSaved) {
+    fill();
+    const QString source = dir.filePath("src.db");
+    ASSERT_TRUE(SaveToDB(table, source, ExportKind::Live).ok());
+    const px::TableInfo info = px::readTableInfo(source).value();
+    QByteArray bytes = fileBytes(source);
+    const int second = info.headerSize + 6 + info.recordSize;
+    bytes.replace(second + info.recordSize, 4, bytes.mid(second, 4)); // No. 3 becomes No. 2
+    ASSERT_TRUE(putFile(source, bytes));
+    for (const char* name : {"copy.txt", "copy.csv", "copy.jsonl", "copy.xlsx", "copy.db"}) {
+        SCOPED_TRACE(name);
+        const QString target = dir.filePath(QLatin1String(name));
+        const SaveAsOutcome o = saveTableFileAs(source, target, ExportKind::Live);
+        EXPECT_EQ(o.end, SaveAsOutcome::End::TableRefused);
+        EXPECT_TRUE(o.error.contains("src.db is damaged: key 2 appears twice"))
+            << o.error.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(target));
+    }
+}

@@ -418,3 +418,83 @@ TEST(ParadoxValues, AnyStoredBytesDecodeToTheirFieldsKind) {
         }
     }
 }
+
+// A table read once checks its records as it hands them out: damage only the walk reaches,
+// in the last block, fails the walk with open()'s own message, the damaged record not handed
+// out, and never passes for a whole table.
+TEST_F(TableChecks, DamageFoundDuringTheWalkFailsIt) {
+    // 100 records: blocks of 21, the fifth holding records 85 to 100.
+    const QString numbered = keyed("t.db", 100);
+    const QString times = path("times.db");
+    std::vector<Record> rows;
+    for (int i = 0; i < 100; ++i)
+        rows.push_back({Value(std::int32_t(i + 1)), Value::timeOfDay(i * 1000)});
+    ASSERT_TRUE(succeeds(writeTable(times, {{"No", FieldType::Long, 4}, {"At", FieldType::Time, 4}},
+                                    rows, blocks(1024))));
+    const QString words = path("words.db");
+    std::vector<Record> texts;
+    for (int i = 0; i < 60; ++i)
+        texts.push_back({Value(QByteArray("w") + QByteArray::number(i))});
+    ASSERT_TRUE(
+        succeeds(writeKeyedTable(words, {{"Word", FieldType::Alpha, 8}}, texts, blocks(1024))));
+
+    struct Case {
+        const char* what;
+        QString table;
+        int record; // 1-based, in file order
+        int at;     // offset in the record
+        QByteArray stored;
+        IndexCheck index;
+        QString message;
+        std::int64_t handed; // records handed out before the walk ends
+    };
+    const std::vector<Case> cases = {
+        {"the last key repeated", numbered, 100, 0, storedLong(99), IndexCheck::Verify,
+         "t.db is damaged: key 99 appears twice", 99},
+        {"the last key out of order", numbered, 100, 0, storedLong(50), IndexCheck::Verify,
+         "t.db is damaged: the records are out of key order at key 50", 99},
+        {"the last block's first key", numbered, 85, 0, storedLong(84), IndexCheck::Verify,
+         "block 5 starts with key 84, the index says 85", 84},
+        {"a time in the last record", times, 100, 4, storedLong(kMsPerDay), IndexCheck::Verify,
+         "times.db is damaged: record 100 holds a time of 86400000 ms in field At", 99},
+        {"a key repeated, the index not looked at", numbered, 100, 0, storedLong(99),
+         IndexCheck::Ignore, QString(), 100},
+        // Keys in another program's collation are compared once all are read.
+        {"a text key repeated at the end", words, 60, 0, QByteArray("w0\0", 3), IndexCheck::Verify,
+         "words.db is damaged: key w0 appears twice", 60},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QByteArray good = fileBytes(c.table);
+        const TableInfo info = readTableInfo(c.table).value();
+        const int perBlock = (info.blockSize - 6) / info.recordSize;
+        const int i = c.record - 1;
+        QByteArray b = good;
+        b.replace(info.headerSize + i / perBlock * info.blockSize + 6 +
+                      i % perBlock * info.recordSize + c.at,
+                  static_cast<int>(c.stored.size()), c.stored);
+        ASSERT_TRUE(putFile(c.table, b));
+
+        const Result<TableReader> atOpen = TableReader::open(c.table, c.index);
+        Result<TableReader> once = TableReader::open(c.table, c.index, RecordCheck::DuringWalk);
+        ASSERT_TRUE(succeeds(once));
+        std::int64_t handed = 0;
+        const Status walked = once.value().forEachRaw([&](const unsigned char*) {
+            ++handed;
+            return true;
+        });
+        if (c.message.isEmpty()) {
+            // Nothing to find: the walk hands out every record.
+            EXPECT_TRUE(succeeds(atOpen));
+            EXPECT_TRUE(succeeds(walked));
+        } else {
+            EXPECT_TRUE(failsWith(atOpen, c.message));
+            EXPECT_TRUE(failsWith(walked, c.message));
+            EXPECT_EQ(walked.error(), atOpen.error());
+            // Each walk checks again.
+            EXPECT_TRUE(failsWith(once.value().readAll(), c.message));
+        }
+        EXPECT_EQ(handed, c.handed);
+        ASSERT_TRUE(putFile(c.table, good));
+    }
+}

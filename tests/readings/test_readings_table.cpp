@@ -1,10 +1,12 @@
 #include "common/app_dir.h"
+#include "paradox/paradox_codec.h"
 #include "paradox/paradox_reader.h"
 #include "paradox/paradox_writer.h"
 #include "readings/field_text.h"
 #include "readings/readings_schema.h"
 #include "readings/readings_table.h"
 #include "readings/readings_table_model.h"
+#include "readings/record_store.h"
 #include "readings/table_file_io.h"
 #include "recording/recording_control.h"
 #include "support/reading_rows.h"
@@ -365,4 +367,47 @@ TEST(ReadingRecords, ATableThatCannotTakeTheReadingKeepsNothing) {
     EXPECT_EQ(shortNo.rowCount(), 0);
     ASSERT_TRUE(shortNo.appendReading(Reading{4, 0, "1", "V", "", ""}).ok());
     EXPECT_EQ(shortNo.readingAt(0)->no, 4);
+}
+
+// A record loaded from its stored bytes holds what the same record decoded field by field
+// holds: texts cut at their first zero byte, NULL only when every byte is zero.
+TEST(RecordStoreLoading, StoredBytesHoldWhatTheirDecodedValuesHold) {
+    const std::vector<px::FieldDef> fields = {{"Text", px::FieldType::Alpha, 4},
+                                              {"No", px::FieldType::Long, 4},
+                                              {"Time", px::FieldType::Time, 4},
+                                              {"Num", px::FieldType::Number, 8}};
+    const QByteArray rest("\x80\x00\x00\x07\x80\x00\x01\xF4\xC0\x24\x00\x00\x00\x00\x00\x00", 16);
+    const std::vector<std::pair<const char*, QByteArray>> cases = {
+        {"a text", QByteArray("ab\0\0", 4) + rest},
+        {"a text filling its field", QByteArray("abcd") + rest},
+        {"a two-byte character", QByteArray("\xA6\xB8\0\0", 4) + rest},
+        {"every byte zero", QByteArray(20, '\0')},
+        {"a zero, then bytes", QByteArray("\0x\0\0", 4) + rest},
+        {"bytes after the zero", QByteArray("a\0yz", 4) + rest},
+    };
+    RecordStore stored, decoded;
+    stored.reset(fields);
+    decoded.reset(fields);
+    for (const auto& [what, bytes] : cases) {
+        const auto* raw = reinterpret_cast<const unsigned char*>(bytes.constData());
+        stored.appendStored(raw);
+        px::Record rec;
+        int at = 0;
+        for (const px::FieldDef& f : fields) {
+            rec.push_back(px::codec::decodeField(f, raw + at));
+            at += px::storageSize(f);
+        }
+        decoded.append(rec);
+    }
+    ASSERT_EQ(stored.rowCount(), cases.size());
+    for (std::size_t row = 0; row < cases.size(); ++row) {
+        SCOPED_TRACE(cases[row].first);
+        for (int f = 0; f < static_cast<int>(fields.size()); ++f) {
+            EXPECT_EQ(stored.isNull(row, f), decoded.isNull(row, f)) << f;
+            EXPECT_EQ(stored.value(row, f), decoded.value(row, f)) << f;
+        }
+    }
+    EXPECT_TRUE(stored.isNull(3, 0));
+    EXPECT_FALSE(stored.isNull(4, 0));
+    EXPECT_EQ(stored.textValue(5, 0), "a");
 }
