@@ -14,6 +14,11 @@ Q_DECLARE_LOGGING_CATEGORY(lcParadox)
 // Byte-level encoding of the table format, shared by the reader, the writer and the index.
 namespace kx::px::codec {
 
+// The header every table file starts with, and where the field list starts in the header of
+// a table of file version 4 or later (earlier ones list their fields right after it).
+inline constexpr int kCommonHeader = 0x58;
+inline constexpr int kDataHeader4 = 0x78;
+
 inline std::uint16_t le16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }

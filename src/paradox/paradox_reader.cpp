@@ -21,14 +21,13 @@
 
 namespace kx::px {
 
+using codec::kCommonHeader;
+using codec::kDataHeader4;
 using codec::le16;
 using codec::le16s;
 using codec::le32;
 
 namespace {
-
-constexpr int kCommonHeader = 0x58;
-constexpr int kDataHeader4 = 0x78;
 
 bool validBlockFactor(int f) {
     return (f >= 1 && f <= 4) || f == 8 || f == 16 || f == 32;

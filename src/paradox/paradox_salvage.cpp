@@ -22,13 +22,13 @@
 
 namespace kx::px {
 
+using codec::kCommonHeader;
 using codec::le16;
 using codec::le16s;
 using codec::le32;
 
 namespace {
 
-constexpr int kCommonHeader = 0x58;
 constexpr int kMaxNameLen = 25;
 constexpr int kFactors[] = {1, 2, 3, 4, 8, 16, 32};
 // Blocks looked at when telling which geometry fits: enough for the links to speak.
@@ -55,7 +55,8 @@ struct LayoutClass {
     int tableNameLen;
     int versionId; // a version byte of this layout
 };
-constexpr LayoutClass kClasses[] = {{0x78, 261, 12}, {0x78, 79, 9}, {kCommonHeader, 79, 3}};
+constexpr LayoutClass kClasses[] = {
+    {codec::kDataHeader4, 261, 12}, {codec::kDataHeader4, 79, 9}, {kCommonHeader, 79, 3}};
 
 int classOf(int versionId) {
     if (versionId >= 12)
