@@ -14,9 +14,10 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # only for the tests, which read our tables and workbooks back with them).
 PACKAGES = build-essential cmake pkg-config ccache \
            qt6-base-dev libqt6opengl6-dev qt6-charts-dev qt6-svg-dev libgl-dev \
+           libqt6sql6-sqlite libqt6sql6-psql \
            libudev-dev libxlsxwriter-dev libminizip-dev \
            libgtest-dev libgmock-dev libbenchmark-dev pxlib-dev python3-openpyxl \
-           fonts-liberation2 xvfb xauth udev poppler-utils
+           fonts-liberation2 xvfb xauth udev poppler-utils postgresql
 
 # Only the fuzz targets need these (clang and its sanitizer and fuzzer runtimes); `make test`
 # and `make asan` build with GCC.

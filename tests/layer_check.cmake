@@ -1,10 +1,10 @@
 # Checks the include graph of src/ against the layers, lowest first:
-#   common, paradox, display, link, readings, recording, chart, analysis, exports,
+#   common, paradox, display, link, readings, recording, chart, analysis, exports, assets,
 #   reports, app, cli
 # A file may include headers of its own layer and of the layers below it. Widget code lives
 # in the ui/ folders; code outside them never includes a ui/ header.
 # Run: cmake -DSOURCE_DIR=<src> -P layer_check.cmake
-set(layers common paradox display link readings recording chart analysis exports reports
+set(layers common paradox display link readings recording chart analysis exports assets reports
     app cli)
 
 get_filename_component(SOURCE_DIR "${SOURCE_DIR}" ABSOLUTE)
