@@ -14,6 +14,7 @@
 #include <QVariant>
 #include <QtEndian>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -205,8 +206,8 @@ struct AssetRegister::Impl {
     }
 
     Failure failure(const QString& what, const QSqlError& e) const {
-        return fail(QStringLiteral("Cannot %1 in the asset register %2: %3")
-                        .arg(what, location.shown(), sqlErrorText(e)));
+        return fail(QStringLiteral("The asset register %1 could not %2: %3")
+                        .arg(location.shown(), what, sqlErrorText(e)));
     }
 
     // Runs one statement with its values bound in order.
@@ -354,6 +355,7 @@ struct AssetRegister::Impl {
 
     Status openSqlite();
     Status openPostgresql();
+    Result<int> storedVersion();
     Status migrate();
 };
 
@@ -425,54 +427,71 @@ Status AssetRegister::Impl::openPostgresql() {
     return {};
 }
 
-// Creates the schema in an empty database, or brings an older one forward, in one
-// transaction. A database of a newer schema is left alone and opened for reading only.
-Status AssetRegister::Impl::migrate() {
-    const QString what = QStringLiteral("open the schema");
-    if (Status s = begin(what); !s)
-        return s;
-    auto failed = [this](Status s) {
-        rollback();
-        return s;
-    };
+// The schema version the database keeps: 0 for an empty database; fails for one that holds
+// other tables or no version.
+Result<int> AssetRegister::Impl::storedVersion() {
+    const QString what = QStringLiteral("read the schema version");
+    // db.tables() says nothing of a failure: a file that is no database was found out by
+    // openSqlite() already.
     QStringList tables = db.tables(QSql::Tables);
     tables.removeAll(QStringLiteral("sqlite_sequence"));
-    const bool hasMeta = tables.contains(QStringLiteral("kx_meta"), Qt::CaseInsensitive);
-    if (!hasMeta && !tables.isEmpty())
-        return failed(
-            fail(QStringLiteral("The database %1 is not an asset register (it holds "
-                                "other tables: %2)")
-                     .arg(location.shown(), tables.mid(0, 5).join(QStringLiteral(", ")))));
-    int version = 0;
-    if (hasMeta) {
-        Result<QSqlQuery> q = run(what, QStringLiteral("SELECT value FROM kx_meta WHERE name = ?"),
-                                  {QStringLiteral("schema_version")});
-        if (!q)
-            return failed(fail(q.error()));
-        bool ok = false;
-        if (q.value().next())
-            version = q.value().value(0).toString().toInt(&ok);
-        if (!ok || version < 1)
-            return failed(fail(QStringLiteral("The database %1 is not an asset register (it "
-                                              "keeps no schema version)")
-                                   .arg(location.shown())));
+    if (!tables.contains(QStringLiteral("kx_meta"), Qt::CaseInsensitive)) {
+        if (tables.isEmpty())
+            return 0;
+        tables.sort();
+        return fail(QStringLiteral("The database %1 is not an asset register (it holds other "
+                                   "tables: %2)")
+                        .arg(location.shown(), tables.mid(0, 5).join(QStringLiteral(", "))));
     }
-    if (version > kAssetSchemaVersion) {
-        rollback();
+    Result<QSqlQuery> q = run(what, QStringLiteral("SELECT value FROM kx_meta WHERE name = ?"),
+                              {QStringLiteral("schema_version")});
+    if (!q)
+        return fail(q.error());
+    bool ok = false;
+    const int version = q.value().next() ? q.value().value(0).toString().toInt(&ok) : 0;
+    if (!ok || version < 1)
+        return fail(QStringLiteral("The database %1 is not an asset register (it keeps no "
+                                   "schema version)")
+                        .arg(location.shown()));
+    return version;
+}
+
+// Creates the schema in an empty database, or brings an older one forward, in one
+// transaction. A database of a newer schema is left alone and opened for reading only. A
+// register that is up to date is only read, so opening it takes no write lock.
+Status AssetRegister::Impl::migrate() {
+    const QString what = QStringLiteral("prepare its tables");
+    Result<int> version = storedVersion();
+    if (version && version.value() == kAssetSchemaVersion)
+        return {};
+    if (version && version.value() > kAssetSchemaVersion) {
         readOnlyReason = QStringLiteral("The asset register %1 was written by a newer version "
                                         "of the program (schema %2; this one knows up to %3): "
                                         "it is open for reading only")
                              .arg(location.shown())
-                             .arg(version)
+                             .arg(version.value())
                              .arg(kAssetSchemaVersion);
         return {};
     }
-    if (version == kAssetSchemaVersion) {
+    if (!version)
+        return version.status();
+    if (Status s = begin(what); !s)
+        return s;
+    // Two clients making the tables of one new database at once: the second waits here and
+    // then finds them made. (SQLite's write lock, taken by begin(), does the same.)
+    if (!sqlite) {
+        if (Result<QSqlQuery> q = run(what, QStringLiteral("SELECT pg_advisory_xact_lock(?)"),
+                                      {qint64(0x6b78617373)});
+            !q)
+            return q.status();
+    }
+    version = storedVersion();
+    if (!version || version.value() >= kAssetSchemaVersion) {
         rollback();
-        return {};
+        return version ? migrate() : version.status();
     }
     for (const QString& statement :
-         assetSchemaSteps(version, sqlite ? SqlDialect::Sqlite : SqlDialect::Postgresql)) {
+         assetSchemaSteps(version.value(), sqlite ? SqlDialect::Sqlite : SqlDialect::Postgresql)) {
         QSqlQuery q(db);
         if (!q.exec(statement)) {
             const Failure f = failure(what, q.lastError());
@@ -480,13 +499,13 @@ Status AssetRegister::Impl::migrate() {
             return Status(f);
         }
     }
-    const QString upsert = version == 0
+    const QString upsert = version.value() == 0
                                ? QStringLiteral("INSERT INTO kx_meta (value, name) VALUES (?, ?)")
                                : QStringLiteral("UPDATE kx_meta SET value = ? WHERE name = ?");
     if (Result<QSqlQuery> q = run(
             what, upsert, {QString::number(kAssetSchemaVersion), QStringLiteral("schema_version")});
         !q)
-        return failed(fail(q.error()));
+        return q.status();
     return commit(what);
 }
 
@@ -813,6 +832,9 @@ Result<std::vector<std::pair<QString, FiledTest>>> AssetRegister::allTests() {
         judgeUnder(t, *it);
         tests.emplace_back(it->tag, std::move(t));
     }
+    // In tag order, each asset's tests in date order (as read).
+    std::stable_sort(tests.begin(), tests.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     return tests;
 }
 

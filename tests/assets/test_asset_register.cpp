@@ -310,9 +310,17 @@ TEST_P(RegisterTest, FilingKeepsEveryFigureOnceAndJudgesWithTheAssetsMinimums) {
     EXPECT_EQ(trend.slopePerYear, summary[0].slopePerYear);
     EXPECT_EQ(trend.crossing, summary[0].crossing);
 
+    ASSERT_TRUE(reg->fileTests(QStringLiteral("P-0"), {}).status().error().contains("P-0"));
+    ASSERT_TRUE(reg->addAsset(makeAsset(QStringLiteral("P-0"))).ok());
+    ASSERT_TRUE(reg->fileTests(QStringLiteral("P-0"),
+                               {makeTest(QStringLiteral("cc"), 1, QDate(2025, 1, 1), 5 * M)})
+                    .ok());
     const auto all = reg->allTests().value();
-    ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[0].first, p1);
+    ASSERT_EQ(all.size(), 4u);
+    const char* const order[] = {"P-0", "P-1", "P-1", "P-1"};
+    for (std::size_t i = 0; i < all.size(); ++i)
+        EXPECT_EQ(all[i].first.toStdString(), order[i]) << i;
+    EXPECT_LT(all[1].second.testedAt, all[3].second.testedAt);
 }
 
 TEST_P(RegisterTest, AFailedFilingLeavesNothingFiled) {
@@ -511,6 +519,31 @@ TEST(RegisterFaults, ADamagedOrMissingDatabaseGivesAMessageNamingIt) {
         ASSERT_FALSE(r.ok());
         EXPECT_TRUE(r.error().contains(QString::fromUtf8(c.part))) << r.error().toStdString();
     }
+}
+
+TEST(RegisterFaults, ALockedFileGivesAMessageAfterTheWaitAndWorksAfterwards) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("locked.sqlite"));
+    auto reg = AssetRegister::open(parseDatabaseUrl(path).value());
+    ASSERT_TRUE(reg.ok()) << reg.error().toStdString();
+    {
+        // Another program in the middle of a long change.
+        QSqlDatabase other =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        other.setDatabaseName(path);
+        ASSERT_TRUE(other.open());
+        QSqlQuery q(other);
+        ASSERT_TRUE(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        const Result<Asset> blocked = reg.value()->addAsset(makeAsset(QStringLiteral("L-1")));
+        ASSERT_FALSE(blocked.ok());
+        EXPECT_TRUE(blocked.error().contains(path)) << blocked.error().toStdString();
+        EXPECT_TRUE(blocked.error().contains(QStringLiteral("locked")))
+            << blocked.error().toStdString();
+        EXPECT_TRUE(q.exec(QStringLiteral("ROLLBACK")));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    EXPECT_TRUE(reg.value()->addAsset(makeAsset(QStringLiteral("L-1"))).ok());
 }
 
 TEST(RegisterFaults, AServerThatGoesAwayLeavesNothingHalfFiled) {
