@@ -18,6 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (d.asset.size() > kx::kMaxDetailLength || d.notes.size() > kx::kMaxNotesLength ||
         d.asset.contains(QLatin1Char('\n')))
         __builtin_trap();
+    for (const kx::LinkGap& g : d.linkGaps) {
+        if (!g.from.isValid() || !g.to.isValid() || g.why.size() > kx::kMaxDetailLength)
+            __builtin_trap();
+    }
     const kx::TestDetailsRead again =
         kx::parseTestDetails(kx::testDetailsJson(d), QStringLiteral("t.results.json"));
     if (!again.problem.isEmpty() || !(again.details == d))

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -128,6 +129,45 @@ std::optional<RecordingDetails> readRecording(const QJsonValue& v, QStringList& 
     return r;
 }
 
+QTime gapTime(const QJsonValue& v) {
+    if (!v.isString())
+        return {};
+    const QString text = v.toString();
+    QTime t = QTime::fromString(text, QStringLiteral("HH:mm:ss.zzz"));
+    if (!t.isValid())
+        t = QTime::fromString(text, QStringLiteral("HH:mm:ss"));
+    return t;
+}
+
+// The "linkGaps" array. An entry that cannot be read is left out and told; the others stand.
+std::vector<LinkGap> readLinkGaps(const QJsonValue& v, QStringList& ignored) {
+    std::vector<LinkGap> gaps;
+    if (v.isUndefined() || v.isNull())
+        return gaps;
+    if (!v.isArray()) {
+        ignored << QStringLiteral("\"linkGaps\" is not a list");
+        return gaps;
+    }
+    const QJsonArray list = v.toArray();
+    for (qsizetype n = 0; n < list.size(); ++n) {
+        const QJsonObject o = list.at(n).toObject();
+        LinkGap g;
+        g.from = gapTime(o.value(QStringLiteral("from")));
+        g.to = gapTime(o.value(QStringLiteral("to")));
+        const QJsonValue why = o.value(QStringLiteral("why"));
+        if (!list.at(n).isObject() || !g.from.isValid() || !g.to.isValid() ||
+            !(why.isString() || why.isUndefined() || why.isNull())) {
+            ignored << QStringLiteral("entry %1 of \"linkGaps\" is no gap from a time of day "
+                                      "to another")
+                           .arg(n + 1);
+            continue;
+        }
+        g.why = oneLine(why.toString(), kMaxDetailLength);
+        gaps.push_back(std::move(g));
+    }
+    return gaps;
+}
+
 } // namespace
 
 bool TestDetails::hasFields() const {
@@ -137,7 +177,7 @@ bool TestDetails::hasFields() const {
 
 bool TestDetails::isDefault() const {
     const ResultSettings d;
-    return !hasFields() && !recording && !settings.temperature &&
+    return !hasFields() && !recording && linkGaps.empty() && !settings.temperature &&
            settings.baseTemperature == d.baseTemperature && settings.minimumOhms == d.minimumOhms &&
            settings.piMinimum == d.piMinimum;
 }
@@ -149,6 +189,7 @@ void TestDetails::clearFields() {
     humidity.clear();
     notes.clear();
     recording.reset();
+    linkGaps.clear();
 }
 
 bool TestDetails::operator==(const TestDetails& o) const {
@@ -157,7 +198,8 @@ bool TestDetails::operator==(const TestDetails& o) const {
            settings.temperature == o.settings.temperature &&
            settings.baseTemperature == o.settings.baseTemperature &&
            settings.minimumOhms == o.settings.minimumOhms &&
-           settings.piMinimum == o.settings.piMinimum && recording == o.recording;
+           settings.piMinimum == o.settings.piMinimum && recording == o.recording &&
+           linkGaps == o.linkGaps;
 }
 
 QString settingsProblem(const ResultSettings& s) {
@@ -239,6 +281,7 @@ TestDetailsRead parseTestDetails(QByteArrayView bytes, const QString& shownPath,
     in.number("minimum", 0, kMaxMinimumOhms, s.minimumOhms, true);
     in.number("piMinimum", 0, kMaxPiMinimum, s.piMinimum, true);
     d.recording = readRecording(o.value(QStringLiteral("recording")), in.ignored);
+    d.linkGaps = readLinkGaps(o.value(QStringLiteral("linkGaps")), in.ignored);
     if (!in.ignored.isEmpty())
         r.problem = QStringLiteral("The test details %1 are partly damaged: %2; the defaults "
                                    "are used instead.")
@@ -293,7 +336,17 @@ QByteArray testDetailsJson(const TestDetails& d) {
                         {"began", began.isValid() ? QJsonValue(began.toString(Qt::ISODate).left(19))
                                                   : QJsonValue(QJsonValue::Null)}});
     }
+    if (!d.linkGaps.empty())
+        o.insert(QStringLiteral("linkGaps"), linkGapsJson(d.linkGaps));
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
+}
+
+QJsonArray linkGapsJson(const std::vector<LinkGap>& gaps) {
+    QJsonArray list;
+    for (const LinkGap& g : gaps)
+        list.append(QJsonObject{
+            {"from", linkGapTimeText(g.from)}, {"to", linkGapTimeText(g.to)}, {"why", g.why}});
+    return list;
 }
 
 Status writeTestDetails(const QString& tablePath, const TestDetails& d) {
@@ -310,18 +363,16 @@ Status writeTestDetails(const QString& tablePath, const TestDetails& d) {
 }
 
 Status writeRecordingDetails(const QString& tablePath, const RecordingDetails& recording,
-                             bool keepOthers) {
+                             bool keepOthers, const std::vector<LinkGap>& gaps) {
     TestDetails d;
-    if (keepOthers) {
+    if (keepOthers)
         d = readTestDetails(tablePath).details;
-        if (d.recording && d.recording->began.isValid()) {
-            d.recording->rules = recording.rules;
-            return writeTestDetails(tablePath, d);
-        }
-    }
-    d.recording = recording;
+    if (keepOthers && d.recording && d.recording->began.isValid())
+        d.recording->rules = recording.rules;
+    else
+        d.recording = recording;
+    d.linkGaps.insert(d.linkGaps.end(), gaps.begin(), gaps.end());
     return writeTestDetails(tablePath, d);
 }
-
 
 } // namespace kx

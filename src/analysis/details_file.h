@@ -1,16 +1,19 @@
 #pragma once
 
 #include "analysis/insulation_analyser.h"
-#include "readings/details_companion.h"
 #include "common/result.h"
+#include "readings/details_companion.h"
+#include "readings/link_gaps.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
+#include <QJsonArray>
 #include <QString>
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace kx {
 
@@ -34,6 +37,12 @@ namespace kx {
 // began, in local time: the table holds only times of day. Files without it (older ones, or
 // tables recorded elsewhere) are read as before, and their tests are found by the readings'
 // own pace.
+//
+// `linkGaps` lists the stretches the link to the meter was down while the readings were
+// recorded, in times of day, with why it went down:
+//    "linkGaps": [{"from": "10:42:13.250", "to": "10:42:31.004", "why": "No data for 5 s"}]
+// A test ends at a gap longer than its gap rule, and the views mark the reading after one.
+// Files without it have none; an entry that cannot be read is told and left out.
 
 // How the readings of a table were recorded, and when.
 struct RecordingDetails {
@@ -50,13 +59,14 @@ struct TestDetails {
     QString notes;
     ResultSettings settings;
     std::optional<RecordingDetails> recording;
+    std::vector<LinkGap> linkGaps; // in the order they happened
 
     // Whether any free field holds a text.
     bool hasFields() const;
-    // No free field, the default settings and no recording: nothing worth a file.
+    // No free field, the default settings, no recording and no gap: nothing worth a file.
     bool isDefault() const;
-    // The free fields and the recording emptied, the settings kept (a new recording of
-    // another asset).
+    // The free fields, the recording and its gaps emptied, the settings kept (a new recording
+    // of another asset).
     void clearFields();
     bool operator==(const TestDetails& other) const;
 };
@@ -93,6 +103,8 @@ TestDetailsRead readTestDetails(const QString& tablePath, const ResultSettings& 
 
 // The file's contents for `d`.
 QByteArray testDetailsJson(const TestDetails& d);
+// The gaps as the file lists them (the command line prints the same).
+QJsonArray linkGapsJson(const std::vector<LinkGap>& gaps);
 
 // Writes the details beside the table, atomically by the rules of every write, with the
 // table's mode and owner. Details with nothing to keep (isDefault) remove an existing file
@@ -101,8 +113,8 @@ Status writeTestDetails(const QString& tablePath, const TestDetails& d);
 // The details beside the table at `tablePath` told how its readings were recorded: those of
 // a recording into a new table, or with `keepOthers` (a recording appended to the table) the
 // details already there with the recording's rules replaced (and its beginning kept, when
-// they had one).
+// they had one). The recording's link gaps `gaps` follow those already there.
 Status writeRecordingDetails(const QString& tablePath, const RecordingDetails& recording,
-                             bool keepOthers);
+                             bool keepOthers, const std::vector<LinkGap>& gaps = {});
 
 } // namespace kx

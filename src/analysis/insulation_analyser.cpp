@@ -275,6 +275,20 @@ Result<ReadingsColumns> ReadingsColumns::find(const std::vector<px::FieldDef>& f
 
 // ---- analyser ---------------------------------------------------------------------------
 
+namespace {
+
+double ofDay(double ms) {
+    const double d = std::fmod(ms, static_cast<double>(px::kMsPerDay));
+    return d < 0 ? d + static_cast<double>(px::kMsPerDay) : d;
+}
+
+// From one time of day forward to another, across midnight.
+double forwardMs(double from, double to) {
+    return ofDay(to - from);
+}
+
+} // namespace
+
 InsulationAnalyser::InsulationAnalyser(ResultSettings settings) : settings_(settings) {}
 
 std::optional<double> InsulationAnalyser::resistanceOf(std::string_view value,
@@ -320,7 +334,14 @@ bool InsulationAnalyser::add(const Reading& r) {
             wrapped = true;
         }
         const bool forward = t >= run_.lastT;
-        const bool continues = forward && (heldValues() || t - run_.lastT <= gapLimitMs());
+        // The link was down between the last record and this one for longer than a pause
+        // may last: nothing is known of what the meter showed meanwhile.
+        const LinkGap* down =
+            gaps_.empty() ? nullptr
+                          : linkGapBetween(gaps_, static_cast<std::int64_t>(ofDay(run_.lastRaw)),
+                                           static_cast<std::int64_t>(ofDay(raw)));
+        const bool cut = down && static_cast<double>(down->lengthMs()) > gapLimitMs();
+        const bool continues = forward && !cut && (heldValues() || t - run_.lastT <= gapLimitMs());
         const bool same = r.mode == run_.mode && r.function == run_.function;
         if (continues && same && kind != Kind::Foreign) {
             if (wrapped)
@@ -335,9 +356,18 @@ bool InsulationAnalyser::add(const Reading& r) {
                 run_.havePrev = false; // the blank is what the meter showed from here on
             return false;
         }
-        // Unrecorded repeats: the last value stood until this record came.
-        if (heldValues() && forward)
-            holdUntil(t);
+        // Unrecorded repeats: the last value stood until this record came, or until the link
+        // went down.
+        if (heldValues() && forward) {
+            double until = t;
+            if (cut) {
+                // (Lost a moment before the last record was stamped: held until that one.)
+                const double downAt =
+                    forwardMs(ofDay(run_.lastRaw), down->from.msecsSinceStartOfDay());
+                until = run_.lastT + (downAt <= t - run_.lastT ? downAt : 0);
+            }
+            holdUntil(until);
+        }
         completed = closeRun();
     }
     // A run starts at a resistance reading or at a record without a number: a test whose first
@@ -376,10 +406,7 @@ void InsulationAnalyser::startRun(const Reading& r, double t, bool numeric, doub
     run_.mode.assign(r.mode);
     run_.function.assign(r.function);
     run_.firstNo = run_.lastNo = r.no;
-    double ofDay = std::fmod(t, static_cast<double>(px::kMsPerDay));
-    if (ofDay < 0)
-        ofDay += static_cast<double>(px::kMsPerDay);
-    run_.startMs = std::clamp(static_cast<int>(ofDay), 0, static_cast<int>(px::kMsPerDay) - 1);
+    run_.startMs = std::clamp(static_cast<int>(ofDay(t)), 0, static_cast<int>(px::kMsPerDay) - 1);
     run_.t0 = run_.lastT = run_.lastRaw = run_.lastMemberT = t;
     if (numeric)
         takeNumeric(0, ohms);
@@ -632,12 +659,14 @@ std::optional<std::int64_t> feedInsulationAnalyser(InsulationAnalyser& analyser,
 
 Result<std::vector<InsulationResult>>
 findInsulationTests(const RecordStore& records, const ResultSettings& settings,
-                    bool storeNamesFirst, const std::optional<RecordingRules>& rules) {
+                    bool storeNamesFirst, const std::optional<RecordingRules>& rules,
+                    const std::vector<LinkGap>& gaps) {
     Result<ReadingsColumns> found = ReadingsColumns::find(records.fields(), storeNamesFirst);
     if (!found)
         return fail(found.error());
     InsulationAnalyser analyser(settings);
     analyser.setRules(rules);
+    analyser.setLinkGaps(gaps);
     feedInsulationAnalyser(analyser, records, found.value());
     analyser.finish();
     return analyser.takeTests();

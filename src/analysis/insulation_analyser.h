@@ -5,6 +5,7 @@
 
 #include "common/result.h"
 #include "paradox/paradox_value.h"
+#include "readings/link_gaps.h"
 #include "readings/reading_quantity.h"
 #include "readings/record_store.h"
 #include "recording/recording_rules.h"
@@ -34,7 +35,9 @@ namespace kx {
 // mode or function ends the run, with or without a number (the meter stamps both on every
 // reading, so such a record means the dial moved); so do a reading with a number in another
 // unit (a voltage check) and a record without a time. A time of day more than 12 hours before
-// the one before it is on the next day.
+// the one before it is on the next day. A gap the link to the meter was down in (the
+// recording's details keep them) that is longer than the pause that ends a test ends it too,
+// also when the readings' times alone would not (unrecorded repeats).
 
 enum class Verdict : unsigned char { Pass, Fail, Inconclusive };
 // "pass", "fail", "inconclusive".
@@ -155,6 +158,10 @@ public:
     void setMedianSpacing(double ms) { medianSpacingMs_ = ms; }
     // The longest pause that does not end a test under the rules in force.
     double gapLimitMs() const { return kMaxGapMs + intervalMs(); }
+    // The stretches the link was down while the readings were recorded, from the next record
+    // on.
+    void setLinkGaps(std::vector<LinkGap> gaps) { gaps_ = std::move(gaps); }
+    const std::vector<LinkGap>& linkGaps() const { return gaps_; }
     // Re-judges the completed tests; the test in progress is judged with them from now on.
     void setSettings(const ResultSettings& settings);
 
@@ -219,6 +226,7 @@ private:
     ResultSettings settings_;
     std::optional<RecordingRules> rules_;
     double medianSpacingMs_ = 0;
+    std::vector<LinkGap> gaps_;
     Run run_;
     std::vector<InsulationResult> tests_;
 };
@@ -239,10 +247,12 @@ std::optional<std::int64_t> feedInsulationAnalyser(InsulationAnalyser& analyser,
 
 // Every test of a readings table, in `No` order (records without a `No` are left out). Fails
 // only when the table lacks a field the analysis needs.
-// `rules`: how the table was recorded (its details), none when not known.
+// `rules`: how the table was recorded (its details), none when not known; `gaps`: the
+// stretches the link was down in (its details).
 Result<std::vector<InsulationResult>>
 findInsulationTests(const RecordStore& records, const ResultSettings& settings = {},
                     bool storeNamesFirst = false,
-                    const std::optional<RecordingRules>& rules = std::nullopt);
+                    const std::optional<RecordingRules>& rules = std::nullopt,
+                    const std::vector<LinkGap>& gaps = {});
 
 } // namespace kx

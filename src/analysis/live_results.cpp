@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace kx {
 namespace {
@@ -137,6 +138,7 @@ void TestResults::loadDetails() {
     }
     analyser_.setSettings(details_.settings);
     analyser_.setRules(rulesOf(details_));
+    analyser_.setLinkGaps(details_.linkGaps);
     if (!(details_ == before) || detailsProblem_ != problemBefore)
         Q_EMIT detailsChanged();
     if (!detailsProblem_.isEmpty()) {
@@ -220,10 +222,12 @@ const TestDetails& TestResults::details() {
 }
 
 void TestResults::newRecording() {
-    if (!details_.hasFields() && !details_.recording)
+    openGap_.reset();
+    if (!details_.hasFields() && !details_.recording && details_.linkGaps.empty())
         return;
     details_.clearFields();
     analyser_.setRules(std::nullopt);
+    analyser_.setLinkGaps({});
     Q_EMIT detailsChanged();
 }
 
@@ -245,8 +249,15 @@ Status TestResults::setDetails(const TestDetails& details) {
     TestDetails newSettings;
     newSettings.settings = details.settings;
     const bool rejudge = !(oldSettings == newSettings);
-    const bool refind = rulesOf(details) != rulesOf(details_);
+    // A gap the recording adds lies after every reading so far: it ends the test in progress
+    // when the next reading comes, and what was found stands.
+    const bool gapsAdded =
+        recordingHere_ && details.linkGaps.size() > details_.linkGaps.size() &&
+        std::equal(details_.linkGaps.begin(), details_.linkGaps.end(), details.linkGaps.begin());
+    const bool refind = rulesOf(details) != rulesOf(details_) ||
+                        (details.linkGaps != details_.linkGaps && !gapsAdded);
     details_ = details;
+    analyser_.setLinkGaps(details_.linkGaps);
     if (refind) {
         analyser_.setRules(rulesOf(details_));
         // Tests found by other rules are found again; a single record is found alike.
@@ -296,6 +307,24 @@ void TestResults::rulesChanged(const RecordingRules& rules) {
         return;
     TestDetails d = details_;
     d.recording->rules = rules;
+    if (Status s = setDetails(d); !s) {
+        detailsProblem_ = s.error();
+        Q_EMIT detailsProblemFound(detailsProblem_);
+    }
+}
+
+void TestResults::linkLost(const QDateTime& at, const QString& why) {
+    if (!openGap_)
+        openGap_ = LinkGap{at.time(), {}, why};
+}
+
+void TestResults::linkRestored(const QDateTime& at) {
+    if (!openGap_)
+        return;
+    LinkGap gap = *std::exchange(openGap_, std::nullopt);
+    gap.to = at.time();
+    TestDetails d = details();
+    d.linkGaps.push_back(std::move(gap));
     if (Status s = setDetails(d); !s) {
         detailsProblem_ = s.error();
         Q_EMIT detailsProblemFound(detailsProblem_);
@@ -434,8 +463,8 @@ Result<TableResults> resultsOfTable(const ReadingsTable& table, const TestDetail
                                     bool storeNamesFirst) {
     if (!table.isOpen())
         return fail(ReadingsTable::closedMessage());
-    Result<std::vector<InsulationResult>> tests =
-        findInsulationTests(table.records(), details.settings, storeNamesFirst, rulesOf(details));
+    Result<std::vector<InsulationResult>> tests = findInsulationTests(
+        table.records(), details.settings, storeNamesFirst, rulesOf(details), details.linkGaps);
     if (!tests)
         return fail(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(table.filePath()),
                                                  tests.error()));

@@ -90,6 +90,13 @@ public:
     // The rules in force changed: while this table is being recorded into, it takes them at
     // once (as recordedWith does).
     void rulesChanged(const RecordingRules& rules);
+    // The link to the meter went down at `at` while recording into this table, because of
+    // `why`; linkRestored (the link came back, or the recording ended) keeps the gap in the
+    // details (a table of the user's gets it in its file at once). A gap already open goes on.
+    void linkLost(const QDateTime& at, const QString& why);
+    void linkRestored(const QDateTime& at);
+    // The gap in progress: the link is down.
+    const std::optional<LinkGap>& openLinkGap() const { return openGap_; }
     // A reading came from the meter that the rules did not record (a repeat, or one between
     // two samples): the test in progress goes on.
     void readingHeld();
@@ -145,6 +152,7 @@ private:
     bool currentCounts_ = false;
 
     TestDetails details_;
+    std::optional<LinkGap> openGap_;
     bool recordingHere_ = false; // readings were recorded into the table since it was reset
     QString savedPath_;
     qint64 rowsSaved_ = 0;

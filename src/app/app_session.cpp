@@ -73,6 +73,10 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
         recordingError(message);
     });
 
+    // The chart breaks its line where the link was down.
+    connect(results_.get(), &TestResults::detailsChanged, this,
+            [this] { chart_.setLinkGaps(results_->details().linkGaps); });
+
     connect(&recording_, &RecordingControl::rulesChanged, this,
             [this] { results_->rulesChanged(recording_.rules()); });
 
@@ -294,7 +298,17 @@ Result<KeptFile> AppSession::recordInto(const QString& path, bool append) {
 }
 
 Status AppSession::finishRecording(bool runFailed) {
+    onLinkRestored(QDateTime::currentDateTime());
     return keeper_.finish(runFailed);
+}
+
+void AppSession::onLinkLost(const QDateTime& at, const QString& why) {
+    if (recordingOn_ && LiveTable_.isOpen())
+        results_->linkLost(at, why);
+}
+
+void AppSession::onLinkRestored(const QDateTime& at) {
+    results_->linkRestored(at);
 }
 
 } // namespace kx

@@ -207,6 +207,13 @@ public:
     // start to recover.
     void keepJournal() { keeper_.leave(); }
 
+    // The link to the meter went down at `at` (`why` says how) and is being tried again, or
+    // came back: while readings are recorded the stretch is kept as a gap of the recording
+    // (TestResults::linkLost), so that its tests end there and the views mark it. A gap still
+    // open when the recording finishes ends then.
+    void onLinkLost(const QDateTime& at, const QString& why);
+    void onLinkRestored(const QDateTime& at);
+
     // The EXIT panel's closing of both tables.
     void closeTablesForExit();
     // File > Exit: closes the live table and empties its file when it is the scratch file.

@@ -128,8 +128,9 @@ void ChartModel::Extremes::add(double v, qint64 row) {
 }
 
 ChartModel::ChartModel(ReadingsTable& table, QObject* parent)
-    : QObject(parent), table_(table), picturesDir_(chartPicturesDir()) {
+    : QObject(parent), table_(table), gapRows_(table), picturesDir_(chartPicturesDir()) {
     resolveFields();
+    connect(&gapRows_, &LinkGapRows::changed, this, &ChartModel::changed);
     connect(&table_, &ReadingsTable::didReset, this, &ChartModel::tableReset);
     connect(&table_, &ReadingsTable::rowAppended, this, &ChartModel::rowAppended);
     connect(&table_, &ReadingsTable::rowRemoved, this, &ChartModel::rowRemoved);
@@ -500,6 +501,8 @@ ChartTrace ChartModel::trace(int columns) const {
     columns = std::max(1, columns);
     if (n <= columns) {
         for (qint64 r = first; r < end; ++r) {
+            if (gapRows_.gapBefore(r))
+                endRun();
             if (const std::optional<double> v = numberAt(r))
                 put(r, *v);
             else
@@ -514,6 +517,9 @@ ChartTrace ChartModel::trace(int columns) const {
             return snap && c > 0 && c < columns ? r / kBlockRows * kBlockRows : r;
         };
         for (qint64 c = 0; c < columns; ++c) {
+            // A column the link was down in starts a new run.
+            if (gapRows_.anyIn(boundary(c), boundary(c + 1)))
+                endRun();
             const Extremes e = scan(boundary(c), boundary(c + 1));
             if (!e.any) {
                 endRun();

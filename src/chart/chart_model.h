@@ -4,6 +4,7 @@
 
 #include "chart/chart_axis.h"
 #include "common/result.h"
+#include "readings/link_gaps.h"
 #include "readings/reading_quantity.h"
 #include "readings/record_store.h"
 
@@ -100,7 +101,8 @@ ChartAxis chartAxis(const ChartTrace& trace);
 // What it plots: the resistance readings, with the others (voltage checks, readings without
 // a unit) left out as gaps; a chart of voltage readings only plots those in volts; readings
 // whose unit the program does not know are plotted as plain numbers only when there are no
-// others. Values that are not numbers (blanks, dashes, overloads) are gaps too.
+// others. Values that are not numbers (blanks, dashes, overloads) are gaps too, and so is a
+// stretch the link to the meter was down in (setLinkGaps): the line is not drawn across it.
 //
 // While records arrive the chart follows the newest page, unless the user has paged away from
 // it with the page buttons; going to the last page again resumes following.
@@ -192,6 +194,11 @@ public:
     QString picturePath(const QDateTime& when) const;
     static QString pictureSavedMessage(const QString& path);
 
+    // The stretches the link was down in while the table was recorded (its details): the
+    // line breaks before the first reading after each.
+    void setLinkGaps(std::vector<LinkGap> gaps) { gapRows_.setGaps(std::move(gaps)); }
+    const LinkGapRows& linkGapRows() const { return gapRows_; }
+
     // Bytes held beside the table for drawing.
     std::size_t memoryUsage() const;
 
@@ -240,6 +247,7 @@ private:
     const Block& block(qint64 index) const;
 
     ReadingsTable& table_;
+    LinkGapRows gapRows_;
     qint64 start_ = 0;
     int perPage_ = 100;
     qint64 page_ = 1;

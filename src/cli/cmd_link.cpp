@@ -170,7 +170,9 @@ int runRecord(const QStringList& args) {
         return code;
     // How the readings were recorded goes beside the table, for finding its tests.
     if (const std::optional<RecordingDetails>& rules = session.results().details().recording) {
-        if (const Status s = writeRecordingDetails(append ? o.append : o.out, *rules, append); !s)
+        if (const Status s = writeRecordingDetails(append ? o.append : o.out, *rules, append,
+                                                   session.results().details().linkGaps);
+            !s)
             printError(s.error());
     }
     // Fewer records than readings: say why, as the window's status line does.

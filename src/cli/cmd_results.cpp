@@ -45,6 +45,8 @@ int runResults(const QStringList& args) {
                                                          {"operator", d.operatorName},
                                                          {"humidity", d.humidity},
                                                          {"notes", d.notes}});
+        if (!d.linkGaps.empty())
+            last.insert(QStringLiteral("linkGaps"), linkGapsJson(d.linkGaps));
     }
     printJson(last);
     return 0;

@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 #include "cli/table_reading.h"
 
+#include "analysis/details_file.h"
 #include "common/replacing_file.h"
 #include "paradox/paradox_lock.h"
 #include "paradox/paradox_reader.h"
@@ -55,6 +56,10 @@ int info(const QString& path) {
                   {"fields", fields}};
     if (pending > 0)
         o.insert(QStringLiteral("notInFile"), pending);
+    // Where the link was down while the readings were recorded.
+    const TestDetailsRead details = readTestDetails(path);
+    if (!details.details.linkGaps.empty())
+        o.insert(QStringLiteral("linkGaps"), linkGapsJson(details.details.linkGaps));
     printJson(o);
     return 0;
 }

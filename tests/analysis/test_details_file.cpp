@@ -34,6 +34,15 @@ TestDetails someDetails() {
     return d;
 }
 
+// A details file of the asset "A" with `value` under `key` (none when empty), as read.
+TestDetailsRead readWith(const char* key, const QByteArray& value) {
+    QByteArray bytes = R"({"kind": "kxlink test details", "asset": "A")";
+    if (!value.isEmpty())
+        bytes += ", \"" + QByteArray(key) + "\": " + value;
+    bytes += "}";
+    return parseTestDetails(bytes, QStringLiteral("t.results.json"));
+}
+
 // A readings table file of no records at `path`.
 void makeTable(const QString& path) {
     ReadingsTable t;
@@ -179,11 +188,7 @@ TEST(TestDetails, TheRecordingsRules) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        QByteArray bytes = R"({"kind": "kxlink test details", "asset": "A")";
-        if (!c.recording.isEmpty())
-            bytes += ", \"recording\": " + c.recording;
-        bytes += "}";
-        const TestDetailsRead r = parseTestDetails(bytes, QStringLiteral("t.results.json"));
+        const TestDetailsRead r = readWith("recording", c.recording);
         EXPECT_EQ(r.details.asset, QStringLiteral("A"));
         EXPECT_EQ(r.details.recording.has_value(), c.rules.has_value());
         if (r.details.recording && c.rules) {
@@ -319,4 +324,72 @@ TEST(TestDetails, SettingsLimits) {
     s.minimumOhms = 1e6;
     s.piMinimum = std::nan("");
     EXPECT_FALSE(settingsProblem(s).isEmpty());
+}
+
+// The stretches the link was down in: read, written back alike, a damaged entry told and
+// left out while the others stand.
+TEST(TestDetails, TheLinkGaps) {
+    const LinkGap silent{QTime(10, 42, 13, 250), QTime(10, 42, 31, 4), QStringLiteral("silent")};
+    const LinkGap unplugged{QTime(23, 59, 58), QTime(0, 0, 9), QStringLiteral("unplugged")};
+    struct Case {
+        const char* name;
+        QByteArray gaps; // the value of "linkGaps"; empty: none
+        std::vector<LinkGap> read;
+        const char* problem;
+    };
+    const std::vector<Case> cases = {
+        {"an older file", "", {}, ""},
+        {"two gaps, one past midnight",
+         R"([{"from": "10:42:13.250", "to": "10:42:31.004", "why": "silent"},
+             {"from": "23:59:58", "to": "00:00:09.000", "why": "unplugged"}])",
+         {silent, unplugged},
+         ""},
+        {"no reason",
+         R"([{"from": "10:42:13.250", "to": "10:42:31.004"}])",
+         {{silent.from, silent.to, {}}},
+         ""},
+        {"null", "null", {}, ""},
+        {"not a list", R"({"from": "10:42:13"})", {}, "\"linkGaps\" is not a list"},
+        {"a damaged entry among good ones",
+         R"([{"from": "25:00:00", "to": "10:42:31"},
+             {"from": "10:42:13.250", "to": "10:42:31.004", "why": "silent"}, 7,
+             {"from": "10:42:13", "to": 5}, {"from": "10:42:13", "to": "10:42:14", "why": 1}])",
+         {silent},
+         "entry 1 of \"linkGaps\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TestDetailsRead r = readWith("linkGaps", c.gaps);
+        EXPECT_EQ(r.details.asset, QStringLiteral("A"));
+        EXPECT_EQ(r.details.linkGaps, c.read);
+        if (*c.problem) {
+            EXPECT_TRUE(r.problem.contains(QLatin1String(c.problem))) << r.problem.toStdString();
+            EXPECT_EQ(r.problem.count(QStringLiteral("of \"linkGaps\"")),
+                      QByteArray(c.name).contains("damaged") ? 4 : 0);
+        } else {
+            EXPECT_TRUE(r.problem.isEmpty()) << r.problem.toStdString();
+        }
+        const TestDetailsRead again =
+            parseTestDetails(testDetailsJson(r.details), QStringLiteral("t.results.json"));
+        EXPECT_TRUE(again.problem.isEmpty()) << again.problem.toStdString();
+        EXPECT_EQ(again.details.linkGaps, c.read);
+    }
+}
+
+// A recording's gaps go beside the table with its rules; an appended recording's follow those
+// already there.
+TEST(TestDetails, ARecordingWritesItsGapsBesideTheTable) {
+    QTemporaryDir dir;
+    const QString table = dir.filePath(QStringLiteral("motor.db"));
+    const RecordingDetails rules{{10, true}, QDateTime(QDate(2026, 12, 11), QTime(8, 0))};
+    const LinkGap first{QTime(8, 10), QTime(8, 10, 30), QStringLiteral("unplugged")};
+    const LinkGap second{QTime(9, 0), QTime(9, 1), QStringLiteral("silent")};
+    ASSERT_TRUE(writeRecordingDetails(table, rules, false, {first}).ok());
+    ASSERT_TRUE(writeRecordingDetails(table, rules, true, {second}).ok());
+    EXPECT_EQ(readTestDetails(table).details.linkGaps, (std::vector<LinkGap>{first, second}));
+    ASSERT_TRUE(writeRecordingDetails(table, rules, false).ok());
+    EXPECT_TRUE(readTestDetails(table).details.linkGaps.empty()) << "a new recording's own";
+    TestDetails onlyGaps;
+    onlyGaps.linkGaps = {first};
+    EXPECT_FALSE(onlyGaps.isDefault()) << "gaps alone are worth a file";
 }

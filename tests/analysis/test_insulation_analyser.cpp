@@ -615,3 +615,53 @@ TEST(InsulationResults, FieldsOfOtherTypes) {
     ASSERT_TRUE(none.ok());
     EXPECT_TRUE(none.value().empty());
 }
+
+// A stretch the link was down in ends a test when it is longer than the pause that ends one,
+// also where the readings' times alone would not (Repeat unticked records no repeats).
+TEST(InsulationResults, LinkGapsEndTests) {
+    const std::int64_t t0 = 36'000'000; // 10:00
+    // A reading every second for 100 s, none for `pauseMs`, 100 s more.
+    auto paused = [&](std::int64_t pauseMs) {
+        auto first = steady(200e6, 100, t0, 1);
+        return appended(first, steady(300e6, 100, t0 + 100'000 + pauseMs, first.back().no + 1));
+    };
+    // The link down from `afterMs` past the last reading until half a second before the next.
+    auto downFor = [&](std::int64_t pauseMs, std::int64_t afterMs = 500) {
+        return std::vector<LinkGap>{
+            {QTime::fromMSecsSinceStartOfDay(static_cast<int>(t0 + 100'000 + afterMs)),
+             QTime::fromMSecsSinceStartOfDay(static_cast<int>(t0 + 99'500 + pauseMs)),
+             QStringLiteral("silent")}};
+    };
+    const RecordingRules noRepeat{std::nullopt, false};
+    const RecordingRules every10{10, true};
+    struct Case {
+        const char* what;
+        std::int64_t pauseMs;
+        std::optional<RecordingRules> rules;
+        std::vector<LinkGap> gaps;
+        std::size_t tests;
+        double firstDuration; // s
+    };
+    const std::vector<Case> cases = {
+        {"Repeat unticked, no gap kept: one test", 30'000, noRepeat, {}, 1, 230},
+        // The value held until the link went down.
+        {"Repeat unticked, the link down 29 s", 30'000, noRepeat, downFor(30'000), 2, 100.5},
+        {"Repeat unticked, lost a moment before the last reading", 30'000, noRepeat,
+         downFor(30'000, -500), 2, 100},
+        {"Repeat unticked, the link down 3 s", 4'000, noRepeat, downFor(4'000), 1, 204},
+        {"every 10 s, the link down 13 s", 14'000, every10, downFor(14'000), 1, 214},
+        {"every 10 s, the link down 16 s", 17'000, every10, downFor(17'000), 2, 100},
+        {"no rules, the link down 3 s", 4'000, std::nullopt, downFor(4'000), 1, 204},
+        {"a gap elsewhere", 30'000, noRepeat,
+         std::vector<LinkGap>{{QTime(12, 0), QTime(12, 5), {}}}, 1, 230},
+    };
+    for (const Case& c : cases) {
+        const auto found =
+            findInsulationTests(storeOf(paused(c.pauseMs)), {}, false, c.rules, c.gaps).value();
+        ASSERT_EQ(found.size(), c.tests) << c.what;
+        EXPECT_DOUBLE_EQ(found[0].duration, c.firstDuration) << c.what;
+        if (c.tests == 2) {
+            EXPECT_EQ(found[1].first, 102) << c.what;
+        }
+    }
+}

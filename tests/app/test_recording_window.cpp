@@ -335,3 +335,31 @@ TEST_F(RecordingWindow, StartUpWithoutItsLiveTable) {
         EXPECT_EQ(boxes.shown.size(), 1u);
     }
 }
+
+// The first reading after a stretch the link was down in has a red line across its top.
+TEST_F(RecordingWindow, TheReadingAfterALinkGapIsMarked) {
+    win.show();
+    std::int32_t now = QTime(10, 0).msecsSinceStartOfDay();
+    control().setTimeOfDay([&now] { return now; });
+    const QDate today = QDate::currentDate();
+    for (int i = 0; i < 8; ++i) {
+        if (i == 5) {
+            session.onLinkLost(QDateTime(today, QTime(10, 0, 4, 500)), QStringLiteral("silent"));
+            session.onLinkRestored(QDateTime(today, QTime(10, 0, 30)));
+            now = QTime(10, 0, 30, 200).msecsSinceStartOfDay();
+        }
+        feed(frameFor(std::to_string(100 + i)));
+        now += 1000;
+    }
+    QApplication::processEvents();
+    ReadingsGrid* g = grid();
+    EXPECT_EQ(g->linkGapRows().rows(), std::vector<std::int64_t>{5});
+
+    const QImage shot = g->viewport()->grab().toImage();
+    auto redAtTop = [&](int row) {
+        const QRect r = g->visualRect(g->model()->index(row, 2));
+        return shot.pixel(r.center().x(), r.top()) == ReadingsGrid::kGapMarkColor;
+    };
+    for (int row = 0; row < 8; ++row)
+        EXPECT_EQ(redAtTop(row), row == 5) << "row " << row;
+}

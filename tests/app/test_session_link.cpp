@@ -1,6 +1,7 @@
 // The session's frame path and its link run, as both front ends drive them: frames told to
 // any number of listeners after their reading was offered to recording, and a run of the link
 // that ends after N frames, when stopped, or when the link drops.
+#include "analysis/live_results.h"
 #include "app/app_session.h"
 #include "app/session_fixture.h"
 #include "link/sim_usb_serial_cable.h"
@@ -144,5 +145,82 @@ TEST_F(SessionLink, ADroppedLinkEndsTheRun) {
         EXPECT_EQ(setupReports(), c.setupReports);
         EXPECT_EQ(told, c.told);
         EXPECT_FALSE(session->link().usbConDown());
+    }
+}
+
+// The link's losses and returns reach the recording: each stretch down is kept in the details
+// with its reason, the chart breaks before the reading after it, and one still open when the
+// recording finishes ends there.
+TEST_F(SessionLink, LinkGapsAreKeptWhileRecording) {
+    const QDate today = QDate::currentDate();
+    auto at = [&](int s) { return QDateTime(today, QTime(10, 0).addSecs(s)); };
+    const struct {
+        const char* name;
+        bool recording;
+        std::function<void(AppSession&)> between; // after the first three readings
+        std::vector<QString> whys;                // of the gaps kept
+        std::vector<std::int64_t> chartBreaks;    // rows after a gap
+    } cases[] = {
+        {"lost and back",
+         true,
+         [&](AppSession& s) {
+             s.onLinkLost(at(3), QStringLiteral("silent"));
+             s.onLinkRestored(at(20));
+         },
+         {QStringLiteral("silent")},
+         {3}},
+        {"lost twice, back once",
+         true,
+         [&](AppSession& s) {
+             s.onLinkLost(at(3), QStringLiteral("unplugged"));
+             s.onLinkLost(at(5), QStringLiteral("silent"));
+             s.onLinkRestored(at(20));
+         },
+         {QStringLiteral("unplugged")},
+         {3}},
+        {"back without a loss", true, [&](AppSession& s) { s.onLinkRestored(at(20)); }, {}, {}},
+        {"monitoring only",
+         false,
+         [&](AppSession& s) {
+             s.onLinkLost(at(3), QStringLiteral("silent"));
+             s.onLinkRestored(at(20));
+         },
+         {},
+         {}},
+        {"down at the finish",
+         true,
+         [&](AppSession& s) {
+             s.onLinkLost(at(3), QStringLiteral("silent"));
+             ASSERT_TRUE(s.finishRecording().ok());
+         },
+         {QStringLiteral("silent")},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        session.reset();
+        open(false);
+        int second = 0; // the readings' times of day, from 10:00
+        session->recording().setTimeOfDay(
+            [&second] { return QTime(10, 0).addSecs(second).msecsSinceStartOfDay(); });
+        session->setRecordingOn(c.recording);
+        for (int i = 0; i < 6; ++i) {
+            if (i == 3) {
+                c.between(*session);
+                second = 21;
+            }
+            session->decodeFrame(frameShowing(std::to_string(100 + i)));
+            ++second;
+        }
+        const std::vector<LinkGap>& gaps = session->results().details().linkGaps;
+        std::vector<QString> whys;
+        for (const LinkGap& g : gaps) {
+            whys.push_back(g.why);
+            EXPECT_EQ(g.from, QTime(10, 0, 3));
+            EXPECT_TRUE(g.to.isValid());
+        }
+        EXPECT_EQ(whys, c.whys);
+        EXPECT_EQ(session->chart().linkGapRows().rows(), c.chartBreaks);
+        EXPECT_FALSE(session->results().openLinkGap()) << "nothing left open";
     }
 }

@@ -662,3 +662,41 @@ TEST_F(Chart, TablesOfOtherShapes) {
         EXPECT_EQ(t.anyValue, !c.runs.isEmpty());
     }
 }
+
+// The line is not drawn across a stretch the link was down in, on pages of a point a reading
+// and on pages drawn a column at a time.
+TEST_F(Chart, ALinkGapBreaksTheLine) {
+    const std::int64_t t0 = 36'000'000; // 10:00
+    // 300 readings a second apart; the link down for 20 s before reading 151.
+    for (int no = 1; no <= 300; ++no)
+        kxtest::addRow(table, {no, t0 + (no - 1) * 1000 + (no > 150 ? 20'000 : 0),
+                               std::to_string(no), "M" + kOhm, "", ""});
+    const std::vector<LinkGap> down = {{QTime(10, 2, 29, 500), QTime(10, 2, 49), {}}};
+    struct Case {
+        const char* what;
+        int perPage;
+        std::vector<LinkGap> gaps;
+        int columns;
+        qsizetype runs;
+        double lastOfFirstRun; // its X
+    };
+    const std::vector<Case> cases = {
+        {"no gap kept", 0, {}, 400, 1, 300},
+        {"a point a reading", 0, down, 400, 2, 150},
+        // Columns of rows [85, 128) and [128, 171): the one the link was down in starts anew.
+        {"a column of several readings", 0, down, 7, 2, 128},
+        {"a page without the gap", 100, down, 400, 1, 100},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(chart.setPointsPerPage(c.perPage).ok());
+        chart.setPage(1);
+        chart.setLinkGaps(c.gaps);
+        const ChartTrace t = chart.trace(c.columns);
+        ASSERT_EQ(t.runs.size(), c.runs) << c.what;
+        EXPECT_EQ(t.runs[0].back().x(), c.lastOfFirstRun) << c.what;
+        EXPECT_EQ(allPoints(t).back().x(), c.perPage ? 100 : 300) << c.what;
+    }
+    const int before = changes;
+    chart.setLinkGaps({});
+    EXPECT_GT(changes, before) << "views redraw when the gaps change";
+}

@@ -124,3 +124,18 @@ TEST_F(CliResults, TheInsulationTestReport) {
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_EQ(fileBytes(path("r.html")).count("<svg"), 2);
 }
+
+// Where the link was down is shown by `results` and `table info`, as the details file has it.
+TEST_F(CliResults, TheLinkGapsAreShown) {
+    const QString db = table("t.db");
+    kx::TestDetails d;
+    d.linkGaps = {{QTime(9, 0, 30, 250), QTime(9, 0, 48), QStringLiteral("The meter sent nothing")}};
+    ASSERT_TRUE(kx::writeTestDetails(db, d).ok());
+    const QJsonArray expected{QJsonObject{
+        {"from", "09:00:30.250"}, {"to", "09:00:48.000"}, {"why", "The meter sent nothing"}}};
+    for (const QStringList& args : {QStringList{"results", db}, QStringList{"table", "info", db}}) {
+        const CliRun r = runCli(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+        EXPECT_EQ(r.jsonLines().back()["linkGaps"].toArray(), expected) << args[0].toStdString();
+    }
+}

@@ -1,5 +1,6 @@
 // The main window's recording side: the readings grids, the control row, the Record menu,
 // the sampling timer.
+#include "analysis/live_results.h"
 #include "app/app_session.h"
 #include "app/ui/main_window.h"
 #include "common/ui/message_boxes.h"
@@ -20,6 +21,12 @@ ReadingsGrid* TFrmTest::buildReadingsGrid(const char* name, const QRect& geometr
         new ReadingsGrid(table, store ? storeGridLayout() : liveGridLayout(), *boxes_, ClientArea);
     grid->setObjectName(QString::fromLatin1(name));
     grid->setGeometry(geometry);
+    if (!store) {
+        // The reading after a stretch the link was down in is marked.
+        TestResults& results = session_.results();
+        connect(&results, &TestResults::detailsChanged, grid,
+                [grid, &results] { grid->setLinkGaps(results.details().linkGaps); });
+    }
     return grid;
 }
 

@@ -6,9 +6,11 @@
 #include "readings/readings_table_model.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 namespace kx {
 namespace {
@@ -46,8 +48,35 @@ protected:
 
 class AlignedDelegate : public QStyledItemDelegate {
 public:
-    AlignedDelegate(std::vector<Qt::Alignment> align, QObject* parent)
-        : QStyledItemDelegate(parent), align_(std::move(align)) {}
+    AlignedDelegate(std::vector<Qt::Alignment> align, const LinkGapRows& gaps, QObject* parent)
+        : QStyledItemDelegate(parent), align_(std::move(align)), gaps_(gaps) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!gaps_.gapBefore(index.row()))
+            return;
+        // A separator across the row's top: the link was down before this reading.
+        painter->save();
+        painter->fillRect(QRect(option.rect.left(), option.rect.top(), option.rect.width(), 2),
+                          QColor::fromRgba(ReadingsGrid::kGapMarkColor));
+        painter->restore();
+    }
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (const LinkGap* g = gaps_.gapBefore(index.row());
+            g && event->type() == QEvent::ToolTip) {
+            QString text = QStringLiteral("Link down from %1 to %2")
+                               .arg(g->from.toString(QStringLiteral("HH:mm:ss")),
+                                    g->to.toString(QStringLiteral("HH:mm:ss")));
+            if (!g->why.isEmpty())
+                text += QStringLiteral(": ") + g->why;
+            QToolTip::showText(event->globalPos(), text, view);
+            return true;
+        }
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
@@ -59,6 +88,7 @@ protected:
 
 private:
     std::vector<Qt::Alignment> align_;
+    const LinkGapRows& gaps_;
 };
 
 } // namespace
@@ -96,7 +126,7 @@ GridLayout storeGridLayout() {
 ReadingsGrid::ReadingsGrid(ReadingsTable& table, GridLayout layout, MessageBoxes& boxes,
                            QWidget* parent)
     : QTableView(parent), table_(table), layout_(std::move(layout)), boxes_(boxes),
-      model_(new ReadingsTableModel(table, this)) {
+      model_(new ReadingsTableModel(table, this)), gapRows_(table) {
     setVerticalHeader(new RowIndicator(this));
     setModel(model_);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -120,6 +150,7 @@ ReadingsGrid::ReadingsGrid(ReadingsTable& table, GridLayout layout, MessageBoxes
         setCurrentIndex(model_->index(static_cast<int>(row), column));
     });
     connect(model_, &QAbstractItemModel::modelReset, this, &ReadingsGrid::applyLayout);
+    connect(&gapRows_, &LinkGapRows::changed, viewport(), qOverload<>(&QWidget::update));
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, verticalHeader()->viewport(),
             qOverload<>(&QWidget::update));
     applyLayout();
@@ -162,7 +193,7 @@ void ReadingsGrid::applyLayout() {
         setColumnWidth(i, c.width);
     }
     auto* old = itemDelegate();
-    setItemDelegate(new AlignedDelegate(std::move(align), this));
+    setItemDelegate(new AlignedDelegate(std::move(align), gapRows_, this));
     if (old && old->parent() == this)
         old->deleteLater();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "readings/link_gaps.h"
+
 #include <QColor>
 #include <QTableView>
 
@@ -36,7 +38,8 @@ GridLayout storeGridLayout();
 
 // A read-only data grid over a readings table, with a row indicator. The newest record
 // becomes the current row after each append; Ctrl+Delete deletes the current record after
-// confirmation.
+// confirmation. The first reading after a stretch the link was down in has a red line above
+// it, and its tooltip tells the stretch.
 class ReadingsGrid : public QTableView {
     Q_OBJECT
 public:
@@ -47,6 +50,11 @@ public:
     int currentRecord() const;
     // Deletes the current record after "Delete record?" was answered with OK.
     void deleteCurrentRecord();
+    // The stretches the link was down in while the table was recorded (its details).
+    void setLinkGaps(std::vector<LinkGap> gaps) { gapRows_.setGaps(std::move(gaps)); }
+    const LinkGapRows& linkGapRows() const { return gapRows_; }
+    // The separator's colour.
+    static constexpr QRgb kGapMarkColor = 0xFFD00000;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -58,6 +66,7 @@ private:
     GridLayout layout_;
     MessageBoxes& boxes_;
     ReadingsTableModel* model_;
+    LinkGapRows gapRows_;
 };
 
 } // namespace kx
