@@ -123,6 +123,11 @@ void AppSession::start() {
 void AppSession::decodeFrame(std::string_view frameHex) {
     const DecodeResult r = decoder_.ShowDataKx30(frameHex);
     if (r.record && recordingOn_) {
+        // A reading came, so the link is back, whoever brought it back (CONNECT after a
+        // DISCONNECT while retrying): a gap still open ends when the reading is stamped.
+        if (results_->openLinkGap())
+            results_->linkRestored(QDateTime(
+                QDate::currentDate(), QTime::fromMSecsSinceStartOfDay(recording_.timeOfDayNow())));
         const qint64 rows = LiveTable_.rowCount();
         if (recording_.INDataToTable(1)) {
             // The test results learn the rules each reading was recorded under.

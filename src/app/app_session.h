@@ -210,7 +210,8 @@ public:
     // The link to the meter went down at `at` (`why` says how) and is being tried again, or
     // came back: while readings are recorded the stretch is kept as a gap of the recording
     // (TestResults::linkLost), so that its tests end there and the views mark it. A gap still
-    // open when the recording finishes ends then.
+    // open when the recording finishes, or when a reading comes without linkRestored (the
+    // user connected again), ends then.
     void onLinkLost(const QDateTime& at, const QString& why);
     void onLinkRestored(const QDateTime& at);
 

@@ -75,6 +75,8 @@ public:
     RecordingRules rules() const;
 
     void setTimeOfDay(TimeOfDay f) { timeOfDay_ = std::move(f); }
+    // The time of day a reading recorded now is stamped with.
+    std::int32_t timeOfDayNow() const { return timeOfDay_(); }
 
     // State shared with the rest of the window, under the names the program uses throughout.
     std::int32_t NextRecordNo = 1;

@@ -179,6 +179,12 @@ TEST_F(SessionLink, LinkGapsAreKeptWhileRecording) {
          {QStringLiteral("unplugged")},
          {3}},
         {"back without a loss", true, [&](AppSession& s) { s.onLinkRestored(at(20)); }, {}, {}},
+        // CONNECT again after DISCONNECT: no return told, the next reading ends the gap.
+        {"back with a reading",
+         true,
+         [&](AppSession& s) { s.onLinkLost(at(3), QStringLiteral("unplugged")); },
+         {QStringLiteral("unplugged")},
+         {3}},
         {"monitoring only",
          false,
          [&](AppSession& s) {
