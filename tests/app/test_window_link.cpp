@@ -130,3 +130,33 @@ TEST_F(WindowLink, ClosingWhileConnected) {
     sessionSlot.reset();
     EXPECT_EQ(cable->waitingReads(), 0);
 }
+
+// Connection > Reconnect automatically: read from the settings file at start, off without it,
+// written there when chosen, and what the link does.
+TEST_F(WindowLink, ReconnectAutomaticallyIsKeptInTheSettings) {
+    const struct {
+        const char* name;
+        QByteArray connection; // the settings file's [Connection] section
+        bool onAtStart;
+    } cases[] = {
+        {"not set", {}, false},
+        {"set", "[Connection]\r\nReconnect=1\r\n", true},
+        {"turned off", "[Connection]\r\nReconnect=0\r\n", false},
+        {"not a 1", "[Connection]\r\nReconnect=yes\r\n", false},
+    };
+    QFile t(kxtest::TableFolder::settingsTemplate());
+    ASSERT_TRUE(t.open(QIODevice::ReadOnly));
+    const QByteArray base = t.readAll();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart(base + c.connection);
+        auto* item = find<QAction>("AutoReconnect");
+        EXPECT_EQ(item->isChecked(), c.onAtStart);
+        EXPECT_EQ(session.link().autoReconnect(), c.onAtStart);
+        item->trigger();
+        EXPECT_EQ(session.link().autoReconnect(), !c.onAtStart);
+        restart();
+        EXPECT_EQ(find<QAction>("AutoReconnect")->isChecked(), !c.onAtStart) << "kept";
+    }
+    EXPECT_TRUE(boxes.shown.empty());
+}
