@@ -173,6 +173,10 @@ void ConnectionControl::SetFeatureClick() {
 
 void ConnectionControl::USBConClick() {
     dropReason_.clear(); // the user's own CONNECT or DISCONNECT
+    if (reconnecting_) {
+        stopRetrying(); // the link counts as connected while it is tried again
+        return;
+    }
     usbConDown_ = !usbConDown_;
     ReadBtnClick();
     SetFeatureClick();

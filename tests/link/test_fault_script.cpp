@@ -68,13 +68,11 @@ TEST(FaultScript, FaultsChangeWhatTheCableCarries) {
     const MeterFrame frame = encodeFrame(shown);
     const struct {
         const char* faults;
-        std::int64_t fromUs, toUs;
-        int payloadBytes; // meter bytes delivered in the window
+        int payloadBytes; // meter bytes delivered in the first second
         int intactBytes;  // of them, as the meter sent them
     } cases[] = {
-        {"silent@100+1", 0, 1000000, 44, 44},   {"silent@0+1", 0, 1000000, 0, 0},
-        {"silent@0.2+0.5", 0, 1000000, 22, 22}, {"damaged@0+1", 0, 1000000, 44, 0},
-        {"unplug@0+1", 0, 1000000, 44, 44}, // unplugging is the bus's business
+        {"silent@100+1", 44, 44}, {"silent@0+1", 0, 0},   {"silent@0.2+0.5", 22, 22},
+        {"damaged@0+1", 44, 0},   {"unplug@0+1", 44, 44}, // unplugging is the bus's business
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.faults);
@@ -84,7 +82,7 @@ TEST(FaultScript, FaultsChangeWhatTheCableCarries) {
             faultyMeter([&](std::int64_t) { return std::optional(frame); }, faults);
         int payload = 0, intact = 0;
         std::size_t at = 0;
-        for (std::int64_t t = 12000; t <= c.toUs; t += 12000) {
+        for (std::int64_t t = 12000; t <= 1000000; t += 12000) {
             const InputReportSource::Report r = meter->nextReport(t);
             const int n = r[0] & 0x0F;
             for (int i = 1; i <= n; ++i, ++at) {
