@@ -1,12 +1,16 @@
 // The link through the window: CONNECT and DISCONNECT, what the panel shows of the frames,
 // the watchdog's drop, and closing while connected.
+#include "app/ui/connection_menu.h"
 #include "app/window_fixture.h"
 #include "display/ui/panel_elements.h"
 #include "display/ui/virtual_panel.h"
+#include "link/demo_faults.h"
 
 #include <QLabel>
 #include <QListWidget>
+#include <QMainWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 
 using namespace kx;
@@ -159,4 +163,49 @@ TEST_F(WindowLink, ReconnectAutomaticallyIsKeptInTheSettings) {
         EXPECT_EQ(find<QAction>("AutoReconnect")->isChecked(), !c.onAtStart) << "kept";
     }
     EXPECT_TRUE(boxes.shown.empty());
+}
+
+// The Demo menu is there only while the demo runs; each item starts its fault from the cable's
+// present time, and one already under way is not started twice.
+TEST(DemoMenu, StartsTheFaultsOfTheDemo) {
+    auto bus = std::make_shared<SimHidBus>();
+    auto cable = std::make_shared<SimUsbSerialCable>(nullptr, CableClock::Virtual);
+    bus->plug(cable);
+    auto script = std::make_shared<FaultScript>();
+    kxtest::TableFolder tables;
+    kxtest::RecordedBoxes boxes;
+    QMainWindow window;
+    auto* bar = new QMenuBar(&window);
+    {
+        AppSession without(tables.setup());
+        EXPECT_EQ(ConnectionMenu(without, bar, boxes, &window).demo(), nullptr);
+    }
+    SessionSetup setup = tables.setup(bus);
+    setup.demoFaults = std::make_shared<DemoFaults>(bus, cable, script);
+    AppSession session(setup);
+    ASSERT_TRUE(session.connectLink());
+    cable->advance(5000000);
+    ConnectionMenu menu(session, bar, boxes, &window);
+    ASSERT_NE(menu.demo(), nullptr);
+    const struct {
+        const char* item;
+        LinkFault fault;
+        bool unplugged;
+    } cases[] = {
+        {"DemoSilent", {LinkFault::Kind::Silent, 5000000, 30000000}, false},
+        {"DemoUnplug", {LinkFault::Kind::Unplug, 5000000, 20000000}, true},
+        {"DemoDamaged", {LinkFault::Kind::Damaged, 5000000, 10000000}, true},
+    };
+    std::vector<LinkFault> expected;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        menu.demo()->findChild<QAction*>(QString::fromLatin1(c.item))->trigger();
+        expected.push_back(c.fault);
+        EXPECT_EQ(script->faults(), expected);
+        EXPECT_EQ(!cable->pluggedIn(), c.unplugged);
+    }
+    EXPECT_TRUE(boxes.shown.empty());
+    menu.demo()->findChild<QAction*>(QStringLiteral("DemoSilent"))->trigger();
+    EXPECT_EQ(script->faults().size(), 3u) << "under way already";
+    EXPECT_EQ(boxes.shown.size(), 1u);
 }
