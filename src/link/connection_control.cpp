@@ -111,6 +111,12 @@ void ConnectionControl::setClock(std::function<QDateTime()> now, bool driven) {
         conTimer_.stop();
 }
 
+void ConnectionControl::setAutoReconnect(bool on) {
+    autoReconnect_ = on;
+    if (!on && reconnecting_)
+        stopRetrying();
+}
+
 void ConnectionControl::loseLink(const QString& why) {
     if (SelectedDevice)
         SelectedDevice->SetDataHandler(nullptr);

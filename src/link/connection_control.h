@@ -100,7 +100,8 @@ public:
     // says DISCONNECT throughout, on yellow while the link is lost.
     static constexpr int kFirstRetryMs = 1000;
     static constexpr int kMaxRetryMs = 10000;
-    void setAutoReconnect(bool on) { autoReconnect_ = on; }
+    // Turned off while the link is being tried again, the trying stops as DISCONNECT stops it.
+    void setAutoReconnect(bool on);
     bool autoReconnect() const { return autoReconnect_; }
     bool reconnecting() const { return reconnecting_; }
     // The try under way or last made since the link was lost, from 1.
