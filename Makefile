@@ -4,6 +4,7 @@ TSAN_DIR  ?= build-tsan
 ASAN_DIR  ?= build-asan
 FUZZ_DIR  ?= build-fuzz
 FUZZ_SECONDS ?= 60
+SOAK_HOURS ?= 24
 SOAK_FRAMES ?= 10000000
 SOAK_ASAN_FRAMES ?= 20000
 SOAK_ARGS ?=
@@ -114,10 +115,13 @@ asan: asan-configure
 
 # The whole window path on the simulated cable for SOAK_FRAMES frames with recording on; prints
 # resident memory as it goes. soak-asan: a shorter run under the sanitizers, leaks included.
-# SOAK_ARGS=--hidden leaves the window unshown (no painting), several times faster.
+# SOAK_ARGS=--hidden leaves the window unshown (no painting), several times faster. Then
+# SOAK_HOURS of simulated unattended logging (a glitch every ten minutes, a silence every hour)
+# with the link reconnecting by itself; resident memory each simulated hour.
 soak: build
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target soak_window
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target soak_window soak_reconnect
 	$(BUILD_DIR)/soak_window $(SOAK_FRAMES) $(SOAK_ARGS)
+	$(BUILD_DIR)/soak_reconnect $(SOAK_HOURS)
 
 soak-asan: asan-configure
 	cmake --build $(ASAN_DIR) -j $(JOBS) --target soak_window

@@ -6,6 +6,7 @@
 #include "common/app_dir.h"
 #include "common/stop_signals.h"
 #include "link/connection_control.h"
+#include "link/demo_faults.h"
 #include "link/hid_platforms.h"
 #include "readings/readings_schema.h"
 
@@ -65,7 +66,11 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
         link.rsUsbCaption = "USB";
         decoder_.updateLink(link);
     });
-    receiver_.setFrameHandler([this](std::string_view frame) { throttle_.offer(frame); });
+    receiver_.setFrameHandler([this](std::string_view frame) {
+        link_->frameArrived(); // a lost link is back
+        throttle_.offer(frame);
+    });
+    demoFaults_ = std::move(setup.demoFaults);
 
     status_ = std::make_unique<RecordingStatus>(*link_, LiveTable_, recording_);
     connect(&recording_, &RecordingControl::recordingFailed, this, [this](const QString& message) {

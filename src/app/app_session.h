@@ -30,6 +30,7 @@ class QEventLoop;
 namespace kx {
 
 class ConnectionControl;
+class DemoFaults;
 class FileCommands;
 class RecordingStatus;
 class TestResults;
@@ -56,6 +57,8 @@ struct SessionSetup {
     // journal. The window journals into the user's data folder; the command line keeps its
     // recording in its target file instead (recordInto).
     QString journalFolder;
+    // The demo's fault player, when the demo runs (the window's Demo menu starts faults on it).
+    std::shared_ptr<DemoFaults> demoFaults;
 };
 
 // How a run of the link (AppSession::runLink) ended.
@@ -124,7 +127,9 @@ public:
     bool connectLink();
     // Connects (connectLink), then runs the event loop until `frames` frames were decoded (0:
     // no limit), stopLink() is called or a stop signal arrives (SIGINT, SIGTERM, SIGHUP), or
-    // the link drops. On the way out the cable gets its setup report again (endLink).
+    // the link drops (with automatic reconnection a drop only pauses the run: see
+    // ConnectionControl::setAutoReconnect). On the way out the cable gets its setup report again
+    // (endLink).
     LinkRun runLink(qint64 frames = 0);
     // Ends a runLink at the next return to its event loop.
     void stopLink();
@@ -132,6 +137,9 @@ public:
     // Start-up's first step: an installed program's data folder gets the files it lacks
     // from the installed templates. Nothing to do when the program runs from its own folder.
     Status prepareAppDir();
+    // The demo's fault player; null unless the demo runs.
+    DemoFaults* demoFaults() const { return demoFaults_.get(); }
+
     // Start-up: empties the live table's file, then opens it.
     Status openLiveTableAtStart();
     // Whether the live table is on the program's own scratch file, which holds no records of
@@ -267,6 +275,7 @@ private:
     QString journalFolder_;
     RecordingKeeper keeper_{LiveTable_};
     std::unique_ptr<TestResults> results_;
+    std::shared_ptr<DemoFaults> demoFaults_;
 };
 
 } // namespace kx

@@ -55,6 +55,18 @@ void FileCommands::makeChartPicturesDir() {
         qCInfo(lcFiles).noquote() << "Cannot create" << QDir::toNativeSeparators(dir);
 }
 
+bool FileCommands::autoReconnectSetting() const {
+    return settings_ && settings_->readString(QStringLiteral("Connection"),
+                                              QStringLiteral("Reconnect")) == QLatin1String("1");
+}
+
+Status FileCommands::setAutoReconnectSetting(bool on) {
+    if (!settings_)
+        return {};
+    return settings_->writeString(QStringLiteral("Connection"), QStringLiteral("Reconnect"),
+                                  on ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
 bool FileCommands::loadSettings() {
     auto settings = std::make_unique<SettingsFile>(settingsPath());
     if (!settings->exists())

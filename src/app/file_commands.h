@@ -58,6 +58,10 @@ public:
     // a NUL or a line break), in words; empty when nothing.
     const QString& settingsNote() const { return settingsNote_; }
     const RecentFiles& recent() const { return recent_; }
+    // The window's "Reconnect automatically", kept in the settings file ([Connection]
+    // Reconnect=1); off when unset or before the file was read.
+    bool autoReconnectSetting() const;
+    Status setAutoReconnectSetting(bool on);
 
     // New: the live table goes back to the program's scratch table, emptied, and the
     // numbering starts at 1, as at start. A data file the user opened is closed and keeps its

@@ -76,6 +76,10 @@ QString RecordingState::mainText() const {
         return QStringLiteral("Not recording: %1").arg(reason);
     case Kind::LinkDropped:
         return QStringLiteral("Link dropped: %1").arg(reason);
+    case Kind::Reconnecting:
+        return QStringLiteral("Link lost at %1, reconnecting (attempt %2)").arg(at).arg(attempt);
+    case Kind::Reconnected:
+        return QStringLiteral("Reconnected at %1 after %2 s").arg(at).arg(after);
     }
     return {};
 }
@@ -101,6 +105,26 @@ RecordingStatus::RecordingStatus(ConnectionControl& link, ReadingsTable& live,
     connect(&control_, &RecordingControl::numberingChanged, this, &RecordingStatus::changed);
     connect(&link_, &ConnectionControl::panel2Changed, this, &RecordingStatus::linkChanged);
     connect(&link_, &ConnectionControl::linkDropped, this, &RecordingStatus::changed);
+    reconnectedShown_.setSingleShot(true);
+    reconnectedShown_.setInterval(kReconnectedShownMs);
+    connect(&reconnectedShown_, &QTimer::timeout, this, [this] {
+        reconnectedAt_.clear();
+        changed();
+    });
+    const auto forgetReconnected = [this] {
+        reconnectedShown_.stop();
+        reconnectedAt_.clear();
+        changed();
+    };
+    connect(&link_, &ConnectionControl::linkLost, this, forgetReconnected);
+    connect(&link_, &ConnectionControl::retryingStopped, this, forgetReconnected);
+    connect(&link_, &ConnectionControl::reconnectAttempted, this, &RecordingStatus::changed);
+    connect(&link_, &ConnectionControl::linkRestored, this, [this](const QDateTime& at) {
+        reconnectedAt_ = at.toString(QStringLiteral("HH:mm:ss"));
+        reconnectedAfter_ = (link_.lostAt().msecsTo(at) + 500) / 1000;
+        reconnectedShown_.start();
+        refresh(); // said at once: it is news
+    });
     connected_ = link_.usbConDown();
     state_ = compute();
 }
@@ -146,6 +170,10 @@ RecordingState RecordingStatus::compute() const {
         s.kind = failed ? Kind::OpenFailed : Kind::TableClosed;
         if (failed)
             s.reason = openFailure_;
+    } else if (link_.reconnecting()) {
+        s.kind = Kind::Reconnecting;
+        s.at = link_.lostAt().toString(QStringLiteral("HH:mm:ss"));
+        s.attempt = link_.reconnectAttempt();
     } else if (!link_.dropReason().isEmpty()) {
         s.kind = Kind::LinkDropped;
         s.reason = link_.dropReason();
@@ -154,6 +182,10 @@ RecordingState RecordingStatus::compute() const {
     } else if (!recordFailure_.isEmpty()) {
         s.kind = Kind::RecordingFailed;
         s.reason = recordFailure_;
+    } else if (!reconnectedAt_.isEmpty() && link_.usbConDown()) {
+        s.kind = Kind::Reconnected;
+        s.at = reconnectedAt_;
+        s.after = reconnectedAfter_;
     } else if (control_.limitReached()) {
         s.kind = Kind::LimitReached;
     } else {

@@ -25,6 +25,8 @@ struct RecordingState {
         TableClosed,     // the live table is closed
         RecordingFailed, // appending to the live table fails
         LinkDropped,     // the link stopped reading without the user's DISCONNECT
+        Reconnecting,    // the link was lost at `at` and is being tried again (`attempt`)
+        Reconnected,     // the link came back at `at` after `after` seconds
     };
     Kind kind = Kind::NotConnected;
     QString file;        // the live table's file
@@ -34,6 +36,9 @@ struct RecordingState {
     // Why the readings are not kept safe from a crash (the journal cannot be written); empty
     // while they are. Said before whatever else the line says.
     QString unsafe;
+    QString at;       // hh:mm:ss: when the link was lost, or came back
+    int attempt = 0;  // the try at reconnecting under way, from 1
+    qint64 after = 0; // seconds the link was down
 
     QString text() const;
     QString mainText() const; // the text without what is said about keeping the readings safe
@@ -47,6 +52,10 @@ class RecordingStatus : public QObject {
     Q_OBJECT
 public:
     static constexpr int kCoalesceMs = 250;
+    // How long "Reconnected at ..." stays before the line says what recording does again.
+    static constexpr int kReconnectedShownMs = 10000;
+    // Tests on a simulated clock keep it longer than they run.
+    void setReconnectedShownMs(int ms) { reconnectedShown_.setInterval(ms); }
 
     RecordingStatus(ConnectionControl& link, ReadingsTable& live, RecordingControl& control,
                     QObject* parent = nullptr);
@@ -76,6 +85,9 @@ private:
     RecordingControl& control_;
     RecordingState state_;
     QTimer coalesce_;
+    QTimer reconnectedShown_;
+    QString reconnectedAt_; // empty unless "Reconnected at ..." is shown
+    qint64 reconnectedAfter_ = 0;
     bool connected_ = false;
     bool recordedSinceConnect_ = false;
     QString openFailedPath_;

@@ -20,11 +20,13 @@ constexpr std::array kCommands{
                 "[--replace] | table repair FILE",
                 "Inspects, dumps, creates and repairs Paradox tables."},
     CommandInfo{"list", runList, "list [--demo]", "Lists the HID devices present."},
-    CommandInfo{"monitor", runMonitor, "monitor [--demo] [--frames N]",
+    CommandInfo{"monitor", runMonitor,
+                "monitor [--demo [--demo-faults SPEC]] [--reconnect] [--frames N]",
                 "Connects to the cable as the window's CONNECT does and prints each decoded "
                 "frame until N frames, Ctrl+C or SIGTERM."},
     CommandInfo{"record", runRecord,
-                "record [--demo] [--frames N] [--limit N] [--interval S] [--no-repeat] "
+                "record [--demo [--demo-faults SPEC]] [--reconnect] [--frames N] [--limit N] "
+                "[--interval S] [--no-repeat] "
                 "--out FILE.db|--append FILE.db",
                 "Records the readings under the window's rules into a Paradox table keyed on No, "
                 "written as the recording goes."},

@@ -10,6 +10,7 @@
 #include "link/hid_platforms.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <limits>
@@ -20,6 +21,8 @@ namespace {
 
 struct LinkOptions {
     bool demo = false;
+    bool reconnect = false;
+    FaultScript faults;
     qint64 frames = 0; // 0: until stopped
     std::optional<qint64> limit;
     std::optional<QString> interval;
@@ -33,6 +36,11 @@ struct LinkOptions {
 std::optional<int> parseOptions(const QStringList& args, bool record, LinkOptions* o) {
     CommandLine line(record ? "record" : "monitor");
     line.flag(QStringLiteral("demo"), QStringLiteral("Use the simulated cable and demo meter."));
+    line.option(QStringLiteral("demo-faults"), QStringLiteral("SPEC"),
+                QStringLiteral("With --demo: faults to play, KIND@START+LENGTH,... in seconds "
+                               "from the link's start, KIND silent, unplug or damaged."));
+    line.flag(QStringLiteral("reconnect"),
+              QStringLiteral("Reconnect by itself after the link drops, instead of ending."));
     line.option(QStringLiteral("frames"), QStringLiteral("N"),
                 QStringLiteral("Stop after N decoded frames."));
     if (record) {
@@ -51,6 +59,16 @@ std::optional<int> parseOptions(const QStringList& args, bool record, LinkOption
         return done;
     std::optional<int> bad;
     o->demo = line.isSet(QStringLiteral("demo"));
+    o->reconnect = line.isSet(QStringLiteral("reconnect"));
+    if (line.isSet(QStringLiteral("demo-faults"))) {
+        if (!o->demo)
+            return line.usageError(QStringLiteral("--demo-faults needs --demo"));
+        const Result<FaultScript> faults =
+            FaultScript::parse(line.value(QStringLiteral("demo-faults")));
+        if (!faults)
+            return line.usageError(QStringLiteral("--demo-faults: ") + faults.error());
+        o->faults = faults.value();
+    }
     o->frames = line.number(QStringLiteral("frames"), 0, std::numeric_limits<qint64>::max(), bad)
                     .value_or(0);
     if (bad || !record)
@@ -84,8 +102,42 @@ std::optional<int> parseOptions(const QStringList& args, bool record, LinkOption
 
 SessionSetup sessionSetup(const LinkOptions& o) {
     SessionSetup setup;
-    setup.platform = o.demo ? makeDemoMeterPlatform() : makeSystemPlatform();
+    if (o.demo) {
+        const DemoMeter meter = makeDemoMeter(o.faults);
+        setup.platform = meter.platform;
+        setup.demoFaults = meter.faults;
+    } else {
+        setup.platform = makeSystemPlatform();
+    }
     return setup;
+}
+
+// With --reconnect: the link's losses and returns go to stderr as JSON lines, as they come.
+void printReconnects(AppSession& session) {
+    ConnectionControl& link = session.link();
+    link.setAutoReconnect(true);
+    const auto print = [](const QJsonObject& o) {
+        printError(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
+    };
+    const auto time = [](const QDateTime& t) { return t.toString(QStringLiteral("HH:mm:ss")); };
+    QObject::connect(&link, &ConnectionControl::linkLost, &link,
+                     [print, time](const QDateTime& at, const QString& why) {
+                         print({{"event", "linkLost"}, {"at", time(at)}, {"why", why}});
+                     });
+    QObject::connect(
+        &link, &ConnectionControl::reconnectAttempted, &link, [print, time, &link](int attempt) {
+            print({{"event", "reconnecting"}, {"at", time(link.now())}, {"attempt", attempt}});
+        });
+    QObject::connect(&link, &ConnectionControl::linkRestored, &link,
+                     [print, time, &link](const QDateTime& at) {
+                         print({{"event", "reconnected"},
+                                {"at", time(at)},
+                                {"after", (link.lostAt().msecsTo(at) + 500) / 1000}});
+                     });
+    QObject::connect(&link, &ConnectionControl::retryingStopped, &link,
+                     [print, time](const QDateTime& at) {
+                         print({{"event", "reconnectingStopped"}, {"at", time(at)}});
+                     });
 }
 
 // The link's messages go to stderr as they come. A drop that came with none says why.
@@ -121,6 +173,8 @@ int runMonitor(const QStringList& args) {
         return *done;
     AppSession session(sessionSetup(o));
     session.setRecordingOn(false);
+    if (o.reconnect)
+        printReconnects(session);
     const LinkMessages messages(session);
     QObject::connect(&session, &AppSession::frameDecoded,
                      [&](const DecodeResult& r) { printJson(decodeJson(r, session.decoder())); });
@@ -133,6 +187,8 @@ int runRecord(const QStringList& args) {
         return *done;
 
     AppSession session(sessionSetup(o));
+    if (o.reconnect)
+        printReconnects(session);
     // Table errors and failed checkpoints are said as they come; the recording goes on.
     QObject::connect(&session, &AppSession::recordingFailed,
                      [](const QString& e) { printError(e); });

@@ -5,6 +5,7 @@
 #include "link/frame_receiver.h"
 #include "link/hid_platform.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kx {
@@ -38,6 +39,7 @@ ConnectionControl::~ConnectionControl() {
 
 void ConnectionControl::shutDown() {
     conTimer_.stop();
+    reconnecting_ = false;
     // Reading threads end before the controller and the devices go away; the controller then
     // marks the devices still claimed as missing, and they are destroyed last.
     for (DeviceItem& item : devList_) {
@@ -54,7 +56,8 @@ void ConnectionControl::start() {
     if (!hidCtl_)
         return;
     hidCtl_->ArmNotifications();
-    conTimer_.start();
+    if (!timerDriven_)
+        conTimer_.start();
 }
 
 void ConnectionControl::dataHandler(THidDevice*, std::uint8_t reportId, const std::uint8_t* data,
@@ -90,16 +93,84 @@ void ConnectionControl::ReadBtnClick() {
         SelectedDevice->SetDataHandler(nullptr);
 }
 
+bool ConnectionControl::sendSetupReport() {
+    const bool sent =
+        SelectedDevice->SendFeatureReport(CableSetupReport.data(), CableSetupReport.size());
+    qCDebug(lcHid) << "setup report" << (sent ? "sent" : "not sent");
+    QString line;
+    for (std::size_t i = 1; i < CableSetupReport.size(); ++i)
+        line += QStringLiteral("%1 ").arg(CableSetupReport[i], 2, 16, QLatin1Char('0'));
+    addHistory(line);
+    return sent;
+}
+
+void ConnectionControl::setClock(std::function<QDateTime()> now, bool driven) {
+    now_ = std::move(now);
+    timerDriven_ = driven;
+    if (driven)
+        conTimer_.stop();
+}
+
+void ConnectionControl::setAutoReconnect(bool on) {
+    autoReconnect_ = on;
+    if (!on && reconnecting_)
+        stopRetrying();
+}
+
+void ConnectionControl::loseLink(const QString& why) {
+    if (SelectedDevice)
+        SelectedDevice->SetDataHandler(nullptr);
+    reconnecting_ = true;
+    attempt_ = 0;
+    lostAt_ = now();
+    addHistory(QStringLiteral("Link lost: ") + why);
+    setPanel2(QStringLiteral("DISCONNECT"), CaptionColor::Yellow);
+    Q_EMIT linkLost(lostAt_, why);
+    retry();
+}
+
+void ConnectionControl::retry() {
+    ++attempt_;
+    // The next try waits twice as long as the last, up to its limit; a device change comes
+    // first whenever it comes.
+    const int shift = std::min(attempt_ - 1, 4);
+    nextRetry_ = now().addMSecs(std::min(kFirstRetryMs << shift, kMaxRetryMs));
+    receiver_.resetIdleReportCount();
+    selectDevice();
+    if (SelectedDevice && SelectedDevice->ReadWriteAccess() && sendSetupReport())
+        SelectedDevice->SetDataHandler(readPw60_);
+    Q_EMIT reconnectAttempted(attempt_);
+}
+
+void ConnectionControl::frameArrived() {
+    if (!reconnecting_)
+        return;
+    reconnecting_ = false;
+    const QDateTime at = now();
+    addHistory(QStringLiteral("Link restored"));
+    setPanel2(QStringLiteral("DISCONNECT"), CaptionColor::Black);
+    Q_EMIT linkRestored(at);
+}
+
+void ConnectionControl::stopRetrying() {
+    reconnecting_ = false;
+    usbConDown_ = false;
+    selectDevice();
+    if (SelectedDevice) {
+        SelectedDevice->SetDataHandler(nullptr);
+        if (SelectedDevice->ReadWriteAccess())
+            sendSetupReport(); // left as it was found, as DISCONNECT leaves it
+    }
+    receiver_.resetIdleReportCount();
+    comsetEnabled_ = true;
+    setPanel2(QStringLiteral("CONNECT"), CaptionColor::Black);
+    Q_EMIT retryingStopped(now());
+}
+
 void ConnectionControl::SetFeatureClick() {
     selectDevice();
     if (SelectedDevice) {
-        const bool sent =
-            SelectedDevice->SendFeatureReport(CableSetupReport.data(), CableSetupReport.size());
-        qCDebug(lcHid) << "setup report" << (sent ? "sent" : "not sent");
-        QString line;
-        for (std::size_t i = 1; i < CableSetupReport.size(); ++i)
-            line += QStringLiteral("%1 ").arg(CableSetupReport[i], 2, 16, QLatin1Char('0'));
-        addHistory(line);
+        sendSetupReport();
         return;
     }
     Q_EMIT information(notConnectedMessage());
@@ -108,6 +179,10 @@ void ConnectionControl::SetFeatureClick() {
 
 void ConnectionControl::USBConClick() {
     dropReason_.clear(); // the user's own CONNECT or DISCONNECT
+    if (reconnecting_) {
+        stopRetrying(); // the link counts as connected while it is tried again
+        return;
+    }
     usbConDown_ = !usbConDown_;
     ReadBtnClick();
     SetFeatureClick();
@@ -127,6 +202,12 @@ void ConnectionControl::USBConClick() {
 }
 
 void ConnectionControl::Panel2Click() {
+    if (reconnecting_) {
+        // DISCONNECT while the link is lost ends the trying, quietly: no cable to tell about.
+        dropReason_.clear();
+        stopRetrying();
+        return;
+    }
     if (panel2Caption_ == QLatin1String("CONNECT")) {
         if (LinkPort > 4)
             USBConClick();
@@ -139,11 +220,17 @@ void ConnectionControl::Panel2Click() {
 }
 
 void ConnectionControl::ConTimerTimer() {
+    if (reconnecting_ && now() >= nextRetry_)
+        retry();
     if (WatchdogTicks != 2) {
         ++WatchdogTicks;
         return;
     }
-    if (receiver_.IdleReportCount() >= kIdleReportLimit) {
+    if (reconnecting_) {
+        // The tries are timed by the clock, not by the idle reports.
+    } else if (receiver_.IdleReportCount() >= kIdleReportLimit && autoReconnect_ && usbConDown_) {
+        loseLink(QStringLiteral("the meter sent no readings"));
+    } else if (receiver_.IdleReportCount() >= kIdleReportLimit) {
         receiver_.resetIdleReportCount();
         usbConDown_ = false;
         if (SelectedDevice)
@@ -186,6 +273,15 @@ void ConnectionControl::HidCtlDeviceChange() {
             devSelected_ = static_cast<int>(i);
     }
     Q_EMIT deviceListChanged();
+    if (wasReading && autoReconnect_) {
+        // The cable seen again is tried at once; gone, it is waited for.
+        if (reconnecting_)
+            retry();
+        else
+            loseLink(devSelected_ < 0 ? QStringLiteral("the cable was unplugged")
+                                      : QStringLiteral("a USB device was plugged in or removed"));
+        return;
+    }
     if (wasReading)
         drop(QStringLiteral("a USB device was plugged in or removed; press DISCONNECT, then "
                             "CONNECT"));

@@ -4,12 +4,14 @@
 
 #include "link/hid_device_controller.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -89,6 +91,30 @@ public:
     std::int32_t WatchdogTicks = 0;
     THidDevice* SelectedDevice = nullptr;
 
+    // Automatic reconnection, off unless turned on. On, a link that drops (the watchdog, the
+    // cable unplugged, a device change) is not given up: it is lost (linkLost) and tried again
+    // at once, whenever the devices change (the cable seen again), and otherwise after 1, 2, 4,
+    // 8, then every kMaxRetryMs of the clock, each try sending the cable's setup report again
+    // and reading from it. The first frame decoded after that restores it (linkRestored).
+    // DISCONNECT, the exits and shutDown stop trying at once (retryingStopped). The caption
+    // says DISCONNECT throughout, on yellow while the link is lost.
+    static constexpr int kFirstRetryMs = 1000;
+    static constexpr int kMaxRetryMs = 10000;
+    // Turned off while the link is being tried again, the trying stops as DISCONNECT stops it.
+    void setAutoReconnect(bool on);
+    bool autoReconnect() const { return autoReconnect_; }
+    bool reconnecting() const { return reconnecting_; }
+    // The try under way or last made since the link was lost, from 1.
+    int reconnectAttempt() const { return attempt_; }
+    const QDateTime& lostAt() const { return lostAt_; }
+    // The clock the link takes the time of day from; with `driven` the watchdog's timer is not
+    // started and the clock's owner calls ConTimerTimer every kConTimerMs of its time (tests
+    // and soaks on a simulated clock).
+    void setClock(std::function<QDateTime()> now, bool driven);
+    QDateTime now() const { return now_(); }
+    // A complete frame came from the cable: a lost link is back.
+    void frameArrived();
+
     // Adds a line to the history list and selects it.
     void log(const QString& line) { addHistory(line); }
 
@@ -101,6 +127,13 @@ Q_SIGNALS:
     void deviceListChanged();
     // The link stopped reading without the user's DISCONNECT; `reason` in words.
     void linkDropped(const QString& reason);
+    // With automatic reconnection: the link went down at `at` (`why` in words) and is being
+    // tried again; each try (from 1) is told; the link came back at `at`; or the trying was
+    // stopped at `at` by DISCONNECT or an exit.
+    void linkLost(const QDateTime& at, const QString& why);
+    void reconnectAttempted(int attempt);
+    void linkRestored(const QDateTime& at);
+    void retryingStopped(const QDateTime& at);
     // A message for the user, shown as a modal information box ("Information", one OK) in the
     // window: the link goes on once every listener has returned.
     void information(const QString& text);
@@ -110,6 +143,10 @@ private:
     void addHistory(const QString& line);
     void setPanel2(const QString& caption, CaptionColor color);
     void drop(const QString& reason);
+    bool sendSetupReport();
+    void loseLink(const QString& why);
+    void retry();
+    void stopRetrying();
     void dataHandler(THidDevice* dev, std::uint8_t reportId, const std::uint8_t* data,
                      std::uint16_t size);
 
@@ -128,6 +165,14 @@ private:
     bool comsetEnabled_ = true;
     QString panel1Caption_ = QStringLiteral("USB");
     QString dropReason_;
+
+    std::function<QDateTime()> now_ = [] { return QDateTime::currentDateTime(); };
+    bool timerDriven_ = false;
+    bool autoReconnect_ = false;
+    bool reconnecting_ = false;
+    int attempt_ = 0;
+    QDateTime lostAt_;
+    QDateTime nextRetry_;
 };
 
 } // namespace kx

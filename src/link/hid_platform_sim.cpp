@@ -94,6 +94,9 @@ void SimHidDevice::setPluggedIn(bool on) {
     {
         std::lock_guard lock(mutex_);
         pluggedIn_ = on;
+        if (!on)
+            queue_.clear(); // what the system buffered goes with the device
+        onPluggedLocked(on);
     }
     cv_.notify_all();
 }
@@ -154,6 +157,8 @@ std::chrono::steady_clock::time_point SimHidDevice::lastDelivery() const {
     std::lock_guard lock(mutex_);
     return lastDelivery_;
 }
+
+void SimHidDevice::onPluggedLocked(bool) {}
 
 bool SimHidDevice::onFeatureLocked(const std::vector<std::uint8_t>&) {
     return true;

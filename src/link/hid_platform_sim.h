@@ -67,8 +67,12 @@ protected:
     // Called with mutex_ held before each wait of a read: refills the queue from the device's
     // own clock and returns when the next report of its own falls due, if it makes any.
     virtual std::optional<std::chrono::steady_clock::time_point> produceLocked();
+    // Called with mutex_ held when the device is plugged in or out (its queue already emptied
+    // when out).
+    virtual void onPluggedLocked(bool on);
     void enqueueLocked(std::vector<std::uint8_t> report);
     std::size_t inputBufferLimitLocked() const { return limit_; }
+    bool pluggedInLocked() const { return pluggedIn_; }
 
     mutable std::mutex mutex_;
     std::condition_variable cv_;

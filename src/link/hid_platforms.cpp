@@ -21,4 +21,16 @@ std::shared_ptr<HidPlatform> makeDemoMeterPlatform(DemoScript::Options options) 
     return makeDemoPlatform(std::move(meter));
 }
 
+DemoMeter makeDemoMeter(const FaultScript& faults) {
+    auto script = std::make_shared<FaultScript>(faults);
+    auto cable = std::make_shared<SimUsbSerialCable>(
+        faultyMeter([demo = DemoScript()](std::int64_t t) { return demo.frameAt(t); }, script),
+        CableClock::Real);
+    auto bus = std::make_shared<SimHidBus>();
+    bus->plug(cable);
+    DemoMeter meter{bus, std::make_shared<DemoFaults>(bus, cable, script)};
+    meter.faults->pollOnRealClock();
+    return meter;
+}
+
 } // namespace kx

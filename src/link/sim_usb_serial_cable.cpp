@@ -50,6 +50,8 @@ bool SimUsbSerialCable::onFeatureLocked(const std::vector<std::uint8_t>& report)
             std::uint32_t(report[3]) << 16 | std::uint32_t(report[4]) << 24;
     const bool was = configured_;
     configured_ = baud_ == kBaudRate;
+    if (configured_)
+        awaitingSetup_ = false;
     if (configured_ && !was) {
         start_ = std::chrono::steady_clock::now();
         virtualNowUs_ = 0;
@@ -66,9 +68,16 @@ void SimUsbSerialCable::tickLocked(std::int64_t atUs) {
         r.fill(0);
         r[0] = 0xF0;
     }
+    if (!pluggedInLocked() || awaitingSetup_)
+        return; // the meter's bytes of this time are lost
     std::vector<std::uint8_t> report(1 + r.size(), 0);
     std::copy(r.begin(), r.end(), report.begin() + 1);
     enqueueLocked(std::move(report));
+}
+
+void SimUsbSerialCable::onPluggedLocked(bool on) {
+    if (!on && configured_)
+        awaitingSetup_ = true;
 }
 
 std::optional<std::chrono::steady_clock::time_point> SimUsbSerialCable::produceLocked() {

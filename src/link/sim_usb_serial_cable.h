@@ -17,7 +17,8 @@ enum class CableClock {
 // The meter's "USB to Serial" interface cable. It records the feature reports it is sent; once
 // set to 2400 baud by a setup report it delivers an 8-byte input report (report ID 0 in front)
 // every 12 ms of cable time, taken from the source, or the idle report 0xF0 without one.
-// Before that it delivers nothing.
+// Before that it delivers nothing, and so it does once unplugged until a setup report comes
+// again; cable time goes on from the first setup report meanwhile.
 class SimUsbSerialCable : public SimHidDevice {
 public:
     static constexpr std::uint16_t kVendorId = 0x1A86;
@@ -42,6 +43,7 @@ public:
 protected:
     bool onFeatureLocked(const std::vector<std::uint8_t>& report) override;
     std::optional<std::chrono::steady_clock::time_point> produceLocked() override;
+    void onPluggedLocked(bool on) override;
 
 private:
     void tickLocked(std::int64_t atUs);
@@ -50,6 +52,7 @@ private:
     std::unique_ptr<InputReportSource> source_;
     const CableClock clock_;
     bool configured_ = false;
+    bool awaitingSetup_ = false; // plugged in again: silent until the next setup report
     std::uint32_t baud_ = 0;
     std::chrono::steady_clock::time_point start_{};
     std::int64_t virtualNowUs_ = 0;

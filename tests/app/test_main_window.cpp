@@ -73,7 +73,10 @@ TEST_F(Window, MenuBarHoldsEveryMenuAndItem) {
     for (const QAction* a : bar->actions())
         top.push_back(a->text().toStdString() + (a->isVisible() ? "" : "|hidden"));
     EXPECT_EQ(top, (std::vector<std::string>{"File", "ComSet|hidden", "Graph|hidden", "Record",
-                                             "About|hidden"}));
+                                             "About|hidden", "Connection"}));
+    EXPECT_EQ(entries(find<QMenu>("ConnectionMenu")),
+              (std::vector<std::string>{"  Reconnect automatically"}));
+    EXPECT_FALSE(find<QAction>("AutoReconnect")->isChecked()) << "off unless chosen";
 
     EXPECT_EQ(entries(find<QMenu>("FileSet1")),
               (std::vector<std::string>{"  New", "  Open", "  Save As...", "-", "  Print|hidden",

@@ -1,12 +1,16 @@
 // The link through the window: CONNECT and DISCONNECT, what the panel shows of the frames,
 // the watchdog's drop, and closing while connected.
+#include "app/ui/connection_menu.h"
 #include "app/window_fixture.h"
 #include "display/ui/panel_elements.h"
 #include "display/ui/virtual_panel.h"
+#include "link/demo_faults.h"
 
 #include <QLabel>
 #include <QListWidget>
+#include <QMainWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 
 using namespace kx;
@@ -129,4 +133,79 @@ TEST_F(WindowLink, ClosingWhileConnected) {
     // Ending the session stops the reading threads before the devices go.
     sessionSlot.reset();
     EXPECT_EQ(cable->waitingReads(), 0);
+}
+
+// Connection > Reconnect automatically: read from the settings file at start, off without it,
+// written there when chosen, and what the link does.
+TEST_F(WindowLink, ReconnectAutomaticallyIsKeptInTheSettings) {
+    const struct {
+        const char* name;
+        QByteArray connection; // the settings file's [Connection] section
+        bool onAtStart;
+    } cases[] = {
+        {"not set", {}, false},
+        {"set", "[Connection]\r\nReconnect=1\r\n", true},
+        {"turned off", "[Connection]\r\nReconnect=0\r\n", false},
+        {"not a 1", "[Connection]\r\nReconnect=yes\r\n", false},
+    };
+    QFile t(kxtest::TableFolder::settingsTemplate());
+    ASSERT_TRUE(t.open(QIODevice::ReadOnly));
+    const QByteArray base = t.readAll();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart(base + c.connection);
+        auto* item = find<QAction>("AutoReconnect");
+        EXPECT_EQ(item->isChecked(), c.onAtStart);
+        EXPECT_EQ(session.link().autoReconnect(), c.onAtStart);
+        item->trigger();
+        EXPECT_EQ(session.link().autoReconnect(), !c.onAtStart);
+        restart();
+        EXPECT_EQ(find<QAction>("AutoReconnect")->isChecked(), !c.onAtStart) << "kept";
+    }
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+// The Demo menu is there only while the demo runs; each item starts its fault from the cable's
+// present time, and one already under way is not started twice.
+TEST(DemoMenu, StartsTheFaultsOfTheDemo) {
+    auto bus = std::make_shared<SimHidBus>();
+    auto cable = std::make_shared<SimUsbSerialCable>(nullptr, CableClock::Virtual);
+    bus->plug(cable);
+    auto script = std::make_shared<FaultScript>();
+    kxtest::TableFolder tables;
+    kxtest::RecordedBoxes boxes;
+    QMainWindow window;
+    auto* bar = new QMenuBar(&window);
+    {
+        AppSession without(tables.setup());
+        EXPECT_EQ(ConnectionMenu(without, bar, boxes, &window).demo(), nullptr);
+    }
+    SessionSetup setup = tables.setup(bus);
+    setup.demoFaults = std::make_shared<DemoFaults>(bus, cable, script);
+    AppSession session(setup);
+    ASSERT_TRUE(session.connectLink());
+    cable->advance(5000000);
+    ConnectionMenu menu(session, bar, boxes, &window);
+    ASSERT_NE(menu.demo(), nullptr);
+    const struct {
+        const char* item;
+        LinkFault fault;
+        bool unplugged;
+    } cases[] = {
+        {"DemoSilent", {LinkFault::Kind::Silent, 5000000, 30000000}, false},
+        {"DemoUnplug", {LinkFault::Kind::Unplug, 5000000, 20000000}, true},
+        {"DemoDamaged", {LinkFault::Kind::Damaged, 5000000, 10000000}, true},
+    };
+    std::vector<LinkFault> expected;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        menu.demo()->findChild<QAction*>(QString::fromLatin1(c.item))->trigger();
+        expected.push_back(c.fault);
+        EXPECT_EQ(script->faults(), expected);
+        EXPECT_EQ(!cable->pluggedIn(), c.unplugged);
+    }
+    EXPECT_TRUE(boxes.shown.empty());
+    menu.demo()->findChild<QAction*>(QStringLiteral("DemoSilent"))->trigger();
+    EXPECT_EQ(script->faults().size(), 3u) << "under way already";
+    EXPECT_EQ(boxes.shown.size(), 1u);
 }

@@ -97,6 +97,9 @@ TEST(CliUsage, BadUsageIsToldAndDoesNothing) {
     const char* cases[] = {
         "", "no-such-command", "decode", "replay", "list extra", "query", "query select *",
         "monitor --frames", "monitor --frames x",
+        // A fault script is played on the demo's cable only, and read strictly.
+        "monitor --demo-faults silent@1+1", "monitor --demo --demo-faults quiet@1+1",
+        "record --demo --demo-faults silent@1+2,silent@2+1 --frames 1 --out @u.db",
         "record --demo --frames 1", // --out or --append is needed
         "record --demo --interval abc --out @u.db", "record --demo --interval -5 --out @u.db",
         "record --demo --frames 1 --append @t.db --out @u.db", "record --demo --append",

@@ -89,6 +89,36 @@ TEST(CliMonitor, DemoFramesAsJson) {
     }
 }
 
+// With --reconnect an unplugged cable pauses the run, which goes on when it is back; the link's
+// losses and returns are told on stderr as JSON lines. A bad script names the bad fault.
+TEST(CliMonitor, ReconnectsAfterTheFaultScriptUnplugsTheCable) {
+    const CliRun r = runCli(
+        {"monitor", "--demo", "--reconnect", "--demo-faults", "unplug@1+2", "--frames", "6"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.jsonLines().size(), 6);
+    QStringList events;
+    QJsonObject lost, back;
+    for (const QByteArray& line : r.err.split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        events << o["event"].toString();
+        if (o["event"] == "linkLost")
+            lost = o;
+        if (o["event"] == "reconnected")
+            back = o;
+    }
+    EXPECT_EQ(events.first(), "linkLost") << r.err.constData();
+    EXPECT_TRUE(events.contains("reconnecting"));
+    EXPECT_EQ(lost["why"].toString(), "the cable was unplugged");
+    // Out for 2 s, then back with the next whole frame.
+    EXPECT_GE(back["after"].toInt(), 2) << r.err.constData();
+    EXPECT_LE(back["after"].toInt(), 3) << r.err.constData();
+
+    const CliRun bad = runCli({"monitor", "--demo", "--demo-faults", "unplug@1+2,silent@x+1"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(bad.err.contains("Bad fault 'silent@x+1': the start is not a number of seconds"))
+        << bad.err.constData();
+}
+
 TEST(CliRecord, WritesAKeyedTableOfTheReadingsUpToTheLimit) {
     QTemporaryDir dir;
     const QString out = dir.filePath("run.db");

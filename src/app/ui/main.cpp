@@ -27,6 +27,12 @@ int main(int argc, char** argv) {
         QStringLiteral(
             "Work with a simulated meter on a simulated cable instead of the system's devices."));
     parser.addOption(demo);
+    const QCommandLineOption demoFaults(
+        QStringLiteral("demo-faults"),
+        QStringLiteral("With --demo: faults to play, KIND@START+LENGTH,... in seconds from the "
+                       "link's start, KIND silent, unplug or damaged."),
+        QStringLiteral("SPEC"));
+    parser.addOption(demoFaults);
     // For installation checks: start as usual, then leave through the EXIT panel as soon as
     // the window is up, so a headless run shows that an installed copy starts and ends.
     QCommandLineOption exitAfterStart(QStringLiteral("exit-after-start"),
@@ -34,6 +40,18 @@ int main(int argc, char** argv) {
     exitAfterStart.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(exitAfterStart);
     parser.process(app);
+    kx::FaultScript faults;
+    if (parser.isSet(demoFaults)) {
+        const kx::Result<kx::FaultScript> parsed = kx::FaultScript::parse(parser.value(demoFaults));
+        const QString bad = !parser.isSet(demo) ? QStringLiteral("--demo-faults needs --demo")
+                            : !parsed           ? QStringLiteral("--demo-faults: ") + parsed.error()
+                                                : QString();
+        if (!bad.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(bad));
+            return 2;
+        }
+        faults = parsed.value();
+    }
 
     // One window a program folder: a second start offers to bring the running one forward.
     kx::InstanceGuard guard(kx::AppDir());
@@ -52,7 +70,13 @@ int main(int argc, char** argv) {
     kx::SessionSetup setup;
     // Recorded readings are journalled in the user's data folder until the recording ends.
     setup.journalFolder = kx::AppDirPlaces::system().dataDir;
-    setup.platform = parser.isSet(demo) ? kx::makeDemoMeterPlatform() : kx::makeSystemPlatform();
+    if (parser.isSet(demo)) {
+        const kx::DemoMeter meter = kx::makeDemoMeter(faults);
+        setup.platform = meter.platform;
+        setup.demoFaults = meter.faults;
+    } else {
+        setup.platform = kx::makeSystemPlatform();
+    }
     // The session outlives the window, which only shows it.
     kx::AppSession session(setup);
     kx::TFrmTest w(session);

@@ -5,6 +5,7 @@
 #include "app/recording_status.h"
 #include "app/store_commands.h"
 #include "app/ui/caption_panel.h"
+#include "app/ui/connection_menu.h"
 #include "app/ui/link_controls.h"
 #include "app/ui/status_line.h"
 #include "chart/chart_model.h"
@@ -122,6 +123,7 @@ void TFrmTest::FormCreate() {
         boxes_->warning(this, files.settingsNote());
     recoverReadings();
     showRecentFiles();
+    connectionMenu_ = new ConnectionMenu(session_, menu_.MainMenu1, *boxes_, this);
     session_.link().LinkPort = 5; // USB
     // At most 100 points a page.
     if (const Status s = session_.chart().setPointsPerPage(100); !s)

@@ -21,6 +21,7 @@ class CaptionPanel;
 class ChartView;
 class FileDialogs;
 class HelpWindow;
+class ConnectionMenu;
 class LinkControls;
 class MessageBoxes;
 class PrinterDialogs;
@@ -197,6 +198,7 @@ private:
     MainMenu menu_;
     ControlRow row_;
     LinkControls* linkControls_ = nullptr;
+    ConnectionMenu* connectionMenu_ = nullptr; // made once the settings file was read
 
     QScrollArea* ScrollBox = nullptr;
     QWidget* ClientArea = nullptr;
