@@ -32,7 +32,7 @@ constexpr std::array kAssets{
     DemoAsset{"M-102", "Boiler feed pump motor", AssetKind::FormWound, "Boiler hall", 3300, "F", 7,
               2600, 1.0, 2.9, 0},
     DemoAsset{"M-205", "Conveyor drive motor", AssetKind::RandomWound, "Line 2, conveyor", 400, "F",
-              6, 210, 0.6, 2.3, 0},
+              6, 120, 0.6, 2.3, 0},
     DemoAsset{"G-001", "Emergency generator stator", AssetKind::OldWinding, "Generator room", 400,
               "B", 5, 900, 0.95, 2.6, 0},
     DemoAsset{"C-310", "Feeder cable to substation 3", AssetKind::Cable, "Cable tunnel east", 11000,

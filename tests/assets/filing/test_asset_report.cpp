@@ -56,7 +56,9 @@ TEST_F(AssetReports, TheDemoRegisterShowsAFallAndASharpDrop) {
     // Filling again adds nothing; the same day gives the same register.
     ASSERT_TRUE(kx::fillDemoRegister(*reg, kLastDay).ok());
     int again = 0;
-    for (const kx::AssetSummary& s : reg->list().value())
+    const auto relisted = reg->list();
+    ASSERT_TRUE(relisted.ok());
+    for (const kx::AssetSummary& s : relisted.value())
         again += s.tests;
     EXPECT_EQ(again, tests);
     EXPECT_NE(kx::demoDatabaseLocation().path, kx::defaultDatabaseLocation().path);
@@ -136,14 +138,16 @@ TEST_F(AssetReports, TheReportComesAsPdfHtmlAndCsv) {
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         const QByteArray bytes = f.readAll();
         EXPECT_TRUE(bytes.startsWith(c.starts)) << bytes.left(40).constData();
-        if (c.contains)
+        if (c.contains) {
             EXPECT_TRUE(bytes.contains(c.contains));
+        }
     }
     const kxtest::PythonRead csv =
         kxtest::readWithPython(QStringLiteral("csv"), dir.filePath(QStringLiteral("r.csv")));
     ASSERT_TRUE(csv.error.isEmpty()) << csv.error.toStdString();
-    if (csv.skip.isEmpty())
+    if (csv.skip.isEmpty()) {
         EXPECT_EQ(csv.json["rows"].toArray().size(), 7) << "the header and a row a test";
+    }
 
     // Bad requests are told before anything is written.
     for (const QStringList& bad :

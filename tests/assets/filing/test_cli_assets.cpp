@@ -208,9 +208,10 @@ TEST_F(CliAssets, AnImportKilledMidwayIsCompletedByTheNext) {
     const QString in = dir.filePath(QStringLiteral("in"));
     QProcess p;
     p.setProcessEnvironment(cliEnvironment());
+    p.setReadChannel(QProcess::StandardError);
     p.start(QStringLiteral(KX_CLI_PATH), {"assets", "import", in, "--database", database()});
     QByteArray err;
-    while (!err.contains("[3/") && p.waitForReadyReadStandardError(30000))
+    while (!err.contains("[3/") && p.waitForReadyRead(30000))
         err += p.readAllStandardError();
     ASSERT_TRUE(err.contains("[3/")) << err.constData();
     p.kill(); // SIGKILL: no chance to tidy up
@@ -257,8 +258,9 @@ TEST_F(CliAssets, BadUsageAndBadDatabasesAreTold) {
         int exitCode;
         const char* err;
     };
-    const QString missingFolder =
-        QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("no/such/folder/a.sqlite"));
+    // A "folder" that is a file cannot hold the register.
+    const QString underAFile =
+        QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("damaged.sqlite/a.sqlite"));
     QFile damaged(dir.filePath(QStringLiteral("damaged.sqlite")));
     ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
     damaged.write(QByteArray(4096, '\x5a'));
@@ -275,7 +277,7 @@ TEST_F(CliAssets, BadUsageAndBadDatabasesAreTold) {
         {{"export", "out.txt"}, 2, ".xlsx"},
         {{"show", "nobody"}, 1, "no asset"},
         {{"list", "--database", "mysql://x/y"}, 2, ""},
-        {{"list", "--database", missingFolder}, 1, ""},
+        {{"list", "--database", underAFile}, 1, ""},
         {{"list", "--database", "sqlite:" + damaged.fileName()}, 1, ""},
     };
     for (const Case& c : cases) {
