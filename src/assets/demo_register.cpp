@@ -42,7 +42,7 @@ constexpr std::array kAssets{
     DemoAsset{"F-012", "Exciter field winding", AssetKind::OldWinding, "Generator room", 220, "A",
               4, 350, 0.96, 1.9, 0},
     DemoAsset{"C-120", "Crane trailing cable", AssetKind::Cable, "Yard crane 1", 690, "", 3, 640,
-              0.9, 1.8, 0},
+              0.9, 2.4, 0},
     DemoAsset{"M-401", "Extract fan motor", AssetKind::RandomWound, "Paint shop roof", 400, "B", 5,
               380, 0.99, 2.2, 0},
     DemoAsset{"T-002", "Auxiliary transformer winding", AssetKind::Other, "Substation 3", 11000,

@@ -63,7 +63,7 @@ constexpr std::array kCommands{
         "[--thermal-class C] [--minimum MOHM] [--pi-minimum X] [--notes TEXT] | "
         "assets list [--search TEXT] [--retired] | assets show|retire|trend TAG | "
         "assets file FILE.db --asset TAG [--test N] [--date YYYY-MM-DD] [--file-date] | "
-        "assets import FOLDER [--file-date] | assets export OUT.xlsx; each with "
+        "assets import FOLDER [--file-date] | assets export OUT.xlsx | assets demo; each with "
         "[--database URL]",
         "Keeps the asset register: assets with their minimums, the tests filed under "
         "them from readings tables (filing the same test again files nothing), their "

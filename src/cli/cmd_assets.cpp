@@ -6,6 +6,7 @@
 
 #include "analysis/details_file.h"
 #include "assets/asset_register.h"
+#include "assets/demo_register.h"
 #include "assets/register_workbook.h"
 #include "assets/table_filing.h"
 
@@ -32,7 +33,7 @@ struct ActionOptions {
 const std::vector<const char*> kAssetFields = {
     "name", "kind", "location", "rated-voltage", "thermal-class", "minimum", "pi-minimum", "notes"};
 
-const std::array<ActionOptions, 9> kActions{{
+const std::array<ActionOptions, 10> kActions{{
     {"add", kAssetFields, 1},
     {"edit", kAssetFields, 1},
     {"list", {"search", "retired"}, 0},
@@ -42,6 +43,7 @@ const std::array<ActionOptions, 9> kActions{{
     {"import", {"file-date"}, 1},
     {"trend", {}, 1},
     {"export", {}, 1},
+    {"demo", {}, 0},
 }};
 
 QJsonValue optional(const std::optional<double>& v) {
@@ -425,8 +427,9 @@ void addDatabaseOption(CommandLine& line) {
 }
 
 Result<std::unique_ptr<AssetRegister>> openRegisterOf(const CommandLine& line,
-                                                      std::optional<int>& bad) {
-    DatabaseLocation location = defaultDatabaseLocation();
+                                                      std::optional<int>& bad,
+                                                      const DatabaseLocation& byDefault) {
+    DatabaseLocation location = byDefault;
     if (line.isSet(kDatabase)) {
         const Result<DatabaseLocation> parsed = parseDatabaseUrl(line.value(kDatabase));
         if (!parsed) {
@@ -480,7 +483,8 @@ int runAssets(const QStringList& args) {
                              "refusing it."));
     line.positional(
         QStringLiteral("ACTION"),
-        QStringLiteral("add, edit, list, show, retire, file, import, trend or export."));
+        QStringLiteral("add, edit, list, show, retire, file, import, trend, export, or demo "
+                       "(fills the demo's own register)."));
     line.positional(QStringLiteral("ARG"),
                     QStringLiteral("The asset's TAG, the table FILE.db, the FOLDER to import or "
                                    "the workbook OUT.xlsx."),
@@ -511,7 +515,10 @@ int runAssets(const QStringList& args) {
         return line.usageError(QStringLiteral("%1 needs a non-empty argument").arg(action));
 
     std::optional<int> bad;
-    Result<std::unique_ptr<AssetRegister>> opened = openRegisterOf(line, bad);
+    // The demo's register lies in a folder of its own unless --database names another.
+    const bool demo = action == QLatin1String("demo");
+    Result<std::unique_ptr<AssetRegister>> opened =
+        openRegisterOf(line, bad, demo ? demoDatabaseLocation() : defaultDatabaseLocation());
     if (bad)
         return *bad;
     if (!opened) {
@@ -540,6 +547,14 @@ int runAssets(const QStringList& args) {
         return importFolder(reg, arg, line.isSet(QStringLiteral("file-date")));
     if (action == QLatin1String("trend"))
         return trend(reg, tag);
+    if (demo) {
+        if (const Status s = fillDemoRegister(reg); !s) {
+            printError(s.error());
+            return 1;
+        }
+        printJson({{"database", reg.location().shown()}});
+        return 0;
+    }
     return exportWorkbook(reg, line, arg);
 }
 

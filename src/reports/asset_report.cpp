@@ -182,7 +182,9 @@ QString assetTrendSvg(const AssetReportData& data, double widthMm, double height
         const double cx = x(QDateTime(*t.crossing, QTime(12, 0)));
         line(x(last->testedAt), y(*last->r60Corrected40), cx, y(t.minimumOhms),
              "stroke=\"#e07000\" stroke-width=\"0.35\" stroke-dasharray=\"1,1\"");
-        text(cx, y(t.minimumOhms) + 4, t.crossing->toString(Qt::ISODate), "middle", "#e07000");
+        // At the right edge the date ends there rather than running off the picture.
+        text(cx, y(t.minimumOhms) + 4, t.crossing->toString(Qt::ISODate),
+             cx > right - 12 ? "end" : "middle", "#e07000");
     }
     // The points, joined in date order.
     QString path, piPath;
@@ -261,7 +263,7 @@ QByteArray assetReportHtml(const AssetReportData& data, QDate printed, const QSt
     if (chartSource.isEmpty())
         h += assetTrendSvg(data, 170, 110);
     else
-        h += QStringLiteral("<p><img src=\"%1\" width=\"640\"></p>\n").arg(esc(chartSource));
+        h += QStringLiteral("<p><img src=\"%1\" width=\"660\"></p>\n").arg(esc(chartSource));
     h += QStringLiteral("<h2>Tests</h2>\n<table>\n<tr><th>Date</th><th>Voltage</th><th>R60</th>"
                         "<th>Temperature</th><th>R60 at 40 \u00B0C</th><th>DAR</th><th>PI</th>"
                         "<th>Verdict</th><th>Operator</th><th>Humidity</th><th>Notes</th>"

@@ -35,6 +35,9 @@ Status saveAssetReport(const AssetReportData& data, const QString& path, AssetRe
         QTextDocument doc;
         doc.addResource(QTextDocument::ImageResource, QUrl(chartName), chart);
         doc.setHtml(QString::fromUtf8(assetReportHtml(data, printed, chartName)));
+        // Laid out on a page of 180 mm by 267 mm at 96 dots an inch (the chart's 660 dots
+        // across fit), then scaled to the printed page.
+        doc.setPageSize(QSizeF(680, 1009));
         QPdfWriter writer(&file.value()->device());
         writer.setResolution(300);
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
