@@ -59,7 +59,8 @@ kx::AssetRegister& plant() {
     thePlant->reg = [&folder] {
         QElapsedTimer timer;
         timer.start();
-        // KX_BENCH_ASSETS_DB keeps the register between runs (built when it is empty).
+        // KX_BENCH_ASSETS_DB: a register to keep between runs, a file or a postgresql://
+        // address (built when it is empty).
         const QString kept = qEnvironmentVariable("KX_BENCH_ASSETS_DB");
         const auto location =
             kx::parseDatabaseUrl(kept.isEmpty() ? folder.filePath(QStringLiteral("plant.sqlite"))

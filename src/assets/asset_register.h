@@ -67,7 +67,8 @@ struct Asset {
     bool retired = false;
 };
 
-// The kind's minimum 1-minute resistance at 40 °C, in ohms.
+// The kind's minimum 1-minute resistance at 40 °C, in ohms. A form-wound winding with a
+// rated voltage below 1 kV gets the random-wound minimum.
 double defaultMinimumOhms(AssetKind kind, std::optional<double> ratedVoltage);
 // 1.5 for thermal class A, else 2.0.
 double defaultPiMinimum(const QString& thermalClass);
@@ -116,7 +117,10 @@ struct TrendSettings {
 struct Trend {
     std::vector<TrendPoint> points; // in date order
     std::optional<double> slopePerYear; // fitted change of the corrected R60, % per year
-    std::optional<QDate> crossing;      // when a falling fit crosses the minimum
+    // When a falling fit crosses the minimum; for a fit already below it at the last test,
+    // the day it crossed (not before the first fitted test), so such an asset sorts first.
+    // None beyond 200 years.
+    std::optional<QDate> crossing;
     double minimumOhms = 100e6;
     double piMinimum = 2.0;
 };

@@ -67,6 +67,8 @@ TEST(DatabaseUrl, ReadsEachFormAndNamesWhatIsWrong) {
         EXPECT_EQ(l.database.toStdString(), c.database);
         EXPECT_EQ(l.shown().toStdString(), c.shownOrError);
     }
+    EXPECT_FALSE(
+        parseDatabaseUrl(QStringLiteral("sqlite:/tmp/a") + QChar(0) + QStringLiteral("b")));
     EXPECT_TRUE(defaultDatabaseLocation().path.endsWith(QStringLiteral("/assets.sqlite")));
 }
 

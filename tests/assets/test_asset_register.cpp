@@ -43,6 +43,10 @@ PostgresEnvironment* PostgresEnvironment::instance =
 
 enum class Backend { Sqlite, Postgresql };
 
+void PrintTo(Backend b, std::ostream* os) {
+    *os << (b == Backend::Sqlite ? "Sqlite" : "Postgresql");
+}
+
 FiledTest makeTest(const QString& hash, int number, QDate day, std::optional<double> r60,
                    std::optional<double> temperature = {}, std::optional<double> pi = {}) {
     FiledTest t;
@@ -476,8 +480,7 @@ TEST_P(RegisterTest, TwoRegistersFilingAtOnceLoseNothing) {
 INSTANTIATE_TEST_SUITE_P(Both, RegisterTest,
                          ::testing::Values(Backend::Sqlite, Backend::Postgresql),
                          [](const ::testing::TestParamInfo<Backend>& info) {
-                             return info.param == Backend::Sqlite ? std::string("Sqlite")
-                                                                  : std::string("Postgresql");
+                             return ::testing::PrintToString(info.param);
                          });
 
 TEST(RegisterFaults, ADamagedOrMissingDatabaseGivesAMessageNamingIt) {
