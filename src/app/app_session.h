@@ -2,6 +2,7 @@
 // every room below it; ui/ the main window.
 #pragma once
 
+#include "assets/register_session.h"
 #include "chart/chart_model.h"
 #include "common/app_dir.h"
 #include "common/result.h"
@@ -56,6 +57,11 @@ struct SessionSetup {
     // journal. The window journals into the user's data folder; the command line keeps its
     // recording in its target file instead (recordInto).
     QString journalFolder;
+    // The asset register: the demonstration's own register (filled when empty), or a
+    // location of the caller's (tests); otherwise the settings' Database entry, or the
+    // user's default register.
+    bool demoRegister = false;
+    std::optional<DatabaseLocation> database;
 };
 
 // How a run of the link (AppSession::runLink) ended.
@@ -106,6 +112,14 @@ public:
     RecordingStatus& recordingStatus() { return *status_; }
     // The insulation tests of the live table with their details and settings.
     TestResults& results() { return *results_; }
+    // The asset register, opened when first used.
+    RegisterSession& assets() { return assets_; }
+    // The register's location as the settings keep it ("sqlite:PATH", "postgresql://...");
+    // empty for the user's default register.
+    QString databaseUrl() const;
+    // Keeps `url` in the settings (empty: the default register) and opens the register
+    // there from now on. A location that cannot be read is refused with its message.
+    Status setDatabaseUrl(const QString& url);
 
     // Starts the device list's first scan (from the event loop) and the sampling timer.
     void start();
@@ -232,6 +246,8 @@ Q_SIGNALS:
     void journalNote(const QString& message);
 
 private:
+    // Where the asset register is: see SessionSetup::database.
+    void chooseRegister(const SessionSetup& setup);
     void recordingError(const QString& message);
     void countRemoval(qint64 row);
 
@@ -259,6 +275,7 @@ private:
     QString journalFolder_;
     RecordingKeeper keeper_{LiveTable_};
     std::unique_ptr<TestResults> results_;
+    RegisterSession assets_;
 };
 
 } // namespace kx

@@ -24,8 +24,8 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     const QCommandLineOption demo(
         QStringLiteral("demo"),
-        QStringLiteral(
-            "Work with a simulated meter on a simulated cable instead of the system's devices."));
+        QStringLiteral("Work with a simulated meter on a simulated cable instead of the system's "
+                       "devices, and with a demonstration asset register."));
     parser.addOption(demo);
     // For installation checks: start as usual, then leave through the EXIT panel as soon as
     // the window is up, so a headless run shows that an installed copy starts and ends.
@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
     // Recorded readings are journalled in the user's data folder until the recording ends.
     setup.journalFolder = kx::AppDirPlaces::system().dataDir;
     setup.platform = parser.isSet(demo) ? kx::makeDemoMeterPlatform() : kx::makeSystemPlatform();
+    // The demonstration works on a register of its own, never the user's.
+    setup.demoRegister = parser.isSet(demo);
     // The session outlives the window, which only shows it.
     kx::AppSession session(setup);
     kx::TFrmTest w(session);
