@@ -184,7 +184,8 @@ public:
     // One test with its readings.
     Result<FiledTest> test(qint64 testId);
     Result<Trend> trend(const QString& tag, const TrendSettings& settings = {});
-    // Every test of every asset, for the workbook (readings left out).
+    // Every test of every asset, for the workbook (readings left out): in tag order, each
+    // asset's in date order.
     Result<std::vector<std::pair<QString, FiledTest>>> allTests();
 
 private:
