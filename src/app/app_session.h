@@ -22,6 +22,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -57,11 +58,11 @@ struct SessionSetup {
     // journal. The window journals into the user's data folder; the command line keeps its
     // recording in its target file instead (recordInto).
     QString journalFolder;
-    // The asset register: the demonstration's own register (filled when empty), or a
-    // location of the caller's (tests); otherwise the settings' Database entry, or the
-    // user's default register.
-    bool demoRegister = false;
+    // The asset register: a location of the caller's (the demonstration's own register, a
+    // test's); otherwise the settings' Database entry, or the user's default register.
     std::optional<DatabaseLocation> database;
+    // Run once on the register when it opens (the demonstration fills its register).
+    std::function<Status(AssetRegister&)> prepareRegister;
 };
 
 // How a run of the link (AppSession::runLink) ended.

@@ -1,33 +1,14 @@
-// The session's asset register: where it lives (the settings' Database entry, the
-// demonstration's own register, a test's), kept open by the register session.
+// The session's asset register: where it lives (the settings' Database entry, or the
+// caller's: the demonstration's own register, a test's), kept open by the register session.
 #include "app/app_session.h"
 #include "app/file_commands.h"
 #include "app/settings_file.h"
-#include "assets/demo_register.h"
 
 namespace kx {
 
-namespace {
-
-// The demonstration's register gets its assets and tests the first time it opens.
-Status fillWhenEmpty(AssetRegister& reg) {
-    AssetFilter every;
-    every.includeRetired = true;
-    Result<std::vector<AssetSummary>> assets = reg.list(every);
-    if (!assets)
-        return assets.status();
-    return assets.value().empty() ? fillDemoRegister(reg) : Status();
-}
-
-} // namespace
-
 void AppSession::chooseRegister(const SessionSetup& setup) {
     if (setup.database) {
-        assets_.setLocation(*setup.database);
-        return;
-    }
-    if (setup.demoRegister) {
-        assets_.setLocation(demoDatabaseLocation(), fillWhenEmpty);
+        assets_.setLocation(*setup.database, setup.prepareRegister);
         return;
     }
     const QString url = databaseUrl();

@@ -1,6 +1,7 @@
 #include "app/app_session.h"
 #include "app/ui/instance_guard.h"
 #include "app/ui/main_window.h"
+#include "assets/demo_register.h"
 #include "common/stop_signals.h"
 #include "common/ui/message_boxes.h"
 #include "link/hid_platforms.h"
@@ -53,8 +54,19 @@ int main(int argc, char** argv) {
     // Recorded readings are journalled in the user's data folder until the recording ends.
     setup.journalFolder = kx::AppDirPlaces::system().dataDir;
     setup.platform = parser.isSet(demo) ? kx::makeDemoMeterPlatform() : kx::makeSystemPlatform();
-    // The demonstration works on a register of its own, never the user's.
-    setup.demoRegister = parser.isSet(demo);
+    // The demonstration works on a register of its own, never the user's, filled the first
+    // time.
+    if (parser.isSet(demo)) {
+        setup.database = kx::demoDatabaseLocation();
+        setup.prepareRegister = [](kx::AssetRegister& reg) -> kx::Status {
+            kx::AssetFilter every;
+            every.includeRetired = true;
+            kx::Result<std::vector<kx::AssetSummary>> assets = reg.list(every);
+            if (!assets)
+                return assets.status();
+            return assets.value().empty() ? kx::fillDemoRegister(reg) : kx::Status();
+        };
+    }
     // The session outlives the window, which only shows it.
     kx::AppSession session(setup);
     kx::TFrmTest w(session);
