@@ -23,7 +23,8 @@ enum class TestDateSource {
 // path and SHA-256, and each test's readings.
 struct TableTests {
     QString tablePath;
-    QString detailsAsset; // the asset the details name; empty when none
+    QString detailsAsset;    // the asset the details name; empty when none
+    QString detailsLocation; // where the details say the test was made
     TestDateSource dateSource = TestDateSource::FileDate;
     std::vector<FiledTest> tests;
     QStringList notes; // what the reader had to say (a recording folded in, damaged details)

@@ -45,9 +45,11 @@ constexpr std::array kCommands{
     CommandInfo{"report", runReport,
                 "report FILE.db [--store] [--kind data|graph|data+graph|results] [--picture FILE] "
                 "[--temperature C] [--base 40|20] [--minimum MOHM] [--pi-minimum X] "
-                "--out OUT.pdf|.txt|.csv|.html",
+                "--out OUT.pdf|.txt|.csv|.html | report --kind asset --asset TAG "
+                "[--database URL] --out OUT.pdf|.csv|.html",
                 "Writes a printed report as the window's preview shows it, as PDF, text, "
-                "comma-separated text or HTML.",
+                "comma-separated text or HTML; with --kind asset the history of an asset of the "
+                "register: its tests, the trend chart and the projection.",
                 true},
     CommandInfo{"results", runResults,
                 "results FILE.db [--store] [--temperature C] [--base 40|20] [--minimum MOHM] "
@@ -55,6 +57,19 @@ constexpr std::array kCommands{
                 "Finds the insulation tests of a readings table file and works out their figures "
                 "and verdicts as the results window does; one object per test, then the count. "
                 "The table's test details give the settings; the options change them."},
+    CommandInfo{
+        "assets", runAssets,
+        "assets add|edit TAG [--name N] [--kind K] [--location L] [--rated-voltage V] "
+        "[--thermal-class C] [--minimum MOHM] [--pi-minimum X] [--notes TEXT] | "
+        "assets list [--search TEXT] [--retired] | assets show|retire|trend TAG | "
+        "assets file FILE.db --asset TAG [--test N] [--date YYYY-MM-DD] [--file-date] | "
+        "assets import FOLDER [--file-date] | assets export OUT.xlsx; each with "
+        "[--database URL]",
+        "Keeps the asset register: assets with their minimums, the tests filed under "
+        "them from readings tables (filing the same test again files nothing), their "
+        "trend of the 1-minute resistance (corrected to 40 degrees) with the projected crossing of "
+        "the minimum, and the workbook of it all. One object per asset, test or point; "
+        "file and import end with {\"filed\":N,\"already\":M}."},
 };
 
 } // namespace

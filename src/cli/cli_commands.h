@@ -24,6 +24,7 @@ int runQuery(const QStringList& args);
 int runChart(const QStringList& args);
 int runReport(const QStringList& args);
 int runResults(const QStringList& args);
+int runAssets(const QStringList& args);
 
 // The commands with their usage lines and what each does: the one place the usage text
 // lives. The program's own usage, each command's --help and every bad-usage message are made

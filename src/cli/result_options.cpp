@@ -14,9 +14,11 @@ const QString kBase = QStringLiteral("base");
 const QString kMinimum = QStringLiteral("minimum");
 const QString kPiMinimum = QStringLiteral("pi-minimum");
 
-// A decimal number (a point, not a comma) in [min, max], or above `min` when `above`.
-std::optional<double> decimal(const CommandLine& line, const QString& name, double min, double max,
-                              bool above, const QString& range, std::optional<int>& bad) {
+} // namespace
+
+std::optional<double> decimalOption(const CommandLine& line, const QString& name, double min,
+                                    double max, bool above, const QString& range,
+                                    std::optional<int>& bad) {
     if (!line.isSet(name) || bad)
         return std::nullopt;
     const QString text = line.value(name);
@@ -31,8 +33,6 @@ std::optional<double> decimal(const CommandLine& line, const QString& name, doub
     }
     return x;
 }
-
-} // namespace
 
 void addResultOptions(CommandLine& line) {
     line.option(kTemperature, QStringLiteral("C"),
@@ -55,8 +55,9 @@ bool resultOptionsGiven(const CommandLine& line) {
 
 std::optional<int> readResultOptions(const CommandLine& line, ResultOverrides& o) {
     std::optional<int> bad;
-    o.temperature = decimal(line, kTemperature, kMinWindingTemperature, kMaxWindingTemperature,
-                            false, QStringLiteral("from -50 to 200"), bad);
+    o.temperature =
+        decimalOption(line, kTemperature, kMinWindingTemperature, kMaxWindingTemperature, false,
+                      QStringLiteral("from -50 to 200"), bad);
     if (line.isSet(kBase) && !bad) {
         const QString base = line.value(kBase).trimmed();
         if (base == QLatin1String("40") || base == QLatin1String("20"))
@@ -65,11 +66,11 @@ std::optional<int> readResultOptions(const CommandLine& line, ResultOverrides& o
             bad = line.usageError(
                 QStringLiteral("--base is 40 or 20, not '%1'").arg(line.value(kBase)));
     }
-    if (const auto m = decimal(line, kMinimum, 0, kMaxMinimumOhms / 1e6, true,
-                               QStringLiteral("above 0 and at most 10000000"), bad))
+    if (const auto m = decimalOption(line, kMinimum, 0, kMaxMinimumOhms / 1e6, true,
+                                     QStringLiteral("above 0 and at most 10000000"), bad))
         o.minimumOhms = *m * 1e6;
-    o.piMinimum = decimal(line, kPiMinimum, 0, kMaxPiMinimum, true,
-                          QStringLiteral("above 0 and at most 100"), bad);
+    o.piMinimum = decimalOption(line, kPiMinimum, 0, kMaxPiMinimum, true,
+                                QStringLiteral("above 0 and at most 100"), bad);
     return bad;
 }
 

@@ -1,5 +1,6 @@
 // Writes a printed report headless, through the report command the window's previews run and
 // the page painter they draw with.
+#include "cli/asset_options.h"
 #include "cli/command_line.h"
 #include "cli/result_options.h"
 #include "cli/table_reading.h"
@@ -8,6 +9,7 @@
 #include "readings/readings_table.h"
 #include "reports/report_document.h"
 #include "reports/results_report.h"
+#include "reports/ui/asset_report_pdf.h"
 #include "reports/ui/report_painter.h"
 
 #include <QDate>
@@ -45,16 +47,56 @@ int writeResultsReport(const ReadingsTable& source, const ResultOverrides& overr
     return 0;
 }
 
+// The history report of an asset of the register.
+int writeAssetReport(const CommandLine& line, const QString& out) {
+    if (!line.isSet(QStringLiteral("asset")))
+        return line.usageError(QStringLiteral("--kind asset needs --asset TAG"));
+    const std::optional<AssetReportFormat> format = assetReportFormatFor(out);
+    if (!format)
+        return line.usageError(
+            QStringLiteral("--kind asset writes a name ending in .pdf, .csv, .html or .htm"));
+    const QString target = QFileInfo(out).absoluteFilePath();
+    if (const Status s = checkReportTarget(target); !s) {
+        printError(s.error());
+        return 1;
+    }
+    std::optional<int> bad;
+    Result<std::unique_ptr<AssetRegister>> reg = openRegisterOf(line, bad);
+    if (bad)
+        return *bad;
+    if (!reg) {
+        printError(reg.error());
+        return 1;
+    }
+    const Result<AssetReportData> data =
+        assetReportOf(*reg.value(), line.value(QStringLiteral("asset")).trimmed());
+    if (!data) {
+        printError(data.error());
+        return 1;
+    }
+    if (const Status s = saveAssetReport(data.value(), target, *format); !s) {
+        printError(s.error());
+        return 1;
+    }
+    printJson({{"tests", static_cast<qint64>(data.value().tests.size())},
+               {"path", QDir::toNativeSeparators(target)}});
+    return 0;
+}
+
 } // namespace
 
 int runReport(const QStringList& args) {
     CommandLine line("report");
     line.flag(QStringLiteral("store"),
               QStringLiteral("The stored-data report instead of the data report."));
-    line.option(QStringLiteral("kind"), QStringLiteral("data|graph|data+graph|results"),
+    line.option(QStringLiteral("kind"), QStringLiteral("data|graph|data+graph|results|asset"),
                 QStringLiteral("The report: the data report (the default), the graph report of "
-                               "a picture, the data followed by a picture, or the insulation "
-                               "test report of the table's tests."));
+                               "a picture, the data followed by a picture, the insulation "
+                               "test report of the table's tests, or the history of an asset "
+                               "of the register."));
+    line.option(QStringLiteral("asset"), QStringLiteral("TAG"),
+                QStringLiteral("--kind asset: the asset's tag."));
+    addDatabaseOption(line);
     line.option(QStringLiteral("picture"), QStringLiteral("FILE"),
                 QStringLiteral("The picture of the graph reports."));
     line.option(QStringLiteral("out"), QStringLiteral("OUT"),
@@ -69,6 +111,16 @@ int runReport(const QStringList& args) {
     const QString kindName = line.isSet(QStringLiteral("kind")) ? line.value(QStringLiteral("kind"))
                                                                 : QStringLiteral("data");
     const bool store = line.isSet(QStringLiteral("store"));
+    const bool asset = kindName == QLatin1String("asset");
+    if (!asset && (line.isSet(QStringLiteral("asset")) || line.isSet(QStringLiteral("database"))))
+        return line.usageError(QStringLiteral("--asset and --database go with --kind asset only"));
+    if (asset) {
+        if (store || resultOptionsGiven(line) || line.isSet(QStringLiteral("picture")) ||
+            !line.positional().isEmpty())
+            return line.usageError(
+                QStringLiteral("--kind asset takes --asset, --database and --out only"));
+        return writeAssetReport(line, line.value(QStringLiteral("out")));
+    }
     ReportKind kind = store ? ReportKind::Store : ReportKind::Data;
     if (kindName == QLatin1String("graph"))
         kind = ReportKind::Graph;
