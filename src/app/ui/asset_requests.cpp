@@ -3,23 +3,14 @@
 #include "app/app_session.h"
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
-#include "reports/asset_report.h"
+#include "assets/register_workbook.h"
+#include "reports/ui/asset_report_pdf.h"
 
 #include <QDir>
 
 #include <algorithm>
 
 namespace kx {
-
-namespace {
-
-// The register and all its tests as a workbook: one sheet of assets, one of tests.
-// EXPORT HOOK: to be pointed at the register's workbook export once it is in the tree.
-Status exportRegisterWorkbook(AssetRegister&, const QString&) {
-    return fail(QObject::tr("Exporting the register as a workbook is not available yet."));
-}
-
-} // namespace
 
 void AssetRequests::printAssetReport(QWidget* owner, const QString& tag) {
     Result<AssetRegister*> reg = session_.assets().open();
@@ -62,8 +53,14 @@ void AssetRequests::exportRegister(QWidget* owner) {
     const std::optional<FileDialogAnswer> answer = dialogs_.saveFile(owner, request);
     if (!answer)
         return;
-    if (const Status s = exportRegisterWorkbook(*reg.value(), answer->path); !s)
-        boxes_.error(owner, s.error());
+    Result<RegisterWorkbookCounts> saved = saveRegisterXlsx(*reg.value(), answer->path);
+    if (!saved)
+        boxes_.error(owner, saved.error());
+    else
+        boxes_.information(owner, QObject::tr("%1 assets and %2 tests exported to %3.")
+                                      .arg(saved.value().assets)
+                                      .arg(saved.value().tests)
+                                      .arg(QDir::toNativeSeparators(answer->path)));
 }
 
 QString AssetRequests::databaseUrl() const {

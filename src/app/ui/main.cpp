@@ -55,17 +55,10 @@ int main(int argc, char** argv) {
     setup.journalFolder = kx::AppDirPlaces::system().dataDir;
     setup.platform = parser.isSet(demo) ? kx::makeDemoMeterPlatform() : kx::makeSystemPlatform();
     // The demonstration works on a register of its own, never the user's, filled the first
-    // time.
+    // time (what is there already is kept).
     if (parser.isSet(demo)) {
         setup.database = kx::demoDatabaseLocation();
-        setup.prepareRegister = [](kx::AssetRegister& reg) -> kx::Status {
-            kx::AssetFilter every;
-            every.includeRetired = true;
-            kx::Result<std::vector<kx::AssetSummary>> assets = reg.list(every);
-            if (!assets)
-                return assets.status();
-            return assets.value().empty() ? kx::fillDemoRegister(reg) : kx::Status();
-        };
+        setup.prepareRegister = [](kx::AssetRegister& reg) { return kx::fillDemoRegister(reg); };
     }
     // The session outlives the window, which only shows it.
     kx::AppSession session(setup);
