@@ -33,7 +33,7 @@ QString slopeText(std::optional<double> percentPerYear) {
 QString assetKindCaption(AssetKind kind) {
     switch (kind) {
     case AssetKind::OldWinding:
-        return QObject::tr("Winding before 1970, field winding");
+        return QObject::tr("Old or field winding");
     case AssetKind::FormWound:
         return QObject::tr("Form-wound winding");
     case AssetKind::RandomWound:
@@ -89,7 +89,9 @@ QVariant AssetListModel::data(const QModelIndex& index, int role) const {
             return QColor(140, 140, 140);
         if (column == LastVerdict && s.lastVerdict)
             return verdictColor(*s.lastVerdict);
-        if (column == Crossing && s.crossing)
+        // A crossing within the next few years needs planning now.
+        if (column == Crossing && s.crossing &&
+            s.crossing->year() - QDate::currentDate().year() <= kUrgentYears)
             return QColor(221, 0, 0);
         return {};
     }

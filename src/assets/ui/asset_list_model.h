@@ -19,6 +19,8 @@ public:
     enum Column { Tag, Name, Location, Kind, LastTest, LastVerdict, TrendPerYear, Crossing };
     static constexpr int kColumns = 8;
     static constexpr int kSortRole = Qt::UserRole + 1;
+    // A projected crossing this many years ahead or sooner is shown in red.
+    static constexpr int kUrgentYears = 3;
 
     using QAbstractTableModel::QAbstractTableModel;
 
@@ -48,7 +50,7 @@ QStringList assetLocations(const std::vector<AssetSummary>& rows);
 
 // "-12.5 %/year", "+3.0 %/year"; empty without a fit.
 QString slopeText(std::optional<double> percentPerYear);
-// The kind in the user's words: "Winding before 1970", "Form-wound winding", ...
+// The kind in the user's words: "Old or field winding", "Form-wound winding", ...
 QString assetKindCaption(AssetKind kind);
 inline constexpr AssetKind kAssetKinds[] = {AssetKind::OldWinding, AssetKind::FormWound,
                                             AssetKind::RandomWound, AssetKind::Cable,

@@ -124,9 +124,12 @@ void fillTrendChart(QChart& chart, const Trend& trend) {
     double low = trend.minimumOhms, high = trend.minimumOhms;
     double piHigh = trend.piMinimum * 1.5;
     auto* r60 = series<QLineSeries>(chart, kTrendR60Series, kR60Color);
+    r60->setPen(QPen(kR60Color, 2));
     r60->setPointsVisible(true);
+    r60->setMarkerSize(6);
     auto* pi = series<QLineSeries>(chart, kTrendPiSeries, kPiColor);
     pi->setPointsVisible(true);
+    pi->setMarkerSize(5);
     auto* drops = series<QScatterSeries>(chart, kTrendDropSeries, kLimitColor);
     drops->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
     drops->setMarkerSize(14);
@@ -174,6 +177,7 @@ void fillTrendChart(QChart& chart, const Trend& trend) {
     auto* ratio = new QValueAxis;
     ratio->setTitleText(QObject::tr("PI"));
     ratio->setRange(0, std::ceil(piHigh));
+    ratio->setTickCount(int(std::ceil(piHigh)) * 2 + 1); // every half
     ratio->setLabelFormat(QStringLiteral("%.1f"));
     chart.addAxis(ratio, Qt::AlignRight);
     for (QAbstractSeries* s : {static_cast<QAbstractSeries*>(r60), static_cast<QAbstractSeries*>(drops),
@@ -205,6 +209,7 @@ TestReadingsDialog::TestReadingsDialog(QWidget* parent) : QDialog(parent) {
     Readings->setObjectName(QStringLiteral("Readings"));
     Readings->setHorizontalHeaderLabels({tr("Elapsed"), tr("Resistance")});
     Readings->verticalHeader()->hide();
+    Readings->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     Readings->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Readings->setMaximumWidth(230);
     Curve = new TestCurveView;
@@ -271,7 +276,7 @@ void AssetPage::build() {
     TrendChart->setObjectName(QStringLiteral("TrendChart"));
     TrendChart->setRenderHint(QPainter::Antialiasing);
     TrendChart->chart()->legend()->setAlignment(Qt::AlignBottom);
-    TrendChart->setMinimumHeight(260);
+    TrendChart->setMinimumHeight(340);
     TestsGrid = new QTableWidget(0, 7);
     TestsGrid->setObjectName(QStringLiteral("TestsGrid"));
     TestsGrid->setHorizontalHeaderLabels({tr("Date"), tr("R60 at 40 °C"), tr("PI"), tr("DAR"),
@@ -280,10 +285,13 @@ void AssetPage::build() {
     TestsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TestsGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     TestsGrid->horizontalHeader()->setStretchLastSection(true);
+    TestsGrid->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    TestsGrid->setAlternatingRowColors(true);
     split->addWidget(TrendChart);
     split->addWidget(TestsGrid);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
+    split->setSizes({460, 220});
     layout->addWidget(split, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -295,7 +303,7 @@ void AssetPage::build() {
     buttons->addWidget(PrintBtn);
     buttons->addWidget(CloseBtn);
     layout->addLayout(buttons);
-    resize(900, 680);
+    resize(960, 780);
 
     connect(PrintBtn, &QPushButton::clicked, this, &AssetPage::PrintBtnClick);
     connect(CloseBtn, &QPushButton::clicked, this, &QWidget::close);
@@ -362,6 +370,9 @@ void AssetPage::reload() {
             auto* item = new QTableWidgetItem(cells[c]);
             if (c == 6)
                 item->setToolTip(t.sourcePath);
+            if (c == 4 && t.result.verdict != Verdict::Inconclusive)
+                item->setForeground(t.result.verdict == Verdict::Pass ? QColor(0, 136, 0)
+                                                                      : QColor(221, 0, 0));
             TestsGrid->setItem(int(i), c, item);
         }
     }
@@ -370,9 +381,11 @@ void AssetPage::reload() {
     fillTrendChart(*TrendChart->chart(), trend_);
     for (QAbstractSeries* s : TrendChart->chart()->series()) {
         auto* xy = qobject_cast<QXYSeries*>(s);
+        // The fitted line lies over the points: a click on it opens the nearest test too.
         if (xy && (s->name() == QString::fromUtf8(kTrendR60Series) ||
                    s->name() == QString::fromUtf8(kTrendPiSeries) ||
-                   s->name() == QString::fromUtf8(kTrendDropSeries)))
+                   s->name() == QString::fromUtf8(kTrendDropSeries) ||
+                   s->name() == QString::fromUtf8(kTrendFitSeries)))
             connect(xy, &QXYSeries::clicked, this, [this](const QPointF& p) {
                 openTestNear(QDateTime::fromMSecsSinceEpoch(qint64(p.x())));
             });

@@ -107,7 +107,7 @@ void AssetsWindow::build() {
     for (QPushButton* b : {ExportBtn, DatabaseBtn, CloseBtn})
         buttons->addWidget(b);
     layout->addLayout(buttons);
-    resize(960, 520);
+    resize(1040, 540);
 
     connect(SearchEdit, &QLineEdit::textChanged, this, &AssetsWindow::Reload);
     connect(KindBox, &QComboBox::currentIndexChanged, this, &AssetsWindow::Reload);
