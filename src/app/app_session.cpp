@@ -54,6 +54,7 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
     results_ = std::make_unique<TestResults>(LiveTable_, scratchPath_);
     files_ = std::make_unique<FileCommands>(*this);
     storeDefaultPath_ = StoreTable_.filePath();
+    chooseRegister(setup);
 
     link_ = std::make_unique<ConnectionControl>(
         setup.platform ? setup.platform : makeSystemPlatform(), receiver_, decoder_);

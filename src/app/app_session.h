@@ -2,6 +2,7 @@
 // every room below it; ui/ the main window.
 #pragma once
 
+#include "assets/register_session.h"
 #include "chart/chart_model.h"
 #include "common/app_dir.h"
 #include "common/result.h"
@@ -21,6 +22,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -59,6 +61,11 @@ struct SessionSetup {
     QString journalFolder;
     // The demo's fault player, when the demo runs (the window's Demo menu starts faults on it).
     std::shared_ptr<DemoFaults> demoFaults;
+    // The asset register: a location of the caller's (the demonstration's own register, a
+    // test's); otherwise the settings' Database entry, or the user's default register.
+    std::optional<DatabaseLocation> database;
+    // Run once on the register when it opens (the demonstration fills its register).
+    std::function<Status(AssetRegister&)> prepareRegister;
 };
 
 // How a run of the link (AppSession::runLink) ended.
@@ -109,6 +116,14 @@ public:
     RecordingStatus& recordingStatus() { return *status_; }
     // The insulation tests of the live table with their details and settings.
     TestResults& results() { return *results_; }
+    // The asset register, opened when first used.
+    RegisterSession& assets() { return assets_; }
+    // The register's location as the settings keep it ("sqlite:PATH", "postgresql://...");
+    // empty for the user's default register.
+    QString databaseUrl() const;
+    // Keeps `url` in the settings (empty: the default register) and opens the register
+    // there from now on. A location that cannot be read is refused with its message.
+    Status setDatabaseUrl(const QString& url);
 
     // Starts the device list's first scan (from the event loop) and the sampling timer.
     void start();
@@ -248,6 +263,8 @@ Q_SIGNALS:
     void journalNote(const QString& message);
 
 private:
+    // Where the asset register is: see SessionSetup::database.
+    void chooseRegister(const SessionSetup& setup);
     void recordingError(const QString& message);
     void countRemoval(qint64 row);
 
@@ -276,6 +293,7 @@ private:
     RecordingKeeper keeper_{LiveTable_};
     std::unique_ptr<TestResults> results_;
     std::shared_ptr<DemoFaults> demoFaults_;
+    RegisterSession assets_;
 };
 
 } // namespace kx

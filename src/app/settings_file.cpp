@@ -299,4 +299,12 @@ Status SettingsFile::writeString(const QString& section, const QString& key, con
     return out.value()->commit();
 }
 
+QString databaseSetting(const SettingsFile& settings) {
+    return settings.readString(QStringLiteral("Assets"), QStringLiteral("Database"));
+}
+
+Status setDatabaseSetting(SettingsFile& settings, const QString& url) {
+    return settings.writeString(QStringLiteral("Assets"), QStringLiteral("Database"), url);
+}
+
 } // namespace kx

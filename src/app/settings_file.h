@@ -53,4 +53,9 @@ private:
     QString path_;
 };
 
+// The asset register's location in the settings file ([Assets] Database): "sqlite:PATH",
+// "postgresql://..."; empty for the user's default register.
+QString databaseSetting(const SettingsFile& settings);
+Status setDatabaseSetting(SettingsFile& settings, const QString& url);
+
 } // namespace kx

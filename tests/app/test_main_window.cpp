@@ -92,7 +92,7 @@ TEST_F(Window, MenuBarHoldsEveryMenuAndItem) {
     EXPECT_TRUE(find<QAction>("Fill1")->isChecked());
     EXPECT_EQ(entries(find<QMenu>("Rec")),
               (std::vector<std::string>{" Save", " RecordSet", " Clear All", " Test Results",
-                                        " Search|hidden"}));
+                                        " Assets", " Search|hidden"}));
     EXPECT_EQ(entries(find<QMenu>("RecSet")),
               (std::vector<std::string>{"1000", "5000", "10000", "50000", "100000", "Limitless"}));
     EXPECT_EQ(entries(find<QMenu>("About1")),
@@ -153,7 +153,7 @@ TEST_F(Window, StoreRowsSecondButtonSizesTheWindowAndTheChart) {
 }
 
 TEST_F(Window, ToolStripAndCaptionPanels) {
-    // The control row, widened for the Test Results button.
+    // The control row, widened for the Test Results and Assets buttons.
     EXPECT_EQ(find("Panel7")->pos(), QPoint(2, 320));
     EXPECT_EQ(find("Panel7")->height(), 25);
     auto* repeat = find<QCheckBox>("RepeatSet");
@@ -169,7 +169,8 @@ TEST_F(Window, ToolStripAndCaptionPanels) {
     const std::pair<const char*, const char*> hints[] = {
         {"SpeedButton1", "Save Data"},  {"SpeedButton2", "Delete Data"},
         {"SpeedButton3", "Open Data"},  {"MajPrint", "Print Data"},
-        {"SpeedButton5", "Store Data"}, {"SpeedButton10", "Test Results"}};
+        {"SpeedButton5", "Store Data"}, {"SpeedButton10", "Test Results"},
+        {"SpeedButton11", "Assets"}};
     for (const auto& [name, hint] : hints) {
         auto* b = find<QToolButton>(name);
         EXPECT_EQ(b->toolTip(), hint);

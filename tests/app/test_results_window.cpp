@@ -45,12 +45,7 @@ QString morningFile(const QString& path) {
         everyMs(1000, 70000), [](double s) { return 300e6 + 2e6 * s; }, rows.back().ms + 30000,
         rows.back().no + 1, "Timed", kxtest::kIr500);
     rows.insert(rows.end(), dar.begin(), dar.end());
-    std::vector<px::Record> records;
-    auto text = [](const std::string& t) { return px::Value(QByteArray::fromStdString(t)); };
-    for (const kxtest::Row& r : rows)
-        records.push_back({px::Value(std::int32_t(r.no)), px::Value::timeOfDay(int(r.ms)),
-                           text(r.value), text(r.unit), text(r.function), text(r.mode)});
-    EXPECT_TRUE(px::writeKeyedTable(path, readingsFields(), records).ok());
+    EXPECT_TRUE(kxtest::writeRowsTable(path, rows).ok());
     return path;
 }
 

@@ -3,6 +3,7 @@
 #include "app/app_session.h"
 #include "app/session_fixture.h"
 #include "app/ui/main_window.h"
+#include "assets/ui/asset_dialogs.h"
 #include "common/ui/file_dialogs.h"
 #include "common/ui/message_boxes.h"
 #include "common/ui/progress_dialogs.h"
@@ -122,6 +123,40 @@ public:
     qint64 cancelAt = -1;
 };
 
+// The asset dialogs answered by the test: each answer lined up is given once (none: the user
+// cancels); what was asked is kept.
+class ScriptedAssetDialogs : public kx::AssetDialogs {
+public:
+    std::optional<kx::Asset> askAsset(QWidget*, const kx::Asset& start) override {
+        assetsAsked.push_back(start);
+        return take(assets);
+    }
+    std::optional<kx::FilingChoice> askFiling(QWidget*, const kx::FilingQuestion& q) override {
+        filingsAsked.push_back(q);
+        return take(filings);
+    }
+    std::optional<QString> askDatabase(QWidget*, const QString& current) override {
+        databasesAsked.push_back(current);
+        return take(databases);
+    }
+
+    std::vector<std::optional<kx::Asset>> assets;
+    std::vector<std::optional<kx::FilingChoice>> filings;
+    std::vector<std::optional<QString>> databases;
+    std::vector<kx::Asset> assetsAsked;
+    std::vector<kx::FilingQuestion> filingsAsked;
+    std::vector<QString> databasesAsked;
+
+private:
+    template <typename T> static std::optional<T> take(std::vector<std::optional<T>>& from) {
+        if (from.empty())
+            return std::nullopt;
+        std::optional<T> a = from.front();
+        from.erase(from.begin());
+        return a;
+    }
+};
+
 using kx::test::waitUntil;
 
 // A session on its own table copies, and its window with boxes and dialogs answered by the
@@ -133,6 +168,7 @@ struct WindowTest : ::testing::Test {
     RecordedBoxes boxes;
     ScriptedDialogs dialogs;
     ScriptedProgress progress;
+    ScriptedAssetDialogs assetDialogs;
     kx::PrinterDialogs* printers_;
     std::shared_ptr<kx::SimHidBus> bus = std::make_shared<kx::SimHidBus>();
     // restart() builds the next session and window in the same places, so `session` and
@@ -142,7 +178,7 @@ struct WindowTest : ::testing::Test {
     kx::AppSession& session = startSession();
     kx::TFrmTest& win = windowSlot.emplace(session, services());
 
-    kx::UiServices services() { return {&boxes, &dialogs, &progress, printers_}; }
+    kx::UiServices services() { return {&boxes, &dialogs, &progress, printers_, &assetDialogs}; }
     kx::AppSession& startSession() {
         kx::AppSession& s = sessionSlot.emplace(tables.setup(bus));
         // Frames fed by a test arrive faster than the link's two a second; let each one

@@ -5,6 +5,7 @@
 
 #include "exports/readings_exports.h"
 #include "exports/table_export.h"
+#include "paradox/paradox_writer.h"
 #include "readings/readings_schema.h"
 #include "readings/readings_table.h"
 #include "readings/record_store.h"
@@ -53,6 +54,16 @@ inline kx::RecordStore storeOf(const std::vector<Row>& rows) {
         s.append(cells);
     }
     return s;
+}
+
+// Writes the rows as a readings table file.
+inline kx::Status writeRowsTable(const QString& path, const std::vector<Row>& rows) {
+    std::vector<kx::px::Record> records;
+    auto text = [](const std::string& t) { return kx::px::Value(QByteArray::fromStdString(t)); };
+    for (const Row& r : rows)
+        records.push_back({kx::px::Value(std::int32_t(r.no)), kx::px::Value::timeOfDay(int(r.ms)),
+                           text(r.value), text(r.unit), text(r.function), text(r.mode)});
+    return kx::px::writeKeyedTable(path, kx::readingsFields(), records);
 }
 
 // Appends a row to the live table, or with `store` to the stored table's S-named fields.

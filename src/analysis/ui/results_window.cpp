@@ -262,11 +262,14 @@ void TFrmresults::build() {
         bottom->addWidget(b);
         return b;
     };
+    FileBtn = button("FileBtn", QStringLiteral("File under asset..."));
+    FileBtn->setToolTip(QStringLiteral("Files the selected test in the asset register"));
     PreviewBtn = button("PreviewBtn", QStringLiteral("Report..."));
     PrintBtn = button("PrintBtn", QStringLiteral("Print..."));
     PdfBtn = button("PdfBtn", QStringLiteral("Save PDF..."));
     CloseBtn = button("CloseBtn", QStringLiteral("Close"));
     top->addLayout(bottom);
+    connect(FileBtn, &QPushButton::clicked, this, &TFrmresults::FileBtnClick);
     connect(PreviewBtn, &QPushButton::clicked, this, &TFrmresults::PreviewBtnClick);
     connect(PrintBtn, &QPushButton::clicked, this, &TFrmresults::PrintBtnClick);
     connect(PdfBtn, &QPushButton::clicked, this, &TFrmresults::PdfBtnClick);
@@ -433,6 +436,15 @@ void TFrmresults::PrintBtnClick() {
 
 void TFrmresults::PdfBtnClick() {
     reports_.saveTestReportPdf(this, results_, live_);
+}
+
+void TFrmresults::FileBtnClick() {
+    const int test = selectedTest();
+    if (test < 0) {
+        boxes_.information(this, QStringLiteral("Select the test to file under an asset."));
+        return;
+    }
+    Q_EMIT fileUnderAssetRequested(test);
 }
 
 void TFrmresults::CloseBtnClick() {

@@ -53,7 +53,14 @@ public Q_SLOTS:
     void PreviewBtnClick();
     void PrintBtnClick();
     void PdfBtnClick();
+    // "File under asset...": asks for the selected test to be filed (fileUnderAssetRequested).
+    void FileBtnClick();
     void CloseBtnClick();
+
+Q_SIGNALS:
+    // The user asked to file test `index` (0, 1, ...) of the live table under an asset; the
+    // program around the window, which knows the register, answers.
+    void fileUnderAssetRequested(int index);
 
 private:
     void build();
@@ -90,6 +97,7 @@ private:
     QLineEdit* HumidityEdit = nullptr;
     QLineEdit* NotesEdit = nullptr;
     QLabel* ProblemLabel = nullptr;
+    QPushButton* FileBtn = nullptr;
     QPushButton* PreviewBtn = nullptr;
     QPushButton* PrintBtn = nullptr;
     QPushButton* PdfBtn = nullptr;

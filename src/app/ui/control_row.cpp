@@ -40,8 +40,8 @@ ControlRow buildControlRow(QWidget* client) {
     ControlRow r;
     r.Panel7 = new QFrame(client);
     r.Panel7->setObjectName(QStringLiteral("Panel7"));
-    // Wide enough for the "Store Data" and "Test Results" buttons after "Print Data".
-    r.Panel7->setGeometry(2, 320, 411, 25);
+    // Wide enough for the "Store Data", "Test Results" and "Assets" buttons after "Print Data".
+    r.Panel7->setGeometry(2, 320, 439, 25);
     r.Panel7->setFrameStyle(QFrame::Panel | QFrame::Raised);
     r.Panel7->setFont(arial(11));
 
@@ -76,6 +76,7 @@ ControlRow buildControlRow(QWidget* client) {
     // Shown, so that the stored readings and their commands can be reached.
     r.SpeedButton5 = button("SpeedButton5", "Store Data", ":/panel/tool_store.svg", 350);
     r.SpeedButton10 = button("SpeedButton10", "Test Results", ":/panel/tool_results.svg", 378);
+    r.SpeedButton11 = button("SpeedButton11", "Assets", ":/panel/tool_assets.svg", 406);
     return r;
 }
 

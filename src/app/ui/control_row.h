@@ -22,6 +22,7 @@ struct ControlRow {
     QToolButton* MajPrint = nullptr;      // "Print Data"
     QToolButton* SpeedButton5 = nullptr;  // "Store Data"
     QToolButton* SpeedButton10 = nullptr; // "Test Results"
+    QToolButton* SpeedButton11 = nullptr; // "Assets"
 };
 
 // Builds the row on the window's client area, in its design state. The interval box takes

@@ -1,6 +1,7 @@
 #include "app/app_session.h"
 #include "app/ui/instance_guard.h"
 #include "app/ui/main_window.h"
+#include "assets/demo_register.h"
 #include "common/stop_signals.h"
 #include "common/ui/message_boxes.h"
 #include "link/hid_platforms.h"
@@ -24,8 +25,8 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     const QCommandLineOption demo(
         QStringLiteral("demo"),
-        QStringLiteral(
-            "Work with a simulated meter on a simulated cable instead of the system's devices."));
+        QStringLiteral("Work with a simulated meter on a simulated cable instead of the system's "
+                       "devices, and with a demonstration asset register."));
     parser.addOption(demo);
     const QCommandLineOption demoFaults(
         QStringLiteral("demo-faults"),
@@ -74,6 +75,10 @@ int main(int argc, char** argv) {
         const kx::DemoMeter meter = kx::makeDemoMeter(faults);
         setup.platform = meter.platform;
         setup.demoFaults = meter.faults;
+        // The demonstration works on a register of its own, never the user's, filled the
+        // first time (what is there already is kept).
+        setup.database = kx::demoDatabaseLocation();
+        setup.prepareRegister = [](kx::AssetRegister& reg) { return kx::fillDemoRegister(reg); };
     } else {
         setup.platform = kx::makeSystemPlatform();
     }

@@ -106,6 +106,7 @@ MainMenu buildMainMenu(QMainWindow* window) {
     m.Rec->addMenu(m.RecSet);
     m.ClearR = item(m.Rec, "ClearR", " Clear All");
     m.ResultsR = item(m.Rec, "ResultsR", " Test Results");
+    m.AssetsR = item(m.Rec, "AssetsR", " Assets");
     m.SearchR = item(m.Rec, "SearchR", " Search");
     m.SearchR->setVisible(false);
     m.MainMenu1->addMenu(m.Rec);

@@ -49,6 +49,7 @@ struct MainMenu {
     QAction* setlimit = nullptr;
     QAction* ClearR = nullptr;
     QAction* ResultsR = nullptr; // " Test Results"
+    QAction* AssetsR = nullptr;  // " Assets": the asset register
     QAction* SearchR = nullptr;
 
     QMenu* About1 = nullptr;

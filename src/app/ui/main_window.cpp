@@ -4,6 +4,7 @@
 #include "app/file_commands.h"
 #include "app/recording_status.h"
 #include "app/store_commands.h"
+#include "app/ui/asset_requests.h"
 #include "app/ui/caption_panel.h"
 #include "app/ui/connection_menu.h"
 #include "app/ui/link_controls.h"
@@ -39,7 +40,7 @@ Q_LOGGING_CATEGORY(lcWindow, "kx.window")
 
 TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     : QMainWindow(parent), session_(session), boxes_(services.boxes), dialogs_(services.dialogs),
-      progress_(services.progress), printers_(services.printers) {
+      progress_(services.progress), printers_(services.printers), assetDialogs_(services.assets) {
     if (!boxes_) {
         ownBoxes_ = std::make_unique<DialogMessageBoxes>();
         boxes_ = ownBoxes_.get();
@@ -64,6 +65,7 @@ TFrmTest::TFrmTest(AppSession& session, UiServices services, QWidget* parent)
     buildClientArea();
     buildReportWindows();
     buildResultsWindow();
+    buildAssetsWindow();
     connectSession();
     connectRecording();
     connectFiles();

@@ -17,6 +17,9 @@ class QScrollArea;
 namespace kx {
 
 class AppSession;
+class AssetDialogs;
+class AssetRequests;
+class AssetsWindow;
 class CaptionPanel;
 class ChartView;
 class FileDialogs;
@@ -47,6 +50,7 @@ struct UiServices {
     FileDialogs* dialogs = nullptr;
     ProgressDialogs* progress = nullptr;
     PrinterDialogs* printers = nullptr;
+    AssetDialogs* assets = nullptr;
 };
 
 // The program's main window: menu bar, virtual panel, control row, readings grid, and below
@@ -137,8 +141,15 @@ public Q_SLOTS:
     void SpeedButton10Click();
     void ResultsRClick();
 
+    // The Assets window, from the tool strip and the Record menu, and filing a test of the
+    // results window under an asset (main_window_assets.cpp).
+    void SpeedButton11Click();
+    void AssetsRClick();
+    void fileUnderAsset(int index);
+
 public:
     ReportCommands& reports() { return *reports_; }
+    AssetsWindow* assetsWindow() const { return FrmAssets; }
     TFrmresults* resultsWindow() const { return Frmresults; }
 
 protected:
@@ -152,6 +163,7 @@ private:
     // row, made once with the window.
     void buildReportWindows();
     void buildResultsWindow();
+    void buildAssetsWindow();
     // The window a store command was started from: the stored-readings window when it is
     // open, else this one. Its dialogs and messages show above it.
     QWidget* commandWindow();
@@ -220,6 +232,10 @@ private:
     TFrmprint* Frmprint = nullptr;
     TFrmstore* Frmstore = nullptr;
     TFrmresults* Frmresults = nullptr;
+    std::unique_ptr<AssetDialogs> ownAssetDialogs_;
+    AssetDialogs* assetDialogs_ = nullptr;
+    std::unique_ptr<AssetRequests> assetRequests_;
+    AssetsWindow* FrmAssets = nullptr;
     StoreRow storeRow_;
 };
 
