@@ -72,6 +72,11 @@ AppSession::AppSession(SessionSetup setup, QObject* parent)
         throttle_.offer(frame);
     });
     demoFaults_ = std::move(setup.demoFaults);
+    // Readings are stamped on the link's clock, so that the stretches the link was down line
+    // up with them, also on a simulated clock; each such stretch goes to the recording.
+    recording_.setTimeOfDay([this] { return link_->now().time().msecsSinceStartOfDay(); });
+    connect(link_.get(), &ConnectionControl::linkLost, this, &AppSession::onLinkLost);
+    connect(link_.get(), &ConnectionControl::linkRestored, this, &AppSession::onLinkRestored);
 
     status_ = std::make_unique<RecordingStatus>(*link_, LiveTable_, recording_);
     connect(&recording_, &RecordingControl::recordingFailed, this, [this](const QString& message) {
@@ -133,7 +138,7 @@ void AppSession::decodeFrame(std::string_view frameHex) {
         // DISCONNECT while retrying): a gap still open ends when the reading is stamped.
         if (results_->openLinkGap())
             results_->linkRestored(QDateTime(
-                QDate::currentDate(), QTime::fromMSecsSinceStartOfDay(recording_.timeOfDayNow())));
+                link_->now().date(), QTime::fromMSecsSinceStartOfDay(recording_.timeOfDayNow())));
         const qint64 rows = LiveTable_.rowCount();
         if (recording_.INDataToTable(1)) {
             // The test results learn the rules each reading was recorded under.
@@ -309,7 +314,7 @@ Result<KeptFile> AppSession::recordInto(const QString& path, bool append) {
 }
 
 Status AppSession::finishRecording(bool runFailed) {
-    onLinkRestored(QDateTime::currentDateTime());
+    onLinkRestored(link_->now());
     return keeper_.finish(runFailed);
 }
 

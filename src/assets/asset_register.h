@@ -118,8 +118,9 @@ struct Trend {
     std::vector<TrendPoint> points; // in date order
     std::optional<double> slopePerYear; // fitted change of the corrected R60, % per year
     // When a falling fit crosses the minimum; for a fit already below it at the last test,
-    // the day it crossed (not before the first fitted test), so such an asset sorts first.
-    // None beyond 200 years.
+    // the day it crossed (not before the first fitted test), so such an asset sorts first;
+    // when the last test is below the minimum, the first test of the run below it that ends
+    // with the last, whatever the fit says. None beyond 200 years.
     std::optional<QDate> crossing;
     double minimumOhms = 100e6;
     double piMinimum = 2.0;

@@ -87,6 +87,7 @@ ResultSettings assetSettings(const Asset& asset, std::optional<double> temperatu
 // The fit is of ln R over the time in years since the first fitted test; a crossing already
 // behind the last test is given as the date the fitted line crossed (not before the first
 // fitted test), so that an asset already below its minimum sorts first among the crossings.
+// A last test below the minimum dates the crossing by the tests themselves.
 Trend computeTrend(std::vector<TrendPoint> points, double minimumOhms, double piMinimum,
                    const TrendSettings& settings) {
     std::stable_sort(points.begin(), points.end(), [](const TrendPoint& a, const TrendPoint& b) {
@@ -144,6 +145,14 @@ Trend computeTrend(std::vector<TrendPoint> points, double minimumOhms, double pi
                 }
             }
         }
+    }
+    // A last test below the minimum has crossed it, whatever the fit of the tests before
+    // says: the crossing is the first test of the run below it that ends with the last.
+    if (!measured.empty() && *points[measured.back()].r60Corrected40 < minimumOhms) {
+        std::size_t k = measured.size() - 1;
+        while (k > 0 && *points[measured[k - 1]].r60Corrected40 < minimumOhms)
+            --k;
+        t.crossing = points[measured[k]].testedAt.date();
     }
     t.points = std::move(points);
     return t;

@@ -3,6 +3,7 @@
 // link was down.
 #include "app/app_session.h"
 #include "app/recording_status.h"
+#include "analysis/live_results.h"
 #include "app/session_fixture.h"
 #include "link/stepped_link.h"
 
@@ -178,6 +179,14 @@ TEST(SessionReconnect, EachFaultKind) {
         EXPECT_EQ(rig.linkText, c.linkText);
         EXPECT_EQ(count(rig.values()), c.readings);
         EXPECT_EQ(rig.gaps, c.gaps);
+        // The recording keeps the same stretches, the open one until it ends.
+        std::vector<Gap> kept;
+        for (const LinkGap& g : rig.session->results().details().linkGaps)
+            kept.push_back({g.from.toString(QStringLiteral("HH:mm:ss")),
+                            g.to.toString(QStringLiteral("HH:mm:ss"))});
+        if (const auto& open = rig.session->results().openLinkGap())
+            kept.push_back({open->from.toString(QStringLiteral("HH:mm:ss")), {}});
+        EXPECT_EQ(kept, c.gaps);
         EXPECT_EQ(rig.session->link().usbConDown(), c.connected);
         rig.session->recordingStatus().refresh();
         EXPECT_EQ(rig.session->recordingStatus().state().kind, c.end)
