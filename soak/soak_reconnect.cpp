@@ -11,6 +11,8 @@
 //
 // HOURS is 24 when not given. It ends with 1 when a reading was lost outside a stretch the link
 // was down, recorded twice, numbered out of turn, or a stretch was not closed.
+#include "analysis/details_file.h"
+#include "analysis/live_results.h"
 #include "app/app_session.h"
 #include "link/connection_control.h"
 #include "link/hid_platform_sim.h"
@@ -146,7 +148,21 @@ int main(int argc, char** argv) {
     }
     session.endLink();
     const kx::Status finished = session.finishRecording();
-    std::printf("lost %lld, doubled %lld, misnumbered %lld, gaps %lld (%lld still open)%s\n", lost,
-                doubled, misnumbered, gaps, open, finished ? "" : ", the table was not finished");
-    return lost || doubled || misnumbered || open || !finished ? 1 : 0;
+    // Every stretch the link was down is kept in the recording's details beside the table,
+    // written as the command line's recorder writes them.
+    if (const auto& recording = session.results().details().recording) {
+        if (const kx::Status s = kx::writeRecordingDetails(table, *recording, false,
+                                                           session.results().details().linkGaps);
+            !s)
+            std::fprintf(stderr, "soak: %s\n", qPrintable(s.error()));
+    }
+    const kx::TestDetailsRead details = kx::readTestDetails(table);
+    const long long kept = static_cast<long long>(details.details.linkGaps.size());
+    std::printf("lost %lld, doubled %lld, misnumbered %lld, gaps %lld (%lld still open, %lld kept "
+                "in the details)%s\n",
+                lost, doubled, misnumbered, gaps, open, kept,
+                finished ? "" : ", the table was not finished");
+    if (!details.problem.isEmpty())
+        std::fprintf(stderr, "soak: %s\n", qPrintable(details.problem));
+    return lost || doubled || misnumbered || open || kept != gaps || !finished ? 1 : 0;
 }
