@@ -41,7 +41,7 @@ const std::array<ActionOptions, 10> kActions{{
     {"retire", {}, 1},
     {"file", {"asset", "test", "date", "file-date"}, 1},
     {"import", {"file-date"}, 1},
-    {"trend", {}, 1},
+    {"trend", {"sharp-drop"}, 1},
     {"export", {}, 1},
     {"demo", {}, 0},
 }};
@@ -298,11 +298,11 @@ int importFolder(AssetRegister& reg, const QString& folder, bool fileDate) {
     return 0;
 }
 
-int trend(AssetRegister& reg, const QString& tag) {
+int trend(AssetRegister& reg, const QString& tag, const TrendSettings& settings) {
     int code = 0;
     if (!existingAsset(reg, tag, code))
         return code;
-    const Result<Trend> t = reg.trend(tag);
+    const Result<Trend> t = reg.trend(tag, settings);
     if (!t) {
         printError(t.error());
         return 1;
@@ -481,6 +481,9 @@ int runAssets(const QStringList& args) {
               QStringLiteral("file, import: date the tests of a table that does not keep its "
                              "recording's beginning by the file's last change, rather than "
                              "refusing it."));
+    line.option(QStringLiteral("sharp-drop"), QStringLiteral("RATIO"),
+                QStringLiteral("trend: mark a test whose corrected R60 is below this share of "
+                               "the test before (0.5, half, unless given)."));
     line.positional(
         QStringLiteral("ACTION"),
         QStringLiteral("add, edit, list, show, retire, file, import, trend, export, or demo "
@@ -503,7 +506,7 @@ int runAssets(const QStringList& args) {
     // Each option belongs to some actions; anywhere else it is a mistake worth telling.
     for (const char* name :
          {"name", "kind", "location", "rated-voltage", "thermal-class", "minimum", "pi-minimum",
-          "notes", "search", "retired", "asset", "test", "date", "file-date"}) {
+          "notes", "search", "retired", "asset", "test", "date", "file-date", "sharp-drop"}) {
         if (line.isSet(QLatin1String(name)) &&
             std::none_of(it->options.begin(), it->options.end(),
                          [&](const char* o) { return qstrcmp(o, name) == 0; }))
@@ -515,6 +518,13 @@ int runAssets(const QStringList& args) {
         return line.usageError(QStringLiteral("%1 needs a non-empty argument").arg(action));
 
     std::optional<int> bad;
+    TrendSettings trendSettings;
+    if (const std::optional<double> ratio =
+            decimalOption(line, QStringLiteral("sharp-drop"), 0, 1, true,
+                          QStringLiteral("above 0 and at most 1"), bad))
+        trendSettings.sharpDropRatio = *ratio;
+    if (bad)
+        return *bad;
     // The demo's register lies in a folder of its own unless --database names another.
     const bool demo = action == QLatin1String("demo");
     Result<std::unique_ptr<AssetRegister>> opened =
@@ -546,7 +556,7 @@ int runAssets(const QStringList& args) {
     if (action == QLatin1String("import"))
         return importFolder(reg, arg, line.isSet(QStringLiteral("file-date")));
     if (action == QLatin1String("trend"))
-        return trend(reg, tag);
+        return trend(reg, tag, trendSettings);
     if (demo) {
         if (const Status s = fillDemoRegister(reg); !s) {
             printError(s.error());

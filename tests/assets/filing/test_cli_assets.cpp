@@ -250,6 +250,10 @@ TEST_F(CliAssets, TrendEndsWithTheFit) {
     EXPECT_EQ(lines[3]["points"].toInt(), 3);
     EXPECT_NEAR(lines[3]["slopePerYear"].toDouble(), 0, 1e-6);
     EXPECT_TRUE(lines[3]["crossing"].isNull()) << "a steady winding crosses nothing";
+    // A steady winding has no sharp drop at any ratio up to one.
+    const auto strict = assets({"trend", "M-1", "--sharp-drop", "1"}).jsonLines();
+    ASSERT_EQ(strict.size(), 4);
+    EXPECT_FALSE(strict[2]["sharpDrop"].toBool());
 }
 
 TEST_F(CliAssets, BadUsageAndBadDatabasesAreTold) {
@@ -273,6 +277,8 @@ TEST_F(CliAssets, BadUsageAndBadDatabasesAreTold) {
         {{"file", "t.db"}, 2, "--asset"},
         {{"add", "M-9", "--kind", "turbine"}, 2, "--kind"},
         {{"add", "M-9", "--minimum", "-3"}, 2, "--minimum"},
+        {{"trend", "M-9", "--sharp-drop", "1.5"}, 2, "--sharp-drop"},
+        {{"list", "--sharp-drop", "0.3"}, 2, "does not take --sharp-drop"},
         {{"add", "M-9", "--thermal-class", "Z"}, 2, "--thermal-class"},
         {{"export", "out.txt"}, 2, ".xlsx"},
         {{"show", "nobody"}, 1, "no asset"},
