@@ -19,6 +19,8 @@
 #include "link/stepped_link.h"
 #include "recording/recording_control.h"
 
+#include "bench_support.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -33,13 +35,7 @@ namespace {
 constexpr std::int64_t kSecond = 1000000;
 constexpr std::int64_t kFramesCounted = 10000; // the reading wraps after 9999
 
-long residentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return resident * 4;
-}
+using kxbench::residentKiB;
 
 std::optional<kx::MeterFrame> counting(std::int64_t t) {
     kx::MeterDisplay d;

@@ -21,6 +21,8 @@
 #include "readings/readings_schema.h"
 #include "recording/recording_control.h"
 
+#include "bench_support.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -34,13 +36,7 @@
 
 namespace {
 
-long residentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return resident * 4;
-}
+using kxbench::residentKiB;
 
 // A box during the run means something went wrong: say so and stop.
 class FailingBoxes : public kx::MessageBoxes {
